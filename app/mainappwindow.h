@@ -1,0 +1,57 @@
+#pragma once
+
+// Harvix, a browser for New Zealand earthquakes.
+//
+// MainAppWindow  the one window: filters, search button, result tree, menus.
+//                It keeps no pointers to its controls and finds each one by
+//                object name when it needs it.
+// QueryComposition  turns the filters into the request URL (app/).
+// QuakeDataManager  one search: fetches the reply and reads it into an event
+//                store, then signals the window (service/).
+// QuakeMLReader, QuakeEventParser  read the QuakeML document and each <event>
+//                into display-ready records (quakeml/).
+
+#include <QMainWindow>
+#include <QString>
+
+#include <map>
+#include <string>
+
+class QDate;
+class QTreeWidget;
+class QTreeWidgetItem;
+class QuakeDataManager;
+class Ui_MainAppWindow;
+
+class MainAppWindow : public QMainWindow
+{
+    Q_OBJECT
+
+public:
+    explicit MainAppWindow(QWidget *parent = nullptr);
+    ~MainAppWindow() override;
+
+    void setupMenuBar();
+    QString queryString();
+    QString assembleQueryString(int magnitudeLower, int daysBack, QString &searchUrl);
+    void startQuery();
+    void buildTreeModel(QuakeDataManager *manager, QTreeWidget *tree);
+    void newTreeItemForQuakeEvent(QTreeWidget *tree, const std::string &eventId,
+                                  std::map<std::string, std::string> &fields);
+
+    static QString welcomeMessage();
+
+public slots:
+    void on_searchCtrl_clicked();
+    void quakeDataLoaded(QuakeDataManager *inQDMgr);
+    void showQueryString();
+    void showAbout();
+    void displayDownloadProgress(qint64 bytesReceived, qint64 bytesTotal);
+    void treeViewItemClicked(QTreeWidgetItem *item, int column);
+    void treeViewExpandAll();
+    void treeViewCollapseAll();
+    void quakeDataFailed(QuakeDataManager *inQDMgr);
+
+private:
+    Ui_MainAppWindow *ui;
+};

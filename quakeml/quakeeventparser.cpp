@@ -1,0 +1,282 @@
+#include "quakeml/quakeeventparser.h"
+
+#include "quakeml/latin1.h"
+#include "quakeml/quakemlreader.h"
+
+#include <QDateTime>
+#include <QXmlStreamReader>
+
+#include <charconv>
+
+namespace {
+
+const std::string kDepthLabel = "Focal Depth:";
+const std::string kLatitudeLabel = "Latitude:";
+const std::string kLongitudeLabel = "Longitude:";
+const std::string kModeLabel = "Origin evaluation mode:";
+const std::string kStatusLabel = "Origin evaluation status:";
+const std::string kReferenceLabel = "Reference ID:";
+const std::string kMagnitudeLabel = "Richter Magnitude:";
+const std::string kStationCountLabel = "Station Count (Magnitude):";
+const std::string kTimeLabel = "Universal Time:";
+
+const char kDegreeSign = '\xB0';
+
+int digitsAt(QStringView text, qsizetype pos, int count)
+{
+    int value = 0;
+    for (int i = 0; i < count; ++i) {
+        const char16_t c = text[pos + i].unicode();
+        if (c < u'0' || c > u'9')
+            return -1;
+        value = value * 10 + (c - u'0');
+    }
+    return value;
+}
+
+// The strict "yyyy-MM-ddTHH:mm:ss" shape that every service sends, read without
+// building a date parser per event. Anything else goes to QDateTime::fromString
+// with the same pattern, so odd texts behave exactly as the toolkit reads them.
+QDateTime parseZuluTime(const QString &text)
+{
+    static const QString pattern = QStringLiteral("yyyy'-'MM'-'dd'T'HH':'mm':'ss");
+    if (text.size() == 19 && text[4] == u'-' && text[7] == u'-' && text[10] == u'T'
+        && text[13] == u':' && text[16] == u':') {
+        const int year = digitsAt(text, 0, 4);
+        const int month = digitsAt(text, 5, 2);
+        const int day = digitsAt(text, 8, 2);
+        const int hour = digitsAt(text, 11, 2);
+        const int minute = digitsAt(text, 14, 2);
+        const int second = digitsAt(text, 17, 2);
+        if (year >= 0 && month >= 0 && day >= 0 && hour >= 0 && minute >= 0 && second >= 0) {
+            const QDate date(year, month, day);
+            const QTime time(hour, minute, second);
+            if (!date.isValid() || !time.isValid())
+                return QDateTime();
+            return QDateTime(date, time, Qt::UTC);
+        }
+    }
+    QDateTime parsed = QDateTime::fromString(text, pattern);
+    if (parsed.isValid())
+        parsed.setTimeSpec(Qt::UTC);
+    return parsed;
+}
+
+void appendTwoDigits(std::string &out, int value)
+{
+    out += char('0' + value / 10);
+    out += char('0' + value % 10);
+}
+
+// "ddd', 'dd MMMM yyyy 'at' hh:mm:ss" with the English names that Qt 6 uses
+// for QDateTime::toString.
+std::string formatLocalTime(const QDateTime &local)
+{
+    static const char *const dayNames[] = { "Mon", "Tue", "Wed", "Thu", "Fri", "Sat", "Sun" };
+    static const char *const monthNames[] = { "January", "February", "March", "April",
+                                              "May", "June", "July", "August",
+                                              "September", "October", "November", "December" };
+    const QDate date = local.date();
+    const QTime time = local.time();
+    std::string out;
+    out.reserve(40);
+    out += dayNames[date.dayOfWeek() - 1];
+    out += ", ";
+    appendTwoDigits(out, date.day());
+    out += ' ';
+    out += monthNames[date.month() - 1];
+    out += ' ';
+    const int year = date.year();
+    if (year >= 0 && year < 10000) {
+        char digits[4] = { char('0' + year / 1000), char('0' + year / 100 % 10),
+                           char('0' + year / 10 % 10), char('0' + year % 10) };
+        out.append(digits, 4);
+    } else {
+        out += std::to_string(year);
+    }
+    out += " at ";
+    appendTwoDigits(out, time.hour());
+    out += ':';
+    appendTwoDigits(out, time.minute());
+    out += ':';
+    appendTwoDigits(out, time.second());
+    return out;
+}
+
+} // namespace
+
+QuakeEventParser::QuakeEventParser(QXmlStreamReader &reader)
+{
+    parseEvent(reader);
+}
+
+QuakeEventParser::~QuakeEventParser() = default;
+
+void QuakeEventParser::getQuakeEvent(std::string &eventId, std::map<std::string, std::string> &fields)
+{
+    eventId = m_eventId;
+    fields = m_fields;
+}
+
+void QuakeEventParser::takeQuakeEvent(std::string &eventId, std::map<std::string, std::string> &fields)
+{
+    eventId = std::move(m_eventId);
+    fields = std::move(m_fields);
+    m_eventId.clear();
+    m_fields.clear();
+}
+
+void QuakeEventParser::parseEvent(QXmlStreamReader &reader)
+{
+    QString type;
+    while (!reader.atEnd()) {
+        const QXmlStreamReader::TokenType token = reader.readNext();
+        if (token == QXmlStreamReader::EndElement)
+            break;
+        if (token != QXmlStreamReader::StartElement)
+            continue;
+        const QStringView name = reader.name();
+        if (name == u"origin")
+            parseOrigin(reader);
+        else if (name == u"magnitude")
+            parseMagnitude(reader);
+        else if (name == u"type")
+            type = reader.readElementText();
+        else
+            skipUnknownElement(reader);
+    }
+    m_isEarthquake = type == u"earthquake" && !m_fields.empty();
+}
+
+void QuakeEventParser::parseOrigin(QXmlStreamReader &reader)
+{
+    double latitude = 0.0;
+    double longitude = 0.0;
+    double depth = 0.0;
+    QString timeText;
+    std::string localTime;
+    std::string mode;
+    std::string status;
+    std::string referenceId =
+        createEventID(reader.attributes().value(QLatin1String("publicID")).toString());
+
+    while (!reader.atEnd()) {
+        const QXmlStreamReader::TokenType token = reader.readNext();
+        if (token == QXmlStreamReader::EndElement)
+            break;
+        if (token != QXmlStreamReader::StartElement)
+            continue;
+        const QStringView name = reader.name();
+        if (name == u"time") {
+            timeText = parseElementWithValue(reader);
+            localTime = zuluToNZTime(timeText);
+        } else if (name == u"latitude") {
+            latitude = parseElementWithValue(reader).toDouble();
+        } else if (name == u"longitude") {
+            longitude = parseElementWithValue(reader).toDouble();
+        } else if (name == u"depth") {
+            depth = parseElementWithValue(reader).toDouble();
+        } else if (name == u"evaluationMode") {
+            mode = Latin1::fromText(reader.readElementText());
+        } else if (name == u"evaluationStatus") {
+            status = Latin1::fromText(reader.readElementText());
+        } else {
+            skipUnknownElement(reader);
+        }
+    }
+
+    m_eventId.clear();
+    m_eventId.reserve(referenceId.size() + localTime.size() + 3);
+    m_eventId += '[';
+    m_eventId += referenceId;
+    m_eventId += "] ";
+    m_eventId += localTime;
+
+    m_fields[kTimeLabel] = Latin1::fromText(timeText);
+    m_fields[kDepthLabel] = stringWithDouble(depth, "km");
+    (m_fields[kLatitudeLabel] = stringWithDouble(latitude, "")) += kDegreeSign;
+    (m_fields[kLongitudeLabel] = stringWithDouble(longitude, "")) += kDegreeSign;
+    m_fields[kModeLabel] = std::move(mode);
+    m_fields[kStatusLabel] = std::move(status);
+    m_fields[kReferenceLabel] = std::move(referenceId);
+}
+
+void QuakeEventParser::parseMagnitude(QXmlStreamReader &reader)
+{
+    double magnitude = 0.0;
+    int stationCount = 0;
+
+    while (!reader.atEnd()) {
+        const QXmlStreamReader::TokenType token = reader.readNext();
+        if (token == QXmlStreamReader::EndElement)
+            break;
+        if (token != QXmlStreamReader::StartElement)
+            continue;
+        const QStringView name = reader.name();
+        if (name == u"mag")
+            magnitude = parseElementWithValue(reader).toDouble();
+        else if (name == u"stationCount")
+            stationCount = reader.readElementText().toInt(nullptr, 10);
+        else
+            skipUnknownElement(reader);
+    }
+
+    m_fields[kMagnitudeLabel] = stringWithDouble(magnitude, "");
+    m_fields[kStationCountLabel] = std::to_string(stationCount);
+}
+
+QString QuakeEventParser::parseElementWithValue(QXmlStreamReader &reader)
+{
+    QString value;
+    while (!reader.atEnd()) {
+        const QXmlStreamReader::TokenType token = reader.readNext();
+        if (token == QXmlStreamReader::EndElement)
+            break;
+        if (token != QXmlStreamReader::StartElement)
+            continue;
+        if (reader.name() == u"value")
+            value = reader.readElementText();
+        else
+            skipUnknownElement(reader);
+    }
+    return value;
+}
+
+void QuakeEventParser::skipUnknownElement(QXmlStreamReader &reader)
+{
+    QuakeMLReader::skipElement(reader);
+}
+
+std::string QuakeEventParser::createEventID(const QString &publicId)
+{
+    const qsizetype marker = publicId.lastIndexOf(QLatin1String("g/"));
+    if (marker < 0)
+        return std::string();
+    QStringView head = QStringView(publicId).left(marker);
+    const qsizetype slash = head.lastIndexOf(u'/');
+    if (slash >= 0)
+        head = head.mid(slash + 1);
+    return Latin1::fromText(head);
+}
+
+std::string QuakeEventParser::zuluToNZTime(const QString &zuluTime)
+{
+    const QDateTime utc = parseZuluTime(zuluTime);
+    if (!utc.isValid())
+        return Latin1::fromText(zuluTime);
+    return formatLocalTime(utc.toLocalTime());
+}
+
+std::string QuakeEventParser::stringWithDouble(double value, const char *unit)
+{
+    // Fixed notation as "%.3f" writes it, but independent of the C locale that
+    // QApplication sets from the environment. The largest double needs 309
+    // digits, so the buffer holds every value whole.
+    char buffer[400];
+    const std::to_chars_result result =
+        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, 3);
+    std::string out(buffer, result.ptr);
+    out += ' ';
+    out += unit;
+    return out;
+}

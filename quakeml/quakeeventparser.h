@@ -1,0 +1,50 @@
+#pragma once
+
+// QuakeEventParser reads one QuakeML <event> from a shared QXmlStreamReader
+// into one record: an event identifier and a field map of display texts.
+// The constructor does all the reading and leaves the reader on the event's
+// end tag (or wherever the document ended or broke). Parsing never fails:
+// missing or unreadable values take defaults, unknown elements are skipped.
+
+#include "quakeml/quakeeventrecord.h"
+
+#include <QString>
+#include <QStringView>
+
+#include <map>
+#include <string>
+
+class QXmlStreamReader;
+
+class QuakeEventParser
+{
+public:
+    explicit QuakeEventParser(QXmlStreamReader &reader);
+    ~QuakeEventParser();
+
+    QuakeEventParser(const QuakeEventParser &) = delete;
+    QuakeEventParser &operator=(const QuakeEventParser &) = delete;
+
+    void getQuakeEvent(std::string &eventId, std::map<std::string, std::string> &fields);
+
+    // Moves the record out; the cheap way for a caller that discards the parser.
+    void takeQuakeEvent(std::string &eventId, std::map<std::string, std::string> &fields);
+
+    // True when the event's last <type> read "earthquake" and it has fields.
+    bool isEarthquake() const { return m_isEarthquake; }
+
+    void parseEvent(QXmlStreamReader &reader);
+    void parseOrigin(QXmlStreamReader &reader);
+    void parseMagnitude(QXmlStreamReader &reader);
+    QString parseElementWithValue(QXmlStreamReader &reader);
+    void skipUnknownElement(QXmlStreamReader &reader);
+
+    static std::string createEventID(const QString &publicId);
+    static std::string zuluToNZTime(const QString &zuluTime);
+    static std::string stringWithDouble(double value, const char *unit);
+
+private:
+    bool m_isEarthquake = false;
+    std::string m_eventId;
+    QuakeFieldMap m_fields;
+};

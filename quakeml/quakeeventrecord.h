@@ -1,0 +1,14 @@
+#pragma once
+
+// The records of one search. Every key and value is a byte string holding
+// Latin-1 text; std::string compares by unsigned byte value, which gives the
+// order in which events and their rows are listed.
+
+#include <map>
+#include <string>
+
+// Display label ("Latitude:") to display value ("-41.286 \xB0").
+using QuakeFieldMap = std::map<std::string, std::string>;
+
+// Event identifier ("[3366146] Tue, 14 July 2009 at 21:22:29") to its fields.
+using QuakeEventStore = std::map<std::string, QuakeFieldMap>;

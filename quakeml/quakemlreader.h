@@ -1,0 +1,42 @@
+#pragma once
+
+// QuakeMLReader walks a whole search reply into an event store, without any
+// GUI: every <eventParameters> anywhere in the document is walked, and each of
+// its <event> children becomes one record through QuakeEventParser. A broken
+// document keeps the events read before the break; the error is returned for
+// the caller to report.
+
+#include "quakeml/quakeeventrecord.h"
+
+#include <QByteArray>
+#include <QString>
+
+class QXmlStreamReader;
+
+struct QuakeMLError
+{
+    QString text;    // empty when the document was read without error
+    qint64 line = 0;
+    qint64 column = 0;
+
+    bool isError() const { return !text.isEmpty(); }
+};
+
+class QuakeMLReader
+{
+public:
+    // The reply body as text: one character per byte (Latin-1), up to the
+    // first zero byte. The document's own encoding declaration plays no part.
+    static QString decodeReply(const QByteArray &body);
+
+    static QuakeMLError readDocument(const QString &text, QuakeEventStore &store);
+
+    // Reads the children of the <eventParameters> element that the reader
+    // stands on, through its end tag.
+    static void readEventParameters(QXmlStreamReader &reader, QuakeEventStore &store);
+
+    // Consumes the element that the reader stands on with everything inside
+    // it, through its end tag. Counts depth instead of recursing, so that no
+    // nesting, however deep, can exhaust the stack.
+    static void skipElement(QXmlStreamReader &reader);
+};

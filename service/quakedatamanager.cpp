@@ -1,0 +1,90 @@
+#include "service/quakedatamanager.h"
+
+#include "quakeml/quakemlreader.h"
+
+#include <QMessageBox>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QNetworkRequest>
+#include <QUrl>
+#include <QWidget>
+
+QuakeDataManager::QuakeDataManager(QObject *parent, QString &url)
+    : QObject(parent)
+    , m_url(url)
+    , m_networkManager(new QNetworkAccessManager(this))
+{
+    connect(m_networkManager, SIGNAL(finished(QNetworkReply*)),
+            this, SLOT(handleReply(QNetworkReply*)));
+}
+
+QuakeDataManager::~QuakeDataManager() = default;
+
+void QuakeDataManager::performRequest()
+{
+    QNetworkRequest request(QUrl(m_url, QUrl::TolerantMode));
+    request.setTransferTimeout(TransferTimeoutMs);
+    QNetworkReply *reply = m_networkManager->get(request);
+
+    connect(reply, SIGNAL(downloadProgress(qint64,qint64)),
+            this, SLOT(checkReplySize(qint64,qint64)));
+    if (parent()) {
+        connect(reply, SIGNAL(downloadProgress(qint64,qint64)),
+                parent(), SLOT(displayDownloadProgress(qint64,qint64)));
+    }
+}
+
+void QuakeDataManager::checkReplySize(qint64 bytesReceived, qint64 bytesTotal)
+{
+    if (bytesReceived <= MaximumReplySize && bytesTotal <= MaximumReplySize)
+        return;
+    if (auto *reply = qobject_cast<QNetworkReply *>(sender()); reply && !m_replyTooLarge) {
+        m_replyTooLarge = true;
+        reply->abort();
+    }
+}
+
+QWidget *QuakeDataManager::parentWidget() const
+{
+    return qobject_cast<QWidget *>(parent());
+}
+
+void QuakeDataManager::handleReply(QNetworkReply *networkReply)
+{
+    // The reply is ours to free on every path; deleteLater keeps it valid
+    // while a message box runs its own event loop below.
+    networkReply->deleteLater();
+
+    if (networkReply->error() != QNetworkReply::NoError) {
+        const QString reason = m_replyTooLarge
+            ? tr("The reply was larger than %1 bytes and was not read.").arg(MaximumReplySize)
+            : networkReply->errorString();
+        QMessageBox::critical(parentWidget(), tr("NW Error"),
+                              tr("A network error occured:\n\n") + reason);
+        emit quakeDataFailed(this);
+        return;
+    }
+
+    QString text = QuakeMLReader::decodeReply(networkReply->readAll());
+    parseResponse(text);
+    text.clear();
+    text.squeeze();
+
+    emit quakeDataLoaded(this);
+}
+
+void QuakeDataManager::parseResponse(QString &text)
+{
+    const QuakeMLError error = QuakeMLReader::readDocument(text, m_quakeEvents);
+    if (!error.isError())
+        return;
+    const QString position = QString::asprintf("\n\n(Line #%ld, Column #%ld)",
+                                               long(error.line), long(error.column));
+    QMessageBox::critical(parentWidget(), tr("XML Error"),
+                          tr("An XML error occured:\n\n") + error.text + position);
+}
+
+void QuakeDataManager::parseEventParameters(QXmlStreamReader &reader)
+{
+    QuakeMLReader::readEventParameters(reader, m_quakeEvents);
+}

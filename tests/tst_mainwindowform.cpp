@@ -1,0 +1,297 @@
+#include "app/mainappwindow.h"
+#include "service/geonetservice.h"
+#include "ui_mainappwindow.h"
+
+#include <QComboBox>
+#include <QHeaderView>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTextBlock>
+#include <QTextDocument>
+#include <QTreeWidget>
+#include <QVBoxLayout>
+#include <QtTest>
+
+class TestMainWindowForm : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init() { QTest::failOnWarning(QRegularExpression(QStringLiteral("^QObject::connect"))); }
+
+    void controlsByNameAndClass_data();
+    void controlsByNameAndClass();
+    void layouts();
+    void texts_data();
+    void texts();
+    void listsAndSelections();
+    void searchButton();
+    void tree();
+    void acknowledgement();
+    void barsAndWindow();
+    void objectNameRule();
+    void welcomeMessage();
+    void slotTable();
+
+private:
+    MainAppWindow *window = nullptr;
+
+public:
+    TestMainWindowForm() = default;
+    ~TestMainWindowForm() override { delete window; }
+    MainAppWindow &win()
+    {
+        if (!window)
+            window = new MainAppWindow;
+        return *window;
+    }
+};
+
+void TestMainWindowForm::controlsByNameAndClass_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("className");
+    QTest::addColumn<QString>("parentName");
+    QTest::newRow("centralWidget") << "centralWidget" << "QWidget" << "MainAppWindow";
+    QTest::newRow("label") << "label" << "QLabel" << "centralWidget";
+    QTest::newRow("searchUrlCtrl") << "searchUrlCtrl" << "QLineEdit" << "centralWidget";
+    QTest::newRow("magRangeCtrl") << "magRangeCtrl" << "QComboBox" << "centralWidget";
+    QTest::newRow("dateRangeCtrl") << "dateRangeCtrl" << "QComboBox" << "centralWidget";
+    QTest::newRow("searchCtrl") << "searchCtrl" << "QPushButton" << "centralWidget";
+    QTest::newRow("treeWidget") << "treeWidget" << "QTreeWidget" << "centralWidget";
+    QTest::newRow("label_2") << "label_2" << "QLabel" << "centralWidget";
+    QTest::newRow("menuBar") << "menuBar" << "QMenuBar" << "MainAppWindow";
+    QTest::newRow("statusBar") << "statusBar" << "QStatusBar" << "MainAppWindow";
+}
+
+void TestMainWindowForm::controlsByNameAndClass()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, className);
+    QFETCH(QString, parentName);
+    const QList<QWidget *> found = win().findChildren<QWidget *>(name);
+    QCOMPARE(found.size(), 1);
+    QCOMPARE(QString::fromLatin1(found.first()->metaObject()->className()), className);
+    QCOMPARE(found.first()->parent()->objectName(), parentName);
+}
+
+void TestMainWindowForm::layouts()
+{
+    auto *central = win().findChild<QWidget *>(QStringLiteral("centralWidget"));
+    QCOMPARE(win().centralWidget(), central);
+    auto *vbox = qobject_cast<QVBoxLayout *>(central->layout());
+    QVERIFY(vbox);
+    QCOMPARE(vbox->objectName(), QStringLiteral("verticalLayout"));
+    QCOMPARE(vbox->spacing(), 6);
+    QCOMPARE(vbox->contentsMargins(), QMargins(11, 11, 11, 11));
+    QCOMPARE(vbox->count(), 3);
+
+    auto *searchRow = qobject_cast<QHBoxLayout *>(vbox->itemAt(0)->layout());
+    QVERIFY(searchRow);
+    QCOMPARE(searchRow->objectName(), QStringLiteral("horizontalLayout_2"));
+    QCOMPARE(searchRow->spacing(), 6);
+    QCOMPARE(searchRow->contentsMargins().bottom(), 0);
+    const QStringList rowNames = { "label", "searchUrlCtrl", "magRangeCtrl", "dateRangeCtrl", "searchCtrl" };
+    QCOMPARE(searchRow->count(), rowNames.size());
+    for (int i = 0; i < rowNames.size(); ++i) {
+        QCOMPARE(searchRow->itemAt(i)->widget()->objectName(), rowNames.at(i));
+        QCOMPARE(searchRow->stretch(i), 0);
+    }
+
+    QCOMPARE(vbox->itemAt(1)->widget()->objectName(), QStringLiteral("treeWidget"));
+
+    auto *ackRow = qobject_cast<QHBoxLayout *>(vbox->itemAt(2)->layout());
+    QVERIFY(ackRow);
+    QCOMPARE(ackRow->objectName(), QStringLiteral("horizontalLayout"));
+    QCOMPARE(ackRow->spacing(), 6);
+    QCOMPARE(ackRow->contentsMargins().top(), 10);
+    QCOMPARE(ackRow->contentsMargins().bottom(), 0);
+    QCOMPARE(ackRow->count(), 3);
+    QCOMPARE(ackRow->itemAt(1)->widget()->objectName(), QStringLiteral("label_2"));
+    for (int i : { 0, 2 }) {
+        QSpacerItem *spacer = ackRow->itemAt(i)->spacerItem();
+        QVERIFY(spacer);
+        QCOMPARE(spacer->sizeHint(), QSize(100, 20));
+        QCOMPARE(spacer->sizePolicy().horizontalPolicy(), QSizePolicy::Fixed);
+        QCOMPARE(spacer->sizePolicy().verticalPolicy(), QSizePolicy::Minimum);
+    }
+}
+
+void TestMainWindowForm::texts_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<QString>("property");
+    QTest::addColumn<QString>("expected");
+    QTest::newRow("label text") << "label" << "text" << "GeoNet Search URL:";
+    QTest::newRow("url tool tip") << "searchUrlCtrl" << "toolTip"
+                                  << "The GeoNet Quake Web Service URL (Shouldn't change too often..)";
+    QTest::newRow("url what's this") << "searchUrlCtrl" << "whatsThis" << "";
+    QTest::newRow("url default") << "searchUrlCtrl" << "text"
+                                 << "http://magma.geonet.org.nz/services/quake/search?";
+    QTest::newRow("mag tool tip") << "magRangeCtrl" << "toolTip" << "Magnitude Filter";
+    QTest::newRow("date tool tip") << "dateRangeCtrl" << "toolTip" << "Date Range";
+    QTest::newRow("search tool tip") << "searchCtrl" << "toolTip" << "Perform Search";
+    QTest::newRow("search text") << "searchCtrl" << "text" << QString(QChar(0x2794));
+    QTest::newRow("tree tool tip") << "treeWidget" << "toolTip"
+                                   << "Earthquake events.\nClick on Reference ID issues an Individual Event Query for the particular quake";
+    QTest::newRow("status tool tip") << "statusBar" << "toolTip" << "The statusbar";
+}
+
+void TestMainWindowForm::texts()
+{
+    QFETCH(QString, name);
+    QFETCH(QString, property);
+    QFETCH(QString, expected);
+    QObject *object = win().findChild<QObject *>(name);
+    QVERIFY(object);
+    const QVariant value = object->property(property.toLatin1().constData());
+    QVERIFY(value.isValid());
+    QCOMPARE(value.toString(), expected);
+}
+
+void TestMainWindowForm::listsAndSelections()
+{
+    auto items = [](QComboBox *box) {
+        QStringList texts;
+        for (int i = 0; i < box->count(); ++i)
+            texts << box->itemText(i);
+        return texts;
+    };
+    const QString ge = QString(QChar(0x2265));
+    auto *mag = win().findChild<QComboBox *>(QStringLiteral("magRangeCtrl"));
+    QCOMPARE(items(mag), QStringList({ "Show " + ge + " Mag 7", "Show " + ge + " Mag 6",
+                                       "Show " + ge + " Mag 5", "Show " + ge + " Mag 4",
+                                       "Show " + ge + " Mag 3", "Show All" }));
+    QCOMPARE(mag->currentIndex(), 4);
+    auto *date = win().findChild<QComboBox *>(QStringLiteral("dateRangeCtrl"));
+    QCOMPARE(items(date), QStringList({ "Show Last Day", "Show Last Week", "Show Last Month",
+                                        "Show Last Year", "Show Last Decade" }));
+    QCOMPARE(date->currentIndex(), 0);
+}
+
+void TestMainWindowForm::searchButton()
+{
+    auto *button = win().findChild<QPushButton *>(QStringLiteral("searchCtrl"));
+    QVERIFY(button->isDefault());
+    QCOMPARE(button->font().family(), QStringLiteral("Zapf Dingbats"));
+    QCOMPARE(button->font().pointSize(), 13);
+    QVERIFY(!button->font().bold());
+    QCOMPARE(button->font().weight(), QFont::Normal);
+    QVERIFY(button->isEnabled());
+}
+
+void TestMainWindowForm::tree()
+{
+    auto *tree = win().findChild<QTreeWidget *>(QStringLiteral("treeWidget"));
+    QCOMPARE(tree->columnCount(), 2);
+    QCOMPARE(tree->headerItem()->text(0), QStringLiteral("Type"));
+    QCOMPARE(tree->headerItem()->text(1), QStringLiteral("Value"));
+    QCOMPARE(tree->header()->defaultSectionSize(), 300);
+    QCOMPARE(tree->header()->minimumSectionSize(), 300);
+    QVERIFY(tree->header()->stretchLastSection());
+    QCOMPARE(tree->indentation(), 25);
+    QCOMPARE(tree->font().pointSize(), 11);
+    QVERIFY(!tree->showDropIndicator());
+    QCOMPARE(tree->topLevelItemCount(), 0);
+
+    // A column cannot be made narrower than 300 pixels.
+    tree->header()->resizeSection(0, 120);
+    QCOMPARE(tree->header()->sectionSize(0), 300);
+}
+
+void TestMainWindowForm::acknowledgement()
+{
+    auto *label = win().findChild<QLabel *>(QStringLiteral("label_2"));
+    QCOMPARE(label->textFormat(), Qt::RichText);
+    QVERIFY(label->wordWrap());
+    QVERIFY(!label->openExternalLinks());
+    const QString html = label->text();
+    QVERIFY(html.startsWith(QLatin1String("<!DOCTYPE HTML PUBLIC \"-//W3C//DTD HTML 4.0//EN\"")));
+    QVERIFY(html.contains(QLatin1String("<meta name=\"qrichtext\" content=\"1\" />")));
+    QVERIFY(html.contains(QLatin1String("p, li { white-space: pre-wrap; }")));
+    QVERIFY(html.contains(QLatin1String("<a href=\"http://www.geonet.org.nz/index.html\">")));
+
+    QTextDocument document;
+    document.setHtml(html);
+    QCOMPARE(document.blockCount(), 3);
+    const QString expected = QStringLiteral(
+        "We acknowledge the New Zealand GeoNet project and its sponsors EQC,\n"
+        "GNS Science and LINZ, for providing data/images used in this study.\n\nwww.geonet.org.nz");
+    QCOMPARE(document.toPlainText(), expected);
+    for (QTextBlock block = document.begin(); block.isValid(); block = block.next())
+        QCOMPARE(block.blockFormat().alignment() & Qt::AlignHorizontal_Mask, Qt::AlignHCenter);
+}
+
+void TestMainWindowForm::barsAndWindow()
+{
+    QCOMPARE(win().windowTitle(), QStringLiteral("Harvix 1.1"));
+    QCOMPARE(win().objectName(), QStringLiteral("MainAppWindow"));
+    QCOMPARE(win().size(), QSize(800, 500));
+    auto *bar = win().findChild<QMenuBar *>(QStringLiteral("menuBar"));
+    QCOMPARE(win().menuBar(), bar);
+    QVERIFY(bar->isDefaultUp());
+    auto *status = win().findChild<QStatusBar *>(QStringLiteral("statusBar"));
+    QCOMPARE(win().statusBar(), status);
+    QCOMPARE(status->font().pointSize(), 10);
+}
+
+void TestMainWindowForm::objectNameRule()
+{
+    QMainWindow named;
+    named.setObjectName(QStringLiteral("AlreadyNamed"));
+    Ui_MainAppWindow form;
+    form.setupUi(&named);
+    QCOMPARE(named.objectName(), QStringLiteral("AlreadyNamed"));
+
+    QMainWindow unnamed;
+    Ui_MainAppWindow form2;
+    form2.setupUi(&unnamed);
+    QCOMPARE(unnamed.objectName(), QStringLiteral("MainAppWindow"));
+}
+
+void TestMainWindowForm::welcomeMessage()
+{
+    MainAppWindow fresh;
+    const QString message = fresh.statusBar()->currentMessage();
+    const QRegularExpression pattern(QStringLiteral(
+        "^Welcome to Harvix \\((Jan|Feb|Mar|Apr|May|Jun|Jul|Aug|Sep|Oct|Nov|Dec) [ 123][0-9] [0-9]{4}\\)$"));
+    QVERIFY2(pattern.match(message).hasMatch(), qPrintable(message));
+    QCOMPARE(message, MainAppWindow::welcomeMessage());
+
+    // It stays: no time-out clears it.
+    QTest::qWait(200);
+    QCOMPARE(fresh.statusBar()->currentMessage(), message);
+}
+
+void TestMainWindowForm::slotTable()
+{
+    const QMetaObject *meta = &MainAppWindow::staticMetaObject;
+    QCOMPARE(meta->className(), "MainAppWindow");
+    QCOMPARE(meta->superClass(), &QMainWindow::staticMetaObject);
+    QCOMPARE(meta->classInfoCount(), 0);
+    QCOMPARE(meta->propertyCount(), meta->propertyOffset());
+    const QList<QByteArray> expected = {
+        "on_searchCtrl_clicked()", "quakeDataLoaded(QuakeDataManager*)", "showQueryString()",
+        // moc records qint64 under its underlying name.
+        "showAbout()", "displayDownloadProgress(qlonglong,qlonglong)",
+        "treeViewItemClicked(QTreeWidgetItem*,int)", "treeViewExpandAll()", "treeViewCollapseAll()",
+        "quakeDataFailed(QuakeDataManager*)",
+    };
+    QCOMPARE(meta->methodCount() - meta->methodOffset(), expected.size());
+    for (int i = 0; i < expected.size(); ++i) {
+        const QMetaMethod method = meta->method(meta->methodOffset() + i);
+        QCOMPARE(method.methodSignature(), expected.at(i));
+        QCOMPARE(method.methodType(), QMetaMethod::Slot);
+        QCOMPARE(method.access(), QMetaMethod::Public);
+    }
+    QCOMPARE(meta->method(meta->indexOfSlot("quakeDataLoaded(QuakeDataManager*)")).parameterNames(),
+             QList<QByteArray>({ "inQDMgr" }));
+    QCOMPARE(meta->method(meta->indexOfSlot("displayDownloadProgress(qlonglong,qlonglong)")).parameterNames(),
+             QList<QByteArray>({ "bytesReceived", "bytesTotal" }));
+}
+
+QTEST_MAIN(TestMainWindowForm)
+#include "tst_mainwindowform.moc"
