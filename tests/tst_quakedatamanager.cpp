@@ -1,0 +1,243 @@
+#include "app/mainappwindow.h"
+#include "service/quakedatamanager.h"
+
+#include "testsupport/httptestserver.h"
+#include "testsupport/modalwatcher.h"
+
+#include <QNetworkReply>
+#include <QtTest>
+
+namespace {
+
+QByteArray quakeEvent(const char *ref, const char *time = "2009-07-14T09:22:29", const char *mode = "manual")
+{
+    return QByteArray("<event><origin publicID=\"smi:geonet.org.nz/origin/") + ref + "g/1\"><time><value>" + time
+        + "</value></time><latitude><value>-41.2864</value></latitude><evaluationMode>" + mode
+        + "</evaluationMode></origin><magnitude><mag><value>4.5</value></mag><stationCount>12</stationCount></magnitude></event>";
+}
+
+QByteArray document(const QByteArray &inner)
+{
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<quakeml xmlns=\"http://quakeml.org/xmlns/quakeml/1.0\">"
+        + inner + "</quakeml>";
+}
+
+QByteArray params(const QByteArray &inner)
+{
+    return "<eventParameters publicID=\"p\">" + inner + "</eventParameters>";
+}
+
+QByteArray readFixture(const char *name)
+{
+    QFile file(QStringLiteral(HARVIX_TEST_DATA_DIR "/") + QLatin1String(name));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+} // namespace
+
+class TestQuakeDataManager : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init() { QTest::failOnWarning(QRegularExpression(QStringLiteral("^QObject::connect"))); }
+
+    void replies_data();
+    void replies();
+    void refusedConnection();
+    void xmlErrorBoxComesBeforeTheSignal();
+    void metaObject();
+};
+
+void TestQuakeDataManager::replies_data()
+{
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<QStringList>("ids");           // store keys, in order
+    QTest::addColumn<QString>("boxTitle");          // empty: no box
+    QTest::addColumn<QString>("boxText");           // a regular expression
+    QTest::addColumn<bool>("loaded");
+
+    const int normal = int(HttpTestServer::Mode::Normal);
+    const QString zurich = QStringLiteral("[%1] Tue, 14 July 2009 at 21:22:29");
+    QTest::newRow("three events in identifier order")
+        << readFixture("geonet-three-events.xml") << 200 << normal
+        << QStringList({ "[10] Thu, 16 July 2009 at 11:59:59", "[3366146] Tue, 14 July 2009 at 21:22:29",
+                         "[9] Thu, 01 January 2009 at 12:00:00" })
+        << QString() << QString() << true;
+    QTest::newRow("two events with the same identifier")
+        << document(params(quakeEvent("5", "2009-07-14T09:22:29", "first") + quakeEvent("5", "2009-07-14T09:22:29", "second")))
+        << 200 << normal << QStringList({ zurich.arg(5) }) << QString() << QString() << true;
+    QTest::newRow("no eventParameters")
+        << document("<event>" + quakeEvent("1") + "</event>") << 200 << normal << QStringList() << QString() << QString() << true;
+    QTest::newRow("empty-element eventParameters")
+        << document("<eventParameters/>") << 200 << normal << QStringList() << QString() << QString() << true;
+    QTest::newRow("skipped children with nested content")
+        << document(params("<description><text>t<event>x</event></text><a><b/></a></description>" + quakeEvent("1")
+                           + "<comment>c<event/></comment>" + quakeEvent("2")))
+        << 200 << normal << QStringList({ zurich.arg(1), zurich.arg(2) }) << QString() << QString() << true;
+    QTest::newRow("prefixed eventParameters is walked")
+        << document("<q:eventParameters xmlns:q=\"urn:q\">" + quakeEvent("7") + "</q:eventParameters>")
+        << 200 << normal << QStringList({ zurich.arg(7) }) << QString() << QString() << true;
+    QTest::newRow("wrongly cased names are not walked")
+        << document("<EventParameters>" + quakeEvent("7") + "</EventParameters>" + params("<Event/>"))
+        << 200 << normal << QStringList() << QString() << QString() << true;
+    QTest::newRow("several eventParameters, nested deeper too")
+        << document(params(quakeEvent("1")) + "<wrap>" + params(quakeEvent("2")) + "</wrap>" + params(quakeEvent("3")))
+        << 200 << normal << QStringList({ zurich.arg(1), zurich.arg(2), zurich.arg(3) }) << QString() << QString() << true;
+    QTest::newRow("cut off after two events")
+        << document(params(quakeEvent("1") + quakeEvent("2") + "<event><origin publicID=\"a/3g/1\">")).chopped(QByteArray("</eventParameters></quakeml>").size())
+        << 200 << normal << QStringList({ zurich.arg(1), zurich.arg(2), "[3] " })
+        << QStringLiteral("XML Error")
+        << QStringLiteral("^An XML error occured:\n\nPremature end of document\\.\n\n\\(Line #2, Column #\\d+\\)$") << true;
+    QTest::newRow("not XML at all")
+        << QByteArray("Service temporarily unavailable") << 200 << normal << QStringList()
+        << QStringLiteral("XML Error") << QStringLiteral("^An XML error occured:\n\n.+\n\n\\(Line #1, Column #\\d+\\)$") << true;
+    QTest::newRow("empty body")
+        << QByteArray() << 200 << normal << QStringList()
+        << QStringLiteral("XML Error") << QStringLiteral("^An XML error occured:\n\nPremature end of document\\.\n\n\\(Line #1, Column #\\d+\\)$") << true;
+    QTest::newRow("zero byte after the document ends the text")
+        << document(params(quakeEvent("1"))) + QByteArray("\0<<<not xml", 11)
+        << 200 << normal << QStringList({ zurich.arg(1) }) << QString() << QString() << true;
+    QTest::newRow("zero byte inside the document cuts it there")
+        << document(params(quakeEvent("1") + QByteArray("\0", 1) + quakeEvent("2")))
+        << 200 << normal << QStringList({ zurich.arg(1) })
+        << QStringLiteral("XML Error") << QStringLiteral("^An XML error occured:\n\nPremature end of document\\.") << true;
+    QTest::newRow("bytes above 127 become one character each")
+        << document(params(quakeEvent("1", "2009-07-14T09:22:29", "caf\xC3\xA9\xFF")))
+        << 200 << normal << QStringList({ zurich.arg(1) }) << QString() << QString() << true;
+    QTest::newRow("HTTP 404")
+        << QByteArray("<html>Not here</html>") << 404 << normal << QStringList()
+        << QStringLiteral("NW Error") << QStringLiteral("^A network error occured:\n\n.*Not Found") << false;
+    QTest::newRow("HTTP 500 with an XML body")
+        << document(params(quakeEvent("1"))) << 500 << normal << QStringList()
+        << QStringLiteral("NW Error") << QStringLiteral("^A network error occured:\n\n.*Internal Server Error") << false;
+    QTest::newRow("server closes the connection mid-body")
+        << readFixture("geonet-three-events.xml") << 200 << int(HttpTestServer::Mode::CloseMidBody) << QStringList()
+        << QStringLiteral("NW Error") << QStringLiteral("^A network error occured:\n\n.+") << false;
+    QTest::newRow("connection reset")
+        << QByteArray() << 200 << int(HttpTestServer::Mode::Reset) << QStringList()
+        << QStringLiteral("NW Error") << QStringLiteral("^A network error occured:\n\n.+") << false;
+}
+
+void TestQuakeDataManager::replies()
+{
+    QFETCH(QByteArray, body);
+    QFETCH(int, status);
+    QFETCH(int, mode);
+    QFETCH(QStringList, ids);
+    QFETCH(QString, boxTitle);
+    QFETCH(QString, boxText);
+    QFETCH(bool, loaded);
+
+    qputenv("TZ", "Etc/GMT-12");
+    tzset();
+    HttpTestServer server;
+    QVERIFY(server.listen());
+    HttpTestServer::Reply reply;
+    reply.body = body;
+    reply.status = status;
+    reply.mode = HttpTestServer::Mode(mode);
+    server.setReply(reply);
+
+    MainAppWindow window;
+    ModalWatcher watcher;
+    QString url = server.url(QStringLiteral("/services/quake/search?")).toString() + QStringLiteral("a=1");
+    auto *manager = new QuakeDataManager(&window, url);
+    QCOMPARE(manager->parent(), &window);
+    QSignalSpy loadedSpy(manager, SIGNAL(quakeDataLoaded(QuakeDataManager*)));
+    QSignalSpy failedSpy(manager, SIGNAL(quakeDataFailed(QuakeDataManager*)));
+    QVERIFY(loadedSpy.isValid() && failedSpy.isValid());
+    manager->performRequest();
+    QTRY_COMPARE_WITH_TIMEOUT(loadedSpy.count() + failedSpy.count(), 1, 10000);
+    QTest::qWait(50);
+
+    QCOMPARE(loadedSpy.count(), loaded ? 1 : 0);
+    QCOMPARE(failedSpy.count(), loaded ? 0 : 1);
+    const QVariantList args = loaded ? loadedSpy.first() : failedSpy.first();
+    QCOMPARE(args.first().value<QuakeDataManager *>(), manager);
+    // Qt retries once on a reset connection; every request asks for the same target.
+    QVERIFY(!server.requestTargets().isEmpty());
+    for (const QByteArray &target : server.requestTargets())
+        QCOMPARE(target, QByteArray("/services/quake/search?a=1"));
+
+    QStringList stored;
+    for (const auto &entry : manager->quakeEvents())
+        stored << QString::fromLatin1(entry.first.c_str());
+    QCOMPARE(stored, ids);
+
+    if (boxTitle.isEmpty()) {
+        QCOMPARE(watcher.count(), 0);
+    } else {
+        QCOMPARE(watcher.count(), 1);
+        QCOMPARE(watcher.seen().first().className, QStringLiteral("QMessageBox"));
+        QCOMPARE(watcher.seen().first().title, boxTitle);
+        const QString text = watcher.seen().first().text;
+        QVERIFY2(QRegularExpression(boxText).match(text).hasMatch(), qPrintable(text));
+    }
+
+    const QString tag = QString::fromLatin1(QTest::currentDataTag());
+    if (tag.startsWith(QLatin1String("two events"))) {
+        QCOMPARE(manager->quakeEvents().begin()->second.at("Origin evaluation mode:"), std::string("second"));
+    } else if (tag.startsWith(QLatin1String("bytes above"))) {
+        QCOMPARE(manager->quakeEvents().begin()->second.at("Origin evaluation mode:"), std::string("caf\xC3\xA9\xFF"));
+    }
+    // Every reply is freed once handled, failed ones too.
+    QTRY_COMPARE(manager->findChildren<QNetworkReply *>().size(), 0);
+    QCOMPARE(manager->url(), url);
+}
+
+void TestQuakeDataManager::refusedConnection()
+{
+    quint16 freePort = 0;
+    {
+        QTcpServer probe;
+        QVERIFY(probe.listen(QHostAddress::LocalHost));
+        freePort = probe.serverPort();
+    }
+    MainAppWindow window;
+    ModalWatcher watcher;
+    QString url = QStringLiteral("http://127.0.0.1:%1/search?").arg(freePort);
+    QuakeDataManager manager(&window, url);
+    QSignalSpy loadedSpy(&manager, SIGNAL(quakeDataLoaded(QuakeDataManager*)));
+    QSignalSpy failedSpy(&manager, SIGNAL(quakeDataFailed(QuakeDataManager*)));
+    manager.performRequest();
+    QTRY_COMPARE_WITH_TIMEOUT(failedSpy.count(), 1, 10000);
+    QCOMPARE(loadedSpy.count(), 0);
+    QCOMPARE(watcher.count(), 1);
+    QCOMPARE(watcher.seen().first().title, QStringLiteral("NW Error"));
+    QCOMPARE(watcher.seen().first().text, QStringLiteral("A network error occured:\n\nConnection refused"));
+    QVERIFY(manager.quakeEvents().empty());
+}
+
+void TestQuakeDataManager::xmlErrorBoxComesBeforeTheSignal()
+{
+    HttpTestServer server;
+    QVERIFY(server.listen());
+    server.setBody(document(params(quakeEvent("1"))).left(60));
+    MainAppWindow window;
+    ModalWatcher watcher;
+    QString url = server.url().toString();
+    QuakeDataManager manager(&window, url);
+    int boxesAtSignal = -1;
+    connect(&manager, &QuakeDataManager::quakeDataLoaded, this, [&] { boxesAtSignal = watcher.count(); });
+    manager.performRequest();
+    QTRY_COMPARE_WITH_TIMEOUT(boxesAtSignal, 1, 10000);
+}
+
+void TestQuakeDataManager::metaObject()
+{
+    const QMetaObject &meta = QuakeDataManager::staticMetaObject;
+    QCOMPARE(meta.className(), "QuakeDataManager");
+    QCOMPARE(meta.superClass(), &QObject::staticMetaObject);
+    const int first = meta.methodOffset();
+    QCOMPARE(meta.method(first).methodSignature(), QByteArray("quakeDataLoaded(QuakeDataManager*)"));
+    QCOMPARE(meta.method(first).methodType(), QMetaMethod::Signal);
+    const QMetaMethod handle = meta.method(meta.indexOfSlot("handleReply(QNetworkReply*)"));
+    QCOMPARE(handle.access(), QMetaMethod::Public);
+    QCOMPARE(handle.parameterNames(), QList<QByteArray>({ "networkReply" }));
+}
+
+QTEST_MAIN(TestQuakeDataManager)
+#include "tst_quakedatamanager.moc"

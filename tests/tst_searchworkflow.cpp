@@ -1,0 +1,475 @@
+#include "app/mainappwindow.h"
+#include "service/geonetservice.h"
+#include "service/quakedatamanager.h"
+
+#include "testsupport/httptestserver.h"
+#include "testsupport/modalwatcher.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QDesktopServices>
+#include <QHeaderView>
+#include <QInputDialog>
+#include <QLineEdit>
+#include <QMenu>
+#include <QMenuBar>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTreeWidget>
+#include <QtTest>
+
+namespace {
+
+QByteArray readFixture(const char *name)
+{
+    QFile file(QStringLiteral(HARVIX_TEST_DATA_DIR "/") + QLatin1String(name));
+    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+}
+
+const QByteArray emptyResult = "<quakeml><eventParameters/></quakeml>";
+
+} // namespace
+
+// Receives what the window hands to QDesktopServices::openUrl.
+class UrlCatcher : public QObject
+{
+    Q_OBJECT
+public:
+    QList<QUrl> urls;
+public slots:
+    void open(const QUrl &url) { urls.append(url); }
+};
+
+class TestSearchWorkflow : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void init();
+    void cleanup();
+
+    void searchFillsTheTree();
+    void emptyResultShowsNoResultItem();
+    void progressAndButtonState();
+    void networkErrorReenablesTheButton();
+    void secondSearchReplacesTheFirst();
+    void shortcutSearchesWhileButtonIsDisabled();
+    void emptyUrlIsRefused_data();
+    void emptyUrlIsRefused();
+    void blankUrlIsNotRefused();
+    void clicksOnItems_data();
+    void clicksOnItems();
+    void menuStructure();
+    void queryStringDialogChangesNothing();
+    void aboutBoxes();
+    void expandAndCollapseAll();
+    void buildTreeModelIgnoresNullTree();
+
+private:
+    void search(const QByteArray &body, int expectedManagers);
+    QTreeWidget *tree() { return window->findChild<QTreeWidget *>(QStringLiteral("treeWidget")); }
+    QPushButton *button() { return window->findChild<QPushButton *>(QStringLiteral("searchCtrl")); }
+    QLineEdit *urlField() { return window->findChild<QLineEdit *>(QStringLiteral("searchUrlCtrl")); }
+    QAction *action(const QString &text);
+
+    HttpTestServer *server = nullptr;
+    MainAppWindow *window = nullptr;
+    ModalWatcher *watcher = nullptr;
+    UrlCatcher catcher;
+};
+
+void TestSearchWorkflow::initTestCase()
+{
+    QDesktopServices::setUrlHandler(QStringLiteral("http"), &catcher, "open");
+    QDesktopServices::setUrlHandler(QStringLiteral("https"), &catcher, "open");
+}
+
+void TestSearchWorkflow::cleanupTestCase()
+{
+    QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
+    QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
+}
+
+void TestSearchWorkflow::init()
+{
+    QTest::failOnWarning(QRegularExpression(QStringLiteral("^QObject::connect")));
+    qputenv("TZ", "Etc/GMT-12");
+    tzset();
+    server = new HttpTestServer;
+    QVERIFY(server->listen());
+    window = new MainAppWindow;
+    window->show();
+    QApplication::setActiveWindow(window);
+    QVERIFY(QTest::qWaitForWindowActive(window));
+    urlField()->setText(server->url(QStringLiteral("/services/quake/search?")).toString());
+    watcher = new ModalWatcher;
+    catcher.urls.clear();
+}
+
+void TestSearchWorkflow::cleanup()
+{
+    delete watcher;
+    delete window;
+    delete server;
+}
+
+QAction *TestSearchWorkflow::action(const QString &text)
+{
+    for (QAction *candidate : window->findChildren<QAction *>())
+        if (candidate->text() == text)
+            return candidate;
+    return nullptr;
+}
+
+// Clicks the search button and waits until the search has completed.
+void TestSearchWorkflow::search(const QByteArray &body, int expectedManagers)
+{
+    server->setBody(body);
+    window->statusBar()->clearMessage();
+    QTest::mouseClick(button(), Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(window->findChildren<QuakeDataManager *>().size(), expectedManagers, 5000);
+    QTRY_VERIFY_WITH_TIMEOUT(window->statusBar()->currentMessage().startsWith(QLatin1String("Retrieved")), 10000);
+}
+
+void TestSearchWorkflow::searchFillsTheTree()
+{
+    search(readFixture("geonet-three-events.xml"), 1);
+    QVERIFY(button()->isEnabled());
+    QCOMPARE(window->statusBar()->currentMessage(),
+             QStringLiteral("Retrieved 3 quake events matching search criteria."));
+    QCOMPARE(tree()->topLevelItemCount(), 3);
+
+    const QStringList captions = { "[10] Thu, 16 July 2009 at 11:59:59", "[3366146] Tue, 14 July 2009 at 21:22:29",
+                                   "[9] Thu, 01 January 2009 at 12:00:00" };
+    for (int i = 0; i < 3; ++i) {
+        QTreeWidgetItem *item = tree()->topLevelItem(i);
+        QCOMPARE(item->text(0), captions.at(i));
+        QCOMPARE(item->text(1), QString());
+        QVERIFY(item->isExpanded());
+        QCOMPARE(item->font(0).weight(), QFont::Bold);
+        QCOMPARE(item->font(0).pointSize(), 11);
+        QVERIFY(!(item->flags() & Qt::ItemIsEditable));
+    }
+    const QString degree = QString(QChar(0xB0));
+    QTreeWidgetItem *full = tree()->topLevelItem(1);
+    QStringList rows;
+    for (int i = 0; i < full->childCount(); ++i) {
+        rows << full->child(i)->text(0) + QLatin1Char('=') + full->child(i)->text(1);
+        QVERIFY(full->child(i)->font(0).weight() != QFont::Bold);
+    }
+    QCOMPARE(rows, QStringList({ "Focal Depth:=12.000 km", "Latitude:=-41.286 " + degree,
+                                 "Longitude:=174.776 " + degree, "Origin evaluation mode:=manual",
+                                 "Origin evaluation status:=confirmed", "Reference ID:=3366146",
+                                 "Richter Magnitude:=4.500 ", "Station Count (Magnitude):=12",
+                                 "Universal Time:=2009-07-14T09:22:29" }));
+    // The empty evaluation mode of event 9 has no row.
+    QTreeWidgetItem *sparse = tree()->topLevelItem(2);
+    QCOMPARE(sparse->childCount(), 8);
+    for (int i = 0; i < sparse->childCount(); ++i)
+        QVERIFY(sparse->child(i)->text(0) != QLatin1String("Origin evaluation mode:"));
+    QCOMPARE(watcher->count(), 0);
+}
+
+void TestSearchWorkflow::emptyResultShowsNoResultItem()
+{
+    search(emptyResult, 1);
+    QCOMPARE(window->statusBar()->currentMessage(),
+             QStringLiteral("Retrieved 0 quake events matching search criteria."));
+    QCOMPARE(tree()->topLevelItemCount(), 1);
+    QCOMPARE(tree()->topLevelItem(0)->text(0), QStringLiteral("No quake events matching search criteria"));
+    QCOMPARE(tree()->topLevelItem(0)->font(0).weight(), tree()->font().weight());
+}
+
+void TestSearchWorkflow::progressAndButtonState()
+{
+    HttpTestServer::Reply reply;
+    reply.body = emptyResult + QByteArray(200, ' ');
+    reply.mode = HttpTestServer::Mode::Drip;
+    server->setReply(reply);
+
+    QStringList messages;
+    connect(window->statusBar(), &QStatusBar::messageChanged, this,
+            [&messages](const QString &message) { messages << message; });
+    QTest::mouseClick(button(), Qt::LeftButton);
+    QVERIFY(!button()->isEnabled());
+    // While the reply drips in, the button stays disabled and clicks do nothing.
+    QTRY_VERIFY_WITH_TIMEOUT(messages.size() >= 2, 10000);
+    QVERIFY(!button()->isEnabled());
+    QTest::mouseClick(button(), Qt::LeftButton);
+    QCOMPARE(window->findChildren<QuakeDataManager *>().size(), 1);
+
+    QTRY_VERIFY_WITH_TIMEOUT(button()->isEnabled(), 30000);
+    QVERIFY(messages.size() >= 3);
+    const QRegularExpression progress(QStringLiteral("^(\\d+) bytes received\\.\\.$"));
+    qint64 last = -1;
+    for (int i = 0; i < messages.size() - 1; ++i) {
+        const QRegularExpressionMatch match = progress.match(messages.at(i));
+        QVERIFY2(match.hasMatch(), qPrintable(messages.at(i)));
+        QVERIFY(match.captured(1).toLongLong() >= last);
+        last = match.captured(1).toLongLong();
+    }
+    QCOMPARE(last, qint64(reply.body.size()));
+    QCOMPARE(messages.last(), QStringLiteral("Retrieved 0 quake events matching search criteria."));
+
+    // A report of zero bytes shows zero; the total is never shown.
+    window->displayDownloadProgress(0, 500);
+    QCOMPARE(window->statusBar()->currentMessage(), QStringLiteral("0 bytes received.."));
+    window->displayDownloadProgress(12345678, -1);
+    QCOMPARE(window->statusBar()->currentMessage(), QStringLiteral("12345678 bytes received.."));
+}
+
+void TestSearchWorkflow::networkErrorReenablesTheButton()
+{
+    search(readFixture("geonet-three-events.xml"), 1);
+    const QString resultMessage = window->statusBar()->currentMessage();
+
+    server->setBody("gone", 500);
+    QTest::mouseClick(button(), Qt::LeftButton);
+    QVERIFY(!button()->isEnabled());
+    QTRY_VERIFY_WITH_TIMEOUT(button()->isEnabled(), 10000);
+    QCOMPARE(watcher->count(), 1);
+    QCOMPARE(watcher->seen().first().title, QStringLiteral("NW Error"));
+    QVERIFY(watcher->seen().first().text.startsWith(QLatin1String("A network error occured:\n\n")));
+    // The tree keeps the earlier result; the status bar is not rewritten.
+    QCOMPARE(tree()->topLevelItemCount(), 3);
+    QVERIFY(window->statusBar()->currentMessage() == resultMessage
+            || window->statusBar()->currentMessage().endsWith(QLatin1String("bytes received..")));
+
+    // And the button works again.
+    search(emptyResult, 3);
+    QCOMPARE(tree()->topLevelItemCount(), 1);
+}
+
+void TestSearchWorkflow::secondSearchReplacesTheFirst()
+{
+    search(readFixture("geonet-three-events.xml"), 1);
+    tree()->collapseAll();
+    search(readFixture("geonet-three-events.xml"), 2);
+    QCOMPARE(tree()->topLevelItemCount(), 3);
+    for (int i = 0; i < 3; ++i)
+        QVERIFY(tree()->topLevelItem(i)->isExpanded());
+    search(emptyResult, 3);
+    QCOMPARE(tree()->topLevelItemCount(), 1);
+    QCOMPARE(window->findChildren<QuakeDataManager *>().size(), 3);
+
+    // Managers stay children of the window and die with it.
+    QPointer<QuakeDataManager> first = window->findChildren<QuakeDataManager *>().first();
+    delete window;
+    window = nullptr;
+    QVERIFY(first.isNull());
+    window = new MainAppWindow;
+}
+
+void TestSearchWorkflow::shortcutSearchesWhileButtonIsDisabled()
+{
+    HttpTestServer::Reply slow;
+    slow.body = emptyResult + QByteArray(300, ' ');
+    slow.mode = HttpTestServer::Mode::Drip;
+    server->setReply(slow);
+    QTest::mouseClick(button(), Qt::LeftButton);
+    QVERIFY(!button()->isEnabled());
+
+    HttpTestServer fast;
+    QVERIFY(fast.listen());
+    fast.setBody(readFixture("geonet-three-events.xml"));
+    urlField()->setText(fast.url(QStringLiteral("/fast?")).toString());
+    QTest::keyClick(window, Qt::Key_R, Qt::ControlModifier);
+    QCOMPARE(window->findChildren<QuakeDataManager *>().size(), 2);
+
+    // The fast search completes first and enables the button; the slow one
+    // completes last, and its (empty) result is what the tree shows.
+    QTRY_COMPARE_WITH_TIMEOUT(tree()->topLevelItemCount(), 3, 10000);
+    QVERIFY(button()->isEnabled());
+    QTRY_VERIFY_WITH_TIMEOUT(tree()->topLevelItemCount() == 1
+                                 && window->statusBar()->currentMessage().startsWith(QLatin1String("Retrieved 0")),
+                             30000);
+    QCOMPARE(server->requestTargets().size(), 1);
+    QCOMPARE(fast.requestTargets().size(), 1);
+    QVERIFY(fast.requestTargets().first().startsWith("/fast?magnitudeLower=3&magnitudeUpper=12&startDate="));
+}
+
+void TestSearchWorkflow::emptyUrlIsRefused_data()
+{
+    QTest::addColumn<bool>("viaShortcut");
+    QTest::newRow("button") << false;
+    QTest::newRow("Ctrl+R") << true;
+}
+
+void TestSearchWorkflow::emptyUrlIsRefused()
+{
+    QFETCH(bool, viaShortcut);
+    urlField()->clear();
+    if (viaShortcut)
+        QTest::keyClick(window, Qt::Key_R, Qt::ControlModifier);
+    else
+        QTest::mouseClick(button(), Qt::LeftButton);
+    QTRY_COMPARE(watcher->count(), 1);
+    QCOMPARE(watcher->seen().first().title, QStringLiteral("No Search URL"));
+    QCOMPARE(watcher->seen().first().text, QStringLiteral("Cannot perform search without a URL of the web service!"));
+    QVERIFY(button()->isEnabled());
+    QCOMPARE(window->findChildren<QuakeDataManager *>().size(), 0);
+    QCOMPARE(server->requestTargets().size(), 0);
+}
+
+void TestSearchWorkflow::blankUrlIsNotRefused()
+{
+    urlField()->setText(QStringLiteral("   "));
+    QTest::mouseClick(button(), Qt::LeftButton);
+    QCOMPARE(window->findChildren<QuakeDataManager *>().size(), 1);
+    QTRY_COMPARE_WITH_TIMEOUT(watcher->count(), 1, 10000);
+    QCOMPARE(watcher->seen().first().title, QStringLiteral("NW Error"));
+    QTRY_VERIFY(button()->isEnabled());
+}
+
+void TestSearchWorkflow::clicksOnItems_data()
+{
+    QTest::addColumn<int>("event");     // top-level index
+    QTest::addColumn<int>("row");       // child index, -1 for the event item itself
+    QTest::addColumn<int>("column");
+    QTest::addColumn<QString>("opened");
+    const QString page = GeoNetService::eventPageUrl();
+    QTest::newRow("reference id, value column") << 1 << 5 << 1 << page + "3366146";
+    QTest::newRow("reference id of another event") << 0 << 5 << 1 << page + "10";
+    QTest::newRow("reference id, label column") << 1 << 5 << 0 << QString();
+    QTest::newRow("event item, value column") << 1 << -1 << 1 << QString();
+    QTest::newRow("event item, label column") << 1 << -1 << 0 << QString();
+    QTest::newRow("other row, value column") << 1 << 0 << 1 << QString();
+    QTest::newRow("time row, value column") << 1 << 8 << 1 << QString();
+}
+
+void TestSearchWorkflow::clicksOnItems()
+{
+    QFETCH(int, event);
+    QFETCH(int, row);
+    QFETCH(int, column);
+    QFETCH(QString, opened);
+
+    search(readFixture("geonet-three-events.xml"), 1);
+    QTreeWidgetItem *eventItem = tree()->topLevelItem(event);
+    QTreeWidgetItem *item = row < 0 ? eventItem : eventItem->child(row);
+    tree()->scrollToItem(item);
+    QSignalSpy clicks(tree(), SIGNAL(itemClicked(QTreeWidgetItem*,int)));
+    QVERIFY(clicks.isValid());
+    const QRect rect = tree()->visualItemRect(item);
+    const int x = tree()->header()->sectionViewportPosition(column) + 40;
+    QTest::mouseClick(tree()->viewport(), Qt::LeftButton, {}, QPoint(x, rect.center().y()));
+    QCOMPARE(clicks.count(), 1);
+    QCOMPARE(clicks.first().at(0).value<QTreeWidgetItem *>(), item);
+    QCOMPARE(clicks.first().at(1).toInt(), column);
+    if (opened.isEmpty())
+        QCOMPARE(catcher.urls.size(), 0);
+    else
+        QCOMPARE(catcher.urls, QList<QUrl>({ QUrl(opened) }));
+}
+
+void TestSearchWorkflow::menuStructure()
+{
+    QMenuBar *bar = window->menuBar();
+    const QList<QAction *> top = bar->actions();
+    QCOMPARE(top.size(), 4);
+    QCOMPARE(top.at(0)->text(), QStringLiteral("Search"));
+    QCOMPARE(top.at(1)->text(), QStringLiteral("View"));
+    QVERIFY(top.at(2)->isSeparator());
+    QCOMPARE(top.at(3)->text(), QStringLiteral("Help"));
+
+    auto entries = [](QAction *menuAction) {
+        QStringList texts;
+        for (QAction *a : menuAction->menu()->actions())
+            texts << a->text() + QLatin1Char('|') + a->shortcut().toString(QKeySequence::PortableText);
+        return texts;
+    };
+    QCOMPARE(entries(top.at(0)), QStringList({ "Search for earthquakes|Ctrl+R", "Show WebService Query String|" }));
+    QCOMPARE(entries(top.at(1)), QStringList({ "Expand All|Ctrl++", "Collapse All|Ctrl+-" }));
+    QCOMPARE(entries(top.at(3)), QStringList({ "About Harvix|", "About Qt|" }));
+    for (const char *text : { "Search for earthquakes", "Show WebService Query String", "Expand All",
+                                 "Collapse All", "About Harvix", "About Qt" }) {
+        QAction *a = action(QString::fromLatin1(text));
+        QVERIFY(a);
+        QCOMPARE(a->parent(), window);
+    }
+}
+
+void TestSearchWorkflow::queryStringDialogChangesNothing()
+{
+    watcher->setAction([](QWidget *dialog) {
+        if (auto *input = qobject_cast<QInputDialog *>(dialog))
+            input->setTextValue(QStringLiteral("http://127.0.0.1:1/edited?"));
+    });
+    window->findChild<QComboBox *>(QStringLiteral("magRangeCtrl"))->setCurrentIndex(0);
+    const QString expected = window->queryString();
+    action(QStringLiteral("Show WebService Query String"))->trigger();
+    QCOMPARE(watcher->count(), 1);
+    const ModalWatcher::Seen seen = watcher->seen().first();
+    QCOMPARE(seen.className, QStringLiteral("QInputDialog"));
+    QCOMPARE(seen.title, QStringLiteral("Query String"));
+    QCOMPARE(seen.text, QStringLiteral("Query String for current filter settings:"));
+    QCOMPARE(seen.inputValue, expected);
+    QVERIFY(expected.contains(QLatin1String("magnitudeLower=7&")));
+
+    // The next search uses the field and filters, not the edited text.
+    search(emptyResult, 1);
+    QCOMPARE(server->requestTargets().size(), 1);
+    QVERIFY(server->requestTargets().first().startsWith("/services/quake/search?magnitudeLower=7&"));
+
+    // With the field emptied the dialog still shows the bare query, and no error.
+    watcher->clear();
+    urlField()->clear();
+    action(QStringLiteral("Show WebService Query String"))->trigger();
+    QCOMPARE(watcher->count(), 1);
+    QVERIFY(watcher->seen().first().inputValue.startsWith(QLatin1String("magnitudeLower=7&magnitudeUpper=12&startDate=")));
+}
+
+void TestSearchWorkflow::aboutBoxes()
+{
+    action(QStringLiteral("About Harvix"))->trigger();
+    QCOMPARE(watcher->count(), 1);
+    QCOMPARE(watcher->seen().at(0).title, QStringLiteral("About Harvix..."));
+    QCOMPARE(watcher->seen().at(0).text,
+             QStringLiteral("The <b>Harvix</b> queries the WebService of the New Zealand GeoNet project to retrieve data about earthquakes in New Zealand."));
+    action(QStringLiteral("About Qt"))->trigger();
+    QCOMPARE(watcher->count(), 2);
+    QCOMPARE(watcher->seen().at(1).title, QStringLiteral("About Qt"));
+}
+
+void TestSearchWorkflow::expandAndCollapseAll()
+{
+    // On an empty tree both do nothing.
+    QTest::keyClick(window, Qt::Key_Minus, Qt::ControlModifier);
+    QTest::keyClick(window, Qt::Key_Plus, Qt::ControlModifier);
+    QCOMPARE(tree()->topLevelItemCount(), 0);
+
+    search(readFixture("geonet-three-events.xml"), 1);
+    QTest::keyClick(window, Qt::Key_Minus, Qt::ControlModifier);
+    for (int i = 0; i < 3; ++i)
+        QVERIFY(!tree()->topLevelItem(i)->isExpanded());
+    QTest::keyClick(window, Qt::Key_Plus, Qt::ControlModifier);
+    for (int i = 0; i < 3; ++i)
+        QVERIFY(tree()->topLevelItem(i)->isExpanded());
+    action(QStringLiteral("Collapse All"))->trigger();
+    QVERIFY(!tree()->topLevelItem(0)->isExpanded());
+    action(QStringLiteral("Expand All"))->trigger();
+    QVERIFY(tree()->topLevelItem(0)->isExpanded());
+}
+
+void TestSearchWorkflow::buildTreeModelIgnoresNullTree()
+{
+    search(readFixture("geonet-three-events.xml"), 1);
+    const QString message = window->statusBar()->currentMessage();
+    window->buildTreeModel(window->findChild<QuakeDataManager *>(), nullptr);
+    QCOMPARE(window->statusBar()->currentMessage(), message);
+    QCOMPARE(tree()->topLevelItemCount(), 3);
+
+    // newTreeItemForQuakeEvent appends one bold item with a row per non-empty value.
+    std::map<std::string, std::string> fields = { { "Latitude:", "1.000 \xB0" }, { "Reference ID:", "" } };
+    window->newTreeItemForQuakeEvent(tree(), "", fields);
+    QTreeWidgetItem *added = tree()->topLevelItem(3);
+    QCOMPARE(added->text(0), QString());
+    QCOMPARE(added->font(0).weight(), QFont::Bold);
+    QCOMPARE(added->childCount(), 1);
+    QCOMPARE(added->child(0)->text(1), QStringLiteral("1.000 ") + QChar(0xB0));
+}
+
+QTEST_MAIN(TestSearchWorkflow)
+#include "tst_searchworkflow.moc"
