@@ -14,9 +14,10 @@ QString QuakeMLReader::decodeReply(const QByteArray &body)
     return QString::fromLatin1(data, length);
 }
 
-QuakeMLError QuakeMLReader::readDocument(const QString &text, QuakeEventStore &store)
+QuakeMLError QuakeMLReader::readDocument(QString text, QuakeEventStore &store)
 {
     QXmlStreamReader reader(text);
+    text = QString();
     while (!reader.atEnd()) {
         if (reader.readNext() == QXmlStreamReader::StartElement
             && reader.name() == u"eventParameters")

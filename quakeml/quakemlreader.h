@@ -29,7 +29,9 @@ public:
     // first zero byte. The document's own encoding declaration plays no part.
     static QString decodeReply(const QByteArray &body);
 
-    static QuakeMLError readDocument(const QString &text, QuakeEventStore &store);
+    // Takes the text by value: the reader keeps its own copy, so a caller
+    // that moves the text in has it freed before the walk begins.
+    static QuakeMLError readDocument(QString text, QuakeEventStore &store);
 
     // Reads the children of the <eventParameters> element that the reader
     // stands on, through its end tag.

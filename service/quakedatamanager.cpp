@@ -65,17 +65,21 @@ void QuakeDataManager::handleReply(QNetworkReply *networkReply)
         return;
     }
 
-    QString text = QuakeMLReader::decodeReply(networkReply->readAll());
-    parseResponse(text);
-    text.clear();
-    text.squeeze();
+    // Body and text are each freed as soon as the next form exists: a big
+    // catalogue is hundreds of megabytes in every one of them.
+    readText(QuakeMLReader::decodeReply(networkReply->readAll()));
 
     emit quakeDataLoaded(this);
 }
 
 void QuakeDataManager::parseResponse(QString &text)
 {
-    const QuakeMLError error = QuakeMLReader::readDocument(text, m_quakeEvents);
+    readText(text);
+}
+
+void QuakeDataManager::readText(QString text)
+{
+    const QuakeMLError error = QuakeMLReader::readDocument(std::move(text), m_quakeEvents);
     if (!error.isError())
         return;
     const QString position = QString::asprintf("\n\n(Line #%ld, Column #%ld)",

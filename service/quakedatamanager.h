@@ -46,6 +46,7 @@ private slots:
 
 private:
     QWidget *parentWidget() const;
+    void readText(QString text);
 
     QuakeEventStore m_quakeEvents;
     QString m_url;

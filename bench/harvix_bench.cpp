@@ -1,0 +1,208 @@
+// Measures one stage of a search on a generated catalogue of N events and
+// prints one line of key=value pairs. Each stage runs in its own process, so
+// that the peak resident memory belongs to that stage alone.
+//
+//   harvix_bench --stage floor|store|tree|search --events N
+//   harvix_bench --write FILE --events N
+
+#include "quakemlgenerator.h"
+
+#include "app/mainappwindow.h"
+#include "quakeml/quakemlreader.h"
+#include "service/quakedatamanager.h"
+
+#include "testsupport/httptestserver.h"
+
+#include <QApplication>
+#include <QElapsedTimer>
+#include <QEventLoop>
+#include <QFile>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTreeWidget>
+#include <QXmlStreamReader>
+
+#include <cstdio>
+#include <cstring>
+#include <string>
+
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+namespace {
+
+long peakResidentKiB()
+{
+    rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss;
+}
+
+void report(const char *stage, int events, qint64 bytes, qint64 nanoseconds)
+{
+    std::printf("stage=%s events=%d bytes=%lld seconds=%.6f peak_kib=%ld\n", stage, events,
+                static_cast<long long>(bytes), double(nanoseconds) / 1e9, peakResidentKiB());
+    std::fflush(stdout);
+}
+
+int floorStage(int events)
+{
+    const QByteArray body = generateQuakeML(events);
+    const qint64 bytes = body.size();
+    const QString text = QuakeMLReader::decodeReply(body);
+    QElapsedTimer timer;
+    timer.start();
+    QXmlStreamReader reader(text);
+    qint64 tokens = 0;
+    while (!reader.atEnd()) {
+        reader.readNext();
+        ++tokens;
+    }
+    const qint64 elapsed = timer.nsecsElapsed();
+    if (reader.hasError() || tokens < events)
+        return 1;
+    report("floor", events, bytes, elapsed);
+    return 0;
+}
+
+int storeStage(int events)
+{
+    QByteArray body = generateQuakeML(events);
+    const qint64 bytes = body.size();
+    QString url;
+    QuakeDataManager manager(nullptr, url);
+    QElapsedTimer timer;
+    timer.start();
+    QString text = QuakeMLReader::decodeReply(body);
+    body = QByteArray();
+    manager.parseResponse(text);
+    const qint64 elapsed = timer.nsecsElapsed();
+    if (int(manager.quakeEvents().size()) != events)
+        return 1;
+    report("store", events, bytes, elapsed);
+    return 0;
+}
+
+int treeStage(int events)
+{
+    MainAppWindow window;
+    window.show();
+    QString url;
+    auto *manager = new QuakeDataManager(&window, url);
+    qint64 bytes = 0;
+    {
+        const QByteArray body = generateQuakeML(events);
+        bytes = body.size();
+        QString text = QuakeMLReader::decodeReply(body);
+        manager->parseResponse(text);
+    }
+    auto *tree = window.findChild<QTreeWidget *>(QStringLiteral("treeWidget"));
+    QCoreApplication::processEvents();
+    QElapsedTimer timer;
+    timer.start();
+    window.buildTreeModel(manager, tree);
+    tree->viewport()->repaint();
+    const qint64 elapsed = timer.nsecsElapsed();
+    if (tree->topLevelItemCount() != events)
+        return 1;
+    report("tree", events, bytes, elapsed);
+    return 0;
+}
+
+// The server runs in a child process, so that neither its copy of the reply
+// nor its work on the loopback connection is counted for the client.
+int searchStage(int events, int argc, char *argv[])
+{
+    int portPipe[2];
+    if (pipe(portPipe) != 0)
+        return 1;
+    const pid_t server = fork();
+    if (server == 0) {
+        close(portPipe[0]);
+        QCoreApplication app(argc, argv);
+        HttpTestServer http;
+        http.setBody(generateQuakeML(events));
+        if (!http.listen())
+            _exit(1);
+        const qint64 served[2] = { http.port(), generateQuakeML(events).size() };
+        if (write(portPipe[1], served, sizeof served) != sizeof served)
+            _exit(1);
+        close(portPipe[1]);
+        app.exec();
+        _exit(0);
+    }
+    close(portPipe[1]);
+    qint64 served[2] = { 0, 0 };
+    const bool gotPort = read(portPipe[0], served, sizeof served) == sizeof served;
+    const qint64 port = served[0];
+    close(portPipe[0]);
+    int status = 1;
+    if (gotPort) {
+        QApplication app(argc, argv);
+        MainAppWindow window;
+        window.show();
+        window.findChild<QLineEdit *>(QStringLiteral("searchUrlCtrl"))
+            ->setText(QStringLiteral("http://127.0.0.1:%1/services/quake/search?").arg(port));
+        auto *tree = window.findChild<QTreeWidget *>(QStringLiteral("treeWidget"));
+        QEventLoop loop;
+        QObject::connect(window.statusBar(), &QStatusBar::messageChanged, &loop, [&loop](const QString &m) {
+            if (m.startsWith(QLatin1String("Retrieved")))
+                loop.quit();
+        });
+        QCoreApplication::processEvents();
+        QElapsedTimer timer;
+        timer.start();
+        window.findChild<QPushButton *>(QStringLiteral("searchCtrl"))->click();
+        loop.exec();
+        tree->viewport()->repaint();
+        const qint64 elapsed = timer.nsecsElapsed();
+        const auto *manager = window.findChild<QuakeDataManager *>();
+        if (tree->topLevelItemCount() == events && manager
+            && int(manager->quakeEvents().size()) == events) {
+            report("search", events, served[1], elapsed);
+            status = 0;
+        }
+    }
+    kill(server, SIGTERM);
+    waitpid(server, nullptr, 0);
+    return status;
+}
+
+} // namespace
+
+int main(int argc, char *argv[])
+{
+    std::string stage;
+    std::string file;
+    int events = 1000;
+    for (int i = 1; i + 1 < argc; i += 2) {
+        if (!std::strcmp(argv[i], "--stage"))
+            stage = argv[i + 1];
+        else if (!std::strcmp(argv[i], "--events"))
+            events = std::atoi(argv[i + 1]);
+        else if (!std::strcmp(argv[i], "--write"))
+            file = argv[i + 1];
+    }
+    if (!file.empty()) {
+        QFile out(QString::fromLocal8Bit(file.c_str()));
+        if (!out.open(QIODevice::WriteOnly))
+            return 1;
+        return out.write(generateQuakeML(events)) > 0 ? 0 : 1;
+    }
+    if (stage == "search")
+        return searchStage(events, argc, argv);
+    if (stage == "floor")
+        return floorStage(events);
+    if (stage == "store") {
+        QCoreApplication app(argc, argv);
+        return storeStage(events);
+    }
+    if (stage == "tree") {
+        QApplication app(argc, argv);
+        return treeStage(events);
+    }
+    std::fprintf(stderr, "usage: harvix_bench --stage floor|store|tree|search --events N\n");
+    return 2;
+}

@@ -1,0 +1,33 @@
+#!/usr/bin/env bash
+# Runs every stage for every catalogue size, each in its own process, and
+# writes bench/results.md and bench/results.png.
+set -euo pipefail
+build=$1
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+bench="$build/bench/harvix_bench"
+work=$(mktemp -d)
+trap 'rm -rf "$work"' EXIT
+mkdir -m 700 "$work/runtime"
+export QT_QPA_PLATFORM=offscreen TZ=Pacific/Auckland LC_ALL=C XDG_RUNTIME_DIR="$work/runtime"
+
+raw="$work/raw.txt"
+: >"$raw"
+for events in 1000 10000 25000 100000 250000; do
+    runs=3
+    [ "$events" -ge 100000 ] && runs=2
+    [ "$events" -ge 250000 ] && runs=1
+    for ((run = 0; run < runs; ++run)); do
+        for stage in floor store tree search; do
+            "$bench" --stage "$stage" --events "$events" 2>/dev/null >>"$raw" \
+                || { echo "bench: stage $stage failed for $events events" >&2; exit 1; }
+        done
+        "$bench" --write "$work/reply.xml" --events "$events"
+        python3 "$here/extract_fields.py" "$work/reply.xml" \
+            | sed "s/^/stage=python events=$events bytes=$(stat -c %s "$work/reply.xml") /" >>"$raw"
+        rm -f "$work/reply.xml"
+    done
+    echo "bench: $events events done" >&2
+done
+python3 "$here/report.py" "$raw" "$here/results.md" "$work/plot.dat"
+gnuplot -e "datafile='$work/plot.dat'; outfile='$here/results.png'" "$here/plot.gp"
+echo "bench: wrote $here/results.md and $here/results.png" >&2
