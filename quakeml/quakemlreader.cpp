@@ -14,8 +14,49 @@ QString QuakeMLReader::decodeReply(const QByteArray &body)
     return QString::fromLatin1(data, length);
 }
 
+namespace {
+
+// Where the text holds more than QuakeMLReader::MaximumAttributes '=' signs
+// between two '<', the offset of the '<' before them; -1 elsewhere.
+qsizetype findAttributeFlood(QStringView text)
+{
+    const char16_t *const begin = text.utf16();
+    const char16_t *const end = begin + text.size();
+    const char16_t *tagStart = begin;
+    int equalSigns = 0;
+    for (const char16_t *p = begin; p != end; ++p) {
+        if (*p == u'<') {
+            tagStart = p;
+            equalSigns = 0;
+        } else if (*p == u'=' && ++equalSigns > QuakeMLReader::MaximumAttributes) {
+            return tagStart - begin;
+        }
+    }
+    return -1;
+}
+
+QuakeMLError floodError(QStringView text, qsizetype offset)
+{
+    QuakeMLError error;
+    error.text = QStringLiteral("An element has more than %1 attributes.")
+                     .arg(QuakeMLReader::MaximumAttributes);
+    const QStringView before = text.left(offset);
+    error.line = before.count(u'\n') + 1;
+    error.column = offset - (before.lastIndexOf(u'\n') + 1);
+    return error;
+}
+
+} // namespace
+
 QuakeMLError QuakeMLReader::readDocument(QString text, QuakeEventStore &store)
 {
+    const qsizetype flood = findAttributeFlood(text);
+    QuakeMLError floodAt;
+    if (flood >= 0) {
+        floodAt = floodError(text, flood);
+        text.truncate(flood);
+    }
+
     QXmlStreamReader reader(text);
     text = QString();
     while (!reader.atEnd()) {
@@ -24,8 +65,14 @@ QuakeMLError QuakeMLReader::readDocument(QString text, QuakeEventStore &store)
             readEventParameters(reader, store);
     }
 
+    // The events before the flood are kept, as they are before any other
+    // break in a document; an earlier break of its own is the one reported.
     QuakeMLError error;
-    if (reader.hasError()) {
+    const bool cutShort = flood >= 0
+        && reader.error() == QXmlStreamReader::PrematureEndOfDocumentError;
+    if (cutShort || (flood >= 0 && !reader.hasError())) {
+        error = floodAt;
+    } else if (reader.hasError()) {
         error.text = reader.errorString();
         error.line = reader.lineNumber();
         error.column = reader.columnNumber();

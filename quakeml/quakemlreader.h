@@ -29,6 +29,14 @@ public:
     // first zero byte. The document's own encoding declaration plays no part.
     static QString decodeReply(const QByteArray &body);
 
+    // QXmlStreamReader checks each attribute of an element against all the
+    // ones before it, so an element with hundreds of thousands of attributes
+    // would hold the window for minutes. A document is read only up to the
+    // first place where more '=' signs than this stand between two '<' (an
+    // attribute value cannot hold a '<'), and that place is reported as an
+    // XML error.
+    static constexpr int MaximumAttributes = 10000;
+
     // Takes the text by value: the reader keeps its own copy, so a caller
     // that moves the text in has it freed before the walk begins.
     static QuakeMLError readDocument(QString text, QuakeEventStore &store);

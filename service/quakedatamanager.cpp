@@ -56,9 +56,14 @@ void QuakeDataManager::handleReply(QNetworkReply *networkReply)
     networkReply->deleteLater();
 
     if (networkReply->error() != QNetworkReply::NoError) {
-        const QString reason = m_replyTooLarge
-            ? tr("The reply was larger than %1 bytes and was not read.").arg(MaximumReplySize)
-            : networkReply->errorString();
+        // Harvix aborts a reply only for these two reasons; Qt reports both
+        // as a cancelled operation, which would tell the user nothing.
+        QString reason = networkReply->errorString();
+        if (m_replyTooLarge)
+            reason = tr("The reply was larger than 1 GiB, so it was not read.");
+        else if (networkReply->error() == QNetworkReply::OperationCanceledError)
+            reason = tr("No data arrived for %1 seconds, so the transfer was stopped.")
+                         .arg(TransferTimeoutMs / 1000);
         QMessageBox::critical(parentWidget(), tr("NW Error"),
                               tr("A network error occured:\n\n") + reason);
         emit quakeDataFailed(this);

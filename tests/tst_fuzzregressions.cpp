@@ -1,0 +1,44 @@
+#include "quakeml/quakemlreader.h"
+
+#include <QDir>
+#include <QtTest>
+
+// Replays every input that the fuzzer once found troublesome, through the
+// same path as a reply: decoding, the document walk and the records.
+class TestFuzzRegressions : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void replay_data();
+    void replay();
+};
+
+void TestFuzzRegressions::replay_data()
+{
+    QTest::addColumn<QString>("path");
+    const QDir dir(QStringLiteral(HARVIX_TEST_DATA_DIR "/fuzz"));
+    for (const QString &name : dir.entryList(QDir::Files, QDir::Name))
+        QTest::newRow(qPrintable(name)) << dir.filePath(name);
+    // Always at least the hand-written fixtures, so the replay path itself runs.
+    const QDir fixtures(QStringLiteral(HARVIX_TEST_DATA_DIR));
+    for (const QString &name : fixtures.entryList({ QStringLiteral("*.xml") }, QDir::Files, QDir::Name))
+        QTest::newRow(qPrintable(name)) << fixtures.filePath(name);
+}
+
+void TestFuzzRegressions::replay()
+{
+    QFETCH(QString, path);
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    QuakeEventStore store;
+    const QuakeMLError error = QuakeMLReader::readDocument(QuakeMLReader::decodeReply(file.readAll()), store);
+    QVERIFY(!error.isError() || (error.line >= 0 && error.column >= 0));
+    for (const auto &entry : store) {
+        const std::size_t n = entry.second.size();
+        QVERIFY(n == 0 || n == 2 || n == 7 || n == 9);
+    }
+}
+
+QTEST_MAIN(TestFuzzRegressions)
+#include "tst_fuzzregressions.moc"

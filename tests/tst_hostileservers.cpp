@@ -1,0 +1,369 @@
+#include "app/mainappwindow.h"
+#include "service/geonetservice.h"
+#include "service/quakedatamanager.h"
+
+#include "testsupport/httptestserver.h"
+#include "testsupport/modalwatcher.h"
+
+#include <QDesktopServices>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QPushButton>
+#include <QRandomGenerator>
+#include <QStatusBar>
+#include <QTreeWidget>
+#include <QtTest>
+
+#include <sys/resource.h>
+
+namespace {
+
+long peakResidentMiB()
+{
+    rusage usage {};
+    getrusage(RUSAGE_SELF, &usage);
+    return usage.ru_maxrss / 1024;
+}
+
+QByteArray quakeEvent(const QByteArray &publicId)
+{
+    return "<event><origin publicID=\"" + publicId + "\"><time><value>2009-07-14T09:22:29</value></time>"
+           "<depth><value>5</value></depth></origin><magnitude><mag><value>3</value></mag></magnitude></event>";
+}
+
+QByteArray inDocument(const QByteArray &inner)
+{
+    return "<?xml version=\"1.0\"?><quakeml><eventParameters>" + inner + "</eventParameters></quakeml>";
+}
+
+QByteArray billionLaughs()
+{
+    QByteArray doc = "<?xml version=\"1.0\"?>\n<!DOCTYPE lolz [\n<!ENTITY lol \"lol\">\n";
+    for (int level = 1; level <= 9; ++level) {
+        doc += "<!ENTITY lol" + QByteArray::number(level) + " \"";
+        for (int i = 0; i < 10; ++i)
+            doc += "&lol" + (level > 1 ? QByteArray::number(level - 1) : QByteArray()) + ';';
+        doc += "\">\n";
+    }
+    doc += "]>\n";
+    return doc + "<quakeml><eventParameters><event><origin><evaluationMode>&lol9;</evaluationMode>"
+                 "</origin></event></eventParameters></quakeml>";
+}
+
+QByteArray nested(int depth, bool closed)
+{
+    QByteArray inner;
+    inner.reserve(depth * 7 + 400);
+    for (int i = 0; i < depth; ++i)
+        inner += "<a>";
+    if (closed) {
+        for (int i = 0; i < depth; ++i)
+            inner += "</a>";
+        inner += quakeEvent("smi:x/2g/1");
+    }
+    return closed ? inDocument(inner) : "<quakeml><eventParameters>" + inner;
+}
+
+QByteArray manyAttributes(int count)
+{
+    QByteArray attributes;
+    for (int i = 0; i < count; ++i)
+        attributes += " a" + QByteArray::number(i) + "=\"x\"";
+    return inDocument(quakeEvent("smi:x/1g/1") + "<event" + attributes + ">" + "</event>");
+}
+
+QByteArray binary()
+{
+    QByteArray bytes(64 * 1024, Qt::Uninitialized);
+    QRandomGenerator random(1234);
+    for (char &byte : bytes)
+        byte = char(random.bounded(256));
+    bytes[0] = '\x8f';
+    return bytes;
+}
+
+} // namespace
+
+class UrlCatcher : public QObject
+{
+    Q_OBJECT
+public:
+    QList<QUrl> urls;
+public slots:
+    void open(const QUrl &url) { urls.append(url); }
+};
+
+class TestHostileServers : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void cleanupTestCase();
+    void init();
+
+    void replies_data();
+    void replies();
+    void oddReferenceIdsKeepTheEndpoint_data();
+    void oddReferenceIdsKeepTheEndpoint();
+    void everythingIsFreedWithTheWindow();
+    void silentServerTimesOut();
+    void endlessReplyIsCutAtOneGiB();
+
+private:
+    struct Outcome
+    {
+        QList<ModalWatcher::Seen> boxes;
+        int events = 0;
+        bool buttonEnabled = false;
+    };
+    Outcome runSearch(HttpTestServer &server, int timeoutMs);
+
+    UrlCatcher catcher;
+};
+
+void TestHostileServers::initTestCase()
+{
+    QDesktopServices::setUrlHandler(QStringLiteral("http"), &catcher, "open");
+    QDesktopServices::setUrlHandler(QStringLiteral("https"), &catcher, "open");
+    QDesktopServices::setUrlHandler(QStringLiteral("ftp"), &catcher, "open");
+}
+
+void TestHostileServers::cleanupTestCase()
+{
+    for (const char *scheme : { "http", "https", "ftp" })
+        QDesktopServices::unsetUrlHandler(QString::fromLatin1(scheme));
+}
+
+void TestHostileServers::init()
+{
+    QTest::failOnWarning(QRegularExpression(QStringLiteral("^QObject::connect")));
+    catcher.urls.clear();
+}
+
+TestHostileServers::Outcome TestHostileServers::runSearch(HttpTestServer &server, int timeoutMs)
+{
+    Outcome outcome;
+    MainAppWindow window;
+    window.show();
+    ModalWatcher watcher;
+    window.findChild<QLineEdit *>(QStringLiteral("searchUrlCtrl"))
+        ->setText(server.url(QStringLiteral("/services/quake/search?")).toString());
+    auto *button = window.findChild<QPushButton *>(QStringLiteral("searchCtrl"));
+    QTest::mouseClick(button, Qt::LeftButton);
+    [&] { QTRY_VERIFY_WITH_TIMEOUT(button->isEnabled(), timeoutMs); }();
+    auto *tree = window.findChild<QTreeWidget *>(QStringLiteral("treeWidget"));
+    outcome.events = int(window.findChild<QuakeDataManager *>()->quakeEvents().size());
+    if (outcome.events > 0)
+        [&] { QCOMPARE(tree->topLevelItemCount(), outcome.events); }();
+    outcome.boxes = watcher.seen();
+    outcome.buttonEnabled = button->isEnabled();
+    return outcome;
+}
+
+void TestHostileServers::replies_data()
+{
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<int>("mode");
+    QTest::addColumn<qint64>("streamBytes");
+    QTest::addColumn<QString>("box");          // expected box title, empty for none
+    QTest::addColumn<QString>("boxText");      // a regular expression
+    QTest::addColumn<int>("events");
+
+    using Mode = HttpTestServer::Mode;
+    const QByteArray small = inDocument(quakeEvent("smi:x/1g/1") + quakeEvent("smi:x/2g/1"));
+    const QByteArray html = "<!DOCTYPE html>\n<html><head><meta charset=\"utf-8\"><title>Moved</title></head>"
+                            "<body><p>The service has moved.</body></html>";
+    QTest::newRow("drips one byte at a time") << small << 200 << int(Mode::Drip) << qint64(0) << QString() << QString() << 2;
+    QTest::newRow("stops mid-body and closes") << small << 200 << int(Mode::CloseMidBody) << qint64(0)
+                                               << "NW Error" << "^A network error occured:\n\n.+" << 0;
+    QTest::newRow("resets the connection") << small << 200 << int(Mode::Reset) << qint64(0)
+                                           << "NW Error" << "^A network error occured:\n\n.+" << 0;
+    QTest::newRow("500 with an HTML body") << html << 500 << int(Mode::Normal) << qint64(0)
+                                           << "NW Error" << "Internal Server Error" << 0;
+    QTest::newRow("200 with HTML") << html << 200 << int(Mode::Normal) << qint64(0)
+                                   << "XML Error" << "^An XML error occured:\n\n.+\n\n\\(Line #2, Column #\\d+\\)$" << 0;
+    QTest::newRow("200 with JSON") << QByteArray("{\"events\": [{\"id\": \"2009p1\"}]}") << 200 << int(Mode::Normal)
+                                   << qint64(0) << "XML Error" << "^An XML error occured:\n\nStart tag expected\\." << 0;
+    QTest::newRow("200 with an empty body") << QByteArray() << 200 << int(Mode::Normal) << qint64(0)
+                                            << "XML Error" << "Premature end of document" << 0;
+    QTest::newRow("200 with a binary body") << binary() << 200 << int(Mode::Normal) << qint64(0)
+                                            << "XML Error" << "^An XML error occured:\n\n.+" << 0;
+    QTest::newRow("100 MB of whitespace") << QByteArray() << 200 << int(Mode::Stream) << qint64(100) * 1000 * 1000
+                                          << "XML Error" << "Premature end of document" << 0;
+    QTest::newRow("billion laughs") << billionLaughs() << 200 << int(Mode::Normal) << qint64(0)
+                                    << "XML Error" << "entity expansion limit" << 1;
+    QTest::newRow("a million nested elements, closed") << nested(1000000, true) << 200 << int(Mode::Normal)
+                                                       << qint64(0) << QString() << QString() << 1;
+    QTest::newRow("a million nested elements, never closed") << nested(1000000, false) << 200 << int(Mode::Normal)
+                                                             << qint64(0) << "XML Error" << "Premature end of document" << 0;
+    QTest::newRow("200,000 attributes on one element") << manyAttributes(200000) << 200 << int(Mode::Normal)
+                                                       << qint64(0) << "XML Error"
+                                                       << "^An XML error occured:\n\nAn element has more than 10000 attributes\\.\n\n\\(Line #1, Column #\\d+\\)$" << 1;
+    QTest::newRow("9,000 attributes are read") << manyAttributes(9000) << 200 << int(Mode::Normal)
+                                               << qint64(0) << QString() << QString() << 2;
+}
+
+void TestHostileServers::replies()
+{
+    QFETCH(QByteArray, body);
+    QFETCH(int, status);
+    QFETCH(int, mode);
+    QFETCH(qint64, streamBytes);
+    QFETCH(QString, box);
+    QFETCH(QString, boxText);
+    QFETCH(int, events);
+
+    HttpTestServer server;
+    QVERIFY(server.listen());
+    HttpTestServer::Reply reply;
+    reply.body = body;
+    reply.status = status;
+    reply.mode = HttpTestServer::Mode(mode);
+    reply.streamBytes = streamBytes;
+    server.setReply(reply);
+
+    const Outcome outcome = runSearch(server, 60000);
+    if (QTest::currentTestFailed())
+        return;
+    QVERIFY(outcome.buttonEnabled);
+    QCOMPARE(outcome.events, events);
+    if (box.isEmpty()) {
+        QCOMPARE(outcome.boxes.size(), 0);
+    } else {
+        QCOMPARE(outcome.boxes.size(), 1);
+        QCOMPARE(outcome.boxes.first().title, box);
+        QVERIFY2(QRegularExpression(boxText).match(outcome.boxes.first().text).hasMatch(),
+                 qPrintable(outcome.boxes.first().text));
+    }
+    // Everything here fits in a small multiple of the largest reply.
+    QVERIFY2(peakResidentMiB() < 1500, qPrintable(QString::number(peakResidentMiB())));
+}
+
+void TestHostileServers::oddReferenceIdsKeepTheEndpoint_data()
+{
+    QTest::addColumn<QByteArray>("publicId");
+    QTest::newRow("at sign") << QByteArray("smi:x/user@evil.example:80g/1");
+    QTest::newRow("question mark and hash") << QByteArray("smi:x/1?x=y#z@evil.example:8g/1");
+    QTest::newRow("spaces and dots") << QByteArray("smi:x/ .. ../../..g/1");
+    QTest::newRow("backslashes") << QByteArray("smi:x/\\\\evil.example\\g/1");
+    QTest::newRow("scheme-like") << QByteArray("smi:x/javascript:alert(1)g/1");
+    QTest::newRow("percent escapes") << QByteArray("smi:x/%2F%2Fevil.example%40g/1");
+}
+
+void TestHostileServers::oddReferenceIdsKeepTheEndpoint()
+{
+    QFETCH(QByteArray, publicId);
+    HttpTestServer server;
+    QVERIFY(server.listen());
+    server.setBody(inDocument(quakeEvent(QString::fromLatin1(publicId).toHtmlEscaped().toLatin1())));
+
+    MainAppWindow window;
+    window.show();
+    ModalWatcher watcher;
+    window.findChild<QLineEdit *>(QStringLiteral("searchUrlCtrl"))->setText(server.url().toString() + '?');
+    QTest::mouseClick(window.findChild<QPushButton *>(QStringLiteral("searchCtrl")), Qt::LeftButton);
+    auto *tree = window.findChild<QTreeWidget *>(QStringLiteral("treeWidget"));
+    QTRY_COMPARE_WITH_TIMEOUT(tree->topLevelItemCount(), 1, 10000);
+    QTreeWidgetItem *event = tree->topLevelItem(0);
+    QTreeWidgetItem *reference = nullptr;
+    for (int i = 0; i < event->childCount(); ++i) {
+        if (event->child(i)->text(0) == QLatin1String("Reference ID:"))
+            reference = event->child(i);
+    }
+    QVERIFY(reference);
+
+    const QRect rect = tree->visualItemRect(reference);
+    QTest::mouseClick(tree->viewport(), Qt::LeftButton, {},
+                      QPoint(tree->header()->sectionViewportPosition(1) + 20, rect.center().y()));
+    QCOMPARE(catcher.urls.size(), 1);
+    const QUrl endpoint(GeoNetService::eventPageUrl());
+    const QUrl opened = catcher.urls.first();
+    QCOMPARE(opened.scheme(), endpoint.scheme());
+    QCOMPARE(opened.host(), endpoint.host());
+    QCOMPARE(opened.port(), endpoint.port());
+    QVERIFY(opened.userInfo().isEmpty());
+    QVERIFY2(opened.path().startsWith(endpoint.path()), qPrintable(opened.toString()));
+    QCOMPARE(watcher.count(), 0);
+}
+
+void TestHostileServers::everythingIsFreedWithTheWindow()
+{
+    // Under LeakSanitizer this also shows that nothing is left on the heap.
+    HttpTestServer server;
+    QVERIFY(server.listen());
+    server.setBody(inDocument(quakeEvent("smi:x/1g/1") + quakeEvent("smi:x/2g/1")));
+
+    auto *window = new MainAppWindow;
+    window->show();
+    ModalWatcher watcher;
+    window->findChild<QLineEdit *>(QStringLiteral("searchUrlCtrl"))
+        ->setText(server.url(QStringLiteral("/q?")).toString());
+    auto *button = window->findChild<QPushButton *>(QStringLiteral("searchCtrl"));
+    QList<QPointer<QObject>> watched;
+    for (int search = 0; search < 3; ++search) {
+        QTest::mouseClick(button, Qt::LeftButton);
+        for (QNetworkReply *reply : window->findChildren<QNetworkReply *>())
+            watched << reply;
+        QTRY_VERIFY_WITH_TIMEOUT(button->isEnabled(), 10000);
+    }
+    server.setBody("gone", 500);
+    QTest::mouseClick(button, Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(button->isEnabled(), 10000);
+    QCOMPARE(watcher.count(), 1);
+
+    const QList<QuakeDataManager *> managers = window->findChildren<QuakeDataManager *>();
+    QCOMPARE(managers.size(), 4);
+    for (QObject *object : managers)
+        watched << object;
+    for (QObject *object : window->findChildren<QNetworkAccessManager *>())
+        watched << object;
+    auto *tree = window->findChild<QTreeWidget *>(QStringLiteral("treeWidget"));
+    QCOMPARE(tree->topLevelItemCount(), 2);
+    watched << tree << tree->model();
+
+    window->close();
+    delete window;
+    QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    for (const QPointer<QObject> &object : watched)
+        QVERIFY(object.isNull());
+}
+
+void TestHostileServers::silentServerTimesOut()
+{
+    HttpTestServer server;
+    QVERIFY(server.listen());
+    HttpTestServer::Reply reply;
+    reply.mode = HttpTestServer::Mode::Silent;
+    server.setReply(reply);
+    const Outcome outcome = runSearch(server, 3 * QuakeDataManager::TransferTimeoutMs);
+    QVERIFY(outcome.buttonEnabled);
+    QCOMPARE(outcome.boxes.size(), 1);
+    QCOMPARE(outcome.boxes.first().title, QStringLiteral("NW Error"));
+    QCOMPARE(outcome.boxes.first().text,
+             QStringLiteral("A network error occured:\n\nNo data arrived for 60 seconds, so the transfer was stopped."));
+}
+
+void TestHostileServers::endlessReplyIsCutAtOneGiB()
+{
+    HttpTestServer server;
+    QVERIFY(server.listen());
+    HttpTestServer::Reply reply;
+    reply.mode = HttpTestServer::Mode::Stream;
+    reply.streamBytes = QuakeDataManager::MaximumReplySize + 64 * 1024 * 1024;
+    server.setReply(reply);
+    const Outcome outcome = runSearch(server, 300000);
+    QVERIFY(outcome.buttonEnabled);
+    QCOMPARE(outcome.boxes.size(), 1);
+    QCOMPARE(outcome.boxes.first().title, QStringLiteral("NW Error"));
+    QCOMPARE(outcome.boxes.first().text,
+             QStringLiteral("A network error occured:\n\nThe reply was larger than 1 GiB, so it was not read."));
+    QCOMPARE(outcome.events, 0);
+    QVERIFY2(peakResidentMiB() < 3 * 1024, qPrintable(QString::number(peakResidentMiB())));
+}
+
+QTEST_MAIN(TestHostileServers)
+#include "tst_hostileservers.moc"
