@@ -15,8 +15,6 @@
 
 #include <utility>
 #include <vector>
-#include <QElapsedTimer>
-#include <cstdio>
 
 namespace {
 
@@ -31,10 +29,10 @@ public:
             if (bytes == label)
                 return text;
         }
-        QString text = Latin1::toText(label);
+        QString converted = Latin1::toText(label);
         if (m_texts.size() < 32)
-            m_texts.emplace_back(label, text);
-        return text;
+            m_texts.emplace_back(label, converted);
+        return converted;
     }
 
 private:

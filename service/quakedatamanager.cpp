@@ -26,19 +26,26 @@ void QuakeDataManager::performRequest()
     request.setTransferTimeout(TransferTimeoutMs);
     QNetworkReply *reply = m_networkManager->get(request);
 
-    connect(reply, SIGNAL(downloadProgress(qint64,qint64)),
-            this, SLOT(checkReplySize(qint64,qint64)));
+    // readyRead comes with every piece of the body (downloadProgress is
+    // throttled), and metaDataChanged with an announced length.
+    connect(reply, SIGNAL(metaDataChanged()), this, SLOT(checkReplySize()));
+    connect(reply, SIGNAL(readyRead()), this, SLOT(checkReplySize()));
     if (parent()) {
         connect(reply, SIGNAL(downloadProgress(qint64,qint64)),
                 parent(), SLOT(displayDownloadProgress(qint64,qint64)));
     }
 }
 
-void QuakeDataManager::checkReplySize(qint64 bytesReceived, qint64 bytesTotal)
+bool QuakeDataManager::isTooLarge(QNetworkReply *reply)
 {
-    if (bytesReceived <= MaximumReplySize && bytesTotal <= MaximumReplySize)
-        return;
-    if (auto *reply = qobject_cast<QNetworkReply *>(sender()); reply && !m_replyTooLarge) {
+    return reply->bytesAvailable() > MaximumReplySize
+        || reply->header(QNetworkRequest::ContentLengthHeader).toLongLong() > MaximumReplySize;
+}
+
+void QuakeDataManager::checkReplySize()
+{
+    auto *reply = qobject_cast<QNetworkReply *>(sender());
+    if (reply && !m_replyTooLarge && reply->isRunning() && isTooLarge(reply)) {
         m_replyTooLarge = true;
         reply->abort();
     }
@@ -55,7 +62,9 @@ void QuakeDataManager::handleReply(QNetworkReply *networkReply)
     // while a message box runs its own event loop below.
     networkReply->deleteLater();
 
-    if (networkReply->error() != QNetworkReply::NoError) {
+    // The last piece of a reply may arrive together with its end.
+    m_replyTooLarge = m_replyTooLarge || isTooLarge(networkReply);
+    if (m_replyTooLarge || networkReply->error() != QNetworkReply::NoError) {
         // Harvix aborts a reply only for these two reasons; Qt reports both
         // as a cancelled operation, which would tell the user nothing.
         QString reason = networkReply->errorString();
@@ -71,8 +80,12 @@ void QuakeDataManager::handleReply(QNetworkReply *networkReply)
     }
 
     // Body and text are each freed as soon as the next form exists: a big
-    // catalogue is hundreds of megabytes in every one of them.
-    readText(QuakeMLReader::decodeReply(networkReply->readAll()));
+    // catalogue is hundreds of megabytes in every one of them. (Written as
+    // one expression, the body would live on as a temporary to its end.)
+    QByteArray body = networkReply->readAll();
+    QString text = QuakeMLReader::decodeReply(body);
+    body = QByteArray();
+    readText(std::move(text));
 
     emit quakeDataLoaded(this);
 }

@@ -42,9 +42,10 @@ public slots:
     void handleReply(QNetworkReply *networkReply);
 
 private slots:
-    void checkReplySize(qint64 bytesReceived, qint64 bytesTotal);
+    void checkReplySize();
 
 private:
+    static bool isTooLarge(QNetworkReply *reply);
     QWidget *parentWidget() const;
     void readText(QString text);
 
