@@ -129,12 +129,7 @@ void QuakeEventParser::takeQuakeEvent(std::string &eventId, std::map<std::string
 void QuakeEventParser::parseEvent(QXmlStreamReader &reader)
 {
     QString type;
-    while (!reader.atEnd()) {
-        const QXmlStreamReader::TokenType token = reader.readNext();
-        if (token == QXmlStreamReader::EndElement)
-            break;
-        if (token != QXmlStreamReader::StartElement)
-            continue;
+    while (QuakeMLReader::readNextChild(reader)) {
         const QStringView name = reader.name();
         if (name == u"origin")
             parseOrigin(reader);
@@ -160,12 +155,7 @@ void QuakeEventParser::parseOrigin(QXmlStreamReader &reader)
     std::string referenceId =
         createEventID(reader.attributes().value(QLatin1String("publicID")).toString());
 
-    while (!reader.atEnd()) {
-        const QXmlStreamReader::TokenType token = reader.readNext();
-        if (token == QXmlStreamReader::EndElement)
-            break;
-        if (token != QXmlStreamReader::StartElement)
-            continue;
+    while (QuakeMLReader::readNextChild(reader)) {
         const QStringView name = reader.name();
         if (name == u"time") {
             timeText = parseElementWithValue(reader);
@@ -206,12 +196,7 @@ void QuakeEventParser::parseMagnitude(QXmlStreamReader &reader)
     double magnitude = 0.0;
     int stationCount = 0;
 
-    while (!reader.atEnd()) {
-        const QXmlStreamReader::TokenType token = reader.readNext();
-        if (token == QXmlStreamReader::EndElement)
-            break;
-        if (token != QXmlStreamReader::StartElement)
-            continue;
+    while (QuakeMLReader::readNextChild(reader)) {
         const QStringView name = reader.name();
         if (name == u"mag")
             magnitude = parseElementWithValue(reader).toDouble();
@@ -228,12 +213,7 @@ void QuakeEventParser::parseMagnitude(QXmlStreamReader &reader)
 QString QuakeEventParser::parseElementWithValue(QXmlStreamReader &reader)
 {
     QString value;
-    while (!reader.atEnd()) {
-        const QXmlStreamReader::TokenType token = reader.readNext();
-        if (token == QXmlStreamReader::EndElement)
-            break;
-        if (token != QXmlStreamReader::StartElement)
-            continue;
+    while (QuakeMLReader::readNextChild(reader)) {
         if (reader.name() == u"value")
             value = reader.readElementText();
         else

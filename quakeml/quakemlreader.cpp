@@ -84,12 +84,7 @@ void QuakeMLReader::readEventParameters(QXmlStreamReader &reader, QuakeEventStor
 {
     std::string eventId;
     QuakeFieldMap fields;
-    while (!reader.atEnd()) {
-        const QXmlStreamReader::TokenType token = reader.readNext();
-        if (token == QXmlStreamReader::EndElement)
-            break;
-        if (token != QXmlStreamReader::StartElement)
-            continue;
+    while (readNextChild(reader)) {
         if (reader.name() == u"event") {
             QuakeEventParser parser(reader);
             parser.takeQuakeEvent(eventId, fields);
@@ -99,6 +94,21 @@ void QuakeMLReader::readEventParameters(QXmlStreamReader &reader, QuakeEventStor
             skipElement(reader);
         }
     }
+}
+
+bool QuakeMLReader::readNextChild(QXmlStreamReader &reader)
+{
+    while (!reader.atEnd()) {
+        switch (reader.readNext()) {
+        case QXmlStreamReader::StartElement:
+            return true;
+        case QXmlStreamReader::EndElement:
+            return false;
+        default:
+            break;
+        }
+    }
+    return false;
 }
 
 void QuakeMLReader::skipElement(QXmlStreamReader &reader)

@@ -45,6 +45,11 @@ public:
     // stands on, through its end tag.
     static void readEventParameters(QXmlStreamReader &reader, QuakeEventStore &store);
 
+    // Moves to the next child element of the element being read. False at
+    // that element's end tag, at the end of the document or on an error;
+    // text, comments and processing instructions are passed over.
+    static bool readNextChild(QXmlStreamReader &reader);
+
     // Consumes the element that the reader stands on with everything inside
     // it, through its end tag. Counts depth instead of recursing, so that no
     // nesting, however deep, can exhaust the stack.

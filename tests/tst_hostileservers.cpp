@@ -4,6 +4,7 @@
 
 #include "testsupport/httptestserver.h"
 #include "testsupport/modalwatcher.h"
+#include "testsupport/urlcatcher.h"
 
 #include <QDesktopServices>
 #include <QHeaderView>
@@ -86,14 +87,6 @@ QByteArray binary()
 
 } // namespace
 
-class UrlCatcher : public QObject
-{
-    Q_OBJECT
-public:
-    QList<QUrl> urls;
-public slots:
-    void open(const QUrl &url) { urls.append(url); }
-};
 
 class TestHostileServers : public QObject
 {
@@ -126,15 +119,12 @@ private:
 
 void TestHostileServers::initTestCase()
 {
-    QDesktopServices::setUrlHandler(QStringLiteral("http"), &catcher, "open");
-    QDesktopServices::setUrlHandler(QStringLiteral("https"), &catcher, "open");
-    QDesktopServices::setUrlHandler(QStringLiteral("ftp"), &catcher, "open");
+    catcher.install();
 }
 
 void TestHostileServers::cleanupTestCase()
 {
-    for (const char *scheme : { "http", "https", "ftp" })
-        QDesktopServices::unsetUrlHandler(QString::fromLatin1(scheme));
+    catcher.uninstall();
 }
 
 void TestHostileServers::init()

@@ -4,6 +4,7 @@
 
 #include "testsupport/httptestserver.h"
 #include "testsupport/modalwatcher.h"
+#include "testsupport/urlcatcher.h"
 
 #include <QAction>
 #include <QComboBox>
@@ -30,15 +31,6 @@ const QByteArray emptyResult = "<quakeml><eventParameters/></quakeml>";
 
 } // namespace
 
-// Receives what the window hands to QDesktopServices::openUrl.
-class UrlCatcher : public QObject
-{
-    Q_OBJECT
-public:
-    QList<QUrl> urls;
-public slots:
-    void open(const QUrl &url) { urls.append(url); }
-};
 
 class TestSearchWorkflow : public QObject
 {
@@ -82,14 +74,12 @@ private:
 
 void TestSearchWorkflow::initTestCase()
 {
-    QDesktopServices::setUrlHandler(QStringLiteral("http"), &catcher, "open");
-    QDesktopServices::setUrlHandler(QStringLiteral("https"), &catcher, "open");
+    catcher.install();
 }
 
 void TestSearchWorkflow::cleanupTestCase()
 {
-    QDesktopServices::unsetUrlHandler(QStringLiteral("http"));
-    QDesktopServices::unsetUrlHandler(QStringLiteral("https"));
+    catcher.uninstall();
 }
 
 void TestSearchWorkflow::init()
