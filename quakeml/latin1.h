@@ -12,21 +12,14 @@
 
 namespace Latin1 {
 
-inline void append(std::string &out, QStringView text)
+inline std::string fromText(QStringView text)
 {
-    const std::size_t start = out.size();
-    out.resize(start + std::size_t(text.size()));
-    char *dst = out.data() + start;
+    std::string out(std::size_t(text.size()), '\0');
+    char *dst = out.data();
     for (const QChar c : text) {
         const char16_t u = c.unicode();
         *dst++ = u < 0x100 ? char(u) : '?';
     }
-}
-
-inline std::string fromText(QStringView text)
-{
-    std::string out;
-    append(out, text);
     return out;
 }
 

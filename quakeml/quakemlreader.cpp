@@ -66,13 +66,14 @@ QuakeMLError QuakeMLReader::readDocument(QString text, QuakeEventStore &store)
     }
 
     // The events before the flood are kept, as they are before any other
-    // break in a document; an earlier break of its own is the one reported.
+    // break in a document. The end that the cut makes is reported as the
+    // flood; an earlier break of the document's own is reported as itself.
+    const bool endsAtCut = !reader.hasError()
+        || reader.error() == QXmlStreamReader::PrematureEndOfDocumentError;
+    if (flood >= 0 && endsAtCut)
+        return floodAt;
     QuakeMLError error;
-    const bool cutShort = flood >= 0
-        && reader.error() == QXmlStreamReader::PrematureEndOfDocumentError;
-    if (cutShort || (flood >= 0 && !reader.hasError())) {
-        error = floodAt;
-    } else if (reader.hasError()) {
+    if (reader.hasError()) {
         error.text = reader.errorString();
         error.line = reader.lineNumber();
         error.column = reader.columnNumber();

@@ -1,6 +1,7 @@
 #include "app/mainappwindow.h"
 #include "service/quakedatamanager.h"
 
+#include "testsupport/fixtures.h"
 #include "testsupport/httptestserver.h"
 #include "testsupport/modalwatcher.h"
 
@@ -25,12 +26,6 @@ QByteArray document(const QByteArray &inner)
 QByteArray params(const QByteArray &inner)
 {
     return "<eventParameters publicID=\"p\">" + inner + "</eventParameters>";
-}
-
-QByteArray readFixture(const char *name)
-{
-    QFile file(QStringLiteral(HARVIX_TEST_DATA_DIR "/") + QLatin1String(name));
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
 }
 
 } // namespace

@@ -2,6 +2,7 @@
 #include "service/geonetservice.h"
 #include "service/quakedatamanager.h"
 
+#include "testsupport/fixtures.h"
 #include "testsupport/httptestserver.h"
 #include "testsupport/modalwatcher.h"
 #include "testsupport/urlcatcher.h"
@@ -20,12 +21,6 @@
 #include <QtTest>
 
 namespace {
-
-QByteArray readFixture(const char *name)
-{
-    QFile file(QStringLiteral(HARVIX_TEST_DATA_DIR "/") + QLatin1String(name));
-    return file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
-}
 
 const QByteArray emptyResult = "<quakeml><eventParameters/></quakeml>";
 
