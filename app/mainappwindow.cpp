@@ -26,6 +26,10 @@ MainAppWindow::MainAppWindow(QWidget *parent)
     connect(findChild<QTreeWidget *>(QStringLiteral("treeWidget")),
             SIGNAL(itemClicked(QTreeWidgetItem*,int)),
             this, SLOT(treeViewItemClicked(QTreeWidgetItem*,int)));
+    // A default button works only in dialogs: Enter in the URL field presses
+    // the search button here, which does nothing while a search runs.
+    connect(findChild<QLineEdit *>(QStringLiteral("searchUrlCtrl")), SIGNAL(returnPressed()),
+            findChild<QPushButton *>(QStringLiteral("searchCtrl")), SLOT(click()));
 
     statusBar()->showMessage(welcomeMessage(), 0);
 }
@@ -87,12 +91,33 @@ void MainAppWindow::displayDownloadProgress(qint64 bytesReceived, qint64 bytesTo
 void MainAppWindow::quakeDataLoaded(QuakeDataManager *inQDMgr)
 {
     findChild<QPushButton *>(QStringLiteral("searchCtrl"))->setEnabled(true);
+    // A search that started after this one has its result on screen already
+    // (this one may have waited behind its error box). Its progress messages
+    // may have covered that result's count.
+    if (m_shownSearch && inQDMgr->serial() < m_shownSearch->serial()) {
+        showResultMessage(m_shownSearch->quakeEvents().size());
+        inQDMgr->deleteLater();
+        return;
+    }
+    m_shownSearch = inQDMgr;
     buildTreeModel(inQDMgr, findChild<QTreeWidget *>(QStringLiteral("treeWidget")));
+    releaseIdleSearches(inQDMgr);
 }
 
 void MainAppWindow::quakeDataFailed(QuakeDataManager *inQDMgr)
 {
-    Q_UNUSED(inQDMgr);
-    // The manager has shown the error; the tree and status bar keep what they had.
+    // The manager has shown the error; the tree keeps what it had.
     findChild<QPushButton *>(QStringLiteral("searchCtrl"))->setEnabled(true);
+    statusBar()->showMessage(tr("Search failed: see the message."), 0);
+    inQDMgr->deleteLater();
+}
+
+// Every search but the one shown and those still in flight is finished with:
+// its store is not needed any more.
+void MainAppWindow::releaseIdleSearches(QuakeDataManager *shown)
+{
+    for (QuakeDataManager *manager : findChildren<QuakeDataManager *>(Qt::FindDirectChildrenOnly)) {
+        if (manager != shown && !manager->isInFlight())
+            manager->deleteLater();
+    }
 }

@@ -12,6 +12,7 @@
 //                into display-ready records (quakeml/).
 
 #include <QMainWindow>
+#include <QPointer>
 #include <QString>
 
 #include <map>
@@ -53,5 +54,11 @@ public slots:
     void quakeDataFailed(QuakeDataManager *inQDMgr);
 
 private:
+    void showResultMessage(std::size_t count);
+    void releaseIdleSearches(QuakeDataManager *shown);
+
     Ui_MainAppWindow *ui;
+    // The search whose result the tree shows; an older result that arrives
+    // later is dropped.
+    QPointer<QuakeDataManager> m_shownSearch;
 };

@@ -39,31 +39,6 @@ private:
     std::vector<std::pair<std::string, QString>> m_texts;
 };
 
-// Builds the item without inserting it, so that a whole result can go into
-// the tree in one call.
-QTreeWidgetItem *makeEventItem(const QFont &boldFont, LabelTexts &labels,
-                               const std::string &eventId, const QuakeFieldMap &fields)
-{
-    auto *eventItem = new QTreeWidgetItem;
-    eventItem->setText(0, Latin1::toText(eventId));
-    eventItem->setFont(0, boldFont);
-
-    QList<QTreeWidgetItem *> rows;
-    for (const auto &[label, value] : fields) {
-        if (value.empty())
-            continue;
-        auto *row = new QTreeWidgetItem;
-        // Without this, expandAll() marks every row as expanded too, keeping a
-        // persistent index for each: three quarters of a big tree's cost.
-        row->setFlags(row->flags() | Qt::ItemNeverHasChildren);
-        row->setText(0, labels.text(label));
-        row->setText(1, Latin1::toText(value));
-        rows.append(row);
-    }
-    eventItem->addChildren(rows);
-    return eventItem;
-}
-
 QFont boldFontOf(const QTreeWidget *tree)
 {
     QFont font = tree->font();
@@ -80,30 +55,48 @@ void MainAppWindow::buildTreeModel(QuakeDataManager *manager, QTreeWidget *tree)
     tree->clear();
 
     const QuakeEventStore &events = manager->quakeEvents();
-    const QFont boldFont = boldFontOf(tree);
-    LabelTexts labels;
-    QList<QTreeWidgetItem *> items;
-    items.reserve(qsizetype(events.size()));
+    // newTreeItemForQuakeEvent only reads the fields; the store is not copied
+    // for it, since a big one takes as long to copy as to show.
     for (const auto &[eventId, fields] : events)
-        items.append(makeEventItem(boldFont, labels, eventId, fields));
-    if (items.isEmpty()) {
+        newTreeItemForQuakeEvent(tree, eventId, const_cast<QuakeFieldMap &>(fields));
+    if (events.empty()) {
         auto *none = new QTreeWidgetItem;
         none->setText(0, tr("No quake events matching search criteria"));
-        items.append(none);
+        tree->addTopLevelItem(none);
     }
-    tree->addTopLevelItems(items);
     tree->expandAll();
+    showResultMessage(events.size());
+}
 
+void MainAppWindow::showResultMessage(std::size_t count)
+{
     statusBar()->showMessage(tr("Retrieved %1 quake events matching search criteria.")
-                                 .arg(qulonglong(events.size())),
+                                 .arg(qulonglong(count)),
                              0);
 }
 
 void MainAppWindow::newTreeItemForQuakeEvent(QTreeWidget *tree, const std::string &eventId,
                                              std::map<std::string, std::string> &fields)
 {
-    LabelTexts labels;
-    tree->addTopLevelItem(makeEventItem(boldFontOf(tree), labels, eventId, fields));
+    static LabelTexts labels;
+    auto *eventItem = new QTreeWidgetItem;
+    eventItem->setText(0, Latin1::toText(eventId));
+    eventItem->setFont(0, boldFontOf(tree));
+
+    QList<QTreeWidgetItem *> rows;
+    for (const auto &[label, value] : fields) {
+        if (value.empty())
+            continue;
+        auto *row = new QTreeWidgetItem;
+        // Without this, expandAll() marks every row as expanded too, keeping a
+        // persistent index for each: three quarters of a big tree's cost.
+        row->setFlags(row->flags() | Qt::ItemNeverHasChildren);
+        row->setText(0, labels.text(label));
+        row->setText(1, Latin1::toText(value));
+        rows.append(row);
+    }
+    eventItem->addChildren(rows);
+    tree->addTopLevelItem(eventItem);
 }
 
 void MainAppWindow::treeViewItemClicked(QTreeWidgetItem *item, int column)

@@ -1,7 +1,6 @@
 #include "quakeml/quakeeventparser.h"
 
 #include "quakeml/latin1.h"
-#include "quakeml/quakemlreader.h"
 
 #include <QDateTime>
 #include <QXmlStreamReader>
@@ -129,7 +128,7 @@ void QuakeEventParser::takeQuakeEvent(std::string &eventId, std::map<std::string
 void QuakeEventParser::parseEvent(QXmlStreamReader &reader)
 {
     QString type;
-    while (QuakeMLReader::readNextChild(reader)) {
+    while (reader.readNextStartElement()) {
         const QStringView name = reader.name();
         if (name == u"origin")
             parseOrigin(reader);
@@ -155,7 +154,7 @@ void QuakeEventParser::parseOrigin(QXmlStreamReader &reader)
     std::string referenceId =
         createEventID(reader.attributes().value(QLatin1String("publicID")).toString());
 
-    while (QuakeMLReader::readNextChild(reader)) {
+    while (reader.readNextStartElement()) {
         const QStringView name = reader.name();
         if (name == u"time") {
             timeText = parseElementWithValue(reader);
@@ -196,7 +195,7 @@ void QuakeEventParser::parseMagnitude(QXmlStreamReader &reader)
     double magnitude = 0.0;
     int stationCount = 0;
 
-    while (QuakeMLReader::readNextChild(reader)) {
+    while (reader.readNextStartElement()) {
         const QStringView name = reader.name();
         if (name == u"mag")
             magnitude = parseElementWithValue(reader).toDouble();
@@ -213,7 +212,7 @@ void QuakeEventParser::parseMagnitude(QXmlStreamReader &reader)
 QString QuakeEventParser::parseElementWithValue(QXmlStreamReader &reader)
 {
     QString value;
-    while (QuakeMLReader::readNextChild(reader)) {
+    while (reader.readNextStartElement()) {
         if (reader.name() == u"value")
             value = reader.readElementText();
         else
@@ -224,7 +223,7 @@ QString QuakeEventParser::parseElementWithValue(QXmlStreamReader &reader)
 
 void QuakeEventParser::skipUnknownElement(QXmlStreamReader &reader)
 {
-    QuakeMLReader::skipElement(reader);
+    reader.skipCurrentElement();
 }
 
 std::string QuakeEventParser::createEventID(const QString &publicId)

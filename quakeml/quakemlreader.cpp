@@ -16,20 +16,50 @@ QString QuakeMLReader::decodeReply(const QByteArray &body)
 
 namespace {
 
-// Where the text holds more than QuakeMLReader::MaximumAttributes '=' signs
-// between two '<', the offset of the '<' before them; -1 elsewhere.
+// The offset of the '<' of the first tag that holds more than
+// QuakeMLReader::MaximumAttributes '=' signs outside its quoted values, or
+// -1. Quoted values may hold '=' and '>'; comments, CDATA sections and
+// processing instructions are passed over whole, and text is not a tag.
 qsizetype findAttributeFlood(QStringView text)
 {
-    const char16_t *const begin = text.utf16();
-    const char16_t *const end = begin + text.size();
-    const char16_t *tagStart = begin;
-    int equalSigns = 0;
-    for (const char16_t *p = begin; p != end; ++p) {
-        if (*p == u'<') {
-            tagStart = p;
-            equalSigns = 0;
-        } else if (*p == u'=' && ++equalSigns > QuakeMLReader::MaximumAttributes) {
-            return tagStart - begin;
+    const qsizetype size = text.size();
+    qsizetype pos = 0;
+    auto skipPast = [&](QStringView terminator) {
+        const qsizetype found = text.indexOf(terminator, pos);
+        pos = found < 0 ? size : found + terminator.size();
+    };
+    while ((pos = text.indexOf(u'<', pos)) >= 0) {
+        const QStringView rest = text.mid(pos);
+        if (rest.startsWith(u"<!--")) {
+            skipPast(u"-->");
+            continue;
+        }
+        if (rest.startsWith(u"<![CDATA[")) {
+            skipPast(u"]]>");
+            continue;
+        }
+        if (rest.startsWith(u"<?")) {
+            skipPast(u"?>");
+            continue;
+        }
+        const qsizetype tagStart = pos++;
+        int equalSigns = 0;
+        char16_t quote = 0;
+        for (; pos < size; ++pos) {
+            const char16_t c = text[pos].unicode();
+            if (quote) {
+                if (c == quote)
+                    quote = 0;
+            } else if (c == u'"' || c == u'\'') {
+                quote = c;
+            } else if (c == u'>') {
+                ++pos;
+                break;
+            } else if (c == u'<') {
+                break; // an unclosed tag; the reader stops there anyway
+            } else if (c == u'=' && ++equalSigns > QuakeMLReader::MaximumAttributes) {
+                return tagStart;
+            }
         }
     }
     return -1;
@@ -50,6 +80,13 @@ QuakeMLError floodError(QStringView text, qsizetype offset)
 
 QuakeMLError QuakeMLReader::readDocument(QString text, QuakeEventStore &store)
 {
+    return readDocument(std::move(text),
+                        [&store](QXmlStreamReader &reader) { readEventParameters(reader, store); });
+}
+
+QuakeMLError QuakeMLReader::readDocument(QString text,
+                                         const std::function<void(QXmlStreamReader &)> &readEventParameters)
+{
     const qsizetype flood = findAttributeFlood(text);
     QuakeMLError floodAt;
     if (flood >= 0) {
@@ -62,7 +99,7 @@ QuakeMLError QuakeMLReader::readDocument(QString text, QuakeEventStore &store)
     while (!reader.atEnd()) {
         if (reader.readNext() == QXmlStreamReader::StartElement
             && reader.name() == u"eventParameters")
-            readEventParameters(reader, store);
+            readEventParameters(reader);
     }
 
     // The events before the flood are kept, as they are before any other
@@ -85,46 +122,14 @@ void QuakeMLReader::readEventParameters(QXmlStreamReader &reader, QuakeEventStor
 {
     std::string eventId;
     QuakeFieldMap fields;
-    while (readNextChild(reader)) {
+    while (reader.readNextStartElement()) {
         if (reader.name() == u"event") {
             QuakeEventParser parser(reader);
             parser.takeQuakeEvent(eventId, fields);
             // A later event with the same identifier replaces the earlier one.
             store.insert_or_assign(std::move(eventId), std::move(fields));
         } else {
-            skipElement(reader);
-        }
-    }
-}
-
-bool QuakeMLReader::readNextChild(QXmlStreamReader &reader)
-{
-    while (!reader.atEnd()) {
-        switch (reader.readNext()) {
-        case QXmlStreamReader::StartElement:
-            return true;
-        case QXmlStreamReader::EndElement:
-            return false;
-        default:
-            break;
-        }
-    }
-    return false;
-}
-
-void QuakeMLReader::skipElement(QXmlStreamReader &reader)
-{
-    qint64 depth = 1;
-    while (depth > 0 && !reader.atEnd()) {
-        switch (reader.readNext()) {
-        case QXmlStreamReader::StartElement:
-            ++depth;
-            break;
-        case QXmlStreamReader::EndElement:
-            --depth;
-            break;
-        default:
-            break;
+            reader.skipCurrentElement();
         }
     }
 }

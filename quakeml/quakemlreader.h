@@ -1,15 +1,17 @@
 #pragma once
 
-// QuakeMLReader walks a whole search reply into an event store, without any
-// GUI: every <eventParameters> anywhere in the document is walked, and each of
-// its <event> children becomes one record through QuakeEventParser. A broken
-// document keeps the events read before the break; the error is returned for
-// the caller to report.
+// QuakeMLReader walks a whole search reply, without any GUI: every
+// <eventParameters> anywhere in the document is handed to a reader of its
+// own, and readEventParameters turns each <event> child into one record
+// through QuakeEventParser. A broken document keeps the events read before
+// the break; the error is returned for the caller to report.
 
 #include "quakeml/quakeeventrecord.h"
 
 #include <QByteArray>
 #include <QString>
+
+#include <functional>
 
 class QXmlStreamReader;
 
@@ -32,26 +34,24 @@ public:
     // QXmlStreamReader checks each attribute of an element against all the
     // ones before it, so an element with hundreds of thousands of attributes
     // would hold the window for minutes. A document is read only up to the
-    // first place where more '=' signs than this stand between two '<' (an
-    // attribute value cannot hold a '<'), and that place is reported as an
-    // XML error.
+    // first tag that holds more '=' signs than this outside its quoted
+    // values, and that place is reported as an XML error. Text, comments,
+    // CDATA sections and processing instructions are not counted.
     static constexpr int MaximumAttributes = 10000;
 
-    // Takes the text by value: the reader keeps its own copy, so a caller
-    // that moves the text in has it freed before the walk begins.
+    // Calls readEventParameters for every <eventParameters> start tag, with
+    // the reader standing on it; it must leave the reader on the element's
+    // end tag (or wherever the document ended or broke). Takes the text by
+    // value: the reader keeps its own copy, so a caller that moves the text
+    // in has it freed before the walk begins.
+    static QuakeMLError readDocument(QString text,
+                                     const std::function<void(QXmlStreamReader &)> &readEventParameters);
+
+    // The same walk with readEventParameters below, into the given store.
     static QuakeMLError readDocument(QString text, QuakeEventStore &store);
 
     // Reads the children of the <eventParameters> element that the reader
-    // stands on, through its end tag.
+    // stands on, through its end tag: each <event> becomes one entry of the
+    // store, every other child is skipped whole.
     static void readEventParameters(QXmlStreamReader &reader, QuakeEventStore &store);
-
-    // Moves to the next child element of the element being read. False at
-    // that element's end tag, at the end of the document or on an error;
-    // text, comments and processing instructions are passed over.
-    static bool readNextChild(QXmlStreamReader &reader);
-
-    // Consumes the element that the reader stands on with everything inside
-    // it, through its end tag. Counts depth instead of recursing, so that no
-    // nesting, however deep, can exhaust the stack.
-    static void skipElement(QXmlStreamReader &reader);
 };

@@ -8,11 +8,35 @@
 #include <QNetworkRequest>
 #include <QUrl>
 #include <QWidget>
+#include <QXmlStreamReader>
+
+namespace {
+
+// "1 GiB", "64 KiB" or "1000 bytes": the largest unit that divides the size.
+QString sizeText(qint64 bytes)
+{
+    static const char *const units[] = { "GiB", "MiB", "KiB" };
+    for (int i = 0; i < 3; ++i) {
+        const qint64 unit = qint64(1) << (10 * (3 - i));
+        if (bytes >= unit && bytes % unit == 0)
+            return QStringLiteral("%1 %2").arg(bytes / unit).arg(QLatin1String(units[i]));
+    }
+    return QStringLiteral("%1 bytes").arg(bytes);
+}
+
+quint64 nextSerial()
+{
+    static quint64 serial = 0;
+    return ++serial;
+}
+
+} // namespace
 
 QuakeDataManager::QuakeDataManager(QObject *parent, QString &url)
     : QObject(parent)
     , m_url(url)
     , m_networkManager(new QNetworkAccessManager(this))
+    , m_serial(nextSerial())
 {
     connect(m_networkManager, SIGNAL(finished(QNetworkReply*)),
             this, SLOT(handleReply(QNetworkReply*)));
@@ -23,8 +47,9 @@ QuakeDataManager::~QuakeDataManager() = default;
 void QuakeDataManager::performRequest()
 {
     QNetworkRequest request(QUrl(m_url, QUrl::TolerantMode));
-    request.setTransferTimeout(TransferTimeoutMs);
+    request.setTransferTimeout(m_transferTimeoutMs);
     QNetworkReply *reply = m_networkManager->get(request);
+    m_inFlight = true;
 
     // readyRead comes with every piece of the body (downloadProgress is
     // throttled), and metaDataChanged with an announced length.
@@ -36,10 +61,10 @@ void QuakeDataManager::performRequest()
     }
 }
 
-bool QuakeDataManager::isTooLarge(QNetworkReply *reply)
+bool QuakeDataManager::isTooLarge(QNetworkReply *reply) const
 {
-    return reply->bytesAvailable() > MaximumReplySize
-        || reply->header(QNetworkRequest::ContentLengthHeader).toLongLong() > MaximumReplySize;
+    return reply->bytesAvailable() > m_maximumReplySize
+        || reply->header(QNetworkRequest::ContentLengthHeader).toLongLong() > m_maximumReplySize;
 }
 
 void QuakeDataManager::checkReplySize()
@@ -69,13 +94,15 @@ void QuakeDataManager::handleReply(QNetworkReply *networkReply)
         // as a cancelled operation, which would tell the user nothing.
         QString reason = networkReply->errorString();
         if (m_replyTooLarge)
-            reason = tr("The reply was larger than 1 GiB, so it was not read.");
+            reason = tr("The reply was larger than %1, so it was not read.")
+                         .arg(sizeText(m_maximumReplySize));
         else if (networkReply->error() == QNetworkReply::OperationCanceledError)
             reason = tr("No data arrived for %1 seconds, so the transfer was stopped.")
-                         .arg(TransferTimeoutMs / 1000);
+                         .arg(m_transferTimeoutMs / 1000.0);
         QMessageBox::critical(parentWidget(), tr("NW Error"),
                               tr("A network error occured:\n\n") + reason);
         emit quakeDataFailed(this);
+        m_inFlight = false;
         return;
     }
 
@@ -88,6 +115,7 @@ void QuakeDataManager::handleReply(QNetworkReply *networkReply)
     readText(std::move(text));
 
     emit quakeDataLoaded(this);
+    m_inFlight = false;
 }
 
 void QuakeDataManager::parseResponse(QString &text)
@@ -97,7 +125,8 @@ void QuakeDataManager::parseResponse(QString &text)
 
 void QuakeDataManager::readText(QString text)
 {
-    const QuakeMLError error = QuakeMLReader::readDocument(std::move(text), m_quakeEvents);
+    const QuakeMLError error = QuakeMLReader::readDocument(
+        std::move(text), [this](QXmlStreamReader &reader) { parseEventParameters(reader); });
     if (!error.isError())
         return;
     const QString position = QString::asprintf("\n\n(Line #%ld, Column #%ld)",

@@ -2,7 +2,8 @@
 
 // QuakeDataManager performs one search: it fetches the request URL, reads the
 // QuakeML reply into its event store and signals the window. One manager
-// serves one search and lives, with its store, as a child of the window.
+// serves one search, as a child of the window, which releases it once a
+// later result is shown.
 
 #include "quakeml/quakeeventrecord.h"
 
@@ -23,6 +24,10 @@ public:
     // A transfer that makes no progress for this long is aborted.
     static constexpr int TransferTimeoutMs = 60000;
 
+    // Both limits may be lowered before performRequest, as tests do.
+    void setMaximumReplySize(qint64 bytes) { m_maximumReplySize = bytes; }
+    void setTransferTimeout(int milliseconds) { m_transferTimeoutMs = milliseconds; }
+
     QuakeDataManager(QObject *parent, QString &url);
     ~QuakeDataManager() override;
 
@@ -32,6 +37,11 @@ public:
 
     const QuakeEventStore &quakeEvents() const { return m_quakeEvents; }
     QString url() const { return m_url; }
+
+    // Searches are numbered in the order in which they start.
+    quint64 serial() const { return m_serial; }
+    // From performRequest until handleReply has returned, message boxes included.
+    bool isInFlight() const { return m_inFlight; }
 
 signals:
     void quakeDataLoaded(QuakeDataManager *);
@@ -45,12 +55,16 @@ private slots:
     void checkReplySize();
 
 private:
-    static bool isTooLarge(QNetworkReply *reply);
+    bool isTooLarge(QNetworkReply *reply) const;
     QWidget *parentWidget() const;
     void readText(QString text);
 
     QuakeEventStore m_quakeEvents;
     QString m_url;
     QNetworkAccessManager *m_networkManager;
+    qint64 m_maximumReplySize = MaximumReplySize;
+    int m_transferTimeoutMs = TransferTimeoutMs;
+    quint64 m_serial;
+    bool m_inFlight = false;
     bool m_replyTooLarge = false;
 };

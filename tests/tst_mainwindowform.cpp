@@ -34,7 +34,6 @@ private slots:
     void barsAndWindow();
     void objectNameRule();
     void welcomeMessage();
-    void slotTable();
 
 private:
     MainAppWindow *window = nullptr;
@@ -264,33 +263,6 @@ void TestMainWindowForm::welcomeMessage()
     // It stays: no time-out clears it.
     QTest::qWait(200);
     QCOMPARE(fresh.statusBar()->currentMessage(), message);
-}
-
-void TestMainWindowForm::slotTable()
-{
-    const QMetaObject *meta = &MainAppWindow::staticMetaObject;
-    QCOMPARE(meta->className(), "MainAppWindow");
-    QCOMPARE(meta->superClass(), &QMainWindow::staticMetaObject);
-    QCOMPARE(meta->classInfoCount(), 0);
-    QCOMPARE(meta->propertyCount(), meta->propertyOffset());
-    const QList<QByteArray> expected = {
-        "on_searchCtrl_clicked()", "quakeDataLoaded(QuakeDataManager*)", "showQueryString()",
-        // moc records qint64 under its underlying name.
-        "showAbout()", "displayDownloadProgress(qlonglong,qlonglong)",
-        "treeViewItemClicked(QTreeWidgetItem*,int)", "treeViewExpandAll()", "treeViewCollapseAll()",
-        "quakeDataFailed(QuakeDataManager*)",
-    };
-    QCOMPARE(meta->methodCount() - meta->methodOffset(), expected.size());
-    for (int i = 0; i < expected.size(); ++i) {
-        const QMetaMethod method = meta->method(meta->methodOffset() + i);
-        QCOMPARE(method.methodSignature(), expected.at(i));
-        QCOMPARE(method.methodType(), QMetaMethod::Slot);
-        QCOMPARE(method.access(), QMetaMethod::Public);
-    }
-    QCOMPARE(meta->method(meta->indexOfSlot("quakeDataLoaded(QuakeDataManager*)")).parameterNames(),
-             QList<QByteArray>({ "inQDMgr" }));
-    QCOMPARE(meta->method(meta->indexOfSlot("displayDownloadProgress(qlonglong,qlonglong)")).parameterNames(),
-             QList<QByteArray>({ "bytesReceived", "bytesTotal" }));
 }
 
 QTEST_MAIN(TestMainWindowForm)

@@ -41,7 +41,6 @@ private slots:
     void replies();
     void refusedConnection();
     void xmlErrorBoxComesBeforeTheSignal();
-    void metaObject();
 };
 
 void TestQuakeDataManager::replies_data()
@@ -219,19 +218,6 @@ void TestQuakeDataManager::xmlErrorBoxComesBeforeTheSignal()
     connect(&manager, &QuakeDataManager::quakeDataLoaded, this, [&] { boxesAtSignal = watcher.count(); });
     manager.performRequest();
     QTRY_COMPARE_WITH_TIMEOUT(boxesAtSignal, 1, 10000);
-}
-
-void TestQuakeDataManager::metaObject()
-{
-    const QMetaObject &meta = QuakeDataManager::staticMetaObject;
-    QCOMPARE(meta.className(), "QuakeDataManager");
-    QCOMPARE(meta.superClass(), &QObject::staticMetaObject);
-    const int first = meta.methodOffset();
-    QCOMPARE(meta.method(first).methodSignature(), QByteArray("quakeDataLoaded(QuakeDataManager*)"));
-    QCOMPARE(meta.method(first).methodType(), QMetaMethod::Signal);
-    const QMetaMethod handle = meta.method(meta.indexOfSlot("handleReply(QNetworkReply*)"));
-    QCOMPARE(handle.access(), QMetaMethod::Public);
-    QCOMPARE(handle.parameterNames(), QList<QByteArray>({ "networkReply" }));
 }
 
 QTEST_MAIN(TestQuakeDataManager)

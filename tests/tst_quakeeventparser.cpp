@@ -91,7 +91,6 @@ private slots:
     void stringWithDouble();
     void stringWithDoubleLargest_data();
     void stringWithDoubleLargest();
-    void storeOrderIsByUnsignedBytes();
     void skipsDeepNestingWithoutRecursion();
     void fixtures_data();
     void fixtures();
@@ -375,18 +374,6 @@ void TestQuakeEventParser::stringWithDoubleLargest()
     const std::string text = QuakeEventParser::stringWithDouble(value, "km");
     QCOMPARE(text, std::string(reference.data(), std::size_t(length)));
     QVERIFY(text.size() > 250);
-}
-
-void TestQuakeEventParser::storeOrderIsByUnsignedBytes()
-{
-    // "]" sorts after every digit, and bytes above 127 after all of ASCII.
-    QuakeEventStore store;
-    for (const char *id : { "[9] x", "[123] x", "[1234] x", "[10] x", "", "[] x", "[\xE9] x", "[z] x" })
-        store[id];
-    QList<QByteArray> order;
-    for (const auto &entry : store)
-        order << QByteArray::fromStdString(entry.first);
-    QCOMPARE(order, QList<QByteArray>({ "", "[10] x", "[1234] x", "[123] x", "[9] x", "[] x", "[z] x", "[\xE9] x" }));
 }
 
 void TestQuakeEventParser::skipsDeepNestingWithoutRecursion()

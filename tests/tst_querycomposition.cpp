@@ -119,9 +119,12 @@ void TestQueryComposition::tablesAndFallbacks()
     QCOMPARE(QueryComposition::daysBack(index), days);
 }
 
+// The request for the given day, written out here rather than composed.
 static QString expectedForToday(const QString &url, int magnitude, int days, const QDate &today)
 {
-    return QueryComposition::assemble(magnitude, days, url, today);
+    return url + QStringLiteral("magnitudeLower=%1&magnitudeUpper=12&startDate=%2&endDate=%3&outputFormat=quakeml1.0")
+                     .arg(magnitude)
+                     .arg(today.addDays(-days).toString(Qt::ISODate), today.toString(Qt::ISODate));
 }
 
 void TestQueryComposition::windowQueryFollowsControls()

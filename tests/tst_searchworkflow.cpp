@@ -20,6 +20,8 @@
 #include <QTreeWidget>
 #include <QtTest>
 
+#include <unistd.h>
+
 namespace {
 
 const QByteArray emptyResult = "<quakeml><eventParameters/></quakeml>";
@@ -42,7 +44,11 @@ private slots:
     void progressAndButtonState();
     void networkErrorReenablesTheButton();
     void secondSearchReplacesTheFirst();
+    void repeatedSearchesStayBounded();
     void shortcutSearchesWhileButtonIsDisabled();
+    void olderResultBehindItsErrorBoxIsDropped();
+    void enterInUrlField_data();
+    void enterInUrlField();
     void emptyUrlIsRefused_data();
     void emptyUrlIsRefused();
     void blankUrlIsNotRefused();
@@ -55,7 +61,8 @@ private slots:
     void buildTreeModelIgnoresNullTree();
 
 private:
-    void search(const QByteArray &body, int expectedManagers);
+    void search(const QByteArray &body);
+    int managers() const { return int(window->findChildren<QuakeDataManager *>().size()); }
     QTreeWidget *tree() { return window->findChild<QTreeWidget *>(QStringLiteral("treeWidget")); }
     QPushButton *button() { return window->findChild<QPushButton *>(QStringLiteral("searchCtrl")); }
     QLineEdit *urlField() { return window->findChild<QLineEdit *>(QStringLiteral("searchUrlCtrl")); }
@@ -109,18 +116,17 @@ QAction *TestSearchWorkflow::action(const QString &text)
 }
 
 // Clicks the search button and waits until the search has completed.
-void TestSearchWorkflow::search(const QByteArray &body, int expectedManagers)
+void TestSearchWorkflow::search(const QByteArray &body)
 {
     server->setBody(body);
     window->statusBar()->clearMessage();
     QTest::mouseClick(button(), Qt::LeftButton);
-    QTRY_COMPARE_WITH_TIMEOUT(window->findChildren<QuakeDataManager *>().size(), expectedManagers, 5000);
     QTRY_VERIFY_WITH_TIMEOUT(window->statusBar()->currentMessage().startsWith(QLatin1String("Retrieved")), 10000);
 }
 
 void TestSearchWorkflow::searchFillsTheTree()
 {
-    search(readFixture("geonet-three-events.xml"), 1);
+    search(readFixture("geonet-three-events.xml"));
     QVERIFY(button()->isEnabled());
     QCOMPARE(window->statusBar()->currentMessage(),
              QStringLiteral("Retrieved 3 quake events matching search criteria."));
@@ -159,7 +165,7 @@ void TestSearchWorkflow::searchFillsTheTree()
 
 void TestSearchWorkflow::emptyResultShowsNoResultItem()
 {
-    search(emptyResult, 1);
+    search(emptyResult);
     QCOMPARE(window->statusBar()->currentMessage(),
              QStringLiteral("Retrieved 0 quake events matching search criteria."));
     QCOMPARE(tree()->topLevelItemCount(), 1);
@@ -207,9 +213,7 @@ void TestSearchWorkflow::progressAndButtonState()
 
 void TestSearchWorkflow::networkErrorReenablesTheButton()
 {
-    search(readFixture("geonet-three-events.xml"), 1);
-    const QString resultMessage = window->statusBar()->currentMessage();
-
+    search(readFixture("geonet-three-events.xml"));
     server->setBody("gone", 500);
     QTest::mouseClick(button(), Qt::LeftButton);
     QVERIFY(!button()->isEnabled());
@@ -217,34 +221,65 @@ void TestSearchWorkflow::networkErrorReenablesTheButton()
     QCOMPARE(watcher->count(), 1);
     QCOMPARE(watcher->seen().first().title, QStringLiteral("NW Error"));
     QVERIFY(watcher->seen().first().text.startsWith(QLatin1String("A network error occured:\n\n")));
-    // The tree keeps the earlier result; the status bar is not rewritten.
+    // The tree keeps the earlier result; the status bar says what happened.
     QCOMPARE(tree()->topLevelItemCount(), 3);
-    QVERIFY(window->statusBar()->currentMessage() == resultMessage
-            || window->statusBar()->currentMessage().endsWith(QLatin1String("bytes received..")));
+    QCOMPARE(window->statusBar()->currentMessage(), QStringLiteral("Search failed: see the message."));
 
     // And the button works again.
-    search(emptyResult, 3);
+    search(emptyResult);
     QCOMPARE(tree()->topLevelItemCount(), 1);
 }
 
 void TestSearchWorkflow::secondSearchReplacesTheFirst()
 {
-    search(readFixture("geonet-three-events.xml"), 1);
+    search(readFixture("geonet-three-events.xml"));
     tree()->collapseAll();
-    search(readFixture("geonet-three-events.xml"), 2);
+    search(readFixture("geonet-three-events.xml"));
     QCOMPARE(tree()->topLevelItemCount(), 3);
     for (int i = 0; i < 3; ++i)
         QVERIFY(tree()->topLevelItem(i)->isExpanded());
-    search(emptyResult, 3);
+    search(emptyResult);
     QCOMPARE(tree()->topLevelItemCount(), 1);
-    QCOMPARE(window->findChildren<QuakeDataManager *>().size(), 3);
 
-    // Managers stay children of the window and die with it.
-    QPointer<QuakeDataManager> first = window->findChildren<QuakeDataManager *>().first();
+    // The manager of the result on screen is a child of the window and dies with it.
+    QTRY_COMPARE(managers(), 1);
+    QPointer<QuakeDataManager> shown = window->findChild<QuakeDataManager *>();
     delete window;
     window = nullptr;
-    QVERIFY(first.isNull());
+    QVERIFY(shown.isNull());
     window = new MainAppWindow;
+}
+
+static long residentMiB()
+{
+    QFile statm(QStringLiteral("/proc/self/statm"));
+    if (!statm.open(QIODevice::ReadOnly))
+        return 0;
+    const QList<QByteArray> pages = statm.readAll().split(' ');
+    return pages.size() > 1 ? pages.at(1).toLong() * sysconf(_SC_PAGESIZE) / (1024 * 1024) : 0;
+}
+
+void TestSearchWorkflow::repeatedSearchesStayBounded()
+{
+    QByteArray events;
+    for (int i = 0; i < 20000; ++i) {
+        events += "<event><origin publicID=\"smi:x/" + QByteArray::number(i) + "g/1\"><time><value>2009-07-14T09:22:29"
+                  "</value></time><latitude><value>-41.3</value></latitude><evaluationMode>manual</evaluationMode>"
+                  "</origin><magnitude><mag><value>3.1</value></mag><stationCount>9</stationCount></magnitude></event>";
+    }
+    const QByteArray reply = "<quakeml><eventParameters>" + events + "</eventParameters></quakeml>";
+    long afterSecond = 0;
+    for (int i = 1; i <= 6; ++i) {
+        search(reply);
+        QCOMPARE(tree()->topLevelItemCount(), 20000);
+        QTRY_COMPARE(managers(), 1);
+        if (i == 2)
+            afterSecond = residentMiB();
+    }
+    // Each search's store is tens of megabytes; four more of them kept alive
+    // would show here.
+    const long growth = residentMiB() - afterSecond;
+    QVERIFY2(growth < 40, qPrintable(QStringLiteral("grew by %1 MiB").arg(growth)));
 }
 
 void TestSearchWorkflow::shortcutSearchesWhileButtonIsDisabled()
@@ -263,16 +298,81 @@ void TestSearchWorkflow::shortcutSearchesWhileButtonIsDisabled()
     QTest::keyClick(window, Qt::Key_R, Qt::ControlModifier);
     QCOMPARE(window->findChildren<QuakeDataManager *>().size(), 2);
 
-    // The fast search completes first and enables the button; the slow one
-    // completes last, and its (empty) result is what the tree shows.
+    // The later, fast search completes first and enables the button. The
+    // earlier, slow one completes last and is dropped: the tree and the
+    // status bar keep the later result.
     QTRY_COMPARE_WITH_TIMEOUT(tree()->topLevelItemCount(), 3, 10000);
     QVERIFY(button()->isEnabled());
-    QTRY_VERIFY_WITH_TIMEOUT(tree()->topLevelItemCount() == 1
-                                 && window->statusBar()->currentMessage().startsWith(QLatin1String("Retrieved 0")),
-                             30000);
+    QTRY_COMPARE_WITH_TIMEOUT(managers(), 1, 30000);
+    QCOMPARE(tree()->topLevelItemCount(), 3);
+    QCOMPARE(window->statusBar()->currentMessage(),
+             QStringLiteral("Retrieved 3 quake events matching search criteria."));
     QCOMPARE(server->requestTargets().size(), 1);
     QCOMPARE(fast.requestTargets().size(), 1);
     QVERIFY(fast.requestTargets().first().startsWith("/fast?magnitudeLower=3&magnitudeUpper=12&startDate="));
+}
+
+void TestSearchWorkflow::olderResultBehindItsErrorBoxIsDropped()
+{
+    // Search A's reply breaks; while its box is open, search B starts from
+    // the menu and fills the tree. Closing A's box must not bring A back.
+    HttpTestServer later;
+    QVERIFY(later.listen());
+    later.setBody(readFixture("geonet-three-events.xml"));
+    watcher->setAction([this, &later](QWidget *) {
+        urlField()->setText(later.url(QStringLiteral("/later?")).toString());
+        action(QStringLiteral("Search for earthquakes"))->trigger();
+        QTRY_COMPARE_WITH_TIMEOUT(tree()->topLevelItemCount(), 3, 10000);
+    });
+    server->setBody(readFixture("geonet-cut-in-third-event.xml"));
+    QTest::mouseClick(button(), Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(watcher->count(), 1, 10000);
+    QCOMPARE(watcher->seen().first().title, QStringLiteral("XML Error"));
+    QTRY_COMPARE(managers(), 1);
+    QCOMPARE(tree()->topLevelItemCount(), 3);
+    QCOMPARE(tree()->topLevelItem(1)->text(0), QStringLiteral("[3366146] Tue, 14 July 2009 at 21:22:29"));
+    QCOMPARE(window->statusBar()->currentMessage(),
+             QStringLiteral("Retrieved 3 quake events matching search criteria."));
+    QVERIFY(button()->isEnabled());
+}
+
+void TestSearchWorkflow::enterInUrlField_data()
+{
+    QTest::addColumn<QString>("url");           // empty: the field is cleared
+    QTest::addColumn<bool>("whileSearching");
+    QTest::addColumn<int>("requests");
+    QTest::addColumn<QString>("box");
+    QTest::newRow("searches") << "/services/quake/search?" << false << 1 << QString();
+    QTest::newRow("empty URL is refused") << QString() << false << 0 << "No Search URL";
+    QTest::newRow("nothing while a search runs") << "/services/quake/search?" << true << 1 << QString();
+}
+
+void TestSearchWorkflow::enterInUrlField()
+{
+    QFETCH(QString, url);
+    QFETCH(bool, whileSearching);
+    QFETCH(int, requests);
+    QFETCH(QString, box);
+
+    HttpTestServer::Reply reply;
+    reply.body = emptyResult + QByteArray(100, ' ');
+    reply.mode = whileSearching ? HttpTestServer::Mode::Drip : HttpTestServer::Mode::Normal;
+    server->setReply(reply);
+    urlField()->setText(url.isEmpty() ? QString() : server->url(url).toString());
+    if (whileSearching)
+        QTest::mouseClick(button(), Qt::LeftButton);
+    urlField()->setFocus();
+    QTest::keyClick(urlField(), Qt::Key_Return);
+
+    if (requests > 0) {
+        QVERIFY(!button()->isEnabled());
+        QTRY_VERIFY_WITH_TIMEOUT(button()->isEnabled(), 20000);
+        QVERIFY(window->statusBar()->currentMessage().startsWith(QLatin1String("Retrieved 0")));
+    }
+    QTRY_COMPARE(watcher->count(), box.isEmpty() ? 0 : 1);
+    if (!box.isEmpty())
+        QCOMPARE(watcher->seen().first().title, box);
+    QCOMPARE(server->requestTargets().size(), requests);
 }
 
 void TestSearchWorkflow::emptyUrlIsRefused_data()
@@ -331,7 +431,7 @@ void TestSearchWorkflow::clicksOnItems()
     QFETCH(int, column);
     QFETCH(QString, opened);
 
-    search(readFixture("geonet-three-events.xml"), 1);
+    search(readFixture("geonet-three-events.xml"));
     QTreeWidgetItem *eventItem = tree()->topLevelItem(event);
     QTreeWidgetItem *item = row < 0 ? eventItem : eventItem->child(row);
     tree()->scrollToItem(item);
@@ -394,7 +494,7 @@ void TestSearchWorkflow::queryStringDialogChangesNothing()
     QVERIFY(expected.contains(QLatin1String("magnitudeLower=7&")));
 
     // The next search uses the field and filters, not the edited text.
-    search(emptyResult, 1);
+    search(emptyResult);
     QCOMPARE(server->requestTargets().size(), 1);
     QVERIFY(server->requestTargets().first().startsWith("/services/quake/search?magnitudeLower=7&"));
 
@@ -425,7 +525,7 @@ void TestSearchWorkflow::expandAndCollapseAll()
     QTest::keyClick(window, Qt::Key_Plus, Qt::ControlModifier);
     QCOMPARE(tree()->topLevelItemCount(), 0);
 
-    search(readFixture("geonet-three-events.xml"), 1);
+    search(readFixture("geonet-three-events.xml"));
     QTest::keyClick(window, Qt::Key_Minus, Qt::ControlModifier);
     for (int i = 0; i < 3; ++i)
         QVERIFY(!tree()->topLevelItem(i)->isExpanded());
@@ -440,7 +540,7 @@ void TestSearchWorkflow::expandAndCollapseAll()
 
 void TestSearchWorkflow::buildTreeModelIgnoresNullTree()
 {
-    search(readFixture("geonet-three-events.xml"), 1);
+    search(readFixture("geonet-three-events.xml"));
     const QString message = window->statusBar()->currentMessage();
     window->buildTreeModel(window->findChild<QuakeDataManager *>(), nullptr);
     QCOMPARE(window->statusBar()->currentMessage(), message);
