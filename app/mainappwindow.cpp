@@ -2,7 +2,7 @@
 #include "ui_mainappwindow.h"
 
 #include "app/querycomposition.h"
-#include "service/geonetservice.h"
+#include "service/quakeservice.h"
 #include "service/quakedatamanager.h"
 
 #include <QComboBox>
@@ -19,7 +19,7 @@ MainAppWindow::MainAppWindow(QWidget *parent)
 {
     ui->setupUi(this);
     // The default address is kept with the other service address rather than in the form.
-    findChild<QLineEdit *>(QStringLiteral("searchUrlCtrl"))->setText(GeoNetService::searchUrl());
+    findChild<QLineEdit *>(QStringLiteral("searchUrlCtrl"))->setText(QuakeService::searchUrl());
 
     setupMenuBar();
 
@@ -99,7 +99,6 @@ void MainAppWindow::quakeDataLoaded(QuakeDataManager *inQDMgr)
         inQDMgr->deleteLater();
         return;
     }
-    m_shownSearch = inQDMgr;
     buildTreeModel(inQDMgr, findChild<QTreeWidget *>(QStringLiteral("treeWidget")));
     releaseIdleSearches(inQDMgr);
 }

@@ -58,7 +58,7 @@ private:
     void releaseIdleSearches(QuakeDataManager *shown);
 
     Ui_MainAppWindow *ui;
-    // The search whose result the tree shows; an older result that arrives
-    // later is dropped.
+    // The search whose result the tree shows: an older result that arrives
+    // later is dropped, and event pages open at this search's service.
     QPointer<QuakeDataManager> m_shownSearch;
 };

@@ -4,7 +4,7 @@
 #include "app/mainappwindow.h"
 
 #include "quakeml/latin1.h"
-#include "service/geonetservice.h"
+#include "service/quakeservice.h"
 #include "service/quakedatamanager.h"
 
 #include <QDesktopServices>
@@ -52,6 +52,7 @@ void MainAppWindow::buildTreeModel(QuakeDataManager *manager, QTreeWidget *tree)
 {
     if (!tree || !manager)
         return;
+    m_shownSearch = manager;
     tree->clear();
 
     const QuakeEventStore &events = manager->quakeEvents();
@@ -103,5 +104,9 @@ void MainAppWindow::treeViewItemClicked(QTreeWidgetItem *item, int column)
 {
     if (column != 1 || !item || item->text(0) != QLatin1String("Reference ID:"))
         return;
-    QDesktopServices::openUrl(QUrl(GeoNetService::eventPageUrl() + item->text(1)));
+    // The page belongs to the service that gave the result, not to whatever
+    // the URL field holds now.
+    const QString pages = m_shownSearch ? QuakeService::eventPageUrlFor(m_shownSearch->url())
+                                        : QuakeService::eventPageUrl();
+    QDesktopServices::openUrl(QUrl(pages + item->text(1)));
 }

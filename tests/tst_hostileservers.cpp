@@ -1,5 +1,5 @@
 #include "app/mainappwindow.h"
-#include "service/geonetservice.h"
+#include "service/quakeservice.h"
 #include "quakeml/quakemlreader.h"
 #include "service/quakedatamanager.h"
 
@@ -292,7 +292,7 @@ void TestHostileServers::oddReferenceIdsKeepTheEndpoint()
     QTest::mouseClick(tree->viewport(), Qt::LeftButton, {},
                       QPoint(tree->header()->sectionViewportPosition(1) + 20, rect.center().y()));
     QCOMPARE(catcher.urls.size(), 1);
-    const QUrl endpoint(GeoNetService::eventPageUrl());
+    const QUrl endpoint(QuakeService::eventPageUrlFor(server.url().toString()));
     const QUrl opened = catcher.urls.first();
     QCOMPARE(opened.scheme(), endpoint.scheme());
     QCOMPARE(opened.host(), endpoint.host());

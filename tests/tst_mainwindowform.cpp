@@ -1,5 +1,5 @@
 #include "app/mainappwindow.h"
-#include "service/geonetservice.h"
+#include "service/quakeservice.h"
 #include "ui_mainappwindow.h"
 
 #include <QComboBox>
@@ -129,7 +129,7 @@ void TestMainWindowForm::texts_data()
                                   << "The GeoNet Quake Web Service URL (Shouldn't change too often..)";
     QTest::newRow("url what's this") << "searchUrlCtrl" << "whatsThis" << "";
     QTest::newRow("url default") << "searchUrlCtrl" << "text"
-                                 << "http://magma.geonet.org.nz/services/quake/search?";
+                                 << "http://127.0.0.1:8470/services/quake/search?";
     QTest::newRow("mag tool tip") << "magRangeCtrl" << "toolTip" << "Magnitude Filter";
     QTest::newRow("date tool tip") << "dateRangeCtrl" << "toolTip" << "Date Range";
     QTest::newRow("search tool tip") << "searchCtrl" << "toolTip" << "Perform Search";

@@ -1,6 +1,6 @@
 #include "app/mainappwindow.h"
 #include "app/querycomposition.h"
-#include "service/geonetservice.h"
+#include "service/quakeservice.h"
 
 #include <QComboBox>
 #include <QLineEdit>
@@ -29,7 +29,7 @@ void TestQueryComposition::assemble_data()
     QTest::addColumn<QString>("url");
     QTest::addColumn<QString>("expected");
 
-    const QString def = GeoNetService::searchUrl();
+    const QString def = QuakeService::searchUrl();
     QTest::newRow("worked example, defaults on 2010-01-01")
         << QDate(2010, 1, 1) << 4 << 0 << def
         << def + "magnitudeLower=3&magnitudeUpper=12&startDate=2009-12-31&endDate=2010-01-01&outputFormat=quakeml1.0";
@@ -138,8 +138,8 @@ void TestQueryComposition::windowQueryFollowsControls()
     const QDate before = QDate::currentDate();
     QString query = window.queryString();
     const QDate after = QDate::currentDate();
-    QVERIFY(query == expectedForToday(GeoNetService::searchUrl(), 3, 1, before)
-            || query == expectedForToday(GeoNetService::searchUrl(), 3, 1, after));
+    QVERIFY(query == expectedForToday(QuakeService::searchUrl(), 3, 1, before)
+            || query == expectedForToday(QuakeService::searchUrl(), 3, 1, after));
 
     mag->setCurrentIndex(5);
     date->setCurrentIndex(4);

@@ -1,5 +1,5 @@
 #include "app/mainappwindow.h"
-#include "service/geonetservice.h"
+#include "service/quakeservice.h"
 #include "service/quakedatamanager.h"
 
 #include "testsupport/fixtures.h"
@@ -277,9 +277,13 @@ void TestSearchWorkflow::repeatedSearchesStayBounded()
             afterSecond = residentMiB();
     }
     // Each search's store is tens of megabytes; four more of them kept alive
-    // would show here.
+    // would show here. (AddressSanitizer holds freed memory back on purpose.)
+#ifndef __SANITIZE_ADDRESS__
     const long growth = residentMiB() - afterSecond;
     QVERIFY2(growth < 40, qPrintable(QStringLiteral("grew by %1 MiB").arg(growth)));
+#else
+    Q_UNUSED(afterSecond);
+#endif
 }
 
 void TestSearchWorkflow::shortcutSearchesWhileButtonIsDisabled()
@@ -414,7 +418,8 @@ void TestSearchWorkflow::clicksOnItems_data()
     QTest::addColumn<int>("row");       // child index, -1 for the event item itself
     QTest::addColumn<int>("column");
     QTest::addColumn<QString>("opened");
-    const QString page = GeoNetService::eventPageUrl();
+    // The page of the service that answered, whatever the field holds by now.
+    const QString page = QStringLiteral("http://127.0.0.1:%1/services/quake/quakeml/1.0.1/ref/");
     QTest::newRow("reference id, value column") << 1 << 5 << 1 << page + "3366146";
     QTest::newRow("reference id of another event") << 0 << 5 << 1 << page + "10";
     QTest::newRow("reference id, label column") << 1 << 5 << 0 << QString();
@@ -432,6 +437,9 @@ void TestSearchWorkflow::clicksOnItems()
     QFETCH(QString, opened);
 
     search(readFixture("geonet-three-events.xml"));
+    urlField()->setText(QStringLiteral("http://127.0.0.1:1/another/service?"));
+    if (!opened.isEmpty())
+        opened = opened.arg(server->port());
     QTreeWidgetItem *eventItem = tree()->topLevelItem(event);
     QTreeWidgetItem *item = row < 0 ? eventItem : eventItem->child(row);
     tree()->scrollToItem(item);

@@ -1,0 +1,78 @@
+#pragma once
+
+// Catalogue is the SQLite file of events, through Qt SQL: one row per
+// event keyed by its public id, an index on (origin_time, magnitude) so
+// that a search is one range scan in time order, and WAL so that an
+// import never blocks a search. Every thread that uses a catalogue gets
+// its own connection; statements are prepared, queries forward-only, and
+// the SQL is kept to what PostgreSQL takes too.
+
+#include "catalogue/eventrow.h"
+
+#include <QList>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QString>
+
+#include <memory>
+#include <mutex>
+#include <optional>
+
+struct SearchQuery;
+
+class Catalogue
+{
+public:
+    static constexpr int SchemaVersion = 1;
+
+    // A catalogue that does not exist yet is created empty.
+    explicit Catalogue(const QString &path);
+    ~Catalogue();
+
+    Catalogue(const Catalogue &) = delete;
+    Catalogue &operator=(const Catalogue &) = delete;
+
+    // Creates or checks the schema; false with a one-line error otherwise.
+    bool open(QString *error);
+
+    QString path() const { return m_path; }
+
+    // This thread's connection, opened on first use.
+    QSqlDatabase connection() const;
+
+    qint64 eventCount() const;
+    std::optional<EventRow> find(const QString &publicId) const;
+
+    struct SourceSummary
+    {
+        QString source;
+        qint64 events = 0;
+        std::int64_t firstUs = 0;
+        std::int64_t lastUs = 0;
+    };
+    QList<SourceSummary> summary() const;
+
+    // Streams the events of a search in time order, one row at a time.
+    class Cursor
+    {
+    public:
+        bool next(EventRow &row);
+        QString error() const;
+
+    private:
+        friend class Catalogue;
+        explicit Cursor(QSqlQuery query) : m_query(std::move(query)) {}
+        QSqlQuery m_query;
+    };
+    std::unique_ptr<Cursor> search(const SearchQuery &query) const;
+
+    // The columns in the order that rowFrom reads them.
+    static QString eventColumns();
+    static EventRow rowFrom(const QSqlQuery &query);
+
+private:
+    QString m_path;
+    quint64 m_serial;
+    mutable std::mutex m_mutex;
+    mutable QStringList m_connectionNames;
+};

@@ -1,0 +1,119 @@
+#include "catalogue/cataloguewriter.h"
+
+#include "catalogue/catalogue.h"
+
+#include <QDateTime>
+#include <QSqlError>
+#include <QVariant>
+
+namespace {
+
+template <typename T>
+QVariant variantOf(const std::optional<T> &value)
+{
+    return value ? QVariant::fromValue(*value) : QVariant();
+}
+
+QVariant textOf(const QString &text)
+{
+    return text.isEmpty() ? QVariant() : QVariant(text);
+}
+
+} // namespace
+
+CatalogueWriter::CatalogueWriter(const Catalogue &catalogue, const QString &source)
+    : m_db(catalogue.connection())
+    , m_source(source)
+    , m_update(m_db)
+    , m_insert(m_db)
+{
+}
+
+CatalogueWriter::~CatalogueWriter()
+{
+    if (m_inTransaction)
+        rollback();
+}
+
+bool CatalogueWriter::fail(const QSqlQuery &query)
+{
+    m_error = query.lastError().text().simplified();
+    return false;
+}
+
+bool CatalogueWriter::begin()
+{
+    // Portable upsert: an UPDATE that finds nothing is followed by an INSERT.
+    if (!m_update.prepare(QStringLiteral(
+            "UPDATE event SET origin_time = ?, latitude = ?, longitude = ?, depth = ?, magnitude = ?,"
+            " magnitude_type = ?, magnitude_station_count = ?, event_type = ?, evaluation_mode = ?,"
+            " evaluation_status = ?, source = ?, modified = ? WHERE public_id = ?")))
+        return fail(m_update);
+    if (!m_insert.prepare(QStringLiteral(
+            "INSERT INTO event (origin_time, latitude, longitude, depth, magnitude, magnitude_type,"
+            " magnitude_station_count, event_type, evaluation_mode, evaluation_status, source, modified,"
+            " public_id) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")))
+        return fail(m_insert);
+    if (!m_db.transaction()) {
+        m_error = m_db.lastError().text().simplified();
+        return false;
+    }
+    m_inTransaction = true;
+    m_modifiedUs = QDateTime::currentMSecsSinceEpoch() * 1000;
+    return true;
+}
+
+void CatalogueWriter::bindRow(QSqlQuery &query, const EventRow &row)
+{
+    query.bindValue(0, qlonglong(row.originTimeUs));
+    query.bindValue(1, variantOf(row.latitude));
+    query.bindValue(2, variantOf(row.longitude));
+    query.bindValue(3, variantOf(row.depthKm));
+    query.bindValue(4, variantOf(row.magnitude));
+    query.bindValue(5, textOf(row.magnitudeType));
+    query.bindValue(6, variantOf(row.magnitudeStationCount));
+    query.bindValue(7, textOf(row.eventType));
+    query.bindValue(8, textOf(row.evaluationMode));
+    query.bindValue(9, textOf(row.evaluationStatus));
+    query.bindValue(12, row.publicId);
+}
+
+bool CatalogueWriter::write(const EventRow &row)
+{
+    bindRow(m_update, row);
+    m_update.bindValue(10, m_source);
+    m_update.bindValue(11, qlonglong(m_modifiedUs));
+    if (!m_update.exec())
+        return fail(m_update);
+    if (m_update.numRowsAffected() > 0) {
+        ++m_updated;
+        return true;
+    }
+    bindRow(m_insert, row);
+    m_insert.bindValue(10, m_source);
+    m_insert.bindValue(11, qlonglong(m_modifiedUs));
+    if (!m_insert.exec())
+        return fail(m_insert);
+    ++m_added;
+    return true;
+}
+
+bool CatalogueWriter::commit()
+{
+    m_update.finish();
+    m_insert.finish();
+    m_inTransaction = false;
+    if (m_db.commit())
+        return true;
+    m_error = m_db.lastError().text().simplified();
+    m_db.rollback();
+    return false;
+}
+
+void CatalogueWriter::rollback()
+{
+    m_update.finish();
+    m_insert.finish();
+    m_inTransaction = false;
+    m_db.rollback();
+}

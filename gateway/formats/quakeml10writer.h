@@ -1,0 +1,26 @@
+#pragma once
+
+// Writes catalogue rows as the QuakeML 1.0 that Harvix reads: one <event>
+// per row with its type, one origin whose public id ends in "<id>g/1" (so
+// that Harvix's reference id is the event id), and one magnitude. Times are
+// UTC without a zone and without the fraction of a second; numbers are
+// written in their shortest exact form; anything unknown is left out. The
+// output is ASCII: other characters are written as character references.
+
+#include "catalogue/eventrow.h"
+
+#include <string>
+
+namespace QuakeML10Writer {
+
+std::string documentStart();
+void appendEvent(std::string &out, const EventRow &row);
+std::string documentEnd();
+
+// Helpers shared with the HTML pages.
+void appendEscaped(std::string &out, const QString &text);
+void appendNumber(std::string &out, double value);
+// "2024-01-01T01:11:54", the fraction dropped.
+void appendTime(std::string &out, std::int64_t microseconds);
+
+} // namespace QuakeML10Writer

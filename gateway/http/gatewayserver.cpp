@@ -1,0 +1,228 @@
+#include "http/gatewayserver.h"
+
+#include "catalogue/catalogue.h"
+#include "formats/quakeml10writer.h"
+#include "http/pages.h"
+#include "http/searchquery.h"
+
+#include <httplib.h>
+
+#include <sys/socket.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <ctime>
+
+namespace {
+
+// A search reply goes out in pieces of about this size.
+constexpr std::size_t ChunkBytes = 64 * 1024;
+
+// Bytes of the streamed reply that this worker is writing; the logger runs
+// on the same worker right after the reply.
+thread_local std::uint64_t streamedBytes = 0;
+
+const char *const xmlType = "application/xml; charset=utf-8";
+const char *const htmlType = "text/html; charset=utf-8";
+const char *const textType = "text/plain; charset=utf-8";
+
+// The request line as the log shows it: quotes, backslashes and control
+// characters escaped, so that a request cannot forge a line of its own.
+std::string loggable(const std::string &text)
+{
+    std::string out;
+    for (const unsigned char c : text) {
+        if (c < 0x20 || c == 0x7F || c == '"' || c == '\\') {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
+            out += escaped;
+        } else {
+            out += char(c);
+        }
+    }
+    return out;
+}
+
+void logRequest(const httplib::Request &req, const httplib::Response &res)
+{
+    static const char *const months[] = { "Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                          "Jul", "Aug", "Sep", "Oct", "Nov", "Dec" };
+    const std::time_t now = std::time(nullptr);
+    std::tm utc {};
+    gmtime_r(&now, &utc);
+    const std::uint64_t bytes = req.method == "HEAD" ? 0 : res.body.size() + streamedBytes;
+    const std::string bytesText = bytes ? std::to_string(bytes) : std::string("-");
+    std::fprintf(stderr, "%s - - [%02d/%s/%04d:%02d:%02d:%02d +0000] \"%s %s %s\" %d %s\n",
+                 req.remote_addr.c_str(), utc.tm_mday, months[utc.tm_mon], utc.tm_year + 1900,
+                 utc.tm_hour, utc.tm_min, utc.tm_sec, loggable(req.method).c_str(),
+                 loggable(req.target).c_str(), loggable(req.version).c_str(), res.status,
+                 bytesText.c_str());
+}
+
+void setText(httplib::Response &res, int status, const QString &text)
+{
+    res.status = status;
+    res.set_content(text.toStdString() + '\n', textType);
+}
+
+} // namespace
+
+GatewayServer::GatewayServer(const Catalogue &catalogue)
+    : GatewayServer(catalogue, Limits())
+{
+}
+
+GatewayServer::GatewayServer(const Catalogue &catalogue, const Limits &limits)
+    : m_catalogue(catalogue)
+    , m_server(std::make_unique<httplib::Server>())
+{
+    const int workers = limits.workers;
+    m_server->new_task_queue = [workers] { return new httplib::ThreadPool(std::size_t(workers)); };
+    m_server->set_tcp_nodelay(true);
+    m_server->set_read_timeout(limits.readTimeoutSeconds);
+    m_server->set_write_timeout(limits.writeTimeoutSeconds);
+    m_server->set_keep_alive_timeout(limits.keepAliveSeconds);
+    m_server->set_keep_alive_max_count(std::size_t(limits.keepAliveRequests));
+    m_server->set_payload_max_length(64 * 1024);
+    // SO_REUSEADDR only: the library's default adds SO_REUSEPORT, which would
+    // let a second gateway share the port instead of being told it is taken.
+    m_server->set_socket_options([](socket_t sock) {
+        const int yes = 1;
+        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+    });
+    addRoutes();
+}
+
+GatewayServer::~GatewayServer() = default;
+
+void GatewayServer::addRoutes()
+{
+    m_server->set_pre_routing_handler([](const httplib::Request &req, httplib::Response &res) {
+        streamedBytes = 0;
+        if (req.method == "GET" || req.method == "HEAD")
+            return httplib::Server::HandlerResponse::Unhandled;
+        res.set_header("Allow", "GET, HEAD");
+        setText(res, 405, QStringLiteral("method %1 is not allowed: use GET or HEAD")
+                              .arg(QString::fromStdString(loggable(req.method))));
+        return httplib::Server::HandlerResponse::Handled;
+    });
+
+    m_server->set_logger([this](const httplib::Request &req, const httplib::Response &res) {
+        if (m_logging)
+            logRequest(req, res);
+    });
+
+    const httplib::Server::HandlerWithResponse errorPage = [](const httplib::Request &req,
+                                                              httplib::Response &res) {
+        if (!res.body.empty() || res.content_provider_)
+            return httplib::Server::HandlerResponse::Unhandled;
+        if (res.status == 404) {
+            res.set_content(Pages::notFound(QStringLiteral("Nothing is at %1.")
+                                                .arg(QString::fromStdString(req.path))),
+                            htmlType);
+        } else {
+            setText(res, res.status, QStringLiteral("the request cannot be served (HTTP %1)").arg(res.status));
+        }
+        return httplib::Server::HandlerResponse::Handled;
+    };
+    m_server->set_error_handler(errorPage);
+
+    m_server->set_exception_handler([](const httplib::Request &, httplib::Response &res,
+                                       std::exception_ptr) {
+        setText(res, 500, QStringLiteral("the gateway failed on this request"));
+    });
+
+    m_server->Get("/services/quake/search", [this](const httplib::Request &req, httplib::Response &res) {
+        const std::size_t mark = req.target.find('?');
+        const std::string_view query = mark == std::string::npos
+            ? std::string_view()
+            : std::string_view(req.target).substr(mark + 1);
+        const SearchQuery::Parsed parsed = SearchQuery::parse(query);
+        if (!parsed.query) {
+            setText(res, 400, parsed.error);
+            return;
+        }
+        std::shared_ptr<Catalogue::Cursor> cursor = m_catalogue.search(*parsed.query);
+        if (!cursor->error().isEmpty()) {
+            setText(res, 500, QStringLiteral("the catalogue cannot be read: %1").arg(cursor->error()));
+            return;
+        }
+        auto started = std::make_shared<bool>(false);
+        res.set_chunked_content_provider(xmlType, [cursor, started](std::size_t, httplib::DataSink &sink) {
+            std::string chunk;
+            chunk.reserve(ChunkBytes + 4096);
+            if (!*started) {
+                chunk = QuakeML10Writer::documentStart();
+                *started = true;
+            }
+            EventRow row;
+            bool more = true;
+            while (chunk.size() < ChunkBytes && (more = cursor->next(row)))
+                QuakeML10Writer::appendEvent(chunk, row);
+            // A read that fails half-way ends the transfer unfinished, so that
+            // the client sees a broken reply rather than a short result.
+            if (!more && !cursor->error().isEmpty())
+                return false;
+            if (!more)
+                chunk += QuakeML10Writer::documentEnd();
+            streamedBytes += chunk.size();
+            if (!sink.write(chunk.data(), chunk.size()))
+                return false;
+            if (!more)
+                sink.done();
+            return true;
+        });
+    });
+
+    m_server->Get(R"(/services/quake/quakeml/1\.0\.1/ref/(.*))",
+                  [this](const httplib::Request &req, httplib::Response &res) {
+        const QString id = QString::fromStdString(req.matches[1].str());
+        const std::optional<EventRow> row = m_catalogue.find(id);
+        if (!row) {
+            res.status = 404;
+            res.set_content(Pages::notFound(QStringLiteral("The catalogue holds no event with the id %1.").arg(id)),
+                            htmlType);
+            return;
+        }
+        res.set_content(Pages::event(*row), htmlType);
+    });
+
+    m_server->Get("/", [this](const httplib::Request &req, httplib::Response &res) {
+        const std::string host = req.get_header_value("Host");
+        const QString searchUrl = QStringLiteral("http://%1/services/quake/search?")
+                                      .arg(host.empty() ? QStringLiteral("%1:%2").arg(m_host).arg(m_port)
+                                                        : QString::fromStdString(host));
+        res.set_content(Pages::home(m_catalogue.summary(), searchUrl), htmlType);
+    });
+}
+
+bool GatewayServer::bind(const QString &host, int port, QString *error)
+{
+    m_host = host;
+    errno = 0;
+    if (port == 0) {
+        m_port = m_server->bind_to_any_port(host.toStdString());
+        if (m_port > 0)
+            return true;
+    } else if (m_server->bind_to_port(host.toStdString(), port)) {
+        m_port = port;
+        return true;
+    }
+    *error = QStringLiteral("cannot listen on %1:%2: %3")
+                 .arg(host)
+                 .arg(port)
+                 .arg(errno ? QString::fromLocal8Bit(std::strerror(errno))
+                            : QStringLiteral("the address is not usable"));
+    return false;
+}
+
+bool GatewayServer::run()
+{
+    return m_server->listen_after_bind();
+}
+
+void GatewayServer::stop()
+{
+    m_server->stop();
+}

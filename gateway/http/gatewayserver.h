@@ -1,0 +1,55 @@
+#pragma once
+
+// GatewayServer answers Harvix's search protocol, the page of one event and
+// a home page, from one catalogue, on cpp-httplib's worker threads. Search
+// replies stream from a forward-only query in pieces, so that memory does
+// not grow with the number of events. Each request is logged to standard
+// error in the Common Log Format.
+
+#include <QString>
+
+#include <memory>
+
+class Catalogue;
+
+namespace httplib {
+class Server;
+}
+
+class GatewayServer
+{
+public:
+    struct Limits
+    {
+        int workers = 8;
+        int readTimeoutSeconds = 10;
+        int writeTimeoutSeconds = 30;
+        int keepAliveSeconds = 5;
+        int keepAliveRequests = 1000;
+    };
+
+    explicit GatewayServer(const Catalogue &catalogue);
+    GatewayServer(const Catalogue &catalogue, const Limits &limits);
+    ~GatewayServer();
+
+    // Binds to the address; port 0 takes a free one. False with a reason.
+    bool bind(const QString &host, int port, QString *error);
+    int port() const { return m_port; }
+    QString host() const { return m_host; }
+
+    // Serves until stop(), then finishes the requests in progress.
+    bool run();
+    void stop();
+
+    // Common Log Format lines on standard error, on by default.
+    void setLogging(bool on) { m_logging = on; }
+
+private:
+    void addRoutes();
+
+    const Catalogue &m_catalogue;
+    std::unique_ptr<httplib::Server> m_server;
+    QString m_host;
+    int m_port = 0;
+    bool m_logging = true;
+};

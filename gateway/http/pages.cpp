@@ -1,0 +1,144 @@
+#include "http/pages.h"
+
+#include "formats/quakeml10writer.h"
+
+#include <QDateTime>
+#include <QLocale>
+#include <QTimeZone>
+#include <QUrl>
+
+namespace Pages {
+
+const char *const acknowledgement =
+    "We acknowledge the New Zealand GeoNet project and its sponsors EQC, GNS Science and LINZ, "
+    "for providing data/images used in this study.";
+const char *const licence =
+    "GeoNet's data are licensed under the Creative Commons Attribution 3.0 New Zealand licence "
+    "(https://creativecommons.org/licenses/by/3.0/nz/).";
+
+namespace {
+
+using QuakeML10Writer::appendEscaped;
+
+void appendPageStart(std::string &out, const QString &title)
+{
+    out += "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\"><title>";
+    appendEscaped(out, title);
+    out += "</title><style>body{font-family:sans-serif;max-width:50em;margin:2em auto;padding:0 1em}"
+           "th{text-align:left;padding-right:2em}td{padding-right:2em}</style></head><body><h1>";
+    appendEscaped(out, title);
+    out += "</h1>\n";
+}
+
+void appendPageEnd(std::string &out)
+{
+    out += "<footer><p><small>";
+    appendEscaped(out, QString::fromLatin1(acknowledgement));
+    out += " ";
+    appendEscaped(out, QString::fromLatin1(licence));
+    out += "</small></p></footer></body></html>\n";
+}
+
+void appendRow(std::string &out, const char *label, const QString &value)
+{
+    if (value.isEmpty())
+        return;
+    out += "<tr><th>";
+    out += label;
+    out += "</th><td>";
+    appendEscaped(out, value);
+    out += "</td></tr>\n";
+}
+
+QString numberText(const std::optional<double> &value, const char *unit)
+{
+    if (!value)
+        return QString();
+    std::string text;
+    QuakeML10Writer::appendNumber(text, *value);
+    return QString::fromLatin1(text) + QString::fromUtf8(unit);
+}
+
+QString timeText(std::int64_t microseconds, const QTimeZone &zone, const char *format)
+{
+    const QDateTime time = QDateTime::fromMSecsSinceEpoch(microseconds / 1000, zone);
+    return QLocale::c().toString(time, QLatin1String(format));
+}
+
+} // namespace
+
+QString utcText(std::int64_t microseconds)
+{
+    return timeText(microseconds, QTimeZone::utc(), "yyyy-MM-dd HH:mm:ss.zzz 'UTC'");
+}
+
+QString newZealandText(std::int64_t microseconds)
+{
+    static const QTimeZone auckland(QByteArrayLiteral("Pacific/Auckland"));
+    if (!auckland.isValid())
+        return QString();
+    return timeText(microseconds, auckland, "yyyy-MM-dd HH:mm:ss.zzz t");
+}
+
+std::string home(const QList<Catalogue::SourceSummary> &sources, const QString &searchUrl)
+{
+    std::string out;
+    appendPageStart(out, QStringLiteral("harvix-gateway"));
+    out += "<p>A quake search service for Harvix. Put this search URL into Harvix:</p>\n<p><code>";
+    appendEscaped(out, searchUrl);
+    out += "</code></p>\n<h2>What the catalogue holds</h2>\n"
+           "<table><tr><th>Source</th><th>Events</th><th>First</th><th>Last</th></tr>\n";
+    qint64 total = 0;
+    for (const Catalogue::SourceSummary &source : sources) {
+        out += "<tr><td>";
+        appendEscaped(out, source.source);
+        out += "</td><td>" + std::to_string(source.events) + "</td><td>";
+        appendEscaped(out, utcText(source.firstUs));
+        out += "</td><td>";
+        appendEscaped(out, utcText(source.lastUs));
+        out += "</td></tr>\n";
+        total += source.events;
+    }
+    out += "<tr><th>All</th><th>" + std::to_string(total) + "</th><td></td><td></td></tr></table>\n";
+    appendPageEnd(out);
+    return out;
+}
+
+std::string event(const EventRow &row)
+{
+    std::string out;
+    appendPageStart(out, QStringLiteral("Event %1").arg(row.publicId));
+    out += "<table>\n";
+    appendRow(out, "Event id", row.publicId);
+    appendRow(out, "Event type", row.eventType);
+    appendRow(out, "Origin time (UTC)", utcText(row.originTimeUs));
+    appendRow(out, "Origin time (New Zealand)", newZealandText(row.originTimeUs));
+    appendRow(out, "Latitude", numberText(row.latitude, "\xC2\xB0"));
+    appendRow(out, "Longitude", numberText(row.longitude, "\xC2\xB0"));
+    appendRow(out, "Depth", numberText(row.depthKm, " km"));
+    appendRow(out, "Magnitude", numberText(row.magnitude, ""));
+    appendRow(out, "Magnitude type", row.magnitudeType);
+    if (row.magnitudeStationCount)
+        appendRow(out, "Stations (magnitude)", QString::number(*row.magnitudeStationCount));
+    appendRow(out, "Evaluation mode", row.evaluationMode);
+    appendRow(out, "Evaluation status", row.evaluationStatus);
+    out += "</table>\n<p><a href=\"";
+    appendEscaped(out, QStringLiteral("https://www.geonet.org.nz/earthquake/")
+                           + QString::fromLatin1(QUrl::toPercentEncoding(row.publicId)));
+    out += "\">This event at GeoNet</a></p>\n";
+    appendPageEnd(out);
+    return out;
+}
+
+std::string notFound(const QString &what)
+{
+    std::string out;
+    appendPageStart(out, QStringLiteral("Not found"));
+    out += "<p>";
+    appendEscaped(out, what);
+    out += "</p>\n<p><a href=\"/\">What this gateway holds</a></p>\n";
+    appendPageEnd(out);
+    return out;
+}
+
+} // namespace Pages

@@ -1,0 +1,171 @@
+#include "http/searchquery.h"
+
+#include "formats/fieldparsing.h"
+
+#include <QStringList>
+
+#include <algorithm>
+#include <array>
+#include <map>
+
+namespace {
+
+constexpr std::array<std::string_view, 5> keys = { "magnitudeLower", "magnitudeUpper", "startDate",
+                                                   "endDate", "outputFormat" };
+
+int hexValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    return -1;
+}
+
+// Percent-decoding with '+' as a blank; a broken escape stays as it is.
+std::string decoded(std::string_view text)
+{
+    std::string out;
+    out.reserve(text.size());
+    for (std::size_t i = 0; i < text.size(); ++i) {
+        if (text[i] == '+') {
+            out += ' ';
+        } else if (text[i] == '%' && i + 2 < text.size() && hexValue(text[i + 1]) >= 0 && hexValue(text[i + 2]) >= 0) {
+            out += char(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2]));
+            i += 2;
+        } else {
+            out += text[i];
+        }
+    }
+    return out;
+}
+
+QString quoted(const std::string &value)
+{
+    QString text = QString::fromUtf8(value.data(), qsizetype(value.size()));
+    if (text.size() > 40)
+        text = text.left(40) + QStringLiteral("...");
+    return QLatin1Char('"') + text + QLatin1Char('"');
+}
+
+// A decimal number as Harvix writes it: digits with an optional sign and fraction.
+std::optional<double> magnitudeOf(const std::string &text)
+{
+    const QString value = QString::fromLatin1(text.data(), qsizetype(text.size()));
+    for (const QChar c : value) {
+        if (c == u'e' || c == u'E' || c.isSpace())
+            return std::nullopt;
+    }
+    return FieldParsing::number(value);
+}
+
+std::optional<std::int64_t> dayOf(const std::string &text)
+{
+    if (text.size() != 10 || text[4] != '-' || text[7] != '-')
+        return std::nullopt;
+    int parts[3] = { 0, 0, 0 };
+    const int starts[3] = { 0, 5, 8 };
+    const int lengths[3] = { 4, 2, 2 };
+    for (int p = 0; p < 3; ++p) {
+        for (int i = 0; i < lengths[p]; ++i) {
+            const char c = text[std::size_t(starts[p] + i)];
+            if (c < '0' || c > '9')
+                return std::nullopt;
+            parts[p] = parts[p] * 10 + (c - '0');
+        }
+    }
+    return FieldParsing::daysFromCivil(parts[0], parts[1], parts[2]);
+}
+
+SearchQuery::Parsed failure(const QString &reason)
+{
+    SearchQuery::Parsed parsed;
+    parsed.error = reason;
+    return parsed;
+}
+
+} // namespace
+
+SearchQuery::Parsed SearchQuery::parse(std::string_view query)
+{
+    std::map<std::string_view, std::string> values;
+    while (!query.empty()) {
+        const std::size_t amp = query.find('&');
+        const std::string_view pair = query.substr(0, amp);
+        query = amp == std::string_view::npos ? std::string_view() : query.substr(amp + 1);
+        if (pair.empty())
+            continue;
+        const std::size_t eq = pair.find('=');
+        const std::string key = decoded(pair.substr(0, eq));
+        const std::string value = eq == std::string_view::npos ? std::string() : decoded(pair.substr(eq + 1));
+        const auto known = std::find(keys.begin(), keys.end(), key);
+        if (known == keys.end())
+            return failure(QStringLiteral("unknown key %1: a search takes magnitudeLower, magnitudeUpper, "
+                                          "startDate, endDate and outputFormat").arg(quoted(key)));
+        if (!values.emplace(*known, value).second)
+            return failure(QStringLiteral("%1 is given more than once").arg(QLatin1String(known->data())));
+    }
+    for (const std::string_view key : keys) {
+        if (values.find(key) == values.end())
+            return failure(QStringLiteral("%1 is missing").arg(QLatin1String(key.data())));
+    }
+
+    SearchQuery result;
+    const std::optional<double> lower = magnitudeOf(values["magnitudeLower"]);
+    if (!lower)
+        return failure(QStringLiteral("magnitudeLower must be a decimal number, not %1")
+                           .arg(quoted(values["magnitudeLower"])));
+    const std::optional<double> upper = magnitudeOf(values["magnitudeUpper"]);
+    if (!upper)
+        return failure(QStringLiteral("magnitudeUpper must be a decimal number, not %1")
+                           .arg(quoted(values["magnitudeUpper"])));
+    if (*lower > *upper)
+        return failure(QStringLiteral("magnitudeLower %1 is above magnitudeUpper %2")
+                           .arg(*lower).arg(*upper));
+    if (*lower > 0)
+        result.magnitudeLower = lower;
+    result.magnitudeUpper = *upper;
+
+    const std::optional<std::int64_t> startDay = dayOf(values["startDate"]);
+    if (!startDay)
+        return failure(QStringLiteral("startDate must be a date written YYYY-MM-DD, not %1")
+                           .arg(quoted(values["startDate"])));
+    const std::optional<std::int64_t> endDay = dayOf(values["endDate"]);
+    if (!endDay)
+        return failure(QStringLiteral("endDate must be a date written YYYY-MM-DD, not %1")
+                           .arg(quoted(values["endDate"])));
+    if (*startDay > *endDay)
+        return failure(QStringLiteral("startDate %1 is after endDate %2")
+                           .arg(quoted(values["startDate"]), quoted(values["endDate"])));
+    result.startUs = *startDay * 86400 * 1000000;
+    result.endUs = (*endDay + 1) * 86400 * 1000000;
+
+    if (values["outputFormat"] != "quakeml1.0")
+        return failure(QStringLiteral("outputFormat must be quakeml1.0, not %1")
+                           .arg(quoted(values["outputFormat"])));
+
+    Parsed parsed;
+    parsed.query = result;
+    return parsed;
+}
+
+QString SearchQuery::whereClause() const
+{
+    // The time range comes first, so that the index on (origin_time,
+    // magnitude) serves both the range and the order.
+    QString clause = QStringLiteral("origin_time >= ? AND origin_time < ?");
+    clause += magnitudeLower ? QStringLiteral(" AND magnitude >= ? AND magnitude <= ?")
+                             : QStringLiteral(" AND (magnitude IS NULL OR magnitude <= ?)");
+    return clause;
+}
+
+QVariantList SearchQuery::bindings() const
+{
+    QVariantList values = { qlonglong(startUs), qlonglong(endUs) };
+    if (magnitudeLower)
+        values << *magnitudeLower;
+    values << magnitudeUpper;
+    return values;
+}
