@@ -13,15 +13,18 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <thread>
 
 namespace {
 
 // A search reply goes out in pieces of about this size.
 constexpr std::size_t ChunkBytes = 64 * 1024;
 
-// Bytes of the streamed reply that this worker is writing; the logger runs
-// on the same worker right after the reply.
+// Bytes of the streamed reply that this worker is writing, and whether its
+// request counts as in progress; the logger runs on the same worker right
+// after the reply is written.
 thread_local std::uint64_t streamedBytes = 0;
+thread_local bool counted = false;
 
 const char *const xmlType = "application/xml; charset=utf-8";
 const char *const htmlType = "text/html; charset=utf-8";
@@ -98,8 +101,15 @@ GatewayServer::~GatewayServer() = default;
 
 void GatewayServer::addRoutes()
 {
-    m_server->set_pre_routing_handler([](const httplib::Request &req, httplib::Response &res) {
+    m_server->set_pre_routing_handler([this](const httplib::Request &req, httplib::Response &res) {
         streamedBytes = 0;
+        if (m_draining) {
+            res.set_header("Connection", "close");
+            setText(res, 503, QStringLiteral("the gateway is stopping"));
+            return httplib::Server::HandlerResponse::Handled;
+        }
+        ++m_inFlight;
+        counted = true;
         if (req.method == "GET" || req.method == "HEAD")
             return httplib::Server::HandlerResponse::Unhandled;
         res.set_header("Allow", "GET, HEAD");
@@ -108,9 +118,14 @@ void GatewayServer::addRoutes()
         return httplib::Server::HandlerResponse::Handled;
     });
 
+    // Called once every reply is written, however it ended.
     m_server->set_logger([this](const httplib::Request &req, const httplib::Response &res) {
         if (m_logging)
             logRequest(req, res);
+        if (counted) {
+            counted = false;
+            --m_inFlight;
+        }
     });
 
     const httplib::Server::HandlerWithResponse errorPage = [](const httplib::Request &req,
@@ -222,7 +237,12 @@ bool GatewayServer::run()
     return m_server->listen_after_bind();
 }
 
-void GatewayServer::stop()
+void GatewayServer::stop(int drainSeconds)
 {
+    // The library's own stop ends streamed replies where they stand, so it
+    // waits until none is left.
+    m_draining = true;
+    for (int waited = 0; m_inFlight > 0 && waited < drainSeconds * 100; ++waited)
+        std::this_thread::sleep_for(std::chrono::milliseconds(10));
     m_server->stop();
 }

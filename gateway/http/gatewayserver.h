@@ -8,6 +8,7 @@
 
 #include <QString>
 
+#include <atomic>
 #include <memory>
 
 class Catalogue;
@@ -37,9 +38,11 @@ public:
     int port() const { return m_port; }
     QString host() const { return m_host; }
 
-    // Serves until stop(), then finishes the requests in progress.
+    // Serves until stop().
     bool run();
-    void stop();
+    // Answers new requests with 503 while the ones in progress finish (for
+    // at most drainSeconds), then ends run(). Safe from any thread.
+    void stop(int drainSeconds = 60);
 
     // Common Log Format lines on standard error, on by default.
     void setLogging(bool on) { m_logging = on; }
@@ -52,4 +55,6 @@ private:
     QString m_host;
     int m_port = 0;
     bool m_logging = true;
+    std::atomic<bool> m_draining { false };
+    std::atomic<int> m_inFlight { 0 };
 };

@@ -1,0 +1,55 @@
+#pragma once
+
+// Runs the real harvix-gateway for a test: import into a catalogue of the
+// test's own, or serve it on a free loopback port, with the environment
+// pointed at a temporary data folder so that nothing of the user's is
+// touched. HTTP requests go through Qt's own client.
+
+#include <QByteArray>
+#include <QProcess>
+#include <QString>
+#include <QStringList>
+#include <QTemporaryDir>
+#include <QUrl>
+
+class GatewayProcess
+{
+public:
+    GatewayProcess();
+    ~GatewayProcess();
+
+    QString catalogue() const { return m_dir.filePath(QStringLiteral("catalogue.sqlite")); }
+    QString dataHome() const { return m_dir.filePath(QStringLiteral("data")); }
+    QString writeFile(const QString &name, const QByteArray &content) const;
+
+    struct Result
+    {
+        int exitCode = -1;
+        QString output;   // standard error and output together
+    };
+    // Runs a command to its end, e.g. { "import", "--catalogue", ..., file }.
+    Result run(const QStringList &arguments, int timeoutMs = 120000) const;
+
+    // Starts serving (on 127.0.0.1 and a free port unless args name one)
+    // and waits until it answers. Extra arguments follow "serve".
+    bool start(const QStringList &arguments = {});
+    bool stop(int signal, int timeoutMs = 30000);   // true when it exited 0
+    QProcess &process() { return m_process; }
+    QString log() const;
+    QUrl url(const QString &pathAndQuery) const;
+    int port() const { return m_port; }
+
+    struct Reply
+    {
+        int status = 0;
+        QByteArray body;
+        QByteArray contentType;
+    };
+    static Reply get(const QUrl &url, const QByteArray &method = "GET");
+
+private:
+    QTemporaryDir m_dir;
+    QProcess m_process;
+    QByteArray m_log;
+    int m_port = 0;
+};

@@ -1,0 +1,391 @@
+#include "app/mainappwindow.h"
+
+#include "testsupport/gatewayprocess.h"
+#include "testsupport/modalwatcher.h"
+#include "testsupport/urlcatcher.h"
+
+#include <QComboBox>
+#include <QDir>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
+#include <QPushButton>
+#include <QStatusBar>
+#include <QTcpServer>
+#include <QTreeWidget>
+#include <QXmlStreamReader>
+#include <QtTest>
+
+#include <csignal>
+
+// The real harvix-gateway, run as a process on loopback ports with
+// catalogues in temporary folders, and Harvix's window against it.
+class TestGateway : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void commandLine_data();
+    void commandLine();
+    void search_data();
+    void search();
+    void badRequests_data();
+    void badRequests();
+    void pages_data();
+    void pages();
+    void searchesWhileAnImportRuns();
+    void sigtermFinishesAStreamedReply();
+    void defaultCatalogueComesFromGeoNet();
+    void harvixShowsTheGatewaysEvents();
+
+    void cleanupTestCase() { catcher.uninstall(); }
+
+private:
+    GatewayProcess gateway;
+    UrlCatcher catcher;
+};
+
+namespace {
+
+const QByteArray fdsnHeader = "#EventID | Time | Latitude | Longitude | Depth/km | Author | Catalog | Contributor "
+                              "| ContributorID | MagType | Magnitude | MagAuthor | EventLocationName | EventType\n";
+
+// Events on both edges of January 2024 and of the magnitudes 3 to 12.
+const QByteArray edges = fdsnHeader
+    + "before|2023-12-31T23:59:59.999Z|-41|174|5|||||ML|4|||earthquake\n"
+      "first|2024-01-01T00:00:00Z|-41.5|174.5|10.5|||||ML|3|||earthquake\n"
+      "low|2024-01-10T12:00:00.25Z|-41|174|5|||||ML|2.999|||earthquake\n"
+      "neg|2024-01-11T00:00:00Z|-41|174|5|||||ML|-0.5|||earthquake\n"
+      "nomag|2024-01-12T00:00:00Z|-41|174|N/A|||||||||\n"
+      "top|2024-01-20T00:00:00Z|-41|174|5|||||ML|12|||earthquake\n"
+      "above|2024-01-21T00:00:00Z|-41|174|5|||||ML|12.01|||earthquake\n"
+      "last|2024-01-31T23:59:59.999Z|-41|174|5|||||ML|5|||earthquake\n"
+      "after|2024-02-01T00:00:00Z|-41|174|5|||||ML|5|||earthquake\n"
+      "|2024-01-05T00:00:00Z|-41|174|5|||||ML|5|||earthquake\n"
+      "notime|2024-01-05|-41|174|5|||||ML|5|||earthquake\n"
+      "<script>alert(1)</script>|2024-03-01T00:00:00Z|-41|174|5|||||ML|5|||earthquake\n";
+
+QByteArray searchPath(const char *lower, const char *upper, const char *start, const char *end)
+{
+    return QByteArray("/services/quake/search?magnitudeLower=") + lower + "&magnitudeUpper=" + upper
+        + "&startDate=" + start + "&endDate=" + end + "&outputFormat=quakeml1.0";
+}
+
+// The ids of a QuakeML 1.0 reply, in order, or an error.
+QStringList idsOf(const QByteArray &document)
+{
+    QStringList ids;
+    QXmlStreamReader xml(document);
+    while (!xml.atEnd()) {
+        if (xml.readNext() == QXmlStreamReader::StartElement && xml.name() == u"event")
+            ids << xml.attributes().value(QLatin1String("publicID")).toString().section(u'/', -1);
+    }
+    if (xml.hasError())
+        return { QStringLiteral("error: ") + xml.errorString() };
+    return ids;
+}
+
+QByteArray generatedEvents(int count, const QDateTime &from)
+{
+    QByteArray text = fdsnHeader;
+    text.reserve(count * 80);
+    for (int i = 0; i < count; ++i) {
+        text += "gen" + QByteArray::number(i) + '|'
+            + from.addSecs(i * 60).toString(Qt::ISODate).toLatin1()
+            + "|-40.5|175.25|12|||||ML|" + QByteArray::number(1 + (i % 50) / 10.0) + "|||earthquake\n";
+    }
+    return text;
+}
+
+} // namespace
+
+void TestGateway::initTestCase()
+{
+    catcher.install();
+    const QString catalogue = gateway.catalogue();
+    const GatewayProcess::Result imported = gateway.run(
+        { "import", "--catalogue", catalogue, gateway.writeFile("edges.txt", edges) });
+    QCOMPARE(imported.exitCode, 0);
+    QVERIFY2(imported.output.contains(QLatin1String(
+                 "10 added, 0 updated, 2 skipped: 1 row without a usable id, 1 row without a usable time (FDSN event text)")),
+             qPrintable(imported.output));
+
+    // A file that breaks half-way is refused whole: none of its rows stay.
+    const QByteArray broken = fdsnHeader + "first|2024-01-01T00:00:00Z|0|0|0|||||ML|9|||earthquake\n";
+    const QString brokenXml = gateway.writeFile("broken.xml", "<q:quakeml xmlns:q=\"http://quakeml.org/xmlns/quakeml/1.2\">"
+        "<eventParameters><event publicID=\"smi:x/first\"><origin><time><value>2024-01-01T00:00:00Z</value></time>"
+        "<latitude><value>0</value></latitude></origin></event>\n<event");
+    const GatewayProcess::Result refused = gateway.run({ "import", "--catalogue", catalogue, brokenXml });
+    QCOMPARE(refused.exitCode, 1);
+    QVERIFY2(refused.output.contains(brokenXml + QStringLiteral(":2: not well-formed XML")), qPrintable(refused.output));
+
+    QVERIFY2(gateway.start({ "--catalogue", catalogue }), qPrintable(gateway.log()));
+}
+
+void TestGateway::commandLine_data()
+{
+    QTest::addColumn<QStringList>("arguments");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("output");
+    QTest::newRow("help") << QStringList { "--help" } << 0 << "usage: harvix-gateway serve";
+    QTest::newRow("version") << QStringList { "--version" } << 0 << "harvix-gateway 1.1\n";
+    QTest::newRow("no command") << QStringList {} << 2 << "harvix-gateway: a command is needed";
+    QTest::newRow("unknown option") << QStringList { "--frobnicate" } << 2 << "unknown option '--frobnicate'";
+    QTest::newRow("unknown serve option") << QStringList { "serve", "--port", "1" } << 2 << "unknown option '--port'";
+    QTest::newRow("bad address") << QStringList { "serve", "--listen", "localhost" } << 2 << "--listen takes ADDRESS:PORT";
+    QTest::newRow("missing file") << QStringList { "import", "/nonexistent/file.csv" } << 2
+                                  << "no such file: /nonexistent/file.csv";
+    QTest::newRow("no files") << QStringList { "import" } << 2 << "import needs at least one file";
+}
+
+void TestGateway::commandLine()
+{
+    QFETCH(QStringList, arguments);
+    QFETCH(int, exitCode);
+    QFETCH(QString, output);
+    const GatewayProcess::Result result = gateway.run(arguments);
+    QCOMPARE(result.exitCode, exitCode);
+    QVERIFY2(result.output.contains(output), qPrintable(result.output));
+    if (exitCode == 2)
+        QCOMPARE(result.output.count(u'\n'), 1);
+    // Nothing was made in the user's data folder.
+    QVERIFY(!QDir(gateway.dataHome()).exists());
+}
+
+void TestGateway::search_data()
+{
+    QTest::addColumn<QByteArray>("path");
+    QTest::addColumn<QStringList>("ids");
+    QTest::newRow("3 to 12 in January") << searchPath("3", "12", "2024-01-01", "2024-01-31")
+                                        << QStringList { "first", "top", "last" };
+    QTest::newRow("no lower bound") << searchPath("0", "12", "2024-01-01", "2024-01-31")
+                                    << QStringList { "first", "low", "neg", "nomag", "top", "last" };
+    QTest::newRow("a magnitude on both bounds") << searchPath("2.999", "2.999", "2024-01-01", "2024-01-31")
+                                                << QStringList { "low" };
+    QTest::newRow("one day") << searchPath("3", "12", "2024-01-20", "2024-01-20") << QStringList { "top" };
+    QTest::newRow("the days around") << searchPath("0", "12", "2023-12-31", "2024-02-01")
+                                     << QStringList { "before", "first", "low", "neg", "nomag", "top", "last", "after" };
+    QTest::newRow("nothing") << searchPath("3", "12", "1999-01-01", "1999-12-31") << QStringList {};
+}
+
+void TestGateway::search()
+{
+    QFETCH(QByteArray, path);
+    QFETCH(QStringList, ids);
+    const GatewayProcess::Reply reply = GatewayProcess::get(gateway.url(QString::fromLatin1(path)));
+    QCOMPARE(reply.status, 200);
+    QVERIFY(reply.contentType.startsWith("application/xml"));
+    QCOMPARE(idsOf(reply.body), ids);
+    if (ids.value(0) == QLatin1String("first")) {
+        // Every known value, and nothing for what is unknown.
+        QVERIFY(reply.body.contains(
+            "<event publicID=\"smi:nz.org.geonet/first\"><type>earthquake</type>"
+            "<origin publicID=\"smi:nz.org.geonet/origin/firstg/1\"><time><value>2024-01-01T00:00:00</value></time>"
+            "<latitude><value>-41.5</value></latitude><longitude><value>174.5</value></longitude>"
+            "<depth><value>10.5</value></depth></origin>"
+            "<magnitude><mag><value>3</value></mag><type>ML</type></magnitude></event>\n"));
+    }
+    if (ids.contains(QLatin1String("nomag")))
+        QVERIFY(reply.body.contains("<event publicID=\"smi:nz.org.geonet/nomag\"><origin publicID=\"smi:nz.org.geonet/origin/nomagg/1\">"
+                                    "<time><value>2024-01-12T00:00:00</value></time><latitude><value>-41</value></latitude>"
+                                    "<longitude><value>174</value></longitude></origin></event>\n"));
+}
+
+void TestGateway::badRequests_data()
+{
+    QTest::addColumn<QByteArray>("path");
+    QTest::addColumn<QString>("reason");
+    QTest::newRow("missing key") << QByteArray("/services/quake/search?magnitudeLower=3") << "magnitudeUpper is missing";
+    QTest::newRow("no query") << QByteArray("/services/quake/search") << "magnitudeLower is missing";
+    QTest::newRow("malformed magnitude") << searchPath("3", "1e9", "2024-01-01", "2024-01-31")
+                                         << "magnitudeUpper must be a decimal number";
+    QTest::newRow("impossible date") << searchPath("3", "12", "2024-01-01", "2024-02-30") << "endDate must be a date";
+    QTest::newRow("lower above upper") << searchPath("5", "4", "2024-01-01", "2024-01-31") << "magnitudeLower 5 is above";
+    QTest::newRow("repeated key") << searchPath("3", "12", "2024-01-01", "2024-01-31") + "&endDate=2024-02-01"
+                                  << "endDate is given more than once";
+    QTest::newRow("other format") << QByteArray(searchPath("3", "12", "2024-01-01", "2024-01-31")).replace("quakeml1.0", "json")
+                                  << "outputFormat must be quakeml1.0";
+}
+
+void TestGateway::badRequests()
+{
+    QFETCH(QByteArray, path);
+    QFETCH(QString, reason);
+    const GatewayProcess::Reply reply = GatewayProcess::get(gateway.url(QString::fromLatin1(path)));
+    QCOMPARE(reply.status, 400);
+    QVERIFY(reply.contentType.startsWith("text/plain"));
+    QVERIFY2(reply.body.startsWith(reason.toUtf8()), reply.body.constData());
+    QCOMPARE(reply.body.count('\n'), 1);
+}
+
+void TestGateway::pages_data()
+{
+    QTest::addColumn<QByteArray>("method");
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QStringList>("contains");
+    const QString ref = QStringLiteral("/services/quake/quakeml/1.0.1/ref/");
+    QTest::newRow("event") << QByteArray("GET") << ref + "first" << 200
+        << QStringList { "<title>Event first</title>", "2024-01-01 00:00:00.000 UTC", "2024-01-01 13:00:00.000 NZDT",
+                         "-41.5&#176;", "10.5 km", "<a href=\"https://www.geonet.org.nz/earthquake/first\">",
+                         "We acknowledge the New Zealand GeoNet project" };
+    QTest::newRow("hostile id") << QByteArray("GET") << ref + "%3Cscript%3Ealert(1)%3C%2Fscript%3E" << 200
+        << QStringList { "Event &lt;script&gt;alert(1)&lt;/script&gt;", "earthquake/%3Cscript%3Ealert%281%29%3C%2Fscript%3E\"" };
+    QTest::newRow("unknown id") << QByteArray("GET") << ref + "%3Cb%3Enone" << 404
+        << QStringList { "no event with the id &lt;b&gt;none." };
+    QTest::newRow("home") << QByteArray("GET") << QStringLiteral("/") << 200
+        << QStringList { "/services/quake/search?</code>", "<td>edges.txt</td><td>10</td>",
+                         "Creative Commons Attribution 3.0 New Zealand" };
+    QTest::newRow("other path") << QByteArray("GET") << QStringLiteral("/services/quake/other") << 404
+                                << QStringList { "Nothing is at /services/quake/other." };
+    QTest::newRow("POST") << QByteArray("POST") << QStringLiteral("/") << 405 << QStringList { "use GET or HEAD" };
+    QTest::newRow("DELETE") << QByteArray("DELETE") << ref + "first" << 405 << QStringList { "use GET or HEAD" };
+    QTest::newRow("HEAD of a search") << QByteArray("HEAD") << QString::fromLatin1(searchPath("3", "12", "2024-01-01", "2024-01-31"))
+                                      << 200 << QStringList {};
+}
+
+void TestGateway::pages()
+{
+    QFETCH(QByteArray, method);
+    QFETCH(QString, path);
+    QFETCH(int, status);
+    QFETCH(QStringList, contains);
+    const GatewayProcess::Reply reply = GatewayProcess::get(gateway.url(path), method);
+    QCOMPARE(reply.status, status);
+    for (const QString &text : contains)
+        QVERIFY2(reply.body.contains(text.toUtf8()), qPrintable(text + QStringLiteral(" not in ") + reply.body));
+    QVERIFY(!reply.body.contains("<script>"));
+    if (method == "HEAD")
+        QVERIFY(reply.body.isEmpty());
+}
+
+void TestGateway::searchesWhileAnImportRuns()
+{
+    const QString big = gateway.writeFile("big.txt", generatedEvents(150000, QDateTime(QDate(2020, 1, 1), QTime(0, 0), Qt::UTC)));
+    QProcess import;
+    import.start(QStringLiteral(HARVIX_GATEWAY), { "import", "--catalogue", gateway.catalogue(), big });
+    QVERIFY(import.waitForStarted());
+
+    QNetworkAccessManager manager;
+    QList<QNetworkReply *> replies;
+    int done = 0;
+    for (int i = 0; i < 24; ++i) {
+        replies << manager.get(QNetworkRequest(gateway.url(QString::fromLatin1(searchPath("0", "12", "2024-01-01", "2024-01-31")))));
+        connect(replies.last(), &QNetworkReply::finished, this, [&done] { ++done; });
+    }
+    QTRY_COMPARE_WITH_TIMEOUT(done, 24, 60000);
+    // All were answered while the import held its transaction open.
+    QCOMPARE(import.state(), QProcess::Running);
+    QVERIFY(import.waitForFinished(120000));
+    QCOMPARE(import.exitCode(), 0);
+    QVERIFY2(import.readAllStandardError().contains("150000 added"), "the import did not complete");
+    for (QNetworkReply *reply : std::as_const(replies)) {
+        QCOMPARE(reply->error(), QNetworkReply::NoError);
+        QCOMPARE(idsOf(reply->readAll()), QStringList({ "first", "low", "neg", "nomag", "top", "last" }));
+        delete reply;
+    }
+}
+
+void TestGateway::sigtermFinishesAStreamedReply()
+{
+    // The 150,000 events of the import above, from a gateway of its own.
+    GatewayProcess busy;
+    QVERIFY(busy.start({ "--catalogue", gateway.catalogue() }));
+    QNetworkAccessManager manager;
+    QNetworkReply *reply = manager.get(QNetworkRequest(busy.url(QString::fromLatin1(searchPath("0", "12", "2020-01-01", "2020-12-31")))));
+    // A small read buffer keeps the gateway waiting on its socket mid-reply.
+    reply->setReadBufferSize(64 * 1024);
+    QTRY_VERIFY_WITH_TIMEOUT(reply->bytesAvailable() > 0, 10000);
+    ::kill(pid_t(busy.process().processId()), SIGTERM);
+    QTest::qWait(300);
+    QCOMPARE(busy.process().state(), QProcess::Running);
+
+    // New requests are turned away meanwhile.
+    QCOMPARE(GatewayProcess::get(busy.url(QStringLiteral("/"))).status, 503);
+
+    QByteArray body;
+    connect(reply, &QNetworkReply::readyRead, this, [&body, reply] { body += reply->readAll(); });
+    body += reply->readAll();
+    QTRY_VERIFY_WITH_TIMEOUT(reply->isFinished(), 30000);
+    body += reply->readAll();
+    QCOMPARE(reply->error(), QNetworkReply::NoError);
+    QCOMPARE(idsOf(body).size(), 150000);
+    delete reply;
+    QVERIFY(busy.process().waitForFinished(30000));
+    QCOMPARE(busy.process().exitCode(), 0);
+    QVERIFY(busy.log().contains(QLatin1String("harvix-gateway: stopped")));
+}
+
+void TestGateway::defaultCatalogueComesFromGeoNet()
+{
+    GatewayProcess fresh;
+    QVERIFY2(fresh.start(), qPrintable(fresh.log()));
+    QVERIFY2(fresh.log().contains(QLatin1String("(56434 events)")), qPrintable(fresh.log()));
+    // In both files: the MLNZ20 row, with the network's magnitude, wins.
+    const GatewayProcess::Reply reply = GatewayProcess::get(fresh.url(QString::fromLatin1(
+        searchPath("3", "12", "2024-01-01", "2024-12-31"))));
+    QVERIFY(reply.body.contains("2024p009874g/1"));
+    const qsizetype at = reply.body.indexOf("<event publicID=\"smi:nz.org.geonet/2024p009874\">");
+    QVERIFY(reply.body.mid(at, reply.body.indexOf("</event>", at) - at).contains("<mag><value>3.49</value></mag><type>MLv</type>"));
+    QVERIFY(fresh.stop(SIGTERM));
+    // Nothing but the catalogue was written.
+    QDir data(fresh.dataHome());
+    QCOMPARE(data.entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList({ "harvix" }));
+    QCOMPARE(QDir(data.filePath("harvix")).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
+             QStringList({ "catalogue.sqlite" }));
+}
+
+void TestGateway::harvixShowsTheGatewaysEvents()
+{
+    QTcpServer probe;
+    if (!probe.listen(QHostAddress::LocalHost, 8470))
+        QSKIP("port 8470, Harvix's default, is in use here");
+    probe.close();
+
+    // Two events of last week, UTC, for the window's "Show Last Year".
+    const QDateTime when = QDateTime(QDate::currentDate().addDays(-7), QTime(21, 15, 30, 700), Qt::UTC);
+    GatewayProcess own;
+    const QByteArray events = fdsnHeader
+        + "2026p000001|" + when.toString(Qt::ISODateWithMs).toLatin1() + "|-41.2866|174.7762|23.5|||||MLv|4.56|||earthquake\n"
+        + "2026p000002|" + when.addSecs(3600).toString(Qt::ISODate).toLatin1() + "|-38.1|176.2|5|||||MLv|2.1|||earthquake\n";
+    QCOMPARE(own.run({ "import", "--catalogue", own.catalogue(), own.writeFile("recent.txt", events) }).exitCode, 0);
+    QVERIFY2(own.start({ "--catalogue", own.catalogue(), "--listen", "127.0.0.1:8470" }), qPrintable(own.log()));
+
+    MainAppWindow window;
+    window.show();
+    ModalWatcher watcher;
+    window.findChild<QComboBox *>(QStringLiteral("magRangeCtrl"))->setCurrentIndex(5);   // Show All
+    window.findChild<QComboBox *>(QStringLiteral("dateRangeCtrl"))->setCurrentIndex(3);  // Show Last Year
+    QTest::mouseClick(window.findChild<QPushButton *>(QStringLiteral("searchCtrl")), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(window.statusBar()->currentMessage().startsWith(QLatin1String("Retrieved")), 20000);
+    QCOMPARE(watcher.count(), 0);
+    auto *tree = window.findChild<QTreeWidget *>(QStringLiteral("treeWidget"));
+    QCOMPARE(tree->topLevelItemCount(), 2);
+
+    const QString localTime = QLocale::c().toString(when.toLocalTime(), QStringLiteral("ddd, dd MMMM yyyy 'at' hh:mm:ss"));
+    QTreeWidgetItem *first = tree->topLevelItem(0);
+    QCOMPARE(first->text(0), QStringLiteral("[2026p000001] ") + localTime);
+    QStringList rows;
+    for (int i = 0; i < first->childCount(); ++i)
+        rows << first->child(i)->text(0) + u'=' + first->child(i)->text(1);
+    const QString degree = QString(QChar(0xB0));
+    QCOMPARE(rows, QStringList({ "Focal Depth:=23.500 km", "Latitude:=-41.287 " + degree, "Longitude:=174.776 " + degree,
+                                 "Reference ID:=2026p000001", "Richter Magnitude:=4.560 ", "Station Count (Magnitude):=0",
+                                 "Universal Time:=" + when.toString(QStringLiteral("yyyy-MM-ddTHH:mm:ss")) }));
+
+    QTreeWidgetItem *reference = first->child(3);
+    tree->scrollToItem(reference);
+    const QRect rect = tree->visualItemRect(reference);
+    QTest::mouseClick(tree->viewport(), Qt::LeftButton, {},
+                      QPoint(tree->header()->sectionViewportPosition(1) + 20, rect.center().y()));
+    const QUrl page(QStringLiteral("http://127.0.0.1:8470/services/quake/quakeml/1.0.1/ref/2026p000001"));
+    QCOMPARE(catcher.urls, QList<QUrl>({ page }));
+    const GatewayProcess::Reply opened = GatewayProcess::get(page);
+    QCOMPARE(opened.status, 200);
+    QVERIFY(opened.body.contains("<title>Event 2026p000001</title>"));
+}
+
+QTEST_MAIN(TestGateway)
+#include "tst_gateway.moc"

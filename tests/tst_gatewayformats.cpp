@@ -1,0 +1,237 @@
+#include "formats/cataloguefile.h"
+#include "formats/fieldparsing.h"
+#include "formats/quakeml10writer.h"
+#include "http/searchquery.h"
+
+#include <QBuffer>
+#include <QFile>
+#include <QtTest>
+
+// The gateway's pure parts: the catalogue readers on GeoNet's real files,
+// the search query's rules and the QuakeML 1.0 writer.
+class TestGatewayFormats : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void realFiles_data();
+    void realFiles();
+    void refusedFiles_data();
+    void refusedFiles();
+    void searchQuery_data();
+    void searchQuery();
+    void writer();
+};
+
+namespace {
+
+QString geonet(const char *path)
+{
+    return QStringLiteral(HARVIX_GEONET_DIR "/") + QLatin1String(path);
+}
+
+QString number(const std::optional<double> &value)
+{
+    std::string text;
+    if (value)
+        QuakeML10Writer::appendNumber(text, *value);
+    return QString::fromStdString(text);
+}
+
+// A row in one line: id|time|latitude|longitude|depth|magnitude|type|stations|event type|mode|status
+QString describe(const EventRow &row)
+{
+    std::string time;
+    QuakeML10Writer::appendTime(time, row.originTimeUs);
+    const QString fraction = QStringLiteral("%1").arg(row.originTimeUs % 1000000, 6, 10, QLatin1Char('0'));
+    return QStringList({ row.publicId, QString::fromStdString(time) + u'.' + fraction, number(row.latitude),
+                         number(row.longitude), number(row.depthKm), number(row.magnitude), row.magnitudeType,
+                         row.magnitudeStationCount ? QString::number(*row.magnitudeStationCount) : QString(),
+                         row.eventType, row.evaluationMode, row.evaluationStatus })
+        .join(u'|');
+}
+
+QString skipText(const ReadOutcome &outcome)
+{
+    QStringList parts;
+    for (const auto &[reason, count] : outcome.skipped)
+        parts << QStringLiteral("%1 %2").arg(count).arg(reason);
+    return parts.join(QStringLiteral("; "));
+}
+
+} // namespace
+
+void TestGatewayFormats::realFiles_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<QString>("format");
+    QTest::addColumn<int>("rows");
+    QTest::addColumn<QString>("skipped");
+    QTest::addColumn<int>("withoutMagnitude");
+    QTest::addColumn<QString>("sample");    // one row of the file, whole
+
+    QTest::newRow("MLNZ20 2024, ids repeated") << geonet("catalogue/MLNZ20_RapidEvents_2024.csv")
+        << "GeoNet MLNZ20 rapid events CSV" << 23090 << "" << 0
+        << "2024p000135|2024-01-01T01:11:54.900000|-38.58|178.57|21|2.22|MLv|7|||";
+    QTest::newRow("MLNZ20 2025, short rows") << geonet("catalogue/MLNZ20_RapidEvents_2025.csv")
+        << "GeoNet MLNZ20 rapid events CSV" << 20764 << "" << 3
+        << "2025p708744|2025-09-20T05:38:01.500000|-33.34|179.81|357||||||";
+    QTest::newRow("MLNZ20 2026, N/A") << geonet("catalogue/MLNZ20_RapidEvents_2026.csv")
+        << "GeoNet MLNZ20 rapid events CSV" << 10871 << "" << 22
+        << "2026p013755|2026-01-06T02:09:07.300000|-45.37|170.45||2.56|MLv|7|||";
+    QTest::newRow("moment tensors, 9999999") << geonet("catalogue/GeoNet_CMT_solutions.csv")
+        << "GeoNet moment-tensor CSV" << 3687 << "4 of events that have no id yet (9999999)" << 0
+        << "2103645|2003-08-21T12:12:00.000000|-45.1929|166.83|22|7.1|Mw|5|||";
+    QTest::newRow("quake search, -9") << geonet("quakesearch/geonet_quakesearch_1980-2022.csv")
+        << "GeoNet quake search CSV" << 18650 << "" << 1232
+        << "1560729|1980-02-16T13:56:15.730000|-38.84|175.94|12|3.31|ML|7|earthquake|manual|reviewed";
+    // Depth in metres; the station count from the origin where the magnitude has none.
+    QTest::newRow("QuakeML 1.2, no type, no mode") << geonet("fdsn/geonet-fdsn-derived_3events_orderby-time-asc.xml")
+        << "QuakeML 1.2" << 3 << "" << 0
+        << "2801727|2007-10-01T13:35:26.690000|-49.10301|164.175|10|4.9|Mw|10|other event||reviewed";
+    // The first magnitude, with its own station count.
+    QTest::newRow("QuakeML 1.2, preferred magnitude missing")
+        << geonet("fdsn/geonet-fdsn-derived_6events_orderby-time.xml") << "QuakeML 1.2" << 6 << "" << 0
+        << "2016p408314|2016-05-31T01:50:12.062388|-45.19537735|167.3780823|100.126976|4.634552734|MLv|12|earthquake|manual|confirmed";
+}
+
+void TestGatewayFormats::realFiles()
+{
+    QFETCH(QString, path);
+    QFETCH(QString, format);
+    QFETCH(int, rows);
+    QFETCH(QString, skipped);
+    QFETCH(int, withoutMagnitude);
+    QFETCH(QString, sample);
+
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        QSKIP(qPrintable(QStringLiteral("%1 is not there").arg(path)));
+    int noMagnitude = 0;
+    QString found;
+    const QString sampleId = sample.section(u'|', 0, 0);
+    const ReadOutcome outcome = CatalogueFile::read(file, [&](const EventRow &row) {
+        noMagnitude += row.magnitude ? 0 : 1;
+        if (row.publicId == sampleId && found.isEmpty())
+            found = describe(row);
+    });
+    QVERIFY2(!outcome.failed(), qPrintable(outcome.error));
+    QCOMPARE(outcome.format, format);
+    QCOMPARE(outcome.rows, qint64(rows));
+    QCOMPARE(skipText(outcome), skipped);
+    QCOMPARE(noMagnitude, withoutMagnitude);
+    QCOMPARE(found, sample);
+}
+
+void TestGatewayFormats::refusedFiles_data()
+{
+    QTest::addColumn<QByteArray>("content");
+    QTest::addColumn<qint64>("line");
+    QTest::addColumn<QString>("reason");
+    QTest::addColumn<int>("rowsBefore");    // rows yielded before the error
+
+    QTest::newRow("unknown header") << QByteArray("id,when,where\n1,2,3\n") << qint64(1) << "not a catalogue" << 0;
+    QTest::newRow("empty") << QByteArray() << qint64(1) << "not a catalogue" << 0;
+    QTest::newRow("HTML") << QByteArray("<!DOCTYPE html>\n<html><body>moved</body></html>") << qint64(2)
+                          << "not a QuakeML document" << 0;
+    QTest::newRow("QuakeML cut short") << QByteArray(
+        "<q:quakeml xmlns:q=\"http://quakeml.org/xmlns/quakeml/1.2\" xmlns=\"http://quakeml.org/xmlns/bed/1.2\">\n"
+        "<eventParameters><event publicID=\"smi:nz.org.geonet/1\"><origin><time><value>2020-01-01T00:00:00Z"
+        "</value></time></origin></event>\n<event publicID=\"smi:nz.org.geonet/2\"><origin>")
+        << qint64(3) << "not well-formed XML" << 1;
+    QTest::newRow("QuakeML 1.0") << QByteArray("<quakeml xmlns=\"http://quakeml.org/xmlns/quakeml/1.0\"/>")
+                                 << qint64(1) << "QuakeML 1.0 is not read" << 0;
+}
+
+void TestGatewayFormats::refusedFiles()
+{
+    QFETCH(QByteArray, content);
+    QFETCH(qint64, line);
+    QFETCH(QString, reason);
+    QFETCH(int, rowsBefore);
+    QBuffer buffer(&content);
+    buffer.open(QIODevice::ReadOnly);
+    int rows = 0;
+    const ReadOutcome outcome = CatalogueFile::read(buffer, [&rows](const EventRow &) { ++rows; });
+    QVERIFY(outcome.failed());
+    QCOMPARE(outcome.errorLine, line);
+    QVERIFY2(outcome.error.contains(reason), qPrintable(outcome.error));
+    QCOMPARE(rows, rowsBefore);
+}
+
+void TestGatewayFormats::searchQuery_data()
+{
+    QTest::addColumn<QByteArray>("query");
+    QTest::addColumn<QString>("result");    // bounds, or the error's key
+
+    const QByteArray tail = "&startDate=2024-01-01&endDate=2024-01-31&outputFormat=quakeml1.0";
+    QTest::newRow("Harvix's own") << "magnitudeLower=3&magnitudeUpper=12" + tail
+                                  << "19723..19754 3..12";
+    QTest::newRow("keys in any order, encoded") << QByteArray("outputFormat=quakeml1.0&endDate=2024%2D01%2D31&"
+                                                              "startDate=2024-01-01&magnitudeUpper=12&magnitudeLower=2.5")
+                                                << "19723..19754 2.5..12";
+    QTest::newRow("lower 0 is no lower bound") << "magnitudeLower=0&magnitudeUpper=12" + tail << "19723..19754 none..12";
+    QTest::newRow("negative lower") << "magnitudeLower=-1.5&magnitudeUpper=-1" + tail << "19723..19754 none..-1";
+    QTest::newRow("one day") << QByteArray("magnitudeLower=3&magnitudeUpper=12&startDate=2024-02-29&endDate=2024-02-29"
+                                           "&outputFormat=quakeml1.0") << "19782..19783 3..12";
+    QTest::newRow("missing key") << "magnitudeUpper=12" + tail << "magnitudeLower is missing";
+    QTest::newRow("repeated key") << "magnitudeLower=3&magnitudeLower=4&magnitudeUpper=12" + tail
+                                  << "magnitudeLower is given more than once";
+    QTest::newRow("unknown key") << "magnitudeLower=3&magnitudeUpper=12&limit=5" + tail << "unknown key \"limit\"";
+    QTest::newRow("not a number") << "magnitudeLower=three&magnitudeUpper=12" + tail << "magnitudeLower must be";
+    QTest::newRow("empty number") << "magnitudeLower=&magnitudeUpper=12" + tail << "magnitudeLower must be";
+    QTest::newRow("nan") << "magnitudeLower=3&magnitudeUpper=nan" + tail << "magnitudeUpper must be";
+    QTest::newRow("infinity") << "magnitudeLower=3&magnitudeUpper=inf" + tail << "magnitudeUpper must be";
+    QTest::newRow("exponent") << "magnitudeLower=3&magnitudeUpper=1e2" + tail << "magnitudeUpper must be";
+    QTest::newRow("lower above upper") << "magnitudeLower=7&magnitudeUpper=6" + tail << "magnitudeLower 7 is above";
+    QTest::newRow("impossible date") << QByteArray("magnitudeLower=3&magnitudeUpper=12&startDate=2025-02-29"
+                                                   "&endDate=2025-03-01&outputFormat=quakeml1.0") << "startDate must be";
+    QTest::newRow("short date") << QByteArray("magnitudeLower=3&magnitudeUpper=12&startDate=2024-01-01"
+                                              "&endDate=2024-1-31&outputFormat=quakeml1.0") << "endDate must be";
+    QTest::newRow("start after end") << QByteArray("magnitudeLower=3&magnitudeUpper=12&startDate=2024-02-01"
+                                                   "&endDate=2024-01-31&outputFormat=quakeml1.0") << "startDate \"2024-02-01\" is after";
+    QTest::newRow("other format") << QByteArray("magnitudeLower=3&magnitudeUpper=12&startDate=2024-01-01"
+                                                "&endDate=2024-01-31&outputFormat=csv") << "outputFormat must be quakeml1.0";
+}
+
+void TestGatewayFormats::searchQuery()
+{
+    QFETCH(QByteArray, query);
+    QFETCH(QString, result);
+    const SearchQuery::Parsed parsed = SearchQuery::parse(std::string_view(query.constData(), std::size_t(query.size())));
+    if (!parsed.query) {
+        QVERIFY2(parsed.error.startsWith(result), qPrintable(parsed.error));
+        QVERIFY(!parsed.error.contains(u'\n'));
+        return;
+    }
+    const SearchQuery &q = *parsed.query;
+    const qint64 day = qint64(86400) * 1000000;
+    QVERIFY(q.startUs % day == 0 && q.endUs % day == 0);
+    const QString bounds = QStringLiteral("%1..%2 %3..%4")
+                               .arg(q.startUs / day)
+                               .arg(q.endUs / day)
+                               .arg(q.magnitudeLower ? QString::number(*q.magnitudeLower) : QStringLiteral("none"))
+                               .arg(q.magnitudeUpper);
+    QCOMPARE(bounds, result);
+}
+
+void TestGatewayFormats::writer()
+{
+    EventRow row;
+    row.publicId = QStringLiteral("2024p<1>&\u00E9");
+    row.originTimeUs = -1; // one microsecond before 1970: the fraction is dropped, not rounded
+    row.latitude = -41.286;
+    row.magnitude = 0.1 + 0.2;
+    row.magnitudeStationCount = 12;
+    std::string out;
+    QuakeML10Writer::appendEvent(out, row);
+    QCOMPARE(QByteArray::fromStdString(out),
+             QByteArray("<event publicID=\"smi:nz.org.geonet/2024p&lt;1&gt;&amp;&#233;\">"
+                        "<origin publicID=\"smi:nz.org.geonet/origin/2024p&lt;1&gt;&amp;&#233;g/1\">"
+                        "<time><value>1969-12-31T23:59:59</value></time><latitude><value>-41.286</value></latitude>"
+                        "</origin><magnitude><mag><value>0.30000000000000004</value></mag>"
+                        "<stationCount>12</stationCount></magnitude></event>\n"));
+}
+
+QTEST_MAIN(TestGatewayFormats)
+#include "tst_gatewayformats.moc"
