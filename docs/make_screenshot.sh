@@ -1,18 +1,30 @@
 #!/usr/bin/env bash
-# Takes a picture of Harvix's main window on a private Xvfb display.
+# Takes a picture of Harvix's main window on a private Xvfb display, filled
+# by a search of the gateway's GeoNet catalogue: "Show >= Mag 4", "Show Last
+# Year".
 set -euo pipefail
 harvix=$1
-out=$2
+gateway=$2
+out=$3
 work=$(mktemp -d)
 display=:$((100 + RANDOM % 100))
 Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >/dev/null 2>&1 &
 xvfb=$!
-trap 'kill $app $xvfb 2>/dev/null; rm -rf "$work"' EXIT
-export DISPLAY=$display XDG_RUNTIME_DIR=$work
+app="" server=""
+trap 'kill $app $server $xvfb 2>/dev/null; rm -rf "$work"' EXIT
+export DISPLAY=$display XDG_RUNTIME_DIR=$work XDG_DATA_HOME=$work/data
 for _ in $(seq 50); do xdotool getdisplaygeometry >/dev/null 2>&1 && break; sleep 0.1; done
+"$gateway" serve >"$work/gateway.log" 2>&1 &
+server=$!
+for _ in $(seq 300); do grep -q serving "$work/gateway.log" && break; sleep 0.1; done
 "$harvix" >/dev/null 2>&1 &
 app=$!
 window=$(timeout 30 xdotool search --sync --onlyvisible --name '^Harvix 1\.1$' | head -n 1)
 sleep 1
+# URL field, then the magnitude list (one step up: >= 4), then the date list
+# (three steps down: last year), then search.
+xdotool windowfocus --sync "$window" 2>/dev/null || true
+xdotool key --delay 150 Tab Up Tab Down Down Down ctrl+r
+sleep 3
 import -window "$window" "$out"
 echo "wrote $out"
