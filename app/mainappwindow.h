@@ -54,6 +54,8 @@ public slots:
     void quakeDataFailed(QuakeDataManager *inQDMgr);
 
 private:
+    struct TreeBuild;
+
     void showResultMessage(std::size_t count);
     void releaseIdleSearches(QuakeDataManager *shown);
 
@@ -61,4 +63,8 @@ private:
     // The search whose result the tree shows: an older result that arrives
     // later is dropped, and event pages open at this search's service.
     QPointer<QuakeDataManager> m_shownSearch;
+    // While buildTreeModel runs: the items that newTreeItemForQuakeEvent
+    // makes, inserted in one call at the end, with the font and label
+    // texts that they share.
+    TreeBuild *m_treeBuild = nullptr;
 };

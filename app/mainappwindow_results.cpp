@@ -48,6 +48,13 @@ QFont boldFontOf(const QTreeWidget *tree)
 
 } // namespace
 
+struct MainAppWindow::TreeBuild
+{
+    QList<QTreeWidgetItem *> items;
+    QFont boldFont;
+    LabelTexts labels;
+};
+
 void MainAppWindow::buildTreeModel(QuakeDataManager *manager, QTreeWidget *tree)
 {
     if (!tree || !manager)
@@ -56,15 +63,23 @@ void MainAppWindow::buildTreeModel(QuakeDataManager *manager, QTreeWidget *tree)
     tree->clear();
 
     const QuakeEventStore &events = manager->quakeEvents();
+    TreeBuild build;
+    build.boldFont = boldFontOf(tree);
+    build.items.reserve(qsizetype(events.size()));
+    m_treeBuild = &build;
     // newTreeItemForQuakeEvent only reads the fields; the store is not copied
     // for it, since a big one takes as long to copy as to show.
     for (const auto &[eventId, fields] : events)
         newTreeItemForQuakeEvent(tree, eventId, const_cast<QuakeFieldMap &>(fields));
+    m_treeBuild = nullptr;
     if (events.empty()) {
         auto *none = new QTreeWidgetItem;
         none->setText(0, tr("No quake events matching search criteria"));
-        tree->addTopLevelItem(none);
+        build.items.append(none);
     }
+    // One insertion for the whole result: item by item, a big tree takes
+    // several times as long.
+    tree->addTopLevelItems(build.items);
     tree->expandAll();
     showResultMessage(events.size());
 }
@@ -79,10 +94,12 @@ void MainAppWindow::showResultMessage(std::size_t count)
 void MainAppWindow::newTreeItemForQuakeEvent(QTreeWidget *tree, const std::string &eventId,
                                              std::map<std::string, std::string> &fields)
 {
-    static LabelTexts labels;
+    LabelTexts ownLabels;
+    LabelTexts &labels = m_treeBuild ? m_treeBuild->labels : ownLabels;
     auto *eventItem = new QTreeWidgetItem;
     eventItem->setText(0, Latin1::toText(eventId));
-    eventItem->setFont(0, boldFontOf(tree));
+    // One font shared by all items of a build, rather than a copy each.
+    eventItem->setFont(0, m_treeBuild ? m_treeBuild->boldFont : boldFontOf(tree));
 
     QList<QTreeWidgetItem *> rows;
     for (const auto &[label, value] : fields) {
@@ -97,7 +114,10 @@ void MainAppWindow::newTreeItemForQuakeEvent(QTreeWidget *tree, const std::strin
         rows.append(row);
     }
     eventItem->addChildren(rows);
-    tree->addTopLevelItem(eventItem);
+    if (m_treeBuild)
+        m_treeBuild->items.append(eventItem);
+    else
+        tree->addTopLevelItem(eventItem);
 }
 
 void MainAppWindow::treeViewItemClicked(QTreeWidgetItem *item, int column)

@@ -2,8 +2,12 @@
 // prints one line of key=value pairs. Each stage runs in its own process, so
 // that the peak resident memory belongs to that stage alone.
 //
-//   harvix_bench --stage floor|store|tree|search --events N
+//   harvix_bench --stage floor|store|tree|search --events N [--reply FILE]
+//   harvix_bench --stage url --url SEARCH_URL --events N   (a running service)
 //   harvix_bench --write FILE --events N
+//
+// The search and url stages choose "Show >= Mag 3" and "Show Last Decade";
+// --reply serves that file instead of a generated reply.
 
 #include "quakemlgenerator.h"
 
@@ -14,6 +18,7 @@
 #include "testsupport/httptestserver.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QElapsedTimer>
 #include <QEventLoop>
 #include <QFile>
@@ -115,9 +120,40 @@ int treeStage(int events)
     return 0;
 }
 
+// A whole search from the window: click to painted tree. -1 when the tree
+// does not hold the expected number of events.
+qint64 timeSearch(int argc, char *argv[], const QString &searchUrl, int events)
+{
+    QApplication app(argc, argv);
+    MainAppWindow window;
+    window.show();
+    window.findChild<QLineEdit *>(QStringLiteral("searchUrlCtrl"))->setText(searchUrl);
+    window.findChild<QComboBox *>(QStringLiteral("magRangeCtrl"))->setCurrentIndex(4);
+    window.findChild<QComboBox *>(QStringLiteral("dateRangeCtrl"))->setCurrentIndex(4);
+    auto *tree = window.findChild<QTreeWidget *>(QStringLiteral("treeWidget"));
+    QEventLoop loop;
+    QObject::connect(window.statusBar(), &QStatusBar::messageChanged, &loop, [&loop](const QString &m) {
+        if (m.startsWith(QLatin1String("Retrieved")) || m.startsWith(QLatin1String("Search failed")))
+            loop.quit();
+    });
+    QCoreApplication::processEvents();
+    QElapsedTimer timer;
+    timer.start();
+    window.findChild<QPushButton *>(QStringLiteral("searchCtrl"))->click();
+    loop.exec();
+    tree->viewport()->repaint();
+    const qint64 elapsed = timer.nsecsElapsed();
+    const auto *manager = window.findChild<QuakeDataManager *>();
+    const bool complete = tree->topLevelItemCount() == events && manager
+        && int(manager->quakeEvents().size()) == events;
+    if (!complete)
+        std::fprintf(stderr, "harvix_bench: the tree holds %d events, not %d\n", tree->topLevelItemCount(), events);
+    return complete ? elapsed : -1;
+}
+
 // The server runs in a child process, so that neither its copy of the reply
 // nor its work on the loopback connection is counted for the client.
-int searchStage(int events, int argc, char *argv[])
+int searchStage(int events, const QString &replyFile, int argc, char *argv[])
 {
     int portPipe[2];
     if (pipe(portPipe) != 0)
@@ -127,10 +163,21 @@ int searchStage(int events, int argc, char *argv[])
         close(portPipe[0]);
         QCoreApplication app(argc, argv);
         HttpTestServer http;
-        http.setBody(generateQuakeML(events));
+        QByteArray body;
+        if (replyFile.isEmpty()) {
+            body = generateQuakeML(events);
+        } else {
+            QFile file(replyFile);
+            if (!file.open(QIODevice::ReadOnly))
+                _exit(1);
+            body = file.readAll();
+        }
+        const qint64 size = body.size();
+        http.setBody(body);
+        body = QByteArray();
         if (!http.listen())
             _exit(1);
-        const qint64 served[2] = { http.port(), generateQuakeML(events).size() };
+        const qint64 served[2] = { http.port(), size };
         if (write(portPipe[1], served, sizeof served) != sizeof served)
             _exit(1);
         close(portPipe[1]);
@@ -140,31 +187,12 @@ int searchStage(int events, int argc, char *argv[])
     close(portPipe[1]);
     qint64 served[2] = { 0, 0 };
     const bool gotPort = read(portPipe[0], served, sizeof served) == sizeof served;
-    const qint64 port = served[0];
     close(portPipe[0]);
     int status = 1;
     if (gotPort) {
-        QApplication app(argc, argv);
-        MainAppWindow window;
-        window.show();
-        window.findChild<QLineEdit *>(QStringLiteral("searchUrlCtrl"))
-            ->setText(QStringLiteral("http://127.0.0.1:%1/services/quake/search?").arg(port));
-        auto *tree = window.findChild<QTreeWidget *>(QStringLiteral("treeWidget"));
-        QEventLoop loop;
-        QObject::connect(window.statusBar(), &QStatusBar::messageChanged, &loop, [&loop](const QString &m) {
-            if (m.startsWith(QLatin1String("Retrieved")))
-                loop.quit();
-        });
-        QCoreApplication::processEvents();
-        QElapsedTimer timer;
-        timer.start();
-        window.findChild<QPushButton *>(QStringLiteral("searchCtrl"))->click();
-        loop.exec();
-        tree->viewport()->repaint();
-        const qint64 elapsed = timer.nsecsElapsed();
-        const auto *manager = window.findChild<QuakeDataManager *>();
-        if (tree->topLevelItemCount() == events && manager
-            && int(manager->quakeEvents().size()) == events) {
+        const qint64 elapsed = timeSearch(argc, argv,
+            QStringLiteral("http://127.0.0.1:%1/services/quake/search?").arg(served[0]), events);
+        if (elapsed >= 0) {
             report("search", events, served[1], elapsed);
             status = 0;
         }
@@ -180,6 +208,8 @@ int main(int argc, char *argv[])
 {
     std::string stage;
     std::string file;
+    QString url;
+    QString replyFile;
     int events = 1000;
     for (int i = 1; i + 1 < argc; i += 2) {
         if (!std::strcmp(argv[i], "--stage"))
@@ -188,6 +218,10 @@ int main(int argc, char *argv[])
             events = std::atoi(argv[i + 1]);
         else if (!std::strcmp(argv[i], "--write"))
             file = argv[i + 1];
+        else if (!std::strcmp(argv[i], "--url"))
+            url = QString::fromLocal8Bit(argv[i + 1]);
+        else if (!std::strcmp(argv[i], "--reply"))
+            replyFile = QString::fromLocal8Bit(argv[i + 1]);
     }
     if (!file.empty()) {
         QFile out(QString::fromLocal8Bit(file.c_str()));
@@ -196,7 +230,14 @@ int main(int argc, char *argv[])
         return out.write(generateQuakeML(events)) > 0 ? 0 : 1;
     }
     if (stage == "search")
-        return searchStage(events, argc, argv);
+        return searchStage(events, replyFile, argc, argv);
+    if (stage == "url") {
+        const qint64 elapsed = timeSearch(argc, argv, url, events);
+        if (elapsed < 0)
+            return 1;
+        report("url", events, 0, elapsed);
+        return 0;
+    }
     if (stage == "floor")
         return floorStage(events);
     if (stage == "store")
@@ -205,6 +246,6 @@ int main(int argc, char *argv[])
         QApplication app(argc, argv);
         return treeStage(events);
     }
-    std::fprintf(stderr, "usage: harvix_bench --stage floor|store|tree|search --events N\n");
+    std::fprintf(stderr, "usage: harvix_bench --stage floor|store|tree|search|url --events N\n");
     return 2;
 }

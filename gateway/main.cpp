@@ -4,9 +4,15 @@
 #include "catalogue/catalogue.h"
 #include "catalogueimport.h"
 #include "defaultcatalogue.h"
+#include "formats/fieldparsing.h"
 #include "http/gatewayserver.h"
+#include "upstream/upstream.h"
+#include "upstreamsync.h"
 
 #include <QCoreApplication>
+#include <QDateTime>
+#include <QElapsedTimer>
+#include <QMap>
 #include <QFileInfo>
 #include <QStringList>
 
@@ -21,20 +27,38 @@
 namespace {
 
 const char *const usage =
-    "usage: harvix-gateway serve [--catalogue FILE] [--listen ADDRESS:PORT]\n"
+    "usage: harvix-gateway serve [--catalogue FILE] [--listen ADDRESS:PORT] [--upstream URL]\n"
+    "                            [--refresh-after MINUTES] [--upstream-timeout SECONDS]\n"
+    "                            [--upstream-format text|xml]\n"
     "       harvix-gateway import [--catalogue FILE] FILE...\n"
+    "       harvix-gateway sync [--catalogue FILE] --upstream URL --from DATE [--to DATE]\n"
+    "                           [--min-magnitude M] [--updated-after TIME]\n"
+    "                           [--upstream-timeout SECONDS] [--upstream-format text|xml]\n"
     "       harvix-gateway --help | --version\n"
     "\n"
     "serve    answers Harvix's searches and event pages from the catalogue until\n"
-    "         SIGINT or SIGTERM; by default on 127.0.0.1:8470 (loopback only)\n"
+    "         SIGINT or SIGTERM; by default on 127.0.0.1:8470 (loopback only).\n"
+    "         With an upstream, each search first copies its window from there.\n"
     "import   reads catalogue files into the catalogue, one transaction a file:\n"
     "         GeoNet's quake search CSV, MLNZ20 and moment-tensor CSVs, FDSN event\n"
     "         text and QuakeML 1.2, told apart by their content\n"
+    "sync     copies a long range from an upstream, a week at a time; a second\n"
+    "         run goes on where an interrupted one stopped\n"
     "\n"
     "--catalogue FILE   the catalogue to use; created empty when it does not exist.\n"
     "                   Without it: $XDG_DATA_HOME/harvix/catalogue.sqlite, made\n"
     "                   from GeoNet's catalogue files on first use.\n"
-    "--listen ADDRESS:PORT   where to serve, for example 127.0.0.1:8470 or [::1]:8470\n";
+    "--listen ADDRESS:PORT   where to serve, for example 127.0.0.1:8470 or [::1]:8470\n"
+    "--upstream URL     GeoNet's quake search (https://quakesearch.geonet.org.nz/) or\n"
+    "                   an FDSN event service, a URL ending in fdsnws/event/1/\n"
+    "--refresh-after MINUTES   windows fetched this recently are not fetched again (5)\n"
+    "--upstream-timeout SECONDS   how long a window may take before the catalogue\n"
+    "                   answers alone (20)\n"
+    "--upstream-format text|xml   what to ask an FDSN service for (text)\n"
+    "--from, --to DATE  the range of a sync, YYYY-MM-DD or an ISO 8601 time, UTC;\n"
+    "                   --to defaults to now\n"
+    "--min-magnitude M  copy only events of this magnitude or more\n"
+    "--updated-after TIME   copy only what the upstream changed after TIME\n";
 
 constexpr int UsageError = 2;
 
@@ -51,13 +75,17 @@ int usageError(const QString &text)
 
 struct Options
 {
-    QString catalogue;
-    QString listen = QStringLiteral("127.0.0.1:8470");
     QStringList files;
+    QMap<QString, QString> values;   // option to its value
+
+    QString value(const char *option, const QString &fallback = QString()) const
+    {
+        return values.value(QLatin1String(option), fallback);
+    }
 };
 
-// Reads the options of a command; an empty result means success.
-QString parseOptions(const QStringList &args, bool takesFiles, bool takesListen, Options &options)
+// Reads the options that a command takes; an empty result means success.
+QString parseOptions(const QStringList &args, const QStringList &known, bool takesFiles, Options &options)
 {
     for (int i = 0; i < args.size(); ++i) {
         QString arg = args.at(i);
@@ -67,15 +95,13 @@ QString parseOptions(const QStringList &args, bool takesFiles, bool takesListen,
             value = arg.mid(eq + 1);
             arg.truncate(eq);
         }
-        const bool isCatalogue = arg == QLatin1String("--catalogue");
-        const bool isListen = takesListen && arg == QLatin1String("--listen");
-        if (isCatalogue || isListen) {
+        if (known.contains(arg)) {
             if (eq < 0) {
                 if (i + 1 >= args.size())
                     return QStringLiteral("%1 needs a value").arg(arg);
                 value = args.at(++i);
             }
-            (isCatalogue ? options.catalogue : options.listen) = value;
+            options.values.insert(arg, value);
         } else if (arg == QLatin1String("--")) {
             options.files += args.mid(i + 1);
             break;
@@ -87,6 +113,16 @@ QString parseOptions(const QStringList &args, bool takesFiles, bool takesListen,
             return QStringLiteral("unexpected argument '%1'").arg(arg);
         }
     }
+    return QString();
+}
+
+// A whole number of at least minimum for an option, or an error.
+QString positiveOption(const Options &options, const char *option, int fallback, int minimum, int &value)
+{
+    bool ok = true;
+    value = options.values.contains(QLatin1String(option)) ? options.value(option).toInt(&ok) : fallback;
+    if (!ok || value < minimum)
+        return QStringLiteral("%1 takes a whole number of at least %2").arg(QLatin1String(option)).arg(minimum);
     return QString();
 }
 
@@ -154,6 +190,27 @@ private:
     bool m_drawn = false;
 };
 
+QString cataloguePath(const Options &options)
+{
+    return options.value("--catalogue", DefaultCatalogue::path());
+}
+
+// The upstream of --upstream, with --upstream-timeout and --upstream-format.
+QString upstreamOf(const Options &options, std::unique_ptr<Upstream> &upstream)
+{
+    Upstream::Options settings;
+    if (const QString error = positiveOption(options, "--upstream-timeout", 20, 1, settings.timeoutSeconds);
+        !error.isEmpty())
+        return error;
+    const QString format = options.value("--upstream-format", QStringLiteral("text"));
+    if (format != QLatin1String("text") && format != QLatin1String("xml"))
+        return QStringLiteral("--upstream-format takes text or xml, not '%1'").arg(format);
+    settings.fdsnXml = format == QLatin1String("xml");
+    QString error;
+    upstream = Upstream::forUrl(options.value("--upstream"), settings, &error);
+    return error;
+}
+
 int import(const Options &options)
 {
     if (options.files.isEmpty())
@@ -162,8 +219,8 @@ int import(const Options &options)
         if (!QFileInfo(file).isFile())
             return usageError(QStringLiteral("no such file: %1").arg(file));
     }
-    Catalogue catalogue(options.catalogue.isEmpty() ? DefaultCatalogue::path() : options.catalogue);
-    if (!openCatalogue(catalogue, options.catalogue.isEmpty()))
+    Catalogue catalogue(cataloguePath(options));
+    if (!openCatalogue(catalogue, !options.values.contains(QStringLiteral("--catalogue"))))
         return 1;
 
     int status = 0;
@@ -185,14 +242,99 @@ int import(const Options &options)
     return status;
 }
 
+std::optional<std::int64_t> timeOption(const QString &text)
+{
+    if (text.size() == 10) {
+        const auto days = FieldParsing::isoTime(text + QStringLiteral("T00:00:00Z"));
+        return days;
+    }
+    return FieldParsing::isoTime(text);
+}
+
+int sync(const Options &options)
+{
+    if (!options.values.contains(QStringLiteral("--upstream")))
+        return usageError(QStringLiteral("sync needs --upstream URL"));
+    std::unique_ptr<Upstream> upstream;
+    if (const QString error = upstreamOf(options, upstream); !error.isEmpty())
+        return usageError(error);
+    UpstreamWindow range;
+    const auto from = timeOption(options.value("--from"));
+    if (!from)
+        return usageError(QStringLiteral("sync needs --from DATE, written YYYY-MM-DD or as an ISO 8601 time"));
+    const QString toText = options.value("--to");
+    const auto to = toText.isEmpty() ? std::optional<std::int64_t>(QDateTime::currentMSecsSinceEpoch() * 1000)
+                                     : timeOption(toText);
+    if (!to || *to <= *from)
+        return usageError(QStringLiteral("--to must be a date or time after --from"));
+    range.startUs = *from;
+    range.endUs = to == std::nullopt ? 0 : *to + (toText.size() == 10 ? std::int64_t(86400) * 1000000 : 0);
+    if (options.values.contains(QStringLiteral("--min-magnitude"))) {
+        range.minMagnitude = FieldParsing::number(options.value("--min-magnitude"));
+        if (!range.minMagnitude)
+            return usageError(QStringLiteral("--min-magnitude takes a number"));
+    }
+    if (options.values.contains(QStringLiteral("--updated-after"))) {
+        range.updatedAfterUs = timeOption(options.value("--updated-after"));
+        if (!range.updatedAfterUs)
+            return usageError(QStringLiteral("--updated-after takes a date or an ISO 8601 time"));
+    }
+
+    Catalogue catalogue(cataloguePath(options));
+    if (!openCatalogue(catalogue, !options.values.contains(QStringLiteral("--catalogue"))))
+        return 1;
+    const bool terminal = isatty(STDERR_FILENO);
+    QElapsedTimer clock;
+    clock.start();
+    qint64 fetchedBefore = 0;
+    const UpstreamSync::Progress done = UpstreamSync::run(catalogue, *upstream, range,
+                                                         [&](const UpstreamSync::Progress &p) {
+        const double seconds = std::max(clock.elapsed() / 1000.0, 0.001);
+        const int fetchedWindows = p.windowsDone - p.windowsSkipped;
+        const double rate = p.stored / seconds;
+        const double left = fetchedWindows > 0 ? seconds / fetchedWindows * (p.windowsTotal - p.windowsDone) : 0;
+        if (!p.error.isEmpty())
+            return;
+        if (terminal) {
+            std::fprintf(stderr, "\r\033[K%d/%d windows, %lld events, %.0f events/s, %.0f s left",
+                         p.windowsDone, p.windowsTotal, static_cast<long long>(p.stored), rate, left);
+        } else if (p.stored != fetchedBefore || p.windowsDone == p.windowsTotal) {
+            say(QStringLiteral("%1 to %2: %3 of %4 windows done, %5 events")
+                    .arg(UpstreamTime::text(p.windowStartUs), UpstreamTime::text(p.windowEndUs))
+                    .arg(p.windowsDone).arg(p.windowsTotal).arg(p.stored));
+        }
+        fetchedBefore = p.stored;
+    });
+    if (terminal)
+        std::fprintf(stderr, "\r\033[K");
+    if (!done.error.isEmpty()) {
+        say(QStringLiteral("the window %1 to %2 failed: %3; run the same sync again to go on from there")
+                .arg(UpstreamTime::text(done.windowStartUs), UpstreamTime::text(done.windowEndUs), done.error));
+        return 1;
+    }
+    say(QStringLiteral("%1 windows (%2 done before), %3 events stored, %4 removed, %5 skipped, in %6 s")
+            .arg(done.windowsTotal).arg(done.windowsSkipped).arg(done.stored).arg(done.removed)
+            .arg(done.skipped).arg(clock.elapsed() / 1000.0, 0, 'f', 1));
+    return 0;
+}
+
 int serve(const Options &options)
 {
     QString host;
     int port = 0;
-    if (!splitAddress(options.listen, host, port))
-        return usageError(QStringLiteral("--listen takes ADDRESS:PORT, not '%1'").arg(options.listen));
-    Catalogue catalogue(options.catalogue.isEmpty() ? DefaultCatalogue::path() : options.catalogue);
-    if (!openCatalogue(catalogue, options.catalogue.isEmpty()))
+    const QString listen = options.value("--listen", QStringLiteral("127.0.0.1:8470"));
+    if (!splitAddress(listen, host, port))
+        return usageError(QStringLiteral("--listen takes ADDRESS:PORT, not '%1'").arg(listen));
+    std::unique_ptr<Upstream> upstream;
+    int refreshAfter = 5;
+    if (options.values.contains(QStringLiteral("--upstream"))) {
+        if (const QString error = upstreamOf(options, upstream); !error.isEmpty())
+            return usageError(error);
+        if (const QString error = positiveOption(options, "--refresh-after", 5, 0, refreshAfter); !error.isEmpty())
+            return usageError(error);
+    }
+    Catalogue catalogue(cataloguePath(options));
+    if (!openCatalogue(catalogue, !options.values.contains(QStringLiteral("--catalogue"))))
         return 1;
 
     // SIGINT and SIGTERM are taken by one thread of their own, which stops
@@ -204,16 +346,19 @@ int serve(const Options &options)
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
     GatewayServer server(catalogue);
+    if (upstream)
+        server.setUpstream(upstream.get(), refreshAfter);
     QString error;
     if (!server.bind(host, port, &error)) {
         say(error);
         return 1;
     }
-    say(QStringLiteral("serving http://%1:%2/ from %3 (%4 events)")
+    say(QStringLiteral("serving http://%1:%2/ from %3 (%4 events)%5")
             .arg(host.contains(u':') ? u'[' + host + u']' : host)
             .arg(server.port())
             .arg(catalogue.path())
-            .arg(catalogue.eventCount()));
+            .arg(catalogue.eventCount())
+            .arg(upstream ? QStringLiteral(", copying from ") + upstream->url().toString() : QString()));
 
     std::atomic<bool> stopping { false };
     std::thread stopper([&server, &stopping, stopSignals] {
@@ -251,13 +396,20 @@ int main(int argc, char *argv[])
         std::printf("harvix-gateway %s\n", HARVIX_VERSION);
         return 0;
     }
-    const bool isServe = command == QLatin1String("serve");
-    if (!isServe && command != QLatin1String("import"))
+    const QStringList upstreamOptions = { "--upstream", "--upstream-timeout", "--upstream-format" };
+    const QMap<QString, QStringList> commandOptions = {
+        { "serve", QStringList { "--catalogue", "--listen", "--refresh-after" } + upstreamOptions },
+        { "import", { "--catalogue" } },
+        { "sync", QStringList { "--catalogue", "--from", "--to", "--min-magnitude", "--updated-after" } + upstreamOptions },
+    };
+    if (!commandOptions.contains(command))
         return usageError(command.startsWith(u'-') ? QStringLiteral("unknown option '%1'").arg(command)
                                                    : QStringLiteral("unknown command '%1'").arg(command));
     Options options;
-    const QString error = parseOptions(args, !isServe, isServe, options);
+    const QString error = parseOptions(args, commandOptions.value(command), command == QLatin1String("import"), options);
     if (!error.isEmpty())
         return usageError(error);
-    return isServe ? serve(options) : import(options);
+    if (command == QLatin1String("serve"))
+        return serve(options);
+    return command == QLatin1String("import") ? import(options) : sync(options);
 }

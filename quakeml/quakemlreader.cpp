@@ -23,40 +23,44 @@ namespace {
 qsizetype findAttributeFlood(QStringView text)
 {
     const qsizetype size = text.size();
-    qsizetype pos = 0;
-    auto skipPast = [&](QStringView terminator) {
-        const qsizetype found = text.indexOf(terminator, pos);
-        pos = found < 0 ? size : found + terminator.size();
+    const char16_t *const chars = text.utf16();
+    auto startsWith = [&](qsizetype pos, QStringView prefix) {
+        return text.mid(pos, prefix.size()) == prefix;
     };
+    // Past the terminator, or to the end; QStringView's searches are vectorised.
+    auto skipPast = [&](qsizetype pos, QStringView terminator) {
+        const qsizetype found = text.indexOf(terminator, pos);
+        return found < 0 ? size : found + terminator.size();
+    };
+    qsizetype pos = 0;
     while ((pos = text.indexOf(u'<', pos)) >= 0) {
-        const QStringView rest = text.mid(pos);
-        if (rest.startsWith(u"<!--")) {
-            skipPast(u"-->");
+        const char16_t next = pos + 1 < size ? chars[pos + 1] : u'\0';
+        if (next == u'!' && startsWith(pos, u"<!--")) {
+            pos = skipPast(pos + 4, u"-->");
             continue;
         }
-        if (rest.startsWith(u"<![CDATA[")) {
-            skipPast(u"]]>");
+        if (next == u'!' && startsWith(pos, u"<![CDATA[")) {
+            pos = skipPast(pos + 9, u"]]>");
             continue;
         }
-        if (rest.startsWith(u"<?")) {
-            skipPast(u"?>");
+        if (next == u'?') {
+            pos = skipPast(pos + 2, u"?>");
             continue;
         }
         const qsizetype tagStart = pos++;
         int equalSigns = 0;
-        char16_t quote = 0;
-        for (; pos < size; ++pos) {
-            const char16_t c = text[pos].unicode();
-            if (quote) {
-                if (c == quote)
-                    quote = 0;
-            } else if (c == u'"' || c == u'\'') {
-                quote = c;
+        while (pos < size) {
+            const char16_t c = chars[pos++];
+            if (c > u'>')   // names and most of a tag: none of "'<=>
+                continue;
+            if (c == u'"' || c == u'\'') {
+                const qsizetype close = text.indexOf(QChar(c), pos);
+                pos = close < 0 ? size : close + 1;
             } else if (c == u'>') {
-                ++pos;
                 break;
             } else if (c == u'<') {
-                break; // an unclosed tag; the reader stops there anyway
+                --pos; // an unclosed tag; the reader stops there anyway
+                break;
             } else if (c == u'=' && ++equalSigns > QuakeMLReader::MaximumAttributes) {
                 return tagStart;
             }

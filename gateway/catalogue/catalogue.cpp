@@ -1,6 +1,7 @@
 #include "catalogue/catalogue.h"
 
 #include "http/searchquery.h"
+#include "upstream/upstream.h"
 
 #include <QFileInfo>
 #include <QSqlError>
@@ -33,6 +34,17 @@ const char *const schema[] = {
     " source VARCHAR(255) NOT NULL,"
     " modified BIGINT NOT NULL)",
     "CREATE INDEX IF NOT EXISTS event_by_time ON event (origin_time, magnitude)",
+    // Windows copied from an upstream, so that a recent one is not asked
+    // for again and an interrupted sync goes on where it stopped.
+    "CREATE TABLE IF NOT EXISTS fetched_window ("
+    " upstream VARCHAR(255) NOT NULL,"
+    " start_time BIGINT NOT NULL,"
+    " end_time BIGINT NOT NULL,"
+    " min_magnitude DOUBLE PRECISION,"
+    " max_magnitude DOUBLE PRECISION,"
+    " updated_after BIGINT,"
+    " fetched BIGINT NOT NULL)",
+    "CREATE INDEX IF NOT EXISTS fetched_window_by_time ON fetched_window (upstream, start_time)",
 };
 
 QString lastError(const QSqlQuery &query)
@@ -104,6 +116,13 @@ bool Catalogue::open(QString *error)
         if (version > SchemaVersion)
             return fail(QStringLiteral("written by a newer harvix-gateway (schema %1; this one reads "
                                        "schema %2)").arg(version).arg(SchemaVersion));
+        // Tables that came later in the same schema version.
+        if (!query.exec(QStringLiteral("SELECT COUNT(*) FROM fetched_window"))) {
+            for (const char *statement : schema) {
+                if (!query.exec(QLatin1String(statement)))
+                    return fail(lastError(query));
+            }
+        }
         return true;
     }
 
@@ -181,6 +200,39 @@ QList<Catalogue::SourceSummary> Catalogue::summary() const
                          query.value(2).toLongLong(), query.value(3).toLongLong() });
     }
     return sources;
+}
+
+bool Catalogue::isFetched(const QString &upstream, const UpstreamWindow &window, std::int64_t sinceUs) const
+{
+    // A record covers the window when its time range holds it and its
+    // magnitude range is at least as wide.
+    QString sql = QStringLiteral("SELECT COUNT(*) FROM fetched_window WHERE upstream = ? AND start_time <= ?"
+                                 " AND end_time >= ? AND fetched >= ?");
+    QVariantList values = { upstream, qlonglong(window.startUs), qlonglong(window.endUs), qlonglong(sinceUs) };
+    if (window.minMagnitude) {
+        sql += QStringLiteral(" AND (min_magnitude IS NULL OR min_magnitude <= ?)");
+        values << *window.minMagnitude;
+    } else {
+        sql += QStringLiteral(" AND min_magnitude IS NULL");
+    }
+    if (window.maxMagnitude) {
+        sql += QStringLiteral(" AND (max_magnitude IS NULL OR max_magnitude >= ?)");
+        values << *window.maxMagnitude;
+    } else {
+        sql += QStringLiteral(" AND max_magnitude IS NULL");
+    }
+    if (window.updatedAfterUs) {
+        sql += QStringLiteral(" AND (updated_after IS NULL OR updated_after <= ?)");
+        values << qlonglong(*window.updatedAfterUs);
+    } else {
+        sql += QStringLiteral(" AND updated_after IS NULL");
+    }
+    QSqlQuery query(connection());
+    query.setForwardOnly(true);
+    query.prepare(sql);
+    for (const QVariant &value : values)
+        query.addBindValue(value);
+    return query.exec() && query.next() && query.value(0).toLongLong() > 0;
 }
 
 std::unique_ptr<Catalogue::Cursor> Catalogue::search(const SearchQuery &search) const

@@ -19,6 +19,7 @@
 #include <optional>
 
 struct SearchQuery;
+struct UpstreamWindow;
 
 class Catalogue
 {
@@ -51,6 +52,10 @@ public:
         std::int64_t lastUs = 0;
     };
     QList<SourceSummary> summary() const;
+
+    // Whether the upstream's window was fetched at or after sinceUs (UTC
+    // microseconds), by one record that covers it.
+    bool isFetched(const QString &upstream, const UpstreamWindow &window, std::int64_t sinceUs) const;
 
     // Streams the events of a search in time order, one row at a time.
     class Cursor

@@ -1,6 +1,7 @@
 #include "catalogue/cataloguewriter.h"
 
 #include "catalogue/catalogue.h"
+#include "upstream/upstream.h"
 
 #include <QDateTime>
 #include <QSqlError>
@@ -26,6 +27,7 @@ CatalogueWriter::CatalogueWriter(const Catalogue &catalogue, const QString &sour
     , m_source(source)
     , m_update(m_db)
     , m_insert(m_db)
+    , m_remove(m_db)
 {
 }
 
@@ -54,6 +56,8 @@ bool CatalogueWriter::begin()
             " magnitude_station_count, event_type, evaluation_mode, evaluation_status, source, modified,"
             " public_id) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")))
         return fail(m_insert);
+    if (!m_remove.prepare(QStringLiteral("DELETE FROM event WHERE public_id = ?")))
+        return fail(m_remove);
     if (!m_db.transaction()) {
         m_error = m_db.lastError().text().simplified();
         return false;
@@ -98,10 +102,35 @@ bool CatalogueWriter::write(const EventRow &row)
     return true;
 }
 
+bool CatalogueWriter::remove(const QString &publicId)
+{
+    m_remove.bindValue(0, publicId);
+    if (!m_remove.exec())
+        return fail(m_remove);
+    m_removed += m_remove.numRowsAffected() > 0 ? 1 : 0;
+    return true;
+}
+
+bool CatalogueWriter::recordFetched(const QString &upstream, const UpstreamWindow &window)
+{
+    QSqlQuery record(m_db);
+    record.prepare(QStringLiteral("INSERT INTO fetched_window (upstream, start_time, end_time, min_magnitude,"
+                                  " max_magnitude, updated_after, fetched) VALUES (?, ?, ?, ?, ?, ?, ?)"));
+    record.addBindValue(upstream);
+    record.addBindValue(qlonglong(window.startUs));
+    record.addBindValue(qlonglong(window.endUs));
+    record.addBindValue(variantOf(window.minMagnitude));
+    record.addBindValue(variantOf(window.maxMagnitude));
+    record.addBindValue(window.updatedAfterUs ? QVariant(qlonglong(*window.updatedAfterUs)) : QVariant());
+    record.addBindValue(qlonglong(QDateTime::currentMSecsSinceEpoch() * 1000));
+    return record.exec() || fail(record);
+}
+
 bool CatalogueWriter::commit()
 {
     m_update.finish();
     m_insert.finish();
+    m_remove.finish();
     m_inTransaction = false;
     if (m_db.commit())
         return true;
@@ -114,6 +143,7 @@ void CatalogueWriter::rollback()
 {
     m_update.finish();
     m_insert.finish();
+    m_remove.finish();
     m_inTransaction = false;
     m_db.rollback();
 }

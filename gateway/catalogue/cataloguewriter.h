@@ -11,6 +11,7 @@
 #include <QString>
 
 class Catalogue;
+struct UpstreamWindow;
 
 class CatalogueWriter
 {
@@ -20,11 +21,16 @@ public:
 
     bool begin();
     bool write(const EventRow &row);
+    // For an event that its source has withdrawn.
+    bool remove(const QString &publicId);
+    // Records, in the same transaction, that a window of an upstream is here.
+    bool recordFetched(const QString &upstream, const UpstreamWindow &window);
     bool commit();
     void rollback();
 
     qint64 added() const { return m_added; }
     qint64 updated() const { return m_updated; }
+    qint64 removed() const { return m_removed; }
     QString error() const { return m_error; }
 
 private:
@@ -35,9 +41,11 @@ private:
     QString m_source;
     QSqlQuery m_update;
     QSqlQuery m_insert;
+    QSqlQuery m_remove;
     qint64 m_modifiedUs = 0;
     qint64 m_added = 0;
     qint64 m_updated = 0;
+    qint64 m_removed = 0;
     bool m_inTransaction = false;
     QString m_error;
 };

@@ -156,8 +156,11 @@ ReadOutcome read(QIODevice &in, const RowSink &sink)
             continue;
         }
         row.originTimeUs = *time;
-        row.latitude = FieldParsing::latitude(field(fields, columns.latitude));
-        row.longitude = FieldParsing::longitude(field(fields, columns.longitude));
+        if (!FieldParsing::setCoordinates(row, field(fields, columns.latitude),
+                                          field(fields, columns.longitude))) {
+            outcome.skip(QStringLiteral("with impossible coordinates"));
+            continue;
+        }
         row.depthKm = FieldParsing::number(field(fields, columns.depth));
         row.magnitude = FieldParsing::number(field(fields, columns.magnitude));
         if (row.magnitude && dialect->noMagnitude != 0 && *row.magnitude == dialect->noMagnitude)

@@ -85,8 +85,10 @@ ReadOutcome read(QIODevice &in, const RowSink &sink)
             continue;
         }
         row.originTimeUs = *originTime;
-        row.latitude = FieldParsing::latitude(field(fields, latitude));
-        row.longitude = FieldParsing::longitude(field(fields, longitude));
+        if (!FieldParsing::setCoordinates(row, field(fields, latitude), field(fields, longitude))) {
+            outcome.skip(QStringLiteral("with impossible coordinates"));
+            continue;
+        }
         row.depthKm = FieldParsing::number(field(fields, depth));
         row.magnitude = FieldParsing::number(field(fields, magnitude));
         if (row.magnitude)

@@ -203,16 +203,12 @@ void civilFromDays(std::int64_t days, int &year, int &month, int &day)
     year = int(yearOfEra + era * 400 + (month <= 2 ? 1 : 0));
 }
 
-std::optional<double> latitude(QStringView text)
+bool setCoordinates(EventRow &row, QStringView latitude, QStringView longitude)
 {
-    const std::optional<double> value = number(text);
-    return value && std::fabs(*value) <= 90 ? value : std::nullopt;
-}
-
-std::optional<double> longitude(QStringView text)
-{
-    const std::optional<double> value = number(text);
-    return value && std::fabs(*value) <= 360 ? value : std::nullopt;
+    row.latitude = number(latitude);
+    row.longitude = number(longitude);
+    return !(row.latitude && std::fabs(*row.latitude) > 90)
+        && !(row.longitude && std::fabs(*row.longitude) > 360);
 }
 
 } // namespace FieldParsing

@@ -4,6 +4,8 @@
 // Each gives nothing for a text that is not wholly a value of its kind, so
 // that "N/A", an empty field or a stray character become "unknown".
 
+#include "catalogue/eventrow.h"
+
 #include <QStringView>
 
 #include <cstdint>
@@ -32,8 +34,10 @@ std::optional<std::int64_t> daysFromCivil(int year, int month, int day);
 // The date of a day number, for writing times back out.
 void civilFromDays(std::int64_t days, int &year, int &month, int &day);
 
-// Latitude within ±90 and longitude within ±360 degrees; others are unknown.
-std::optional<double> latitude(QStringView text);
-std::optional<double> longitude(QStringView text);
+// Sets the row's latitude and longitude from their texts: a text that is no
+// number leaves the value unknown; a number out of range (latitude beyond
+// ±90, longitude beyond ±360 degrees) makes the row impossible, and the
+// result is false.
+bool setCoordinates(EventRow &row, QStringView latitude, QStringView longitude);
 
 } // namespace FieldParsing

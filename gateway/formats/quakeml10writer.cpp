@@ -113,10 +113,20 @@ void appendTime(std::string &out, std::int64_t microseconds)
     appendTwoDigits(out, int(secondOfDay % 60));
 }
 
-std::string documentStart()
+std::string documentStart(const QString &comment)
 {
-    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n"
-           "<quakeml xmlns=\"http://quakeml.org/xmlns/quakeml/1.0\">"
+    std::string start = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n";
+    if (!comment.isEmpty()) {
+        // A comment may not hold "--".
+        QString text = comment;
+        while (text.contains(QLatin1String("--")))
+            text.replace(QLatin1String("--"), QLatin1String("- -"));
+        start += "<!-- ";
+        appendEscaped(start, text);
+        start += " -->\n";
+    }
+    return start
+        + "<quakeml xmlns=\"http://quakeml.org/xmlns/quakeml/1.0\">"
            "<eventParameters publicID=\"smi:nz.org.geonet/harvix-gateway/search\">\n";
 }
 

@@ -13,7 +13,8 @@
 
 namespace QuakeML10Writer {
 
-std::string documentStart();
+// The comment, when there is one, says something about the whole reply.
+std::string documentStart(const QString &comment = QString());
 void appendEvent(std::string &out, const EventRow &row);
 std::string documentEnd();
 

@@ -15,8 +15,8 @@ struct Origin
 {
     QString publicId;
     QString time;
-    std::optional<double> latitude;
-    std::optional<double> longitude;
+    QString latitude;
+    QString longitude;
     std::optional<double> depthMetres;
     std::optional<int> usedStationCount;
     QString evaluationMode;
@@ -58,9 +58,9 @@ Origin readOrigin(QXmlStreamReader &xml)
         if (name == u"time") {
             origin.time = readValue(xml);
         } else if (name == u"latitude") {
-            origin.latitude = FieldParsing::latitude(readValue(xml));
+            origin.latitude = readValue(xml);
         } else if (name == u"longitude") {
-            origin.longitude = FieldParsing::longitude(readValue(xml));
+            origin.longitude = readValue(xml);
         } else if (name == u"depth") {
             origin.depthMetres = FieldParsing::number(readValue(xml));
         } else if (name == u"quality") {
@@ -146,8 +146,10 @@ void readEvent(QXmlStreamReader &xml, ReadOutcome &outcome, const RowSink &sink)
         return;
     }
     row.originTimeUs = *time;
-    row.latitude = origin->latitude;
-    row.longitude = origin->longitude;
+    if (!FieldParsing::setCoordinates(row, origin->latitude, origin->longitude)) {
+        outcome.skip(QStringLiteral("with impossible coordinates"));
+        return;
+    }
     if (origin->depthMetres)
         row.depthKm = *origin->depthMetres / 1000.0;
     row.evaluationMode = origin->evaluationMode;

@@ -4,6 +4,9 @@
 #include "formats/quakeml10writer.h"
 #include "http/pages.h"
 #include "http/searchquery.h"
+#include "upstream/upstream.h"
+
+#include <QDateTime>
 
 #include <httplib.h>
 
@@ -158,17 +161,21 @@ void GatewayServer::addRoutes()
             setText(res, 400, parsed.error);
             return;
         }
+        const QString upstreamFailure = m_upstream ? refreshFromUpstream(*parsed.query) : QString();
         std::shared_ptr<Catalogue::Cursor> cursor = m_catalogue.search(*parsed.query);
         if (!cursor->error().isEmpty()) {
             setText(res, 500, QStringLiteral("the catalogue cannot be read: %1").arg(cursor->error()));
             return;
         }
         auto started = std::make_shared<bool>(false);
-        res.set_chunked_content_provider(xmlType, [cursor, started](std::size_t, httplib::DataSink &sink) {
+        const QString comment = upstreamFailure.isEmpty()
+            ? QString()
+            : QStringLiteral("The upstream failed (%1): this answer comes from the catalogue alone.").arg(upstreamFailure);
+        res.set_chunked_content_provider(xmlType, [cursor, started, comment](std::size_t, httplib::DataSink &sink) {
             std::string chunk;
             chunk.reserve(ChunkBytes + 4096);
             if (!*started) {
-                chunk = QuakeML10Writer::documentStart();
+                chunk = QuakeML10Writer::documentStart(comment);
                 *started = true;
             }
             EventRow row;
@@ -210,6 +217,31 @@ void GatewayServer::addRoutes()
                                                         : QString::fromStdString(host));
         res.set_content(Pages::home(m_catalogue.summary(), searchUrl), htmlType);
     });
+}
+
+void GatewayServer::setUpstream(Upstream *upstream, int refreshAfterMinutes)
+{
+    m_upstream = upstream;
+    m_refreshAfterMinutes = refreshAfterMinutes;
+}
+
+QString GatewayServer::refreshFromUpstream(const SearchQuery &query)
+{
+    UpstreamWindow window;
+    window.startUs = query.startUs;
+    window.endUs = query.endUs;
+    window.minMagnitude = query.magnitudeLower;
+    window.maxMagnitude = query.magnitudeUpper;
+    const QString key = m_upstream->url().toString();
+    const std::int64_t since = (QDateTime::currentMSecsSinceEpoch() - qint64(m_refreshAfterMinutes) * 60000) * 1000;
+    if (m_catalogue.isFetched(key, window, since))
+        return QString();
+    const FetchReport report = m_upstream->fetch(m_catalogue, window);
+    if (!report.failed())
+        return QString();
+    std::fprintf(stderr, "harvix-gateway: the upstream %s failed (%s); answering from the catalogue alone\n",
+                 qPrintable(key), qPrintable(report.error));
+    return report.error;
 }
 
 bool GatewayServer::bind(const QString &host, int port, QString *error)

@@ -12,6 +12,8 @@
 #include <memory>
 
 class Catalogue;
+class Upstream;
+struct SearchQuery;
 
 namespace httplib {
 class Server;
@@ -47,14 +49,22 @@ public:
     // Common Log Format lines on standard error, on by default.
     void setLogging(bool on) { m_logging = on; }
 
+    // Each search first brings the catalogue up to date from the upstream
+    // for its window, unless that window was fetched in the last minutes.
+    void setUpstream(Upstream *upstream, int refreshAfterMinutes);
+
 private:
     void addRoutes();
+    // Empty when the catalogue is up to date; else why the upstream failed.
+    QString refreshFromUpstream(const SearchQuery &query);
 
     const Catalogue &m_catalogue;
     std::unique_ptr<httplib::Server> m_server;
     QString m_host;
     int m_port = 0;
     bool m_logging = true;
+    Upstream *m_upstream = nullptr;
+    int m_refreshAfterMinutes = 5;
     std::atomic<bool> m_draining { false };
     std::atomic<int> m_inFlight { 0 };
 };

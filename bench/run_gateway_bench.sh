@@ -1,0 +1,96 @@
+#!/usr/bin/env bash
+# Measures harvix-gateway and appends its section to bench/results.md:
+# import rate, a whole Harvix search through the gateway against the same
+# reply from a static server, the gateway's peak memory while it streams,
+# small searches per second with 8 clients, and four big searches at once.
+set -euo pipefail
+build=$1
+here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
+gateway="$build/gateway/harvix-gateway"
+bench="$build/bench/harvix_bench"
+load="$build/bench/gateway_load"
+work=$(mktemp -d)
+server=""
+trap 'kill $server 2>/dev/null; rm -rf "$work"' EXIT
+mkdir -m 700 "$work/runtime"
+export QT_QPA_PLATFORM=offscreen TZ=Pacific/Auckland LC_ALL=C XDG_RUNTIME_DIR="$work/runtime" XDG_DATA_HOME="$work/data"
+catalogue="$work/catalogue.sqlite"
+today=$(date -u +%F)
+big="/services/quake/search?magnitudeLower=0&magnitudeUpper=12&startDate=2000-01-01&endDate=$today&outputFormat=quakeml1.0"
+hundred="/services/quake/search?magnitudeLower=3&magnitudeUpper=12&startDate=2000-01-01&endDate=$today&outputFormat=quakeml1.0"
+day=$(date -u -d '-10 days' +%F)
+small="/services/quake/search?magnitudeLower=5&magnitudeUpper=12&startDate=$day&endDate=$day&outputFormat=quakeml1.0"
+
+start_gateway() {
+    "$gateway" serve --catalogue "$catalogue" --listen 127.0.0.1:0 2>"$work/gateway.log" &
+    server=$!
+    for _ in $(seq 300); do grep -q serving "$work/gateway.log" && break; sleep 0.1; done
+    port=$(sed -n 's|.*serving http://127.0.0.1:\([0-9]*\)/.*|\1|p' "$work/gateway.log")
+}
+stop_gateway() {
+    peak=$(awk '/VmHWM/ { print int($2 / 1024) }' "/proc/$server/status")
+    kill -TERM "$server"; wait "$server" || true; server=""
+}
+
+python3 "$here/make_fdsn_text.py" 250000 "$work/events.txt"
+start=$(date +%s.%N)
+"$gateway" import --catalogue "$catalogue" "$work/events.txt" 2>/dev/null
+import_seconds=$(printf '%.2f' "$(echo "$(date +%s.%N) - $start" | bc)")
+import_rate=$(echo "250000 / $import_seconds" | bc)
+echo "gateway bench: imported 250,000 events in $import_seconds s" >&2
+
+start_gateway
+url="http://127.0.0.1:$port/services/quake/search?"
+seconds_of() { sed 's/.*seconds=\([0-9]*\.[0-9][0-9]\).*/\1/'; }
+through=$("$bench" --stage url --url "$url" --events 100000 2>/dev/null | seconds_of)
+stop_gateway
+start_gateway
+curl -s -o "$work/reply.xml" "http://127.0.0.1:$port$hundred"
+stop_gateway
+static=$("$bench" --stage search --reply "$work/reply.xml" --events 100000 2>/dev/null | seconds_of)
+reply_mb=$(( $(stat -c %s "$work/reply.xml") / 1000000 ))
+overhead=$(echo "scale=1; ($through - $static) * 100 / $static" | bc)
+echo "gateway bench: a 100,000-event search took $through s through the gateway, $static s from a file" >&2
+
+start_gateway
+curl -s -o /dev/null "http://127.0.0.1:$port$hundred"
+stop_gateway
+peak100=$peak
+start_gateway
+curl -s -o /dev/null "http://127.0.0.1:$port$big"
+stop_gateway
+peak250=$peak
+
+start_gateway
+"$load" --port "$port" --path "$small" --clients 8 --seconds 5 >"$work/small.txt"
+small_rate=$(sed 's/.*per_second=\([0-9]*\).*/\1/' "$work/small.txt")
+small_events=$(curl -s "http://127.0.0.1:$port$small" | grep -c '<event ' || true)
+stop_gateway
+peak_small=$peak
+
+start_gateway
+"$load" --port "$port" --path "$hundred" --clients 4 --once >"$work/four.txt" && four_ok=yes || four_ok=no
+stop_gateway
+peak_four=$peak
+four_seconds=$(seconds_of <"$work/four.txt")
+
+cat >>"$here/results.md" <<MD
+
+## The gateway
+
+Measured by \`./dev bench\` on a catalogue of 250,000 generated events (FDSN text, \`bench/make_fdsn_text.py\`) spread over the last 3,000 days, 40% of them of magnitude 3 or more.
+
+| measure | measured | target |
+|---|---|---|
+| import of the 250,000-event FDSN text file | $import_seconds s, $import_rate events/s | |
+| whole Harvix search of 100,000 events ($reply_mb MB), click to painted tree, through the gateway | $through s | |
+| the same reply from a static server | $static s | |
+| what the gateway adds | $overhead% | <= 15% |
+| gateway's peak memory while it streams 100,000 events | $peak100 MB | < 64 MB |
+| gateway's peak memory while it streams 250,000 events | $peak250 MB | < 64 MB |
+| small searches ($small_events events each) per second, 8 clients on keep-alive connections | $small_rate | >= 5,000 |
+| gateway's peak memory during them | $peak_small MB | < 64 MB |
+| four 100,000-event searches at once: all complete | $four_ok, in $four_seconds s | yes |
+| gateway's peak memory during them | $peak_four MB | < 64 MB |
+MD
+echo "gateway bench: appended to $here/results.md" >&2

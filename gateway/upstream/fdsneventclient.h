@@ -1,0 +1,17 @@
+#pragma once
+
+// An FDSN event service (fdsnws/event/1/): query? in the text format, or in
+// QuakeML 1.2 when asked. 204 is an empty window; 413, a window over the
+// service's cap, is halved and asked again.
+
+#include "upstream/upstream.h"
+
+class FdsnEventClient : public Upstream
+{
+public:
+    FdsnEventClient(const QUrl &url, const Options &options) : Upstream(url, options) {}
+
+protected:
+    bool collect(const UpstreamWindow &window, Clock::time_point deadline, const RowSink &sink,
+                 FetchReport &report) override;
+};

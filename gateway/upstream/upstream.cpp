@@ -1,0 +1,143 @@
+#include "upstream/upstream.h"
+
+#include "catalogue/catalogue.h"
+#include "catalogue/cataloguewriter.h"
+#include "formats/quakeml10writer.h"
+#include "upstream/fdsneventclient.h"
+#include "upstream/quakesearchclient.h"
+
+#include <QTemporaryFile>
+
+#include <httplib.h>
+
+namespace {
+
+// An event that the upstream has withdrawn.
+bool isWithdrawn(const EventRow &row)
+{
+    return row.eventType.compare(QLatin1String("not existing"), Qt::CaseInsensitive) == 0
+        || row.evaluationStatus.compare(QLatin1String("deleted"), Qt::CaseInsensitive) == 0;
+}
+
+} // namespace
+
+namespace UpstreamTime {
+
+QString text(std::int64_t microseconds)
+{
+    std::string out;
+    QuakeML10Writer::appendTime(out, microseconds);
+    return QString::fromStdString(out);
+}
+
+} // namespace UpstreamTime
+
+std::unique_ptr<Upstream> Upstream::forUrl(const QString &text, const Options &options, QString *error)
+{
+    QUrl url(text.trimmed(), QUrl::StrictMode);
+    if (!url.isValid() || url.host().isEmpty()
+        || (url.scheme() != QLatin1String("http") && url.scheme() != QLatin1String("https"))) {
+        *error = QStringLiteral("the upstream must be an http or https URL, not '%1'").arg(text);
+        return nullptr;
+    }
+    if (!url.path().endsWith(u'/'))
+        url.setPath(url.path() + u'/');
+    url.setQuery(QString());
+    if (url.path().endsWith(QLatin1String("fdsnws/event/1/")))
+        return std::unique_ptr<Upstream>(new FdsnEventClient(url, options));
+    return std::unique_ptr<Upstream>(new QuakeSearchClient(url, options));
+}
+
+FetchReport Upstream::fetch(const Catalogue &catalogue, const UpstreamWindow &window)
+{
+    FetchReport report;
+    const Clock::time_point deadline = Clock::now() + std::chrono::seconds(m_options.timeoutSeconds);
+    CatalogueWriter writer(catalogue, m_url.host());
+    if (!writer.begin()) {
+        report.error = QStringLiteral("the catalogue cannot be written: %1").arg(writer.error());
+        return report;
+    }
+    QString writeError;
+    const bool collected = collect(window, deadline, [&](const EventRow &row) {
+        if (!writeError.isEmpty())
+            return;
+        const bool written = isWithdrawn(row) ? writer.remove(row.publicId) : writer.write(row);
+        if (!written)
+            writeError = writer.error();
+        else
+            ++(isWithdrawn(row) ? report.removed : report.stored);
+    }, report);
+    if (collected && writeError.isEmpty() && writer.recordFetched(m_url.toString(), window)
+        && writer.commit())
+        return report;
+    writer.rollback();
+    if (report.error.isEmpty())
+        report.error = QStringLiteral("the catalogue cannot be written: %1")
+                           .arg(writeError.isEmpty() ? writer.error() : writeError);
+    return report;
+}
+
+Upstream::Response Upstream::get(const QString &pathAndQuery, Clock::time_point deadline, QIODevice &body)
+{
+    Response response;
+    {
+        std::unique_lock<std::mutex> lock(m_gateMutex);
+        if (!m_gateFree.wait_until(lock, deadline, [this] { return m_active < m_options.maxConcurrentRequests; })) {
+            response.error = QStringLiteral("no answer within %1 s").arg(m_options.timeoutSeconds);
+            return response;
+        }
+        ++m_active;
+    }
+
+    const auto remaining = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+    const std::int64_t remainingMs = std::max<std::int64_t>(remaining.count(), 1);
+    const std::string origin = m_url.toString(QUrl::RemovePath | QUrl::RemoveQuery | QUrl::RemoveFragment
+                                              | QUrl::StripTrailingSlash).toStdString();
+    httplib::Client client(origin);
+    client.set_connection_timeout(remainingMs / 1000, (remainingMs % 1000) * 1000);
+    client.set_read_timeout(remainingMs / 1000, (remainingMs % 1000) * 1000);
+    client.set_follow_location(true);
+#ifdef CPPHTTPLIB_OPENSSL_SUPPORT
+    client.enable_server_certificate_verification(true);
+#endif
+    const httplib::Headers headers = { { "User-Agent", "Harvix/" HARVIX_VERSION " (harvix-gateway)" } };
+    const std::string path = (m_url.path(QUrl::FullyEncoded) + pathAndQuery).toStdString();
+    bool late = false;
+    const httplib::Result result = client.Get(
+        path, headers,
+        [&response](const httplib::Response &reply) {
+            response.status = reply.status;
+            return true;
+        },
+        [&](const char *data, std::size_t length) {
+            late = Clock::now() > deadline;
+            return !late && body.write(data, qint64(length)) == qint64(length);
+        });
+    if (late)
+        response.error = QStringLiteral("no complete answer within %1 s").arg(m_options.timeoutSeconds);
+    else if (!result)
+        response.error = QString::fromStdString(httplib::to_string(result.error())).toLower();
+
+    {
+        std::lock_guard<std::mutex> lock(m_gateMutex);
+        --m_active;
+    }
+    m_gateFree.notify_one();
+    return response;
+}
+
+bool Upstream::acceptOutcome(const ReadOutcome &outcome, const QString &expectedFormat, FetchReport &report)
+{
+    for (const auto &[reason, count] : outcome.skipped)
+        report.skipped += count;
+    if (outcome.failed()) {
+        report.error = QStringLiteral("the reply is not %1 (line %2: %3)")
+                           .arg(expectedFormat).arg(outcome.errorLine).arg(outcome.error);
+        return false;
+    }
+    if (outcome.format != expectedFormat) {
+        report.error = QStringLiteral("the reply is %1, not %2").arg(outcome.format, expectedFormat);
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,190 @@
+#include "testsupport/upstreamstandin.h"
+
+#include "formats/cataloguefile.h"
+#include "formats/quakeml10writer.h"
+
+#include <QDateTime>
+#include <QFile>
+#include <QList>
+
+#include <httplib.h>
+
+#include <algorithm>
+
+namespace {
+
+std::int64_t microsecondsOf(const std::string &text)
+{
+    QDateTime time = QDateTime::fromString(QString::fromStdString(text), Qt::ISODateWithMs);
+    time.setTimeSpec(Qt::UTC);
+    return time.isValid() ? time.toMSecsSinceEpoch() * 1000 : 0;
+}
+
+QByteArray number(const std::optional<double> &value)
+{
+    std::string text;
+    if (value)
+        QuakeML10Writer::appendNumber(text, *value);
+    return QByteArray::fromStdString(text);
+}
+
+QByteArray fdsnTextLine(const EventRow &row)
+{
+    std::string time;
+    QuakeML10Writer::appendTime(time, row.originTimeUs);
+    return row.publicId.toUtf8() + '|' + QByteArray::fromStdString(time) + '.'
+        + QByteArray::number(row.originTimeUs % 1000000 / 1000).rightJustified(3, '0') + "Z|"
+        + number(row.latitude) + '|' + number(row.longitude) + '|' + number(row.depthKm) + "|||||"
+        + row.magnitudeType.toUtf8() + '|' + number(row.magnitude) + "|||" + row.eventType.toUtf8() + '\n';
+}
+
+} // namespace
+
+UpstreamStandIn::UpstreamStandIn(Protocol protocol)
+    : m_protocol(protocol)
+    , m_server(std::make_unique<httplib::Server>())
+{
+}
+
+UpstreamStandIn::~UpstreamStandIn()
+{
+    stop();
+}
+
+bool UpstreamStandIn::load(const QString &path)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly))
+        return false;
+    if (m_protocol == Protocol::QuakeSearch) {
+        // Rows are kept as the file has them; the header names the columns.
+        QFile rows(path);
+        rows.open(QIODevice::ReadOnly);
+        m_csvHeader = rows.readLine();
+        return !CatalogueFile::read(file, [this, &rows](const EventRow &row) {
+                   QByteArray line = rows.readLine();
+                   while (!line.isEmpty() && !line.startsWith(row.publicId.toUtf8() + ','))
+                       line = rows.readLine();
+                   addEvent(row, line);
+               }).failed();
+    }
+    return !CatalogueFile::read(file, [this](const EventRow &row) { addEvent(row); }).failed();
+}
+
+void UpstreamStandIn::addEvent(const EventRow &row, const QByteArray &csvLine)
+{
+    m_events.push_back({ row, csvLine });
+}
+
+void UpstreamStandIn::setFault(Fault fault)
+{
+    std::lock_guard<std::mutex> lock(m_faultMutex);
+    m_fault = std::move(fault);
+}
+
+bool UpstreamStandIn::start()
+{
+    std::sort(m_events.begin(), m_events.end(),
+              [](const Event &a, const Event &b) { return a.row.originTimeUs < b.row.originTimeUs; });
+    const char *pattern = m_protocol == Protocol::QuakeSearch ? "/(count|csv)" : "/fdsnws/event/1/query";
+    m_server->Get(pattern, [this](const httplib::Request &request, httplib::Response &response) {
+        ++m_requests;
+        reply(request, response);
+    });
+    m_port = m_server->bind_to_any_port("127.0.0.1");
+    if (m_port <= 0)
+        return false;
+    m_thread = std::thread([this] { m_server->listen_after_bind(); });
+    return true;
+}
+
+void UpstreamStandIn::stop()
+{
+    m_stopping = true;
+    if (m_thread.joinable()) {
+        m_server->stop();
+        m_thread.join();
+    }
+}
+
+QString UpstreamStandIn::url() const
+{
+    return QStringLiteral("http://127.0.0.1:%1/%2")
+        .arg(m_port)
+        .arg(m_protocol == Protocol::Fdsn ? QStringLiteral("fdsnws/event/1/") : QString());
+}
+
+std::vector<const UpstreamStandIn::Event *> UpstreamStandIn::select(const httplib::Request &request,
+                                                                    bool strictMagnitudes) const
+{
+    const bool fdsn = m_protocol == Protocol::Fdsn;
+    const std::int64_t start = microsecondsOf(request.get_param_value(fdsn ? "starttime" : "startdate"));
+    const std::int64_t end = microsecondsOf(request.get_param_value(fdsn ? "endtime" : "enddate"));
+    const std::string minKey = fdsn ? "minmagnitude" : "minmag";
+    const std::string maxKey = fdsn ? "maxmagnitude" : "maxmag";
+    std::vector<const Event *> selected;
+    for (const Event &event : m_events) {
+        const EventRow &row = event.row;
+        if (row.originTimeUs < start || row.originTimeUs > end)
+            continue;
+        if (request.has_param(minKey.c_str())) {
+            const double bound = std::stod(request.get_param_value(minKey.c_str()));
+            if (!row.magnitude || (strictMagnitudes ? *row.magnitude <= bound : *row.magnitude < bound))
+                continue;
+        }
+        if (request.has_param(maxKey.c_str())) {
+            const double bound = std::stod(request.get_param_value(maxKey.c_str()));
+            if (!row.magnitude || (strictMagnitudes ? *row.magnitude >= bound : *row.magnitude > bound))
+                continue;
+        }
+        selected.push_back(&event);
+    }
+    return selected;
+}
+
+void UpstreamStandIn::reply(const httplib::Request &request, httplib::Response &response)
+{
+    {
+        std::lock_guard<std::mutex> lock(m_faultMutex);
+        if (m_fault && m_fault(request, response))
+            return;
+    }
+    if (m_protocol == Protocol::QuakeSearch) {
+        const std::vector<const Event *> events = select(request, false);
+        if (request.path == "/count") {
+            response.set_content("{\"count\": " + std::to_string(events.size()) + "}", "application/json");
+            return;
+        }
+        if (int(events.size()) > m_cap) {
+            response.status = 500;
+            response.set_content("too many events", "text/plain");
+            return;
+        }
+        std::string body = m_csvHeader.toStdString();
+        for (const Event *event : events)
+            body += event->csvLine.toStdString();
+        response.set_content(body, "text/csv");
+        return;
+    }
+
+    // GeoNet's FDSN service: strict magnitude bounds, 413 over its cap, 204 for nothing.
+    const std::vector<const Event *> events = select(request, true);
+    if (int(events.size()) > m_cap) {
+        response.status = 413;
+        response.set_content("Request Entity Too Large", "text/plain");
+        return;
+    }
+    if (events.empty()) {
+        response.status = 204;
+        return;
+    }
+    if (request.get_param_value("format") == "xml") {
+        response.set_content(m_xml.toStdString(), "application/xml");
+        return;
+    }
+    std::string body = "#EventID | Time | Latitude | Longitude | Depth/km | Author | Catalog | Contributor"
+                       " | ContributorID | MagType | Magnitude | MagAuthor | EventLocationName | EventType\n";
+    for (const Event *event : events)
+        body += fdsnTextLine(event->row).toStdString();
+    response.set_content(body, "text/plain");
+}

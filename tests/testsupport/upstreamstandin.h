@@ -1,0 +1,78 @@
+#pragma once
+
+// A loopback stand-in for the services the gateway copies from: GeoNet's
+// quake search (count? and csv?) or an FDSN event service (query? in text
+// or QuakeML 1.2), serving a set of events filtered by time and magnitude
+// as those services do, with a cap on the events of one reply, and a hook
+// through which a test makes it misbehave. It runs on threads of its own.
+
+#include "catalogue/eventrow.h"
+
+#include <QByteArray>
+#include <QString>
+
+#include <atomic>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <thread>
+#include <vector>
+
+namespace httplib {
+class Server;
+struct Request;
+struct Response;
+}
+
+class UpstreamStandIn
+{
+public:
+    enum class Protocol { QuakeSearch, Fdsn };
+
+    struct Event
+    {
+        EventRow row;
+        QByteArray csvLine;   // the quake search CSV row, as the file has it
+    };
+
+    explicit UpstreamStandIn(Protocol protocol);
+    ~UpstreamStandIn();
+
+    // Loads events: the quake search CSV (rows kept verbatim), or FDSN text
+    // or QuakeML 1.2 files, whose events the text replies are made from.
+    bool load(const QString &path);
+    // The QuakeML 1.2 document served whole, for format=xml, whenever its
+    // window holds any event.
+    void setXmlDocument(const QByteArray &document) { m_xml = document; }
+    void addEvent(const EventRow &row, const QByteArray &csvLine = QByteArray());
+    void setCap(int events) { m_cap = events; }
+
+    // Returns true when it has answered the request itself.
+    using Fault = std::function<bool(const httplib::Request &, httplib::Response &)>;
+    void setFault(Fault fault);
+
+    bool start();
+    QString url() const;
+    int port() const { return m_port; }
+    int requests() const { return m_requests; }
+    // Releases requests that a fault holds, and stops.
+    void stop();
+    bool stopping() const { return m_stopping; }
+
+private:
+    void reply(const httplib::Request &request, httplib::Response &response);
+    std::vector<const Event *> select(const httplib::Request &request, bool strictMagnitudes) const;
+
+    Protocol m_protocol;
+    std::vector<Event> m_events;
+    QByteArray m_csvHeader;
+    QByteArray m_xml;
+    int m_cap = 1000000;
+    Fault m_fault;
+    std::mutex m_faultMutex;
+    std::unique_ptr<httplib::Server> m_server;
+    std::thread m_thread;
+    int m_port = 0;
+    std::atomic<int> m_requests { 0 };
+    std::atomic<bool> m_stopping { false };
+};
