@@ -74,6 +74,27 @@ stop_gateway
 peak_four=$peak
 four_seconds=$(seconds_of <"$work/four.txt")
 
+# A sync of all 250,000 events through an FDSN stand-in on loopback.
+"$build/bench/upstream_standin" "$work/events.txt" >"$work/standin.url" &
+standin=$!
+for _ in $(seq 300); do [ -s "$work/standin.url" ] && break; sleep 0.1; done
+start=$(date +%s.%N)
+"$gateway" sync --catalogue "$work/synced.sqlite" --upstream "$(cat "$work/standin.url")" \
+    --from "$(date -u -d '-3001 days' +%F)" --to "$today" 2>"$work/sync.log" &
+syncing=$!
+sync_peak=0
+while kill -0 "$syncing" 2>/dev/null; do
+    now=$(awk '/VmHWM/ { print int($2 / 1024) }' "/proc/$syncing/status" 2>/dev/null || echo 0)
+    [ "${now:-0}" -gt "$sync_peak" ] && sync_peak=$now
+    sleep 0.2
+done
+wait "$syncing" && sync_ok=yes || sync_ok=no
+sync_seconds=$(printf '%.1f' "$(echo "$(date +%s.%N) - $start" | bc)")
+kill "$standin" 2>/dev/null; wait "$standin" 2>/dev/null || true
+sync_events=$(sed -n 's/.*: \([0-9]*\) events added.*/\1/p' "$work/sync.log")
+sync_rate=$(echo "${sync_events:-0} / $sync_seconds" | bc)
+echo "gateway bench: synced ${sync_events:-0} events in $sync_seconds s" >&2
+
 cat >>"$here/results.md" <<MD
 
 ## The gateway
@@ -92,5 +113,7 @@ Measured by \`./dev bench\` on a catalogue of 250,000 generated events (FDSN tex
 | gateway's peak memory during them | $peak_small MB | < 64 MB |
 | four 100,000-event searches at once: all complete | $four_ok, in $four_seconds s | yes |
 | gateway's peak memory during them | $peak_four MB | < 64 MB |
+| sync of the 250,000 events from an FDSN stand-in on loopback (week-long windows, text format): completed | $sync_ok: ${sync_events:-0} events in $sync_seconds s, $sync_rate events/s | |
+| gateway's peak memory during the sync | $sync_peak MB | < 64 MB |
 MD
 echo "gateway bench: appended to $here/results.md" >&2

@@ -291,19 +291,20 @@ int sync(const Options &options)
                                                          [&](const UpstreamSync::Progress &p) {
         const double seconds = std::max(clock.elapsed() / 1000.0, 0.001);
         const int fetchedWindows = p.windowsDone - p.windowsSkipped;
-        const double rate = p.stored / seconds;
+        const qint64 events = p.added + p.updated;
+        const double rate = events / seconds;
         const double left = fetchedWindows > 0 ? seconds / fetchedWindows * (p.windowsTotal - p.windowsDone) : 0;
         if (!p.error.isEmpty())
             return;
         if (terminal) {
             std::fprintf(stderr, "\r\033[K%d/%d windows, %lld events, %.0f events/s, %.0f s left",
-                         p.windowsDone, p.windowsTotal, static_cast<long long>(p.stored), rate, left);
-        } else if (p.stored != fetchedBefore || p.windowsDone == p.windowsTotal) {
+                         p.windowsDone, p.windowsTotal, static_cast<long long>(events), rate, left);
+        } else if (events != fetchedBefore || p.windowsDone == p.windowsTotal) {
             say(QStringLiteral("%1 to %2: %3 of %4 windows done, %5 events")
                     .arg(UpstreamTime::text(p.windowStartUs), UpstreamTime::text(p.windowEndUs))
-                    .arg(p.windowsDone).arg(p.windowsTotal).arg(p.stored));
+                    .arg(p.windowsDone).arg(p.windowsTotal).arg(events));
         }
-        fetchedBefore = p.stored;
+        fetchedBefore = events;
     });
     if (terminal)
         std::fprintf(stderr, "\r\033[K");
@@ -312,9 +313,9 @@ int sync(const Options &options)
                 .arg(UpstreamTime::text(done.windowStartUs), UpstreamTime::text(done.windowEndUs), done.error));
         return 1;
     }
-    say(QStringLiteral("%1 windows (%2 done before), %3 events stored, %4 removed, %5 skipped, in %6 s")
-            .arg(done.windowsTotal).arg(done.windowsSkipped).arg(done.stored).arg(done.removed)
-            .arg(done.skipped).arg(clock.elapsed() / 1000.0, 0, 'f', 1));
+    say(QStringLiteral("%1 windows (%2 done before): %3 events added, %4 updated, %5 removed, %6 skipped, in %7 s")
+            .arg(done.windowsTotal).arg(done.windowsSkipped).arg(done.added).arg(done.updated)
+            .arg(done.removed).arg(done.skipped).arg(clock.elapsed() / 1000.0, 0, 'f', 1));
     return 0;
 }
 

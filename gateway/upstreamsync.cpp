@@ -24,7 +24,8 @@ Progress run(const Catalogue &catalogue, Upstream &upstream, const UpstreamWindo
                 report(progress);
                 return progress;
             }
-            progress.stored += fetched.stored;
+            progress.added += fetched.added;
+            progress.updated += fetched.updated;
             progress.removed += fetched.removed;
             progress.skipped += fetched.skipped;
         }

@@ -18,7 +18,8 @@ struct Progress
     int windowsDone = 0;      // fetched now or found done before
     int windowsTotal = 0;
     int windowsSkipped = 0;   // done by an earlier run
-    qint64 stored = 0;
+    qint64 added = 0;
+    qint64 updated = 0;
     qint64 removed = 0;
     qint64 skipped = 0;
     std::int64_t windowStartUs = 0;

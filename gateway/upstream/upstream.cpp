@@ -61,15 +61,16 @@ FetchReport Upstream::fetch(const Catalogue &catalogue, const UpstreamWindow &wi
     const bool collected = collect(window, deadline, [&](const EventRow &row) {
         if (!writeError.isEmpty())
             return;
-        const bool written = isWithdrawn(row) ? writer.remove(row.publicId) : writer.write(row);
-        if (!written)
+        if (!(isWithdrawn(row) ? writer.remove(row.publicId) : writer.write(row)))
             writeError = writer.error();
-        else
-            ++(isWithdrawn(row) ? report.removed : report.stored);
     }, report);
     if (collected && writeError.isEmpty() && writer.recordFetched(m_url.toString(), window)
-        && writer.commit())
+        && writer.commit()) {
+        report.added = writer.added();
+        report.updated = writer.updated();
+        report.removed = writer.removed();
         return report;
+    }
     writer.rollback();
     if (report.error.isEmpty())
         report.error = QStringLiteral("the catalogue cannot be written: %1")
@@ -113,10 +114,27 @@ Upstream::Response Upstream::get(const QString &pathAndQuery, Clock::time_point 
             late = Clock::now() > deadline;
             return !late && body.write(data, qint64(length)) == qint64(length);
         });
-    if (late)
-        response.error = QStringLiteral("no complete answer within %1 s").arg(m_options.timeoutSeconds);
-    else if (!result)
-        response.error = QString::fromStdString(httplib::to_string(result.error())).toLower();
+    if (result)
+        response.status = result->status;   // also where there was no body to receive
+    const bool timedOut = late || Clock::now() + std::chrono::milliseconds(50) >= deadline;
+    if (!result) {
+        switch (result.error()) {
+        case httplib::Error::Connection:
+            response.error = timedOut ? QStringLiteral("no connection within %1 s").arg(m_options.timeoutSeconds)
+                                      : QStringLiteral("could not establish connection");
+            break;
+        case httplib::Error::SSLConnection:
+            response.error = QStringLiteral("the TLS connection failed");
+            break;
+        case httplib::Error::SSLServerVerification:
+            response.error = QStringLiteral("the server's certificate was not accepted");
+            break;
+        default:
+            response.error = timedOut ? QStringLiteral("no complete answer within %1 s").arg(m_options.timeoutSeconds)
+                                      : QStringLiteral("the transfer failed (%1)")
+                                            .arg(QString::fromStdString(httplib::to_string(result.error())));
+        }
+    }
 
     {
         std::lock_guard<std::mutex> lock(m_gateMutex);

@@ -32,7 +32,8 @@ struct UpstreamWindow
 
 struct FetchReport
 {
-    qint64 stored = 0;
+    qint64 added = 0;
+    qint64 updated = 0;
     qint64 removed = 0;
     qint64 skipped = 0;
     int requests = 0;
