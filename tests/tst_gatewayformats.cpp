@@ -178,6 +178,7 @@ void TestGatewayFormats::searchQuery_data()
     QTest::newRow("repeated key") << "magnitudeLower=3&magnitudeLower=4&magnitudeUpper=12" + tail
                                   << "magnitudeLower is given more than once";
     QTest::newRow("unknown key") << "magnitudeLower=3&magnitudeUpper=12&limit=5" + tail << "unknown key \"limit\"";
+    QTest::newRow("line break in a key") << "magnitudeLower=3&magnitudeUpper=12&a%0Ab=5" + tail << "unknown key \"a?b\"";
     QTest::newRow("not a number") << "magnitudeLower=three&magnitudeUpper=12" + tail << "magnitudeLower must be";
     QTest::newRow("empty number") << "magnitudeLower=&magnitudeUpper=12" + tail << "magnitudeLower must be";
     QTest::newRow("nan") << "magnitudeLower=3&magnitudeUpper=nan" + tail << "magnitudeUpper must be";

@@ -42,11 +42,16 @@ std::string decoded(std::string_view text)
     return out;
 }
 
+// A value as a reason shows it: shortened, on one line.
 QString quoted(const std::string &value)
 {
     QString text = QString::fromUtf8(value.data(), qsizetype(value.size()));
     if (text.size() > 40)
         text = text.left(40) + QStringLiteral("...");
+    for (QChar &c : text) {
+        if (c.unicode() < 0x20 || c.unicode() == 0x7F)
+            c = u'?';
+    }
     return QLatin1Char('"') + text + QLatin1Char('"');
 }
 
