@@ -20,7 +20,7 @@ QString path()
 QString geonetDirectory()
 {
     return QDir::cleanPath(QCoreApplication::applicationDirPath()
-                           + QStringLiteral("/../share/harvix/geonet"));
+                           + QStringLiteral("/" HARVIX_DATA_FROM_BIN "/geonet"));
 }
 
 QStringList geonetFiles()

@@ -13,7 +13,7 @@ namespace DefaultCatalogue {
 // $XDG_DATA_HOME/harvix/catalogue.sqlite, or ~/.local/share/harvix/...
 QString path();
 
-// share/harvix/geonet beside the executable's bin folder.
+// share/harvix/geonet beside the executable's bin folder (as installed).
 QString geonetDirectory();
 
 // GeoNet's files in the order they are imported: the moment-tensor

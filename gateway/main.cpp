@@ -22,6 +22,7 @@
 #include <thread>
 
 #include <pthread.h>
+#include <systemd/sd-daemon.h>
 #include <unistd.h>
 
 namespace {
@@ -350,10 +351,17 @@ int serve(const Options &options)
     if (upstream)
         server.setUpstream(upstream.get(), refreshAfter);
     QString error;
-    if (!server.bind(host, port, &error)) {
+    // Under systemd's socket activation the socket comes ready-made.
+    const int passed = sd_listen_fds(1);
+    if (passed > 1) {
+        say(QStringLiteral("%1 sockets were passed; harvix-gateway serves on one").arg(passed));
+        return 1;
+    }
+    if (passed == 1 ? !server.adopt(SD_LISTEN_FDS_START, &error) : !server.bind(host, port, &error)) {
         say(error);
         return 1;
     }
+    host = server.host();
     say(QStringLiteral("serving http://%1:%2/ from %3 (%4 events)%5")
             .arg(host.contains(u':') ? u'[' + host + u']' : host)
             .arg(server.port())

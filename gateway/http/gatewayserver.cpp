@@ -10,6 +10,8 @@
 
 #include <httplib.h>
 
+#include <arpa/inet.h>
+#include <netinet/in.h>
 #include <sys/socket.h>
 
 #include <cerrno>
@@ -72,6 +74,13 @@ void setText(httplib::Response &res, int status, const QString &text)
     res.set_content(text.toStdString() + '\n', textType);
 }
 
+// The library binds its own socket; this takes one that was bound for it.
+class AdoptingServer : public httplib::Server
+{
+public:
+    void adopt(socket_t socket) { svr_sock_ = socket; }
+};
+
 } // namespace
 
 GatewayServer::GatewayServer(const Catalogue &catalogue)
@@ -81,7 +90,7 @@ GatewayServer::GatewayServer(const Catalogue &catalogue)
 
 GatewayServer::GatewayServer(const Catalogue &catalogue, const Limits &limits)
     : m_catalogue(catalogue)
-    , m_server(std::make_unique<httplib::Server>())
+    , m_server(std::make_unique<AdoptingServer>())
 {
     const int workers = limits.workers;
     m_server->new_task_queue = [workers] { return new httplib::ThreadPool(std::size_t(workers)); };
@@ -262,6 +271,32 @@ bool GatewayServer::bind(const QString &host, int port, QString *error)
                  .arg(errno ? QString::fromLocal8Bit(std::strerror(errno))
                             : QStringLiteral("the address is not usable"));
     return false;
+}
+
+bool GatewayServer::adopt(int socket, QString *error)
+{
+    int listening = 0;
+    socklen_t length = sizeof listening;
+    sockaddr_storage address {};
+    socklen_t addressLength = sizeof address;
+    if (getsockopt(socket, SOL_SOCKET, SO_ACCEPTCONN, &listening, &length) != 0 || !listening
+        || getsockname(socket, reinterpret_cast<sockaddr *>(&address), &addressLength) != 0) {
+        *error = QStringLiteral("the socket passed as file descriptor %1 is not a listening socket").arg(socket);
+        return false;
+    }
+    char text[INET6_ADDRSTRLEN] = {};
+    if (address.ss_family == AF_INET6) {
+        const auto *ip6 = reinterpret_cast<const sockaddr_in6 *>(&address);
+        inet_ntop(AF_INET6, &ip6->sin6_addr, text, sizeof text);
+        m_port = ntohs(ip6->sin6_port);
+    } else {
+        const auto *ip4 = reinterpret_cast<const sockaddr_in *>(&address);
+        inet_ntop(AF_INET, &ip4->sin_addr, text, sizeof text);
+        m_port = ntohs(ip4->sin_port);
+    }
+    m_host = QString::fromLatin1(text);
+    static_cast<AdoptingServer &>(*m_server).adopt(socket);
+    return true;
 }
 
 bool GatewayServer::run()

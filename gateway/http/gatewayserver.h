@@ -37,6 +37,8 @@ public:
 
     // Binds to the address; port 0 takes a free one. False with a reason.
     bool bind(const QString &host, int port, QString *error);
+    // Serves on a listening socket that it is given, as systemd passes one.
+    bool adopt(int socket, QString *error);
     int port() const { return m_port; }
     QString host() const { return m_host; }
 
