@@ -28,7 +28,8 @@
 namespace {
 
 const char *const usage =
-    "usage: harvix-gateway serve [--catalogue FILE] [--listen ADDRESS:PORT] [--upstream URL]\n"
+    "usage: harvix-gateway serve [--catalogue FILE] [--listen ADDRESS:PORT] [--write-timeout SECONDS]\n"
+    "                            [--upstream URL]\n"
     "                            [--refresh-after MINUTES] [--upstream-timeout SECONDS]\n"
     "                            [--upstream-format text|xml]\n"
     "       harvix-gateway import [--catalogue FILE] FILE...\n"
@@ -50,6 +51,7 @@ const char *const usage =
     "                   Without it: $XDG_DATA_HOME/harvix/catalogue.sqlite, made\n"
     "                   from GeoNet's catalogue files on first use.\n"
     "--listen ADDRESS:PORT   where to serve, for example 127.0.0.1:8470 or [::1]:8470\n"
+    "--write-timeout SECONDS   a client that takes no data for this long is dropped (30)\n"
     "--upstream URL     GeoNet's quake search (https://quakesearch.geonet.org.nz/) or\n"
     "                   an FDSN event service, a URL ending in fdsnws/event/1/\n"
     "--refresh-after MINUTES   windows fetched this recently are not fetched again (5)\n"
@@ -223,6 +225,10 @@ int import(const Options &options)
     Catalogue catalogue(cataloguePath(options));
     if (!openCatalogue(catalogue, !options.values.contains(QStringLiteral("--catalogue"))))
         return 1;
+    if (catalogue.isReadOnly()) {
+        say(QStringLiteral("%1 is read-only: nothing can be imported into it").arg(catalogue.path()));
+        return 1;
+    }
 
     int status = 0;
     for (const QString &file : options.files) {
@@ -284,6 +290,10 @@ int sync(const Options &options)
     Catalogue catalogue(cataloguePath(options));
     if (!openCatalogue(catalogue, !options.values.contains(QStringLiteral("--catalogue"))))
         return 1;
+    if (catalogue.isReadOnly()) {
+        say(QStringLiteral("%1 is read-only: nothing can be copied into it").arg(catalogue.path()));
+        return 1;
+    }
     const bool terminal = isatty(STDERR_FILENO);
     QElapsedTimer clock;
     clock.start();
@@ -347,7 +357,12 @@ int serve(const Options &options)
     sigaddset(&stopSignals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
-    GatewayServer server(catalogue);
+    GatewayServer::Limits limits;
+    if (const QString error = positiveOption(options, "--write-timeout", limits.writeTimeoutSeconds, 1,
+                                             limits.writeTimeoutSeconds);
+        !error.isEmpty())
+        return usageError(error);
+    GatewayServer server(catalogue, limits);
     if (upstream)
         server.setUpstream(upstream.get(), refreshAfter);
     QString error;
@@ -389,6 +404,9 @@ int serve(const Options &options)
 int main(int argc, char *argv[])
 {
     std::signal(SIGPIPE, SIG_IGN);
+    // A file-size limit makes a write fail, which the catalogue reports,
+    // rather than end the process half-way.
+    std::signal(SIGXFSZ, SIG_IGN);
     QCoreApplication app(argc, argv);
     QCoreApplication::setApplicationName(QStringLiteral("harvix-gateway"));
     QCoreApplication::setApplicationVersion(QStringLiteral(HARVIX_VERSION));
@@ -407,7 +425,7 @@ int main(int argc, char *argv[])
     }
     const QStringList upstreamOptions = { "--upstream", "--upstream-timeout", "--upstream-format" };
     const QMap<QString, QStringList> commandOptions = {
-        { "serve", QStringList { "--catalogue", "--listen", "--refresh-after" } + upstreamOptions },
+        { "serve", QStringList { "--catalogue", "--listen", "--refresh-after", "--write-timeout" } + upstreamOptions },
         { "import", { "--catalogue" } },
         { "sync", QStringList { "--catalogue", "--from", "--to", "--min-magnitude", "--updated-after" } + upstreamOptions },
     };

@@ -11,7 +11,6 @@
 
 #include <httplib.h>
 
-#include <csignal>
 #include <thread>
 
 // The gateway against loopback stand-ins of GeoNet's quake search and of
@@ -30,7 +29,6 @@ private slots:
     void failuresStoreNothing();
     void laterFetchesUpdateAndRemove();
     void serveCopiesThenFallsBack();
-    void killedSyncLosesNoWindow();
 
 private:
     std::unique_ptr<QTemporaryDir> dir;
@@ -353,64 +351,6 @@ void TestUpstream::serveCopiesThenFallsBack()
     QVERIFY(gateway.log().contains(QLatin1String("failed (could not establish connection); answering from the catalogue alone")));
     reply = search(2016);   // still in the catalogue
     QVERIFY(reply.body.contains("2016p408314"));
-}
-
-void TestUpstream::killedSyncLosesNoWindow()
-{
-    // Two events a day for 200 days: 29 week-long windows, a tenth of a
-    // second each, so that the kill falls in the middle.
-    UpstreamStandIn server(Protocol::Fdsn);
-    EventRow row;
-    row.latitude = -40;
-    row.longitude = 175;
-    row.magnitude = 3;
-    for (int i = 0; i < 400; ++i) {
-        row.publicId = QStringLiteral("sync%1").arg(i);
-        row.originTimeUs = utc(2024, 1, 1) + std::int64_t(i) * 12 * 3600 * 1000000;
-        server.addEvent(row);
-    }
-    server.setFault([](const httplib::Request &, httplib::Response &) {
-        std::this_thread::sleep_for(std::chrono::milliseconds(100));
-        return false;
-    });
-    QVERIFY(server.start());
-
-    GatewayProcess gateway;
-    const QStringList sync = { "sync", "--catalogue", gateway.catalogue(), "--upstream", server.url(),
-                               "--from", "2024-01-01", "--to", "2024-07-18" };
-    QProcess first;
-    first.setProcessChannelMode(QProcess::MergedChannels);
-    first.start(QStringLiteral(HARVIX_GATEWAY), sync);
-    QByteArray output;
-    QTRY_VERIFY_WITH_TIMEOUT((output += first.readAll()).count("windows done") >= 5, 30000);
-    ::kill(pid_t(first.processId()), SIGKILL);
-    QVERIFY(first.waitForFinished());
-    output += first.readAll();
-
-    // Every window reported done is whole in a sound catalogue.
-    {
-        Catalogue killed(gateway.catalogue());
-        QString error;
-        QVERIFY2(killed.open(&error), qPrintable(error));
-        QSqlQuery check(killed.connection());
-        QVERIFY(check.exec(QStringLiteral("PRAGMA integrity_check")) && check.next());
-        QCOMPARE(check.value(0).toString(), QStringLiteral("ok"));
-        const QRegularExpression line(QStringLiteral("(\\S+) to (\\S+): \\d+ of 29 windows done"));
-        for (auto match = line.globalMatch(QString::fromUtf8(output)); match.hasNext();) {
-            const QRegularExpressionMatch done = match.next();
-            const std::int64_t start = QDateTime::fromString(done.captured(1) + u'Z', Qt::ISODate).toMSecsSinceEpoch() * 1000;
-            const std::int64_t end = QDateTime::fromString(done.captured(2) + u'Z', Qt::ISODate).toMSecsSinceEpoch() * 1000;
-            QCOMPARE(count(killed, QStringLiteral("origin_time >= %1 AND origin_time < %2").arg(start).arg(end)),
-                     qint64((end - start) / (qint64(12) * 3600 * 1000000)));
-        }
-    }
-    const GatewayProcess::Result second = gateway.run(sync);
-    QCOMPARE(second.exitCode, 0);
-    QVERIFY2(second.output.contains(QLatin1String("29 windows (")), qPrintable(second.output));
-    Catalogue whole(gateway.catalogue());
-    QString error;
-    QVERIFY(whole.open(&error));
-    QCOMPARE(count(whole), qint64(400));
 }
 
 QTEST_MAIN(TestUpstream)

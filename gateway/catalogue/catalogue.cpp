@@ -88,7 +88,8 @@ QSqlDatabase Catalogue::connection() const
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
     db.setDatabaseName(m_path);
     // A writer holds its lock for one file or window; readers never wait in WAL.
-    db.setConnectOptions(QStringLiteral("QSQLITE_BUSY_TIMEOUT=30000"));
+    db.setConnectOptions(m_readOnly ? QStringLiteral("QSQLITE_BUSY_TIMEOUT=30000;QSQLITE_OPEN_READONLY")
+                                    : QStringLiteral("QSQLITE_BUSY_TIMEOUT=30000"));
     db.open();
     names.emplace(m_serial, name);
     std::lock_guard<std::mutex> lock(m_mutex);
@@ -98,6 +99,8 @@ QSqlDatabase Catalogue::connection() const
 
 bool Catalogue::open(QString *error)
 {
+    const QFileInfo file(m_path);
+    m_readOnly = file.exists() && !file.isWritable();
     QSqlDatabase db = connection();
     auto fail = [&](const QString &what) {
         *error = QStringLiteral("%1: %2").arg(m_path, what);
@@ -117,7 +120,7 @@ bool Catalogue::open(QString *error)
             return fail(QStringLiteral("written by a newer harvix-gateway (schema %1; this one reads "
                                        "schema %2)").arg(version).arg(SchemaVersion));
         // Tables that came later in the same schema version.
-        if (!query.exec(QStringLiteral("SELECT COUNT(*) FROM fetched_window"))) {
+        if (!m_readOnly && !query.exec(QStringLiteral("SELECT COUNT(*) FROM fetched_window"))) {
             for (const char *statement : schema) {
                 if (!query.exec(QLatin1String(statement)))
                     return fail(lastError(query));
@@ -126,6 +129,8 @@ bool Catalogue::open(QString *error)
         return true;
     }
 
+    if (m_readOnly)
+        return fail(QStringLiteral("read-only, and not a catalogue"));
     if (!query.exec(QStringLiteral("PRAGMA journal_mode=WAL")))
         return fail(lastError(query));
     if (!db.transaction())

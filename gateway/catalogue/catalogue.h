@@ -37,6 +37,9 @@ public:
     bool open(QString *error);
 
     QString path() const { return m_path; }
+    // A catalogue file that this user may not write is opened read-only: it
+    // answers searches, and refuses imports with a clear message.
+    bool isReadOnly() const { return m_readOnly; }
 
     // This thread's connection, opened on first use.
     QSqlDatabase connection() const;
@@ -78,6 +81,7 @@ public:
 private:
     QString m_path;
     quint64 m_serial;
+    bool m_readOnly = false;
     mutable std::mutex m_mutex;
     mutable QStringList m_connectionNames;
 };

@@ -301,7 +301,10 @@ bool GatewayServer::adopt(int socket, QString *error)
 
 bool GatewayServer::run()
 {
-    return m_server->listen_after_bind();
+    m_started = true;
+    const bool served = m_draining || m_server->listen_after_bind();
+    m_finished = true;
+    return served;
 }
 
 void GatewayServer::stop(int drainSeconds)
@@ -309,6 +312,9 @@ void GatewayServer::stop(int drainSeconds)
     // The library's own stop ends streamed replies where they stand, so it
     // waits until none is left.
     m_draining = true;
+    // The library's stop() does nothing before its loop runs.
+    while (m_started && !m_finished && !m_server->is_running())
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     for (int waited = 0; m_inFlight > 0 && waited < drainSeconds * 100; ++waited)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
     m_server->stop();

@@ -68,5 +68,7 @@ private:
     Upstream *m_upstream = nullptr;
     int m_refreshAfterMinutes = 5;
     std::atomic<bool> m_draining { false };
+    std::atomic<bool> m_started { false };
+    std::atomic<bool> m_finished { false };
     std::atomic<int> m_inFlight { 0 };
 };

@@ -19,6 +19,19 @@ bool isWithdrawn(const EventRow &row)
         || row.evaluationStatus.compare(QLatin1String("deleted"), Qt::CaseInsensitive) == 0;
 }
 
+// The upstream is asked a little wider than the window (its bounds may be
+// strict where ours are inclusive); what is kept is exactly the window.
+bool inWindow(const EventRow &row, const UpstreamWindow &window)
+{
+    if (row.originTimeUs < window.startUs || row.originTimeUs >= window.endUs)
+        return false;
+    if (isWithdrawn(row))
+        return true;
+    if (window.minMagnitude && (!row.magnitude || *row.magnitude < *window.minMagnitude))
+        return false;
+    return !(window.maxMagnitude && row.magnitude && *row.magnitude > *window.maxMagnitude);
+}
+
 } // namespace
 
 namespace UpstreamTime {
@@ -59,7 +72,7 @@ FetchReport Upstream::fetch(const Catalogue &catalogue, const UpstreamWindow &wi
     }
     QString writeError;
     const bool collected = collect(window, deadline, [&](const EventRow &row) {
-        if (!writeError.isEmpty())
+        if (!writeError.isEmpty() || !inWindow(row, window))
             return;
         if (!(isWithdrawn(row) ? writer.remove(row.publicId) : writer.write(row)))
             writeError = writer.error();

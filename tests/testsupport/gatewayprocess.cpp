@@ -54,6 +54,8 @@ GatewayProcess::Result GatewayProcess::run(const QStringList &arguments, int tim
     QProcess process;
     process.setProcessEnvironment(environmentFor(dataHome()));
     process.setProcessChannelMode(QProcess::MergedChannels);
+    if (m_childSetup)
+        process.setChildProcessModifier(m_childSetup);
     process.start(QStringLiteral(HARVIX_GATEWAY), arguments);
     Result result;
     if (!process.waitForFinished(timeoutMs)) {
@@ -73,6 +75,8 @@ bool GatewayProcess::start(const QStringList &arguments)
     if (!arguments.contains(QStringLiteral("--listen")))
         args << QStringLiteral("--listen") << QStringLiteral("127.0.0.1:0");
     m_process.setArguments(args + arguments);
+    if (m_childSetup)
+        m_process.setChildProcessModifier(m_childSetup);
     m_process.start();
     static const QRegularExpression serving(QStringLiteral("serving http://[^:]+:(\\d+)/"));
     QEventLoop loop;
@@ -90,7 +94,9 @@ bool GatewayProcess::start(const QStringList &arguments)
 
 bool GatewayProcess::stop(int signal, int timeoutMs)
 {
-    ::kill(pid_t(m_process.processId()), signal);
+    // A pid of 0 would be the test's own process group.
+    if (m_process.state() == QProcess::Running && m_process.processId() > 0)
+        ::kill(pid_t(m_process.processId()), signal);
     if (!m_process.waitForFinished(timeoutMs))
         return false;
     m_log += m_process.readAllStandardError();

@@ -12,6 +12,8 @@
 #include <QTemporaryDir>
 #include <QUrl>
 
+#include <functional>
+
 class GatewayProcess
 {
 public:
@@ -21,6 +23,9 @@ public:
     QString catalogue() const { return m_dir.filePath(QStringLiteral("catalogue.sqlite")); }
     QString dataHome() const { return m_dir.filePath(QStringLiteral("data")); }
     QString writeFile(const QString &name, const QByteArray &content) const;
+    QString path(const QString &name) const { return m_dir.filePath(name); }
+    // Runs in each child before the gateway starts: a resource limit, a user.
+    void setChildSetup(std::function<void()> setup) { m_childSetup = std::move(setup); }
 
     struct Result
     {
@@ -49,6 +54,7 @@ public:
 
 private:
     QTemporaryDir m_dir;
+    std::function<void()> m_childSetup;
     QProcess m_process;
     QByteArray m_log;
     int m_port = 0;

@@ -95,6 +95,9 @@ bool UpstreamStandIn::start()
     if (m_port <= 0)
         return false;
     m_thread = std::thread([this] { m_server->listen_after_bind(); });
+    // Until the loop runs, the library's stop() does nothing.
+    while (!m_server->is_running())
+        std::this_thread::sleep_for(std::chrono::milliseconds(1));
     return true;
 }
 

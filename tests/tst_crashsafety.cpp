@@ -1,0 +1,281 @@
+#include "catalogue/catalogue.h"
+
+#include "testsupport/gatewayprocess.h"
+#include "testsupport/upstreamstandin.h"
+
+#include <QCryptographicHash>
+#include <QRandomGenerator>
+#include <QSqlQuery>
+#include <QtTest>
+
+#include <httplib.h>
+
+#include <csignal>
+#include <thread>
+
+#include <sys/resource.h>
+#include <unistd.h>
+
+// The catalogue through crashes and bad disks: the gateway killed with
+// SIGKILL at random moments of an import and of a sync (more kills under
+// CI=true), a file-size limit during an import, and catalogues that it
+// must not touch.
+class TestCrashSafety : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void killsDuringImport();
+    void killsDuringSync();
+    void fullDiskDuringImport();
+    void unusableCatalogues_data();
+    void unusableCatalogues();
+
+private:
+    int kills = 0;
+    QRandomGenerator random { 20261208 };
+};
+
+namespace {
+
+const QByteArray fdsnHeader = "#EventID|Time|Latitude|Longitude|Depth/km|Author|Catalog|Contributor|ContributorID"
+                              "|MagType|Magnitude|MagAuthor|EventLocationName|EventType\n";
+
+QByteArray events(const QByteArray &prefix, int count)
+{
+    QByteArray text = fdsnHeader;
+    for (int i = 0; i < count; ++i)
+        text += prefix + QByteArray::number(i) + "|2024-01-01T00:00:00Z|-41|174|10|||||ML|3|||earthquake\n";
+    return text;
+}
+
+qint64 count(const Catalogue &catalogue, const QString &where)
+{
+    QSqlQuery query(catalogue.connection());
+    return query.exec(QStringLiteral("SELECT COUNT(*) FROM event WHERE ") + where) && query.next()
+        ? query.value(0).toLongLong() : -1;
+}
+
+bool sound(const Catalogue &catalogue)
+{
+    QSqlQuery query(catalogue.connection());
+    return query.exec(QStringLiteral("PRAGMA integrity_check")) && query.next()
+        && query.value(0).toString() == QLatin1String("ok");
+}
+
+int rounds()
+{
+    return qEnvironmentVariable("CI") == QLatin1String("true") ? 30 : 5;
+}
+
+// Starts the gateway, kills it after the delay, and returns all it printed.
+QByteArray killAfter(const QStringList &arguments, int delayMs)
+{
+    QProcess process;
+    process.setProcessChannelMode(QProcess::MergedChannels);
+    process.start(QStringLiteral(HARVIX_GATEWAY), arguments);
+    process.waitForStarted();
+    QTest::qWait(delayMs);
+    // A pid of 0 would be this test's own process group.
+    if (process.state() == QProcess::Running && process.processId() > 0)
+        ::kill(pid_t(process.processId()), SIGKILL);
+    process.waitForFinished();
+    return process.readAll();
+}
+
+QByteArray hashOf(const QString &path)
+{
+    QFile file(path);
+    file.open(QIODevice::ReadOnly);
+    return QCryptographicHash::hash(file.readAll(), QCryptographicHash::Sha256);
+}
+
+} // namespace
+
+void TestCrashSafety::initTestCase()
+{
+    qInfo("%d rounds of each kind of kill", rounds());
+}
+
+void TestCrashSafety::killsDuringImport()
+{
+    GatewayProcess files;
+    QStringList paths;
+    for (int f = 0; f < 4; ++f)
+        paths << files.writeFile(QStringLiteral("file%1.txt").arg(f), events("f" + QByteArray::number(f) + "e", 15000));
+
+    for (int round = 0; round < rounds(); ++round) {
+        const QString path = files.path(QStringLiteral("round%1.sqlite").arg(round));
+        const int delay = 20 + int(random.bounded(900));
+        const QString output = QString::fromUtf8(killAfter(QStringList { "import", "--catalogue", path } + paths, delay));
+        ++kills;
+
+        Catalogue catalogue(path);
+        QString error;
+        if (!QFile::exists(path))
+            continue;   // killed before the catalogue was made
+        QVERIFY2(catalogue.open(&error), qPrintable(error));
+        QVERIFY2(sound(catalogue), qPrintable(path));
+        for (int f = 0; f < 4; ++f) {
+            const qint64 n = count(catalogue, QStringLiteral("source = 'file%1.txt'").arg(f));
+            const bool reported = output.contains(QStringLiteral("file%1.txt: 15000 added").arg(f));
+            // Reported files are whole; others whole (killed before the report) or absent.
+            QVERIFY2(reported ? n == 15000 : (n == 0 || n == 15000),
+                     qPrintable(QStringLiteral("round %1, %2 ms: file%3 has %4 events").arg(round).arg(delay).arg(f).arg(n)));
+        }
+        const GatewayProcess::Result second = files.run(QStringList { "import", "--catalogue", path } + paths);
+        QCOMPARE(second.exitCode, 0);
+        QCOMPARE(count(catalogue, QStringLiteral("1 = 1")), qint64(60000));
+    }
+}
+
+void TestCrashSafety::killsDuringSync()
+{
+    // 2,000 events over 70 days: ten week-long windows of 30 ms each.
+    UpstreamStandIn server(UpstreamStandIn::Protocol::Fdsn);
+    EventRow row;
+    row.latitude = -40;
+    row.longitude = 175;
+    row.magnitude = 3;
+    const qint64 start = QDateTime(QDate(2024, 1, 1), QTime(0, 0), Qt::UTC).toMSecsSinceEpoch() * 1000;
+    const qint64 step = qint64(70) * 86400 * 1000000 / 2000;
+    for (int i = 0; i < 2000; ++i) {
+        row.publicId = QStringLiteral("s%1").arg(i);
+        row.originTimeUs = start + i * step;
+        server.addEvent(row);
+    }
+    server.setFault([](const httplib::Request &, httplib::Response &) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(30));
+        return false;
+    });
+    QVERIFY(server.start());
+
+    GatewayProcess files;
+    for (int round = 0; round < rounds(); ++round) {
+        const QString path = files.path(QStringLiteral("sync%1.sqlite").arg(round));
+        const QStringList sync = { "sync", "--catalogue", path, "--upstream", server.url(), "--from", "2024-01-01",
+                                   "--to", "2024-03-10" };
+        const QString output = QString::fromUtf8(killAfter(sync, 20 + int(random.bounded(500))));
+        ++kills;
+        if (!QFile::exists(path))
+            continue;
+        Catalogue catalogue(path);
+        QString error;
+        QVERIFY2(catalogue.open(&error), qPrintable(error));
+        QVERIFY(sound(catalogue));
+        // Every week is whole or absent, and those reported done are whole.
+        for (int week = 0; week < 10; ++week) {
+            const qint64 from = start + qint64(week) * 7 * 86400 * 1000000;
+            const qint64 to = from + qint64(7) * 86400 * 1000000;
+            const qint64 whole = (to - 1 - start) / step - (from - 1 - start) / step + (week == 0 ? 1 : 0);
+            const qint64 n = count(catalogue, QStringLiteral("origin_time >= %1 AND origin_time < %2").arg(from).arg(to));
+            const bool reported = output.contains(QStringLiteral("%1 of 10 windows done").arg(week + 1));
+            QVERIFY2(reported ? n == whole : (n == 0 || n == whole),
+                     qPrintable(QStringLiteral("round %1, week %2: %3 of %4 events").arg(round).arg(week).arg(n).arg(whole)));
+        }
+        const GatewayProcess::Result second = files.run(sync);
+        QCOMPARE(second.exitCode, 0);
+        QCOMPARE(count(catalogue, QStringLiteral("1 = 1")), qint64(2000));
+    }
+    qInfo("%d kills in all", kills);
+}
+
+void TestCrashSafety::fullDiskDuringImport()
+{
+    GatewayProcess gateway;
+    const QString catalogue = gateway.catalogue();
+    QCOMPARE(gateway.run({ "import", "--catalogue", catalogue, gateway.writeFile("small.txt", events("small", 100)) }).exitCode, 0);
+    const QString big = gateway.writeFile("big.txt", events("big", 200000));
+    const QByteArray before = hashOf(catalogue);
+
+    // No file may grow past 2 MB: the catalogue's log fills up mid-import.
+    gateway.setChildSetup([] {
+        const rlimit limit { 2 * 1024 * 1024, 2 * 1024 * 1024 };
+        setrlimit(RLIMIT_FSIZE, &limit);
+    });
+    const GatewayProcess::Result full = gateway.run({ "import", "--catalogue", catalogue, big });
+    QCOMPARE(full.exitCode, 1);
+    QVERIFY2(full.output.contains(big + QStringLiteral(": the catalogue cannot be written: ")), qPrintable(full.output));
+    QVERIFY2(full.output.contains(QLatin1String("; nothing of it was imported")), qPrintable(full.output));
+    gateway.setChildSetup(nullptr);
+
+    QCOMPARE(hashOf(catalogue), before);
+    QVERIFY(gateway.start({ "--catalogue", catalogue }));
+    const GatewayProcess::Reply reply = GatewayProcess::get(gateway.url(QStringLiteral(
+        "/services/quake/search?magnitudeLower=0&magnitudeUpper=12&startDate=2024-01-01&endDate=2024-01-01"
+        "&outputFormat=quakeml1.0")));
+    QCOMPARE(reply.status, 200);
+    QCOMPARE(reply.body.count("<event "), qsizetype(100));
+}
+
+void TestCrashSafety::unusableCatalogues_data()
+{
+    QTest::addColumn<QString>("kind");
+    QTest::addColumn<QString>("serveError");    // empty when serve must answer
+    QTest::addColumn<QString>("importError");
+    QTest::newRow("not SQLite") << "garbage" << "not a catalogue (file is not a database" << "not a catalogue";
+    QTest::newRow("newer schema") << "newer" << "written by a newer harvix-gateway (schema 99; this one reads schema 1)"
+                                  << "written by a newer harvix-gateway";
+    QTest::newRow("read-only") << "readonly" << QString() << "is read-only: nothing can be imported into it";
+}
+
+void TestCrashSafety::unusableCatalogues()
+{
+    QFETCH(QString, kind);
+    QFETCH(QString, serveError);
+    QFETCH(QString, importError);
+
+    GatewayProcess gateway;
+    const QString catalogue = gateway.catalogue();
+    const QString more = gateway.writeFile("more.txt", events("more", 10));
+    if (kind == QLatin1String("garbage")) {
+        gateway.writeFile("catalogue.sqlite", QByteArray("these are not the events you are looking for\n").repeated(100));
+    } else {
+        QCOMPARE(gateway.run({ "import", "--catalogue", catalogue, gateway.writeFile("one.txt", events("one", 3)) }).exitCode, 0);
+        if (kind == QLatin1String("newer")) {
+            Catalogue newer(catalogue);
+            QString error;
+            QVERIFY(newer.open(&error));
+            QSqlQuery query(newer.connection());
+            QVERIFY(query.exec(QStringLiteral("UPDATE catalogue_info SET value = '99' WHERE name = 'schema_version'")));
+        } else {
+            QFile::setPermissions(catalogue, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther);
+            // Root writes any file: the gateway runs as nobody to meet the permissions.
+            if (geteuid() == 0) {
+                QFile::setPermissions(QFileInfo(catalogue).absolutePath(),
+                                      QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther
+                                          | QFile::WriteOther | QFile::ExeOther);
+                gateway.setChildSetup([] {
+                    if (setgid(65534) != 0 || setuid(65534) != 0)
+                        _exit(99);
+                });
+            }
+        }
+    }
+    const QByteArray before = hashOf(catalogue);
+
+    const GatewayProcess::Result imported = gateway.run({ "import", "--catalogue", catalogue, more });
+    QCOMPARE(imported.exitCode, 1);
+    QVERIFY2(imported.output.contains(importError), qPrintable(imported.output));
+    QCOMPARE(imported.output.count(u'\n'), 1);
+
+    if (serveError.isEmpty()) {
+        QVERIFY2(gateway.start({ "--catalogue", catalogue }), qPrintable(gateway.log()));
+        const GatewayProcess::Reply reply = GatewayProcess::get(gateway.url(QStringLiteral(
+            "/services/quake/search?magnitudeLower=0&magnitudeUpper=12&startDate=2024-01-01&endDate=2024-01-01"
+            "&outputFormat=quakeml1.0")));
+        QCOMPARE(reply.status, 200);
+        QCOMPARE(reply.body.count("<event "), qsizetype(3));
+        QVERIFY(gateway.stop(SIGTERM));
+    } else {
+        const GatewayProcess::Result served = gateway.run({ "serve", "--catalogue", catalogue, "--listen", "127.0.0.1:0" });
+        QCOMPARE(served.exitCode, 1);
+        QVERIFY2(served.output.contains(catalogue + QStringLiteral(": ") + serveError), qPrintable(served.output));
+        QCOMPARE(served.output.count(u'\n'), 1);
+    }
+    QCOMPARE(hashOf(catalogue), before);
+}
+
+QTEST_MAIN(TestCrashSafety)
+#include "tst_crashsafety.moc"
