@@ -90,7 +90,10 @@ QSqlDatabase Catalogue::connection() const
     // A writer holds its lock for one file or window; readers never wait in WAL.
     db.setConnectOptions(m_readOnly ? QStringLiteral("QSQLITE_BUSY_TIMEOUT=30000;QSQLITE_OPEN_READONLY")
                                     : QStringLiteral("QSQLITE_BUSY_TIMEOUT=30000"));
-    db.open();
+    if (db.open()) {
+        // A small page cache a connection: there is one for each worker.
+        QSqlQuery(db).exec(QStringLiteral("PRAGMA cache_size = -1024"));
+    }
     names.emplace(m_serial, name);
     std::lock_guard<std::mutex> lock(m_mutex);
     m_connectionNames.append(name);

@@ -24,7 +24,9 @@ class GatewayServer
 public:
     struct Limits
     {
-        int workers = 8;
+        // A keep-alive connection holds its worker while it lasts: enough
+        // of them that a few browsers and Harvix windows never queue.
+        int workers = 32;
         int readTimeoutSeconds = 10;
         int writeTimeoutSeconds = 30;
         int keepAliveSeconds = 5;
