@@ -3,9 +3,6 @@
 #include "formats/fdsntextreader.h"
 #include "formats/quakeml12reader.h"
 
-#include <QTemporaryFile>
-
-#include <vector>
 
 namespace {
 
@@ -37,34 +34,21 @@ bool FdsnEventClient::collect(const UpstreamWindow &window, Clock::time_point de
         pending.pop_back();
 
         QTemporaryFile body;
-        if (!body.open()) {
-            report.error = QStringLiteral("no temporary file for the reply");
+        Response response;
+        if (!fetchInto(body, queryOf(piece, m_options.fdsnXml), deadline, response, report))
             return false;
-        }
-        ++report.requests;
-        const Response response = get(queryOf(piece, m_options.fdsnXml), deadline, body);
-        if (!response.error.isEmpty()) {
-            report.error = response.error;
-            return false;
-        }
         if (response.status == 204)
             continue;
         if (response.status == 413) {
-            if (piece.endUs - piece.startUs <= 2 * SecondUs) {
-                report.error = QStringLiteral("the service refuses even two seconds of events (HTTP 413)");
+            if (!halve(piece, pending, QStringLiteral("the service refuses the events (HTTP 413)"), report))
                 return false;
-            }
-            UpstreamWindow early = piece, late = piece;
-            early.endUs = late.startUs = piece.startUs + (piece.endUs - piece.startUs) / 2;
-            pending.push_back(late);
-            pending.push_back(early);
             continue;
         }
         if (response.status != 200) {
             report.error = QStringLiteral("query? answered HTTP %1").arg(response.status);
             return false;
         }
-        if (!m_options.fdsnXml && body.size() > 0 && (!body.seek(body.size() - 1) || body.read(1) != "\n")) {
+        if (!m_options.fdsnXml && endsInsideLine(body)) {
             report.error = QStringLiteral("the text reply ends inside a line");
             return false;
         }

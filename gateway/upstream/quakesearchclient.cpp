@@ -4,9 +4,6 @@
 
 #include <QJsonDocument>
 #include <QJsonObject>
-#include <QTemporaryFile>
-
-#include <vector>
 
 namespace {
 
@@ -39,16 +36,11 @@ bool QuakeSearchClient::collect(const UpstreamWindow &window, Clock::time_point 
         pending.pop_back();
 
         QTemporaryFile counted;
-        if (!counted.open()) {
-            report.error = QStringLiteral("no temporary file for the reply");
+        Response response;
+        if (!fetchInto(counted, QStringLiteral("count?") + query(piece), deadline, response, report))
             return false;
-        }
-        ++report.requests;
-        const Response countResponse = get(QStringLiteral("count?") + query(piece), deadline, counted);
-        if (!countResponse.error.isEmpty() || countResponse.status != 200) {
-            report.error = countResponse.error.isEmpty()
-                ? QStringLiteral("count? answered HTTP %1").arg(countResponse.status)
-                : countResponse.error;
+        if (response.status != 200) {
+            report.error = QStringLiteral("count? answered HTTP %1").arg(response.status);
             return false;
         }
         counted.seek(0);
@@ -61,33 +53,21 @@ bool QuakeSearchClient::collect(const UpstreamWindow &window, Clock::time_point 
         if (count == 0)
             continue;
         if (count > m_options.quakeSearchLimit) {
-            if (piece.endUs - piece.startUs <= 2 * SecondUs) {
-                report.error = QStringLiteral("more than %1 events within two seconds").arg(m_options.quakeSearchLimit);
+            if (!halve(piece, pending, QStringLiteral("more than %1 events").arg(m_options.quakeSearchLimit), report))
                 return false;
-            }
-            UpstreamWindow early = piece, late = piece;
-            early.endUs = late.startUs = piece.startUs + (piece.endUs - piece.startUs) / 2;
-            pending.push_back(late);
-            pending.push_back(early);
             continue;
         }
 
         QTemporaryFile body;
-        if (!body.open()) {
-            report.error = QStringLiteral("no temporary file for the reply");
+        if (!fetchInto(body, QStringLiteral("csv?") + query(piece), deadline, response, report))
             return false;
-        }
-        ++report.requests;
-        const Response response = get(QStringLiteral("csv?") + query(piece), deadline, body);
-        if (!response.error.isEmpty() || response.status != 200) {
-            report.error = response.error.isEmpty() ? QStringLiteral("csv? answered HTTP %1").arg(response.status)
-                                                    : response.error;
+        if (response.status != 200) {
+            report.error = QStringLiteral("csv? answered HTTP %1").arg(response.status);
             return false;
         }
         if (body.size() == 0)
             continue;
-        // A reply cut short ends inside a row.
-        if (body.size() > 0 && (!body.seek(body.size() - 1) || body.read(1) != "\n")) {
+        if (endsInsideLine(body)) {
             report.error = QStringLiteral("the CSV reply ends inside a row");
             return false;
         }

@@ -157,6 +157,38 @@ Upstream::Response Upstream::get(const QString &pathAndQuery, Clock::time_point 
     return response;
 }
 
+bool Upstream::fetchInto(QTemporaryFile &body, const QString &pathAndQuery, Clock::time_point deadline,
+                         Response &response, FetchReport &report)
+{
+    if (!body.open()) {
+        report.error = QStringLiteral("no temporary file for the reply");
+        return false;
+    }
+    ++report.requests;
+    response = get(pathAndQuery, deadline, body);
+    report.error = response.error;
+    return response.error.isEmpty();
+}
+
+bool Upstream::halve(const UpstreamWindow &window, std::vector<UpstreamWindow> &pending, const QString &why,
+                     FetchReport &report)
+{
+    if (window.endUs - window.startUs <= 2 * std::int64_t(1000000)) {
+        report.error = QStringLiteral("%1 even within two seconds").arg(why);
+        return false;
+    }
+    UpstreamWindow early = window, late = window;
+    early.endUs = late.startUs = window.startUs + (window.endUs - window.startUs) / 2;
+    pending.push_back(late);
+    pending.push_back(early);
+    return true;
+}
+
+bool Upstream::endsInsideLine(QTemporaryFile &body)
+{
+    return body.size() > 0 && (!body.seek(body.size() - 1) || body.read(1) != "\n");
+}
+
 bool Upstream::acceptOutcome(const ReadOutcome &outcome, const QString &expectedFormat, FetchReport &report)
 {
     for (const auto &[reason, count] : outcome.skipped)

@@ -10,6 +10,7 @@
 
 #include <QString>
 #include <QIODevice>
+#include <QTemporaryFile>
 #include <QUrl>
 
 #include <chrono>
@@ -18,6 +19,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <vector>
 
 class Catalogue;
 
@@ -83,6 +85,19 @@ protected:
     // GET of path and query below the upstream's URL, the body into a
     // temporary file that the reader then gets; two at a time at most.
     Response get(const QString &pathAndQuery, Clock::time_point deadline, QIODevice &body);
+
+    // Opens a temporary file for the body, counts the request and fetches
+    // it; false, with report.error, when the transfer itself failed.
+    bool fetchInto(QTemporaryFile &body, const QString &pathAndQuery, Clock::time_point deadline,
+                   Response &response, FetchReport &report);
+
+    // Puts the two halves of a window that a service refused as too big on
+    // the pending list; false, with report.error, when it is too short.
+    static bool halve(const UpstreamWindow &window, std::vector<UpstreamWindow> &pending,
+                      const QString &why, FetchReport &report);
+
+    // A text reply cut short ends inside a line.
+    static bool endsInsideLine(QTemporaryFile &body);
 
     // The reader's outcome as a fetch error, if it is one.
     static bool acceptOutcome(const ReadOutcome &outcome, const QString &expectedFormat,
