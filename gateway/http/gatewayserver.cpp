@@ -132,8 +132,7 @@ void GatewayServer::addRoutes()
 
     // Called once every reply is written, however it ended.
     m_server->set_logger([this](const httplib::Request &req, const httplib::Response &res) {
-        if (m_logging)
-            logRequest(req, res);
+        logRequest(req, res);
         if (counted) {
             counted = false;
             --m_inFlight;

@@ -50,9 +50,6 @@ public:
     // at most drainSeconds), then ends run(). Safe from any thread.
     void stop(int drainSeconds = 60);
 
-    // Common Log Format lines on standard error, on by default.
-    void setLogging(bool on) { m_logging = on; }
-
     // Each search first brings the catalogue up to date from the upstream
     // for its window, unless that window was fetched in the last minutes.
     void setUpstream(Upstream *upstream, int refreshAfterMinutes);
@@ -66,7 +63,6 @@ private:
     std::unique_ptr<httplib::Server> m_server;
     QString m_host;
     int m_port = 0;
-    bool m_logging = true;
     Upstream *m_upstream = nullptr;
     int m_refreshAfterMinutes = 5;
     std::atomic<bool> m_draining { false };

@@ -3,31 +3,12 @@
 #include "formats/fdsntextreader.h"
 #include "formats/quakeml12reader.h"
 
-
-namespace {
-
-constexpr double MagnitudeMargin = 0.05;  // the service's bounds are strict
-constexpr std::int64_t SecondUs = 1000000;
-
-QString queryOf(const UpstreamWindow &window, bool xml)
-{
-    QString query = QStringLiteral("query?starttime=%1&endtime=%2")
-                        .arg(UpstreamTime::text(window.startUs - SecondUs), UpstreamTime::text(window.endUs + SecondUs));
-    if (window.minMagnitude)
-        query += QStringLiteral("&minmagnitude=%1").arg(*window.minMagnitude - MagnitudeMargin);
-    if (window.maxMagnitude)
-        query += QStringLiteral("&maxmagnitude=%1").arg(*window.maxMagnitude + MagnitudeMargin);
-    if (window.updatedAfterUs)
-        query += QStringLiteral("&updatedafter=%1").arg(UpstreamTime::text(*window.updatedAfterUs));
-    query += xml ? QStringLiteral("&orderby=time-asc&format=xml") : QStringLiteral("&orderby=time-asc&format=text");
-    return query;
-}
-
-} // namespace
-
 bool FdsnEventClient::collect(const UpstreamWindow &window, Clock::time_point deadline,
                               const RowSink &sink, FetchReport &report)
 {
+    static const QueryKeys keys = { "starttime", "endtime", "minmagnitude", "maxmagnitude", "updatedafter" };
+    const QString format = m_options.fdsnXml ? QStringLiteral("&orderby=time-asc&format=xml")
+                                             : QStringLiteral("&orderby=time-asc&format=text");
     std::vector<UpstreamWindow> pending = { window };
     while (!pending.empty()) {
         const UpstreamWindow piece = pending.back();
@@ -35,7 +16,7 @@ bool FdsnEventClient::collect(const UpstreamWindow &window, Clock::time_point de
 
         QTemporaryFile body;
         Response response;
-        if (!fetchInto(body, queryOf(piece, m_options.fdsnXml), deadline, response, report))
+        if (!fetchInto(body, QStringLiteral("query?") + windowQuery(piece, keys) + format, deadline, response, report))
             return false;
         if (response.status == 204)
             continue;

@@ -5,26 +5,10 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
-namespace {
-
-// Asks a little wider than the window: the service's bounds may be strict,
-// and what comes back is stored whole anyway.
-constexpr double MagnitudeMargin = 0.05;
-constexpr std::int64_t SecondUs = 1000000;
-
-} // namespace
-
 QString QuakeSearchClient::query(const UpstreamWindow &window)
 {
-    QString query = QStringLiteral("startdate=%1&enddate=%2")
-                        .arg(UpstreamTime::text(window.startUs - SecondUs), UpstreamTime::text(window.endUs + SecondUs));
-    if (window.minMagnitude)
-        query += QStringLiteral("&minmag=%1").arg(*window.minMagnitude - MagnitudeMargin);
-    if (window.maxMagnitude)
-        query += QStringLiteral("&maxmag=%1").arg(*window.maxMagnitude + MagnitudeMargin);
-    if (window.updatedAfterUs)
-        query += QStringLiteral("&modificationtime=%1").arg(UpstreamTime::text(*window.updatedAfterUs));
-    return query;
+    static const QueryKeys keys = { "startdate", "enddate", "minmag", "maxmag", "modificationtime" };
+    return windowQuery(window, keys);
 }
 
 bool QuakeSearchClient::collect(const UpstreamWindow &window, Clock::time_point deadline,

@@ -157,6 +157,22 @@ Upstream::Response Upstream::get(const QString &pathAndQuery, Clock::time_point 
     return response;
 }
 
+QString Upstream::windowQuery(const UpstreamWindow &window, const QueryKeys &keys)
+{
+    constexpr std::int64_t secondUs = 1000000;
+    constexpr double magnitudeMargin = 0.05;
+    QString query = QStringLiteral("%1=%2&%3=%4")
+                        .arg(QLatin1String(keys.start), UpstreamTime::text(window.startUs - secondUs),
+                             QLatin1String(keys.end), UpstreamTime::text(window.endUs + secondUs));
+    if (window.minMagnitude)
+        query += QStringLiteral("&%1=%2").arg(QLatin1String(keys.minMagnitude)).arg(*window.minMagnitude - magnitudeMargin);
+    if (window.maxMagnitude)
+        query += QStringLiteral("&%1=%2").arg(QLatin1String(keys.maxMagnitude)).arg(*window.maxMagnitude + magnitudeMargin);
+    if (window.updatedAfterUs)
+        query += QStringLiteral("&%1=%2").arg(QLatin1String(keys.updatedAfter), UpstreamTime::text(*window.updatedAfterUs));
+    return query;
+}
+
 bool Upstream::fetchInto(QTemporaryFile &body, const QString &pathAndQuery, Clock::time_point deadline,
                          Response &response, FetchReport &report)
 {

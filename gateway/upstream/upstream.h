@@ -86,6 +86,20 @@ protected:
     // temporary file that the reader then gets; two at a time at most.
     Response get(const QString &pathAndQuery, Clock::time_point deadline, QIODevice &body);
 
+    // The window's bounds as the query of a service with these key names,
+    // asked a second and a twentieth of a magnitude wider (a service's
+    // bounds may be strict where ours are inclusive); fetch() keeps exactly
+    // the window of what comes back.
+    struct QueryKeys
+    {
+        const char *start;
+        const char *end;
+        const char *minMagnitude;
+        const char *maxMagnitude;
+        const char *updatedAfter;
+    };
+    static QString windowQuery(const UpstreamWindow &window, const QueryKeys &keys);
+
     // Opens a temporary file for the body, counts the request and fetches
     // it; false, with report.error, when the transfer itself failed.
     bool fetchInto(QTemporaryFile &body, const QString &pathAndQuery, Clock::time_point deadline,
