@@ -52,6 +52,8 @@ const char *const usage =
     "                   from GeoNet's catalogue files on first use.\n"
     "--listen ADDRESS:PORT   where to serve, for example 127.0.0.1:8470 or [::1]:8470\n"
     "--write-timeout SECONDS   a client that takes no data for this long is dropped (30)\n"
+    "--workers N        requests served at once; an open keep-alive connection\n"
+    "                   holds one (32)\n"
     "--upstream URL     GeoNet's quake search (https://quakesearch.geonet.org.nz/) or\n"
     "                   an FDSN event service, a URL ending in fdsnws/event/1/\n"
     "--refresh-after MINUTES   windows fetched this recently are not fetched again (5)\n"
@@ -362,6 +364,8 @@ int serve(const Options &options)
                                              limits.writeTimeoutSeconds);
         !error.isEmpty())
         return usageError(error);
+    if (const QString error = positiveOption(options, "--workers", limits.workers, 1, limits.workers); !error.isEmpty())
+        return usageError(error);
     GatewayServer server(catalogue, limits);
     if (upstream)
         server.setUpstream(upstream.get(), refreshAfter);
@@ -425,7 +429,7 @@ int main(int argc, char *argv[])
     }
     const QStringList upstreamOptions = { "--upstream", "--upstream-timeout", "--upstream-format" };
     const QMap<QString, QStringList> commandOptions = {
-        { "serve", QStringList { "--catalogue", "--listen", "--refresh-after", "--write-timeout" } + upstreamOptions },
+        { "serve", QStringList { "--catalogue", "--listen", "--refresh-after", "--write-timeout", "--workers" } + upstreamOptions },
         { "import", { "--catalogue" } },
         { "sync", QStringList { "--catalogue", "--from", "--to", "--min-magnitude", "--updated-after" } + upstreamOptions },
     };

@@ -92,7 +92,7 @@ QSqlDatabase Catalogue::connection() const
                                     : QStringLiteral("QSQLITE_BUSY_TIMEOUT=30000"));
     if (db.open()) {
         // A small page cache a connection: there is one for each worker.
-        QSqlQuery(db).exec(QStringLiteral("PRAGMA cache_size = -1024"));
+        QSqlQuery(db).exec(QStringLiteral("PRAGMA cache_size = -256"));
     }
     names.emplace(m_serial, name);
     std::lock_guard<std::mutex> lock(m_mutex);
