@@ -339,6 +339,13 @@ int serve(const Options &options)
     const QString listen = options.value("--listen", QStringLiteral("127.0.0.1:8470"));
     if (!splitAddress(listen, host, port))
         return usageError(QStringLiteral("--listen takes ADDRESS:PORT, not '%1'").arg(listen));
+    GatewayServer::Limits limits;
+    if (const QString error = positiveOption(options, "--write-timeout", limits.writeTimeoutSeconds, 1,
+                                             limits.writeTimeoutSeconds);
+        !error.isEmpty())
+        return usageError(error);
+    if (const QString error = positiveOption(options, "--workers", limits.workers, 1, limits.workers); !error.isEmpty())
+        return usageError(error);
     std::unique_ptr<Upstream> upstream;
     int refreshAfter = 5;
     if (options.values.contains(QStringLiteral("--upstream"))) {
@@ -359,13 +366,6 @@ int serve(const Options &options)
     sigaddset(&stopSignals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
-    GatewayServer::Limits limits;
-    if (const QString error = positiveOption(options, "--write-timeout", limits.writeTimeoutSeconds, 1,
-                                             limits.writeTimeoutSeconds);
-        !error.isEmpty())
-        return usageError(error);
-    if (const QString error = positiveOption(options, "--workers", limits.workers, 1, limits.workers); !error.isEmpty())
-        return usageError(error);
     GatewayServer server(catalogue, limits);
     if (upstream)
         server.setUpstream(upstream.get(), refreshAfter);

@@ -134,6 +134,8 @@ void TestGateway::commandLine_data()
     QTest::newRow("no command") << QStringList {} << 2 << "harvix-gateway: a command is needed";
     QTest::newRow("unknown option") << QStringList { "--frobnicate" } << 2 << "unknown option '--frobnicate'";
     QTest::newRow("unknown serve option") << QStringList { "serve", "--port", "1" } << 2 << "unknown option '--port'";
+    QTest::newRow("no workers") << QStringList { "serve", "--workers", "0" } << 2
+                                << "--workers takes a whole number of at least 1";
     QTest::newRow("bad address") << QStringList { "serve", "--listen", "localhost" } << 2 << "--listen takes ADDRESS:PORT";
     QTest::newRow("missing file") << QStringList { "import", "/nonexistent/file.csv" } << 2
                                   << "no such file: /nonexistent/file.csv";
