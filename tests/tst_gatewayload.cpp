@@ -31,6 +31,7 @@ private slots:
     void initTestCase();
     void soak();
     void slowAndStalledReaders();
+    void busyKeepAliveClientsLetOthersIn();
 
 private:
     GatewayProcess files;
@@ -227,11 +228,11 @@ qint64 drain(int fd, QByteArray *tail)
     }
 }
 
-bool smallSearchServed(int port)
+bool smallSearchServed(int port, int timeoutSeconds = 5)
 {
     httplib::Client http("127.0.0.1", port);
-    http.set_read_timeout(5, 0);
-    http.set_connection_timeout(5, 0);
+    http.set_read_timeout(timeoutSeconds, 0);
+    http.set_connection_timeout(timeoutSeconds, 0);
     const httplib::Result result = http.Get("/services/quake/search?magnitudeLower=0&magnitudeUpper=12"
                                             "&startDate=2020-03-01&endDate=2020-03-01&outputFormat=quakeml1.0");
     return result && result->status == 200 && result->body.rfind("</quakeml>\n") == result->body.size() - 11;
@@ -383,7 +384,7 @@ void TestGatewayLoad::slowAndStalledReaders()
     QTest::qWait((WriteTimeout + 2) * 1000);
     std::vector<std::future<bool>> three;
     for (int i = 0; i < 3; ++i)
-        three.push_back(std::async(std::launch::async, smallSearchServed, port));
+        three.push_back(std::async(std::launch::async, [port] { return smallSearchServed(port); }));
     for (std::future<bool> &search : three)
         QVERIFY(search.get());
     QByteArray stalledTail, slowTail;
@@ -408,6 +409,41 @@ void TestGatewayLoad::slowAndStalledReaders()
     QVERIFY2(highestKiB < baselineKiB + 4 * 1024,
              qPrintable(QStringLiteral("%1 KiB after a whole reply, %2 KiB during").arg(baselineKiB).arg(highestKiB)));
 #endif
+    QVERIFY(gateway.stop(SIGTERM));
+}
+
+void TestGatewayLoad::busyKeepAliveClientsLetOthersIn()
+{
+    // Two workers, each held by a client that asks for big searches back to
+    // back on a keep-alive connection until a third one has been served.
+    GatewayProcess gateway;
+    QVERIFY(QFile::copy(files.catalogue(), gateway.catalogue()));
+    QVERIFY(gateway.start({ "--catalogue", gateway.catalogue(), "--workers", "2" }));
+    const int port = gateway.port();
+    std::atomic<bool> thirdServed { false };
+    std::atomic<int> busyFailures { 0 }, busyRequests { 0 }, busyDone { 0 };
+    std::vector<std::thread> busy;
+    for (int c = 0; c < 2; ++c) {
+        busy.emplace_back([&] {
+            httplib::Client http("127.0.0.1", port);
+            http.set_keep_alive(true);
+            QDeadlineTimer deadline(120000);
+            while (!thirdServed && !deadline.hasExpired()) {
+                const httplib::Result result = http.Get(bigSearch.c_str());
+                busyFailures += !result || result->status != 200;
+                ++busyRequests;
+            }
+            ++busyDone;
+        });
+    }
+    QTRY_VERIFY(busyRequests >= 2);
+    thirdServed = smallSearchServed(port, 120);
+    const bool busyStillAsking = busyDone == 0;
+    for (std::thread &client : busy)
+        client.join();
+    QVERIFY(thirdServed);
+    QVERIFY(busyStillAsking);
+    QCOMPARE(busyFailures.load(), 0);
     QVERIFY(gateway.stop(SIGTERM));
 }
 

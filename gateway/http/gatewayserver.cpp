@@ -74,6 +74,31 @@ void setText(httplib::Response &res, int status, const QString &text)
     res.set_content(text.toStdString() + '\n', textType);
 }
 
+// Runs each connection on one of a fixed number of workers, counting the
+// connections that wait for one.
+class WorkerPool : public httplib::TaskQueue
+{
+public:
+    WorkerPool(std::size_t workers, std::atomic<int> &waiting)
+        : m_pool(workers)
+        , m_waiting(waiting)
+    {
+    }
+    void enqueue(std::function<void()> connection) override
+    {
+        ++m_waiting;
+        m_pool.enqueue([this, connection = std::move(connection)] {
+            --m_waiting;
+            connection();
+        });
+    }
+    void shutdown() override { m_pool.shutdown(); }
+
+private:
+    httplib::ThreadPool m_pool;
+    std::atomic<int> &m_waiting;
+};
+
 // The library binds its own socket; this takes one that was bound for it.
 class AdoptingServer : public httplib::Server
 {
@@ -93,7 +118,7 @@ GatewayServer::GatewayServer(const Catalogue &catalogue, const Limits &limits)
     , m_server(std::make_unique<AdoptingServer>())
 {
     const int workers = limits.workers;
-    m_server->new_task_queue = [workers] { return new httplib::ThreadPool(std::size_t(workers)); };
+    m_server->new_task_queue = [this, workers] { return new WorkerPool(std::size_t(workers), m_waiting); };
     m_server->set_tcp_nodelay(true);
     m_server->set_read_timeout(limits.readTimeoutSeconds);
     m_server->set_write_timeout(limits.writeTimeoutSeconds);
@@ -128,6 +153,14 @@ void GatewayServer::addRoutes()
         setText(res, 405, QStringLiteral("method %1 is not allowed: use GET or HEAD")
                               .arg(QString::fromStdString(loggable(req.method))));
         return httplib::Server::HandlerResponse::Handled;
+    });
+
+    // A keep-alive connection holds its worker between requests. While
+    // others wait for one, each reply closes its connection, so that the
+    // wait lasts a request rather than as long as a busy client stays.
+    m_server->set_post_routing_handler([this](const httplib::Request &, httplib::Response &res) {
+        if (m_waiting > 0)
+            res.set_header("Connection", "close");
     });
 
     // Called once every reply is written, however it ended.

@@ -25,7 +25,7 @@ public:
     struct Limits
     {
         // A keep-alive connection holds its worker while it lasts: enough
-        // of them that a few browsers and Harvix windows never queue.
+        // of them that a few browsers and Harvix windows rarely queue.
         int workers = 32;
         int readTimeoutSeconds = 10;
         int writeTimeoutSeconds = 30;
@@ -69,4 +69,5 @@ private:
     std::atomic<bool> m_started { false };
     std::atomic<bool> m_finished { false };
     std::atomic<int> m_inFlight { 0 };
+    std::atomic<int> m_waiting { 0 };   // connections that no worker has taken yet
 };
