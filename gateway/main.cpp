@@ -144,11 +144,13 @@ bool splitAddress(const QString &address, QString &host, int &port)
     return ok && port >= 0 && port <= 65535 && !host.isEmpty();
 }
 
-// The named catalogue, or the default one, made from GeoNet's files when
-// it does not exist yet.
-bool openCatalogue(Catalogue &catalogue, bool isDefault)
+// The catalogue that the options name, or the default one, made from
+// GeoNet's files when it does not exist yet. A command that writes to it
+// says what it would do, and a read-only catalogue is refused with that.
+bool openCatalogue(Catalogue &catalogue, const Options &options, const char *writing = nullptr)
 {
     QString error;
+    const bool isDefault = !options.values.contains(QStringLiteral("--catalogue"));
     if (isDefault && !QFileInfo::exists(catalogue.path())) {
         say(QStringLiteral("making the catalogue %1 from GeoNet's catalogue files").arg(catalogue.path()));
         const bool made = DefaultCatalogue::create(catalogue.path(), [](const ImportReport &report) {
@@ -161,6 +163,10 @@ bool openCatalogue(Catalogue &catalogue, bool isDefault)
     }
     if (!catalogue.open(&error)) {
         say(error);
+        return false;
+    }
+    if (writing && catalogue.isReadOnly()) {
+        say(QStringLiteral("%1 is read-only: nothing can be %2 into it").arg(catalogue.path(), QLatin1String(writing)));
         return false;
     }
     return true;
@@ -225,12 +231,8 @@ int import(const Options &options)
             return usageError(QStringLiteral("no such file: %1").arg(file));
     }
     Catalogue catalogue(cataloguePath(options));
-    if (!openCatalogue(catalogue, !options.values.contains(QStringLiteral("--catalogue"))))
+    if (!openCatalogue(catalogue, options, "imported"))
         return 1;
-    if (catalogue.isReadOnly()) {
-        say(QStringLiteral("%1 is read-only: nothing can be imported into it").arg(catalogue.path()));
-        return 1;
-    }
 
     int status = 0;
     for (const QString &file : options.files) {
@@ -290,12 +292,8 @@ int sync(const Options &options)
     }
 
     Catalogue catalogue(cataloguePath(options));
-    if (!openCatalogue(catalogue, !options.values.contains(QStringLiteral("--catalogue"))))
+    if (!openCatalogue(catalogue, options, "copied"))
         return 1;
-    if (catalogue.isReadOnly()) {
-        say(QStringLiteral("%1 is read-only: nothing can be copied into it").arg(catalogue.path()));
-        return 1;
-    }
     const bool terminal = isatty(STDERR_FILENO);
     QElapsedTimer clock;
     clock.start();
@@ -355,7 +353,7 @@ int serve(const Options &options)
             return usageError(error);
     }
     Catalogue catalogue(cataloguePath(options));
-    if (!openCatalogue(catalogue, !options.values.contains(QStringLiteral("--catalogue"))))
+    if (!openCatalogue(catalogue, options))
         return 1;
 
     // SIGINT and SIGTERM are taken by one thread of their own, which stops

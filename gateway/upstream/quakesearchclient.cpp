@@ -14,19 +14,26 @@ QString QuakeSearchClient::query(const UpstreamWindow &window)
 bool QuakeSearchClient::collect(const UpstreamWindow &window, Clock::time_point deadline,
                                 const RowSink &sink, FetchReport &report)
 {
+    // Both endpoints answer 200 or fail.
+    const auto get = [&](QTemporaryFile &file, const QString &endpoint, const UpstreamWindow &piece) {
+        Response response;
+        if (!fetchInto(file, endpoint + query(piece), deadline, response, report))
+            return false;
+        if (response.status != 200) {
+            report.error = QStringLiteral("%1 answered HTTP %2").arg(endpoint).arg(response.status);
+            return false;
+        }
+        return true;
+    };
+
     std::vector<UpstreamWindow> pending = { window };
     while (!pending.empty()) {
         const UpstreamWindow piece = pending.back();
         pending.pop_back();
 
         QTemporaryFile counted;
-        Response response;
-        if (!fetchInto(counted, QStringLiteral("count?") + query(piece), deadline, response, report))
+        if (!get(counted, QStringLiteral("count?"), piece))
             return false;
-        if (response.status != 200) {
-            report.error = QStringLiteral("count? answered HTTP %1").arg(response.status);
-            return false;
-        }
         counted.seek(0);
         const QJsonObject json = QJsonDocument::fromJson(counted.readAll()).object();
         if (!json.value(QLatin1String("count")).isDouble()) {
@@ -43,12 +50,8 @@ bool QuakeSearchClient::collect(const UpstreamWindow &window, Clock::time_point 
         }
 
         QTemporaryFile body;
-        if (!fetchInto(body, QStringLiteral("csv?") + query(piece), deadline, response, report))
+        if (!get(body, QStringLiteral("csv?"), piece))
             return false;
-        if (response.status != 200) {
-            report.error = QStringLiteral("csv? answered HTTP %1").arg(response.status);
-            return false;
-        }
         if (body.size() == 0)
             continue;
         if (endsInsideLine(body)) {
