@@ -51,9 +51,24 @@ ImportReport importFile(const Catalogue &catalogue, const QString &path, const P
     });
     report.format = outcome.format;
     report.skipped = outcome.skipped;
+    if (!outcome.failed() && outcome.rows == 0 && outcome.skippedRows() > 0) {
+        // Nothing usable at all is a file that is not what it seems, not an
+        // import of nothing.
+        QString first = outcome.firstSkippedReason;
+        if (!outcome.firstSkippedValue.isEmpty())
+            first += QStringLiteral(" (\"%1\")").arg(outcome.firstSkippedValue);
+        writer.rollback();
+        report.error = QStringLiteral("%1: all %2 %3 skipped, the first (line %4) %5")
+                           .arg(path).arg(outcome.skippedRows())
+                           .arg(outcome.skippedRows() == 1 ? "row was" : "rows were")
+                           .arg(outcome.firstSkippedLine).arg(first);
+        return report;
+    }
     if (outcome.failed()) {
         writer.rollback();
-        report.error = QStringLiteral("%1:%2: %3").arg(path).arg(outcome.errorLine).arg(outcome.error);
+        report.error = outcome.errorLine > 0
+            ? QStringLiteral("%1:%2: %3").arg(path).arg(outcome.errorLine).arg(outcome.error)
+            : QStringLiteral("%1: %2").arg(path, outcome.error);
         return report;
     }
     if (!writeError.isEmpty() || !writer.commit()) {

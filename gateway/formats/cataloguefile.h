@@ -1,8 +1,10 @@
 #pragma once
 
 // Reads one catalogue file of any known format, told apart by its content:
-// XML is QuakeML 1.2, a "#EventID|..." header is FDSN text, and a header
-// of named columns is one of GeoNet's CSV dialects.
+// XML (UTF-8 or UTF-16) is QuakeML 1.2, a "#EventID|..." header (after
+// any comment lines) is FDSN text, and a header of named columns is one of
+// GeoNet's CSV dialects. Gzip-compressed data, known by its magic bytes, is
+// read as what it holds.
 
 #include "formats/readoutcome.h"
 

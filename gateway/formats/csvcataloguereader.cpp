@@ -138,27 +138,36 @@ ReadOutcome read(QIODevice &in, const RowSink &sink)
         if (line.trimmed().isEmpty())
             continue;
         const QStringList fields = splitLine(line);
+        // A last row short of fields is a file cut inside that row: its last
+        // value may be cut too ("5." of "5.3"), so the file is not whole.
+        if (fields.size() < header.size() && lines.atEnd()) {
+            outcome.fail(lines.number(), QStringLiteral("the last row has %1 of the header's %2 fields: the file "
+                                                        "seems cut short").arg(fields.size()).arg(header.size()));
+            return outcome;
+        }
         row = EventRow();
         row.publicId = field(fields, columns.id).toString();
         if (row.publicId.isEmpty()) {
-            outcome.skip(QStringLiteral("without a usable id"));
+            outcome.skip(lines.number(), QStringLiteral("without a usable id"));
             continue;
         }
         if (row.publicId == QLatin1String(dialect->pendingId)) {
-            outcome.skip(QStringLiteral("of events that have no id yet (%1)").arg(row.publicId));
+            outcome.skip(lines.number(), QStringLiteral("of events that have no id yet (%1)").arg(row.publicId),
+                         row.publicId);
             continue;
         }
         const QStringView timeText = field(fields, columns.time);
         const auto time = dialect->compactTime ? FieldParsing::compactTime(timeText)
                                                : FieldParsing::isoTime(timeText);
         if (!time) {
-            outcome.skip(QStringLiteral("without a usable time"));
+            outcome.skip(lines.number(), QStringLiteral("without a usable time"), timeText);
             continue;
         }
         row.originTimeUs = *time;
         if (!FieldParsing::setCoordinates(row, field(fields, columns.latitude),
                                           field(fields, columns.longitude))) {
-            outcome.skip(QStringLiteral("with impossible coordinates"));
+            outcome.skip(lines.number(), QStringLiteral("with impossible coordinates"),
+                         QStringLiteral("%1, %2").arg(field(fields, columns.latitude), field(fields, columns.longitude)));
             continue;
         }
         row.depthKm = FieldParsing::number(field(fields, columns.depth));

@@ -5,6 +5,8 @@
 
 #include <QList>
 
+#include <algorithm>
+
 namespace FdsnTextReader {
 
 namespace {
@@ -51,13 +53,19 @@ ReadOutcome read(QIODevice &in, const RowSink &sink)
     ReadOutcome outcome;
     outcome.format = QStringLiteral("FDSN event text");
     TextLines lines(in);
+    // Comment lines may come before the header, which is the first line
+    // starting with '#' that names the columns.
     QString headerLine;
-    lines.next(headerLine);
-    const QList<QStringView> names = headerNames(headerLine);
+    QList<QStringView> names;
+    while (names.isEmpty() && lines.next(headerLine) && headerLine.startsWith(u'#')) {
+        if (recognises(headerLine))
+            names = headerNames(headerLine);
+    }
     const int id = columnOf(names, QLatin1String("EventID"));
     const int time = columnOf(names, QLatin1String("Time"));
     if (id < 0 || time < 0) {
-        outcome.fail(1, QStringLiteral("no FDSN text header: expected \"#EventID|Time|...\""));
+        outcome.fail(std::max<qint64>(lines.number(), 1),
+                     QStringLiteral("no FDSN text header: expected \"#EventID|Time|...\""));
         return outcome;
     }
     const int latitude = columnOf(names, QLatin1String("Latitude"));
@@ -66,6 +74,8 @@ ReadOutcome read(QIODevice &in, const RowSink &sink)
     const int magnitudeType = columnOf(names, QLatin1String("MagType"));
     const int magnitude = columnOf(names, QLatin1String("Magnitude"));
     const int eventType = columnOf(names, QLatin1String("EventType"));
+    // The columns that a row must reach to be whole.
+    const int needed = std::max({ id, time, latitude, longitude, depth, magnitudeType, magnitude }) + 1;
 
     QString line;
     EventRow row;
@@ -73,20 +83,26 @@ ReadOutcome read(QIODevice &in, const RowSink &sink)
         if (line.trimmed().isEmpty() || line.startsWith(u'#'))
             continue;
         const QList<QStringView> fields = splitFields(line);
+        if (fields.size() < needed && lines.atEnd()) {
+            outcome.fail(lines.number(), QStringLiteral("the last line has %1 of the header's %2 fields: the file "
+                                                        "seems cut short").arg(fields.size()).arg(names.size()));
+            return outcome;
+        }
         row = EventRow();
         row.publicId = field(fields, id).toString();
         if (row.publicId.isEmpty()) {
-            outcome.skip(QStringLiteral("without a usable id"));
+            outcome.skip(lines.number(), QStringLiteral("without a usable id"));
             continue;
         }
         const auto originTime = FieldParsing::isoTime(field(fields, time));
         if (!originTime) {
-            outcome.skip(QStringLiteral("without a usable time"));
+            outcome.skip(lines.number(), QStringLiteral("without a usable time"), field(fields, time));
             continue;
         }
         row.originTimeUs = *originTime;
         if (!FieldParsing::setCoordinates(row, field(fields, latitude), field(fields, longitude))) {
-            outcome.skip(QStringLiteral("with impossible coordinates"));
+            outcome.skip(lines.number(), QStringLiteral("with impossible coordinates"),
+                         QStringLiteral("%1, %2").arg(field(fields, latitude), field(fields, longitude)));
             continue;
         }
         row.depthKm = FieldParsing::number(field(fields, depth));

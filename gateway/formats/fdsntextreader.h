@@ -2,7 +2,8 @@
 
 // Reads the FDSN event text format: a header line "#EventID|Time|Latitude|
 // ..." naming the columns, then one event a line, fields split at '|' with
-// or without blanks around it. Lines starting with '#' are comments.
+// or without blanks around it. Lines starting with '#' are comments, also
+// above the header.
 
 #include "formats/readoutcome.h"
 

@@ -119,7 +119,7 @@ std::optional<std::int64_t> isoTime(QStringView text)
 {
     text = text.trimmed();
     if (text.size() < 19 || text[4] != u'-' || text[7] != u'-'
-        || (text[10] != u'T' && text[10] != u' ') || text[13] != u':' || text[16] != u':')
+        || (text[10] != u'T' && text[10] != u' ' && text[10] != u'_') || text[13] != u':' || text[16] != u':')
         return std::nullopt;
     const auto year = digits(text, 0, 4), month = digits(text, 5, 2), day = digits(text, 8, 2);
     const auto hour = digits(text, 11, 2), minute = digits(text, 14, 2), second = digits(text, 17, 2);

@@ -20,7 +20,8 @@ std::optional<double> number(QStringView text);
 // A whole number without a fraction.
 std::optional<int> integer(QStringView text);
 
-// An ISO 8601 time, "2024-01-01T01:11:54.9Z": a date, 'T' or a blank, a
+// An ISO 8601 time, "2024-01-01T01:11:54.9Z": a date, 'T' or a blank (or
+// '_', as GeoNet's earlier MLnz files write it), a
 // time with an optional fraction of any length, and "Z", "+hh:mm", "-hh:mm"
 // or no zone (taken as UTC). Microseconds since 1970.
 std::optional<std::int64_t> isoTime(QStringView text);

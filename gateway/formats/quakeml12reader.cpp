@@ -112,7 +112,8 @@ const Item *preferred(const QList<Item> &items, const QString &preferredId)
 void readEvent(QXmlStreamReader &xml, ReadOutcome &outcome, const RowSink &sink)
 {
     EventRow row;
-    row.publicId = eventIdOf(xml.attributes().value(QLatin1String("publicID")).toString());
+    const qint64 line = xml.lineNumber();
+    row.publicId = eventIdOf(xml.attributes());
     QString preferredOriginId;
     QString preferredMagnitudeId;
     QList<Origin> origins;
@@ -136,18 +137,19 @@ void readEvent(QXmlStreamReader &xml, ReadOutcome &outcome, const RowSink &sink)
         return;
 
     if (row.publicId.isEmpty()) {
-        outcome.skip(QStringLiteral("without a usable id"));
+        outcome.skip(line, QStringLiteral("without a usable id"));
         return;
     }
     const Origin *origin = preferred(origins, preferredOriginId);
     const auto time = origin ? FieldParsing::isoTime(origin->time) : std::nullopt;
     if (!time) {
-        outcome.skip(QStringLiteral("without a usable time"));
+        outcome.skip(line, QStringLiteral("without a usable time"), origin ? QStringView(origin->time) : QStringView());
         return;
     }
     row.originTimeUs = *time;
     if (!FieldParsing::setCoordinates(row, origin->latitude, origin->longitude)) {
-        outcome.skip(QStringLiteral("with impossible coordinates"));
+        outcome.skip(line, QStringLiteral("with impossible coordinates"),
+                     QStringLiteral("%1, %2").arg(origin->latitude, origin->longitude));
         return;
     }
     if (origin->depthMetres)
@@ -169,6 +171,10 @@ void readEvent(QXmlStreamReader &xml, ReadOutcome &outcome, const RowSink &sink)
 
 bool recognises(const QByteArray &start)
 {
+    // UTF-16 with or without a byte order mark: '<' with a zero byte beside it.
+    if (start.startsWith("\xFF\xFE") || start.startsWith("\xFE\xFF") || start.startsWith(QByteArray("<\0", 2))
+        || start.startsWith(QByteArray("\0<", 2)))
+        return true;
     QByteArray text = start;
     if (text.startsWith("\xEF\xBB\xBF"))
         text.remove(0, 3);
@@ -181,9 +187,31 @@ QString eventIdOf(const QString &publicId)
                                                      QRegularExpression::CaseInsensitiveOption);
     const QRegularExpressionMatch match = eventIdParameter.match(publicId);
     if (match.hasMatch())
-        return match.captured(1);
+        return match.captured(1).trimmed();
     const QString trimmed = publicId.trimmed();
-    return trimmed.mid(trimmed.lastIndexOf(u'/') + 1);
+    QString segment = trimmed.mid(trimmed.lastIndexOf(u'/') + 1);
+    // "smi:ISC/evid=16461282": the key is not part of the id.
+    if (const qsizetype eq = segment.indexOf(u'='); eq >= 0)
+        segment.remove(0, eq + 1);
+    return segment;
+}
+
+QString eventIdOf(const QXmlStreamAttributes &attributes)
+{
+    // ANSS's catalog attributes name the id as the agency's own services do:
+    // eventsource "us" and eventid "6000kawn" are "us6000kawn".
+    QStringView source, id;
+    for (const QXmlStreamAttribute &attribute : attributes) {
+        if (!attribute.namespaceUri().startsWith(u"http://anss.org/xmlns/catalog/"))
+            continue;
+        if (attribute.name() == u"eventsource")
+            source = attribute.value().trimmed();
+        else if (attribute.name() == u"eventid")
+            id = attribute.value().trimmed();
+    }
+    if (!source.isEmpty() && !id.isEmpty())
+        return source.toString() + id.toString();
+    return eventIdOf(attributes.value(QLatin1String("publicID")).toString());
 }
 
 ReadOutcome read(QIODevice &in, const RowSink &sink)

@@ -9,18 +9,26 @@
 
 #include "formats/readoutcome.h"
 
+#include <QXmlStreamAttributes>
+
 class QIODevice;
 
 namespace QuakeML12Reader {
 
-// True when the text starts like an XML document.
+// True when the text starts like an XML document, in UTF-8 or UTF-16.
 bool recognises(const QByteArray &start);
 
 ReadOutcome read(QIODevice &in, const RowSink &sink);
 
-// The event id within a public id: "smi:nz.org.geonet/2016p408314" gives
-// "2016p408314", and a query such as "...query?eventid=us7000abcd&..." its
-// event id.
+// The event id within a public id, as the agency's FDSN text reply gives
+// it: the value of an eventid= parameter ("...query?eventid=us7000abcd&..."
+// gives "us7000abcd"), else the last path segment without a key=
+// ("smi:nz.org.geonet/2016p408314" gives "2016p408314", "smi:ISC/evid=1"
+// gives "1").
 QString eventIdOf(const QString &publicId);
+
+// The id of an <event> from its attributes: ANSS's catalog:eventsource and
+// catalog:eventid together where both are there, else that of its publicID.
+QString eventIdOf(const QXmlStreamAttributes &attributes);
 
 } // namespace QuakeML12Reader

@@ -26,6 +26,8 @@ public:
     }
 
     qint64 number() const { return m_number; }
+    // Whether the line read last was the file's last.
+    bool atEnd() const { return m_in.atEnd(); }
 
 private:
     QIODevice &m_in;
