@@ -214,10 +214,19 @@ void TestCrashSafety::unusableCatalogues_data()
     QTest::addColumn<QString>("kind");
     QTest::addColumn<QString>("serveError");    // empty when serve must answer
     QTest::addColumn<QString>("importError");
-    QTest::newRow("not SQLite") << "garbage" << "not a catalogue (file is not a database" << "not a catalogue";
+    QTest::newRow("not SQLite") << "garbage" << "not a Harvix catalogue: the file is not an SQLite database"
+                                << "not a Harvix catalogue: the file is not an SQLite database";
+    QTest::newRow("another program's SQLite") << "foreign"
+        << "not a Harvix catalogue: an SQLite database of another program (tables places); it was left as it is"
+        << "not a Harvix catalogue: an SQLite database of another program";
+    QTest::newRow("another program's SQLite, by its id") << "foreign-id"
+        << "not a Harvix catalogue: an SQLite database of another program (application id 1234)"
+        << "(application id 1234); it was left as it is";
     QTest::newRow("newer schema") << "newer" << "written by a newer harvix-gateway (schema 99; this one reads schema 1)"
                                   << "written by a newer harvix-gateway";
     QTest::newRow("read-only") << "readonly" << QString() << "is read-only: nothing can be imported into it";
+    QTest::newRow("read-only, in a read-only folder") << "readonly-folder" << QString()
+                                                      << "is read-only: nothing can be imported into it";
 }
 
 void TestCrashSafety::unusableCatalogues()
@@ -231,6 +240,18 @@ void TestCrashSafety::unusableCatalogues()
     const QString more = gateway.writeFile("more.txt", events("more", 10));
     if (kind == QLatin1String("garbage")) {
         gateway.writeFile("catalogue.sqlite", QByteArray("these are not the events you are looking for\n").repeated(100));
+    } else if (kind.startsWith(QLatin1String("foreign"))) {
+        // Another program's database, in rollback-journal mode as most are.
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), kind);
+        db.setDatabaseName(catalogue);
+        QVERIFY(db.open());
+        QSqlQuery query(db);
+        QVERIFY(query.exec(QStringLiteral("CREATE TABLE places (name TEXT, latitude REAL)")));
+        QVERIFY(query.exec(QStringLiteral("INSERT INTO places VALUES ('Wellington', -41.29)")));
+        if (kind == QLatin1String("foreign-id"))
+            QVERIFY(query.exec(QStringLiteral("PRAGMA application_id = 1234")));
+        query.finish();
+        db.close();
     } else {
         QCOMPARE(gateway.run({ "import", "--catalogue", catalogue, gateway.writeFile("one.txt", events("one", 3)) }).exitCode, 0);
         if (kind == QLatin1String("newer")) {
@@ -241,11 +262,12 @@ void TestCrashSafety::unusableCatalogues()
             QVERIFY(query.exec(QStringLiteral("UPDATE catalogue_info SET value = '99' WHERE name = 'schema_version'")));
         } else {
             QFile::setPermissions(catalogue, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther);
+            const QFile::Permissions folder = QFile::ReadOwner | QFile::ExeOwner | QFile::ReadOther | QFile::ExeOther
+                | (kind == QLatin1String("readonly") ? QFile::WriteOwner | QFile::WriteOther : QFile::Permissions());
+            QFile::setPermissions(QFileInfo(catalogue).absolutePath(), folder);
             // Root writes any file: the gateway runs as nobody to meet the permissions.
             if (geteuid() == 0) {
-                QFile::setPermissions(QFileInfo(catalogue).absolutePath(),
-                                      QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther
-                                          | QFile::WriteOther | QFile::ExeOther);
+                QVERIFY(gateway.useCopyOfProgram());
                 gateway.setChildSetup([] {
                     if (setgid(65534) != 0 || setuid(65534) != 0)
                         _exit(99);
@@ -274,6 +296,7 @@ void TestCrashSafety::unusableCatalogues()
         QVERIFY2(served.output.contains(catalogue + QStringLiteral(": ") + serveError), qPrintable(served.output));
         QCOMPARE(served.output.count(u'\n'), 1);
     }
+    QFile::setPermissions(QFileInfo(catalogue).absolutePath(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     QCOMPARE(hashOf(catalogue), before);
 }
 

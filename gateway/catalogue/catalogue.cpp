@@ -3,7 +3,9 @@
 #include "http/searchquery.h"
 #include "upstream/upstream.h"
 
+#include <QFile>
 #include <QFileInfo>
+#include <QUrl>
 #include <QSqlError>
 #include <QSqlRecord>
 #include <QVariant>
@@ -86,10 +88,15 @@ QSqlDatabase Catalogue::connection() const
                              .arg(m_serial)
                              .arg(quintptr(&names), 0, 16);
     QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-    db.setDatabaseName(m_path);
-    // A writer holds its lock for one file or window; readers never wait in WAL.
-    db.setConnectOptions(m_readOnly ? QStringLiteral("QSQLITE_BUSY_TIMEOUT=30000;QSQLITE_OPEN_READONLY")
-                                    : QStringLiteral("QSQLITE_BUSY_TIMEOUT=30000"));
+    // A writer holds its lock for one piece of work; readers never wait in WAL.
+    if (m_immutable) {
+        db.setDatabaseName(QUrl::fromLocalFile(m_path).toString(QUrl::FullyEncoded) + QStringLiteral("?immutable=1"));
+        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_OPEN_URI"));
+    } else {
+        db.setDatabaseName(m_path);
+        db.setConnectOptions(m_readOnly ? QStringLiteral("QSQLITE_BUSY_TIMEOUT=30000;QSQLITE_OPEN_READONLY")
+                                        : QStringLiteral("QSQLITE_BUSY_TIMEOUT=30000"));
+    }
     if (db.open()) {
         // A small page cache a connection: there is one for each worker.
         QSqlQuery(db).exec(QStringLiteral("PRAGMA cache_size = -256"));
@@ -100,55 +107,130 @@ QSqlDatabase Catalogue::connection() const
     return db;
 }
 
+namespace {
+
+// What the first bytes of an existing file say about it: empty, an SQLite
+// database with this application id (0 for none), or something else.
+enum class FileKind { Empty, SQLite, NotSQLite, Unreadable };
+
+FileKind kindOf(const QString &path, quint32 &applicationId, QString &why)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadOnly)) {
+        why = file.errorString();
+        return FileKind::Unreadable;
+    }
+    const QByteArray header = file.read(100);
+    if (header.isEmpty())
+        return FileKind::Empty;
+    if (header.size() < 100 || !header.startsWith(QByteArray("SQLite format 3\0", 16)))
+        return FileKind::NotSQLite;
+    // The header's application id, big-endian at offset 68.
+    applicationId = quint32(quint8(header[68])) << 24 | quint32(quint8(header[69])) << 16
+        | quint32(quint8(header[70])) << 8 | quint32(quint8(header[71]));
+    return FileKind::SQLite;
+}
+
+// SQLite's own words for what went wrong, without Qt's additions.
+QString sqliteText(const QSqlError &error)
+{
+    const QString text = error.databaseText().simplified();
+    return text.isEmpty() ? error.text().simplified() : text;
+}
+
+} // namespace
+
 bool Catalogue::open(QString *error)
 {
-    const QFileInfo file(m_path);
-    m_readOnly = file.exists() && !file.isWritable();
-    QSqlDatabase db = connection();
     auto fail = [&](const QString &what) {
         *error = QStringLiteral("%1: %2").arg(m_path, what);
         return false;
     };
+    const QFileInfo file(m_path);
+    if (file.exists()) {
+        if (!file.isFile())
+            return fail(QStringLiteral("not a Harvix catalogue: not a file"));
+        quint32 applicationId = 0;
+        QString why;
+        switch (kindOf(m_path, applicationId, why)) {
+        case FileKind::Unreadable:
+            return fail(QStringLiteral("cannot be read (%1)").arg(why));
+        case FileKind::NotSQLite:
+            return fail(QStringLiteral("not a Harvix catalogue: the file is not an SQLite database"));
+        case FileKind::SQLite:
+            if (applicationId != 0 && applicationId != ApplicationId)
+                return fail(QStringLiteral("not a Harvix catalogue: an SQLite database of another program "
+                                           "(application id %1); it was left as it is").arg(applicationId));
+            break;
+        case FileKind::Empty:
+            break;
+        }
+    } else if (!QFileInfo(file.absolutePath()).isDir()) {
+        return fail(QStringLiteral("the folder %1 does not exist").arg(file.absolutePath()));
+    }
+    m_readOnly = file.exists() && !file.isWritable();
+    // A read-only catalogue in a folder that may not be written either has
+    // no room for SQLite's shared-memory file: it is read as it stands.
+    m_immutable = m_readOnly && !QFileInfo(file.absolutePath()).isWritable()
+        && !QFileInfo::exists(m_path + QStringLiteral("-wal"));
+    QSqlDatabase db = connection();
     if (!db.isOpen())
-        return fail(db.lastError().text().simplified());
+        return fail(QStringLiteral("cannot be opened (%1)").arg(sqliteText(db.lastError())));
 
     QSqlQuery query(db);
-    // Any read shows whether this is an SQLite file at all.
-    if (!query.exec(QStringLiteral("SELECT COUNT(*) FROM sqlite_master")))
-        return fail(QStringLiteral("not a catalogue (%1)").arg(lastError(query)));
-    if (query.exec(QStringLiteral("SELECT value FROM catalogue_info WHERE name = 'schema_version'"))
-        && query.next()) {
+    query.setForwardOnly(true);
+    if (!query.exec(QStringLiteral("SELECT name FROM sqlite_master WHERE type = 'table'")))
+        return fail(QStringLiteral("not a Harvix catalogue: the file is damaged or not an SQLite database (%1)")
+                        .arg(sqliteText(query.lastError())));
+    QStringList tables;
+    while (query.next())
+        tables << query.value(0).toString();
+    query.finish();
+
+    if (tables.contains(QLatin1String("catalogue_info"))) {
+        if (!query.exec(QStringLiteral("SELECT value FROM catalogue_info WHERE name = 'schema_version'"))
+            || !query.next())
+            return fail(QStringLiteral("not a Harvix catalogue: it has no schema version"));
         const int version = query.value(0).toInt();
+        query.finish();
         if (version > SchemaVersion)
             return fail(QStringLiteral("written by a newer harvix-gateway (schema %1; this one reads "
                                        "schema %2)").arg(version).arg(SchemaVersion));
-        // Tables that came later in the same schema version.
-        if (!m_readOnly && !query.exec(QStringLiteral("SELECT COUNT(*) FROM fetched_window"))) {
-            for (const char *statement : schema) {
-                if (!query.exec(QLatin1String(statement)))
-                    return fail(lastError(query));
-            }
+        if (m_readOnly)
+            return true;
+        // Tables that came later in the same schema version, and the mark
+        // that catalogues made before it lack.
+        for (const char *statement : schema) {
+            if (!query.exec(QLatin1String(statement)))
+                return fail(QStringLiteral("cannot be written (%1)").arg(sqliteText(query.lastError())));
         }
+        if (!query.exec(QStringLiteral("PRAGMA application_id = %1").arg(ApplicationId)))
+            return fail(QStringLiteral("cannot be written (%1)").arg(sqliteText(query.lastError())));
         return true;
     }
+    if (!tables.isEmpty())
+        return fail(QStringLiteral("not a Harvix catalogue: an SQLite database of another program (tables %1); "
+                                   "it was left as it is").arg(tables.mid(0, 5).join(QStringLiteral(", "))));
 
+    // An empty database: a new catalogue.
     if (m_readOnly)
         return fail(QStringLiteral("read-only, and not a catalogue"));
-    if (!query.exec(QStringLiteral("PRAGMA journal_mode=WAL")))
-        return fail(lastError(query));
+    if (!query.exec(QStringLiteral("PRAGMA application_id = %1").arg(ApplicationId))
+        || !query.exec(QStringLiteral("PRAGMA journal_mode=WAL")))
+        return fail(QStringLiteral("cannot be written (%1)").arg(sqliteText(query.lastError())));
     if (!db.transaction())
-        return fail(db.lastError().text().simplified());
+        return fail(QStringLiteral("cannot be written (%1)").arg(sqliteText(db.lastError())));
     for (const char *statement : schema) {
         if (!query.exec(QLatin1String(statement))) {
             db.rollback();
-            return fail(lastError(query));
+            return fail(QStringLiteral("cannot be written (%1)").arg(sqliteText(query.lastError())));
         }
     }
     query.prepare(QStringLiteral("INSERT INTO catalogue_info (name, value) VALUES ('schema_version', ?)"));
     query.addBindValue(QString::number(SchemaVersion));
     if (!query.exec() || !db.commit()) {
         db.rollback();
-        return fail(lastError(query));
+        return fail(QStringLiteral("cannot be written (%1)").arg(sqliteText(query.lastError())));
     }
     return true;
 }

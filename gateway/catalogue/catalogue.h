@@ -25,6 +25,8 @@ class Catalogue
 {
 public:
     static constexpr int SchemaVersion = 1;
+    // SQLite's application_id of a Harvix catalogue: "HRVX".
+    static constexpr quint32 ApplicationId = 0x48525658;
 
     // A catalogue that does not exist yet is created empty.
     explicit Catalogue(const QString &path);
@@ -34,6 +36,9 @@ public:
     Catalogue &operator=(const Catalogue &) = delete;
 
     // Creates or checks the schema; false with a one-line error otherwise.
+    // A file that is not a Harvix catalogue (by its application id, or,
+    // for catalogues made before the id, by its tables) is refused before
+    // anything is written to it.
     bool open(QString *error);
 
     QString path() const { return m_path; }
@@ -82,6 +87,7 @@ private:
     QString m_path;
     quint64 m_serial;
     bool m_readOnly = false;
+    bool m_immutable = false;
     mutable std::mutex m_mutex;
     mutable QStringList m_connectionNames;
 };

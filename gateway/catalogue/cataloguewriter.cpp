@@ -37,9 +37,20 @@ CatalogueWriter::~CatalogueWriter()
         rollback();
 }
 
+namespace {
+
+// SQLite's own words ("database or disk is full"), without Qt's additions.
+QString wordsOf(const QSqlError &error)
+{
+    const QString text = error.databaseText().simplified();
+    return text.isEmpty() ? error.text().simplified() : text;
+}
+
+} // namespace
+
 bool CatalogueWriter::fail(const QSqlQuery &query)
 {
-    m_error = query.lastError().text().simplified();
+    m_error = wordsOf(query.lastError());
     return false;
 }
 
@@ -59,7 +70,7 @@ bool CatalogueWriter::begin()
     if (!m_remove.prepare(QStringLiteral("DELETE FROM event WHERE public_id = ?")))
         return fail(m_remove);
     if (!m_db.transaction()) {
-        m_error = m_db.lastError().text().simplified();
+        m_error = wordsOf(m_db.lastError());
         return false;
     }
     m_inTransaction = true;
@@ -134,7 +145,7 @@ bool CatalogueWriter::commit()
     m_inTransaction = false;
     if (m_db.commit())
         return true;
-    m_error = m_db.lastError().text().simplified();
+    m_error = wordsOf(m_db.lastError());
     m_db.rollback();
     return false;
 }

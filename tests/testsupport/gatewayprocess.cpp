@@ -56,7 +56,7 @@ GatewayProcess::Result GatewayProcess::run(const QStringList &arguments, int tim
     process.setProcessChannelMode(QProcess::MergedChannels);
     if (m_childSetup)
         process.setChildProcessModifier(m_childSetup);
-    process.start(QStringLiteral(HARVIX_GATEWAY), arguments);
+    process.start(m_program, arguments);
     Result result;
     if (!process.waitForFinished(timeoutMs)) {
         process.kill();
@@ -103,6 +103,19 @@ bool GatewayProcess::stop(int signal, int timeoutMs)
     return m_process.exitStatus() == QProcess::NormalExit && m_process.exitCode() == 0;
 }
 
+bool GatewayProcess::useCopyOfProgram()
+{
+    // The copy lies in this process's own folder, which the test may open
+    // to other users; the build tree may be inside a folder that is not.
+    const QString copy = path(QStringLiteral("harvix-gateway"));
+    if (!QFile::copy(QStringLiteral(HARVIX_GATEWAY), copy))
+        return false;
+    m_program = copy;
+    m_process.setProgram(copy);
+    return QFile::setPermissions(copy, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner | QFile::ReadOther
+                                           | QFile::ExeOther | QFile::ReadGroup | QFile::ExeGroup);
+}
+
 QString GatewayProcess::log() const
 {
     return QString::fromUtf8(m_log);
@@ -124,6 +137,8 @@ GatewayProcess::Reply GatewayProcess::get(const QUrl &url, const QByteArray &met
     result.status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
     result.body = reply->readAll();
     result.contentType = reply->header(QNetworkRequest::ContentTypeHeader).toByteArray();
+    for (const QNetworkReply::RawHeaderPair &header : reply->rawHeaderPairs())
+        result.headers.insert(header.first.toLower(), header.second);
     delete reply;
     return result;
 }

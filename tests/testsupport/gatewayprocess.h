@@ -6,6 +6,7 @@
 // touched. HTTP requests go through Qt's own client.
 
 #include <QByteArray>
+#include <QMap>
 #include <QProcess>
 #include <QString>
 #include <QStringList>
@@ -26,6 +27,9 @@ public:
     QString path(const QString &name) const { return m_dir.filePath(name); }
     // Runs in each child before the gateway starts: a resource limit, a user.
     void setChildSetup(std::function<void()> setup) { m_childSetup = std::move(setup); }
+    // Runs a copy of the gateway from this test's folder, for a child that
+    // runs as another user who may not reach the build tree.
+    bool useCopyOfProgram();
 
     struct Result
     {
@@ -49,11 +53,13 @@ public:
         int status = 0;
         QByteArray body;
         QByteArray contentType;
+        QMap<QByteArray, QByteArray> headers;   // names in lower case
     };
     static Reply get(const QUrl &url, const QByteArray &method = "GET");
 
 private:
     QTemporaryDir m_dir;
+    QString m_program = QStringLiteral(HARVIX_GATEWAY);
     std::function<void()> m_childSetup;
     QProcess m_process;
     QByteArray m_log;
