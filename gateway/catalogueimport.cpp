@@ -16,7 +16,8 @@ QString ImportReport::summary() const
         skippedRows += count;
         reasons << QStringLiteral("%1 %2 %3").arg(count).arg(count == 1 ? "row" : "rows", reason);
     }
-    QString text = QStringLiteral("%1 added, %2 updated, %3 skipped").arg(added).arg(updated).arg(skippedRows);
+    QString text = removed > 0 ? QStringLiteral("%1 removed first, ").arg(removed) : QString();
+    text += QStringLiteral("%1 added, %2 updated, %3 skipped").arg(added).arg(updated).arg(skippedRows);
     if (!reasons.isEmpty())
         text += QStringLiteral(": ") + reasons.join(QStringLiteral(", "));
     return text;
@@ -24,7 +25,7 @@ QString ImportReport::summary() const
 
 namespace CatalogueImport {
 
-ImportReport importFile(const Catalogue &catalogue, const QString &path, const Progress &progress)
+ImportReport importFile(const Catalogue &catalogue, const QString &path, const Progress &progress, bool replace)
 {
     ImportReport report;
     report.file = path;
@@ -36,6 +37,11 @@ ImportReport importFile(const Catalogue &catalogue, const QString &path, const P
 
     CatalogueWriter writer(catalogue, QFileInfo(path).fileName());
     if (!writer.begin()) {
+        report.error = QStringLiteral("%1: the catalogue cannot be written: %2").arg(path, writer.error());
+        return report;
+    }
+    qint64 replaced = 0;
+    if (replace && !writer.removeSource(&replaced)) {
         report.error = QStringLiteral("%1: the catalogue cannot be written: %2").arg(path, writer.error());
         return report;
     }
@@ -81,6 +87,7 @@ ImportReport importFile(const Catalogue &catalogue, const QString &path, const P
         progress(file.size(), file.size());
     report.added = writer.added();
     report.updated = writer.updated();
+    report.removed = replaced;
     return report;
 }
 

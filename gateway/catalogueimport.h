@@ -17,6 +17,7 @@ struct ImportReport
     QString format;
     qint64 added = 0;
     qint64 updated = 0;
+    qint64 removed = 0;                  // by replace, before reading
     std::map<QString, qint64> skipped;   // reason to count
     QString error;                       // "FILE:LINE: reason", empty on success
 
@@ -30,7 +31,9 @@ namespace CatalogueImport {
 // Called now and then with the bytes read so far and the file's size.
 using Progress = std::function<void(qint64 done, qint64 total)>;
 
+// With replace, what earlier imports of a file of the same name stored is
+// removed first, in the same transaction.
 ImportReport importFile(const Catalogue &catalogue, const QString &path,
-                        const Progress &progress = Progress());
+                        const Progress &progress = Progress(), bool replace = false);
 
 } // namespace CatalogueImport

@@ -32,9 +32,9 @@ const char *const usage =
     "                            [--upstream URL]\n"
     "                            [--refresh-after MINUTES] [--upstream-timeout SECONDS]\n"
     "                            [--upstream-format text|xml]\n"
-    "       harvix-gateway import [--catalogue FILE] FILE...\n"
+    "       harvix-gateway import [--catalogue FILE] [--replace] FILE...\n"
     "       harvix-gateway sync [--catalogue FILE] --upstream URL --from DATE [--to DATE]\n"
-    "                           [--min-magnitude M] [--updated-after TIME]\n"
+    "                           [--min-magnitude M] [--updated-after TIME | --refetch]\n"
     "                           [--upstream-timeout SECONDS] [--upstream-format text|xml]\n"
     "       harvix-gateway --help | --version\n"
     "\n"
@@ -43,7 +43,7 @@ const char *const usage =
     "         With an upstream, each search first copies its window from there.\n"
     "import   reads catalogue files into the catalogue, one transaction a file:\n"
     "         GeoNet's quake search CSV, MLNZ20 and moment-tensor CSVs, FDSN event\n"
-    "         text and QuakeML 1.2, told apart by their content\n"
+    "         text and QuakeML 1.2, told apart by their content, also gzip-compressed\n"
     "sync     copies a long range from an upstream, a week at a time; a second\n"
     "         run goes on where an interrupted one stopped\n"
     "\n"
@@ -57,13 +57,19 @@ const char *const usage =
     "--upstream URL     GeoNet's quake search (https://quakesearch.geonet.org.nz/) or\n"
     "                   an FDSN event service, a URL ending in fdsnws/event/1/\n"
     "--refresh-after MINUTES   windows fetched this recently are not fetched again (5)\n"
-    "--upstream-timeout SECONDS   how long a window may take before the catalogue\n"
-    "                   answers alone (20)\n"
+    "--upstream-timeout SECONDS   a request to the upstream that makes no progress\n"
+    "                   for this long fails; a search starts no new piece of its\n"
+    "                   window after this long, and answers from the catalogue (20)\n"
     "--upstream-format text|xml   what to ask an FDSN service for (text)\n"
     "--from, --to DATE  the range of a sync, YYYY-MM-DD or an ISO 8601 time, UTC;\n"
     "                   --to defaults to now\n"
     "--min-magnitude M  copy only events of this magnitude or more\n"
-    "--updated-after TIME   copy only what the upstream changed after TIME\n";
+    "--updated-after TIME   ask every week, done before or not, for what the\n"
+    "                   upstream changed after TIME, and apply it\n"
+    "--refetch          fetch weeks done before again, whole, and remove the events\n"
+    "                   that the upstream no longer holds\n"
+    "--replace          first remove what earlier imports of a file of the same name\n"
+    "                   stored, so that a file read again leaves no stale events\n";
 
 constexpr int UsageError = 2;
 
@@ -82,6 +88,7 @@ struct Options
 {
     QStringList files;
     QMap<QString, QString> values;   // option to its value
+    QStringList flags;               // options without a value that were given
 
     QString value(const char *option, const QString &fallback = QString()) const
     {
@@ -90,10 +97,15 @@ struct Options
 };
 
 // Reads the options that a command takes; an empty result means success.
-QString parseOptions(const QStringList &args, const QStringList &known, bool takesFiles, Options &options)
+QString parseOptions(const QStringList &args, const QStringList &known, const QStringList &knownFlags,
+                     bool takesFiles, Options &options)
 {
     for (int i = 0; i < args.size(); ++i) {
         QString arg = args.at(i);
+        if (knownFlags.contains(arg)) {
+            options.flags << arg;
+            continue;
+        }
         QString value;
         const qsizetype eq = arg.indexOf(u'=');
         if (arg.startsWith(QLatin1String("--")) && eq > 0) {
@@ -241,7 +253,7 @@ int import(const Options &options)
             ProgressBar bar(QFileInfo(file).fileName());
             report = CatalogueImport::importFile(catalogue, file, [&bar](qint64 done, qint64 total) {
                 bar.update(done, total);
-            });
+            }, options.flags.contains(QStringLiteral("--replace")));
         }
         if (report.failed()) {
             say(report.error + QStringLiteral("; nothing of it was imported"));
@@ -285,6 +297,10 @@ int sync(const Options &options)
         if (!range.minMagnitude)
             return usageError(QStringLiteral("--min-magnitude takes a number"));
     }
+    const bool refetch = options.flags.contains(QStringLiteral("--refetch"));
+    if (refetch && options.values.contains(QStringLiteral("--updated-after")))
+        return usageError(QStringLiteral("--refetch fetches weeks whole, --updated-after only what changed: "
+                                         "give one of them"));
     if (options.values.contains(QStringLiteral("--updated-after"))) {
         range.updatedAfterUs = timeOption(options.value("--updated-after"));
         if (!range.updatedAfterUs)
@@ -316,7 +332,7 @@ int sync(const Options &options)
                     .arg(p.windowsDone).arg(p.windowsTotal).arg(events));
         }
         fetchedBefore = events;
-    });
+    }, refetch ? UpstreamSync::Mode::Again : UpstreamSync::Mode::Resume);
     if (terminal)
         std::fprintf(stderr, "\r\033[K");
     if (!done.error.isEmpty()) {
@@ -366,7 +382,7 @@ int serve(const Options &options)
 
     GatewayServer server(catalogue, limits);
     if (upstream)
-        server.setUpstream(upstream.get(), refreshAfter);
+        server.setUpstream(upstream.get(), refreshAfter, upstream->timeoutSeconds());
     QString error;
     // Under systemd's socket activation the socket comes ready-made.
     const int passed = sd_listen_fds(1);
@@ -426,6 +442,10 @@ int main(int argc, char *argv[])
         return 0;
     }
     const QStringList upstreamOptions = { "--upstream", "--upstream-timeout", "--upstream-format" };
+    const QMap<QString, QStringList> commandFlags = {
+        { "import", { "--replace" } },
+        { "sync", { "--refetch" } },
+    };
     const QMap<QString, QStringList> commandOptions = {
         { "serve", QStringList { "--catalogue", "--listen", "--refresh-after", "--write-timeout", "--workers" } + upstreamOptions },
         { "import", { "--catalogue" } },
@@ -435,7 +455,8 @@ int main(int argc, char *argv[])
         return usageError(command.startsWith(u'-') ? QStringLiteral("unknown option '%1'").arg(command)
                                                    : QStringLiteral("unknown command '%1'").arg(command));
     Options options;
-    const QString error = parseOptions(args, commandOptions.value(command), command == QLatin1String("import"), options);
+    const QString error = parseOptions(args, commandOptions.value(command), commandFlags.value(command),
+                                       command == QLatin1String("import"), options);
     if (!error.isEmpty())
         return usageError(error);
     if (command == QLatin1String("serve"))

@@ -1,9 +1,15 @@
 #pragma once
 
-// Fills a catalogue from an upstream over a long range, window by window:
-// each window is one transaction and is recorded as done with its events,
-// so that a sync that is interrupted or killed loses nothing and a second
-// run goes on with the first window not yet done.
+// Fills a catalogue from an upstream over a long range, a week at a time:
+// each week (or each piece of a week that the service caps) is one
+// transaction and is recorded as done with its events, so that a sync that
+// is interrupted or killed loses nothing and a second run goes on with the
+// first piece not yet done.
+//
+// Mode::Resume skips what earlier runs did; Mode::Again fetches every week
+// again whole and keeps the copy a mirror (what the upstream no longer
+// holds is removed); a range with updatedAfterUs asks every week for what
+// changed after that time, done before or not.
 
 #include "upstream/upstream.h"
 
@@ -30,7 +36,9 @@ struct Progress
 // Called after each window.
 using Report = std::function<void(const Progress &)>;
 
+enum class Mode { Resume, Again };
+
 Progress run(const Catalogue &catalogue, Upstream &upstream, const UpstreamWindow &range,
-             const Report &report);
+             const Report &report, Mode mode = Mode::Resume);
 
 } // namespace UpstreamSync

@@ -5,6 +5,8 @@
 #include "testsupport/gatewayprocess.h"
 #include "testsupport/upstreamstandin.h"
 
+#include <QNetworkAccessManager>
+#include <QNetworkReply>
 #include <QSqlQuery>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -28,6 +30,12 @@ private slots:
     void failuresStoreNothing_data();
     void failuresStoreNothing();
     void laterFetchesUpdateAndRemove();
+    void syncMirrorsTheUpstream_data();
+    void syncMirrorsTheUpstream();
+    void searchesMirrorTheirWindows();
+    void bigWindowSurvivesAKill();
+    void noWriteLockWhileDownloading();
+    void unreachableUpstreamIsRemembered();
     void serveCopiesThenFallsBack();
 
 private:
@@ -62,8 +70,8 @@ std::unique_ptr<UpstreamStandIn> standIn(Protocol protocol, const char *file = n
 {
     auto server = std::make_unique<UpstreamStandIn>(protocol);
     const char *path = file ? file
-                            : protocol == Protocol::QuakeSearch ? "quakesearch/geonet_quakesearch_1980-2022.csv"
-                                                                : "fdsn/geonet-fdsn-derived_6events_orderby-time.xml";
+                            : protocol == Protocol::QuakeSearch ? "quakesearch_1980-1983_2010-2011.csv"
+                                                                : "geonet-fdsn-derived_6events_orderby-time.xml";
     if (!server->load(geonet(path)))
         return nullptr;
     return server;
@@ -86,12 +94,41 @@ std::unique_ptr<Upstream> upstreamFor(const QString &url, int limit = 20000, boo
     return Upstream::forUrl(url, options, &error);
 }
 
+EventRow quake(const char *id, std::int64_t time, double magnitude)
+{
+    EventRow row;
+    row.publicId = QLatin1String(id);
+    row.originTimeUs = time;
+    row.latitude = -38.7;
+    row.longitude = 176.1;
+    row.depthKm = 5;
+    row.magnitude = magnitude;
+    row.magnitudeType = QStringLiteral("MLv");
+    row.eventType = QStringLiteral("earthquake");
+    return row;
+}
+
+// The magnitude of an event in a catalogue file, -1 when it is not there.
+double magnitudeIn(const QString &path, const char *id)
+{
+    Catalogue catalogue(path);
+    QString error;
+    if (!catalogue.open(&error))
+        return -2;
+    const std::optional<EventRow> row = catalogue.find(QLatin1String(id));
+    return row ? row->magnitude.value_or(-3) : -1;
+}
+
+QString searchPath(const char *from, const char *to, const char *lower = "0")
+{
+    return QStringLiteral("/services/quake/search?magnitudeLower=%1&magnitudeUpper=12&startDate=%2&endDate=%3"
+                          "&outputFormat=quakeml1.0").arg(QLatin1String(lower), QLatin1String(from), QLatin1String(to));
+}
+
 } // namespace
 
 void TestUpstream::init()
 {
-    if (!QFile::exists(geonet("quakesearch/geonet_quakesearch_1980-2022.csv")))
-        QSKIP("GeoNet's material in ../shared/geonet is not there");
     dir = std::make_unique<QTemporaryDir>();
     catalogue = std::make_unique<Catalogue>(dir->filePath(QStringLiteral("catalogue.sqlite")));
     QString error;
@@ -130,7 +167,7 @@ void TestUpstream::windowsOverTheCapAreSplit()
     auto server = standIn(Protocol(protocol));
     QVERIFY(server);
     if (xml) {
-        QFile document(geonet("fdsn/geonet-fdsn-derived_6events_orderby-time.xml"));
+        QFile document(geonet("geonet-fdsn-derived_6events_orderby-time.xml"));
         QVERIFY(document.open(QIODevice::ReadOnly));
         server->setXmlDocument(document.readAll());
     }
@@ -138,7 +175,7 @@ void TestUpstream::windowsOverTheCapAreSplit()
     QVERIFY(server->start());
     if (events == 0) {
         // Counted here from the file itself, independently of the gateway's readers.
-        QFile csv(geonet("quakesearch/geonet_quakesearch_1980-2022.csv"));
+        QFile csv(geonet("quakesearch_1980-1983_2010-2011.csv"));
         QVERIFY(csv.open(QIODevice::ReadOnly));
         for (const QByteArray &line : csv.readAll().split('\n')) {
             const QByteArray time = line.split(',').value(2);
@@ -161,30 +198,14 @@ void TestUpstream::windowsOverTheCapAreSplit()
 void TestUpstream::emptyReplies_data()
 {
     QTest::addColumn<int>("protocol");
-    QTest::addColumn<QByteArray>("body");   // what csv? sends; empty for the stand-in's own
-    QTest::newRow("FDSN 204") << int(Protocol::Fdsn) << QByteArray();
-    QTest::newRow("quake search, count 0") << int(Protocol::QuakeSearch) << QByteArray();
-    QTest::newRow("quake search, header only") << int(Protocol::QuakeSearch)
-        << QByteArray("publicid,eventtype,origintime,modificationtime,longitude,latitude,magnitude,depth,magnitudetype,"
-                      "depthtype,evaluationmethod,evaluationstatus,evaluationmode,earthmodel,usedphasecount,"
-                      "usedstationcount,magnitudestationcount,minimumdistance,azimuthalgap,originerror,"
-                      "magnitudeuncertainty\n");
+    QTest::newRow("FDSN 204") << int(Protocol::Fdsn);
+    QTest::newRow("quake search, count 0") << int(Protocol::QuakeSearch);
 }
 
 void TestUpstream::emptyReplies()
 {
     QFETCH(int, protocol);
-    QFETCH(QByteArray, body);
     auto server = standIn(Protocol(protocol));
-    if (!body.isEmpty()) {
-        server->setFault([body](const httplib::Request &request, httplib::Response &response) {
-            if (request.path == "/count")
-                response.set_content("{\"count\": 3}", "application/json");
-            else
-                response.set_content(body.toStdString(), "text/csv");
-            return true;
-        });
-    }
     QVERIFY(server->start());
     auto upstream = upstreamFor(server->url());
     const UpstreamWindow quiet = window(utc(1970, 1, 1), utc(1970, 2, 1));
@@ -200,12 +221,19 @@ void TestUpstream::failuresStoreNothing_data()
     QTest::addColumn<QString>("fault");
     QTest::addColumn<QString>("error");
     QTest::newRow("refused") << int(Protocol::Fdsn) << "refuse" << "could not establish connection";
-    QTest::newRow("silent") << int(Protocol::QuakeSearch) << "silent" << "within 1 s";
+    QTest::newRow("silent") << int(Protocol::QuakeSearch) << "silent" << "no progress for 1 s";
     QTest::newRow("HTTP 500") << int(Protocol::Fdsn) << "500" << "answered HTTP 500";
     QTest::newRow("HTML for CSV") << int(Protocol::QuakeSearch) << "html" << "the reply is not GeoNet quake search CSV";
     QTest::newRow("JSON for QuakeML") << int(Protocol::Fdsn) << "json" << "the reply is not QuakeML 1.2";
     QTest::newRow("cut mid-row") << int(Protocol::QuakeSearch) << "cut" << "ends inside a row";
     QTest::newRow("cut mid-element") << int(Protocol::Fdsn) << "cut" << "not well-formed XML";
+    // Replies that contradict the count that came before them.
+    QTest::newRow("count 5, CSV empty") << int(Protocol::QuakeSearch) << "count-empty"
+                                        << "csv? answered nothing where count? said 5 events";
+    QTest::newRow("count 5, CSV of the header") << int(Protocol::QuakeSearch) << "count-header"
+                                                << "the reply holds 0 of the 5 events that the service counted";
+    QTest::newRow("count 5, CSV of 2 rows") << int(Protocol::QuakeSearch) << "count-short"
+                                            << "the reply holds 2 of the 5 events that the service counted";
 }
 
 void TestUpstream::failuresStoreNothing()
@@ -217,6 +245,17 @@ void TestUpstream::failuresStoreNothing()
     UpstreamStandIn *raw = server.get();
     const bool xml = fault == QLatin1String("json") || (protocol == int(Protocol::Fdsn) && fault == QLatin1String("cut"));
     server->setFault([fault, raw](const httplib::Request &request, httplib::Response &response) {
+        const QByteArray header = "publicid,eventtype,origintime,modificationtime,longitude,latitude,magnitude\n";
+        const QByteArray row = "2011p1,earthquake,2011-01-01T00:00:00Z,2011-01-01T00:00:00Z,176,-38.8,2.5\n";
+        if (fault.startsWith(QLatin1String("count-"))) {
+            if (request.path == "/count")
+                response.set_content("{\"count\": 5}", "application/json");
+            else if (fault == QLatin1String("count-header"))
+                response.set_content(header.toStdString(), "text/csv");
+            else if (fault == QLatin1String("count-short"))
+                response.set_content((header + row + row).toStdString(), "text/csv");
+            return true;
+        }
         if (request.path == "/count")
             return false;
         if (fault == QLatin1String("silent")) {
@@ -231,9 +270,7 @@ void TestUpstream::failuresStoreNothing()
         else if (fault == QLatin1String("json"))
             response.set_content("{\"events\": []}\n", "application/json");
         else if (request.path == "/csv")   // a good first row, then a cut
-            response.set_content("publicid,eventtype,origintime,modificationtime,longitude,latitude,magnitude\n"
-                                 "2011p1,earthquake,2011-01-01T00:00:00Z,2011-01-01T00:00:00Z,176,-38.8,2.5\n"
-                                 "2011p2,earthquake,2011-01-0", "text/csv");
+            response.set_content((header + row + "2011p2,earthquake,2011-01-0").toStdString(), "text/csv");
         else
             response.set_content("<q:quakeml xmlns:q=\"http://quakeml.org/xmlns/quakeml/1.2\"><eventParameters>"
                                  "<event publicID=\"smi:nz.org.geonet/2011p1\"><origin><time><value>2011-01-01T00:00:00Z"
@@ -293,6 +330,208 @@ void TestUpstream::laterFetchesUpdateAndRemove()
     QCOMPARE(report.removed, qint64(1));
     QCOMPARE(count(*catalogue), qint64(1));
     QCOMPARE(catalogue->find(QStringLiteral("2025p1"))->magnitude, std::optional<double>(4.4));
+}
+
+void TestUpstream::syncMirrorsTheUpstream_data()
+{
+    QTest::addColumn<int>("protocol");
+    QTest::newRow("FDSN") << int(Protocol::Fdsn);
+    QTest::newRow("quake search") << int(Protocol::QuakeSearch);
+}
+
+void TestUpstream::syncMirrorsTheUpstream()
+{
+    QFETCH(int, protocol);
+    UpstreamStandIn server{ Protocol(protocol) };
+    const std::int64_t before = utc(2026, 11, 20), after = utc(2026, 12, 2);
+    server.addEvent(quake("2026p1", utc(2026, 11, 2), 3.2), QByteArray(), before);
+    server.addEvent(quake("2026p2", utc(2026, 11, 9), 3.5), QByteArray(), before);
+    server.addEvent(quake("2026p3", utc(2026, 11, 16), 4.0), QByteArray(), before);
+    QVERIFY(server.start());
+
+    GatewayProcess gateway;
+    const QString catalogue = gateway.catalogue();
+    // An event from a file in the same weeks: no fetch removes it.
+    const QString file = gateway.writeFile("felt.txt", "#EventID|Time|Latitude|Longitude|Depth/km|Author|Catalog|"
+                                                       "Contributor|ContributorID|MagType|Magnitude\n"
+                                                       "felt1|2026-11-10T00:00:00Z|-41|174|5|||||ML|3.3\n");
+    QCOMPARE(gateway.run({ "import", "--catalogue", catalogue, file }).exitCode, 0);
+    const QStringList sync = { "sync", "--catalogue", catalogue, "--upstream", server.url(),
+                               "--from", "2026-11-01", "--to", "2026-11-28" };
+    GatewayProcess::Result result = gateway.run(sync);
+    QVERIFY2(result.exitCode == 0 && result.output.contains(QLatin1String("4 windows (0 done before): 3 events added")),
+             qPrintable(result.output));
+
+    // The upstream revises one event below M3, drops another without a
+    // mark, and adds a third.
+    server.reviseEvent(quake("2026p1", utc(2026, 11, 2), 2.9), after);
+    server.dropEvent(QStringLiteral("2026p2"));
+    server.addEvent(quake("2026p4", utc(2026, 11, 23), 3.8), QByteArray(), after);
+
+    // What changed after a time: every week is asked, done before or not.
+    int asked = server.requests();
+    result = gateway.run(sync + QStringList { "--updated-after", "2026-11-30" });
+    QVERIFY2(result.exitCode == 0 && result.output.contains(QLatin1String("4 windows (0 done before): 1 events added, 1 updated")),
+             qPrintable(result.output));
+    QVERIFY(server.requests() >= asked + 4);
+    QCOMPARE(magnitudeIn(catalogue, "2026p1"), 2.9);
+    QCOMPARE(magnitudeIn(catalogue, "2026p4"), 3.8);
+    QCOMPARE(magnitudeIn(catalogue, "2026p2"), 3.5);   // a drop without a mark is not a change
+
+    // A plain sync resumes: the weeks are done.
+    asked = server.requests();
+    result = gateway.run(sync);
+    QVERIFY2(result.output.contains(QLatin1String("4 windows (4 done before)")), qPrintable(result.output));
+    QCOMPARE(server.requests(), asked);
+
+    // Fetching the done weeks again, whole, mirrors the drop.
+    result = gateway.run(sync + QStringList { "--refetch" });
+    QVERIFY2(result.exitCode == 0 && result.output.contains(QLatin1String("(0 done before): 0 events added, 3 updated, 1 removed")),
+             qPrintable(result.output));
+    QCOMPARE(magnitudeIn(catalogue, "2026p2"), -1.0);
+    QCOMPARE(magnitudeIn(catalogue, "felt1"), 3.3);
+    QCOMPARE(magnitudeIn(catalogue, "2026p3"), 4.0);
+    QCOMPARE(gateway.run(sync + QStringList { "--refetch", "--updated-after", "2026-11-30" }).exitCode, 2);
+}
+
+void TestUpstream::searchesMirrorTheirWindows()
+{
+    UpstreamStandIn server(Protocol::Fdsn);
+    server.addEvent(quake("2026p1", utc(2026, 11, 2), 3.2));
+    server.addEvent(quake("2026p2", utc(2026, 11, 9), 3.5));
+    QVERIFY(server.start());
+    GatewayProcess gateway;
+    QVERIFY2(gateway.start({ "--catalogue", gateway.catalogue(), "--upstream", server.url(), "--refresh-after", "0" }),
+             qPrintable(gateway.log()));
+    GatewayProcess::Reply reply = GatewayProcess::get(gateway.url(searchPath("2026-11-01", "2026-11-30", "3")));
+    QVERIFY(reply.body.contains("2026p1") && reply.body.contains("2026p2"));
+
+    server.reviseEvent(quake("2026p1", utc(2026, 11, 2), 2.9), utc(2026, 12, 1));
+    server.dropEvent(QStringLiteral("2026p2"));
+    reply = GatewayProcess::get(gateway.url(searchPath("2026-11-01", "2026-11-30", "3")));
+    QCOMPARE(reply.status, 200);
+    QVERIFY2(!reply.body.contains("2026p1") && !reply.body.contains("2026p2"), reply.body.constData());
+    // A window with a lower floor brings the revised event back.
+    reply = GatewayProcess::get(gateway.url(searchPath("2026-11-01", "2026-11-30")));
+    QVERIFY(reply.body.contains("<event publicID=\"smi:nz.org.geonet/2026p1\">"));
+    QVERIFY(reply.body.contains("<mag><value>2.9</value></mag>"));
+    QVERIFY(!reply.body.contains("2026p2"));
+}
+
+void TestUpstream::bigWindowSurvivesAKill()
+{
+    // GeoNet's events of 1980-1983 and 2010-2011, from a service that
+    // refuses more than 100 a reply and answers slowly.
+    auto server = standIn(Protocol::Fdsn, "quakesearch_1980-1983_2010-2011.csv");
+    QVERIFY(server);
+    server->setCap(100);
+    server->setFault([](const httplib::Request &, httplib::Response &) {
+        std::this_thread::sleep_for(std::chrono::milliseconds(100));
+        return false;
+    });
+    QVERIFY(server->start());
+    // What a fetch of the whole window takes, into a catalogue of its own.
+    const UpstreamWindow whole = window(utc(1980, 1, 1), utc(2012, 1, 1));
+    FetchReport full = upstreamFor(server->url())->fetch(*catalogue, whole);
+    QVERIFY2(!full.failed(), qPrintable(full.error));
+    // A search has an upper magnitude bound, which leaves out the events without one.
+    const qint64 events = count(*catalogue, QStringLiteral("magnitude IS NOT NULL"));
+    QVERIFY(events > 1000 && full.requests > 20);
+
+    GatewayProcess gateway;
+    const QStringList serve = { "--catalogue", gateway.catalogue(), "--upstream", server->url(), "--upstream-timeout", "60" };
+    QVERIFY2(gateway.start(serve), qPrintable(gateway.log()));
+    QNetworkAccessManager manager;
+    QNetworkReply *pending = manager.get(QNetworkRequest(gateway.url(searchPath("1980-01-01", "2011-12-31"))));
+    const int before = server->requests();
+    QTRY_VERIFY_WITH_TIMEOUT(server->requests() >= before + full.requests / 2, 60000);
+    gateway.process().kill();
+    QVERIFY(gateway.process().waitForFinished());
+    delete pending;
+    {
+        Catalogue killed(gateway.catalogue());
+        QString error;
+        QVERIFY2(killed.open(&error), qPrintable(error));
+        QSqlQuery check(killed.connection());
+        QVERIFY(check.exec(QStringLiteral("PRAGMA integrity_check")) && check.next());
+        QCOMPARE(check.value(0).toString(), QStringLiteral("ok"));
+        QVERIFY(count(killed) > 0 && count(killed) < events);
+    }
+
+    // Served again, the gateway asks only for what the killed one had not stored.
+    QVERIFY2(gateway.start(serve), qPrintable(gateway.log()));
+    const int resumed = server->requests();
+    GatewayProcess::Reply reply = GatewayProcess::get(gateway.url(searchPath("1980-01-01", "2011-12-31")));
+    QCOMPARE(reply.status, 200);
+    QVERIFY(!reply.body.contains("<!--"));
+    QCOMPARE(reply.body.count("<event "), events);
+    QVERIFY2(server->requests() - resumed < full.requests, qPrintable(QString::number(server->requests() - resumed)));
+    QVERIFY(gateway.stop(SIGTERM));
+
+    // One that may start no new piece after a second gets the window over
+    // a few searches, each storing more.
+    GatewayProcess hurried;
+    QVERIFY(hurried.start({ "--catalogue", hurried.catalogue(), "--upstream", server->url(), "--upstream-timeout", "1" }));
+    int searches = 0;
+    do {
+        reply = GatewayProcess::get(hurried.url(searchPath("1980-01-01", "2011-12-31")));
+        QCOMPARE(reply.status, 200);
+    } while (reply.body.contains("is not complete yet") && ++searches < 50);
+    QVERIFY2(searches > 0 && !reply.body.contains("<!--"), qPrintable(hurried.log().right(2000)));
+    QCOMPARE(reply.body.count("<event "), events);
+}
+
+void TestUpstream::noWriteLockWhileDownloading()
+{
+    UpstreamStandIn server(Protocol::Fdsn);
+    server.addEvent(quake("2026p1", utc(2026, 11, 2), 3.2));
+    std::atomic<bool> release { false }, held { false };
+    server.setFault([&](const httplib::Request &, httplib::Response &) {
+        held = true;
+        while (!release && !server.stopping())
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        return false;
+    });
+    QVERIFY(server.start());
+    GatewayProcess gateway;
+    QVERIFY(gateway.start({ "--catalogue", gateway.catalogue(), "--upstream", server.url(), "--upstream-timeout", "60" }));
+    QNetworkAccessManager manager;
+    QNetworkReply *search = manager.get(QNetworkRequest(gateway.url(searchPath("2026-11-01", "2026-11-30"))));
+    QTRY_VERIFY(held);
+    // An import writes while the gateway waits for its upstream.
+    const QString file = gateway.writeFile("one.txt", "#EventID|Time|Latitude|Longitude|Depth/km|Author|Catalog|"
+                                                      "Contributor|ContributorID|MagType|Magnitude\n"
+                                                      "felt1|2026-11-10T00:00:00Z|-41|174|5|||||ML|3.3\n");
+    const GatewayProcess::Result imported = gateway.run({ "import", "--catalogue", gateway.catalogue(), file }, 20000);
+    QVERIFY2(imported.exitCode == 0, qPrintable(imported.output));
+    QVERIFY(!search->isFinished());
+    release = true;
+    QTRY_VERIFY_WITH_TIMEOUT(search->isFinished(), 30000);
+    const QByteArray body = search->readAll();
+    QVERIFY(body.contains("2026p1") && body.contains("felt1"));
+    delete search;
+}
+
+void TestUpstream::unreachableUpstreamIsRemembered()
+{
+    GatewayProcess gateway;
+    const QString file = gateway.writeFile("year.txt", "#EventID|Time|Latitude|Longitude|Depth/km|Author|Catalog|"
+                                                       "Contributor|ContributorID|MagType|Magnitude\n"
+                                                       "a|2024-01-05T00:00:00Z|-41|174|5|||||ML|3.3\n"
+                                                       "b|2024-06-30T23:00:00Z|-41|174|5|||||ML|3.1\n");
+    QCOMPARE(gateway.run({ "import", "--catalogue", gateway.catalogue(), file }).exitCode, 0);
+    QVERIFY(gateway.start({ "--catalogue", gateway.catalogue(), "--upstream", "http://127.0.0.1:1/fdsnws/event/1/" }));
+    GatewayProcess::Reply reply = GatewayProcess::get(gateway.url(searchPath("2026-12-07", "2026-12-08")));
+    QCOMPARE(reply.status, 200);
+    QVERIFY(reply.body.contains("could not establish connection"));
+    QCOMPARE(reply.headers.value("harvix-catalogue-range"), QByteArray("2024-01-05/2024-06-30"));
+    QCOMPARE(reply.headers.value("harvix-upstream-failed"), QByteArray("127.0.0.1"));
+    // Not asked again for a minute: the catalogue answers at once.
+    reply = GatewayProcess::get(gateway.url(searchPath("2026-12-06", "2026-12-06")));
+    QVERIFY(reply.body.contains("a moment ago"));
+    // A search inside what the catalogue holds says nothing of its range.
+    reply = GatewayProcess::get(gateway.url(searchPath("2024-03-01", "2024-03-02")));
+    QVERIFY(!reply.headers.contains("harvix-catalogue-range"));
 }
 
 void TestUpstream::serveCopiesThenFallsBack()

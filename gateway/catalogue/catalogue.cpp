@@ -147,10 +147,10 @@ bool Catalogue::open(QString *error)
         return false;
     };
     const QFileInfo file(m_path);
+    quint32 applicationId = 0;
     if (file.exists()) {
         if (!file.isFile())
             return fail(QStringLiteral("not a Harvix catalogue: not a file"));
-        quint32 applicationId = 0;
         QString why;
         switch (kindOf(m_path, applicationId, why)) {
         case FileKind::Unreadable:
@@ -204,7 +204,7 @@ bool Catalogue::open(QString *error)
             if (!query.exec(QLatin1String(statement)))
                 return fail(QStringLiteral("cannot be written (%1)").arg(sqliteText(query.lastError())));
         }
-        if (!query.exec(QStringLiteral("PRAGMA application_id = %1").arg(ApplicationId)))
+        if (applicationId == 0 && !query.exec(QStringLiteral("PRAGMA application_id = %1").arg(ApplicationId)))
             return fail(QStringLiteral("cannot be written (%1)").arg(sqliteText(query.lastError())));
         return true;
     }
@@ -290,6 +290,16 @@ QList<Catalogue::SourceSummary> Catalogue::summary() const
                          query.value(2).toLongLong(), query.value(3).toLongLong() });
     }
     return sources;
+}
+
+std::optional<Catalogue::TimeRange> Catalogue::timeRange() const
+{
+    QSqlQuery query(connection());
+    query.setForwardOnly(true);
+    if (!query.exec(QStringLiteral("SELECT MIN(origin_time), MAX(origin_time) FROM event")) || !query.next()
+        || query.value(0).isNull())
+        return std::nullopt;
+    return TimeRange { query.value(0).toLongLong(), query.value(1).toLongLong() };
 }
 
 bool Catalogue::isFetched(const QString &upstream, const UpstreamWindow &window, std::int64_t sinceUs) const

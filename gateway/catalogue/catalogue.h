@@ -61,6 +61,14 @@ public:
     };
     QList<SourceSummary> summary() const;
 
+    // The origin times of the first and the last event, when there is one.
+    struct TimeRange
+    {
+        std::int64_t firstUs = 0;
+        std::int64_t lastUs = 0;
+    };
+    std::optional<TimeRange> timeRange() const;
+
     // Whether the upstream's window was fetched at or after sinceUs (UTC
     // microseconds), by one record that covers it.
     bool isFetched(const QString &upstream, const UpstreamWindow &window, std::int64_t sinceUs) const;

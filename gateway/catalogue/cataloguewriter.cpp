@@ -7,6 +7,9 @@
 #include <QSqlError>
 #include <QVariant>
 
+#include <algorithm>
+#include <atomic>
+
 namespace {
 
 template <typename T>
@@ -74,7 +77,14 @@ bool CatalogueWriter::begin()
         return false;
     }
     m_inTransaction = true;
-    m_modifiedUs = QDateTime::currentMSecsSinceEpoch() * 1000;
+    // Every transaction marks its rows with a time of its own, so that
+    // removeUnseen tells them apart from all others.
+    static std::atomic<qint64> lastStamp { 0 };
+    qint64 stamp = QDateTime::currentMSecsSinceEpoch() * 1000;
+    qint64 last = lastStamp.load();
+    while (!lastStamp.compare_exchange_weak(last, std::max(stamp, last + 1))) {
+    }
+    m_modifiedUs = std::max(stamp, last + 1);
     return true;
 }
 
@@ -119,6 +129,40 @@ bool CatalogueWriter::remove(const QString &publicId)
     if (!m_remove.exec())
         return fail(m_remove);
     m_removed += m_remove.numRowsAffected() > 0 ? 1 : 0;
+    return true;
+}
+
+bool CatalogueWriter::removeUnseen(const UpstreamWindow &window)
+{
+    QString sql = QStringLiteral("DELETE FROM event WHERE origin_time >= ? AND origin_time < ? AND source = ?"
+                                 " AND modified <> ?");
+    QVariantList values = { qlonglong(window.startUs), qlonglong(window.endUs), m_source, qlonglong(m_modifiedUs) };
+    if (window.minMagnitude) {
+        sql += QStringLiteral(" AND magnitude >= ?");
+        values << *window.minMagnitude;
+    }
+    if (window.maxMagnitude) {
+        sql += QStringLiteral(" AND magnitude <= ?");
+        values << *window.maxMagnitude;
+    }
+    QSqlQuery query(m_db);
+    query.prepare(sql);
+    for (const QVariant &value : values)
+        query.addBindValue(value);
+    if (!query.exec())
+        return fail(query);
+    m_removed += query.numRowsAffected();
+    return true;
+}
+
+bool CatalogueWriter::removeSource(qint64 *count)
+{
+    QSqlQuery query(m_db);
+    query.prepare(QStringLiteral("DELETE FROM event WHERE source = ?"));
+    query.addBindValue(m_source);
+    if (!query.exec())
+        return fail(query);
+    *count = query.numRowsAffected();
     return true;
 }
 

@@ -23,6 +23,13 @@ public:
     bool write(const EventRow &row);
     // For an event that its source has withdrawn.
     bool remove(const QString &publicId);
+    // Removes this writer's source's events inside the window's box that
+    // this transaction has not written: what the upstream no longer holds.
+    // Events without a magnitude are in the box only when it has no
+    // magnitude bound, as a service leaves them out of a bounded search.
+    bool removeUnseen(const UpstreamWindow &window);
+    // Removes every event of this writer's source, counting them.
+    bool removeSource(qint64 *count);
     // Records, in the same transaction, that a window of an upstream is here.
     bool recordFetched(const QString &upstream, const UpstreamWindow &window);
     bool commit();

@@ -1,6 +1,7 @@
 #include "http/gatewayserver.h"
 
 #include "catalogue/catalogue.h"
+#include "formats/fieldparsing.h"
 #include "formats/quakeml10writer.h"
 #include "http/pages.h"
 #include "http/searchquery.h"
@@ -202,26 +203,39 @@ void GatewayServer::addRoutes()
             setText(res, 400, parsed.error);
             return;
         }
-        const QString upstreamFailure = m_upstream ? refreshFromUpstream(*parsed.query) : QString();
+        const Refresh refresh = m_upstream ? refreshFromUpstream(*parsed.query) : Refresh();
         std::shared_ptr<Catalogue::Cursor> cursor = m_catalogue.search(*parsed.query);
+        // The first row is read before the reply starts, so that an empty
+        // answer can say what the catalogue holds.
+        auto first = std::make_shared<std::optional<EventRow>>(EventRow());
+        if (!cursor->next(**first))
+            first->reset();
         if (!cursor->error().isEmpty()) {
             setText(res, 500, QStringLiteral("the catalogue cannot be read: %1").arg(cursor->error()));
             return;
         }
+        if (!*first && (!m_upstream || !refresh.failure.isEmpty()))
+            describeCoverage(*parsed.query, res);
         auto started = std::make_shared<bool>(false);
-        const QString comment = upstreamFailure.isEmpty()
-            ? QString()
-            : QStringLiteral("The upstream failed (%1): this answer comes from the catalogue alone.").arg(upstreamFailure);
-        res.set_chunked_content_provider(xmlType, [cursor, started, comment](std::size_t, httplib::DataSink &sink) {
+        QString comment;
+        if (!refresh.failure.isEmpty())
+            comment = QStringLiteral("The upstream failed (%1): this answer comes from the catalogue alone.")
+                          .arg(refresh.failure);
+        else if (refresh.partial)
+            comment = QStringLiteral("The copy of this window from the upstream is not complete yet: this answer "
+                                     "comes from the catalogue, and the next search of it goes on copying.");
+        res.set_chunked_content_provider(xmlType, [cursor, first, started, comment](std::size_t, httplib::DataSink &sink) {
             std::string chunk;
             chunk.reserve(ChunkBytes + 4096);
             if (!*started) {
                 chunk = QuakeML10Writer::documentStart(comment);
                 *started = true;
+                if (*first)
+                    QuakeML10Writer::appendEvent(chunk, **first);
             }
             EventRow row;
-            bool more = true;
-            while (chunk.size() < ChunkBytes && (more = cursor->next(row)))
+            bool more = bool(*first);
+            while (more && chunk.size() < ChunkBytes && (more = cursor->next(row)))
                 QuakeML10Writer::appendEvent(chunk, row);
             // A read that fails half-way ends the transfer unfinished, so that
             // the client sees a broken reply rather than a short result.
@@ -260,29 +274,63 @@ void GatewayServer::addRoutes()
     });
 }
 
-void GatewayServer::setUpstream(Upstream *upstream, int refreshAfterMinutes)
+void GatewayServer::setUpstream(Upstream *upstream, int refreshAfterMinutes, int seconds)
 {
     m_upstream = upstream;
     m_refreshAfterMinutes = refreshAfterMinutes;
+    m_upstreamSeconds = seconds;
 }
 
-QString GatewayServer::refreshFromUpstream(const SearchQuery &query)
+GatewayServer::Refresh GatewayServer::refreshFromUpstream(const SearchQuery &query)
 {
     UpstreamWindow window;
     window.startUs = query.startUs;
     window.endUs = query.endUs;
     window.minMagnitude = query.magnitudeLower;
     window.maxMagnitude = query.magnitudeUpper;
-    const QString key = m_upstream->url().toString();
     const std::int64_t since = (QDateTime::currentMSecsSinceEpoch() - qint64(m_refreshAfterMinutes) * 60000) * 1000;
-    if (m_catalogue.isFetched(key, window, since))
-        return QString();
-    const FetchReport report = m_upstream->fetch(m_catalogue, window);
-    if (!report.failed())
-        return QString();
-    std::fprintf(stderr, "harvix-gateway: the upstream %s failed (%s); answering from the catalogue alone\n",
-                 qPrintable(key), qPrintable(report.error));
-    return report.error;
+    Refresh refresh;
+    if (m_catalogue.isFetched(m_upstream->key(), window, since))
+        return refresh;
+    // A window too big for one search is copied over several: each piece
+    // stored stays, and the next search goes on from there.
+    FetchPlan plan;
+    plan.keepPiecesSinceUs = since;
+    plan.stopStartingAt = Upstream::Clock::now() + std::chrono::seconds(m_upstreamSeconds);
+    const FetchReport report = m_upstream->fetch(m_catalogue, window, plan);
+    if (report.failed()) {
+        std::fprintf(stderr, "harvix-gateway: the upstream %s failed (%s); answering from the catalogue alone\n",
+                     qPrintable(m_upstream->key()), qPrintable(report.error));
+        refresh.failure = report.error;
+    } else if (!report.complete) {
+        std::fprintf(stderr, "harvix-gateway: %d pieces of the window %s to %s copied from %s in %d requests (%d "
+                             "done before); the next search of it goes on\n", report.piecesStored,
+                     qPrintable(UpstreamTime::text(window.startUs)), qPrintable(UpstreamTime::text(window.endUs)),
+                     qPrintable(m_upstream->key()), report.requests, report.piecesDone);
+        refresh.partial = true;
+    }
+    return refresh;
+}
+
+void GatewayServer::describeCoverage(const SearchQuery &query, httplib::Response &res) const
+{
+    const std::optional<Catalogue::TimeRange> held = m_catalogue.timeRange();
+    if (!held)
+        return;
+    constexpr std::int64_t dayUs = std::int64_t(86400) * 1000000;
+    const auto day = [](std::int64_t us) { return us >= 0 ? us / dayUs : (us - dayUs + 1) / dayUs; };
+    const std::int64_t firstDay = day(held->firstUs), lastDay = day(held->lastUs);
+    if (query.startUs >= firstDay * dayUs && query.endUs <= (lastDay + 1) * dayUs)
+        return;
+    const auto date = [](std::int64_t days) {
+        int year = 0, month = 0, dayOfMonth = 0;
+        FieldParsing::civilFromDays(days, year, month, dayOfMonth);
+        return QStringLiteral("%1-%2-%3").arg(year, 4, 10, QLatin1Char('0')).arg(month, 2, 10, QLatin1Char('0'))
+            .arg(dayOfMonth, 2, 10, QLatin1Char('0'));
+    };
+    res.set_header("Harvix-Catalogue-Range", (date(firstDay) + u'/' + date(lastDay)).toStdString());
+    if (m_upstream)
+        res.set_header("Harvix-Upstream-Failed", m_upstream->name().toStdString());
 }
 
 bool GatewayServer::bind(const QString &host, int port, QString *error)

@@ -17,6 +17,7 @@ struct SearchQuery;
 
 namespace httplib {
 class Server;
+struct Response;
 }
 
 class GatewayServer
@@ -51,13 +52,22 @@ public:
     void stop(int drainSeconds = 60);
 
     // Each search first brings the catalogue up to date from the upstream
-    // for its window, unless that window was fetched in the last minutes.
-    void setUpstream(Upstream *upstream, int refreshAfterMinutes);
+    // for its window, unless that window was fetched in the last minutes;
+    // it starts no new piece of the window after the seconds given.
+    void setUpstream(Upstream *upstream, int refreshAfterMinutes, int seconds = 20);
 
 private:
     void addRoutes();
-    // Empty when the catalogue is up to date; else why the upstream failed.
-    QString refreshFromUpstream(const SearchQuery &query);
+    struct Refresh
+    {
+        QString failure;        // why the upstream failed, if it did
+        bool partial = false;   // the time ran out before the window was whole
+    };
+    Refresh refreshFromUpstream(const SearchQuery &query);
+    // On an empty answer to a search beyond what the catalogue holds: the
+    // days it holds (Harvix-Catalogue-Range: 2003-08-21/2026-06-30, UTC),
+    // and the upstream that could not be asked (Harvix-Upstream-Failed).
+    void describeCoverage(const SearchQuery &query, httplib::Response &res) const;
 
     const Catalogue &m_catalogue;
     std::unique_ptr<httplib::Server> m_server;
@@ -65,6 +75,7 @@ private:
     int m_port = 0;
     Upstream *m_upstream = nullptr;
     int m_refreshAfterMinutes = 5;
+    int m_upstreamSeconds = 20;
     std::atomic<bool> m_draining { false };
     std::atomic<bool> m_started { false };
     std::atomic<bool> m_finished { false };

@@ -12,6 +12,8 @@ public:
     FdsnEventClient(const QUrl &url, const Options &options) : Upstream(url, options) {}
 
 protected:
-    bool collect(const UpstreamWindow &window, Clock::time_point deadline, const RowSink &sink,
-                 FetchReport &report) override;
+    Answer ask(const UpstreamWindow &piece, QTemporaryFile &body, std::optional<qint64> &expected,
+               FetchReport &report) override;
+    ReadOutcome read(QIODevice &body, const RowSink &sink) const override;
+    QString format() const override;
 };

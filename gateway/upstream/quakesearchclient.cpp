@@ -11,13 +11,13 @@ QString QuakeSearchClient::query(const UpstreamWindow &window)
     return windowQuery(window, keys);
 }
 
-bool QuakeSearchClient::collect(const UpstreamWindow &window, Clock::time_point deadline,
-                                const RowSink &sink, FetchReport &report)
+Upstream::Answer QuakeSearchClient::ask(const UpstreamWindow &piece, QTemporaryFile &body,
+                                        std::optional<qint64> &expected, FetchReport &report)
 {
     // Both endpoints answer 200 or fail.
-    const auto get = [&](QTemporaryFile &file, const QString &endpoint, const UpstreamWindow &piece) {
+    const auto get = [&](QTemporaryFile &file, const QString &endpoint) {
         Response response;
-        if (!fetchInto(file, endpoint + query(piece), deadline, response, report))
+        if (!fetchInto(file, endpoint + query(piece), response, report))
             return false;
         if (response.status != 200) {
             report.error = QStringLiteral("%1 answered HTTP %2").arg(endpoint).arg(response.status);
@@ -26,41 +26,42 @@ bool QuakeSearchClient::collect(const UpstreamWindow &window, Clock::time_point 
         return true;
     };
 
-    std::vector<UpstreamWindow> pending = { window };
-    while (!pending.empty()) {
-        const UpstreamWindow piece = pending.back();
-        pending.pop_back();
-
-        QTemporaryFile counted;
-        if (!get(counted, QStringLiteral("count?"), piece))
-            return false;
-        counted.seek(0);
-        const QJsonObject json = QJsonDocument::fromJson(counted.readAll()).object();
-        if (!json.value(QLatin1String("count")).isDouble()) {
-            report.error = QStringLiteral("count? did not answer JSON with a count");
-            return false;
-        }
-        const qint64 count = qint64(json.value(QLatin1String("count")).toDouble());
-        if (count == 0)
-            continue;
-        if (count > m_options.quakeSearchLimit) {
-            if (!halve(piece, pending, QStringLiteral("more than %1 events").arg(m_options.quakeSearchLimit), report))
-                return false;
-            continue;
-        }
-
-        QTemporaryFile body;
-        if (!get(body, QStringLiteral("csv?"), piece))
-            return false;
-        if (body.size() == 0)
-            continue;
-        if (endsInsideLine(body)) {
-            report.error = QStringLiteral("the CSV reply ends inside a row");
-            return false;
-        }
-        body.seek(0);
-        if (!acceptOutcome(CsvCatalogueReader::read(body, sink), QStringLiteral("GeoNet quake search CSV"), report))
-            return false;
+    QTemporaryFile counted;
+    if (!get(counted, QStringLiteral("count?")))
+        return Answer::Failed;
+    counted.seek(0);
+    const QJsonObject json = QJsonDocument::fromJson(counted.readAll()).object();
+    if (!json.value(QLatin1String("count")).isDouble()) {
+        report.error = QStringLiteral("count? did not answer JSON with a count");
+        return Answer::Failed;
     }
-    return true;
+    const qint64 count = qint64(json.value(QLatin1String("count")).toDouble());
+    if (count == 0)
+        return Answer::Nothing;
+    if (count > m_options.quakeSearchLimit) {
+        report.error = QStringLiteral("more than %1 events").arg(m_options.quakeSearchLimit);
+        return Answer::TooBig;
+    }
+    if (!get(body, QStringLiteral("csv?")))
+        return Answer::Failed;
+    if (body.size() == 0) {
+        report.error = QStringLiteral("csv? answered nothing where count? said %1 events").arg(count);
+        return Answer::Failed;
+    }
+    if (endsInsideLine(body)) {
+        report.error = QStringLiteral("the CSV reply ends inside a row");
+        return Answer::Failed;
+    }
+    expected = count;
+    return Answer::Events;
+}
+
+ReadOutcome QuakeSearchClient::read(QIODevice &body, const RowSink &sink) const
+{
+    return CsvCatalogueReader::read(body, sink);
+}
+
+QString QuakeSearchClient::format() const
+{
+    return QStringLiteral("GeoNet quake search CSV");
 }

@@ -2,7 +2,8 @@
 
 // GeoNet's quake search service: count? tells how many events a window
 // holds, csv? returns them in the 21-column CSV, at most a limit a reply.
-// A window over the limit is halved until every piece is under it.
+// A window over the limit is halved until every piece is under it, and a
+// CSV reply with fewer rows than count? announced is a failure.
 
 #include "upstream/upstream.h"
 
@@ -12,8 +13,10 @@ public:
     QuakeSearchClient(const QUrl &url, const Options &options) : Upstream(url, options) {}
 
 protected:
-    bool collect(const UpstreamWindow &window, Clock::time_point deadline, const RowSink &sink,
-                 FetchReport &report) override;
+    Answer ask(const UpstreamWindow &piece, QTemporaryFile &body, std::optional<qint64> &expected,
+               FetchReport &report) override;
+    ReadOutcome read(QIODevice &body, const RowSink &sink) const override;
+    QString format() const override;
 
 private:
     static QString query(const UpstreamWindow &window);

@@ -6,6 +6,7 @@
 #include "upstream/fdsneventclient.h"
 #include "upstream/quakesearchclient.h"
 
+#include <QDateTime>
 #include <QTemporaryFile>
 
 #include <httplib.h>
@@ -61,62 +62,171 @@ std::unique_ptr<Upstream> Upstream::forUrl(const QString &text, const Options &o
     return std::unique_ptr<Upstream>(new QuakeSearchClient(url, options));
 }
 
-FetchReport Upstream::fetch(const Catalogue &catalogue, const UpstreamWindow &window)
+QString Upstream::name() const
+{
+    const QString host = m_url.host();
+    return host == QLatin1String("geonet.org.nz") || host.endsWith(QLatin1String(".geonet.org.nz"))
+        ? QStringLiteral("GeoNet") : host;
+}
+
+bool Upstream::isUnreachable() const
+{
+    return QDateTime::currentMSecsSinceEpoch() < m_unreachableUntilMs;
+}
+
+FetchReport Upstream::fetch(const Catalogue &catalogue, const UpstreamWindow &window, const FetchPlan &plan)
 {
     FetchReport report;
-    const Clock::time_point deadline = Clock::now() + std::chrono::seconds(m_options.timeoutSeconds);
-    CatalogueWriter writer(catalogue, m_url.host());
-    if (!writer.begin()) {
-        report.error = QStringLiteral("the catalogue cannot be written: %1").arg(writer.error());
+    if (isUnreachable()) {
+        report.error = QStringLiteral("could not establish connection (a moment ago; asked again within a minute)");
         return report;
     }
-    QString writeError;
-    const bool collected = collect(window, deadline, [&](const EventRow &row) {
-        if (!writeError.isEmpty() || !inWindow(row, window))
-            return;
-        if (!(isWithdrawn(row) ? writer.remove(row.publicId) : writer.write(row)))
-            writeError = writer.error();
-    }, report);
-    if (collected && writeError.isEmpty() && writer.recordFetched(m_url.toString(), window)
-        && writer.commit()) {
-        report.added = writer.added();
-        report.updated = writer.updated();
-        report.removed = writer.removed();
-        return report;
+    // The pieces form a tree of halves. A piece is recorded as fetched with
+    // the last of its halves, so that a later fetch skips a whole subtree
+    // and asks again only for the pieces on the way to what is missing.
+    struct Piece
+    {
+        UpstreamWindow window;
+        int parent;
+        int halvesLeft;
+    };
+    std::vector<Piece> pieces = { { window, -1, 0 } };
+    std::vector<int> pending = { 0 };
+    const auto completed = [&pieces](int index) {
+        std::vector<UpstreamWindow> whole;
+        for (int parent = pieces[std::size_t(index)].parent; parent >= 0; parent = pieces[std::size_t(parent)].parent) {
+            if (--pieces[std::size_t(parent)].halvesLeft > 0)
+                break;
+            whole.push_back(pieces[std::size_t(parent)].window);
+        }
+        return whole;
+    };
+    while (!pending.empty()) {
+        const int index = pending.back();
+        const UpstreamWindow piece = pieces[std::size_t(index)].window;
+        if (plan.keepPiecesSinceUs && catalogue.isFetched(key(), piece, *plan.keepPiecesSinceUs)) {
+            pending.pop_back();
+            ++report.piecesDone;
+            const std::vector<UpstreamWindow> whole = completed(index);
+            if (!whole.empty() && !store(catalogue, std::nullopt, nullptr, std::nullopt, whole, report))
+                return report;
+            continue;
+        }
+        // Each fetch stores at least one piece, so that every one makes progress.
+        if (plan.stopStartingAt && Clock::now() >= *plan.stopStartingAt && report.piecesStored > 0) {
+            report.complete = false;
+            return report;
+        }
+        pending.pop_back();
+
+        QTemporaryFile body;
+        std::optional<qint64> expected;
+        const Answer answer = ask(piece, body, expected, report);
+        if (answer == Answer::Failed)
+            return report;
+        if (answer == Answer::TooBig) {
+            if (piece.endUs - piece.startUs <= 2 * std::int64_t(1000000)) {
+                report.error = QStringLiteral("%1 even within two seconds").arg(report.error);
+                return report;
+            }
+            report.error.clear();
+            UpstreamWindow early = piece, late = piece;
+            early.endUs = late.startUs = piece.startUs + (piece.endUs - piece.startUs) / 2;
+            pieces[std::size_t(index)].halvesLeft = 2;
+            pieces.push_back({ late, index, 0 });
+            pending.push_back(int(pieces.size()) - 1);
+            pieces.push_back({ early, index, 0 });
+            pending.push_back(int(pieces.size()) - 1);
+            continue;
+        }
+        if (answer == Answer::Events)
+            body.seek(0);
+        if (!store(catalogue, piece, answer == Answer::Events ? &body : nullptr, expected, completed(index), report))
+            return report;
     }
-    writer.rollback();
-    if (report.error.isEmpty())
-        report.error = QStringLiteral("the catalogue cannot be written: %1")
-                           .arg(writeError.isEmpty() ? writer.error() : writeError);
     return report;
 }
 
-Upstream::Response Upstream::get(const QString &pathAndQuery, Clock::time_point deadline, QIODevice &body)
+bool Upstream::store(const Catalogue &catalogue, const std::optional<UpstreamWindow> &stored, QIODevice *body,
+                     std::optional<qint64> expected, const std::vector<UpstreamWindow> &whole, FetchReport &report)
+{
+    CatalogueWriter writer(catalogue, key());
+    if (!writer.begin()) {
+        report.error = QStringLiteral("the catalogue cannot be written: %1").arg(writer.error());
+        return false;
+    }
+    QString writeError;
+    const UpstreamWindow piece = stored.value_or(UpstreamWindow());
+    if (body) {
+        const ReadOutcome outcome = read(*body, [&](const EventRow &row) {
+            if (!writeError.isEmpty() || !inWindow(row, piece))
+                return;
+            if (!(isWithdrawn(row) ? writer.remove(row.publicId) : writer.write(row)))
+                writeError = writer.error();
+        });
+        if (outcome.failed()) {
+            report.error = QStringLiteral("the reply is not %1 (line %2: %3)")
+                               .arg(format()).arg(outcome.errorLine).arg(outcome.error);
+            return false;
+        }
+        if (outcome.format != format()) {
+            report.error = QStringLiteral("the reply is %1, not %2").arg(outcome.format, format());
+            return false;
+        }
+        // A reply with fewer rows than the service announced was cut short.
+        const qint64 rows = outcome.rows + outcome.skippedRows();
+        if (expected && rows < *expected) {
+            report.error = QStringLiteral("the reply holds %1 of the %2 events that the service counted")
+                               .arg(rows).arg(*expected);
+            return false;
+        }
+        report.skipped += outcome.skippedRows();
+    }
+    // What the upstream no longer holds in the box is gone there too; a
+    // window of what changed after a time says nothing of the rest.
+    if (stored && writeError.isEmpty() && !piece.updatedAfterUs && !writer.removeUnseen(piece))
+        writeError = writer.error();
+    bool recorded = !stored || writer.recordFetched(key(), piece);
+    for (const UpstreamWindow &window : whole)
+        recorded = recorded && writer.recordFetched(key(), window);
+    if (!writeError.isEmpty() || !recorded || !writer.commit()) {
+        report.error = QStringLiteral("the catalogue cannot be written: %1")
+                           .arg(writeError.isEmpty() ? writer.error() : writeError);
+        return false;
+    }
+    report.added += writer.added();
+    report.updated += writer.updated();
+    report.removed += writer.removed();
+    report.piecesStored += stored ? 1 : 0;
+    return true;
+}
+
+Upstream::Response Upstream::get(const QString &pathAndQuery, QIODevice &body)
 {
     Response response;
     {
         std::unique_lock<std::mutex> lock(m_gateMutex);
-        if (!m_gateFree.wait_until(lock, deadline, [this] { return m_active < m_options.maxConcurrentRequests; })) {
+        if (!m_gateFree.wait_for(lock, std::chrono::seconds(m_options.timeoutSeconds),
+                                 [this] { return m_active < m_options.maxConcurrentRequests; })) {
             response.error = QStringLiteral("no answer within %1 s").arg(m_options.timeoutSeconds);
             return response;
         }
         ++m_active;
     }
 
-    const auto remaining = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-    const std::int64_t remainingMs = std::max<std::int64_t>(remaining.count(), 1);
     const std::string origin = m_url.toString(QUrl::RemovePath | QUrl::RemoveQuery | QUrl::RemoveFragment
                                               | QUrl::StripTrailingSlash).toStdString();
     httplib::Client client(origin);
-    client.set_connection_timeout(remainingMs / 1000, (remainingMs % 1000) * 1000);
-    client.set_read_timeout(remainingMs / 1000, (remainingMs % 1000) * 1000);
+    // A connection is quick or not at all; after that, a request may take
+    // as long as it keeps making progress.
+    client.set_connection_timeout(m_options.connectSeconds, 0);
+    client.set_read_timeout(m_options.timeoutSeconds, 0);
     client.set_follow_location(true);
 #ifdef CPPHTTPLIB_OPENSSL_SUPPORT
     client.enable_server_certificate_verification(true);
 #endif
     const httplib::Headers headers = { { "User-Agent", "Harvix/" HARVIX_VERSION " (harvix-gateway)" } };
     const std::string path = (m_url.path(QUrl::FullyEncoded) + pathAndQuery).toStdString();
-    bool late = false;
     const httplib::Result result = client.Get(
         path, headers,
         [&response](const httplib::Response &reply) {
@@ -124,17 +234,15 @@ Upstream::Response Upstream::get(const QString &pathAndQuery, Clock::time_point 
             return true;
         },
         [&](const char *data, std::size_t length) {
-            late = Clock::now() > deadline;
-            return !late && body.write(data, qint64(length)) == qint64(length);
+            return body.write(data, qint64(length)) == qint64(length);
         });
     if (result)
         response.status = result->status;   // also where there was no body to receive
-    const bool timedOut = late || Clock::now() + std::chrono::milliseconds(50) >= deadline;
     if (!result) {
         switch (result.error()) {
         case httplib::Error::Connection:
-            response.error = timedOut ? QStringLiteral("no connection within %1 s").arg(m_options.timeoutSeconds)
-                                      : QStringLiteral("could not establish connection");
+            response.error = QStringLiteral("could not establish connection");
+            m_unreachableUntilMs = QDateTime::currentMSecsSinceEpoch() + qint64(m_options.unreachableSeconds) * 1000;
             break;
         case httplib::Error::SSLConnection:
             response.error = QStringLiteral("the TLS connection failed");
@@ -142,10 +250,15 @@ Upstream::Response Upstream::get(const QString &pathAndQuery, Clock::time_point 
         case httplib::Error::SSLServerVerification:
             response.error = QStringLiteral("the server's certificate was not accepted");
             break;
+        case httplib::Error::Read:
+            response.error = QStringLiteral("no progress for %1 s, or the connection broke").arg(m_options.timeoutSeconds);
+            break;
+        case httplib::Error::Canceled:
+            response.error = QStringLiteral("the reply could not be kept (%1)").arg(body.errorString());
+            break;
         default:
-            response.error = timedOut ? QStringLiteral("no complete answer within %1 s").arg(m_options.timeoutSeconds)
-                                      : QStringLiteral("the transfer failed (%1)")
-                                            .arg(QString::fromStdString(httplib::to_string(result.error())));
+            response.error = QStringLiteral("the transfer failed (%1)")
+                                 .arg(QString::fromStdString(httplib::to_string(result.error())));
         }
     }
 
@@ -173,50 +286,20 @@ QString Upstream::windowQuery(const UpstreamWindow &window, const QueryKeys &key
     return query;
 }
 
-bool Upstream::fetchInto(QTemporaryFile &body, const QString &pathAndQuery, Clock::time_point deadline,
-                         Response &response, FetchReport &report)
+bool Upstream::fetchInto(QTemporaryFile &body, const QString &pathAndQuery, Response &response,
+                         FetchReport &report)
 {
     if (!body.open()) {
         report.error = QStringLiteral("no temporary file for the reply");
         return false;
     }
     ++report.requests;
-    response = get(pathAndQuery, deadline, body);
+    response = get(pathAndQuery, body);
     report.error = response.error;
     return response.error.isEmpty();
-}
-
-bool Upstream::halve(const UpstreamWindow &window, std::vector<UpstreamWindow> &pending, const QString &why,
-                     FetchReport &report)
-{
-    if (window.endUs - window.startUs <= 2 * std::int64_t(1000000)) {
-        report.error = QStringLiteral("%1 even within two seconds").arg(why);
-        return false;
-    }
-    UpstreamWindow early = window, late = window;
-    early.endUs = late.startUs = window.startUs + (window.endUs - window.startUs) / 2;
-    pending.push_back(late);
-    pending.push_back(early);
-    return true;
 }
 
 bool Upstream::endsInsideLine(QTemporaryFile &body)
 {
     return body.size() > 0 && (!body.seek(body.size() - 1) || body.read(1) != "\n");
-}
-
-bool Upstream::acceptOutcome(const ReadOutcome &outcome, const QString &expectedFormat, FetchReport &report)
-{
-    for (const auto &[reason, count] : outcome.skipped)
-        report.skipped += count;
-    if (outcome.failed()) {
-        report.error = QStringLiteral("the reply is not %1 (line %2: %3)")
-                           .arg(expectedFormat).arg(outcome.errorLine).arg(outcome.error);
-        return false;
-    }
-    if (outcome.format != expectedFormat) {
-        report.error = QStringLiteral("the reply is %1, not %2").arg(outcome.format, expectedFormat);
-        return false;
-    }
-    return true;
 }

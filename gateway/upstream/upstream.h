@@ -2,9 +2,9 @@
 
 // An upstream is a live catalogue service that the gateway copies from:
 // GeoNet's quake search service, or the FDSN event service of any agency.
-// fetch() brings one window of time and magnitude into the catalogue as
-// one transaction, splitting it where the service caps a reply, and records
-// the window as fetched; on any failure nothing of the window is stored.
+// fetch() brings one window of time and magnitude into the catalogue, in
+// as many pieces as the service's cap on a reply asks for, each stored and
+// recorded as fetched in a transaction of its own.
 
 #include "formats/readoutcome.h"
 
@@ -13,6 +13,7 @@
 #include <QTemporaryFile>
 #include <QUrl>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <cstdint>
@@ -39,9 +40,24 @@ struct FetchReport
     qint64 removed = 0;
     qint64 skipped = 0;
     int requests = 0;
-    QString error;   // empty on success
+    int piecesStored = 0;
+    int piecesDone = 0;      // stored by an earlier fetch, not asked for again
+    bool complete = true;    // false when the time allowed ran out first
+    QString error;           // empty on success
 
     bool failed() const { return !error.isEmpty(); }
+};
+
+// How one fetch goes about a window.
+struct FetchPlan
+{
+    // Pieces recorded as fetched at or after this (UTC microseconds) are
+    // not asked for again; nothing, to ask for every piece.
+    std::optional<std::int64_t> keepPiecesSinceUs;
+    // No new piece is started after this, once one has been stored; the
+    // pieces stored so far stay, and the next fetch of the window goes on
+    // from there.
+    std::optional<std::chrono::steady_clock::time_point> stopStartingAt;
 };
 
 class Upstream
@@ -49,7 +65,9 @@ class Upstream
 public:
     struct Options
     {
-        int timeoutSeconds = 20;      // for a whole fetch
+        int timeoutSeconds = 20;      // a request that makes no progress for this long fails
+        int connectSeconds = 2;       // an upstream that does not accept a connection in this is unreachable
+        int unreachableSeconds = 60;  // and is not asked again for this long
         int quakeSearchLimit = 20000; // events in one CSV reply
         bool fdsnXml = false;         // QuakeML 1.2 instead of text
         int maxConcurrentRequests = 2;
@@ -64,15 +82,35 @@ public:
     virtual ~Upstream() = default;
 
     QUrl url() const { return m_url; }
-    FetchReport fetch(const Catalogue &catalogue, const UpstreamWindow &window);
+    // The source of the events it stores, and the key of its windows.
+    QString key() const { return m_url.toString(); }
+    // "GeoNet" for GeoNet's services, the host otherwise.
+    QString name() const;
+
+    // Brings one window into the catalogue in pieces: each piece is
+    // downloaded whole, then stored in one transaction that also records
+    // it, so that the write lock is never held while downloading. A piece
+    // holds exactly what the upstream holds in its box: its events there
+    // that the reply no longer has are removed (unless the window asks only
+    // for what changed after a time). On a failure the pieces stored
+    // before it stay, and nothing of the failed one is stored.
+    FetchReport fetch(const Catalogue &catalogue, const UpstreamWindow &window, const FetchPlan &plan = FetchPlan());
+
+    int timeoutSeconds() const { return m_options.timeoutSeconds; }
+    // Whether a connection failed lately, so that it is not asked now.
+    bool isUnreachable() const;
 
 protected:
     Upstream(const QUrl &url, const Options &options) : m_url(url), m_options(options) {}
 
-    // Reads every event of the window, in as many requests as it takes,
-    // into the sink. False with report.error set on any failure.
-    virtual bool collect(const UpstreamWindow &window, Clock::time_point deadline,
-                         const RowSink &sink, FetchReport &report) = 0;
+    enum class Answer { Events, Nothing, TooBig, Failed };
+    // Asks for one piece; on Events the body holds the reply, and expected
+    // how many rows it must hold where the service said so beforehand.
+    virtual Answer ask(const UpstreamWindow &piece, QTemporaryFile &body, std::optional<qint64> &expected,
+                       FetchReport &report) = 0;
+    // Reads a reply that ask() brought.
+    virtual ReadOutcome read(QIODevice &body, const RowSink &sink) const = 0;
+    virtual QString format() const = 0;
 
 public:
     struct Response
@@ -84,7 +122,7 @@ public:
 protected:
     // GET of path and query below the upstream's URL, the body into a
     // temporary file that the reader then gets; two at a time at most.
-    Response get(const QString &pathAndQuery, Clock::time_point deadline, QIODevice &body);
+    Response get(const QString &pathAndQuery, QIODevice &body);
 
     // The window's bounds as the query of a service with these key names,
     // asked a second and a twentieth of a magnitude wider (a service's
@@ -102,28 +140,24 @@ protected:
 
     // Opens a temporary file for the body, counts the request and fetches
     // it; false, with report.error, when the transfer itself failed.
-    bool fetchInto(QTemporaryFile &body, const QString &pathAndQuery, Clock::time_point deadline,
-                   Response &response, FetchReport &report);
-
-    // Puts the two halves of a window that a service refused as too big on
-    // the pending list; false, with report.error, when it is too short.
-    static bool halve(const UpstreamWindow &window, std::vector<UpstreamWindow> &pending,
-                      const QString &why, FetchReport &report);
+    bool fetchInto(QTemporaryFile &body, const QString &pathAndQuery, Response &response, FetchReport &report);
 
     // A text reply cut short ends inside a line.
     static bool endsInsideLine(QTemporaryFile &body);
-
-    // The reader's outcome as a fetch error, if it is one.
-    static bool acceptOutcome(const ReadOutcome &outcome, const QString &expectedFormat,
-                              FetchReport &report);
 
     QUrl m_url;
     Options m_options;
 
 private:
+    // Stores one piece (body null: the upstream holds nothing there), and
+    // records it and the larger pieces that it completes as fetched.
+    bool store(const Catalogue &catalogue, const std::optional<UpstreamWindow> &piece, QIODevice *body,
+               std::optional<qint64> expected, const std::vector<UpstreamWindow> &whole, FetchReport &report);
+
     std::mutex m_gateMutex;
     std::condition_variable m_gateFree;
     int m_active = 0;
+    std::atomic<qint64> m_unreachableUntilMs { 0 };
 };
 
 namespace UpstreamTime {

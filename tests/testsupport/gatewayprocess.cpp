@@ -75,6 +75,7 @@ bool GatewayProcess::start(const QStringList &arguments)
     if (!arguments.contains(QStringLiteral("--listen")))
         args << QStringLiteral("--listen") << QStringLiteral("127.0.0.1:0");
     m_process.setArguments(args + arguments);
+    m_log.clear();   // the log of this run only, also when serving again
     if (m_childSetup)
         m_process.setChildProcessModifier(m_childSetup);
     m_process.start();

@@ -71,9 +71,35 @@ bool UpstreamStandIn::load(const QString &path)
     return !CatalogueFile::read(file, [this](const EventRow &row) { addEvent(row); }).failed();
 }
 
-void UpstreamStandIn::addEvent(const EventRow &row, const QByteArray &csvLine)
+void UpstreamStandIn::addEvent(const EventRow &row, const QByteArray &csvLine, std::int64_t modifiedUs)
 {
-    m_events.push_back({ row, csvLine });
+    std::lock_guard<std::mutex> lock(m_eventsMutex);
+    if (m_csvHeader.isEmpty())
+        m_csvHeader = "publicid,eventtype,origintime,modificationtime,longitude,latitude,magnitude,depth,magnitudetype\n";
+    QByteArray line = csvLine;
+    if (line.isEmpty()) {
+        std::string time;
+        QuakeML10Writer::appendTime(time, row.originTimeUs);
+        line = row.publicId.toUtf8() + ',' + row.eventType.toUtf8() + ',' + QByteArray::fromStdString(time) + "Z,,"
+            + number(row.longitude) + ',' + number(row.latitude) + ',' + number(row.magnitude) + ','
+            + number(row.depthKm) + ',' + row.magnitudeType.toUtf8() + '\n';
+    }
+    m_events.push_back({ row, line, modifiedUs });
+    m_sorted = false;
+}
+
+void UpstreamStandIn::reviseEvent(const EventRow &row, std::int64_t modifiedUs)
+{
+    dropEvent(row.publicId);
+    addEvent(row, QByteArray(), modifiedUs);
+}
+
+void UpstreamStandIn::dropEvent(const QString &publicId)
+{
+    std::lock_guard<std::mutex> lock(m_eventsMutex);
+    m_events.erase(std::remove_if(m_events.begin(), m_events.end(),
+                                  [&](const Event &event) { return event.row.publicId == publicId; }),
+                   m_events.end());
 }
 
 void UpstreamStandIn::setFault(Fault fault)
@@ -84,8 +110,6 @@ void UpstreamStandIn::setFault(Fault fault)
 
 bool UpstreamStandIn::start()
 {
-    std::sort(m_events.begin(), m_events.end(),
-              [](const Event &a, const Event &b) { return a.row.originTimeUs < b.row.originTimeUs; });
     const char *pattern = m_protocol == Protocol::QuakeSearch ? "/(count|csv)" : "/fdsnws/event/1/query";
     m_server->Get(pattern, [this](const httplib::Request &request, httplib::Response &response) {
         ++m_requests;
@@ -117,18 +141,27 @@ QString UpstreamStandIn::url() const
         .arg(m_protocol == Protocol::Fdsn ? QStringLiteral("fdsnws/event/1/") : QString());
 }
 
-std::vector<const UpstreamStandIn::Event *> UpstreamStandIn::select(const httplib::Request &request,
-                                                                    bool strictMagnitudes) const
+std::vector<UpstreamStandIn::Event> UpstreamStandIn::select(const httplib::Request &request,
+                                                           bool strictMagnitudes) const
 {
+    std::lock_guard<std::mutex> lock(m_eventsMutex);
+    if (!m_sorted) {
+        std::stable_sort(m_events.begin(), m_events.end(),
+                         [](const Event &a, const Event &b) { return a.row.originTimeUs < b.row.originTimeUs; });
+        m_sorted = true;
+    }
     const bool fdsn = m_protocol == Protocol::Fdsn;
     const std::int64_t start = microsecondsOf(request.get_param_value(fdsn ? "starttime" : "startdate"));
     const std::int64_t end = microsecondsOf(request.get_param_value(fdsn ? "endtime" : "enddate"));
     const std::string minKey = fdsn ? "minmagnitude" : "minmag";
     const std::string maxKey = fdsn ? "maxmagnitude" : "maxmag";
-    std::vector<const Event *> selected;
+    const std::string changedKey = fdsn ? "updatedafter" : "modificationtime";
+    const std::int64_t changedAfter = request.has_param(changedKey.c_str())
+        ? microsecondsOf(request.get_param_value(changedKey.c_str())) : -1;
+    std::vector<Event> selected;
     for (const Event &event : m_events) {
         const EventRow &row = event.row;
-        if (row.originTimeUs < start || row.originTimeUs > end)
+        if (row.originTimeUs < start || row.originTimeUs > end || event.modifiedUs <= changedAfter)
             continue;
         if (request.has_param(minKey.c_str())) {
             const double bound = std::stod(request.get_param_value(minKey.c_str()));
@@ -140,7 +173,7 @@ std::vector<const UpstreamStandIn::Event *> UpstreamStandIn::select(const httpli
             if (!row.magnitude || (strictMagnitudes ? *row.magnitude >= bound : *row.magnitude > bound))
                 continue;
         }
-        selected.push_back(&event);
+        selected.push_back(event);
     }
     return selected;
 }
@@ -153,7 +186,7 @@ void UpstreamStandIn::reply(const httplib::Request &request, httplib::Response &
             return;
     }
     if (m_protocol == Protocol::QuakeSearch) {
-        const std::vector<const Event *> events = select(request, false);
+        const std::vector<Event> events = select(request, false);
         if (request.path == "/count") {
             response.set_content("{\"count\": " + std::to_string(events.size()) + "}", "application/json");
             return;
@@ -164,14 +197,14 @@ void UpstreamStandIn::reply(const httplib::Request &request, httplib::Response &
             return;
         }
         std::string body = m_csvHeader.toStdString();
-        for (const Event *event : events)
-            body += event->csvLine.toStdString();
+        for (const Event &event : events)
+            body += event.csvLine.toStdString();
         response.set_content(body, "text/csv");
         return;
     }
 
     // GeoNet's FDSN service: strict magnitude bounds, 413 over its cap, 204 for nothing.
-    const std::vector<const Event *> events = select(request, true);
+    const std::vector<Event> events = select(request, true);
     if (int(events.size()) > m_cap) {
         response.status = 413;
         response.set_content("Request Entity Too Large", "text/plain");
@@ -187,7 +220,7 @@ void UpstreamStandIn::reply(const httplib::Request &request, httplib::Response &
     }
     std::string body = "#EventID | Time | Latitude | Longitude | Depth/km | Author | Catalog | Contributor"
                        " | ContributorID | MagType | Magnitude | MagAuthor | EventLocationName | EventType\n";
-    for (const Event *event : events)
-        body += fdsnTextLine(event->row).toStdString();
+    for (const Event &event : events)
+        body += fdsnTextLine(event.row).toStdString();
     response.set_content(body, "text/plain");
 }

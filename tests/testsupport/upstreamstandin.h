@@ -32,7 +32,8 @@ public:
     struct Event
     {
         EventRow row;
-        QByteArray csvLine;   // the quake search CSV row, as the file has it
+        QByteArray csvLine;          // the quake search CSV row, as the file has it
+        std::int64_t modifiedUs = 0; // when the service last changed it
     };
 
     explicit UpstreamStandIn(Protocol protocol);
@@ -44,7 +45,13 @@ public:
     // The QuakeML 1.2 document served whole, for format=xml, whenever its
     // window holds any event.
     void setXmlDocument(const QByteArray &document) { m_xml = document; }
-    void addEvent(const EventRow &row, const QByteArray &csvLine = QByteArray());
+    // An event of the service; a quake search CSV row is made for it when
+    // none is given. Safe while it serves.
+    void addEvent(const EventRow &row, const QByteArray &csvLine = QByteArray(), std::int64_t modifiedUs = 0);
+    // The service revises an event (it is changed at modifiedUs), or drops
+    // it, as FDSN services drop a deleted event without a mark.
+    void reviseEvent(const EventRow &row, std::int64_t modifiedUs);
+    void dropEvent(const QString &publicId);
     void setCap(int events) { m_cap = events; }
 
     // Returns true when it has answered the request itself.
@@ -61,10 +68,12 @@ public:
 
 private:
     void reply(const httplib::Request &request, httplib::Response &response);
-    std::vector<const Event *> select(const httplib::Request &request, bool strictMagnitudes) const;
+    std::vector<Event> select(const httplib::Request &request, bool strictMagnitudes) const;
 
     Protocol m_protocol;
-    std::vector<Event> m_events;
+    mutable std::mutex m_eventsMutex;
+    mutable std::vector<Event> m_events;
+    mutable bool m_sorted = true;
     QByteArray m_csvHeader;
     QByteArray m_xml;
     int m_cap = 1000000;
