@@ -95,7 +95,7 @@ void MainAppWindow::quakeDataLoaded(QuakeDataManager *inQDMgr)
     // (this one may have waited behind its error box). Its progress messages
     // may have covered that result's count.
     if (m_shownSearch && inQDMgr->serial() < m_shownSearch->serial()) {
-        showResultMessage(m_shownSearch->quakeEvents().size());
+        showResultMessage(m_shownSearch);
         inQDMgr->deleteLater();
         return;
     }

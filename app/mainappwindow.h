@@ -56,7 +56,7 @@ public slots:
 private:
     struct TreeBuild;
 
-    void showResultMessage(std::size_t count);
+    void showResultMessage(const QuakeDataManager *search);
     void releaseIdleSearches(QuakeDataManager *shown);
 
     Ui_MainAppWindow *ui;

@@ -81,14 +81,17 @@ void MainAppWindow::buildTreeModel(QuakeDataManager *manager, QTreeWidget *tree)
     // several times as long.
     tree->addTopLevelItems(build.items);
     tree->expandAll();
-    showResultMessage(events.size());
+    showResultMessage(manager);
 }
 
-void MainAppWindow::showResultMessage(std::size_t count)
+void MainAppWindow::showResultMessage(const QuakeDataManager *search)
 {
-    statusBar()->showMessage(tr("Retrieved %1 quake events matching search criteria.")
-                                 .arg(qulonglong(count)),
-                             0);
+    const std::size_t count = search->quakeEvents().size();
+    QString message = tr("Retrieved %1 quake events matching search criteria.").arg(qulonglong(count));
+    // Where nothing was found, the service may say why.
+    if (count == 0 && !search->serviceNote().isEmpty())
+        message += u' ' + search->serviceNote();
+    statusBar()->showMessage(message, 0);
 }
 
 void MainAppWindow::newTreeItemForQuakeEvent(QTreeWidget *tree, const std::string &eventId,

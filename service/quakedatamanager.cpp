@@ -2,11 +2,14 @@
 
 #include "quakeml/quakemlreader.h"
 
+#include <QDate>
+#include <QLocale>
 #include <QMessageBox>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
 #include <QUrl>
+#include <QUrlQuery>
 #include <QWidget>
 #include <QXmlStreamReader>
 
@@ -109,6 +112,7 @@ void QuakeDataManager::handleReply(QNetworkReply *networkReply)
     // Body and text are each freed as soon as the next form exists: a big
     // catalogue is hundreds of megabytes in every one of them. (Written as
     // one expression, the body would live on as a temporary to its end.)
+    readServiceNote(networkReply);
     QByteArray body = networkReply->readAll();
     QString text = QuakeMLReader::decodeReply(body);
     body = QByteArray();
@@ -116,6 +120,33 @@ void QuakeDataManager::handleReply(QNetworkReply *networkReply)
 
     emit quakeDataLoaded(this);
     m_inFlight = false;
+}
+
+void QuakeDataManager::readServiceNote(const QNetworkReply *reply)
+{
+    // "Harvix-Catalogue-Range: 2003-08-21/2026-06-30", the UTC days that
+    // the gateway's catalogue holds, and "Harvix-Upstream-Failed: GeoNet".
+    const QList<QByteArray> range = reply->rawHeader("Harvix-Catalogue-Range").split('/');
+    if (range.size() != 2)
+        return;
+    const QDate first = QDate::fromString(QString::fromLatin1(range.at(0)), Qt::ISODate);
+    const QDate last = QDate::fromString(QString::fromLatin1(range.at(1)), Qt::ISODate);
+    if (!first.isValid() || !last.isValid())
+        return;
+    const QUrlQuery query(QUrl(m_url, QUrl::TolerantMode));
+    const QDate start = QDate::fromString(query.queryItemValue(QStringLiteral("startDate")), Qt::ISODate);
+    const QDate end = QDate::fromString(query.queryItemValue(QStringLiteral("endDate")), Qt::ISODate);
+    const auto text = [](const QDate &date) { return QLocale::c().toString(date, QStringLiteral("d MMM yyyy")); };
+    if (start.isValid() && start > last)
+        m_serviceNote = tr("The service holds events up to %1").arg(text(last));
+    else if (end.isValid() && end < first)
+        m_serviceNote = tr("The service holds events from %1 on").arg(text(first));
+    else
+        m_serviceNote = tr("The service holds events from %1 to %2").arg(text(first), text(last));
+    const QByteArray upstream = reply->rawHeader("Harvix-Upstream-Failed");
+    if (!upstream.isEmpty())
+        m_serviceNote += tr(" and could not reach %1").arg(QString::fromUtf8(upstream).left(80));
+    m_serviceNote += u'.';
 }
 
 void QuakeDataManager::parseResponse(QString &text)

@@ -36,6 +36,10 @@ public:
     void parseEventParameters(QXmlStreamReader &reader);
 
     const QuakeEventStore &quakeEvents() const { return m_quakeEvents; }
+    // What harvix-gateway says of a search beyond the days its catalogue
+    // holds ("The service holds events up to 30 Jun 2026 and could not
+    // reach GeoNet."), from its reply's headers; empty otherwise.
+    QString serviceNote() const { return m_serviceNote; }
     QString url() const { return m_url; }
 
     // Searches are numbered in the order in which they start.
@@ -58,9 +62,11 @@ private:
     bool isTooLarge(QNetworkReply *reply) const;
     QWidget *parentWidget() const;
     void readText(QString text);
+    void readServiceNote(const QNetworkReply *reply);
 
     QuakeEventStore m_quakeEvents;
     QString m_url;
+    QString m_serviceNote;
     QNetworkAccessManager *m_networkManager;
     qint64 m_maximumReplySize = MaximumReplySize;
     int m_transferTimeoutMs = TransferTimeoutMs;

@@ -1,5 +1,7 @@
+#include "catalogue/catalogue.h"
 #include "app/mainappwindow.h"
 
+#include "testsupport/fixtures.h"
 #include "testsupport/gatewayprocess.h"
 #include "testsupport/modalwatcher.h"
 #include "testsupport/urlcatcher.h"
@@ -29,6 +31,9 @@ private slots:
     void initTestCase();
     void commandLine_data();
     void commandLine();
+    void importsClaimOnlyWhatTheyDid_data();
+    void importsClaimOnlyWhatTheyDid();
+    void importReplacesAFileReadAgain();
     void search_data();
     void search();
     void badRequests_data();
@@ -154,6 +159,80 @@ void TestGateway::commandLine()
         QCOMPARE(result.output.count(u'\n'), 1);
     // Nothing was made in the user's data folder.
     QVERIFY(!QDir(gateway.dataHome()).exists());
+}
+
+void TestGateway::importsClaimOnlyWhatTheyDid_data()
+{
+    QTest::addColumn<QStringList>("names");
+    QTest::addColumn<QByteArrayList>("contents");
+    QTest::addColumn<int>("exitCode");
+    QTest::addColumn<QString>("output");
+    QTest::addColumn<qint64>("events");
+    QTest::addColumn<QString>("id");        // one of them
+
+    const QByteArray usgs = readFixture("realworld/origin_usp0006dzc.xml");
+    QTest::newRow("every row skipped") << QStringList { "GeoNet_CMT_solutions_automatic.csv" }
+        << QByteArrayList { readFixture("realworld/GeoNet_CMT_solutions_automatic.csv") } << 1
+        << "all 70 rows were skipped, the first (line 2) without a usable time (\"2.02508E+13\"); nothing of it was imported"
+        << qint64(0) << "";
+    QTest::newRow("cut inside the last row") << QStringList { "cut.csv" }
+        << QByteArrayList { "publicid,eventtype,origintime,modificationtime,longitude,latitude,magnitude,depth\n"
+                            "2011p1,earthquake,2011-01-01T00:00:00Z,2011-01-01T00:00:00Z,176,-38.8,2.5,12.5\n"
+                            "2011p2,earthquake,2011-01-02T00:00:00Z,2011-01-02T00:00:00Z,176,-38.8,5." } << 1
+        << "cut.csv:3: the last row has 7 of the header's 8 fields: the file seems cut short" << qint64(0) << "";
+    QTest::newRow("gzip, whatever its name") << QStringList { "mlnz.dat" }
+        << QByteArrayList { gzipped(readFixture("realworld/MLnz_RapidEvents_2024_first20.csv")) } << 0
+        << "20 added, 0 updated, 0 skipped (GeoNet MLNZ20 rapid events CSV, gzip-compressed)" << qint64(20) << "2024p000135";
+    QTest::newRow("UTF-16 QuakeML") << QStringList { "usgs.xml" } << QByteArrayList { utf16Of(usgs) } << 0
+        << "1 added" << qint64(1) << "usp0006dzc";
+    // ComCat's QuakeML and the text of USGS's FDSN service name the event alike.
+    QTest::newRow("one event, two formats") << QStringList { "usgs.xml", "usgs.txt" }
+        << QByteArrayList { usgs, "#EventID|Time|Latitude|Longitude|Depth/km|Author|Catalog|Contributor|ContributorID|"
+                                  "MagType|Magnitude\nusp0006dzc|1994-06-09T00:33:16.230Z|-13.841|-67.553|631.3|||||mww|8.2\n" }
+        << 0 << "0 added, 1 updated" << qint64(1) << "usp0006dzc";
+}
+
+void TestGateway::importsClaimOnlyWhatTheyDid()
+{
+    QFETCH(QStringList, names);
+    QFETCH(QByteArrayList, contents);
+    QFETCH(int, exitCode);
+    QFETCH(QString, output);
+    QFETCH(qint64, events);
+    QFETCH(QString, id);
+    GatewayProcess own;
+    QStringList arguments = { "import", "--catalogue", own.catalogue() };
+    for (int i = 0; i < names.size(); ++i)
+        arguments << own.writeFile(names.at(i), contents.at(i));
+    const GatewayProcess::Result result = own.run(arguments);
+    QCOMPARE(result.exitCode, exitCode);
+    QVERIFY2(result.output.contains(output), qPrintable(result.output));
+    if (exitCode != 0)
+        QCOMPARE(result.output.count(u'\n'), 1);
+    Catalogue catalogue(own.catalogue());
+    QString error;
+    QVERIFY2(catalogue.open(&error), qPrintable(error));
+    QCOMPARE(catalogue.eventCount(), events);
+    if (!id.isEmpty())
+        QVERIFY(catalogue.find(id));
+}
+
+void TestGateway::importReplacesAFileReadAgain()
+{
+    GatewayProcess own;
+    const QByteArray header = "#EventID|Time|Latitude|Longitude|Depth/km|Author|Catalog|Contributor|ContributorID|MagType|Magnitude\n";
+    const QString first = own.writeFile("list.txt", header + "a|2024-01-01T00:00:00Z|-41|174|5|||||ML|3\n"
+                                                             "b|2024-01-02T00:00:00Z|-41|174|5|||||ML|3\n");
+    QCOMPARE(own.run({ "import", "--catalogue", own.catalogue(), first }).exitCode, 0);
+    QDir().mkpath(own.path(QStringLiteral("again")));
+    const QString second = own.writeFile("again/list.txt", header + "a|2024-01-01T00:00:00Z|-41|174|5|||||ML|3.2\n");
+    const GatewayProcess::Result result = own.run({ "import", "--catalogue", own.catalogue(), "--replace", second });
+    QVERIFY2(result.output.contains(QLatin1String("2 removed first, 1 added, 0 updated, 0 skipped")), qPrintable(result.output));
+    Catalogue catalogue(own.catalogue());
+    QString error;
+    QVERIFY(catalogue.open(&error));
+    QCOMPARE(catalogue.eventCount(), qint64(1));
+    QCOMPARE(catalogue.find(QStringLiteral("a"))->magnitude, std::optional<double>(3.2));
 }
 
 void TestGateway::search_data()
@@ -353,7 +432,9 @@ void TestGateway::harvixShowsTheGatewaysEvents()
         + "2026p000001|" + when.toString(Qt::ISODateWithMs).toLatin1() + "|-41.2866|174.7762|23.5|||||MLv|4.56|||earthquake\n"
         + "2026p000002|" + when.addSecs(3600).toString(Qt::ISODate).toLatin1() + "|-38.1|176.2|5|||||MLv|2.1|||earthquake\n";
     QCOMPARE(own.run({ "import", "--catalogue", own.catalogue(), own.writeFile("recent.txt", events) }).exitCode, 0);
-    QVERIFY2(own.start({ "--catalogue", own.catalogue(), "--listen", "127.0.0.1:8470" }), qPrintable(own.log()));
+    // An upstream that cannot be reached: the catalogue answers alone.
+    QVERIFY2(own.start({ "--catalogue", own.catalogue(), "--listen", "127.0.0.1:8470",
+                         "--upstream", "http://127.0.0.1:1/fdsnws/event/1/" }), qPrintable(own.log()));
 
     MainAppWindow window;
     window.show();
@@ -387,6 +468,16 @@ void TestGateway::harvixShowsTheGatewaysEvents()
     const GatewayProcess::Reply opened = GatewayProcess::get(page);
     QCOMPARE(opened.status, 200);
     QVERIFY(opened.body.contains("<title>Event 2026p000001</title>"));
+
+    // Nothing in the last day, which the catalogue does not reach: the
+    // status bar says what it holds and that the upstream was not reached.
+    window.findChild<QComboBox *>(QStringLiteral("dateRangeCtrl"))->setCurrentIndex(0);  // Show Last Day
+    QTest::mouseClick(window.findChild<QPushButton *>(QStringLiteral("searchCtrl")), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(window.statusBar()->currentMessage().startsWith(QLatin1String("Retrieved 0")), 20000);
+    QCOMPARE(window.statusBar()->currentMessage(),
+             QStringLiteral("Retrieved 0 quake events matching search criteria. The service holds events up to %1 "
+                            "and could not reach 127.0.0.1.")
+                 .arg(QLocale::c().toString(when.addSecs(3600).date(), QStringLiteral("d MMM yyyy"))));
 }
 
 QTEST_MAIN(TestGateway)

@@ -3,9 +3,10 @@
 #include "formats/quakeml10writer.h"
 #include "http/searchquery.h"
 
+#include "testsupport/fixtures.h"
+
 #include <QBuffer>
 #include <QFile>
-#include <QProcess>
 #include <QtTest>
 
 // The gateway's pure parts: the catalogue readers on GeoNet's real files,
@@ -44,19 +45,10 @@ QString realworld(const char *path)
 // A file's bytes as another writer might have stored them.
 QByteArray transformed(const QByteArray &bytes, const QString &how)
 {
-    if (how == QLatin1String("gzip")) {
-        QProcess gzip;
-        gzip.start(QStringLiteral("gzip"), { QStringLiteral("-n"), QStringLiteral("-c") });
-        gzip.write(bytes);
-        gzip.closeWriteChannel();
-        gzip.waitForFinished();
-        return gzip.readAllStandardOutput();
-    }
-    if (how == QLatin1String("UTF-16")) {
-        QString text = QString::fromUtf8(bytes);
-        text.replace(QLatin1String("encoding=\"UTF-8\""), QLatin1String("encoding=\"UTF-16\""));
-        return QByteArray("\xFF\xFE") + QByteArray(reinterpret_cast<const char *>(text.utf16()), text.size() * 2);
-    }
+    if (how == QLatin1String("gzip"))
+        return gzipped(bytes);
+    if (how == QLatin1String("UTF-16"))
+        return utf16Of(bytes);
     if (how == QLatin1String("UTF-8 BOM"))
         return "\xEF\xBB\xBF" + bytes;
     if (how == QLatin1String("no final line break"))
@@ -208,9 +200,9 @@ void TestGatewayFormats::refusedFiles_data()
                            "2011p1,earthquake,2011-01-01T00:00:00Z,2011-01-01T00:00:00Z,176,-38.8,2.5,12.5\n";
     QTest::newRow("CSV cut inside its last row") << csv + "2011p2,earthquake,2011-01-02T00:00:00Z,2011-01-02T00:00:00Z,176,-38.8,5."
         << qint64(3) << "the last row has 7 of the header's 8 fields: the file seems cut short" << 1;
-    QTest::newRow("CSV cut, gzip whole") << transformed(csv + "2011p2,earthquake,2011-01-02", QStringLiteral("gzip"))
+    QTest::newRow("CSV cut, gzip whole") << gzipped(csv + "2011p2,earthquake,2011-01-02")
         << qint64(3) << "the last row has 3 of the header's 8 fields" << 1;
-    QTest::newRow("gzip cut short") << transformed(csv.repeated(50), QStringLiteral("gzip")).chopped(30)
+    QTest::newRow("gzip cut short") << gzipped(csv.repeated(50)).chopped(30)
         << qint64(-1) << "the gzip data is cut short" << -1;
     QTest::newRow("FDSN text cut inside its last line")
         << QByteArray("#EventID|Time|Latitude|Longitude|Depth/km|Author|Catalog|Contributor|ContributorID|MagType|Magnitude\n"
