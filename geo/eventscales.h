@@ -1,0 +1,25 @@
+#pragma once
+
+// The fixed scales of the map's symbols, the same for every search so that
+// two searches can be compared: circle size by magnitude, colour by depth.
+
+#include <QColor>
+
+namespace EventScales {
+
+// The radius in pixels of an event's circle: its area grows tenfold every
+// 3.3 magnitudes (M2 4 px, M4 8 px, M6 16 px); never below 1.5 px.
+double radius(double magnitude);
+
+// The depth ramp, 0 km to 300 km and deeper: red, orange, yellow, green,
+// blue, purple, as USGS and GeoNet colour depth.
+QColor depthColour(double depthKm);
+// The depths that the ramp's legend names.
+constexpr double LegendDepths[] = { 0, 15, 40, 100, 200, 300 };
+
+// Events without a depth: grey.
+QColor noDepthColour();
+// The radius of events without a magnitude.
+constexpr double NoMagnitudeRadius = 3.0;
+
+} // namespace EventScales

@@ -1,0 +1,48 @@
+#pragma once
+
+// Names where an event is, as GeoNet words its locality: "12 km NE of
+// Taupo", "Within 5 km of Taupo". The places are GeoNames' (data/places/):
+// towns of New Zealand and cities of the world.
+//
+// The place is the nearest one of a suitable size: a place of fewer than
+// SmallPopulation people names only events within SmallReachKm of it, so
+// that a village does not name an event far offshore. The distance is
+// rounded to 5 km, the direction (from the place to the event) to one of
+// eight compass points.
+
+#include "geo/projection.h"
+
+#include <QString>
+
+#include <vector>
+
+class Places
+{
+public:
+    static constexpr int SmallPopulation = 15000;
+    static constexpr double SmallReachKm = 50;
+
+    struct Place
+    {
+        QString name;
+        QString country;
+        GeoPoint point;
+        int population = 0;
+    };
+
+    // Reads name,country,latitude,longitude,population; false with a reason.
+    bool load(const QString &path, QString *error);
+    void add(const Place &place) { m_places.push_back(place); }
+    int size() const { return int(m_places.size()); }
+
+    // The place that names an event, or null when there are none.
+    const Place *nearest(const GeoPoint &event, double *distanceKm = nullptr) const;
+    // "12 km NE of Taupo"; empty when there are no places.
+    QString describe(const GeoPoint &event) const;
+
+    // "N", "NE", ... for a bearing in degrees.
+    static QString compassPoint(double bearing);
+
+private:
+    std::vector<Place> m_places;
+};

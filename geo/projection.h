@@ -1,0 +1,58 @@
+#pragma once
+
+// The map's projection: equirectangular, centred on the events, with the
+// east-west scale of the centre's latitude (x = R·Δλ·cos φ0, y = −R·Δφ),
+// in kilometres. Plain, and true to distance near the centre, which is what
+// a catalogue of one region needs; a worldwide one still fits.
+//
+// Longitudes are unwrapped around the centre: an event at −178° lies just
+// east of New Zealand (at 182°), not on the far side of the world.
+
+#include <QPointF>
+#include <QRectF>
+
+#include <vector>
+
+struct GeoPoint
+{
+    double latitude = 0;    // degrees, north positive
+    double longitude = 0;   // degrees, east positive, any turn
+};
+
+class Projection
+{
+public:
+    static constexpr double EarthRadiusKm = 6371.0;
+
+    Projection() = default;
+    Projection(double centreLatitude, double centreLongitude);
+
+    // The projection that centres a set of points: the middle of their
+    // latitudes, and of their longitudes on the side of the globe where they
+    // lie closest together. New Zealand's middle when there are none.
+    static Projection centredOn(const std::vector<GeoPoint> &points);
+
+    double centreLatitude() const { return m_latitude; }
+    double centreLongitude() const { return m_longitude; }
+
+    // The longitude within 180° of the centre's, by whole turns.
+    double unwrap(double longitude) const;
+    // Kilometres east and south of the centre.
+    QPointF project(const GeoPoint &point) const;
+    QPointF project(double latitude, double longitude) const { return project({ latitude, longitude }); }
+    GeoPoint unproject(const QPointF &km) const;
+
+    // The projected bounds of a set of points (empty for none).
+    QRectF bounds(const std::vector<GeoPoint> &points) const;
+
+private:
+    double m_latitude = -41.0;
+    double m_longitude = 174.0;
+    double m_cosine = 0.7547;
+};
+
+namespace Geo {
+// Great-circle distance in km and initial bearing in degrees (0 north, 90 east).
+double distanceKm(const GeoPoint &from, const GeoPoint &to);
+double bearingDegrees(const GeoPoint &from, const GeoPoint &to);
+} // namespace Geo

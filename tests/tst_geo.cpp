@@ -1,0 +1,195 @@
+#include "geo/eventscales.h"
+#include "geo/landatlas.h"
+#include "geo/places.h"
+#include "geo/projection.h"
+
+#include <QtTest>
+
+// The map's widget-free parts: projection, land, places and scales, on the
+// data that Harvix ships.
+class TestGeo : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void centres_data();
+    void centres();
+    void projection_data();
+    void projection();
+    void topoJson_data();
+    void topoJson();
+    void shippedLand_data();
+    void shippedLand();
+    void places_data();
+    void places();
+    void scales();
+
+private:
+    LandAtlas land;
+    Places placeList;
+};
+
+void TestGeo::initTestCase()
+{
+    QString error;
+    QVERIFY2(land.load(QStringLiteral(HARVIX_SHIPPED_DATA_DIR "/naturalearth"), &error), qPrintable(error));
+    QVERIFY2(placeList.load(QStringLiteral(HARVIX_SHIPPED_DATA_DIR "/places/places.csv"), &error), qPrintable(error));
+}
+
+void TestGeo::centres_data()
+{
+    QTest::addColumn<QList<QPointF>>("points");    // longitude, latitude
+    QTest::addColumn<double>("latitude");
+    QTest::addColumn<double>("longitude");
+    QTest::newRow("none: New Zealand") << QList<QPointF> {} << -41.0 << 174.0;
+    QTest::newRow("Taupo and Fiordland") << QList<QPointF> { { 176.0, -38.7 }, { 167.0, -45.5 } } << -42.1 << 171.5;
+    // The Kermadecs east of 180° stay beside New Zealand.
+    QTest::newRow("across 180") << QList<QPointF> { { 172.0, -40.0 }, { -178.0, -30.0 } } << -35.0 << 177.0;
+    QTest::newRow("across 0") << QList<QPointF> { { -10.0, 10.0 }, { 20.0, 20.0 } } << 15.0 << 5.0;
+}
+
+void TestGeo::centres()
+{
+    QFETCH(QList<QPointF>, points);
+    QFETCH(double, latitude);
+    QFETCH(double, longitude);
+    std::vector<GeoPoint> geo;
+    for (const QPointF &point : points)
+        geo.push_back({ point.y(), point.x() });
+    const Projection projection = Projection::centredOn(geo);
+    QCOMPARE(projection.centreLatitude(), latitude);
+    QCOMPARE(projection.centreLongitude(), longitude);
+}
+
+void TestGeo::projection_data()
+{
+    QTest::addColumn<double>("latitude");
+    QTest::addColumn<double>("longitude");
+    QTest::addColumn<double>("east");    // km from the centre, -41, 174
+    QTest::addColumn<double>("south");
+    const double km = 6371.0 * 3.14159265358979323846 / 180;   // a degree of a great circle
+    const double cosine = std::cos(41.0 * 3.14159265358979323846 / 180);
+    QTest::newRow("centre") << -41.0 << 174.0 << 0.0 << 0.0;
+    QTest::newRow("a degree north") << -40.0 << 174.0 << 0.0 << -km;
+    QTest::newRow("a degree east, scaled") << -41.0 << 175.0 << km * cosine << 0.0;
+    QTest::newRow("-178 lies east") << -41.0 << -178.0 << 8 * km * cosine << 0.0;
+    QTest::newRow("a whole turn on") << -41.0 << 534.0 << 0.0 << 0.0;
+}
+
+void TestGeo::projection()
+{
+    QFETCH(double, latitude);
+    QFETCH(double, longitude);
+    QFETCH(double, east);
+    QFETCH(double, south);
+    const Projection projection(-41.0, 174.0);
+    const QPointF at = projection.project(latitude, longitude);
+    QVERIFY2(std::fabs(at.x() - east) < 1e-6 && std::fabs(at.y() - south) < 1e-6,
+             qPrintable(QStringLiteral("%1, %2").arg(at.x()).arg(at.y())));
+    const GeoPoint back = projection.unproject(at);
+    QVERIFY(std::fabs(back.latitude - latitude) < 1e-9);
+    QVERIFY(std::fabs(projection.unwrap(back.longitude) - projection.unwrap(longitude)) < 1e-9);
+}
+
+void TestGeo::topoJson_data()
+{
+    QTest::addColumn<QByteArray>("json");
+    QTest::addColumn<QString>("rings");    // or the error
+    // Two arcs, the second used backwards; positions are deltas of a grid
+    // scaled by 0.5 and moved by (100, -50).
+    const QByteArray arcs = "\"transform\":{\"scale\":[0.5,0.5],\"translate\":[100,-50]},"
+                            "\"arcs\":[[[0,0],[2,0],[0,2]],[[0,0],[0,2],[2,0]]]";
+    QTest::newRow("a ring of two arcs") << "{\"type\":\"Topology\"," + arcs + ",\"objects\":{\"land\":{\"type\":"
+                                           "\"GeometryCollection\",\"geometries\":[{\"type\":\"Polygon\",\"arcs\":[[0,-2]]}]}}}"
+                                        << "100,-50 101,-50 101,-49 100,-49 100,-50";
+    QTest::newRow("multipolygon") << "{\"type\":\"Topology\"," + arcs + ",\"objects\":{\"land\":{\"type\":\"MultiPolygon\","
+                                     "\"arcs\":[[[0,-2]],[[1,-1]]]}}}"
+                                  << "100,-50 101,-50 101,-49 100,-49 100,-50 | 100,-50 100,-49 101,-49 101,-50 100,-50";
+    QTest::newRow("an arc that is not there") << "{\"type\":\"Topology\"," + arcs + ",\"objects\":{\"land\":{\"type\":"
+                                                 "\"Polygon\",\"arcs\":[[0,5]]}}}"
+                                              << "error: a polygon names an arc that is not there";
+    QTest::newRow("not quantised") << QByteArray("{\"type\":\"Topology\",\"arcs\":[],\"objects\":{}}")
+                                   << "error: the topology is not quantised (no transform)";
+    QTest::newRow("GeoJSON") << QByteArray("{\"type\":\"FeatureCollection\"}") << "error: not a TopoJSON topology";
+}
+
+void TestGeo::topoJson()
+{
+    QFETCH(QByteArray, json);
+    QFETCH(QString, rings);
+    std::vector<QPolygonF> read;
+    QString error;
+    if (!LandAtlas::readTopoJson(json, read, &error)) {
+        QCOMPARE(QStringLiteral("error: ") + error, rings);
+        return;
+    }
+    QStringList texts;
+    for (const QPolygonF &ring : read) {
+        QStringList points;
+        for (const QPointF &point : ring)
+            points << QStringLiteral("%1,%2").arg(point.x()).arg(point.y());
+        texts << points.join(u' ');
+    }
+    QCOMPARE(texts.join(QStringLiteral(" | ")), rings);
+}
+
+void TestGeo::shippedLand_data()
+{
+    QTest::addColumn<double>("latitude");
+    QTest::addColumn<double>("longitude");
+    QTest::addColumn<bool>("onLand");
+    QTest::newRow("Taupo") << -38.68 << 176.08 << true;
+    QTest::newRow("D'Urville Island") << -40.83 << 173.85 << true;
+    QTest::newRow("Cook Strait") << -41.3 << 174.5 << false;
+    QTest::newRow("Chatham Islands, west of 180") << -43.95 << -176.55 << true;
+    QTest::newRow("Sydney") << -33.87 << 151.0 << true;
+    QTest::newRow("Tasman Sea") << -38.0 << 160.0 << false;
+}
+
+void TestGeo::shippedLand()
+{
+    QFETCH(double, latitude);
+    QFETCH(double, longitude);
+    QFETCH(bool, onLand);
+    bool found = false;
+    for (const QPolygonF &ring : land.rings())
+        found = found || ring.containsPoint(QPointF(longitude, latitude), Qt::OddEvenFill);
+    QCOMPARE(found, onLand);
+}
+
+void TestGeo::places_data()
+{
+    QTest::addColumn<double>("latitude");
+    QTest::addColumn<double>("longitude");
+    QTest::addColumn<QString>("text");
+    // Worked by hand (haversine, R = 6371 km) from data/places/places.csv.
+    QTest::newRow("under Lake Taupo") << -38.80 << 175.90 << "20 km SW of Taupo";
+    QTest::newRow("in Taupo") << -38.69 << 176.07 << "Within 5 km of Taupo";
+    QTest::newRow("off East Cape") << -37.55 << 178.90 << "145 km NE of Gisborne";
+    QTest::newRow("Fiordland") << -45.5 << 166.9 << "150 km NW of Invercargill";
+    QTest::newRow("Kermadecs, far from any town") << -29.5 << -177.5 << QStringLiteral("960 km S of Nuku\u2018alofa");
+}
+
+void TestGeo::places()
+{
+    QFETCH(double, latitude);
+    QFETCH(double, longitude);
+    QFETCH(QString, text);
+    QCOMPARE(placeList.describe({ latitude, longitude }), text);
+}
+
+void TestGeo::scales()
+{
+    // One fixed scale: the same magnitude is the same size in every search.
+    QVERIFY(std::fabs(EventScales::radius(2) - 4.0) < 0.01);
+    QVERIFY(std::fabs(EventScales::radius(4) / EventScales::radius(2) - std::pow(10, 0.3)) < 1e-9);
+    QCOMPARE(EventScales::radius(-3), 1.5);
+    QCOMPARE(EventScales::depthColour(-2), EventScales::depthColour(0));
+    QCOMPARE(EventScales::depthColour(650), EventScales::depthColour(300));
+    QVERIFY(EventScales::depthColour(50) != EventScales::depthColour(150));
+    QVERIFY(EventScales::noDepthColour() != EventScales::depthColour(0));
+}
+
+QTEST_APPLESS_MAIN(TestGeo)
+#include "tst_geo.moc"
