@@ -5,6 +5,8 @@
 #include "service/quakeservice.h"
 #include "service/quakedatamanager.h"
 
+#include "app/mapwidget.h"
+
 #include <QComboBox>
 #include <QDate>
 #include <QLineEdit>
@@ -21,6 +23,7 @@ MainAppWindow::MainAppWindow(QWidget *parent)
     // The default address is kept with the other service address rather than in the form.
     findChild<QLineEdit *>(QStringLiteral("searchUrlCtrl"))->setText(QuakeService::searchUrl());
 
+    setupMap();
     setupMenuBar();
 
     connect(findChild<QTreeWidget *>(QStringLiteral("treeWidget")),

@@ -18,7 +18,9 @@
 #include <map>
 #include <string>
 
+class MapWidget;
 class QDate;
+class QDockWidget;
 class QTreeWidget;
 class QTreeWidgetItem;
 class QuakeDataManager;
@@ -52,11 +54,20 @@ public slots:
     void treeViewExpandAll();
     void treeViewCollapseAll();
     void quakeDataFailed(QuakeDataManager *inQDMgr);
+    void setMapShown(bool shown);
+    void fitMapToEvents();
+    void saveMapAs();
+    void mapEventClicked(int index);
+    void mapEventHovered(int index);
+    void treeCurrentItemChanged(QTreeWidgetItem *current, QTreeWidgetItem *previous);
 
 private:
     struct TreeBuild;
 
     void showResultMessage(const QuakeDataManager *search);
+    void setupMap();
+    // The map's event for a tree item (its top-level item), or -1.
+    int mapIndexOf(QTreeWidgetItem *item) const;
     void releaseIdleSearches(QuakeDataManager *shown);
 
     Ui_MainAppWindow *ui;
@@ -67,4 +78,8 @@ private:
     // makes, inserted in one call at the end, with the font and label
     // texts that they share.
     TreeBuild *m_treeBuild = nullptr;
+    // The map beside the tree, in a dock of its own so that the form stays
+    // as it is.
+    QDockWidget *m_mapDock = nullptr;
+    MapWidget *m_map = nullptr;
 };

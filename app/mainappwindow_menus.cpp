@@ -4,6 +4,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDockWidget>
 #include <QInputDialog>
 #include <QKeySequence>
 #include <QLineEdit>
@@ -15,6 +16,11 @@
 void MainAppWindow::setupMenuBar()
 {
     QMenuBar *bar = menuBar();
+
+    auto *saveMapAction = new QAction(QStringLiteral("Save Map As\u2026"), this);
+    connect(saveMapAction, SIGNAL(triggered()), this, SLOT(saveMapAs()));
+    QMenu *fileMenu = bar->addMenu(QStringLiteral("File"));
+    fileMenu->addAction(saveMapAction);
 
     auto *searchAction = new QAction(QStringLiteral("Search for earthquakes"), this);
     searchAction->setShortcut(QKeySequence(tr("Ctrl+R")));
@@ -38,6 +44,17 @@ void MainAppWindow::setupMenuBar()
     QMenu *viewMenu = bar->addMenu(QStringLiteral("View"));
     viewMenu->addAction(expandAction);
     viewMenu->addAction(collapseAction);
+    viewMenu->addSeparator();
+
+    auto *showMapAction = new QAction(QStringLiteral("Show Map"), this);
+    showMapAction->setCheckable(true);
+    showMapAction->setChecked(m_mapDock->isVisibleTo(this));
+    connect(showMapAction, SIGNAL(toggled(bool)), this, SLOT(setMapShown(bool)));
+    viewMenu->addAction(showMapAction);
+
+    auto *fitMapAction = new QAction(QStringLiteral("Fit Map to Events"), this);
+    connect(fitMapAction, SIGNAL(triggered()), this, SLOT(fitMapToEvents()));
+    viewMenu->addAction(fitMapAction);
 
     bar->addSeparator();
 

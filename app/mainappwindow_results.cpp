@@ -3,6 +3,7 @@
 
 #include "app/mainappwindow.h"
 
+#include "app/mapwidget.h"
 #include "quakeml/latin1.h"
 #include "service/quakeservice.h"
 #include "service/quakedatamanager.h"
@@ -81,6 +82,9 @@ void MainAppWindow::buildTreeModel(QuakeDataManager *manager, QTreeWidget *tree)
     // several times as long.
     tree->addTopLevelItems(build.items);
     tree->expandAll();
+    // The map shows the same events, in the same order as the tree's items.
+    if (m_map)
+        m_map->setEvents(&manager->quakeLocations());
     showResultMessage(manager);
 }
 

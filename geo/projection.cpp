@@ -60,8 +60,13 @@ double Projection::unwrap(double longitude) const
 
 QPointF Projection::project(const GeoPoint &point) const
 {
-    return QPointF(EarthRadiusKm * (unwrap(point.longitude) - m_longitude) * Radians * m_cosine,
-                   -EarthRadiusKm * (point.latitude - m_latitude) * Radians);
+    return projectAsIs(point.latitude, unwrap(point.longitude));
+}
+
+QPointF Projection::projectAsIs(double latitude, double longitude) const
+{
+    return QPointF(EarthRadiusKm * (longitude - m_longitude) * Radians * m_cosine,
+                   -EarthRadiusKm * (latitude - m_latitude) * Radians);
 }
 
 GeoPoint Projection::unproject(const QPointF &km) const

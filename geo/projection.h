@@ -40,6 +40,9 @@ public:
     // Kilometres east and south of the centre.
     QPointF project(const GeoPoint &point) const;
     QPointF project(double latitude, double longitude) const { return project({ latitude, longitude }); }
+    // The same with the longitude taken as it is, for a ring that has been
+    // moved by whole turns as one.
+    QPointF projectAsIs(double latitude, double longitude) const;
     GeoPoint unproject(const QPointF &km) const;
 
     // The projected bounds of a set of points (empty for none).

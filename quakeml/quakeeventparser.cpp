@@ -6,6 +6,8 @@
 #include <QXmlStreamReader>
 
 #include <charconv>
+#include <cmath>
+#include <limits>
 
 namespace {
 
@@ -104,7 +106,24 @@ std::string formatLocalTime(const QDateTime &local)
 
 } // namespace
 
+namespace {
+
+constexpr float None = std::numeric_limits<float>::quiet_NaN();
+
+// The value of a number text, or NaN when it is not one.
+float numberOrNone(const QString &text, double *value)
+{
+    bool ok = false;
+    *value = text.toDouble(&ok);
+    if (!ok)
+        *value = 0.0;
+    return ok && std::isfinite(*value) ? float(*value) : None;
+}
+
+} // namespace
+
 QuakeEventParser::QuakeEventParser(QXmlStreamReader &reader)
+    : m_location { None, None, None, None }
 {
     parseEvent(reader);
 }
@@ -147,6 +166,7 @@ void QuakeEventParser::parseOrigin(QXmlStreamReader &reader)
     double latitude = 0.0;
     double longitude = 0.0;
     double depth = 0.0;
+    m_location.latitude = m_location.longitude = m_location.depthKm = None;
     QString timeText;
     std::string localTime;
     std::string mode;
@@ -160,11 +180,11 @@ void QuakeEventParser::parseOrigin(QXmlStreamReader &reader)
             timeText = parseElementWithValue(reader);
             localTime = zuluToNZTime(timeText);
         } else if (name == u"latitude") {
-            latitude = parseElementWithValue(reader).toDouble();
+            m_location.latitude = numberOrNone(parseElementWithValue(reader), &latitude);
         } else if (name == u"longitude") {
-            longitude = parseElementWithValue(reader).toDouble();
+            m_location.longitude = numberOrNone(parseElementWithValue(reader), &longitude);
         } else if (name == u"depth") {
-            depth = parseElementWithValue(reader).toDouble();
+            m_location.depthKm = numberOrNone(parseElementWithValue(reader), &depth);
         } else if (name == u"evaluationMode") {
             mode = Latin1::fromText(reader.readElementText());
         } else if (name == u"evaluationStatus") {
@@ -194,11 +214,12 @@ void QuakeEventParser::parseMagnitude(QXmlStreamReader &reader)
 {
     double magnitude = 0.0;
     int stationCount = 0;
+    m_location.magnitude = None;
 
     while (reader.readNextStartElement()) {
         const QStringView name = reader.name();
         if (name == u"mag")
-            magnitude = parseElementWithValue(reader).toDouble();
+            m_location.magnitude = numberOrNone(parseElementWithValue(reader), &magnitude);
         else if (name == u"stationCount")
             stationCount = reader.readElementText().toInt(nullptr, 10);
         else

@@ -30,6 +30,9 @@ public:
     // Moves the record out; the cheap way for a caller that discards the parser.
     void takeQuakeEvent(std::string &eventId, std::map<std::string, std::string> &fields);
 
+    // The numbers behind the record's texts, NaN where a value is missing.
+    QuakeLocation location() const { return m_location; }
+
     // True when the event's last <type> read "earthquake" and it has fields.
     bool isEarthquake() const { return m_isEarthquake; }
 
@@ -47,4 +50,5 @@ private:
     bool m_isEarthquake = false;
     std::string m_eventId;
     QuakeFieldMap m_fields;
+    QuakeLocation m_location;
 };

@@ -12,3 +12,21 @@ using QuakeFieldMap = std::map<std::string, std::string>;
 
 // Event identifier ("[3366146] Tue, 14 July 2009 at 21:22:29") to its fields.
 using QuakeEventStore = std::map<std::string, QuakeFieldMap>;
+
+// Where an event is and how big, as numbers for the map; NaN where the
+// event has no such value (the display texts show 0 there).
+struct QuakeLocation
+{
+    float latitude;
+    float longitude;
+    float depthKm;
+    float magnitude;
+};
+
+// The locations of a store's events in the store's order, each with its
+// identifier: the i-th is the store's i-th event and the tree's i-th item.
+struct LocatedEvent
+{
+    const std::string *eventId;
+    QuakeLocation location;
+};

@@ -1,5 +1,8 @@
 #include "quakeml/quakemlreader.h"
 
+#include <algorithm>
+#include <iterator>
+
 #include "quakeml/quakeeventparser.h"
 
 #include <QXmlStreamReader>
@@ -120,6 +123,39 @@ QuakeMLError QuakeMLReader::readDocument(QString text,
         error.column = reader.columnNumber();
     }
     return error;
+}
+
+void QuakeMLReader::readEventParameters(QXmlStreamReader &reader, QuakeEventStore &store,
+                                        std::vector<LocatedEvent> &located)
+{
+    std::string eventId;
+    QuakeFieldMap fields;
+    while (reader.readNextStartElement()) {
+        if (reader.name() == u"event") {
+            QuakeEventParser parser(reader);
+            parser.takeQuakeEvent(eventId, fields);
+            const auto stored = store.insert_or_assign(std::move(eventId), std::move(fields)).first;
+            located.push_back({ &stored->first, parser.location() });
+        } else {
+            reader.skipCurrentElement();
+        }
+    }
+}
+
+void QuakeMLReader::alignLocations(std::vector<LocatedEvent> &located)
+{
+    std::stable_sort(located.begin(), located.end(), [](const LocatedEvent &a, const LocatedEvent &b) {
+        return *a.eventId < *b.eventId;
+    });
+    // Of events with the same identifier the store holds the last read.
+    auto kept = located.begin();
+    for (auto it = located.begin(); it != located.end(); ++it) {
+        if (std::next(it) != located.end() && std::next(it)->eventId == it->eventId)
+            continue;
+        *kept++ = *it;
+    }
+    located.erase(kept, located.end());
+    located.shrink_to_fit();
 }
 
 void QuakeMLReader::readEventParameters(QXmlStreamReader &reader, QuakeEventStore &store)

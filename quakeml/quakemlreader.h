@@ -12,6 +12,7 @@
 #include <QString>
 
 #include <functional>
+#include <vector>
 
 class QXmlStreamReader;
 
@@ -54,4 +55,11 @@ public:
     // stands on, through its end tag: each <event> becomes one entry of the
     // store, every other child is skipped whole.
     static void readEventParameters(QXmlStreamReader &reader, QuakeEventStore &store);
+    // The same, noting each event's location as it is read (in document
+    // order, repeated identifiers included; see alignLocations).
+    static void readEventParameters(QXmlStreamReader &reader, QuakeEventStore &store,
+                                    std::vector<LocatedEvent> &located);
+    // Puts the locations noted while reading into the store's order, the
+    // last of each identifier kept, as the store keeps it.
+    static void alignLocations(std::vector<LocatedEvent> &located);
 };

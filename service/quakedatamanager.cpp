@@ -158,6 +158,7 @@ void QuakeDataManager::readText(QString text)
 {
     const QuakeMLError error = QuakeMLReader::readDocument(
         std::move(text), [this](QXmlStreamReader &reader) { parseEventParameters(reader); });
+    QuakeMLReader::alignLocations(m_locations);
     if (!error.isError())
         return;
     const QString position = QString::asprintf("\n\n(Line #%ld, Column #%ld)",
@@ -168,5 +169,5 @@ void QuakeDataManager::readText(QString text)
 
 void QuakeDataManager::parseEventParameters(QXmlStreamReader &reader)
 {
-    QuakeMLReader::readEventParameters(reader, m_quakeEvents);
+    QuakeMLReader::readEventParameters(reader, m_quakeEvents, m_locations);
 }

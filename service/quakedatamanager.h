@@ -10,6 +10,8 @@
 #include <QObject>
 #include <QString>
 
+#include <vector>
+
 class QNetworkAccessManager;
 class QNetworkReply;
 class QXmlStreamReader;
@@ -36,6 +38,8 @@ public:
     void parseEventParameters(QXmlStreamReader &reader);
 
     const QuakeEventStore &quakeEvents() const { return m_quakeEvents; }
+    // Each event's location, in the store's order (the map draws them).
+    const std::vector<LocatedEvent> &quakeLocations() const { return m_locations; }
     // What harvix-gateway says of a search beyond the days its catalogue
     // holds ("The service holds events up to 30 Jun 2026 and could not
     // reach GeoNet."), from its reply's headers; empty otherwise.
@@ -65,6 +69,7 @@ private:
     void readServiceNote(const QNetworkReply *reply);
 
     QuakeEventStore m_quakeEvents;
+    std::vector<LocatedEvent> m_locations;
     QString m_url;
     QString m_serviceNote;
     QNetworkAccessManager *m_networkManager;

@@ -1,0 +1,483 @@
+#include "app/mapwidget.h"
+
+#include "geo/eventscales.h"
+#include "geo/landatlas.h"
+#include "geo/places.h"
+
+#include <QCoreApplication>
+#include <QDir>
+#include <QFileInfo>
+#include <QHelpEvent>
+#include <QImage>
+#include <QLinearGradient>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPainterPath>
+#include <QSvgGenerator>
+#include <QToolTip>
+#include <QWheelEvent>
+
+#include <algorithm>
+#include <cmath>
+#include <numeric>
+
+namespace {
+
+const QColor seaColour(214, 229, 240);
+const QColor landColour(239, 236, 226);
+const QColor coastColour(170, 170, 160);
+
+// New Zealand, shown when there is nothing else to fit.
+const std::vector<GeoPoint> newZealand = { { -34.0, 166.0 }, { -47.5, 179.0 } };
+
+// Land and places are read once, the first time a map needs them.
+const LandAtlas &land()
+{
+    static const LandAtlas atlas = [] {
+        LandAtlas read;
+        QString error;
+        if (!read.load(MapWidget::dataDirectory() + QStringLiteral("/naturalearth"), &error))
+            qWarning("Harvix's map has no land: %s", qPrintable(error));
+        return read;
+    }();
+    return atlas;
+}
+
+const Places &places()
+{
+    static const Places list = [] {
+        Places read;
+        QString error;
+        if (!read.load(MapWidget::dataDirectory() + QStringLiteral("/places/places.csv"), &error))
+            qWarning("Harvix's map names no places: %s", qPrintable(error));
+        return read;
+    }();
+    return list;
+}
+
+QString numberText(double value)
+{
+    return QString::number(value, 'f', 1);
+}
+
+} // namespace
+
+MapWidget::MapWidget(QWidget *parent)
+    : QWidget(parent)
+{
+    setMouseTracking(true);
+    setMinimumSize(240, 200);
+    setEvents(nullptr);
+}
+
+MapWidget::~MapWidget() = default;
+
+QString MapWidget::dataDirectory()
+{
+    return QDir::cleanPath(QCoreApplication::applicationDirPath() + QStringLiteral("/" HARVIX_DATA_FROM_BIN));
+}
+
+bool MapWidget::hasPosition(int index) const
+{
+    const QuakeLocation &at = (*m_events)[std::size_t(index)].location;
+    return std::isfinite(at.latitude) && std::isfinite(at.longitude) && std::fabs(at.latitude) <= 90;
+}
+
+void MapWidget::setEvents(const std::vector<LocatedEvent> *events)
+{
+    m_events = events && !events->empty() ? events : nullptr;
+    m_selected = -1;
+    m_withoutDepth = m_withoutMagnitude = m_withoutPosition = 0;
+    m_projected.clear();
+    m_drawOrder.clear();
+
+    std::vector<GeoPoint> points;
+    if (m_events) {
+        points.reserve(m_events->size());
+        for (const LocatedEvent &event : *m_events) {
+            const QuakeLocation &at = event.location;
+            if (std::isfinite(at.latitude) && std::isfinite(at.longitude) && std::fabs(at.latitude) <= 90)
+                points.push_back({ at.latitude, at.longitude });
+        }
+    }
+    m_projection = Projection::centredOn(points.empty() ? newZealand : points);
+
+    if (m_events) {
+        const std::size_t count = m_events->size();
+        m_projected.resize(count);
+        m_drawOrder.reserve(count);
+        for (std::size_t i = 0; i < count; ++i) {
+            const QuakeLocation &at = (*m_events)[i].location;
+            m_withoutDepth += std::isfinite(at.depthKm) ? 0 : 1;
+            m_withoutMagnitude += std::isfinite(at.magnitude) ? 0 : 1;
+            if (!hasPosition(int(i))) {
+                ++m_withoutPosition;
+                m_projected[i] = { 0, 0 };
+                continue;
+            }
+            const QPointF km = m_projection.project(at.latitude, at.longitude);
+            m_projected[i] = { float(km.x()), float(km.y()) };
+            m_drawOrder.push_back(quint32(i));
+        }
+        // Larger events over smaller ones; those without a magnitude first.
+        std::stable_sort(m_drawOrder.begin(), m_drawOrder.end(), [this](quint32 a, quint32 b) {
+            const float ma = (*m_events)[a].location.magnitude, mb = (*m_events)[b].location.magnitude;
+            const float ka = std::isfinite(ma) ? ma : -100.0f, kb = std::isfinite(mb) ? mb : -100.0f;
+            return ka < kb;
+        });
+    }
+    projectLand();
+    fitToEvents();
+}
+
+void MapWidget::projectLand()
+{
+    m_land.clear();
+    m_landBounds.clear();
+    const std::vector<QPolygonF> &rings = land().rings();
+    m_land.reserve(rings.size());
+    m_landBounds.reserve(rings.size());
+    for (const QPolygonF &ring : rings) {
+        // A ring moves by whole turns as one, to the side of the centre.
+        const double middle = ring.boundingRect().center().x();
+        const double shift = m_projection.unwrap(middle) - middle;
+        QPolygonF projected;
+        projected.reserve(ring.size());
+        for (const QPointF &point : ring)
+            projected << m_projection.projectAsIs(point.y(), point.x() + shift);
+        m_landBounds.push_back(projected.boundingRect());
+        m_land.push_back(std::move(projected));
+    }
+}
+
+void MapWidget::fitToEvents()
+{
+    QRectF bounds = m_projection.bounds(newZealand);
+    if (!m_drawOrder.empty()) {
+        double left = 1e300, right = -1e300, top = 1e300, bottom = -1e300;
+        for (quint32 index : m_drawOrder) {
+            left = std::min(left, double(m_projected[index].x));
+            right = std::max(right, double(m_projected[index].x));
+            top = std::min(top, double(m_projected[index].y));
+            bottom = std::max(bottom, double(m_projected[index].y));
+        }
+        bounds = QRectF(QPointF(left, top), QPointF(right, bottom));
+    }
+    // At least 100 km across, so that one event is shown with its region.
+    const QPointF centre = bounds.center();
+    const double width = std::max(bounds.width(), 100.0), height = std::max(bounds.height(), 100.0);
+    const double w = std::max(1, this->width()), h = std::max(1, this->height());
+    m_scale = std::min(w / width, h / height) * 0.85;
+    m_offset = QPointF(w / 2, h / 2) - centre * m_scale;
+    m_fitted = true;
+    update();
+}
+
+QPointF MapWidget::toScreen(const Projected &point) const
+{
+    return m_offset + QPointF(point.x, point.y) * m_scale;
+}
+
+QPointF MapWidget::positionOf(int index) const
+{
+    return toScreen(m_projected[std::size_t(index)]);
+}
+
+void MapWidget::setSelectedEvent(int index)
+{
+    m_selected = index >= 0 && index < eventCount() && hasPosition(index) ? index : -1;
+    if (m_selected >= 0 && !rect().adjusted(10, 10, -10, -10).contains(positionOf(m_selected).toPoint()))
+        m_offset += QPointF(width() / 2.0, height() / 2.0) - positionOf(m_selected);
+    update();
+}
+
+int MapWidget::eventAt(const QPointF &position, int *others) const
+{
+    int found = -1;
+    int count = 0;
+    // In drawing order, so that the last one found is the one on top.
+    for (quint32 index : m_drawOrder) {
+        const float magnitude = (*m_events)[index].location.magnitude;
+        const double radius = std::isfinite(magnitude) ? EventScales::radius(magnitude) : EventScales::NoMagnitudeRadius;
+        const QPointF d = toScreen(m_projected[index]) - position;
+        if (d.x() * d.x() + d.y() * d.y() <= (radius + 1) * (radius + 1)) {
+            found = int(index);
+            ++count;
+        }
+    }
+    if (others)
+        *others = std::max(0, count - 1);
+    return found;
+}
+
+QString MapWidget::placeOf(int index) const
+{
+    if (index < 0 || index >= eventCount() || !hasPosition(index))
+        return QString();
+    const QuakeLocation &at = (*m_events)[std::size_t(index)].location;
+    return places().describe({ at.latitude, at.longitude });
+}
+
+QString MapWidget::describe(int index) const
+{
+    if (index < 0 || index >= eventCount())
+        return QString();
+    const LocatedEvent &event = (*m_events)[std::size_t(index)];
+    // The store's identifier: "[id] local time", Latin-1.
+    const QString key = QString::fromLatin1(event.eventId->data(), qsizetype(event.eventId->size()));
+    const qsizetype close = key.indexOf(QLatin1String("] "));
+    QStringList lines;
+    lines << (key.startsWith(u'[') && close > 0 ? key.mid(1, close - 1) : key);
+    if (close > 0)
+        lines << key.mid(close + 2);
+    const QuakeLocation &at = event.location;
+    lines << tr("Magnitude %1, depth %2")
+                 .arg(std::isfinite(at.magnitude) ? numberText(at.magnitude) : tr("unknown"),
+                      std::isfinite(at.depthKm) ? tr("%1 km").arg(numberText(at.depthKm)) : tr("unknown"));
+    const QString place = placeOf(index);
+    if (!place.isEmpty())
+        lines << place;
+    return lines.join(u'\n');
+}
+
+void MapWidget::paintEvent(QPaintEvent *)
+{
+    QPainter painter(this);
+    render(painter, rect());
+}
+
+void MapWidget::render(QPainter &painter, const QRectF &area) const
+{
+    painter.fillRect(area, seaColour);
+    painter.save();
+    painter.setRenderHint(QPainter::Antialiasing, true);
+
+    // Land, from the rings already in kilometres: only scale and offset change.
+    const QRectF visibleKm((area.topLeft() - m_offset) / m_scale, (area.bottomRight() - m_offset) / m_scale);
+    painter.save();
+    painter.translate(m_offset);
+    painter.scale(m_scale, m_scale);
+    painter.setPen(QPen(coastColour, 0));
+    painter.setBrush(landColour);
+    for (std::size_t i = 0; i < m_land.size(); ++i) {
+        if (m_landBounds[i].intersects(visibleKm))
+            painter.drawPolygon(m_land[i]);
+    }
+    painter.restore();
+
+    // Events, larger over smaller.
+    const QRectF visible = area.adjusted(-40, -40, 40, 40);
+    QPen outline(QColor(60, 60, 60, 160), 0.6);
+    for (quint32 index : m_drawOrder) {
+        const QPointF at = toScreen(m_projected[index]);
+        if (!visible.contains(at))
+            continue;
+        const QuakeLocation &location = (*m_events)[index].location;
+        const bool hasMagnitude = std::isfinite(location.magnitude);
+        const double radius = hasMagnitude ? EventScales::radius(location.magnitude) : EventScales::NoMagnitudeRadius;
+        const QColor colour = std::isfinite(location.depthKm) ? EventScales::depthColour(location.depthKm)
+                                                               : EventScales::noDepthColour();
+        if (hasMagnitude) {
+            painter.setPen(outline);
+            painter.setBrush(colour);
+        } else {
+            painter.setPen(QPen(colour.darker(130), 1.5));
+            painter.setBrush(Qt::NoBrush);
+        }
+        painter.drawEllipse(at, radius, radius);
+    }
+    if (m_selected >= 0) {
+        const QPointF at = positionOf(m_selected);
+        const float magnitude = (*m_events)[std::size_t(m_selected)].location.magnitude;
+        const double radius = (std::isfinite(magnitude) ? EventScales::radius(magnitude) : EventScales::NoMagnitudeRadius) + 5;
+        painter.setBrush(Qt::NoBrush);
+        painter.setPen(QPen(Qt::white, 4));
+        painter.drawEllipse(at, radius, radius);
+        painter.setPen(QPen(Qt::black, 2));
+        painter.drawEllipse(at, radius, radius);
+    }
+
+    drawLegend(painter, area);
+
+    // Credits, bottom right.
+    const QString credits = tr("Land: Natural Earth \u00B7 Places: GeoNames");
+    QFont small = painter.font();
+    small.setPointSizeF(std::max(6.0, small.pointSizeF() * 0.8));
+    painter.setFont(small);
+    const QRectF creditBox = painter.boundingRect(area.adjusted(0, 0, -6, -4), Qt::AlignRight | Qt::AlignBottom, credits);
+    painter.fillRect(creditBox.adjusted(-3, -1, 3, 1), QColor(255, 255, 255, 190));
+    painter.setPen(QColor(60, 60, 60));
+    painter.drawText(creditBox, Qt::AlignRight | Qt::AlignBottom, credits);
+    painter.restore();
+}
+
+void MapWidget::drawLegend(QPainter &painter, const QRectF &area) const
+{
+    const QFontMetricsF metrics(painter.font());
+    const double line = metrics.height();
+    QStringList counts;
+    if (m_withoutDepth > 0)
+        counts << tr("%1 without depth").arg(m_withoutDepth);
+    if (m_withoutMagnitude > 0)
+        counts << tr("%1 without magnitude").arg(m_withoutMagnitude);
+    if (m_withoutPosition > 0)
+        counts << tr("%1 without position (not shown)").arg(m_withoutPosition);
+    const double magnitudesHeight = 2 * EventScales::radius(6) + 4;
+    const double width = 190;
+    const double height = line * 2 + magnitudesHeight + 14 + line + counts.size() * line + 16;
+    const QRectF box(area.left() + 8, area.top() + 8, width, height);
+    painter.setPen(QColor(120, 120, 120));
+    painter.setBrush(Qt::white);   // opaque: the legend reads the same over any map
+    painter.drawRoundedRect(box, 4, 4);
+
+    painter.setPen(Qt::black);
+    double y = box.top() + 4;
+    painter.drawText(QRectF(box.left() + 8, y, width - 16, line), Qt::AlignLeft, tr("Magnitude"));
+    y += line;
+    // Reference circles on the map's own scale.
+    double x = box.left() + 10;
+    const double middle = y + magnitudesHeight / 2;
+    for (const double magnitude : { 2.0, 4.0, 6.0 }) {
+        const double radius = EventScales::radius(magnitude);
+        painter.setPen(QPen(QColor(60, 60, 60), 0.8));
+        painter.setBrush(QColor(200, 200, 200));
+        painter.drawEllipse(QPointF(x + radius, middle), radius, radius);
+        painter.setPen(Qt::black);
+        painter.drawText(QPointF(x + 2 * radius + 3, middle + metrics.ascent() / 2 - 1), QStringLiteral("M%1").arg(magnitude));
+        x += 2 * radius + 3 + metrics.horizontalAdvance(QStringLiteral("M6")) + 10;
+    }
+    y += magnitudesHeight;
+    painter.drawText(QRectF(box.left() + 8, y, width - 16, line), Qt::AlignLeft, tr("Depth (km)"));
+    y += line;
+    // The depth ramp, 0 to 300 km and deeper.
+    const QRectF ramp(box.left() + 10, y, width - 26, 10);
+    QLinearGradient gradient(ramp.topLeft(), ramp.topRight());
+    for (double depth = 0; depth <= 300; depth += 10)
+        gradient.setColorAt(depth / 300, EventScales::depthColour(depth));
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(gradient);
+    painter.drawRect(ramp);
+    y += 12;
+    painter.setPen(Qt::black);
+    for (const double depth : { 0.0, 100.0, 200.0, 300.0 }) {
+        const QString label = depth >= 300 ? QStringLiteral("300+") : QString::number(depth);
+        const double at = ramp.left() + ramp.width() * depth / 300 - metrics.horizontalAdvance(label) / 2;
+        painter.drawText(QPointF(std::max(ramp.left(), std::min(at, ramp.right() - metrics.horizontalAdvance(label))),
+                                 y + metrics.ascent()),
+                         label);
+    }
+    y += line + 2;
+    for (const QString &text : counts) {
+        painter.drawText(QRectF(box.left() + 8, y, width - 16, line), Qt::AlignLeft, text);
+        y += line;
+    }
+}
+
+void MapWidget::resizeEvent(QResizeEvent *)
+{
+    if (m_fitted)
+        fitToEvents();
+}
+
+void MapWidget::wheelEvent(QWheelEvent *event)
+{
+    // About the pointer: the point under it stays where it is.
+    const double factor = std::pow(1.25, event->angleDelta().y() / 120.0);
+    const double scale = std::clamp(m_scale * factor, 1e-5, 1e3);
+    const QPointF pointer = event->position();
+    m_offset = pointer - (pointer - m_offset) * (scale / m_scale);
+    m_scale = scale;
+    m_fitted = false;
+    update();
+    event->accept();
+}
+
+void MapWidget::mousePressEvent(QMouseEvent *event)
+{
+    if (event->button() != Qt::LeftButton)
+        return;
+    m_pressedAt = event->position();
+    m_offsetAtPress = m_offset;
+    m_dragging = false;
+}
+
+void MapWidget::mouseMoveEvent(QMouseEvent *event)
+{
+    if (event->buttons() & Qt::LeftButton) {
+        const QPointF moved = event->position() - m_pressedAt;
+        if (m_dragging || moved.manhattanLength() > 3) {
+            m_dragging = true;
+            m_fitted = false;
+            m_offset = m_offsetAtPress + moved;
+            update();
+        }
+        return;
+    }
+    emit eventHovered(m_events ? eventAt(event->position()) : -1);
+}
+
+void MapWidget::mouseReleaseEvent(QMouseEvent *event)
+{
+    if (event->button() != Qt::LeftButton)
+        return;
+    if (!m_dragging && m_events) {
+        const int index = eventAt(event->position());
+        if (index >= 0)
+            emit eventClicked(index);
+    }
+    m_dragging = false;
+}
+
+bool MapWidget::event(QEvent *event)
+{
+    if (event->type() == QEvent::ToolTip) {
+        const auto *help = static_cast<QHelpEvent *>(event);
+        int others = 0;
+        const int index = m_events ? eventAt(help->pos(), &others) : -1;
+        if (index < 0) {
+            QToolTip::hideText();
+            event->ignore();
+            return true;
+        }
+        QString text = describe(index);
+        if (others > 0)
+            text += u'\n' + tr("and %1 more here").arg(others);
+        QToolTip::showText(help->globalPos(), text, this);
+        return true;
+    }
+    return QWidget::event(event);
+}
+
+bool MapWidget::save(const QString &path, QString *error) const
+{
+    const QRectF area(QPointF(0, 0), QSizeF(size()));
+    if (path.endsWith(QLatin1String(".svg"), Qt::CaseInsensitive)) {
+        QSvgGenerator svg;
+        svg.setFileName(path);
+        svg.setSize(size());
+        svg.setViewBox(area);
+        svg.setTitle(tr("Harvix map"));
+        svg.setDescription(tr("Earthquakes; land: Natural Earth; places: GeoNames"));
+        QPainter painter;
+        if (!painter.begin(&svg)) {
+            *error = tr("%1 cannot be written").arg(path);
+            return false;
+        }
+        render(painter, area);
+        painter.end();
+        if (!QFileInfo(path).isFile() || QFileInfo(path).size() == 0) {
+            *error = tr("%1 cannot be written").arg(path);
+            return false;
+        }
+        return true;
+    }
+    QImage image(size(), QImage::Format_ARGB32_Premultiplied);
+    QPainter painter(&image);
+    render(painter, area);
+    painter.end();
+    if (!image.save(path, "PNG")) {
+        *error = tr("%1 cannot be written as PNG").arg(path);
+        return false;
+    }
+    return true;
+}

@@ -1,0 +1,252 @@
+#include "app/mainappwindow.h"
+#include "app/mapwidget.h"
+#include "geo/eventscales.h"
+
+#include "testsupport/httptestserver.h"
+#include "testsupport/modalwatcher.h"
+
+#include <QAction>
+#include <QDockWidget>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QSettings>
+#include <QStatusBar>
+#include <QTemporaryDir>
+#include <QTreeWidget>
+#include <QtTest>
+
+// The map beside the tree, through the real window on the offscreen
+// platform, filled by searches of a loopback server.
+class TestMap : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void eventsArePlaced();
+    void legendIsTheSameForEverySearch();
+    void mapAndTreeSelectEachOther();
+    void zoomKeepsThePointUnderThePointer();
+    void saves_data();
+    void saves();
+    void showMapIsRemembered();
+
+private:
+    void search(const QByteArray &body);
+    MapWidget *map() { return window->findChild<MapWidget *>(QStringLiteral("mapWidget")); }
+    QTreeWidget *tree() { return window->findChild<QTreeWidget *>(QStringLiteral("treeWidget")); }
+    QAction *action(const QString &text);
+
+    HttpTestServer *server = nullptr;
+    MainAppWindow *window = nullptr;
+};
+
+namespace {
+
+QByteArray quake(const char *id, const char *latitude, const char *longitude, const char *depth, const char *magnitude)
+{
+    QByteArray text = QByteArray("<event publicID=\"smi:geonet.org.nz/event/") + id + "\"><type>earthquake</type>"
+        "<origin publicID=\"smi:geonet.org.nz/origin/" + id + "g/1\"><time><value>2026-01-02T03:04:05</value></time>"
+        "<latitude><value>" + latitude + "</value></latitude><longitude><value>" + longitude + "</value></longitude>";
+    if (*depth)
+        text += QByteArray("<depth><value>") + depth + "</value></depth>";
+    text += "</origin>";
+    if (*magnitude)
+        text += QByteArray("<magnitude><mag><value>") + magnitude + "</value></mag><stationCount>9</stationCount></magnitude>";
+    return text + "</event>\n";
+}
+
+QByteArray document(const QByteArray &events)
+{
+    return "<?xml version=\"1.0\"?>\n<quakeml xmlns=\"http://quakeml.org/xmlns/quakeml/1.0\"><eventParameters>\n"
+        + events + "</eventParameters></quakeml>\n";
+}
+
+// In the store's order: Kermadecs east of 180°, Fiordland, Taupo without a
+// depth, off East Cape without a magnitude.
+const QByteArray four = document(quake("2026p000001", "-30.0", "-178.0", "50", "5.0")
+                                 + quake("2026p000002", "-45.5", "166.9", "10", "4.0")
+                                 + quake("2026p000003", "-38.80", "175.90", "", "3.0")
+                                 + quake("2026p000004", "-37.55", "178.90", "20", ""));
+
+} // namespace
+
+void TestMap::init()
+{
+    QSettings().setValue(QStringLiteral("view/showMap"), true);
+    server = new HttpTestServer;
+    QVERIFY(server->listen());
+    window = new MainAppWindow;
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window));
+    window->findChild<QLineEdit *>(QStringLiteral("searchUrlCtrl"))
+        ->setText(server->url(QStringLiteral("/services/quake/search?")).toString());
+}
+
+void TestMap::cleanup()
+{
+    delete window;
+    delete server;
+}
+
+QAction *TestMap::action(const QString &text)
+{
+    for (QAction *candidate : window->findChildren<QAction *>())
+        if (candidate->text() == text)
+            return candidate;
+    return nullptr;
+}
+
+void TestMap::search(const QByteArray &body)
+{
+    server->setBody(body);
+    window->statusBar()->clearMessage();
+    QTest::mouseClick(window->findChild<QPushButton *>(QStringLiteral("searchCtrl")), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(window->statusBar()->currentMessage().startsWith(QLatin1String("Retrieved")), 10000);
+}
+
+void TestMap::eventsArePlaced()
+{
+    QCOMPARE(map()->eventCount(), 0);
+    search(four);
+    QCOMPARE(map()->eventCount(), 4);
+    QCOMPARE(map()->withoutDepth(), 1);
+    QCOMPARE(map()->withoutMagnitude(), 1);
+    QCOMPARE(map()->withoutPosition(), 0);
+    const QPointF kermadecs = map()->positionOf(0), fiordland = map()->positionOf(1), taupo = map()->positionOf(2),
+                  eastCape = map()->positionOf(3);
+    // Fitted: all on screen; -178° lies east of New Zealand, not beyond its west.
+    for (const QPointF &at : { kermadecs, fiordland, taupo, eastCape })
+        QVERIFY2(map()->rect().contains(at.toPoint()), qPrintable(QStringLiteral("%1,%2").arg(at.x()).arg(at.y())));
+    QVERIFY(kermadecs.x() > eastCape.x() && eastCape.x() > taupo.x() && taupo.x() > fiordland.x());
+    QVERIFY(kermadecs.y() < taupo.y() && taupo.y() < fiordland.y());
+    // The tooltip's text, place worded as GeoNet does.
+    QCOMPARE(map()->describe(2), QStringLiteral("2026p000003\nFri, 02 January 2026 at 16:04:05\n"
+                                                "Magnitude 3.0, depth unknown\n20 km SW of Taupo"));
+    QCOMPARE(map()->placeOf(3), QStringLiteral("145 km NE of Gisborne"));
+    // The event on top is the one named where the pointer is.
+    int others = -1;
+    QCOMPARE(map()->eventAt(fiordland, &others), 1);
+    QCOMPARE(others, 0);
+
+    // A search with nothing clears the map with the tree.
+    search(document(QByteArray()));
+    QCOMPARE(map()->eventCount(), 0);
+}
+
+void TestMap::legendIsTheSameForEverySearch()
+{
+    // Two searches of very different magnitudes: the legend, drawn on the
+    // one fixed scale, is the same picture.
+    search(document(quake("2026p000010", "-41", "174", "", "2.1") + quake("2026p000011", "-42", "173", "12", "")));
+    const QImage first = map()->grab(QRect(10, 10, 185, 120)).toImage();
+    search(document(quake("2026p000020", "-20", "-175", "", "7.5") + quake("2026p000021", "-10", "160", "300", "")));
+    const QImage second = map()->grab(QRect(10, 10, 185, 120)).toImage();
+    QCOMPARE(first, second);
+    QVERIFY(std::fabs(EventScales::radius(6) / EventScales::radius(4) - EventScales::radius(4) / EventScales::radius(2)) < 1e-9);
+}
+
+void TestMap::mapAndTreeSelectEachOther()
+{
+    search(four);
+    // A click on an event selects, expands and shows its item.
+    QTest::mouseClick(map(), Qt::LeftButton, {}, map()->positionOf(1).toPoint());
+    QCOMPARE(tree()->currentItem(), tree()->topLevelItem(1));
+    QVERIFY(tree()->topLevelItem(1)->isExpanded());
+    QCOMPARE(map()->selectedEvent(), 1);
+    QCOMPARE(window->statusBar()->currentMessage(), QStringLiteral("150 km NW of Invercargill"));
+
+    // A tree selection, a child row included, marks its event and brings it on screen.
+    for (int i = 0; i < 12; ++i) {
+        QWheelEvent wheel(map()->positionOf(1), map()->mapToGlobal(map()->positionOf(1)), QPoint(), QPoint(0, 120),
+                          Qt::NoButton, Qt::NoModifier, Qt::NoScrollPhase, false);
+        QApplication::sendEvent(map(), &wheel);
+    }
+    QVERIFY(!map()->rect().contains(map()->positionOf(0).toPoint()));
+    tree()->setCurrentItem(tree()->topLevelItem(0)->child(2));
+    QCOMPARE(map()->selectedEvent(), 0);
+    QVERIFY(map()->rect().contains(map()->positionOf(0).toPoint()));
+    tree()->setCurrentItem(nullptr);
+    QCOMPARE(map()->selectedEvent(), -1);
+}
+
+void TestMap::zoomKeepsThePointUnderThePointer()
+{
+    search(four);
+    const QPointF pointer = map()->positionOf(2) + QPointF(7, -3);
+    const double scale = map()->scale();
+    const QPointF taupoFromPointer = map()->positionOf(2) - pointer;
+    QWheelEvent wheel(pointer, map()->mapToGlobal(pointer), QPoint(), QPoint(0, 240), Qt::NoButton, Qt::NoModifier,
+                      Qt::NoScrollPhase, false);
+    QApplication::sendEvent(map(), &wheel);
+    QCOMPARE(map()->scale(), scale * 1.5625);
+    const QPointF moved = map()->positionOf(2) - pointer;
+    QVERIFY(std::fabs(moved.x() - taupoFromPointer.x() * 1.5625) < 1e-6);
+    QVERIFY(std::fabs(moved.y() - taupoFromPointer.y() * 1.5625) < 1e-6);
+    // Dragging pans by as much as the pointer moved; Fit brings all back.
+    const QPointF before = map()->positionOf(2);
+    QTest::mousePress(map(), Qt::LeftButton, {}, QPoint(100, 100));
+    QMouseEvent move(QEvent::MouseMove, QPointF(140, 90), map()->mapToGlobal(QPointF(140, 90)), Qt::NoButton,
+                     Qt::LeftButton, Qt::NoModifier);
+    QApplication::sendEvent(map(), &move);
+    QTest::mouseRelease(map(), Qt::LeftButton, {}, QPoint(140, 90));
+    QCOMPARE(map()->positionOf(2), before + QPointF(40, -10));
+    action(QStringLiteral("Fit Map to Events"))->trigger();
+    QCOMPARE(map()->scale(), scale);
+}
+
+void TestMap::saves_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::newRow("PNG") << "map.png";
+    QTest::newRow("SVG") << "map.svg";
+}
+
+void TestMap::saves()
+{
+    QFETCH(QString, name);
+    search(four);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(name);
+    QString error;
+    QVERIFY2(map()->save(path, &error), qPrintable(error));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray bytes = file.readAll();
+    if (name.endsWith(QLatin1String(".png"))) {
+        const QImage image = QImage::fromData(bytes, "PNG");
+        QCOMPARE(image.size(), map()->size());
+        // The sea, and the legend's white box.
+        QCOMPARE(image.pixelColor(image.width() - 2, image.height() / 2).isValid(), true);
+        QCOMPARE(image.pixelColor(20, 12), QColor(Qt::white));
+    } else {
+        QVERIFY(bytes.contains("<svg"));
+        QVERIFY(bytes.contains("Natural Earth"));
+        QVERIFY(bytes.contains("<path"));
+    }
+    QVERIFY(!map()->save(dir.filePath(QStringLiteral("missing/map.png")), &error));
+}
+
+void TestMap::showMapIsRemembered()
+{
+    auto *dock = window->findChild<QDockWidget *>(QStringLiteral("mapDock"));
+    QVERIFY(dock->isVisible());
+    QAction *show = action(QStringLiteral("Show Map"));
+    QVERIFY(show->isCheckable() && show->isChecked());
+    show->trigger();
+    QVERIFY(!dock->isVisible());
+    QCOMPARE(QSettings().value(QStringLiteral("view/showMap")).toBool(), false);
+    {
+        MainAppWindow again;
+        again.show();
+        QVERIFY(!again.findChild<QDockWidget *>(QStringLiteral("mapDock"))->isVisible());
+        QCOMPARE(again.size(), QSize(800, 500));
+    }
+    show->trigger();
+    QVERIFY(dock->isVisible());
+    QCOMPARE(QSettings().value(QStringLiteral("view/showMap")).toBool(), true);
+}
+
+QTEST_MAIN(TestMap)
+#include "tst_map.moc"
