@@ -18,7 +18,10 @@
 
 #include <QPointF>
 #include <QPolygonF>
+#include <QImage>
 #include <QWidget>
+
+#include <unordered_map>
 
 #include <vector>
 
@@ -59,6 +62,8 @@ public:
     int withoutPosition() const { return m_withoutPosition; }
 
     const Projection &projection() const { return m_projection; }
+    // What the map keeps for its events, in bytes (land and places aside).
+    qint64 eventBytes() const;
     // Pixels per kilometre.
     double scale() const { return m_scale; }
 
@@ -94,7 +99,10 @@ private:
         float y;   // km south
     };
 
-    void render(QPainter &painter, const QRectF &area) const;
+    void draw(QPainter &painter, const QRectF &area) const;
+    static void drawCircle(QPainter &painter, const QPointF &at, const QuakeLocation &location);
+    // An event's circle as a small image, made once per colour and size.
+    const QImage &spriteFor(const QuakeLocation &location) const;
     void drawLegend(QPainter &painter, const QRectF &area) const;
     void projectLand();
     QPointF toScreen(const Projected &point) const;
@@ -105,6 +113,7 @@ private:
     std::vector<quint32> m_drawOrder;      // smaller magnitudes first
     std::vector<QPolygonF> m_land;         // rings in km of this projection
     std::vector<QRectF> m_landBounds;
+    mutable std::unordered_map<quint32, QImage> m_sprites;
     Projection m_projection;
     double m_scale = 0.1;
     QPointF m_offset;                      // where the centre is drawn

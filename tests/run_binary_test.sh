@@ -1,12 +1,15 @@
 #!/usr/bin/env bash
 # Starts the real harvix on a private Xvfb display, finds its window by title
-# with xdotool, closes it, and checks the exit status and that nothing was
-# printed.
+# with xdotool, searches a real gateway on Harvix's default address and
+# checks that the map shows the event found, closes the window, and checks
+# the exit status and that nothing was printed.
 set -u
 harvix=$1
 x11close=$2
+gateway=$3
 work=$(mktemp -d)
-trap 'kill $xvfb_pid 2>/dev/null; rm -rf "$work"' EXIT
+gateway_pid=""
+trap 'kill $xvfb_pid $gateway_pid 2>/dev/null; rm -rf "$work"' EXIT
 
 fail() { echo "FAIL: $*"; exit 1; }
 
@@ -15,14 +18,29 @@ for n in $(seq 90 140); do
     if [ ! -e /tmp/.X11-unix/X$n ] && [ ! -e /tmp/.X$n-lock ]; then display=":$n"; break; fi
 done
 [ -n "$display" ] || fail "no free X display number"
-Xvfb "$display" -screen 0 1024x768x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
+Xvfb "$display" -screen 0 1440x900x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
 xvfb_pid=$!
 export DISPLAY=$display
 for _ in $(seq 50); do xdotool getdisplaygeometry >/dev/null 2>&1 && break; sleep 0.1; done
 
 mkdir -m 700 "$work/runtime"
-export XDG_RUNTIME_DIR="$work/runtime"
+export XDG_RUNTIME_DIR="$work/runtime" XDG_CONFIG_HOME="$work/config" XDG_DATA_HOME="$work/data"
 unset QT_QPA_PLATFORM
+
+# One event of an hour ago at 0 km depth (the ramp's red), for "Show Last Day".
+searched=""
+if ! (exec 3<>/dev/tcp/127.0.0.1/8470) 2>/dev/null; then
+    when=$(date -u -d '-1 hour' +%Y-%m-%dT%H:%M:%SZ)
+    printf '#EventID|Time|Latitude|Longitude|Depth/km|Author|Catalog|Contributor|ContributorID|MagType|Magnitude\n' >"$work/one.txt"
+    printf 'x2026p1|%s|-41.29|174.78|0|||||ML|5.5\n' "$when" >>"$work/one.txt"
+    "$gateway" import --catalogue "$work/catalogue.sqlite" "$work/one.txt" 2>/dev/null || fail "import failed"
+    "$gateway" serve --catalogue "$work/catalogue.sqlite" --listen 127.0.0.1:8470 2>"$work/gateway.log" &
+    gateway_pid=$!
+    for _ in $(seq 100); do grep -q serving "$work/gateway.log" && break; sleep 0.1; done
+    searched=yes
+else
+    echo "SKIP: port 8470 is in use: the map is not checked against a gateway"
+fi
 
 "$harvix" -some-unknown-argument >"$work/stdout" 2>"$work/stderr" &
 app_pid=$!
@@ -32,6 +50,21 @@ window=$(timeout 30 xdotool search --sync --onlyvisible --name '^Harvix 1\.1$' |
 [ "$(xdotool getwindowpid "$window" 2>/dev/null || echo "$app_pid")" = "$app_pid" ] \
     || fail "the window does not belong to the started process"
 sleep 0.5
+if [ -n "$searched" ]; then
+    xdotool windowfocus --sync "$window" 2>/dev/null || true
+    xdotool key --window "$window" ctrl+r
+    # The map's circle, in the ramp's red at 0 km, right of the tree.
+    red=0
+    for _ in $(seq 50); do
+        sleep 0.2
+        import -window "$window" "$work/shot.png" 2>/dev/null || continue
+        width=$(identify -format %w "$work/shot.png")
+        red=$(convert "$work/shot.png" -crop "$((width / 3))x10000+$((width * 2 / 3))+0" +repage -fuzz 6% \
+                  -fill black +opaque 'rgb(215,25,28)' -fill white -opaque 'rgb(215,25,28)' -format '%[fx:int(mean*w*h)]' info:)
+        [ "${red:-0}" -gt 20 ] && break
+    done
+    [ "${red:-0}" -gt 20 ] || fail "the map shows no event after a search ($red red pixels)"
+fi
 "$x11close" "$window" || fail "could not send the close request"
 
 status=""
@@ -43,4 +76,4 @@ done
 [ "$status" -eq 0 ] || fail "exit status $status, expected 0"
 [ ! -s "$work/stdout" ] || fail "harvix wrote to standard output: $(head -c 500 "$work/stdout")"
 [ ! -s "$work/stderr" ] || fail "harvix wrote to standard error: $(head -c 500 "$work/stderr")"
-echo "harvix started, showed 'Harvix 1.1', closed with status 0 and printed nothing"
+echo "harvix started, showed 'Harvix 1.1'${searched:+ and the map of a search}, closed with status 0 and printed nothing"
