@@ -30,5 +30,6 @@ for events in 1000 10000 25000 100000 250000; do
 done
 python3 "$here/report.py" "$raw" "$here/results.md" "$work/plot.dat"
 gnuplot -e "datafile='$work/plot.dat'; outfile='$here/results.png'" "$here/plot.gp"
+"$here/run_map_bench.sh" "$build"
 "$here/run_gateway_bench.sh" "$build"
 echo "bench: wrote $here/results.md and $here/results.png" >&2

@@ -2,6 +2,9 @@
 #include "geo/landatlas.h"
 #include "geo/places.h"
 #include "geo/projection.h"
+#include "geo/statistics.h"
+
+#include <QRandomGenerator>
 
 #include <QtTest>
 
@@ -24,6 +27,8 @@ private slots:
     void places_data();
     void places();
     void scales();
+    void gutenbergRichter_data();
+    void gutenbergRichter();
 
 private:
     LandAtlas land;
@@ -189,6 +194,53 @@ void TestGeo::scales()
     QCOMPARE(EventScales::depthColour(650), EventScales::depthColour(300));
     QVERIFY(EventScales::depthColour(50) != EventScales::depthColour(150));
     QVERIFY(EventScales::noDepthColour() != EventScales::depthColour(0));
+}
+
+void TestGeo::gutenbergRichter_data()
+{
+    QTest::addColumn<double>("b");
+    QTest::addColumn<int>("aboveMc");   // events of magnitude >= 2.0 in the catalogue
+    QTest::addColumn<bool>("hasB");
+    QTest::newRow("b 1.0, 10,000 events") << 1.0 << 10000 << true;
+    QTest::newRow("b 0.8, 10,000 events") << 0.8 << 10000 << true;
+    QTest::newRow("40 events: no b") << 1.0 << 40 << false;
+}
+
+void TestGeo::gutenbergRichter()
+{
+    QFETCH(double, b);
+    QFETCH(int, aboveMc);
+    QFETCH(bool, hasB);
+    // A synthetic Gutenberg-Richter catalogue (fixed seed) in 0.1 bins,
+    // complete from 1.8 and thinning below, so that the most events lie
+    // in the bin of 1.8 and Mc by maximum curvature is 2.0.
+    QRandomGenerator random(42);
+    std::vector<double> magnitudes;
+    int above = 0;
+    while (above < aboveMc) {
+        const double continuous = 0.95 - std::log(1.0 - random.generateDouble()) / (b * std::log(10.0));
+        const int bin = Statistics::binOf(continuous);
+        if (bin < 18 && random.generateDouble() > std::pow(0.5, 18 - bin))
+            continue;
+        magnitudes.push_back(bin / 10.0);
+        above += bin >= 20 ? 1 : 0;
+    }
+    const Statistics::GutenbergRichter fit = Statistics::gutenbergRichter(magnitudes);
+    QVERIFY(fit.mc);
+    QVERIFY2(std::fabs(*fit.mc - 2.0) <= 0.1 + 1e-9, qPrintable(QString::number(*fit.mc)));
+    QCOMPARE(bool(fit.b), hasB);
+    if (!hasB) {
+        QVERIFY2(fit.whyNoB.startsWith(QStringLiteral("%1 events at or above Mc").arg(fit.aboveMc)), qPrintable(fit.whyNoB));
+        return;
+    }
+    QVERIFY2(std::fabs(*fit.b - b) <= 0.05, qPrintable(QString::number(*fit.b)));
+    // Shi and Bolt: about b / sqrt(n) for so many events.
+    QVERIFY(fit.bUncertainty > 0.5 * b / std::sqrt(fit.aboveMc) && fit.bUncertainty < 2 * b / std::sqrt(fit.aboveMc));
+    // The line goes through the count at Mc.
+    QVERIFY(std::fabs(fit.a - *fit.b * *fit.mc - std::log10(double(fit.aboveMc))) < 1e-9);
+    const Statistics::FrequencyMagnitude fmd = Statistics::frequencyMagnitude(magnitudes);
+    QCOMPARE(fmd.cumulative.front(), int(magnitudes.size()));
+    QCOMPARE(fmd.cumulative.at(std::size_t(20 - fmd.firstBin)), fit.aboveMc);
 }
 
 QTEST_APPLESS_MAIN(TestGeo)

@@ -1,0 +1,85 @@
+#include "geo/statistics.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace Statistics {
+
+int binOf(double magnitude)
+{
+    return int(std::lround(magnitude / BinWidth));
+}
+
+FrequencyMagnitude frequencyMagnitude(const std::vector<double> &magnitudes)
+{
+    FrequencyMagnitude fmd;
+    if (magnitudes.empty())
+        return fmd;
+    int low = binOf(magnitudes.front()), high = low;
+    for (const double magnitude : magnitudes) {
+        low = std::min(low, binOf(magnitude));
+        high = std::max(high, binOf(magnitude));
+    }
+    fmd.firstBin = low;
+    fmd.counts.assign(std::size_t(high - low + 1), 0);
+    for (const double magnitude : magnitudes)
+        ++fmd.counts[std::size_t(binOf(magnitude) - low)];
+    fmd.cumulative.assign(fmd.counts.size(), 0);
+    int above = 0;
+    for (std::size_t i = fmd.counts.size(); i-- > 0;) {
+        above += fmd.counts[i];
+        fmd.cumulative[i] = above;
+    }
+    return fmd;
+}
+
+GutenbergRichter gutenbergRichter(const std::vector<double> &magnitudes)
+{
+    GutenbergRichter result;
+    const FrequencyMagnitude fmd = frequencyMagnitude(magnitudes);
+    if (fmd.counts.empty()) {
+        result.whyNoB = QStringLiteral("no events with a magnitude");
+        return result;
+    }
+    // Maximum curvature: the bin with the most events (the lowest of equals).
+    const std::size_t peak = std::size_t(std::max_element(fmd.counts.begin(), fmd.counts.end()) - fmd.counts.begin());
+    const int mcBin = fmd.firstBin + int(peak) + int(std::lround(MaximumCurvatureCorrection / BinWidth));
+    result.mc = mcBin * BinWidth;
+
+    // Aki-Utsu on the binned magnitudes at or above Mc, with the half-bin
+    // correction; Shi and Bolt's uncertainty.
+    double sum = 0;
+    int n = 0;
+    for (const double magnitude : magnitudes) {
+        const int bin = binOf(magnitude);
+        if (bin >= mcBin) {
+            sum += bin * BinWidth;
+            ++n;
+        }
+    }
+    result.aboveMc = n;
+    if (n < MinimumEventsForB) {
+        result.whyNoB = QStringLiteral("%1 events at or above Mc: at least %2 are needed for a b-value")
+                            .arg(n).arg(MinimumEventsForB);
+        return result;
+    }
+    const double mean = sum / n;
+    const double lowerEdge = *result.mc - BinWidth / 2;
+    if (mean <= lowerEdge) {
+        result.whyNoB = QStringLiteral("every event above Mc has the same magnitude");
+        return result;
+    }
+    const double b = std::log10(std::exp(1.0)) / (mean - lowerEdge);
+    double squares = 0;
+    for (const double magnitude : magnitudes) {
+        const int bin = binOf(magnitude);
+        if (bin >= mcBin)
+            squares += std::pow(bin * BinWidth - mean, 2);
+    }
+    result.b = b;
+    result.bUncertainty = 2.3 * b * b * std::sqrt(squares / (double(n) * (n - 1)));
+    result.a = std::log10(double(n)) + b * *result.mc;
+    return result;
+}
+
+} // namespace Statistics

@@ -1,0 +1,47 @@
+#pragma once
+
+// Catalogue statistics for the frequency-magnitude plot, on magnitudes in
+// bins of 0.1: the completeness magnitude Mc by maximum curvature (the bin
+// with the most events, plus the usual correction of +0.2), and above Mc
+// the b-value by Aki and Utsu's maximum-likelihood estimate with the
+// correction for binning, its uncertainty by Shi and Bolt (1982), and the
+// a-value, so that log10 N(>= M) = a - b M.
+
+#include <QString>
+
+#include <optional>
+#include <vector>
+
+namespace Statistics {
+
+constexpr double BinWidth = 0.1;
+constexpr double MaximumCurvatureCorrection = 0.2;
+constexpr int MinimumEventsForB = 50;
+
+// A magnitude's bin, as a whole number of tenths (2.04 and 1.96 are 20).
+int binOf(double magnitude);
+
+struct FrequencyMagnitude
+{
+    int firstBin = 0;                 // tenths of the lowest bin
+    std::vector<int> counts;          // events in each bin, from firstBin up
+    std::vector<int> cumulative;      // events in that bin or above
+
+    double magnitudeOf(std::size_t index) const { return (firstBin + int(index)) * BinWidth; }
+};
+
+struct GutenbergRichter
+{
+    std::optional<double> mc;         // none without events
+    int aboveMc = 0;                  // events of magnitude >= Mc
+    std::optional<double> b;          // none with fewer than MinimumEventsForB above Mc
+    double bUncertainty = 0;
+    double a = 0;
+    QString whyNoB;                   // set when b is not
+};
+
+// The magnitudes must be finite.
+FrequencyMagnitude frequencyMagnitude(const std::vector<double> &magnitudes);
+GutenbergRichter gutenbergRichter(const std::vector<double> &magnitudes);
+
+} // namespace Statistics
