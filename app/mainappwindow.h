@@ -44,6 +44,11 @@ public:
 
     static QString welcomeMessage();
 
+    // Writes the tree's events as CSV, GeoJSON or QuakeML 1.2 by the name's
+    // suffix, whole or not at all; false with a reason, or an empty one when
+    // the user cancelled.
+    bool exportEvents(const QString &path, QString *error);
+
 public slots:
     void on_searchCtrl_clicked();
     void quakeDataLoaded(QuakeDataManager *inQDMgr);
@@ -57,6 +62,7 @@ public slots:
     void setMapShown(bool shown);
     void fitMapToEvents();
     void saveMapAs();
+    void exportEventsAs();
     void mapEventClicked(int index);
     void mapEventHovered(int index);
     void treeCurrentItemChanged(QTreeWidgetItem *current, QTreeWidgetItem *previous);

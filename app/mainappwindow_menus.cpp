@@ -19,7 +19,10 @@ void MainAppWindow::setupMenuBar()
 
     auto *saveMapAction = new QAction(QStringLiteral("Save Map As\u2026"), this);
     connect(saveMapAction, SIGNAL(triggered()), this, SLOT(saveMapAs()));
+    auto *exportAction = new QAction(QStringLiteral("Export Events As\u2026"), this);
+    connect(exportAction, SIGNAL(triggered()), this, SLOT(exportEventsAs()));
     QMenu *fileMenu = bar->addMenu(QStringLiteral("File"));
+    fileMenu->addAction(exportAction);
     fileMenu->addAction(saveMapAction);
 
     auto *searchAction = new QAction(QStringLiteral("Search for earthquakes"), this);

@@ -158,6 +158,7 @@ void QuakeEventParser::parseEvent(QXmlStreamReader &reader)
         else
             skipUnknownElement(reader);
     }
+    m_raw[RawEventType] = type;
     m_isEarthquake = type == u"earthquake" && !m_fields.empty();
 }
 
@@ -167,6 +168,9 @@ void QuakeEventParser::parseOrigin(QXmlStreamReader &reader)
     double longitude = 0.0;
     double depth = 0.0;
     m_location.latitude = m_location.longitude = m_location.depthKm = None;
+    m_raw[RawLatitude].clear();
+    m_raw[RawLongitude].clear();
+    m_raw[RawDepth].clear();
     QString timeText;
     std::string localTime;
     std::string mode;
@@ -180,11 +184,14 @@ void QuakeEventParser::parseOrigin(QXmlStreamReader &reader)
             timeText = parseElementWithValue(reader);
             localTime = zuluToNZTime(timeText);
         } else if (name == u"latitude") {
-            m_location.latitude = numberOrNone(parseElementWithValue(reader), &latitude);
+            m_raw[RawLatitude] = parseElementWithValue(reader);
+            m_location.latitude = numberOrNone(m_raw[RawLatitude], &latitude);
         } else if (name == u"longitude") {
-            m_location.longitude = numberOrNone(parseElementWithValue(reader), &longitude);
+            m_raw[RawLongitude] = parseElementWithValue(reader);
+            m_location.longitude = numberOrNone(m_raw[RawLongitude], &longitude);
         } else if (name == u"depth") {
-            m_location.depthKm = numberOrNone(parseElementWithValue(reader), &depth);
+            m_raw[RawDepth] = parseElementWithValue(reader);
+            m_location.depthKm = numberOrNone(m_raw[RawDepth], &depth);
         } else if (name == u"evaluationMode") {
             mode = Latin1::fromText(reader.readElementText());
         } else if (name == u"evaluationStatus") {
@@ -215,19 +222,38 @@ void QuakeEventParser::parseMagnitude(QXmlStreamReader &reader)
     double magnitude = 0.0;
     int stationCount = 0;
     m_location.magnitude = None;
+    m_raw[RawMagnitude].clear();
+    m_raw[RawMagnitudeType].clear();
+    m_raw[RawStations].clear();
 
     while (reader.readNextStartElement()) {
         const QStringView name = reader.name();
-        if (name == u"mag")
-            m_location.magnitude = numberOrNone(parseElementWithValue(reader), &magnitude);
-        else if (name == u"stationCount")
-            stationCount = reader.readElementText().toInt(nullptr, 10);
-        else
+        if (name == u"mag") {
+            m_raw[RawMagnitude] = parseElementWithValue(reader);
+            m_location.magnitude = numberOrNone(m_raw[RawMagnitude], &magnitude);
+        } else if (name == u"stationCount") {
+            m_raw[RawStations] = reader.readElementText();
+            stationCount = m_raw[RawStations].toInt(nullptr, 10);
+        } else if (name == u"type") {
+            m_raw[RawMagnitudeType] = reader.readElementText(QXmlStreamReader::SkipChildElements);
+        } else {
             skipUnknownElement(reader);
+        }
     }
 
     m_fields[kMagnitudeLabel] = stringWithDouble(magnitude, "");
     m_fields[kStationCountLabel] = std::to_string(stationCount);
+}
+
+std::string QuakeEventParser::rawValues() const
+{
+    std::string values;
+    for (int field = 0; field < RawFieldCount; ++field) {
+        if (field > 0)
+            values += '\x1F';
+        values += m_raw[field].trimmed().toUtf8().toStdString();
+    }
+    return values;
 }
 
 QString QuakeEventParser::parseElementWithValue(QXmlStreamReader &reader)

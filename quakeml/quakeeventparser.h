@@ -32,6 +32,8 @@ public:
 
     // The numbers behind the record's texts, NaN where a value is missing.
     QuakeLocation location() const { return m_location; }
+    // The reply's own texts of the values, for exports (see RawEvent).
+    std::string rawValues() const;
 
     // True when the event's last <type> read "earthquake" and it has fields.
     bool isEarthquake() const { return m_isEarthquake; }
@@ -51,4 +53,7 @@ private:
     std::string m_eventId;
     QuakeFieldMap m_fields;
     QuakeLocation m_location;
+    enum RawField { RawLatitude, RawLongitude, RawDepth, RawMagnitude, RawMagnitudeType, RawStations, RawEventType,
+                    RawFieldCount };
+    QString m_raw[RawFieldCount];
 };

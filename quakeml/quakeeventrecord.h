@@ -30,3 +30,13 @@ struct LocatedEvent
     const std::string *eventId;
     QuakeLocation location;
 };
+
+// The texts an event's reply held for the values that an export writes,
+// unrounded, each as the reply wrote it (UTF-8, empty where missing):
+// latitude, longitude, depth (km), magnitude, magnitude type, station
+// count and event type, in that order, between unit separators (0x1F).
+struct RawEvent
+{
+    const std::string *eventId;
+    std::string values;
+};

@@ -126,7 +126,7 @@ QuakeMLError QuakeMLReader::readDocument(QString text,
 }
 
 void QuakeMLReader::readEventParameters(QXmlStreamReader &reader, QuakeEventStore &store,
-                                        std::vector<LocatedEvent> &located)
+                                        std::vector<LocatedEvent> &located, std::vector<RawEvent> *raw)
 {
     std::string eventId;
     QuakeFieldMap fields;
@@ -136,6 +136,8 @@ void QuakeMLReader::readEventParameters(QXmlStreamReader &reader, QuakeEventStor
             parser.takeQuakeEvent(eventId, fields);
             const auto stored = store.insert_or_assign(std::move(eventId), std::move(fields)).first;
             located.push_back({ &stored->first, parser.location() });
+            if (raw)
+                raw->push_back({ &stored->first, parser.rawValues() });
         } else {
             reader.skipCurrentElement();
         }
@@ -156,6 +158,25 @@ void QuakeMLReader::alignLocations(std::vector<LocatedEvent> &located)
     }
     located.erase(kept, located.end());
     located.shrink_to_fit();
+}
+
+std::vector<const RawEvent *> QuakeMLReader::alignRaw(const std::vector<RawEvent> &raw)
+{
+    std::vector<const RawEvent *> aligned;
+    aligned.reserve(raw.size());
+    for (const RawEvent &event : raw)
+        aligned.push_back(&event);
+    std::stable_sort(aligned.begin(), aligned.end(),
+                     [](const RawEvent *a, const RawEvent *b) { return *a->eventId < *b->eventId; });
+    // The store holds the last event read of each identifier.
+    auto kept = aligned.begin();
+    for (auto it = aligned.begin(); it != aligned.end(); ++it) {
+        if (std::next(it) != aligned.end() && (*std::next(it))->eventId == (*it)->eventId)
+            continue;
+        *kept++ = *it;
+    }
+    aligned.erase(kept, aligned.end());
+    return aligned;
 }
 
 void QuakeMLReader::readEventParameters(QXmlStreamReader &reader, QuakeEventStore &store)

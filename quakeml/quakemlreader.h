@@ -58,7 +58,9 @@ public:
     // The same, noting each event's location as it is read (in document
     // order, repeated identifiers included; see alignLocations).
     static void readEventParameters(QXmlStreamReader &reader, QuakeEventStore &store,
-                                    std::vector<LocatedEvent> &located);
+                                    std::vector<LocatedEvent> &located, std::vector<RawEvent> *raw = nullptr);
+    // The raw values of the store's events, in the store's order.
+    static std::vector<const RawEvent *> alignRaw(const std::vector<RawEvent> &raw);
     // Puts the locations noted while reading into the store's order, the
     // last of each identifier kept, as the store keeps it.
     static void alignLocations(std::vector<LocatedEvent> &located);

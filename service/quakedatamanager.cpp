@@ -169,5 +169,5 @@ void QuakeDataManager::readText(QString text)
 
 void QuakeDataManager::parseEventParameters(QXmlStreamReader &reader)
 {
-    QuakeMLReader::readEventParameters(reader, m_quakeEvents, m_locations);
+    QuakeMLReader::readEventParameters(reader, m_quakeEvents, m_locations, &m_rawEvents);
 }

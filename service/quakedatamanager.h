@@ -40,6 +40,8 @@ public:
     const QuakeEventStore &quakeEvents() const { return m_quakeEvents; }
     // Each event's location, in the store's order (the map draws them).
     const std::vector<LocatedEvent> &quakeLocations() const { return m_locations; }
+    // The reply's own texts of each event's values, for exports (read order).
+    const std::vector<RawEvent> &rawEvents() const { return m_rawEvents; }
     // What harvix-gateway says of a search beyond the days its catalogue
     // holds ("The service holds events up to 30 Jun 2026 and could not
     // reach GeoNet."), from its reply's headers; empty otherwise.
@@ -70,6 +72,7 @@ private:
 
     QuakeEventStore m_quakeEvents;
     std::vector<LocatedEvent> m_locations;
+    std::vector<RawEvent> m_rawEvents;
     QString m_url;
     QString m_serviceNote;
     QNetworkAccessManager *m_networkManager;

@@ -475,7 +475,8 @@ void TestSearchWorkflow::menuStructure()
             texts << a->text() + QLatin1Char('|') + a->shortcut().toString(QKeySequence::PortableText);
         return texts;
     };
-    QCOMPARE(entries(top.at(0)), QStringList({ QStringLiteral("Save Map As\u2026|") }));
+    QCOMPARE(entries(top.at(0)), QStringList({ QStringLiteral("Export Events As\u2026|"),
+                                               QStringLiteral("Save Map As\u2026|") }));
     QCOMPARE(entries(top.at(1)), QStringList({ "Search for earthquakes|Ctrl+R", "Show WebService Query String|" }));
     QCOMPARE(entries(top.at(2)), QStringList({ "Expand All|Ctrl++", "Collapse All|Ctrl+-", "|", "Show Map|",
                                                "Fit Map to Events|" }));

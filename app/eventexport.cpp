@@ -1,0 +1,364 @@
+#include "app/eventexport.h"
+
+#include <QFileInfo>
+#include <QIODevice>
+#include <QRegularExpression>
+#include <QSaveFile>
+
+#include <cmath>
+#include <string>
+
+namespace EventExport {
+
+namespace {
+
+// One event's values, as texts.
+struct Values
+{
+    std::string id, time, latitude, longitude, depth, magnitude, magnitudeType, stations, mode, status, type;
+};
+
+std::string field(const QuakeFieldMap &fields, const char *label)
+{
+    const auto found = fields.find(label);
+    // The store's texts are Latin-1; exports are UTF-8.
+    return found == fields.end() ? std::string()
+                                 : QString::fromLatin1(found->second.data(), qsizetype(found->second.size()))
+                                       .toUtf8().toStdString();
+}
+
+Values valuesOf(const QuakeFieldMap &fields, const RawEvent *raw)
+{
+    Values v;
+    v.id = field(fields, "Reference ID:");
+    v.time = field(fields, "Universal Time:");
+    // A time without a zone is UTC, and says so.
+    if (!v.time.empty() && v.time.back() != 'Z' && v.time.find('+', 10) == std::string::npos
+        && v.time.find('-', 10) == std::string::npos)
+        v.time += 'Z';
+    v.mode = field(fields, "Origin evaluation mode:");
+    v.status = field(fields, "Origin evaluation status:");
+    if (raw) {
+        std::string *parts[] = { &v.latitude, &v.longitude, &v.depth, &v.magnitude, &v.magnitudeType, &v.stations, &v.type };
+        std::size_t from = 0;
+        for (std::string *part : parts) {
+            const std::size_t end = raw->values.find('\x1F', from);
+            *part = raw->values.substr(from, end == std::string::npos ? std::string::npos : end - from);
+            from = end == std::string::npos ? raw->values.size() : end + 1;
+        }
+    }
+    return v;
+}
+
+// A JSON number as the reply wrote it, or nothing for a text that is not one.
+bool isJsonNumber(const std::string &text)
+{
+    static const QRegularExpression number(QStringLiteral("^-?(0|[1-9][0-9]*)(\\.[0-9]+)?([eE][+-]?[0-9]+)?$"));
+    return !text.empty() && number.match(QString::fromStdString(text)).hasMatch();
+}
+
+// A decimal text for JSON: the reply's digits where they are JSON already
+// ("+5", "05." are not), else the shortest text of its value.
+std::string jsonNumber(const std::string &text)
+{
+    if (isJsonNumber(text))
+        return text;
+    bool ok = false;
+    const double value = QString::fromStdString(text).trimmed().toDouble(&ok);
+    return ok && std::isfinite(value) ? QString::number(value, 'g', 17).toStdString() : std::string();
+}
+
+// A longitude within -180..180: the reply's digits when it is.
+std::string wrappedLongitude(const std::string &text)
+{
+    const std::string number = jsonNumber(text);
+    if (number.empty())
+        return number;
+    const double value = std::stod(number);
+    if (value >= -180 && value <= 180)
+        return number;
+    double wrapped = std::fmod(value + 180.0, 360.0);
+    if (wrapped < 0)
+        wrapped += 360.0;
+    return QString::number(wrapped - 180.0, 'g', 15).toStdString();
+}
+
+// Kilometres to metres without rounding: the decimal point moves three places.
+std::string metresOf(const std::string &kmText)
+{
+    const std::string km = jsonNumber(kmText);
+    if (km.empty())
+        return km;
+    const std::size_t exponent = km.find_first_of("eE");
+    if (exponent != std::string::npos)
+        return km.substr(0, exponent) + "e" + std::to_string(std::stoi(km.substr(exponent + 1)) + 3);
+    std::string sign, digits = km;
+    if (digits[0] == '-') {
+        sign = "-";
+        digits.erase(0, 1);
+    }
+    std::size_t point = digits.find('.');
+    std::string whole = digits.substr(0, point), fraction = point == std::string::npos ? "" : digits.substr(point + 1);
+    fraction.resize(std::max<std::size_t>(fraction.size(), 3), '0');
+    whole += fraction.substr(0, 3);
+    fraction.erase(0, 3);
+    whole.erase(0, std::min(whole.find_first_not_of('0'), whole.size() - 1));
+    return sign + whole + (fraction.empty() ? "" : "." + fraction);
+}
+
+void appendCsvField(std::string &out, const std::string &text)
+{
+    if (text.find_first_of(",\"\n\r") == std::string::npos) {
+        out += text;
+        return;
+    }
+    out += '"';
+    for (const char c : text) {
+        if (c == '"')
+            out += '"';
+        out += c;
+    }
+    out += '"';
+}
+
+void appendJsonString(std::string &out, const std::string &text)
+{
+    out += '"';
+    for (const unsigned char c : text) {
+        if (c == '"' || c == '\\') {
+            out += '\\';
+            out += char(c);
+        } else if (c < 0x20) {
+            char escaped[8];
+            std::snprintf(escaped, sizeof escaped, "\\u%04x", c);
+            out += escaped;
+        } else {
+            out += char(c);
+        }
+    }
+    out += '"';
+}
+
+void appendXml(std::string &out, const std::string &text)
+{
+    for (const char c : text) {
+        switch (c) {
+        case '&': out += "&amp;"; break;
+        case '<': out += "&lt;"; break;
+        case '>': out += "&gt;"; break;
+        case '"': out += "&quot;"; break;
+        default: out += c;
+        }
+    }
+}
+
+bool isInteger(const std::string &text)
+{
+    static const QRegularExpression integer(QStringLiteral("^[+-]?[0-9]+$"));
+    return !text.empty() && integer.match(QString::fromStdString(text)).hasMatch();
+}
+
+// The event types that QuakeML 1.2 lists.
+bool isQuakeMLEventType(const std::string &type)
+{
+    static const QStringList types = QStringLiteral(
+        "not existing|not reported|earthquake|anthropogenic event|collapse|cavity collapse|mine collapse|"
+        "building collapse|explosion|accidental explosion|chemical explosion|controlled explosion|"
+        "experimental explosion|industrial explosion|mining explosion|quarry blast|road cut|blasting levee|"
+        "nuclear explosion|induced or triggered event|rock burst|reservoir loading|fluid injection|"
+        "fluid extraction|crash|plane crash|train crash|boat crash|other event|atmospheric event|sonic boom|"
+        "sonic blast|acoustic noise|thunder|avalanche|snow avalanche|debris avalanche|hydroacoustic event|"
+        "ice quake|slide|landslide|rockslide|meteorite|volcanic eruption").split(u'|');
+    return types.contains(QString::fromStdString(type));
+}
+
+// An id in a QuakeML resource identifier: characters outside the schema's
+// pattern are percent-encoded.
+std::string resourceId(const std::string &id)
+{
+    std::string out;
+    for (const unsigned char c : id) {
+        if (std::isalnum(c) || std::string("-.*()_~'").find(char(c)) != std::string::npos) {
+            out += char(c);
+        } else {
+            char escaped[4];
+            std::snprintf(escaped, sizeof escaped, "%%%02X", c);
+            out += escaped;
+        }
+    }
+    return out.empty() ? std::string("unnamed") : out;
+}
+
+void appendCsv(std::string &out, const Values &v)
+{
+    for (const std::string *value : { &v.id, &v.time, &v.latitude, &v.longitude, &v.depth, &v.magnitude,
+                                      &v.magnitudeType, &v.stations, &v.mode, &v.status }) {
+        appendCsvField(out, *value);
+        out += ',';
+    }
+    appendCsvField(out, v.type);
+    out += '\n';
+}
+
+void appendGeoJson(std::string &out, const Values &v, bool first)
+{
+    out += first ? "\n" : ",\n";
+    out += "{\"type\":\"Feature\",\"id\":";
+    appendJsonString(out, v.id);
+    const std::string longitude = wrappedLongitude(v.longitude), latitude = jsonNumber(v.latitude);
+    const std::string depth = jsonNumber(v.depth), magnitude = jsonNumber(v.magnitude);
+    if (longitude.empty() || latitude.empty()) {
+        out += ",\"geometry\":null";
+    } else {
+        out += ",\"geometry\":{\"type\":\"Point\",\"coordinates\":[" + longitude + ',' + latitude;
+        if (!depth.empty())
+            out += ',' + depth;
+        out += "]}";
+    }
+    out += ",\"properties\":{\"publicid\":";
+    appendJsonString(out, v.id);
+    out += ",\"origintime\":";
+    appendJsonString(out, v.time);
+    out += ",\"depth\":" + (depth.empty() ? std::string("null") : depth);
+    out += ",\"magnitude\":" + (magnitude.empty() ? std::string("null") : magnitude);
+    out += ",\"magnitudetype\":";
+    appendJsonString(out, v.magnitudeType);
+    out += ",\"magnitudestationcount\":" + (isInteger(v.stations) ? std::to_string(std::stoll(v.stations)) : std::string("null"));
+    out += ",\"evaluationmode\":";
+    appendJsonString(out, v.mode);
+    out += ",\"evaluationstatus\":";
+    appendJsonString(out, v.status);
+    out += ",\"eventtype\":";
+    appendJsonString(out, v.type);
+    out += "}}";
+}
+
+void appendQuakeML(std::string &out, const Values &v)
+{
+    const std::string id = resourceId(v.id);
+    const std::string latitude = jsonNumber(v.latitude), longitude = jsonNumber(v.longitude);
+    const std::string magnitude = jsonNumber(v.magnitude);
+    const bool hasOrigin = !v.time.empty() && !latitude.empty() && !longitude.empty();
+    out += "<event publicID=\"smi:org.harvix/event/" + id + "\">\n";
+    if (hasOrigin) {
+        out += "<origin publicID=\"smi:org.harvix/origin/" + id + "\"><time><value>";
+        appendXml(out, v.time);
+        out += "</value></time><latitude><value>" + latitude + "</value></latitude><longitude><value>" + longitude
+            + "</value></longitude>";
+        const std::string metres = metresOf(v.depth);
+        if (!metres.empty())
+            out += "<depth><value>" + metres + "</value></depth>";
+        if (v.mode == "manual" || v.mode == "automatic")
+            out += "<evaluationMode>" + v.mode + "</evaluationMode>";
+        if (v.status == "preliminary" || v.status == "confirmed" || v.status == "reviewed" || v.status == "final"
+            || v.status == "rejected")
+            out += "<evaluationStatus>" + v.status + "</evaluationStatus>";
+        out += "</origin>\n";
+    }
+    if (!magnitude.empty()) {
+        out += "<magnitude publicID=\"smi:org.harvix/magnitude/" + id + "\"><mag><value>" + magnitude + "</value></mag>";
+        if (!v.magnitudeType.empty() && QString::fromStdString(v.magnitudeType).size() <= 32) {
+            out += "<type>";
+            appendXml(out, v.magnitudeType);
+            out += "</type>";
+        }
+        if (hasOrigin)
+            out += "<originID>smi:org.harvix/origin/" + id + "</originID>";
+        if (isInteger(v.stations) && std::stoll(v.stations) >= 0)
+            out += "<stationCount>" + std::to_string(std::stoll(v.stations)) + "</stationCount>";
+        out += "</magnitude>\n";
+    }
+    if (hasOrigin)
+        out += "<preferredOriginID>smi:org.harvix/origin/" + id + "</preferredOriginID>\n";
+    if (!magnitude.empty())
+        out += "<preferredMagnitudeID>smi:org.harvix/magnitude/" + id + "</preferredMagnitudeID>\n";
+    if (isQuakeMLEventType(v.type))
+        out += "<type>" + v.type + "</type>\n";
+    out += "</event>\n";
+}
+
+} // namespace
+
+std::optional<Format> formatOf(const QString &path)
+{
+    const QString suffix = QFileInfo(path).suffix().toLower();
+    if (suffix == QLatin1String("csv"))
+        return Format::Csv;
+    if (suffix == QLatin1String("geojson") || suffix == QLatin1String("json"))
+        return Format::GeoJson;
+    if (suffix == QLatin1String("xml") || suffix == QLatin1String("qml"))
+        return Format::QuakeML;
+    return std::nullopt;
+}
+
+bool write(QIODevice &out, Format format, const QuakeEventStore &store, const std::vector<const RawEvent *> &raw,
+           const Progress &progress, QString *error)
+{
+    std::string chunk;
+    const auto flush = [&] {
+        if (out.write(chunk.data(), qint64(chunk.size())) != qint64(chunk.size())) {
+            *error = out.errorString();
+            return false;
+        }
+        chunk.clear();
+        return true;
+    };
+    switch (format) {
+    case Format::Csv:
+        chunk = "publicid,origintime,latitude,longitude,depth,magnitude,magnitudetype,magnitudestationcount,"
+                "evaluationmode,evaluationstatus,eventtype\n";
+        break;
+    case Format::GeoJson:
+        chunk = "{\"type\":\"FeatureCollection\",\"features\":[";
+        break;
+    case Format::QuakeML:
+        chunk = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<q:quakeml xmlns:q=\"http://quakeml.org/xmlns/quakeml/1.2\""
+                " xmlns=\"http://quakeml.org/xmlns/bed/1.2\">\n<eventParameters publicID=\"smi:org.harvix/export\">\n";
+        break;
+    }
+    const bool rawAligned = raw.size() == store.size();
+    const qint64 total = qint64(store.size());
+    qint64 done = 0;
+    for (const auto &[eventId, fields] : store) {
+        const Values values = valuesOf(fields, rawAligned ? raw[std::size_t(done)] : nullptr);
+        switch (format) {
+        case Format::Csv: appendCsv(chunk, values); break;
+        case Format::GeoJson: appendGeoJson(chunk, values, done == 0); break;
+        case Format::QuakeML: appendQuakeML(chunk, values); break;
+        }
+        ++done;
+        if (chunk.size() > 256 * 1024 && !flush())
+            return false;
+        if (progress && done % 2000 == 0 && !progress(done, total)) {
+            error->clear();
+            return false;
+        }
+    }
+    chunk += format == Format::GeoJson ? "\n]}\n" : format == Format::QuakeML ? "</eventParameters>\n</q:quakeml>\n" : "";
+    if (!flush())
+        return false;
+    if (progress)
+        progress(total, total);
+    return true;
+}
+
+bool writeFile(const QString &path, Format format, const QuakeEventStore &store,
+               const std::vector<const RawEvent *> &raw, const Progress &progress, QString *error)
+{
+    QSaveFile file(path);
+    if (!file.open(QIODevice::WriteOnly)) {
+        *error = file.errorString();
+        return false;
+    }
+    if (!write(file, format, store, raw, progress, error)) {
+        file.cancelWriting();
+        return false;
+    }
+    if (!file.commit()) {
+        *error = file.errorString();
+        return false;
+    }
+    return true;
+}
+
+} // namespace EventExport

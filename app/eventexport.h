@@ -1,0 +1,44 @@
+#pragma once
+
+// Writes the events of a search as they were received, nothing rounded on
+// the way (the reply's own texts of every value), times in UTC with "Z":
+//   CSV      one row an event, in GeoNet's quake search column names, so
+//            that harvix-gateway import reads it back;
+//   GeoJSON  an RFC 7946 FeatureCollection of points (longitude, latitude,
+//            depth in km), the values as properties;
+//   QuakeML  1.2 in the BED namespace, one origin (depth in metres) and one
+//            magnitude an event, both preferred; valid against the schema.
+// A file is written under a temporary name and takes its own only once
+// whole, so that a cancelled or failed export leaves nothing behind.
+
+#include "quakeml/quakeeventrecord.h"
+
+#include <QString>
+
+#include <functional>
+#include <optional>
+#include <vector>
+
+class QIODevice;
+
+namespace EventExport {
+
+enum class Format { Csv, GeoJson, QuakeML };
+
+// By the file's suffix: .csv, .geojson or .json, .xml or .qml.
+std::optional<Format> formatOf(const QString &path);
+
+// Called now and then with the events written and all; false cancels.
+using Progress = std::function<bool(qint64 done, qint64 total)>;
+
+// The store's events with their raw values, in the store's order (raw may
+// be empty, then the display texts are written).
+bool write(QIODevice &out, Format format, const QuakeEventStore &store, const std::vector<const RawEvent *> &raw,
+           const Progress &progress, QString *error);
+
+// Writes the file whole or not at all; false with a reason, or with an
+// empty one when the progress callback cancelled.
+bool writeFile(const QString &path, Format format, const QuakeEventStore &store,
+               const std::vector<const RawEvent *> &raw, const Progress &progress, QString *error);
+
+} // namespace EventExport
