@@ -24,6 +24,7 @@ MainAppWindow::MainAppWindow(QWidget *parent)
     findChild<QLineEdit *>(QStringLiteral("searchUrlCtrl"))->setText(QuakeService::searchUrl());
 
     setupMap();
+    setupPlots();
     setupMenuBar();
 
     connect(findChild<QTreeWidget *>(QStringLiteral("treeWidget")),

@@ -19,6 +19,7 @@
 #include <string>
 
 class MapWidget;
+class PlotsWidget;
 class QDate;
 class QDockWidget;
 class QTreeWidget;
@@ -63,6 +64,8 @@ public slots:
     void fitMapToEvents();
     void saveMapAs();
     void exportEventsAs();
+    void setPlotsShown(bool shown);
+    void savePlotAs();
     void mapEventClicked(int index);
     void mapEventHovered(int index);
     void treeCurrentItemChanged(QTreeWidgetItem *current, QTreeWidgetItem *previous);
@@ -72,6 +75,9 @@ private:
 
     void showResultMessage(const QuakeDataManager *search);
     void setupMap();
+    void setupPlots();
+    // Shows the shown search's events on the map and the plots.
+    void showEventsBesideTree(QuakeDataManager *manager);
     // The map's event for a tree item (its top-level item), or -1.
     int mapIndexOf(QTreeWidgetItem *item) const;
     void releaseIdleSearches(QuakeDataManager *shown);
@@ -88,4 +94,6 @@ private:
     // as it is.
     QDockWidget *m_mapDock = nullptr;
     MapWidget *m_map = nullptr;
+    QDockWidget *m_plotsDock = nullptr;
+    PlotsWidget *m_plots = nullptr;
 };

@@ -1,11 +1,13 @@
-// The map beside the tree: its dock, its menu actions, and the links
-// between a map event and its tree item.
+// The map and the plots beside the tree: their docks, their menu actions,
+// and the links between an event on them and its tree item.
 
 #include "app/mainappwindow.h"
 
 #include "app/mapwidget.h"
+#include "app/plotswidget.h"
 #include "service/quakedatamanager.h"
 
+#include <QDateTime>
 #include <QDockWidget>
 #include <QFileDialog>
 #include <QMessageBox>
@@ -13,9 +15,103 @@
 #include <QStatusBar>
 #include <QTreeWidget>
 
+#include <cmath>
+#include <limits>
+
 namespace {
+
 const char *const showMapKey = "view/showMap";
+const char *const showPlotsKey = "view/showPlots";
 constexpr int MapWidth = 560;
+constexpr int PlotsHeight = 260;
+
+int digits(const std::string &text, std::size_t pos, int count)
+{
+    int value = 0;
+    for (int i = 0; i < count; ++i) {
+        const char c = pos + std::size_t(i) < text.size() ? text[pos + std::size_t(i)] : 'x';
+        if (c < '0' || c > '9')
+            return -1;
+        value = value * 10 + (c - '0');
+    }
+    return value;
+}
+
+// Seconds since 1970 of a reply's UTC time text, NaN when it is none.
+double secondsOf(const std::string &text)
+{
+    if (text.size() >= 19 && text[4] == '-' && text[7] == '-' && text[10] == 'T' && text[13] == ':' && text[16] == ':') {
+        const int year = digits(text, 0, 4), month = digits(text, 5, 2), day = digits(text, 8, 2);
+        const int hour = digits(text, 11, 2), minute = digits(text, 14, 2), second = digits(text, 17, 2);
+        const QDate date(year, month, day);
+        if (date.isValid() && hour >= 0 && hour < 24 && minute >= 0 && minute < 60 && second >= 0 && second < 61)
+            return double(date.toJulianDay() - 2440588) * 86400 + hour * 3600 + minute * 60 + second;
+    }
+    return std::numeric_limits<double>::quiet_NaN();
+}
+
+} // namespace
+
+void MainAppWindow::setupPlots()
+{
+    m_plots = new PlotsWidget;
+    m_plots->setObjectName(QStringLiteral("plotsWidget"));
+    m_plotsDock = new QDockWidget(tr("Plots"), this);
+    m_plotsDock->setObjectName(QStringLiteral("plotsDock"));
+    m_plotsDock->setFeatures(QDockWidget::NoDockWidgetFeatures);
+    m_plotsDock->setTitleBarWidget(new QWidget(m_plotsDock));
+    m_plotsDock->setWidget(m_plots);
+    addDockWidget(Qt::RightDockWidgetArea, m_plotsDock);
+    splitDockWidget(m_mapDock, m_plotsDock, Qt::Vertical);
+    connect(m_plots, SIGNAL(eventClicked(int)), this, SLOT(mapEventClicked(int)));
+
+    const bool shown = QSettings().value(QLatin1String(showPlotsKey), true).toBool();
+    m_plotsDock->setVisible(shown);
+    if (shown) {
+        resize(width(), height() + PlotsHeight);
+        resizeDocks({ m_plotsDock }, { PlotsHeight }, Qt::Vertical);
+    }
+}
+
+void MainAppWindow::setPlotsShown(bool shown)
+{
+    m_plotsDock->setVisible(shown);
+    QSettings().setValue(QLatin1String(showPlotsKey), shown);
+}
+
+void MainAppWindow::savePlotAs()
+{
+    QString selected;
+    const QString path = QFileDialog::getSaveFileName(this, tr("Save Plot As"), QStringLiteral("harvix-plot.png"),
+                                                      tr("PNG image (*.png);;SVG drawing (*.svg)"), &selected);
+    if (path.isEmpty())
+        return;
+    QString file = path;
+    if (!file.endsWith(QLatin1String(".png"), Qt::CaseInsensitive) && !file.endsWith(QLatin1String(".svg"), Qt::CaseInsensitive))
+        file += selected.contains(QLatin1String("svg")) ? QStringLiteral(".svg") : QStringLiteral(".png");
+    QString error;
+    if (!m_plots->save(PlotsWidget::Plot(m_plots->currentIndex()), file, &error))
+        QMessageBox::warning(this, tr("Save Plot As"), tr("The plot was not saved: %1").arg(error));
+    else
+        statusBar()->showMessage(tr("The plot was saved as %1.").arg(file), 0);
+}
+
+void MainAppWindow::showEventsBesideTree(QuakeDataManager *manager)
+{
+    // The same events, in the same order as the tree's items.
+    const std::vector<LocatedEvent> &events = manager->quakeLocations();
+    if (m_map)
+        m_map->setEvents(&events);
+    if (!m_plots)
+        return;
+    std::vector<double> times;
+    times.reserve(events.size());
+    for (const auto &[eventId, fields] : manager->quakeEvents()) {
+        const auto time = fields.find("Universal Time:");
+        times.push_back(time == fields.end() ? std::numeric_limits<double>::quiet_NaN() : secondsOf(time->second));
+    }
+    const std::vector<LocatedEvent> *aligned = events.size() == times.size() ? &events : nullptr;
+    m_plots->setEvents(aligned, std::move(times));
 }
 
 void MainAppWindow::setupMap()

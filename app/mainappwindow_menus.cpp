@@ -24,6 +24,9 @@ void MainAppWindow::setupMenuBar()
     QMenu *fileMenu = bar->addMenu(QStringLiteral("File"));
     fileMenu->addAction(exportAction);
     fileMenu->addAction(saveMapAction);
+    auto *savePlotAction = new QAction(QStringLiteral("Save Plot As\u2026"), this);
+    connect(savePlotAction, SIGNAL(triggered()), this, SLOT(savePlotAs()));
+    fileMenu->addAction(savePlotAction);
 
     auto *searchAction = new QAction(QStringLiteral("Search for earthquakes"), this);
     searchAction->setShortcut(QKeySequence(tr("Ctrl+R")));
@@ -54,6 +57,12 @@ void MainAppWindow::setupMenuBar()
     showMapAction->setChecked(m_mapDock->isVisibleTo(this));
     connect(showMapAction, SIGNAL(toggled(bool)), this, SLOT(setMapShown(bool)));
     viewMenu->addAction(showMapAction);
+
+    auto *showPlotsAction = new QAction(QStringLiteral("Show Plots"), this);
+    showPlotsAction->setCheckable(true);
+    showPlotsAction->setChecked(m_plotsDock->isVisibleTo(this));
+    connect(showPlotsAction, SIGNAL(toggled(bool)), this, SLOT(setPlotsShown(bool)));
+    viewMenu->addAction(showPlotsAction);
 
     auto *fitMapAction = new QAction(QStringLiteral("Fit Map to Events"), this);
     connect(fitMapAction, SIGNAL(triggered()), this, SLOT(fitMapToEvents()));

@@ -82,9 +82,7 @@ void MainAppWindow::buildTreeModel(QuakeDataManager *manager, QTreeWidget *tree)
     // several times as long.
     tree->addTopLevelItems(build.items);
     tree->expandAll();
-    // The map shows the same events, in the same order as the tree's items.
-    if (m_map)
-        m_map->setEvents(&manager->quakeLocations());
+    showEventsBesideTree(manager);
     showResultMessage(manager);
 }
 

@@ -8,7 +8,7 @@ gateway=$2
 out=$3
 work=$(mktemp -d)
 display=:$((100 + RANDOM % 100))
-Xvfb "$display" -screen 0 1440x900x24 -nolisten tcp >/dev/null 2>&1 &
+Xvfb "$display" -screen 0 1440x960x24 -nolisten tcp >/dev/null 2>&1 &
 xvfb=$!
 app="" server=""
 trap 'kill $app $server $xvfb 2>/dev/null; rm -rf "$work"' EXIT

@@ -59,8 +59,9 @@ GutenbergRichter gutenbergRichter(const std::vector<double> &magnitudes)
     }
     result.aboveMc = n;
     if (n < MinimumEventsForB) {
-        result.whyNoB = QStringLiteral("%1 events at or above Mc: at least %2 are needed for a b-value")
-                            .arg(n).arg(MinimumEventsForB);
+        result.whyNoB = QStringLiteral("%1 at or above Mc: at least %2 are needed for a b-value")
+                            .arg(n == 1 ? QStringLiteral("1 event") : QStringLiteral("%1 events").arg(n))
+                            .arg(MinimumEventsForB);
         return result;
     }
     const double mean = sum / n;

@@ -1,5 +1,6 @@
 #include "app/mainappwindow.h"
 #include "app/mapwidget.h"
+#include "app/plotswidget.h"
 #include "geo/eventscales.h"
 
 #include "testsupport/httptestserver.h"
@@ -31,6 +32,7 @@ private slots:
     void saves_data();
     void saves();
     void showMapIsRemembered();
+    void plotsShowTheSearch();
 
 private:
     void search(const QByteArray &body);
@@ -241,11 +243,30 @@ void TestMap::showMapIsRemembered()
         MainAppWindow again;
         again.show();
         QVERIFY(!again.findChild<QDockWidget *>(QStringLiteral("mapDock"))->isVisible());
-        QCOMPARE(again.size(), QSize(800, 500));
+        QCOMPARE(again.size(), QSize(800, 500 + 260));   // the plots stay
     }
     show->trigger();
     QVERIFY(dock->isVisible());
     QCOMPARE(QSettings().value(QStringLiteral("view/showMap")).toBool(), true);
+}
+
+void TestMap::plotsShowTheSearch()
+{
+    auto *plots = window->findChild<PlotsWidget *>(QStringLiteral("plotsWidget"));
+    QVERIFY(plots && plots->isVisible());
+    search(four);
+    QCOMPARE(plots->eventCount(), 4);
+    PlotCanvas *magnitudeTime = plots->plot(PlotsWidget::MagnitudeTime);
+    QCOMPARE(magnitudeTime->notes(), QStringList({ "1 event without magnitude not shown", "1 event without depth in grey" }));
+    QCOMPARE(plots->plot(PlotsWidget::DepthHistogram)->notes(), QStringList({ "1 event without depth not shown" }));
+    QCOMPARE(plots->plot(PlotsWidget::FrequencyMagnitude)->notes().last(), QStringLiteral("1 event without magnitude not shown"));
+    QVERIFY(plots->plot(PlotsWidget::FrequencyMagnitude)->notes().contains(
+        QStringLiteral("No b-value: 2 events at or above Mc: at least 50 are needed for a b-value")));
+    // A click on a dot selects the event in the tree and on the map.
+    plots->setCurrentIndex(PlotsWidget::MagnitudeTime);
+    QTest::mouseClick(magnitudeTime, Qt::LeftButton, {}, magnitudeTime->positionOf(1).toPoint());
+    QCOMPARE(tree()->currentItem(), tree()->topLevelItem(1));
+    QCOMPARE(map()->selectedEvent(), 1);
 }
 
 QTEST_MAIN(TestMap)

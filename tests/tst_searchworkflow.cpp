@@ -476,10 +476,10 @@ void TestSearchWorkflow::menuStructure()
         return texts;
     };
     QCOMPARE(entries(top.at(0)), QStringList({ QStringLiteral("Export Events As\u2026|"),
-                                               QStringLiteral("Save Map As\u2026|") }));
+                                               QStringLiteral("Save Map As\u2026|"), QStringLiteral("Save Plot As\u2026|") }));
     QCOMPARE(entries(top.at(1)), QStringList({ "Search for earthquakes|Ctrl+R", "Show WebService Query String|" }));
     QCOMPARE(entries(top.at(2)), QStringList({ "Expand All|Ctrl++", "Collapse All|Ctrl+-", "|", "Show Map|",
-                                               "Fit Map to Events|" }));
+                                               "Show Plots|", "Fit Map to Events|" }));
     QCOMPARE(entries(top.at(4)), QStringList({ "About Harvix|", "About Qt|" }));
     for (const char *text : { "Search for earthquakes", "Show WebService Query String", "Expand All",
                                  "Collapse All", "About Harvix", "About Qt" }) {
