@@ -1,11 +1,16 @@
-// Measures the map: how long a frame of N events takes to draw (offscreen,
-// 1200 by 800, the median of 21 frames after one to warm up), and how many
-// bytes an event costs beyond the tree (the search's locations and the
-// map's own arrays). Prints one line of key=value pairs.
+// Measures what Harvix shows beside the tree and what it exports: how long
+// a frame of N events takes to draw on the map and on each plot (offscreen,
+// 1200 by 800, the median of 21 frames after one to warm up), how many
+// bytes an event costs the map beyond the tree (the search's locations and
+// the map's own arrays), the Gutenberg-Richter statistics (median of 21),
+// and an export in each format. Prints one line of key=value pairs.
 //
 //   map_bench --events N
 
+#include "app/eventexport.h"
 #include "app/mapwidget.h"
+#include "app/plotswidget.h"
+#include "geo/statistics.h"
 #include "quakeml/quakeeventrecord.h"
 
 #include <QApplication>
@@ -13,6 +18,7 @@
 #include <QImage>
 #include <QPainter>
 #include <QRandomGenerator>
+#include <QTemporaryDir>
 
 #include <algorithm>
 #include <cstdio>
@@ -68,5 +74,72 @@ int main(int argc, char *argv[])
     const double bytes = double(located.capacity() * sizeof(LocatedEvent) + std::size_t(map.eventBytes())) / events;
     std::printf("stage=map events=%d frame_ms=%.1f setup_ms=%.1f bytes_per_event=%.1f\n", events,
                 frames[frames.size() / 2], setupMs, bytes);
+
+    // The plots, over ten years.
+    std::vector<double> times;
+    times.resize(std::size_t(events));
+    for (int i = 0; i < events; ++i)
+        times[std::size_t(i)] = 1.5e9 + 3.15e8 * i / events;
+    const char *const names[] = { "magnitude_time", "frequency_magnitude", "depth" };
+    for (int kind = 0; kind < 3; ++kind) {
+        PlotCanvas plot{ PlotsWidget::Plot(kind) };
+        plot.resize(1200, 800);
+        plot.setData(&located, &times);
+        std::vector<double> plotFrames;
+        for (int i = 0; i < 22; ++i) {
+            clock.restart();
+            plot.render(&frame);
+            if (i > 0)
+                plotFrames.push_back(clock.nsecsElapsed() / 1e6);
+        }
+        std::sort(plotFrames.begin(), plotFrames.end());
+        std::printf("stage=plot plot=%s events=%d frame_ms=%.1f\n", names[kind], events, plotFrames[plotFrames.size() / 2]);
+    }
+
+    std::vector<double> magnitudes;
+    for (const LocatedEvent &event : located) {
+        if (std::isfinite(event.location.magnitude))
+            magnitudes.push_back(event.location.magnitude);
+    }
+    std::vector<double> fits;
+    for (int i = 0; i < 21; ++i) {
+        clock.restart();
+        const Statistics::GutenbergRichter fit = Statistics::gutenbergRichter(magnitudes);
+        fits.push_back(clock.nsecsElapsed() / 1e6);
+        if (!fit.mc)
+            return 1;
+    }
+    std::sort(fits.begin(), fits.end());
+    std::printf("stage=statistics events=%d ms=%.1f\n", events, fits[fits.size() / 2]);
+
+    // Exports of a store as a search leaves it.
+    QuakeEventStore store;
+    std::vector<RawEvent> raw;
+    raw.reserve(std::size_t(events));
+    for (int i = 0; i < events; ++i) {
+        const QuakeLocation &at = located[std::size_t(i)].location;
+        const std::string id = std::to_string(2016000000 + i);
+        auto stored = store.emplace("[" + id + "] Sat, 01 January 2022 at 00:00:00",
+                                    QuakeFieldMap { { "Reference ID:", id }, { "Universal Time:", "2022-01-01T00:00:00.123456" },
+                                                    { "Origin evaluation mode:", "manual" },
+                                                    { "Origin evaluation status:", "reviewed" } }).first;
+        raw.push_back({ &stored->first, std::to_string(at.latitude) + '\x1F' + std::to_string(at.longitude) + '\x1F'
+                                            + std::to_string(at.depthKm) + '\x1F' + std::to_string(at.magnitude)
+                                            + "\x1FMLv\x1F12\x1F" + "earthquake" });
+    }
+    std::vector<const RawEvent *> aligned;
+    for (const RawEvent &event : raw)
+        aligned.push_back(&event);
+    QTemporaryDir dir;
+    const std::pair<EventExport::Format, const char *> formats[] = {
+        { EventExport::Format::Csv, "csv" }, { EventExport::Format::GeoJson, "geojson" }, { EventExport::Format::QuakeML, "xml" } };
+    for (const auto &[format, suffix] : formats) {
+        QString error;
+        clock.restart();
+        if (!EventExport::writeFile(dir.filePath(QStringLiteral("events.") + QLatin1String(suffix)), format, store, aligned,
+                                    {}, &error))
+            return 1;
+        std::printf("stage=export format=%s events=%d seconds=%.3f\n", suffix, events, clock.nsecsElapsed() / 1e9);
+    }
     return 0;
 }

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Measures the map and appends its section to bench/results.md: a frame of
-# 100,000 events, the bytes an event costs beyond the tree, and a whole
-# 100,000-event search with the map shown against the same with it hidden
-# (three runs each, the median).
+# Measures the map, the plots, the statistics and the exports, and appends
+# their sections to bench/results.md: frames of 100,000 events, the bytes an
+# event costs the map beyond the tree, a whole 100,000-event search with the
+# map shown against the same with it hidden (three runs each, the median),
+# the statistics and an export in each format.
 set -euo pipefail
 build=$1
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -12,9 +13,17 @@ trap 'rm -rf "$work"' EXIT
 mkdir -m 700 "$work/runtime"
 export QT_QPA_PLATFORM=offscreen TZ=Pacific/Auckland LC_ALL=C XDG_RUNTIME_DIR="$work/runtime" XDG_CONFIG_HOME="$work/config"
 
-map=$("$build/bench/map_bench" --events 100000 2>/dev/null)
-frame=$(sed 's/.*frame_ms=\([0-9.]*\).*/\1/' <<<"$map")
-bytes=$(sed 's/.*bytes_per_event=\([0-9.]*\).*/\1/' <<<"$map")
+"$build/bench/map_bench" --events 100000 >"$work/map.txt" 2>/dev/null
+value() { grep "$1" "$work/map.txt" | sed "s/.*$2=\([0-9.]*\).*/\1/"; }
+frame=$(value 'stage=map' frame_ms)
+bytes=$(value 'stage=map' bytes_per_event)
+plot_mt=$(value 'plot=magnitude_time' frame_ms)
+plot_fmd=$(value 'plot=frequency_magnitude' frame_ms)
+plot_depth=$(value 'plot=depth ' frame_ms)
+statistics=$(value 'stage=statistics' ms)
+export_csv=$(value 'format=csv' seconds)
+export_geojson=$(value 'format=geojson' seconds)
+export_xml=$(value 'format=xml' seconds)
 seconds_of() { sed 's/.*seconds=\([0-9]*\.[0-9]*\).*/\1/'; }
 median() { sort -n | sed -n 2p; }
 shown=$(for _ in 1 2 3; do "$bench" --stage search --events 100000 --map shown 2>/dev/null | seconds_of; done | median)
@@ -35,4 +44,16 @@ Measured by \`./dev bench\` (\`bench/map_bench.cpp\`, and the search stage with 
 | whole 100,000-event search, map shown | $shown s | |
 | the same, map hidden | $hidden s | |
 | what the map adds | $added% | <= 10% |
+
+## The plots, statistics and exports
+
+| measure | measured | target |
+|---|---|---|
+| magnitude-time plot of 100,000 events, offscreen, 1200 × 800 (median of 21) | $plot_mt ms | <= 100 ms |
+| frequency-magnitude plot | $plot_fmd ms | <= 100 ms |
+| depth histogram | $plot_depth ms | <= 100 ms |
+| Mc, b and a of 100,000 magnitudes (median of 21) | $statistics ms | <= 20 ms |
+| export of 100,000 events as CSV | $export_csv s | <= 1 s |
+| as GeoJSON | $export_geojson s | <= 1 s |
+| as QuakeML 1.2 | $export_xml s | <= 2 s |
 MD

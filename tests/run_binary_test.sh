@@ -53,17 +53,24 @@ sleep 0.5
 if [ -n "$searched" ]; then
     xdotool windowfocus --sync "$window" 2>/dev/null || true
     xdotool key --window "$window" ctrl+r
-    # The map's circle, in the ramp's red at 0 km, right of the tree.
-    red=0
+    # The event in the ramp's red at 0 km, right of the tree: a circle on
+    # the map above, a dot on the magnitude-time plot below.
+    red_in() {
+        convert "$work/shot.png" -crop "$1" +repage -fuzz 6% -fill black +opaque 'rgb(215,25,28)' \
+            -fill white -opaque 'rgb(215,25,28)' -format '%[fx:int(mean*w*h)]' info:
+    }
+    map=0 plot=0
     for _ in $(seq 50); do
         sleep 0.2
         import -window "$window" "$work/shot.png" 2>/dev/null || continue
         width=$(identify -format %w "$work/shot.png")
-        red=$(convert "$work/shot.png" -crop "$((width / 3))x10000+$((width * 2 / 3))+0" +repage -fuzz 6% \
-                  -fill black +opaque 'rgb(215,25,28)' -fill white -opaque 'rgb(215,25,28)' -format '%[fx:int(mean*w*h)]' info:)
-        [ "${red:-0}" -gt 20 ] && break
+        height=$(identify -format %h "$work/shot.png")
+        map=$(red_in "$((width / 3))x$((height / 2))+$((width * 2 / 3))+0")
+        plot=$(red_in "$((width / 3))x$((height / 2))+$((width * 2 / 3))+$((height / 2))")
+        [ "${map:-0}" -gt 20 ] && [ "${plot:-0}" -gt 4 ] && break
     done
-    [ "${red:-0}" -gt 20 ] || fail "the map shows no event after a search ($red red pixels)"
+    [ "${map:-0}" -gt 20 ] || fail "the map shows no event after a search ($map red pixels)"
+    [ "${plot:-0}" -gt 4 ] || fail "the plots show no event after a search ($plot red pixels)"
 fi
 "$x11close" "$window" || fail "could not send the close request"
 
@@ -76,4 +83,4 @@ done
 [ "$status" -eq 0 ] || fail "exit status $status, expected 0"
 [ ! -s "$work/stdout" ] || fail "harvix wrote to standard output: $(head -c 500 "$work/stdout")"
 [ ! -s "$work/stderr" ] || fail "harvix wrote to standard error: $(head -c 500 "$work/stderr")"
-echo "harvix started, showed 'Harvix 1.1'${searched:+ and the map of a search}, closed with status 0 and printed nothing"
+echo "harvix started, showed 'Harvix 1.1'${searched:+ and the map and plots of a search}, closed with status 0 and printed nothing"
