@@ -1,11 +1,13 @@
 #!/usr/bin/env bash
 # Takes a picture of Harvix's main window on a private Xvfb display, filled
 # by a search of the gateway's GeoNet catalogue: "Show >= Mag 4", "Show Last
-# Year".
+# Year"; and, given a fourth path, one of the plots pane's frequency-
+# magnitude plot after a search of all magnitudes of the last year.
 set -euo pipefail
 harvix=$1
 gateway=$2
 out=$3
+plots=${4:-}
 work=$(mktemp -d)
 display=:$((100 + RANDOM % 100))
 Xvfb "$display" -screen 0 1440x960x24 -nolisten tcp >/dev/null 2>&1 &
@@ -28,3 +30,13 @@ xdotool key --delay 150 Tab Up Tab Down Down Down ctrl+r
 sleep 3
 import -window "$window" "$out"
 echo "wrote $out"
+if [ -n "$plots" ]; then
+    # The magnitude list down to "Show All", search, then the second tab.
+    xdotool key --delay 150 shift+Tab Down Down Down Down Down ctrl+r
+    sleep 4
+    xdotool mousemove --window "$window" 999 390 click 1
+    sleep 1
+    import -window "$window" "$work/all.png"
+    convert "$work/all.png" -crop 560x460+800+380 +repage "$plots"
+    echo "wrote $plots"
+fi
