@@ -201,8 +201,10 @@ void TestMap::zoomKeepsThePointUnderThePointer()
 void TestMap::saves_data()
 {
     QTest::addColumn<QString>("name");
-    QTest::newRow("PNG") << "map.png";
-    QTest::newRow("SVG") << "map.svg";
+    QTest::newRow("map PNG") << "map.png";
+    QTest::newRow("map SVG") << "map.svg";
+    QTest::newRow("plot PNG") << "plot.png";
+    QTest::newRow("plot SVG") << "plot.svg";
 }
 
 void TestMap::saves()
@@ -212,6 +214,18 @@ void TestMap::saves()
     QTemporaryDir dir;
     const QString path = dir.filePath(name);
     QString error;
+    if (name.startsWith(QLatin1String("plot"))) {
+        auto *plots = window->findChild<PlotsWidget *>(QStringLiteral("plotsWidget"));
+        QVERIFY2(plots->save(PlotsWidget::FrequencyMagnitude, path, &error), qPrintable(error));
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        const QByteArray bytes = file.readAll();
+        if (name.endsWith(QLatin1String(".png")))
+            QCOMPARE(QImage::fromData(bytes, "PNG").size(), plots->plot(PlotsWidget::FrequencyMagnitude)->size());
+        else
+            QVERIFY(bytes.contains("<svg") && bytes.contains("Mc = 3.2 (maximum curvature + 0.2)"));
+        return;
+    }
     QVERIFY2(map()->save(path, &error), qPrintable(error));
     QFile file(path);
     QVERIFY(file.open(QIODevice::ReadOnly));
