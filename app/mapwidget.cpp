@@ -141,6 +141,7 @@ void MapWidget::projectLand()
 {
     m_land.clear();
     m_landBounds.clear();
+    m_landImage = QImage();   // a new projection: the land is drawn again
     const std::vector<QPolygonF> &rings = land().rings();
     m_land.reserve(rings.size());
     m_landBounds.reserve(rings.size());
@@ -318,28 +319,33 @@ void MapWidget::paintEvent(QPaintEvent *)
 
 void MapWidget::draw(QPainter &painter, const QRectF &area) const
 {
-    painter.fillRect(area, seaColour);
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing, true);
-
-    // Land, from the rings already in kilometres: only scale and offset change.
-    const QRectF visibleKm((area.topLeft() - m_offset) / m_scale, (area.bottomRight() - m_offset) / m_scale);
-    painter.save();
-    painter.translate(m_offset);
-    painter.scale(m_scale, m_scale);
-    painter.setPen(QPen(coastColour, 0));
-    painter.setBrush(landColour);
-    for (std::size_t i = 0; i < m_land.size(); ++i) {
-        if (m_landBounds[i].intersects(visibleKm))
-            painter.drawPolygon(m_land[i]);
+    const bool raster = painter.paintEngine() && painter.paintEngine()->type() == QPaintEngine::Raster;
+    // Sea and land change only with zoom, pan and size: on screen they are
+    // drawn once into an image that later frames copy.
+    const QSize size = area.size().toSize();
+    if (!raster) {
+        drawLand(painter, area);
+    } else {
+        if (m_landImage.size() != size || m_landImageScale != m_scale || m_landImageOffset != m_offset
+            || m_landImageOrigin != area.topLeft()) {
+            m_landImage = QImage(size, QImage::Format_ARGB32_Premultiplied);
+            QPainter land(&m_landImage);
+            land.setRenderHint(QPainter::Antialiasing, true);
+            land.translate(-area.topLeft());
+            drawLand(land, area);
+            m_landImageScale = m_scale;
+            m_landImageOffset = m_offset;
+            m_landImageOrigin = area.topLeft();
+        }
+        painter.drawImage(area.topLeft(), m_landImage);
     }
-    painter.restore();
 
     // Events, larger over smaller. On screen and in PNGs each circle is a
     // small image drawn once per colour and size and then copied, which is
     // many times faster than drawing 100,000 antialiased ellipses; an SVG
     // gets real circles.
-    const bool raster = painter.paintEngine() && painter.paintEngine()->type() == QPaintEngine::Raster;
     const QRectF visible = area.adjusted(-40, -40, 40, 40);
     for (quint32 index : m_drawOrder) {
         const QPointF at = toScreen(m_projected[index]);
@@ -376,6 +382,23 @@ void MapWidget::draw(QPainter &painter, const QRectF &area) const
     painter.fillRect(creditBox.adjusted(-3, -1, 3, 1), QColor(255, 255, 255, 190));
     painter.setPen(QColor(60, 60, 60));
     painter.drawText(creditBox, Qt::AlignRight | Qt::AlignBottom, credits);
+    painter.restore();
+}
+
+void MapWidget::drawLand(QPainter &painter, const QRectF &area) const
+{
+    painter.fillRect(area, seaColour);
+    // From the rings already in kilometres: only scale and offset change.
+    const QRectF visibleKm((area.topLeft() - m_offset) / m_scale, (area.bottomRight() - m_offset) / m_scale);
+    painter.save();
+    painter.translate(m_offset);
+    painter.scale(m_scale, m_scale);
+    painter.setPen(QPen(coastColour, 0));
+    painter.setBrush(landColour);
+    for (std::size_t i = 0; i < m_land.size(); ++i) {
+        if (m_landBounds[i].intersects(visibleKm))
+            painter.drawPolygon(m_land[i]);
+    }
     painter.restore();
 }
 
