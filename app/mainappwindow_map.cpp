@@ -4,12 +4,12 @@
 #include "app/mainappwindow.h"
 
 #include "app/mapwidget.h"
+#include "app/picturefile.h"
 #include "app/plotswidget.h"
 #include "service/quakedatamanager.h"
 
 #include <QDateTime>
 #include <QDockWidget>
-#include <QFileDialog>
 #include <QMessageBox>
 #include <QSettings>
 #include <QStatusBar>
@@ -81,19 +81,14 @@ void MainAppWindow::setPlotsShown(bool shown)
 
 void MainAppWindow::savePlotAs()
 {
-    QString selected;
-    const QString path = QFileDialog::getSaveFileName(this, tr("Save Plot As"), QStringLiteral("harvix-plot.png"),
-                                                      tr("PNG image (*.png);;SVG drawing (*.svg)"), &selected);
+    const QString path = PictureFile::ask(this, tr("Save Plot As"), QStringLiteral("harvix-plot.png"));
+    QString error;
     if (path.isEmpty())
         return;
-    QString file = path;
-    if (!file.endsWith(QLatin1String(".png"), Qt::CaseInsensitive) && !file.endsWith(QLatin1String(".svg"), Qt::CaseInsensitive))
-        file += selected.contains(QLatin1String("svg")) ? QStringLiteral(".svg") : QStringLiteral(".png");
-    QString error;
-    if (!m_plots->save(PlotsWidget::Plot(m_plots->currentIndex()), file, &error))
+    if (!m_plots->save(PlotsWidget::Plot(m_plots->currentIndex()), path, &error))
         QMessageBox::warning(this, tr("Save Plot As"), tr("The plot was not saved: %1").arg(error));
     else
-        statusBar()->showMessage(tr("The plot was saved as %1.").arg(file), 0);
+        statusBar()->showMessage(tr("The plot was saved as %1.").arg(path), 0);
 }
 
 void MainAppWindow::showEventsBesideTree(QuakeDataManager *manager)
@@ -153,19 +148,14 @@ void MainAppWindow::fitMapToEvents()
 
 void MainAppWindow::saveMapAs()
 {
-    QString selected;
-    const QString path = QFileDialog::getSaveFileName(this, tr("Save Map As"), QStringLiteral("harvix-map.png"),
-                                                      tr("PNG image (*.png);;SVG drawing (*.svg)"), &selected);
+    const QString path = PictureFile::ask(this, tr("Save Map As"), QStringLiteral("harvix-map.png"));
+    QString error;
     if (path.isEmpty())
         return;
-    QString file = path;
-    if (!file.endsWith(QLatin1String(".png"), Qt::CaseInsensitive) && !file.endsWith(QLatin1String(".svg"), Qt::CaseInsensitive))
-        file += selected.contains(QLatin1String("svg")) ? QStringLiteral(".svg") : QStringLiteral(".png");
-    QString error;
-    if (!m_map->save(file, &error))
+    if (!m_map->save(path, &error))
         QMessageBox::warning(this, tr("Save Map As"), tr("The map was not saved: %1").arg(error));
     else
-        statusBar()->showMessage(tr("The map was saved as %1.").arg(file), 0);
+        statusBar()->showMessage(tr("The map was saved as %1.").arg(path), 0);
 }
 
 int MainAppWindow::mapIndexOf(QTreeWidgetItem *item) const

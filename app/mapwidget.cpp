@@ -1,5 +1,6 @@
 #include "app/mapwidget.h"
 
+#include "app/picturefile.h"
 #include "geo/eventscales.h"
 #include "geo/landatlas.h"
 #include "geo/places.h"
@@ -14,7 +15,6 @@
 #include <QPainter>
 #include <QPaintEngine>
 #include <QPainterPath>
-#include <QSvgGenerator>
 #include <QToolTip>
 #include <QWheelEvent>
 
@@ -541,34 +541,6 @@ bool MapWidget::event(QEvent *event)
 
 bool MapWidget::save(const QString &path, QString *error) const
 {
-    const QRectF area(QPointF(0, 0), QSizeF(size()));
-    if (path.endsWith(QLatin1String(".svg"), Qt::CaseInsensitive)) {
-        QSvgGenerator svg;
-        svg.setFileName(path);
-        svg.setSize(size());
-        svg.setViewBox(area);
-        svg.setTitle(tr("Harvix map"));
-        svg.setDescription(tr("Earthquakes; land: Natural Earth; places: GeoNames"));
-        QPainter painter;
-        if (!painter.begin(&svg)) {
-            *error = tr("%1 cannot be written").arg(path);
-            return false;
-        }
-        draw(painter, area);
-        painter.end();
-        if (!QFileInfo(path).isFile() || QFileInfo(path).size() == 0) {
-            *error = tr("%1 cannot be written").arg(path);
-            return false;
-        }
-        return true;
-    }
-    QImage image(size(), QImage::Format_ARGB32_Premultiplied);
-    QPainter painter(&image);
-    draw(painter, area);
-    painter.end();
-    if (!image.save(path, "PNG")) {
-        *error = tr("%1 cannot be written as PNG").arg(path);
-        return false;
-    }
-    return true;
+    return PictureFile::save(path, size(), tr("Harvix map: earthquakes; land: Natural Earth; places: GeoNames"),
+                             [this](QPainter &painter, const QRectF &area) { draw(painter, area); }, error);
 }

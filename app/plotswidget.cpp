@@ -1,5 +1,6 @@
 #include "app/plotswidget.h"
 
+#include "app/picturefile.h"
 #include "geo/eventscales.h"
 
 #include <QDateTime>
@@ -9,7 +10,6 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPaintEngine>
-#include <QSvgGenerator>
 #include <QTimeZone>
 #include <QToolTip>
 
@@ -132,36 +132,8 @@ PlotCanvas *PlotsWidget::plot(Plot which) const
 bool PlotsWidget::save(Plot which, const QString &path, QString *error) const
 {
     const PlotCanvas *canvas = m_plots[which];
-    const QSize size = canvas->size().isEmpty() ? QSize(800, 500) : canvas->size();
-    const QRectF area(QPointF(0, 0), QSizeF(size));
-    if (path.endsWith(QLatin1String(".svg"), Qt::CaseInsensitive)) {
-        QSvgGenerator svg;
-        svg.setFileName(path);
-        svg.setSize(size);
-        svg.setViewBox(area);
-        svg.setTitle(tabText(which));
-        QPainter painter;
-        if (!painter.begin(&svg)) {
-            *error = tr("%1 cannot be written").arg(path);
-            return false;
-        }
-        canvas->draw(painter, area);
-        painter.end();
-        if (!QFileInfo(path).isFile() || QFileInfo(path).size() == 0) {
-            *error = tr("%1 cannot be written").arg(path);
-            return false;
-        }
-        return true;
-    }
-    QImage image(size, QImage::Format_ARGB32_Premultiplied);
-    QPainter painter(&image);
-    canvas->draw(painter, area);
-    painter.end();
-    if (!image.save(path, "PNG")) {
-        *error = tr("%1 cannot be written as PNG").arg(path);
-        return false;
-    }
-    return true;
+    return PictureFile::save(path, canvas->size().isEmpty() ? QSize(800, 500) : canvas->size(), tabText(which),
+                             [canvas](QPainter &painter, const QRectF &area) { canvas->draw(painter, area); }, error);
 }
 
 PlotCanvas::PlotCanvas(PlotsWidget::Plot kind, QWidget *parent)

@@ -125,8 +125,12 @@ QuakeMLError QuakeMLReader::readDocument(QString text,
     return error;
 }
 
-void QuakeMLReader::readEventParameters(QXmlStreamReader &reader, QuakeEventStore &store,
-                                        std::vector<LocatedEvent> &located, std::vector<RawEvent> *raw)
+namespace {
+
+// Reads the events of one <eventParameters> into the store, telling each
+// stored event and its parser to noted().
+template <typename Noted>
+void readEvents(QXmlStreamReader &reader, QuakeEventStore &store, const Noted &noted)
 {
     std::string eventId;
     QuakeFieldMap fields;
@@ -134,29 +138,44 @@ void QuakeMLReader::readEventParameters(QXmlStreamReader &reader, QuakeEventStor
         if (reader.name() == u"event") {
             QuakeEventParser parser(reader);
             parser.takeQuakeEvent(eventId, fields);
-            const auto stored = store.insert_or_assign(std::move(eventId), std::move(fields)).first;
-            located.push_back({ &stored->first, parser.location() });
-            if (raw)
-                raw->push_back({ &stored->first, parser.rawValues() });
+            // A later event with the same identifier replaces the earlier one.
+            noted(store.insert_or_assign(std::move(eventId), std::move(fields)).first->first, parser);
         } else {
             reader.skipCurrentElement();
         }
     }
 }
 
-void QuakeMLReader::alignLocations(std::vector<LocatedEvent> &located)
+// Puts notes of events in the store's order, keeping the last of each
+// identifier, as the store keeps it.
+template <typename Note, typename IdOf>
+void alignToStore(std::vector<Note> &notes, const IdOf &idOf)
 {
-    std::stable_sort(located.begin(), located.end(), [](const LocatedEvent &a, const LocatedEvent &b) {
-        return *a.eventId < *b.eventId;
-    });
-    // Of events with the same identifier the store holds the last read.
-    auto kept = located.begin();
-    for (auto it = located.begin(); it != located.end(); ++it) {
-        if (std::next(it) != located.end() && std::next(it)->eventId == it->eventId)
+    std::stable_sort(notes.begin(), notes.end(), [&](const Note &a, const Note &b) { return *idOf(a) < *idOf(b); });
+    auto kept = notes.begin();
+    for (auto it = notes.begin(); it != notes.end(); ++it) {
+        if (std::next(it) != notes.end() && idOf(*std::next(it)) == idOf(*it))
             continue;
         *kept++ = *it;
     }
-    located.erase(kept, located.end());
+    notes.erase(kept, notes.end());
+}
+
+} // namespace
+
+void QuakeMLReader::readEventParameters(QXmlStreamReader &reader, QuakeEventStore &store,
+                                        std::vector<LocatedEvent> &located, std::vector<RawEvent> *raw)
+{
+    readEvents(reader, store, [&](const std::string &eventId, const QuakeEventParser &parser) {
+        located.push_back({ &eventId, parser.location() });
+        if (raw)
+            raw->push_back({ &eventId, parser.rawValues() });
+    });
+}
+
+void QuakeMLReader::alignLocations(std::vector<LocatedEvent> &located)
+{
+    alignToStore(located, [](const LocatedEvent &event) { return event.eventId; });
     located.shrink_to_fit();
 }
 
@@ -166,31 +185,11 @@ std::vector<const RawEvent *> QuakeMLReader::alignRaw(const std::vector<RawEvent
     aligned.reserve(raw.size());
     for (const RawEvent &event : raw)
         aligned.push_back(&event);
-    std::stable_sort(aligned.begin(), aligned.end(),
-                     [](const RawEvent *a, const RawEvent *b) { return *a->eventId < *b->eventId; });
-    // The store holds the last event read of each identifier.
-    auto kept = aligned.begin();
-    for (auto it = aligned.begin(); it != aligned.end(); ++it) {
-        if (std::next(it) != aligned.end() && (*std::next(it))->eventId == (*it)->eventId)
-            continue;
-        *kept++ = *it;
-    }
-    aligned.erase(kept, aligned.end());
+    alignToStore(aligned, [](const RawEvent *event) { return event->eventId; });
     return aligned;
 }
 
 void QuakeMLReader::readEventParameters(QXmlStreamReader &reader, QuakeEventStore &store)
 {
-    std::string eventId;
-    QuakeFieldMap fields;
-    while (reader.readNextStartElement()) {
-        if (reader.name() == u"event") {
-            QuakeEventParser parser(reader);
-            parser.takeQuakeEvent(eventId, fields);
-            // A later event with the same identifier replaces the earlier one.
-            store.insert_or_assign(std::move(eventId), std::move(fields));
-        } else {
-            reader.skipCurrentElement();
-        }
-    }
+    readEvents(reader, store, [](const std::string &, const QuakeEventParser &) {});
 }
