@@ -18,7 +18,9 @@
 
 #include <atomic>
 #include <csignal>
+#include <cstdlib>
 #include <cstdio>
+#include <system_error>
 #include <thread>
 
 #include <pthread.h>
@@ -52,7 +54,7 @@ const char *const usage =
     "                   from GeoNet's catalogue files on first use.\n"
     "--listen ADDRESS:PORT   where to serve, for example 127.0.0.1:8470 or [::1]:8470\n"
     "--write-timeout SECONDS   a client that takes no data for this long is dropped (30)\n"
-    "--workers N        requests served at once; an open keep-alive connection\n"
+    "--workers N        requests served at once (1 to 256); an open keep-alive connection\n"
     "                   holds one (32)\n"
     "--upstream URL     GeoNet's quake search (https://quakesearch.geonet.org.nz/) or\n"
     "                   an FDSN event service, a URL ending in fdsnws/event/1/\n"
@@ -72,6 +74,8 @@ const char *const usage =
     "                   stored, so that a file read again leaves no stale events\n";
 
 constexpr int UsageError = 2;
+// Each worker is a thread; more than this only wastes them.
+constexpr int MaximumWorkers = 256;
 
 void say(const QString &text)
 {
@@ -360,9 +364,17 @@ int serve(const Options &options)
         return usageError(error);
     if (const QString error = positiveOption(options, "--workers", limits.workers, 1, limits.workers); !error.isEmpty())
         return usageError(error);
+    if (limits.workers > MaximumWorkers)
+        return usageError(QStringLiteral("--workers takes a whole number from 1 to %1").arg(MaximumWorkers));
+    // Options of the upstream mean nothing without one: a mistake, said so.
+    const bool hasUpstream = options.values.contains(QStringLiteral("--upstream"));
+    for (const char *option : { "--refresh-after", "--upstream-timeout", "--upstream-format" }) {
+        if (!hasUpstream && options.values.contains(QLatin1String(option)))
+            return usageError(QStringLiteral("%1 needs --upstream URL").arg(QLatin1String(option)));
+    }
     std::unique_ptr<Upstream> upstream;
     int refreshAfter = 5;
-    if (options.values.contains(QStringLiteral("--upstream"))) {
+    if (hasUpstream) {
         if (const QString error = upstreamOf(options, upstream); !error.isEmpty())
             return usageError(error);
         if (const QString error = positiveOption(options, "--refresh-after", 5, 0, refreshAfter); !error.isEmpty())
@@ -394,6 +406,10 @@ int serve(const Options &options)
         say(error);
         return 1;
     }
+    if (!server.startWorkers(&error)) {
+        say(error);
+        return 1;
+    }
     host = server.host();
     say(QStringLiteral("serving http://%1:%2/ from %3 (%4 events)%5")
             .arg(host.contains(u':') ? u'[' + host + u']' : host)
@@ -402,13 +418,37 @@ int serve(const Options &options)
             .arg(catalogue.eventCount())
             .arg(upstream ? QStringLiteral(", copying from ") + upstream->url().toString() : QString()));
 
+    // The first signal lets the replies in progress finish (for a minute at
+    // most); a second one stops at once.
     std::atomic<bool> stopping { false };
-    std::thread stopper([&server, &stopping, stopSignals] {
-        int signal = 0;
-        sigwait(&stopSignals, &signal);
-        stopping = true;
-        server.stop();
-    });
+    std::thread stopper;
+    try {
+        stopper = std::thread([&server, &stopping, stopSignals] {
+            int signal = 0;
+            sigwait(&stopSignals, &signal);
+            stopping = true;
+            server.beginStopping();
+            if (const int replies = server.repliesInProgress(); replies > 0)
+                say(QStringLiteral("finishing %1 %2; a second SIGINT or SIGTERM stops at once")
+                        .arg(replies).arg(replies == 1 ? "reply" : "replies"));
+            const timespec tick { 0, 100 * 1000 * 1000 };
+            for (int waited = 0; server.repliesInProgress() > 0 && waited < 600; ++waited) {
+                if (sigtimedwait(&stopSignals, nullptr, &tick) > 0) {
+                    // A worker may be blocked on a client that reads nothing
+                    // for as long as the write time-out; ending the process
+                    // cuts every reply at once. The catalogue is written one
+                    // transaction a piece, so nothing of it is lost.
+                    say(QStringLiteral("stopping now: the replies in progress are cut"));
+                    std::fflush(stderr);
+                    std::_Exit(0);
+                }
+            }
+            server.halt();
+        });
+    } catch (const std::system_error &failure) {
+        say(QStringLiteral("cannot start: %1").arg(QString::fromLocal8Bit(failure.code().message().c_str())));
+        return 1;
+    }
     const bool ran = server.run();
     if (!stopping)
         pthread_kill(stopper.native_handle(), SIGTERM); // the server ended by itself

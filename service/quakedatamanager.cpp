@@ -102,6 +102,11 @@ void QuakeDataManager::handleReply(QNetworkReply *networkReply)
         else if (networkReply->error() == QNetworkReply::OperationCanceledError)
             reason = tr("No data arrived for %1 seconds, so the transfer was stopped.")
                          .arg(m_transferTimeoutMs / 1000.0);
+        // A service that says in one line of text why it refused the search
+        // (harvix-gateway does) has that line shown under Qt's words.
+        const QString said = serverReason(networkReply);
+        if (!said.isEmpty())
+            reason += QStringLiteral("\n\n") + said;
         QMessageBox::critical(parentWidget(), tr("NW Error"),
                               tr("A network error occured:\n\n") + reason);
         emit quakeDataFailed(this);
@@ -120,6 +125,22 @@ void QuakeDataManager::handleReply(QNetworkReply *networkReply)
 
     emit quakeDataLoaded(this);
     m_inFlight = false;
+}
+
+QString QuakeDataManager::serverReason(QNetworkReply *reply)
+{
+    const int status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt();
+    const QByteArray type = reply->header(QNetworkRequest::ContentTypeHeader).toByteArray();
+    if (status < 400 || !type.startsWith("text/plain"))
+        return QString();
+    QString line = QString::fromUtf8(reply->read(512)).trimmed();
+    if (line.isEmpty() || line.contains(u'\n') || line.size() > 300)
+        return QString();
+    for (QChar &c : line) {
+        if (!c.isPrint())
+            c = u'?';
+    }
+    return line;
 }
 
 void QuakeDataManager::readServiceNote(const QNetworkReply *reply)

@@ -69,6 +69,9 @@ private:
     QWidget *parentWidget() const;
     void readText(QString text);
     void readServiceNote(const QNetworkReply *reply);
+    // The one line of plain text in which a service says why it refused a
+    // search (an HTTP error), or nothing.
+    static QString serverReason(QNetworkReply *reply);
 
     QuakeEventStore m_quakeEvents;
     std::vector<LocatedEvent> m_locations;

@@ -21,6 +21,8 @@
 
 #include <csignal>
 
+#include <sys/resource.h>
+
 // The real harvix-gateway, run as a process on loopback ports with
 // catalogues in temporary folders, and Harvix's window against it.
 class TestGateway : public QObject
@@ -42,6 +44,10 @@ private slots:
     void pages();
     void searchesWhileAnImportRuns();
     void sigtermFinishesAStreamedReply();
+    void secondSignalStopsAtOnce();
+    void workersThatCannotStart();
+    void rangeIsIgnored();
+    void harvixShowsTheRefusal();
     void defaultCatalogueComesFromGeoNet();
     void harvixShowsTheGatewaysEvents();
 
@@ -145,6 +151,15 @@ void TestGateway::commandLine_data()
     QTest::newRow("missing file") << QStringList { "import", "/nonexistent/file.csv" } << 2
                                   << "no such file: /nonexistent/file.csv";
     QTest::newRow("no files") << QStringList { "import" } << 2 << "import needs at least one file";
+    // Options of an upstream without one, and values out of range, before anything is opened.
+    QTest::newRow("refresh without upstream") << QStringList { "serve", "--refresh-after", "-1" } << 2
+                                              << "--refresh-after needs --upstream URL";
+    QTest::newRow("format without upstream") << QStringList { "serve", "--upstream-format", "json" } << 2
+                                             << "--upstream-format needs --upstream URL";
+    QTest::newRow("negative refresh") << QStringList { "serve", "--upstream", "http://127.0.0.1:1/", "--refresh-after", "-1" }
+                                      << 2 << "--refresh-after takes a whole number of at least 0";
+    QTest::newRow("too many workers") << QStringList { "serve", "--workers", "500" } << 2
+                                      << "--workers takes a whole number from 1 to 256";
 }
 
 void TestGateway::commandLine()
@@ -397,6 +412,75 @@ void TestGateway::sigtermFinishesAStreamedReply()
     QVERIFY(busy.process().waitForFinished(30000));
     QCOMPARE(busy.process().exitCode(), 0);
     QVERIFY(busy.log().contains(QLatin1String("harvix-gateway: stopped")));
+}
+
+void TestGateway::secondSignalStopsAtOnce()
+{
+    GatewayProcess busy;
+    QVERIFY(busy.start({ "--catalogue", gateway.catalogue() }));
+    QNetworkAccessManager manager;
+    QNetworkReply *reply = manager.get(QNetworkRequest(busy.url(QString::fromLatin1(searchPath("0", "12", "2020-01-01", "2020-12-31")))));
+    reply->setReadBufferSize(64 * 1024);   // the gateway waits on its socket mid-reply
+    QTRY_VERIFY_WITH_TIMEOUT(reply->bytesAvailable() > 0, 10000);
+    ::kill(pid_t(busy.process().processId()), SIGTERM);
+    QTRY_VERIFY(busy.log().contains(QLatin1String("finishing 1 reply; a second SIGINT or SIGTERM stops at once")));
+    QCOMPARE(busy.process().state(), QProcess::Running);
+    ::kill(pid_t(busy.process().processId()), SIGINT);
+    // At once: the reply, of which the client reads little, is cut.
+    QVERIFY(busy.process().waitForFinished(5000));
+    QCOMPARE(busy.process().exitCode(), 0);
+    QVERIFY(busy.log().contains(QLatin1String("stopping now: the replies in progress are cut")));
+    reply->setReadBufferSize(0);
+    QTRY_VERIFY_WITH_TIMEOUT(reply->isFinished(), 10000);
+    QVERIFY(reply->error() != QNetworkReply::NoError || idsOf(reply->readAll()).size() != 150000);
+    delete reply;
+}
+
+void TestGateway::workersThatCannotStart()
+{
+    // Too little address space for 256 thread stacks.
+    GatewayProcess limited;
+    limited.setChildSetup([] {
+        const rlimit limit { 700L * 1024 * 1024, 700L * 1024 * 1024 };
+        setrlimit(RLIMIT_AS, &limit);
+    });
+    const GatewayProcess::Result result = limited.run(
+        { "serve", "--catalogue", gateway.catalogue(), "--listen", "127.0.0.1:0", "--workers", "256" });
+    QCOMPARE(result.exitCode, 1);
+    QVERIFY2(result.output.startsWith(QLatin1String("harvix-gateway: cannot start 256 workers: ")), qPrintable(result.output));
+    QVERIFY(result.output.contains(QLatin1String("(try fewer with --workers)")));
+    QCOMPARE(result.output.count(u'\n'), 1);
+}
+
+void TestGateway::rangeIsIgnored()
+{
+    const QUrl url = gateway.url(QString::fromLatin1(searchPath("0", "12", "2024-01-01", "2024-01-31")));
+    QNetworkRequest request(url);
+    request.setRawHeader("Range", "bytes=0-99");
+    QNetworkAccessManager manager;
+    QNetworkReply *reply = manager.get(request);
+    QTRY_VERIFY_WITH_TIMEOUT(reply->isFinished(), 10000);
+    QCOMPARE(reply->attribute(QNetworkRequest::HttpStatusCodeAttribute).toInt(), 200);
+    QVERIFY(!reply->hasRawHeader("Content-Range"));
+    QCOMPARE(reply->readAll(), GatewayProcess::get(url).body);
+    delete reply;
+}
+
+void TestGateway::harvixShowsTheRefusal()
+{
+    // A URL with a key of its own: the gateway names it, and so does Harvix.
+    MainAppWindow window;
+    window.show();
+    ModalWatcher watcher;
+    window.findChild<QLineEdit *>(QStringLiteral("searchUrlCtrl"))
+        ->setText(gateway.url(QStringLiteral("/services/quake/search?limit=10&")).toString());
+    QTest::mouseClick(window.findChild<QPushButton *>(QStringLiteral("searchCtrl")), Qt::LeftButton);
+    QTRY_COMPARE_WITH_TIMEOUT(watcher.count(), 1, 20000);
+    const QString text = watcher.seen().first().text;
+    QVERIFY2(text.startsWith(QLatin1String("A network error occured:\n\n")), qPrintable(text));
+    QVERIFY2(text.endsWith(QLatin1String("\n\nunknown key \"limit\": a search takes magnitudeLower, magnitudeUpper, "
+                                         "startDate, endDate and outputFormat")),
+             qPrintable(text));
 }
 
 void TestGateway::defaultCatalogueComesFromGeoNet()

@@ -19,6 +19,11 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
+#include <condition_variable>
+#include <deque>
+#include <mutex>
+#include <system_error>
+#include <vector>
 #include <thread>
 
 namespace {
@@ -76,28 +81,73 @@ void setText(httplib::Response &res, int status, const QString &text)
 }
 
 // Runs each connection on one of a fixed number of workers, counting the
-// connections that wait for one.
+// connections that wait for one. Its threads are all started by the
+// constructor, which throws std::system_error, with none left running,
+// when the system will not start them all.
 class WorkerPool : public httplib::TaskQueue
 {
 public:
     WorkerPool(std::size_t workers, std::atomic<int> &waiting)
-        : m_pool(workers)
-        , m_waiting(waiting)
+        : m_waiting(waiting)
     {
+        try {
+            for (std::size_t i = 0; i < workers; ++i)
+                m_threads.emplace_back([this] { work(); });
+        } catch (...) {
+            shutdown();
+            throw;
+        }
     }
+    ~WorkerPool() override { shutdown(); }
+
     void enqueue(std::function<void()> connection) override
     {
         ++m_waiting;
-        m_pool.enqueue([this, connection = std::move(connection)] {
-            --m_waiting;
-            connection();
-        });
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_jobs.push_back(std::move(connection));
+        }
+        m_ready.notify_one();
     }
-    void shutdown() override { m_pool.shutdown(); }
+
+    void shutdown() override
+    {
+        {
+            std::lock_guard<std::mutex> lock(m_mutex);
+            m_stopping = true;
+        }
+        m_ready.notify_all();
+        for (std::thread &thread : m_threads) {
+            if (thread.joinable())
+                thread.join();
+        }
+    }
 
 private:
-    httplib::ThreadPool m_pool;
+    // Takes connections until shut down and none is left.
+    void work()
+    {
+        for (;;) {
+            std::function<void()> job;
+            {
+                std::unique_lock<std::mutex> lock(m_mutex);
+                m_ready.wait(lock, [this] { return m_stopping || !m_jobs.empty(); });
+                if (m_jobs.empty())
+                    return;
+                job = std::move(m_jobs.front());
+                m_jobs.pop_front();
+            }
+            --m_waiting;
+            job();
+        }
+    }
+
     std::atomic<int> &m_waiting;
+    std::vector<std::thread> m_threads;
+    std::deque<std::function<void()>> m_jobs;
+    std::mutex m_mutex;
+    std::condition_variable m_ready;
+    bool m_stopping = false;
 };
 
 // The library binds its own socket; this takes one that was bound for it.
@@ -118,8 +168,13 @@ GatewayServer::GatewayServer(const Catalogue &catalogue, const Limits &limits)
     : m_catalogue(catalogue)
     , m_server(std::make_unique<AdoptingServer>())
 {
-    const int workers = limits.workers;
-    m_server->new_task_queue = [this, workers] { return new WorkerPool(std::size_t(workers), m_waiting); };
+    m_workers = limits.workers;
+    m_server->new_task_queue = [this] {
+        // The pool made ahead by startWorkers, or one made now.
+        httplib::TaskQueue *pool = m_pool ? m_pool : new WorkerPool(std::size_t(m_workers), m_waiting);
+        m_pool = nullptr;
+        return pool;
+    };
     m_server->set_tcp_nodelay(true);
     m_server->set_read_timeout(limits.readTimeoutSeconds);
     m_server->set_write_timeout(limits.writeTimeoutSeconds);
@@ -135,12 +190,20 @@ GatewayServer::GatewayServer(const Catalogue &catalogue, const Limits &limits)
     addRoutes();
 }
 
-GatewayServer::~GatewayServer() = default;
+GatewayServer::~GatewayServer()
+{
+    delete m_pool;   // made but never handed to the server
+}
 
 void GatewayServer::addRoutes()
 {
     m_server->set_pre_routing_handler([this](const httplib::Request &req, httplib::Response &res) {
         streamedBytes = 0;
+        // Every reply is generated: a Range is ignored, and the whole body
+        // sent with 200, as HTTP allows.
+        auto &request = const_cast<httplib::Request &>(req);
+        request.ranges.clear();
+        request.headers.erase("Range");
         if (m_draining) {
             res.set_header("Connection", "close");
             setText(res, 503, QStringLiteral("the gateway is stopping"));
@@ -167,6 +230,8 @@ void GatewayServer::addRoutes()
     // Called once every reply is written, however it ended.
     m_server->set_logger([this](const httplib::Request &req, const httplib::Response &res) {
         logRequest(req, res);
+        // A request turned away before routing streams nothing of its own.
+        streamedBytes = 0;
         if (counted) {
             counted = false;
             --m_inFlight;
@@ -387,15 +452,37 @@ bool GatewayServer::run()
     return served;
 }
 
-void GatewayServer::stop(int drainSeconds)
+bool GatewayServer::startWorkers(QString *error)
 {
-    // The library's own stop ends streamed replies where they stand, so it
-    // waits until none is left.
+    try {
+        m_pool = new WorkerPool(std::size_t(m_workers), m_waiting);
+    } catch (const std::system_error &failure) {
+        *error = QStringLiteral("cannot start %1 workers: %2 (try fewer with --workers)")
+                     .arg(m_workers).arg(QString::fromLocal8Bit(failure.code().message().c_str()));
+        return false;
+    }
+    return true;
+}
+
+void GatewayServer::beginStopping()
+{
     m_draining = true;
     // The library's stop() does nothing before its loop runs.
     while (m_started && !m_finished && !m_server->is_running())
         std::this_thread::sleep_for(std::chrono::milliseconds(1));
+}
+
+void GatewayServer::halt()
+{
+    m_server->stop();
+}
+
+void GatewayServer::stop(int drainSeconds)
+{
+    // The library's own stop ends streamed replies where they stand, so it
+    // waits until none is left.
+    beginStopping();
     for (int waited = 0; m_inFlight > 0 && waited < drainSeconds * 100; ++waited)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    m_server->stop();
+    halt();
 }

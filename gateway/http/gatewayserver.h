@@ -17,6 +17,7 @@ struct SearchQuery;
 
 namespace httplib {
 class Server;
+class TaskQueue;
 struct Response;
 }
 
@@ -45,11 +46,19 @@ public:
     int port() const { return m_port; }
     QString host() const { return m_host; }
 
-    // Serves until stop().
+    // Starts the workers; false with a reason when the system will not give
+    // them (a thread limit). Before run(), or run() starts them itself.
+    bool startWorkers(QString *error);
+    // Serves until stop() or halt().
     bool run();
     // Answers new requests with 503 while the ones in progress finish (for
     // at most drainSeconds), then ends run(). Safe from any thread.
     void stop(int drainSeconds = 60);
+    // The two halves of stop(): new requests get 503 from here on...
+    void beginStopping();
+    int repliesInProgress() const { return m_inFlight; }
+    // ...and run() ends now, cutting the replies still in progress.
+    void halt();
 
     // Each search first brings the catalogue up to date from the upstream
     // for its window, unless that window was fetched in the last minutes;
@@ -81,4 +90,6 @@ private:
     std::atomic<bool> m_finished { false };
     std::atomic<int> m_inFlight { 0 };
     std::atomic<int> m_waiting { 0 };   // connections that no worker has taken yet
+    int m_workers = 32;
+    httplib::TaskQueue *m_pool = nullptr;   // made by startWorkers, handed to the server
 };
