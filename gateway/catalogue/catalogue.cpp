@@ -1,7 +1,6 @@
 #include "catalogue/catalogue.h"
 
-#include "http/searchquery.h"
-#include "upstream/upstream.h"
+#include "catalogue/windows.h"
 
 #include <QFile>
 #include <QFileInfo>
@@ -335,7 +334,7 @@ bool Catalogue::isFetched(const QString &upstream, const UpstreamWindow &window,
     return query.exec() && query.next() && query.value(0).toLongLong() > 0;
 }
 
-std::unique_ptr<Catalogue::Cursor> Catalogue::search(const SearchQuery &search) const
+std::unique_ptr<Catalogue::Cursor> Catalogue::search(const EventFilter &search) const
 {
     QSqlQuery query(connection());
     query.setForwardOnly(true);

@@ -18,7 +18,7 @@
 #include <mutex>
 #include <optional>
 
-struct SearchQuery;
+struct EventFilter;
 struct UpstreamWindow;
 
 class Catalogue
@@ -85,7 +85,7 @@ public:
         explicit Cursor(QSqlQuery query) : m_query(std::move(query)) {}
         QSqlQuery m_query;
     };
-    std::unique_ptr<Cursor> search(const SearchQuery &query) const;
+    std::unique_ptr<Cursor> search(const EventFilter &filter) const;
 
     // The columns in the order that rowFrom reads them.
     static QString eventColumns();

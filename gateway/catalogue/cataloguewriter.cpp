@@ -1,7 +1,7 @@
 #include "catalogue/cataloguewriter.h"
 
 #include "catalogue/catalogue.h"
-#include "upstream/upstream.h"
+#include "catalogue/windows.h"
 
 #include <QDateTime>
 #include <QSqlError>

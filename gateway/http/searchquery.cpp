@@ -155,22 +155,3 @@ SearchQuery::Parsed SearchQuery::parse(std::string_view query)
     parsed.query = result;
     return parsed;
 }
-
-QString SearchQuery::whereClause() const
-{
-    // The time range comes first, so that the index on (origin_time,
-    // magnitude) serves both the range and the order.
-    QString clause = QStringLiteral("origin_time >= ? AND origin_time < ?");
-    clause += magnitudeLower ? QStringLiteral(" AND magnitude >= ? AND magnitude <= ?")
-                             : QStringLiteral(" AND (magnitude IS NULL OR magnitude <= ?)");
-    return clause;
-}
-
-QVariantList SearchQuery::bindings() const
-{
-    QVariantList values = { qlonglong(startUs), qlonglong(endUs) };
-    if (magnitudeLower)
-        values << *magnitudeLower;
-    values << magnitudeUpper;
-    return values;
-}

@@ -6,6 +6,7 @@
 // as many pieces as the service's cap on a reply asks for, each stored and
 // recorded as fetched in a transaction of its own.
 
+#include "catalogue/windows.h"
 #include "formats/readoutcome.h"
 
 #include <QString>
@@ -23,15 +24,6 @@
 #include <vector>
 
 class Catalogue;
-
-struct UpstreamWindow
-{
-    std::int64_t startUs = 0;   // UTC, included
-    std::int64_t endUs = 0;     // UTC, excluded
-    std::optional<double> minMagnitude;
-    std::optional<double> maxMagnitude;
-    std::optional<std::int64_t> updatedAfterUs;
-};
 
 struct FetchReport
 {

@@ -1,0 +1,39 @@
+#pragma once
+
+// The boxes of time and magnitude that the catalogue answers and records:
+// EventFilter, what a search asks for, and UpstreamWindow, what a copy from
+// an upstream covers. Both search protocols and the upstream clients build
+// them; the catalogue needs nothing of either.
+
+#include <QString>
+#include <QVariantList>
+
+#include <cstdint>
+#include <optional>
+
+// An event matches when its origin time lies in [startUs, endUs) and its
+// magnitude from magnitudeLower to magnitudeUpper, both included; without a
+// lower bound, events without a magnitude match too.
+struct EventFilter
+{
+    std::int64_t startUs = 0;           // UTC, microseconds since 1970, included
+    std::int64_t endUs = 0;             // excluded
+    std::optional<double> magnitudeLower;
+    double magnitudeUpper = 0;
+
+    // "origin_time >= ? AND ..." with its values in order; the time range
+    // comes first, so that the index on (origin_time, magnitude) serves both
+    // the range and the order.
+    QString whereClause() const;
+    QVariantList bindings() const;
+};
+
+// A window copied from an upstream, as asked for and as recorded.
+struct UpstreamWindow
+{
+    std::int64_t startUs = 0;   // UTC, included
+    std::int64_t endUs = 0;     // UTC, excluded
+    std::optional<double> minMagnitude;
+    std::optional<double> maxMagnitude;
+    std::optional<std::int64_t> updatedAfterUs;
+};
