@@ -1,0 +1,134 @@
+// harvix-gateway serve: the search protocol, event pages and a home page
+// from the catalogue, until SIGINT or SIGTERM.
+
+#include "commands/commandline.h"
+
+#include "catalogue/catalogue.h"
+#include "http/gatewayserver.h"
+#include "upstream/upstream.h"
+
+#include <atomic>
+#include <csignal>
+#include <cstdio>
+#include <cstdlib>
+#include <system_error>
+#include <thread>
+
+#include <pthread.h>
+#include <systemd/sd-daemon.h>
+
+namespace CommandLine {
+
+namespace {
+// Each worker is a thread; more than this only wastes them.
+constexpr int MaximumWorkers = 256;
+} // namespace
+
+int serve(const Options &options)
+{
+    QString host;
+    int port = 0;
+    const QString listen = options.value("--listen", QStringLiteral("127.0.0.1:8470"));
+    if (!splitAddress(listen, host, port))
+        return usageError(QStringLiteral("--listen takes ADDRESS:PORT, not '%1'").arg(listen));
+    GatewayServer::Limits limits;
+    if (const QString error = positiveOption(options, "--write-timeout", limits.writeTimeoutSeconds, 1,
+                                             limits.writeTimeoutSeconds);
+        !error.isEmpty())
+        return usageError(error);
+    if (const QString error = positiveOption(options, "--workers", limits.workers, 1, limits.workers); !error.isEmpty())
+        return usageError(error);
+    if (limits.workers > MaximumWorkers)
+        return usageError(QStringLiteral("--workers takes a whole number from 1 to %1").arg(MaximumWorkers));
+    // Options of the upstream mean nothing without one: a mistake, said so.
+    const bool hasUpstream = options.values.contains(QStringLiteral("--upstream"));
+    for (const char *option : { "--refresh-after", "--upstream-timeout", "--upstream-format" }) {
+        if (!hasUpstream && options.values.contains(QLatin1String(option)))
+            return usageError(QStringLiteral("%1 needs --upstream URL").arg(QLatin1String(option)));
+    }
+    std::unique_ptr<Upstream> upstream;
+    int refreshAfter = 5;
+    if (hasUpstream) {
+        if (const QString error = upstreamOf(options, upstream); !error.isEmpty())
+            return usageError(error);
+        if (const QString error = positiveOption(options, "--refresh-after", 5, 0, refreshAfter); !error.isEmpty())
+            return usageError(error);
+    }
+    Catalogue catalogue(cataloguePath(options));
+    if (!openCatalogue(catalogue, options))
+        return 1;
+
+    // SIGINT and SIGTERM are taken by one thread of their own, which stops
+    // the server; every other thread, the workers included, has them blocked.
+    sigset_t stopSignals;
+    sigemptyset(&stopSignals);
+    sigaddset(&stopSignals, SIGINT);
+    sigaddset(&stopSignals, SIGTERM);
+    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
+
+    GatewayServer server(catalogue, limits);
+    if (upstream)
+        server.setUpstream(upstream.get(), refreshAfter, upstream->timeoutSeconds());
+    QString error;
+    // Under systemd's socket activation the socket comes ready-made.
+    const int passed = sd_listen_fds(1);
+    if (passed > 1) {
+        say(QStringLiteral("%1 sockets were passed; harvix-gateway serves on one").arg(passed));
+        return 1;
+    }
+    if (passed == 1 ? !server.adopt(SD_LISTEN_FDS_START, &error) : !server.bind(host, port, &error)) {
+        say(error);
+        return 1;
+    }
+    if (!server.startWorkers(&error)) {
+        say(error);
+        return 1;
+    }
+    host = server.host();
+    say(QStringLiteral("serving http://%1:%2/ from %3 (%4 events)%5")
+            .arg(host.contains(u':') ? u'[' + host + u']' : host)
+            .arg(server.port())
+            .arg(catalogue.path())
+            .arg(catalogue.eventCount())
+            .arg(upstream ? QStringLiteral(", copying from ") + upstream->url().toString() : QString()));
+
+    // The first signal lets the replies in progress finish (for a minute at
+    // most); a second one stops at once.
+    std::atomic<bool> stopping { false };
+    std::thread stopper;
+    try {
+        stopper = std::thread([&server, &stopping, stopSignals] {
+            int signal = 0;
+            sigwait(&stopSignals, &signal);
+            stopping = true;
+            server.beginStopping();
+            if (const int replies = server.repliesInProgress(); replies > 0)
+                say(QStringLiteral("finishing %1 %2; a second SIGINT or SIGTERM stops at once")
+                        .arg(replies).arg(replies == 1 ? "reply" : "replies"));
+            const timespec tick { 0, 100 * 1000 * 1000 };
+            for (int waited = 0; server.repliesInProgress() > 0 && waited < 600; ++waited) {
+                if (sigtimedwait(&stopSignals, nullptr, &tick) > 0) {
+                    // A worker may be blocked on a client that reads nothing
+                    // for as long as the write time-out; ending the process
+                    // cuts every reply at once. The catalogue is written one
+                    // transaction a piece, so nothing of it is lost.
+                    say(QStringLiteral("stopping now: the replies in progress are cut"));
+                    std::fflush(stderr);
+                    std::_Exit(0);
+                }
+            }
+            server.halt();
+        });
+    } catch (const std::system_error &failure) {
+        say(QStringLiteral("cannot start: %1").arg(QString::fromLocal8Bit(failure.code().message().c_str())));
+        return 1;
+    }
+    const bool ran = server.run();
+    if (!stopping)
+        pthread_kill(stopper.native_handle(), SIGTERM); // the server ended by itself
+    stopper.join();
+    say(QStringLiteral("stopped"));
+    return ran ? 0 : 1;
+}
+
+} // namespace CommandLine
