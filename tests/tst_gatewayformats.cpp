@@ -1,6 +1,7 @@
 #include "formats/cataloguefile.h"
 #include "formats/fieldparsing.h"
 #include "formats/quakeml10writer.h"
+#include "formats/text.h"
 #include "http/searchquery.h"
 
 #include "testsupport/fixtures.h"
@@ -62,7 +63,7 @@ QString number(const std::optional<double> &value)
 {
     std::string text;
     if (value)
-        QuakeML10Writer::appendNumber(text, *value);
+        Text::appendNumber(text, *value);
     return QString::fromStdString(text);
 }
 
@@ -70,7 +71,7 @@ QString number(const std::optional<double> &value)
 QString describe(const EventRow &row)
 {
     std::string time;
-    QuakeML10Writer::appendTime(time, row.originTimeUs);
+    Text::appendTime(time, row.originTimeUs);
     const QString fraction = QStringLiteral("%1").arg(row.originTimeUs % 1000000, 6, 10, QLatin1Char('0'));
     return QStringList({ row.publicId, QString::fromStdString(time) + u'.' + fraction, number(row.latitude),
                          number(row.longitude), number(row.depthKm), number(row.magnitude), row.magnitudeType,

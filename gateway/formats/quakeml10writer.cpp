@@ -1,18 +1,14 @@
 #include "formats/quakeml10writer.h"
 
-#include "formats/fieldparsing.h"
-
-#include <charconv>
+#include "formats/text.h"
 
 namespace QuakeML10Writer {
 
 namespace {
 
-void appendTwoDigits(std::string &out, int value)
-{
-    out += char('0' + value / 10);
-    out += char('0' + value % 10);
-}
+using Text::appendEscaped;
+using Text::appendNumber;
+using Text::appendTime;
 
 template <typename T>
 void appendValueElement(std::string &out, const char *name, const std::optional<T> &value)
@@ -42,76 +38,6 @@ void appendTextElement(std::string &out, const char *name, const QString &text)
 }
 
 } // namespace
-
-void appendEscaped(std::string &out, const QString &text)
-{
-    for (qsizetype i = 0; i < text.size(); ++i) {
-        const char16_t c = text[i].unicode();
-        switch (c) {
-        case u'<': out += "&lt;"; break;
-        case u'>': out += "&gt;"; break;
-        case u'&': out += "&amp;"; break;
-        case u'"': out += "&quot;"; break;
-        case u'\'': out += "&#39;"; break;
-        default:
-            if (c >= 0x20 && c < 0x7F) {
-                out += char(c);
-            } else {
-                char32_t code = c;
-                if (QChar::isHighSurrogate(c) && i + 1 < text.size()
-                    && text[i + 1].isLowSurrogate()) {
-                    code = QChar::surrogateToUcs4(c, text[i + 1].unicode());
-                    ++i;
-                }
-                // Control characters and lone surrogates cannot stand in XML.
-                if (code < 0x20 || (code >= 0xD800 && code < 0xE000))
-                    code = 0xFFFD;
-                char buffer[16];
-                const auto result = std::to_chars(buffer, buffer + sizeof buffer, std::uint32_t(code));
-                out += "&#";
-                out.append(buffer, result.ptr);
-                out += ';';
-            }
-        }
-    }
-}
-
-void appendNumber(std::string &out, double value)
-{
-    char buffer[32];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value);
-    out.append(buffer, result.ptr);
-}
-
-void appendTime(std::string &out, std::int64_t microseconds)
-{
-    std::int64_t seconds = microseconds / 1000000;
-    if (microseconds % 1000000 < 0)
-        --seconds;
-    std::int64_t days = seconds / 86400;
-    std::int64_t secondOfDay = seconds % 86400;
-    if (secondOfDay < 0) {
-        secondOfDay += 86400;
-        --days;
-    }
-    int year = 0, month = 0, day = 0;
-    FieldParsing::civilFromDays(days, year, month, day);
-    char yearText[16];
-    const auto result = std::to_chars(yearText, yearText + sizeof yearText, year);
-    for (auto length = result.ptr - yearText; length < 4; ++length)
-        out += '0';
-    out.append(yearText, result.ptr);
-    out += '-';
-    appendTwoDigits(out, month);
-    out += '-';
-    appendTwoDigits(out, day);
-    out += 'T';
-    appendTwoDigits(out, int(secondOfDay / 3600));
-    out += ':';
-    appendTwoDigits(out, int(secondOfDay / 60 % 60));
-    out += ':';
-    appendTwoDigits(out, int(secondOfDay % 60));
-}
 
 std::string documentStart(const QString &comment)
 {

@@ -18,10 +18,4 @@ std::string documentStart(const QString &comment = QString());
 void appendEvent(std::string &out, const EventRow &row);
 std::string documentEnd();
 
-// Helpers shared with the HTML pages.
-void appendEscaped(std::string &out, const QString &text);
-void appendNumber(std::string &out, double value);
-// "2024-01-01T01:11:54", the fraction dropped.
-void appendTime(std::string &out, std::int64_t microseconds);
-
 } // namespace QuakeML10Writer

@@ -1,6 +1,6 @@
 #include "http/pages.h"
 
-#include "formats/quakeml10writer.h"
+#include "formats/text.h"
 
 #include <QDateTime>
 #include <QLocale>
@@ -18,7 +18,7 @@ const char *const licence =
 
 namespace {
 
-using QuakeML10Writer::appendEscaped;
+using Text::appendEscaped;
 
 void appendPageStart(std::string &out, const QString &title)
 {
@@ -55,7 +55,7 @@ QString numberText(const std::optional<double> &value, const char *unit)
     if (!value)
         return QString();
     std::string text;
-    QuakeML10Writer::appendNumber(text, *value);
+    Text::appendNumber(text, *value);
     return QString::fromLatin1(text) + QString::fromUtf8(unit);
 }
 

@@ -2,7 +2,7 @@
 
 #include "catalogue/catalogue.h"
 #include "catalogue/cataloguewriter.h"
-#include "formats/quakeml10writer.h"
+#include "formats/text.h"
 #include "upstream/fdsneventclient.h"
 #include "upstream/quakesearchclient.h"
 
@@ -40,7 +40,7 @@ namespace UpstreamTime {
 QString text(std::int64_t microseconds)
 {
     std::string out;
-    QuakeML10Writer::appendTime(out, microseconds);
+    Text::appendTime(out, microseconds);
     return QString::fromStdString(out);
 }
 

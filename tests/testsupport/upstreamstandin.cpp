@@ -1,7 +1,7 @@
 #include "testsupport/upstreamstandin.h"
 
 #include "formats/cataloguefile.h"
-#include "formats/quakeml10writer.h"
+#include "formats/text.h"
 
 #include <QDateTime>
 #include <QFile>
@@ -24,14 +24,14 @@ QByteArray number(const std::optional<double> &value)
 {
     std::string text;
     if (value)
-        QuakeML10Writer::appendNumber(text, *value);
+        Text::appendNumber(text, *value);
     return QByteArray::fromStdString(text);
 }
 
 QByteArray fdsnTextLine(const EventRow &row)
 {
     std::string time;
-    QuakeML10Writer::appendTime(time, row.originTimeUs);
+    Text::appendTime(time, row.originTimeUs);
     return row.publicId.toUtf8() + '|' + QByteArray::fromStdString(time) + '.'
         + QByteArray::number(row.originTimeUs % 1000000 / 1000).rightJustified(3, '0') + "Z|"
         + number(row.latitude) + '|' + number(row.longitude) + '|' + number(row.depthKm) + "|||||"
@@ -79,7 +79,7 @@ void UpstreamStandIn::addEvent(const EventRow &row, const QByteArray &csvLine, s
     QByteArray line = csvLine;
     if (line.isEmpty()) {
         std::string time;
-        QuakeML10Writer::appendTime(time, row.originTimeUs);
+        Text::appendTime(time, row.originTimeUs);
         line = row.publicId.toUtf8() + ',' + row.eventType.toUtf8() + ',' + QByteArray::fromStdString(time) + "Z,,"
             + number(row.longitude) + ',' + number(row.latitude) + ',' + number(row.magnitude) + ','
             + number(row.depthKm) + ',' + row.magnitudeType.toUtf8() + '\n';
