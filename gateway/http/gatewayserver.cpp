@@ -24,6 +24,7 @@
 #include <mutex>
 #include <system_error>
 #include <vector>
+#include <functional>
 #include <thread>
 
 namespace {
@@ -197,146 +198,163 @@ GatewayServer::~GatewayServer()
 
 void GatewayServer::addRoutes()
 {
+    using namespace std::placeholders;
+    using Handled = httplib::Server::HandlerResponse;
     m_server->set_pre_routing_handler([this](const httplib::Request &req, httplib::Response &res) {
-        streamedBytes = 0;
-        // Every reply is generated: a Range is ignored, and the whole body
-        // sent with 200, as HTTP allows.
-        auto &request = const_cast<httplib::Request &>(req);
-        request.ranges.clear();
-        request.headers.erase("Range");
-        if (m_draining) {
-            res.set_header("Connection", "close");
-            setText(res, 503, QStringLiteral("the gateway is stopping"));
-            return httplib::Server::HandlerResponse::Handled;
-        }
-        ++m_inFlight;
-        counted = true;
-        if (req.method == "GET" || req.method == "HEAD")
-            return httplib::Server::HandlerResponse::Unhandled;
-        res.set_header("Allow", "GET, HEAD");
-        setText(res, 405, QStringLiteral("method %1 is not allowed: use GET or HEAD")
-                              .arg(QString::fromStdString(loggable(req.method))));
-        return httplib::Server::HandlerResponse::Handled;
+        return admit(req, res) ? Handled::Handled : Handled::Unhandled;
     });
-
-    // A keep-alive connection holds its worker between requests. While
-    // others wait for one, each reply closes its connection, so that the
-    // wait lasts a request rather than as long as a busy client stays.
-    m_server->set_post_routing_handler([this](const httplib::Request &, httplib::Response &res) {
-        if (m_waiting > 0)
-            res.set_header("Connection", "close");
-    });
-
-    // Called once every reply is written, however it ended.
-    m_server->set_logger([this](const httplib::Request &req, const httplib::Response &res) {
-        logRequest(req, res);
-        // A request turned away before routing streams nothing of its own.
-        streamedBytes = 0;
-        if (counted) {
-            counted = false;
-            --m_inFlight;
-        }
-    });
-
-    const httplib::Server::HandlerWithResponse errorPage = [](const httplib::Request &req,
-                                                              httplib::Response &res) {
-        if (!res.body.empty() || res.content_provider_)
-            return httplib::Server::HandlerResponse::Unhandled;
-        if (res.status == 404) {
-            res.set_content(Pages::notFound(QStringLiteral("Nothing is at %1.")
-                                                .arg(QString::fromStdString(req.path))),
-                            htmlType);
-        } else {
-            setText(res, res.status, QStringLiteral("the request cannot be served (HTTP %1)").arg(res.status));
-        }
-        return httplib::Server::HandlerResponse::Handled;
-    };
-    m_server->set_error_handler(errorPage);
-
-    m_server->set_exception_handler([](const httplib::Request &, httplib::Response &res,
-                                       std::exception_ptr) {
+    m_server->set_post_routing_handler(std::bind(&GatewayServer::closeWhileOthersWait, this, _1, _2));
+    m_server->set_logger(std::bind(&GatewayServer::replied, this, _1, _2));
+    m_server->set_error_handler(httplib::Server::HandlerWithResponse(
+        [](const httplib::Request &req, httplib::Response &res) {
+            return errorPage(req, res) ? Handled::Handled : Handled::Unhandled;
+        }));
+    m_server->set_exception_handler([](const httplib::Request &, httplib::Response &res, std::exception_ptr) {
         setText(res, 500, QStringLiteral("the gateway failed on this request"));
     });
+    m_server->Get("/services/quake/search", std::bind(&GatewayServer::search, this, _1, _2));
+    m_server->Get(R"(/services/quake/quakeml/1\.0\.1/ref/(.*))", std::bind(&GatewayServer::eventPage, this, _1, _2));
+    m_server->Get("/", std::bind(&GatewayServer::homePage, this, _1, _2));
+}
 
-    m_server->Get("/services/quake/search", [this](const httplib::Request &req, httplib::Response &res) {
-        const std::size_t mark = req.target.find('?');
-        const std::string_view query = mark == std::string::npos
-            ? std::string_view()
-            : std::string_view(req.target).substr(mark + 1);
-        const SearchQuery::Parsed parsed = SearchQuery::parse(query);
-        if (!parsed.query) {
-            setText(res, 400, parsed.error);
-            return;
-        }
-        const Refresh refresh = m_upstream ? refreshFromUpstream(*parsed.query) : Refresh();
-        std::shared_ptr<Catalogue::Cursor> cursor = m_catalogue.search(*parsed.query);
-        // The first row is read before the reply starts, so that an empty
-        // answer can say what the catalogue holds.
-        auto first = std::make_shared<std::optional<EventRow>>(EventRow());
-        if (!cursor->next(**first))
-            first->reset();
-        if (!cursor->error().isEmpty()) {
-            setText(res, 500, QStringLiteral("the catalogue cannot be read: %1").arg(cursor->error()));
-            return;
-        }
-        if (!*first && (!m_upstream || !refresh.failure.isEmpty()))
-            describeCoverage(*parsed.query, res);
-        auto started = std::make_shared<bool>(false);
-        QString comment;
-        if (!refresh.failure.isEmpty())
-            comment = QStringLiteral("The upstream failed (%1): this answer comes from the catalogue alone.")
-                          .arg(refresh.failure);
-        else if (refresh.partial)
-            comment = QStringLiteral("The copy of this window from the upstream is not complete yet: this answer "
-                                     "comes from the catalogue, and the next search of it goes on copying.");
-        res.set_chunked_content_provider(xmlType, [cursor, first, started, comment](std::size_t, httplib::DataSink &sink) {
-            std::string chunk;
-            chunk.reserve(ChunkBytes + 4096);
-            if (!*started) {
-                chunk = QuakeML10Writer::documentStart(comment);
-                *started = true;
-                if (*first)
-                    QuakeML10Writer::appendEvent(chunk, **first);
-            }
-            EventRow row;
-            bool more = bool(*first);
-            while (more && chunk.size() < ChunkBytes && (more = cursor->next(row)))
-                QuakeML10Writer::appendEvent(chunk, row);
-            // A read that fails half-way ends the transfer unfinished, so that
-            // the client sees a broken reply rather than a short result.
-            if (!more && !cursor->error().isEmpty())
-                return false;
-            if (!more)
-                chunk += QuakeML10Writer::documentEnd();
-            streamedBytes += chunk.size();
-            if (!sink.write(chunk.data(), chunk.size()))
-                return false;
-            if (!more)
-                sink.done();
-            return true;
-        });
-    });
+// Before routing: every request is counted as in progress, or turned away.
+bool GatewayServer::admit(const httplib::Request &req, httplib::Response &res)
+{
+    streamedBytes = 0;
+    // Every reply is generated: a Range is ignored, and the whole body
+    // sent with 200, as HTTP allows.
+    auto &request = const_cast<httplib::Request &>(req);
+    request.ranges.clear();
+    request.headers.erase("Range");
+    if (m_draining) {
+        res.set_header("Connection", "close");
+        setText(res, 503, QStringLiteral("the gateway is stopping"));
+        return true;
+    }
+    ++m_inFlight;
+    counted = true;
+    if (req.method == "GET" || req.method == "HEAD")
+        return false;
+    res.set_header("Allow", "GET, HEAD");
+    setText(res, 405, QStringLiteral("method %1 is not allowed: use GET or HEAD")
+                          .arg(QString::fromStdString(loggable(req.method))));
+    return true;
+}
 
-    m_server->Get(R"(/services/quake/quakeml/1\.0\.1/ref/(.*))",
-                  [this](const httplib::Request &req, httplib::Response &res) {
-        const QString id = QString::fromStdString(req.matches[1].str());
-        const std::optional<EventRow> row = m_catalogue.find(id);
-        if (!row) {
-            res.status = 404;
-            res.set_content(Pages::notFound(QStringLiteral("The catalogue holds no event with the id %1.").arg(id)),
-                            htmlType);
-            return;
-        }
-        res.set_content(Pages::event(*row), htmlType);
-    });
+// A keep-alive connection holds its worker between requests. While others
+// wait for one, each reply closes its connection, so that the wait lasts a
+// request rather than as long as a busy client stays.
+void GatewayServer::closeWhileOthersWait(const httplib::Request &, httplib::Response &res)
+{
+    if (m_waiting > 0)
+        res.set_header("Connection", "close");
+}
 
-    m_server->Get("/", [this](const httplib::Request &req, httplib::Response &res) {
-        const std::string host = req.get_header_value("Host");
-        const QString searchUrl = QStringLiteral("http://%1/services/quake/search?")
-                                      .arg(host.empty() ? QStringLiteral("%1:%2").arg(m_host).arg(m_port)
-                                                        : QString::fromStdString(host));
-        res.set_content(Pages::home(m_catalogue.summary(), searchUrl), htmlType);
+// Called once every reply is written, however it ended.
+void GatewayServer::replied(const httplib::Request &req, const httplib::Response &res)
+{
+    logRequest(req, res);
+    // A request turned away before routing streams nothing of its own.
+    streamedBytes = 0;
+    if (counted) {
+        counted = false;
+        --m_inFlight;
+    }
+}
+
+bool GatewayServer::errorPage(const httplib::Request &req, httplib::Response &res)
+{
+    if (!res.body.empty() || res.content_provider_)
+        return false;
+    if (res.status == 404) {
+        res.set_content(Pages::notFound(QStringLiteral("Nothing is at %1.").arg(QString::fromStdString(req.path))),
+                        htmlType);
+    } else {
+        setText(res, res.status, QStringLiteral("the request cannot be served (HTTP %1)").arg(res.status));
+    }
+    return true;
+}
+
+void GatewayServer::search(const httplib::Request &req, httplib::Response &res)
+{
+    const std::size_t mark = req.target.find('?');
+    const std::string_view query = mark == std::string::npos
+        ? std::string_view()
+        : std::string_view(req.target).substr(mark + 1);
+    const SearchQuery::Parsed parsed = SearchQuery::parse(query);
+    if (!parsed.query) {
+        setText(res, 400, parsed.error);
+        return;
+    }
+    const Refresh refresh = m_upstream ? refreshFromUpstream(*parsed.query) : Refresh();
+    std::shared_ptr<Catalogue::Cursor> cursor = m_catalogue.search(*parsed.query);
+    // The first row is read before the reply starts, so that an empty
+    // answer can say what the catalogue holds.
+    auto first = std::make_shared<std::optional<EventRow>>(EventRow());
+    if (!cursor->next(**first))
+        first->reset();
+    if (!cursor->error().isEmpty()) {
+        setText(res, 500, QStringLiteral("the catalogue cannot be read: %1").arg(cursor->error()));
+        return;
+    }
+    if (!*first && (!m_upstream || !refresh.failure.isEmpty()))
+        describeCoverage(*parsed.query, res);
+    auto started = std::make_shared<bool>(false);
+    QString comment;
+    if (!refresh.failure.isEmpty())
+        comment = QStringLiteral("The upstream failed (%1): this answer comes from the catalogue alone.")
+                      .arg(refresh.failure);
+    else if (refresh.partial)
+        comment = QStringLiteral("The copy of this window from the upstream is not complete yet: this answer "
+                                 "comes from the catalogue, and the next search of it goes on copying.");
+    res.set_chunked_content_provider(xmlType, [cursor, first, started, comment](std::size_t, httplib::DataSink &sink) {
+        std::string chunk;
+        chunk.reserve(ChunkBytes + 4096);
+        if (!*started) {
+            chunk = QuakeML10Writer::documentStart(comment);
+            *started = true;
+            if (*first)
+                QuakeML10Writer::appendEvent(chunk, **first);
+        }
+        EventRow row;
+        bool more = bool(*first);
+        while (more && chunk.size() < ChunkBytes && (more = cursor->next(row)))
+            QuakeML10Writer::appendEvent(chunk, row);
+        // A read that fails half-way ends the transfer unfinished, so that
+        // the client sees a broken reply rather than a short result.
+        if (!more && !cursor->error().isEmpty())
+            return false;
+        if (!more)
+            chunk += QuakeML10Writer::documentEnd();
+        streamedBytes += chunk.size();
+        if (!sink.write(chunk.data(), chunk.size()))
+            return false;
+        if (!more)
+            sink.done();
+        return true;
     });
+}
+
+void GatewayServer::eventPage(const httplib::Request &req, httplib::Response &res)
+{
+    const QString id = QString::fromStdString(req.matches[1].str());
+    const std::optional<EventRow> row = m_catalogue.find(id);
+    if (!row) {
+        res.status = 404;
+        res.set_content(Pages::notFound(QStringLiteral("The catalogue holds no event with the id %1.").arg(id)),
+                        htmlType);
+        return;
+    }
+    res.set_content(Pages::event(*row), htmlType);
+}
+
+void GatewayServer::homePage(const httplib::Request &req, httplib::Response &res)
+{
+    const std::string host = req.get_header_value("Host");
+    const QString searchUrl = QStringLiteral("http://%1/services/quake/search?")
+                                  .arg(host.empty() ? QStringLiteral("%1:%2").arg(m_host).arg(m_port)
+                                                    : QString::fromStdString(host));
+    res.set_content(Pages::home(m_catalogue.summary(), searchUrl), htmlType);
 }
 
 void GatewayServer::setUpstream(Upstream *upstream, int refreshAfterMinutes, int seconds)

@@ -18,6 +18,7 @@ struct SearchQuery;
 namespace httplib {
 class Server;
 class TaskQueue;
+struct Request;
 struct Response;
 }
 
@@ -67,6 +68,15 @@ public:
 
 private:
     void addRoutes();
+    // The handlers, one a route, and the steps around every request.
+    // True when it has answered the request itself.
+    bool admit(const httplib::Request &req, httplib::Response &res);
+    void closeWhileOthersWait(const httplib::Request &req, httplib::Response &res);
+    void replied(const httplib::Request &req, const httplib::Response &res);
+    static bool errorPage(const httplib::Request &req, httplib::Response &res);
+    void search(const httplib::Request &req, httplib::Response &res);
+    void eventPage(const httplib::Request &req, httplib::Response &res);
+    void homePage(const httplib::Request &req, httplib::Response &res);
     struct Refresh
     {
         QString failure;        // why the upstream failed, if it did
