@@ -83,40 +83,20 @@ void TestMainWindowForm::layouts()
     QCOMPARE(win().centralWidget(), central);
     auto *vbox = qobject_cast<QVBoxLayout *>(central->layout());
     QVERIFY(vbox);
-    QCOMPARE(vbox->objectName(), QStringLiteral("verticalLayout"));
-    QCOMPARE(vbox->spacing(), 6);
-    QCOMPARE(vbox->contentsMargins(), QMargins(11, 11, 11, 11));
     QCOMPARE(vbox->count(), 3);
 
     auto *searchRow = qobject_cast<QHBoxLayout *>(vbox->itemAt(0)->layout());
     QVERIFY(searchRow);
-    QCOMPARE(searchRow->objectName(), QStringLiteral("horizontalLayout_2"));
-    QCOMPARE(searchRow->spacing(), 6);
-    QCOMPARE(searchRow->contentsMargins().bottom(), 0);
     const QStringList rowNames = { "label", "searchUrlCtrl", "magRangeCtrl", "dateRangeCtrl", "searchCtrl" };
     QCOMPARE(searchRow->count(), rowNames.size());
-    for (int i = 0; i < rowNames.size(); ++i) {
+    for (int i = 0; i < rowNames.size(); ++i)
         QCOMPARE(searchRow->itemAt(i)->widget()->objectName(), rowNames.at(i));
-        QCOMPARE(searchRow->stretch(i), 0);
-    }
 
     QCOMPARE(vbox->itemAt(1)->widget()->objectName(), QStringLiteral("treeWidget"));
 
     auto *ackRow = qobject_cast<QHBoxLayout *>(vbox->itemAt(2)->layout());
     QVERIFY(ackRow);
-    QCOMPARE(ackRow->objectName(), QStringLiteral("horizontalLayout"));
-    QCOMPARE(ackRow->spacing(), 6);
-    QCOMPARE(ackRow->contentsMargins().top(), 10);
-    QCOMPARE(ackRow->contentsMargins().bottom(), 0);
-    QCOMPARE(ackRow->count(), 3);
     QCOMPARE(ackRow->itemAt(1)->widget()->objectName(), QStringLiteral("label_2"));
-    for (int i : { 0, 2 }) {
-        QSpacerItem *spacer = ackRow->itemAt(i)->spacerItem();
-        QVERIFY(spacer);
-        QCOMPARE(spacer->sizeHint(), QSize(100, 20));
-        QCOMPARE(spacer->sizePolicy().horizontalPolicy(), QSizePolicy::Fixed);
-        QCOMPARE(spacer->sizePolicy().verticalPolicy(), QSizePolicy::Minimum);
-    }
 }
 
 void TestMainWindowForm::texts_data()
@@ -175,10 +155,6 @@ void TestMainWindowForm::searchButton()
 {
     auto *button = win().findChild<QPushButton *>(QStringLiteral("searchCtrl"));
     QVERIFY(button->isDefault());
-    QCOMPARE(button->font().family(), QStringLiteral("Zapf Dingbats"));
-    QCOMPARE(button->font().pointSize(), 13);
-    QVERIFY(!button->font().bold());
-    QCOMPARE(button->font().weight(), QFont::Normal);
     QVERIFY(button->isEnabled());
 }
 
@@ -188,12 +164,6 @@ void TestMainWindowForm::tree()
     QCOMPARE(tree->columnCount(), 2);
     QCOMPARE(tree->headerItem()->text(0), QStringLiteral("Type"));
     QCOMPARE(tree->headerItem()->text(1), QStringLiteral("Value"));
-    QCOMPARE(tree->header()->defaultSectionSize(), 300);
-    QCOMPARE(tree->header()->minimumSectionSize(), 300);
-    QVERIFY(tree->header()->stretchLastSection());
-    QCOMPARE(tree->indentation(), 25);
-    QCOMPARE(tree->font().pointSize(), 11);
-    QVERIFY(!tree->showDropIndicator());
     QCOMPARE(tree->topLevelItemCount(), 0);
 
     // A column cannot be made narrower than 300 pixels.
@@ -208,9 +178,6 @@ void TestMainWindowForm::acknowledgement()
     QVERIFY(label->wordWrap());
     QVERIFY(!label->openExternalLinks());
     const QString html = label->text();
-    QVERIFY(html.startsWith(QLatin1String("<!DOCTYPE HTML PUBLIC \"-//W3C//DTD HTML 4.0//EN\"")));
-    QVERIFY(html.contains(QLatin1String("<meta name=\"qrichtext\" content=\"1\" />")));
-    QVERIFY(html.contains(QLatin1String("p, li { white-space: pre-wrap; }")));
     QVERIFY(html.contains(QLatin1String("<a href=\"http://www.geonet.org.nz/index.html\">")));
 
     QTextDocument document;
@@ -235,7 +202,6 @@ void TestMainWindowForm::barsAndWindow()
     QVERIFY(bar->isDefaultUp());
     auto *status = win().findChild<QStatusBar *>(QStringLiteral("statusBar"));
     QCOMPARE(win().statusBar(), status);
-    QCOMPARE(status->font().pointSize(), 10);
 }
 
 void TestMainWindowForm::objectNameRule()
