@@ -5,7 +5,9 @@ set -euo pipefail
 log="$1/Testing/Temporary/LastTest.log"
 [ -f "$log" ] || exit 0
 skipped=$(sed -n 's/^Totals: .* \([0-9][0-9]*\) skipped.*/\1/p' "$log" | awk '{ n += $1 } END { print n + 0 }')
-echo "dev: $skipped test cases skipped in $(basename "$1")" >&2
+cases="test cases"
+[ "$skipped" -eq 1 ] && cases="test case"
+echo "dev: $skipped $cases skipped in $(basename "$1")" >&2
 if [ "$skipped" -gt 0 ]; then
     grep -E '^SKIP +:' "$log" | sed 's/^/dev:   /' >&2
 fi
