@@ -244,9 +244,10 @@ bool GatewayServer::admit(const httplib::Request &req, httplib::Response &res)
 // A keep-alive connection holds its worker between requests. While others
 // wait for one, each reply closes its connection, so that the wait lasts a
 // request rather than as long as a busy client stays.
-void GatewayServer::closeWhileOthersWait(const httplib::Request &, httplib::Response &res)
+void GatewayServer::closeWhileOthersWait(const httplib::Request &req, httplib::Response &res)
 {
-    if (m_waiting > 0)
+    // A request that asks to close gets the library's own header already.
+    if (m_waiting > 0 && req.get_header_value("Connection") != "close")
         res.set_header("Connection", "close");
 }
 
