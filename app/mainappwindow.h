@@ -76,6 +76,9 @@ private:
     void showResultMessage(const QuakeDataManager *search);
     void setupMap();
     void setupPlots();
+    // A pane on the right: a dock without a title bar, shown or hidden as
+    // the setting of that key remembers (shown at first).
+    QDockWidget *addPane(const QString &title, const QString &name, QWidget *content, const char *shownKey);
     // Shows the shown search's events on the map and the plots.
     void showEventsBesideTree(QuakeDataManager *manager);
     // The map's event for a tree item (its top-level item), or -1.

@@ -56,18 +56,10 @@ void MainAppWindow::setupPlots()
 {
     m_plots = new PlotsWidget;
     m_plots->setObjectName(QStringLiteral("plotsWidget"));
-    m_plotsDock = new QDockWidget(tr("Plots"), this);
-    m_plotsDock->setObjectName(QStringLiteral("plotsDock"));
-    m_plotsDock->setFeatures(QDockWidget::NoDockWidgetFeatures);
-    m_plotsDock->setTitleBarWidget(new QWidget(m_plotsDock));
-    m_plotsDock->setWidget(m_plots);
-    addDockWidget(Qt::RightDockWidgetArea, m_plotsDock);
+    m_plotsDock = addPane(tr("Plots"), QStringLiteral("plotsDock"), m_plots, showPlotsKey);
     splitDockWidget(m_mapDock, m_plotsDock, Qt::Vertical);
     connect(m_plots, SIGNAL(eventClicked(int)), this, SLOT(mapEventClicked(int)));
-
-    const bool shown = QSettings().value(QLatin1String(showPlotsKey), true).toBool();
-    m_plotsDock->setVisible(shown);
-    if (shown) {
+    if (m_plotsDock->isVisibleTo(this)) {
         resize(width(), height() + PlotsHeight);
         resizeDocks({ m_plotsDock }, { PlotsHeight }, Qt::Vertical);
     }
@@ -77,6 +69,18 @@ void MainAppWindow::setPlotsShown(bool shown)
 {
     m_plotsDock->setVisible(shown);
     QSettings().setValue(QLatin1String(showPlotsKey), shown);
+}
+
+QDockWidget *MainAppWindow::addPane(const QString &title, const QString &name, QWidget *content, const char *shownKey)
+{
+    auto *dock = new QDockWidget(title, this);
+    dock->setObjectName(name);
+    dock->setFeatures(QDockWidget::NoDockWidgetFeatures);
+    dock->setTitleBarWidget(new QWidget(dock));   // no title: a pane, not a tool window
+    dock->setWidget(content);
+    addDockWidget(Qt::RightDockWidgetArea, dock);
+    dock->setVisible(QSettings().value(QLatin1String(shownKey), true).toBool());
+    return dock;
 }
 
 void MainAppWindow::savePlotAs()
@@ -113,12 +117,7 @@ void MainAppWindow::setupMap()
 {
     m_map = new MapWidget;
     m_map->setObjectName(QStringLiteral("mapWidget"));
-    m_mapDock = new QDockWidget(tr("Map"), this);
-    m_mapDock->setObjectName(QStringLiteral("mapDock"));
-    m_mapDock->setFeatures(QDockWidget::NoDockWidgetFeatures);
-    m_mapDock->setTitleBarWidget(new QWidget(m_mapDock));   // no title: a pane, not a tool window
-    m_mapDock->setWidget(m_map);
-    addDockWidget(Qt::RightDockWidgetArea, m_mapDock);
+    m_mapDock = addPane(tr("Map"), QStringLiteral("mapDock"), m_map, showMapKey);
 
     connect(m_map, SIGNAL(eventClicked(int)), this, SLOT(mapEventClicked(int)));
     connect(m_map, SIGNAL(eventHovered(int)), this, SLOT(mapEventHovered(int)));
@@ -126,10 +125,8 @@ void MainAppWindow::setupMap()
             SIGNAL(currentItemChanged(QTreeWidgetItem*,QTreeWidgetItem*)),
             this, SLOT(treeCurrentItemChanged(QTreeWidgetItem*,QTreeWidgetItem*)));
 
-    const bool shown = QSettings().value(QLatin1String(showMapKey), true).toBool();
-    m_mapDock->setVisible(shown);
     // The window grows by the map's width when the map is shown.
-    if (shown) {
+    if (m_mapDock->isVisibleTo(this)) {
         resize(width() + MapWidth, height() + 100);
         resizeDocks({ m_mapDock }, { MapWidth }, Qt::Horizontal);
     }

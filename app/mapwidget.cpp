@@ -7,21 +7,17 @@
 
 #include <QCoreApplication>
 #include <QDir>
-#include <QFileInfo>
 #include <QHelpEvent>
 #include <QImage>
 #include <QLinearGradient>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPaintEngine>
-#include <QPainterPath>
 #include <QToolTip>
 #include <QWheelEvent>
 
 #include <algorithm>
 #include <cmath>
-#include <limits>
-#include <numeric>
 
 namespace {
 
@@ -32,29 +28,39 @@ const QColor coastColour(170, 170, 160);
 // New Zealand, shown when there is nothing else to fit.
 const std::vector<GeoPoint> newZealand = { { -34.0, 166.0 }, { -47.5, 179.0 } };
 
-// Land and places are read once, the first time a map needs them.
-const LandAtlas &land()
+// Land and places are read once, the first time a map needs them; a map
+// without them still shows its events.
+template <typename Data>
+const Data &readOnce(const char *file, const char *without)
 {
-    static const LandAtlas atlas = [] {
-        LandAtlas read;
+    static const Data data = [&] {
+        Data read;
         QString error;
-        if (!read.load(MapWidget::dataDirectory() + QStringLiteral("/naturalearth"), &error))
-            qWarning("Harvix's map has no land: %s", qPrintable(error));
+        if (!read.load(MapWidget::dataDirectory() + u'/' + QLatin1String(file), &error))
+            qWarning("Harvix's map %s: %s", without, qPrintable(error));
         return read;
     }();
-    return atlas;
+    return data;
+}
+
+const LandAtlas &land()
+{
+    return readOnce<LandAtlas>("naturalearth", "has no land");
 }
 
 const Places &places()
 {
-    static const Places list = [] {
-        Places read;
-        QString error;
-        if (!read.load(MapWidget::dataDirectory() + QStringLiteral("/places/places.csv"), &error))
-            qWarning("Harvix's map names no places: %s", qPrintable(error));
-        return read;
-    }();
-    return list;
+    return readOnce<Places>("places/places.csv", "names no places");
+}
+
+QColor colourOf(const QuakeLocation &location)
+{
+    return std::isfinite(location.depthKm) ? EventScales::depthColour(location.depthKm) : EventScales::noDepthColour();
+}
+
+double radiusOf(const QuakeLocation &location)
+{
+    return std::isfinite(location.magnitude) ? EventScales::radius(location.magnitude) : EventScales::NoMagnitudeRadius;
 }
 
 QString numberText(double value)
@@ -79,10 +85,14 @@ QString MapWidget::dataDirectory()
     return QDir::cleanPath(QCoreApplication::applicationDirPath() + QStringLiteral("/" HARVIX_DATA_FROM_BIN));
 }
 
+bool MapWidget::hasPosition(const QuakeLocation &at)
+{
+    return std::isfinite(at.latitude) && std::isfinite(at.longitude) && std::fabs(at.latitude) <= 90;
+}
+
 bool MapWidget::hasPosition(int index) const
 {
-    const QuakeLocation &at = (*m_events)[std::size_t(index)].location;
-    return std::isfinite(at.latitude) && std::isfinite(at.longitude) && std::fabs(at.latitude) <= 90;
+    return hasPosition((*m_events)[std::size_t(index)].location);
 }
 
 void MapWidget::setEvents(const std::vector<LocatedEvent> *events)
@@ -97,9 +107,8 @@ void MapWidget::setEvents(const std::vector<LocatedEvent> *events)
     if (m_events) {
         points.reserve(m_events->size());
         for (const LocatedEvent &event : *m_events) {
-            const QuakeLocation &at = event.location;
-            if (std::isfinite(at.latitude) && std::isfinite(at.longitude) && std::fabs(at.latitude) <= 90)
-                points.push_back({ at.latitude, at.longitude });
+            if (hasPosition(event.location))
+                points.push_back({ event.location.latitude, event.location.longitude });
         }
     }
     m_projection = Projection::centredOn(points.empty() ? newZealand : points);
@@ -141,7 +150,6 @@ void MapWidget::projectLand()
 {
     m_land.clear();
     m_landBounds.clear();
-    m_landImage = QImage();   // a new projection: the land is drawn again
     const std::vector<QPolygonF> &rings = land().rings();
     m_land.reserve(rings.size());
     m_landBounds.reserve(rings.size());
@@ -205,8 +213,7 @@ int MapWidget::eventAt(const QPointF &position, int *others) const
     int count = 0;
     // In drawing order, so that the last one found is the one on top.
     for (quint32 index : m_drawOrder) {
-        const float magnitude = (*m_events)[index].location.magnitude;
-        const double radius = std::isfinite(magnitude) ? EventScales::radius(magnitude) : EventScales::NoMagnitudeRadius;
+        const double radius = radiusOf((*m_events)[index].location);
         const QPointF d = toScreen(m_projected[index]) - position;
         if (d.x() * d.x() + d.y() * d.y() <= (radius + 1) * (radius + 1)) {
             found = int(index);
@@ -248,24 +255,9 @@ QString MapWidget::describe(int index) const
     return lines.join(u'\n');
 }
 
-namespace {
-
-QColor colourOf(const QuakeLocation &location)
-{
-    return std::isfinite(location.depthKm) ? EventScales::depthColour(location.depthKm) : EventScales::noDepthColour();
-}
-
-double radiusOf(const QuakeLocation &location)
-{
-    return std::isfinite(location.magnitude) ? EventScales::radius(location.magnitude) : EventScales::NoMagnitudeRadius;
-}
-
-} // namespace
-
-void MapWidget::drawCircle(QPainter &painter, const QPointF &at, const QuakeLocation &location)
+void MapWidget::drawCircle(QPainter &painter, const QPointF &at, const QuakeLocation &location, double radius)
 {
     const QColor colour = colourOf(location);
-    const double radius = radiusOf(location);
     if (std::isfinite(location.magnitude)) {
         painter.setPen(QPen(QColor(60, 60, 60, 160), 0.6));
         painter.setBrush(colour);
@@ -295,18 +287,7 @@ const QImage &MapWidget::spriteFor(const QuakeLocation &location) const
     sprite.fill(Qt::transparent);
     QPainter painter(&sprite);
     painter.setRenderHint(QPainter::Antialiasing, true);
-    QuakeLocation drawn = quantised;
-    if (!hasMagnitude)
-        drawn.magnitude = std::numeric_limits<float>::quiet_NaN();
-    painter.setPen(Qt::NoPen);
-    const QPointF centre(side / 2.0, side / 2.0);
-    if (hasMagnitude) {
-        painter.setPen(QPen(QColor(60, 60, 60, 160), 0.6));
-        painter.setBrush(colourOf(quantised));
-        painter.drawEllipse(centre, radius, radius);
-    } else {
-        drawCircle(painter, centre, drawn);
-    }
+    drawCircle(painter, QPointF(side / 2.0, side / 2.0), quantised, radius);
     painter.end();
     return m_sprites.emplace(key, std::move(sprite)).first->second;
 }
@@ -322,25 +303,7 @@ void MapWidget::draw(QPainter &painter, const QRectF &area) const
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing, true);
     const bool raster = painter.paintEngine() && painter.paintEngine()->type() == QPaintEngine::Raster;
-    // Sea and land change only with zoom, pan and size: on screen they are
-    // drawn once into an image that later frames copy.
-    const QSize size = area.size().toSize();
-    if (!raster) {
-        drawLand(painter, area);
-    } else {
-        if (m_landImage.size() != size || m_landImageScale != m_scale || m_landImageOffset != m_offset
-            || m_landImageOrigin != area.topLeft()) {
-            m_landImage = QImage(size, QImage::Format_ARGB32_Premultiplied);
-            QPainter land(&m_landImage);
-            land.setRenderHint(QPainter::Antialiasing, true);
-            land.translate(-area.topLeft());
-            drawLand(land, area);
-            m_landImageScale = m_scale;
-            m_landImageOffset = m_offset;
-            m_landImageOrigin = area.topLeft();
-        }
-        painter.drawImage(area.topLeft(), m_landImage);
-    }
+    drawLand(painter, area);
 
     // Events, larger over smaller. On screen and in PNGs each circle is a
     // small image drawn once per colour and size and then copied, which is
@@ -357,13 +320,12 @@ void MapWidget::draw(QPainter &painter, const QRectF &area) const
             painter.drawImage(QPointF(std::round(at.x()) - sprite.width() / 2, std::round(at.y()) - sprite.height() / 2),
                               sprite);
         } else {
-            drawCircle(painter, at, location);
+            drawCircle(painter, at, location, radiusOf(location));
         }
     }
     if (m_selected >= 0) {
         const QPointF at = positionOf(m_selected);
-        const float magnitude = (*m_events)[std::size_t(m_selected)].location.magnitude;
-        const double radius = (std::isfinite(magnitude) ? EventScales::radius(magnitude) : EventScales::NoMagnitudeRadius) + 5;
+        const double radius = radiusOf((*m_events)[std::size_t(m_selected)].location) + 5;
         painter.setBrush(Qt::NoBrush);
         painter.setPen(QPen(Qt::white, 4));
         painter.drawEllipse(at, radius, radius);

@@ -100,13 +100,14 @@ private:
     };
 
     void draw(QPainter &painter, const QRectF &area) const;
-    static void drawCircle(QPainter &painter, const QPointF &at, const QuakeLocation &location);
+    static void drawCircle(QPainter &painter, const QPointF &at, const QuakeLocation &location, double radius);
     // An event's circle as a small image, made once per colour and size.
     const QImage &spriteFor(const QuakeLocation &location) const;
     void drawLegend(QPainter &painter, const QRectF &area) const;
     void drawLand(QPainter &painter, const QRectF &area) const;
     void projectLand();
     QPointF toScreen(const Projected &point) const;
+    static bool hasPosition(const QuakeLocation &at);
     bool hasPosition(int index) const;
 
     const std::vector<LocatedEvent> *m_events = nullptr;
@@ -115,11 +116,6 @@ private:
     std::vector<QPolygonF> m_land;         // rings in km of this projection
     std::vector<QRectF> m_landBounds;
     mutable std::unordered_map<quint32, QImage> m_sprites;
-    // Sea and land as last drawn, and for which view.
-    mutable QImage m_landImage;
-    mutable double m_landImageScale = 0;
-    mutable QPointF m_landImageOffset;
-    mutable QPointF m_landImageOrigin;
     Projection m_projection;
     double m_scale = 0.1;
     QPointF m_offset;                      // where the centre is drawn

@@ -43,6 +43,17 @@ double niceStep(double span)
     return 10 * power;
 }
 
+// An axis title written upwards beside a plot (left of it, angle -90) or
+// downwards (right of it, angle 90), centred on the plot's height.
+void drawAxisTitle(QPainter &painter, double x, double centreY, int angle, const QString &title)
+{
+    painter.save();
+    painter.translate(x, centreY);
+    painter.rotate(angle);
+    painter.drawText(QRectF(-100, -10, 200, 20), Qt::AlignCenter, title);
+    painter.restore();
+}
+
 struct TimeTick
 {
     double seconds;
@@ -262,6 +273,9 @@ void PlotCanvas::draw(QPainter &painter, const QRectF &area) const
     painter.fillRect(area, Qt::white);
     painter.setRenderHint(QPainter::Antialiasing, true);
     painter.setRenderHint(QPainter::TextAntialiasing, true);
+    painter.setPen(QColor(120, 120, 120));
+    painter.setBrush(Qt::NoBrush);
+    painter.drawRect(plotArea(area));
     switch (m_kind) {
     case PlotsWidget::MagnitudeTime: drawMagnitudeTime(painter, area); break;
     case PlotsWidget::FrequencyMagnitude: drawFrequencyMagnitude(painter, area); break;
@@ -292,12 +306,8 @@ QPointF PlotCanvas::positionOf(int index) const
 void PlotCanvas::drawMagnitudeTime(QPainter &painter, const QRectF &area) const
 {
     const QRectF plot = plotArea(area);
-    painter.setPen(QColor(120, 120, 120));
-    painter.setBrush(Qt::NoBrush);
-    painter.drawRect(plot);
     if (m_order.empty())
         return;
-    const QFontMetricsF metrics(painter.font());
     const auto x = [&](double seconds) { return plot.left() + (seconds - m_firstTime) / (m_lastTime - m_firstTime) * plot.width(); };
     const auto y = [&](double magnitude) {
         return plot.bottom() - (magnitude - m_lowMagnitude) / (m_highMagnitude - m_lowMagnitude) * plot.height();
@@ -316,11 +326,7 @@ void PlotCanvas::drawMagnitudeTime(QPainter &painter, const QRectF &area) const
     const QDateTime middle = QDateTime::fromSecsSinceEpoch(qint64((m_firstTime + m_lastTime) / 2), Qt::LocalTime);
     painter.drawText(QRectF(plot.left(), area.bottom() - 20, plot.width(), 18), Qt::AlignCenter,
                      tr("Local time (%1, %2)").arg(QString::fromUtf8(middle.timeZone().id()), middle.timeZoneAbbreviation()));
-    painter.save();
-    painter.translate(area.left() + 14, plot.center().y());
-    painter.rotate(-90);
-    painter.drawText(QRectF(-60, -10, 120, 20), Qt::AlignCenter, tr("Magnitude"));
-    painter.restore();
+    drawAxisTitle(painter, area.left() + 14, plot.center().y(), -90, tr("Magnitude"));
 
     // Dots, coloured by depth; events without a depth in grey.
     const bool raster = painter.paintEngine() && painter.paintEngine()->type() == QPaintEngine::Raster;
@@ -367,20 +373,12 @@ void PlotCanvas::drawMagnitudeTime(QPainter &painter, const QRectF &area) const
         painter.drawText(QRectF(plot.right() + 6, yCount(count) - 8, area.right() - plot.right() - 6, 16),
                          Qt::AlignLeft | Qt::AlignVCenter, QString::number(count, 'g', 10));
     }
-    painter.save();
-    painter.translate(area.right() - 8, plot.center().y());
-    painter.rotate(90);
-    painter.drawText(QRectF(-80, -10, 160, 20), Qt::AlignCenter, tr("Cumulative number"));
-    painter.restore();
-    Q_UNUSED(metrics);
+    drawAxisTitle(painter, area.right() - 8, plot.center().y(), 90, tr("Cumulative number"));
 }
 
 void PlotCanvas::drawFrequencyMagnitude(QPainter &painter, const QRectF &area) const
 {
     const QRectF plot = plotArea(area);
-    painter.setPen(QColor(120, 120, 120));
-    painter.setBrush(Qt::NoBrush);
-    painter.drawRect(plot);
     if (m_fmd.counts.empty())
         return;
     const double low = m_fmd.magnitudeOf(0) - 0.2, high = m_fmd.magnitudeOf(m_fmd.counts.size() - 1) + 0.2;
@@ -398,11 +396,7 @@ void PlotCanvas::drawFrequencyMagnitude(QPainter &painter, const QRectF &area) c
         painter.drawText(QRectF(x(m) - 20, plot.bottom() + 4, 40, 16), Qt::AlignHCenter | Qt::AlignTop, QString::number(m));
     }
     painter.drawText(QRectF(plot.left(), area.bottom() - 20, plot.width(), 18), Qt::AlignCenter, tr("Magnitude (0.1 bins)"));
-    painter.save();
-    painter.translate(area.left() + 12, plot.center().y());
-    painter.rotate(-90);
-    painter.drawText(QRectF(-90, -10, 180, 20), Qt::AlignCenter, tr("Number of events"));
-    painter.restore();
+    drawAxisTitle(painter, area.left() + 12, plot.center().y(), -90, tr("Number of events"));
     // Per bin: grey bars; at or above M: black squares.
     for (std::size_t i = 0; i < m_fmd.counts.size(); ++i) {
         if (m_fmd.counts[i] == 0)
@@ -431,9 +425,6 @@ void PlotCanvas::drawFrequencyMagnitude(QPainter &painter, const QRectF &area) c
 void PlotCanvas::drawDepths(QPainter &painter, const QRectF &area) const
 {
     const QRectF plot = plotArea(area);
-    painter.setPen(QColor(120, 120, 120));
-    painter.setBrush(Qt::NoBrush);
-    painter.drawRect(plot);
     if (m_depthCounts.empty())
         return;
     const int most = std::max(1, *std::max_element(m_depthCounts.begin(), m_depthCounts.end()));
@@ -460,11 +451,7 @@ void PlotCanvas::drawDepths(QPainter &painter, const QRectF &area) const
     }
     painter.drawText(QRectF(plot.left(), area.bottom() - 20, plot.width(), 18), Qt::AlignCenter,
                      tr("Number of events in %1 km of depth").arg(m_depthBin));
-    painter.save();
-    painter.translate(area.left() + 12, plot.center().y());
-    painter.rotate(-90);
-    painter.drawText(QRectF(-60, -10, 120, 20), Qt::AlignCenter, tr("Depth (km)"));
-    painter.restore();
+    drawAxisTitle(painter, area.left() + 12, plot.center().y(), -90, tr("Depth (km)"));
 }
 
 int PlotCanvas::eventAt(const QPointF &position) const
