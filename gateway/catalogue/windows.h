@@ -36,4 +36,10 @@ struct UpstreamWindow
     std::optional<double> minMagnitude;
     std::optional<double> maxMagnitude;
     std::optional<std::int64_t> updatedAfterUs;
+
+    // The window of a search: its time range and magnitudes.
+    static UpstreamWindow of(const EventFilter &filter)
+    {
+        return { filter.startUs, filter.endUs, filter.magnitudeLower, filter.magnitudeUpper, std::nullopt };
+    }
 };

@@ -9,38 +9,42 @@
 
 #include <QDateTime>
 
-#include <httplib.h>
+#include <microhttpd.h>
 
 #include <arpa/inet.h>
+#include <fcntl.h>
+#include <netdb.h>
 #include <netinet/in.h>
 #include <sys/socket.h>
+#include <unistd.h>
 
 #include <cerrno>
+#include <cstdarg>
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <condition_variable>
 #include <deque>
-#include <mutex>
+#include <functional>
+#include <optional>
 #include <system_error>
 #include <vector>
-#include <functional>
-#include <thread>
 
 namespace {
 
-// A search reply goes out in pieces of about this size.
+// A search reply is made in pieces of about this size.
 constexpr std::size_t ChunkBytes = 64 * 1024;
-
-// Bytes of the streamed reply that this worker is writing, and whether its
-// request counts as in progress; the logger runs on the same worker right
-// after the reply is written.
-thread_local std::uint64_t streamedBytes = 0;
-thread_local bool counted = false;
+// What libmicrohttpd may hold for one connection: its request and the
+// part of the reply being written. Requests beyond it are refused by the
+// library itself; those within it meet the gateway's own, smaller limits.
+constexpr std::size_t ConnectionMemory = 48 * 1024;
+// Threads that wait for the upstream on behalf of searches.
+constexpr int FetcherCount = 4;
 
 const char *const xmlType = "application/xml; charset=utf-8";
 const char *const htmlType = "text/html; charset=utf-8";
 const char *const textType = "text/plain; charset=utf-8";
+
+using Clock = std::chrono::steady_clock;
 
 // The request line as the log shows it: quotes, backslashes and control
 // characters escaped, so that a request cannot forge a line of its own.
@@ -59,59 +63,119 @@ std::string loggable(const std::string &text)
     return out;
 }
 
-void logRequest(const httplib::Request &req, const httplib::Response &res)
+// One line of the Common Log Format; the request line is "-" when none
+// arrived whole.
+void logLine(const std::string &address, const std::string &request, int status, std::uint64_t bytes)
 {
     static const char *const months[] = { "Jan", "Feb", "Mar", "Apr", "May", "Jun",
                                           "Jul", "Aug", "Sep", "Oct", "Nov", "Dec" };
     const std::time_t now = std::time(nullptr);
     std::tm utc {};
     gmtime_r(&now, &utc);
-    const std::uint64_t bytes = req.method == "HEAD" ? 0 : res.body.size() + streamedBytes;
     const std::string bytesText = bytes ? std::to_string(bytes) : std::string("-");
-    std::fprintf(stderr, "%s - - [%02d/%s/%04d:%02d:%02d:%02d +0000] \"%s %s %s\" %d %s\n",
-                 req.remote_addr.c_str(), utc.tm_mday, months[utc.tm_mon], utc.tm_year + 1900,
-                 utc.tm_hour, utc.tm_min, utc.tm_sec, loggable(req.method).c_str(),
-                 loggable(req.target).c_str(), loggable(req.version).c_str(), res.status,
-                 bytesText.c_str());
+    std::fprintf(stderr, "%s - - [%02d/%s/%04d:%02d:%02d:%02d +0000] \"%s\" %d %s\n", address.c_str(),
+                 utc.tm_mday, months[utc.tm_mon], utc.tm_year + 1900, utc.tm_hour, utc.tm_min, utc.tm_sec,
+                 request.c_str(), status, bytesText.c_str());
 }
 
-void setText(httplib::Response &res, int status, const QString &text)
+std::string addressOf(const sockaddr *address)
 {
-    res.status = status;
-    res.set_content(text.toStdString() + '\n', textType);
+    char text[INET6_ADDRSTRLEN] = {};
+    if (address && address->sa_family == AF_INET6)
+        inet_ntop(AF_INET6, &reinterpret_cast<const sockaddr_in6 *>(address)->sin6_addr, text, sizeof text);
+    else if (address && address->sa_family == AF_INET)
+        inet_ntop(AF_INET, &reinterpret_cast<const sockaddr_in *>(address)->sin_addr, text, sizeof text);
+    return text[0] ? std::string(text) : std::string("-");
 }
 
-// Runs each connection on one of a fixed number of workers, counting the
-// connections that wait for one. Its threads are all started by the
-// constructor, which throws std::system_error, with none left running,
-// when the system will not start them all.
-class WorkerPool : public httplib::TaskQueue
+// What libmicrohttpd last said on this thread: the status of a request it
+// refused itself (a request line or header fields beyond its memory), or,
+// while the server starts, why it could not.
+thread_local int refusedStatus = 0;
+thread_local std::uint64_t refusedBytes = 0;
+std::mutex startMessageMutex;
+std::string startMessage;
+
+} // namespace
+
+// One connection, from accept to close.
+struct GatewayServer::Link
+{
+    int socket = -1;
+    std::string address;
+    // Since when the connection waits for a request, and whether one has
+    // arrived whole; the watch answers 408 to those that take too long.
+    Clock::time_point waitingSince = Clock::now();
+    bool inRequest = false;
+    bool timedOut = false;
+    int served = 0;
+};
+
+// One request and its reply.
+struct GatewayServer::Exchange
+{
+    Link *link = nullptr;
+    std::string target;             // as sent, still percent-encoded
+    std::string method;             // empty until the request has arrived whole
+    std::string version;
+    int status = 0;
+    std::uint64_t bytes = 0;        // of the body, as written
+    bool counted = false;           // counts as a reply in progress
+    // A search that waits for the upstream, and what the upstream said.
+    std::optional<SearchQuery> waiting;
+    Refresh refresh;
+    bool fetched = false;
+};
+
+struct GatewayServer::Reply
+{
+    int status = 200;
+    const char *type = textType;
+    std::string body;
+    std::vector<std::pair<std::string, std::string>> headers;
+    // A streamed body: called for each piece; false ends the reply cut.
+    std::function<bool(std::string &piece, bool &last)> stream;
+
+    void text(int code, const QString &line)
+    {
+        status = code;
+        type = textType;
+        body = line.toStdString() + '\n';
+    }
+};
+
+// Threads that run the upstream fetches of waiting searches.
+class GatewayServer::Fetchers
 {
 public:
-    WorkerPool(std::size_t workers, std::atomic<int> &waiting)
-        : m_waiting(waiting)
+    // Throws std::system_error, with none left running, when the system
+    // will not start them all.
+    explicit Fetchers(int count)
     {
         try {
-            for (std::size_t i = 0; i < workers; ++i)
+            for (int i = 0; i < count; ++i)
                 m_threads.emplace_back([this] { work(); });
         } catch (...) {
             shutdown();
             throw;
         }
     }
-    ~WorkerPool() override { shutdown(); }
+    ~Fetchers() { shutdown(); }
 
-    void enqueue(std::function<void()> connection) override
+    // False once shutting down: the job is not run.
+    bool enqueue(std::function<void()> job)
     {
-        ++m_waiting;
         {
             std::lock_guard<std::mutex> lock(m_mutex);
-            m_jobs.push_back(std::move(connection));
+            if (m_stopping)
+                return false;
+            m_jobs.push_back(std::move(job));
         }
         m_ready.notify_one();
+        return true;
     }
 
-    void shutdown() override
+    void shutdown()
     {
         {
             std::lock_guard<std::mutex> lock(m_mutex);
@@ -122,10 +186,10 @@ public:
             if (thread.joinable())
                 thread.join();
         }
+        m_threads.clear();
     }
 
 private:
-    // Takes connections until shut down and none is left.
     void work()
     {
         for (;;) {
@@ -138,12 +202,10 @@ private:
                 job = std::move(m_jobs.front());
                 m_jobs.pop_front();
             }
-            --m_waiting;
             job();
         }
     }
 
-    std::atomic<int> &m_waiting;
     std::vector<std::thread> m_threads;
     std::deque<std::function<void()>> m_jobs;
     std::mutex m_mutex;
@@ -151,14 +213,146 @@ private:
     bool m_stopping = false;
 };
 
-// The library binds its own socket; this takes one that was bound for it.
-class AdoptingServer : public httplib::Server
+struct GatewayServer::Callbacks
 {
-public:
-    void adopt(socket_t socket) { svr_sock_ = socket; }
-};
+    static MHD_Result answer(void *server, MHD_Connection *connection, const char *path, const char *method,
+                             const char *version, const char *, size_t *uploadSize, void **context)
+    {
+        auto *exchange = static_cast<Exchange *>(*context);
+        auto *self = static_cast<GatewayServer *>(server);
+        if (exchange->method.empty()) {
+            // The header fields have arrived. The library keeps a connection
+            // open only for a reply given once the request is read whole, so
+            // GET and HEAD are answered on the next call; other methods now,
+            // with their bodies left unread and the connection closed.
+            exchange->method = method;
+            exchange->version = version;
+            if (exchange->method == "GET" || exchange->method == "HEAD")
+                return MHD_YES;
+        } else if (*uploadSize != 0) {
+            // A body, which no route takes, is read and dropped.
+            *uploadSize = 0;
+            return MHD_YES;
+        }
+        return MHD_Result(self->answer(connection, *exchange, path));
+    }
 
-} // namespace
+    // The request line has arrived: the exchange begins.
+    static void *begin(void *, const char *target, MHD_Connection *connection)
+    {
+        auto *exchange = new Exchange;
+        exchange->target = target;
+        if (const MHD_ConnectionInfo *info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_SOCKET_CONTEXT))
+            exchange->link = static_cast<Link *>(info->socket_context);
+        return exchange;
+    }
+
+    static void completed(void *server, MHD_Connection *connection, void **context, MHD_RequestTerminationCode)
+    {
+        auto *exchange = static_cast<Exchange *>(*context);
+        *context = nullptr;
+        if (!exchange)
+            return;
+        auto *self = static_cast<GatewayServer *>(server);
+        if (exchange->status == 0 && refusedStatus != 0) {
+            // Refused by the library before the gateway saw the request.
+            exchange->status = refusedStatus;
+            exchange->bytes = refusedBytes;
+            exchange->method.clear();
+            refusedStatus = 0;
+        }
+        self->replied(*exchange, exchange->link);
+        MHD_set_connection_option(connection, MHD_CONNECTION_OPTION_TIMEOUT,
+                                  unsigned(self->m_limits.keepAliveSeconds));
+        delete exchange;
+    }
+
+    static void connection(void *server, MHD_Connection *connection, void **socketContext,
+                           MHD_ConnectionNotificationCode code)
+    {
+        auto *self = static_cast<GatewayServer *>(server);
+        if (code == MHD_CONNECTION_NOTIFY_STARTED) {
+            auto *link = new Link;
+            if (const MHD_ConnectionInfo *info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CONNECTION_FD))
+                link->socket = info->connect_fd;
+            if (const MHD_ConnectionInfo *info = MHD_get_connection_info(connection, MHD_CONNECTION_INFO_CLIENT_ADDRESS))
+                link->address = addressOf(info->client_addr);
+            std::lock_guard<std::mutex> lock(self->m_linksMutex);
+            self->m_links.insert(link);
+            *socketContext = link;
+            return;
+        }
+        auto *link = static_cast<Link *>(*socketContext);
+        if (!link)
+            return;
+        if (refusedStatus != 0 && !link->timedOut) {
+            // A request line too long for the library: it never began.
+            logLine(link->address, "-", refusedStatus, refusedBytes);
+            refusedStatus = 0;
+        }
+        {
+            std::lock_guard<std::mutex> lock(self->m_linksMutex);
+            self->m_links.erase(link);
+        }
+        delete link;
+        *socketContext = nullptr;
+    }
+
+    // The library's own messages: the status of a request it refused, or
+    // why it could not start; nothing of it reaches the log otherwise.
+    static void message(void *, const char *format, va_list arguments)
+    {
+        char text[512];
+        std::vsnprintf(text, sizeof text, format, arguments);
+        unsigned status = 0;
+        if (const char *mark = std::strstr(text, "HTTP response code is ");
+            mark && std::sscanf(mark, "HTTP response code is %u", &status) == 1) {
+            refusedStatus = int(status);
+            // The library's refusal is a fixed page: its length follows the
+            // status, within ('...').
+            const char *open = std::strstr(mark, "('");
+            const char *close = std::strstr(mark, "')");
+            refusedBytes = open && close && close > open ? std::uint64_t(close - open - 2) : 0;
+            return;
+        }
+        std::lock_guard<std::mutex> lock(startMessageMutex);
+        startMessage = text;
+        while (!startMessage.empty() && (startMessage.back() == '\n' || startMessage.back() == '.'))
+            startMessage.pop_back();
+    }
+
+    // A streamed reply: pieces made as the connection can take them.
+    struct Stream
+    {
+        std::function<bool(std::string &, bool &)> next;
+        std::uint64_t *bytes;
+        std::string piece;
+        std::size_t offset = 0;
+        bool last = false;
+    };
+
+    static ssize_t read(void *context, uint64_t, char *buffer, size_t room)
+    {
+        auto *stream = static_cast<Stream *>(context);
+        while (stream->offset == stream->piece.size()) {
+            if (stream->last)
+                return MHD_CONTENT_READER_END_OF_STREAM;
+            stream->piece.clear();
+            stream->offset = 0;
+            // A read that fails half-way ends the transfer unfinished, so
+            // that the client sees a broken reply rather than a short result.
+            if (!stream->next(stream->piece, stream->last))
+                return MHD_CONTENT_READER_END_WITH_ERROR;
+            *stream->bytes += stream->piece.size();
+        }
+        const std::size_t n = std::min(room, stream->piece.size() - stream->offset);
+        std::memcpy(buffer, stream->piece.data() + stream->offset, n);
+        stream->offset += n;
+        return ssize_t(n);
+    }
+
+    static void free(void *context) { delete static_cast<Stream *>(context); }
+};
 
 GatewayServer::GatewayServer(const Catalogue &catalogue)
     : GatewayServer(catalogue, Limits())
@@ -167,140 +361,222 @@ GatewayServer::GatewayServer(const Catalogue &catalogue)
 
 GatewayServer::GatewayServer(const Catalogue &catalogue, const Limits &limits)
     : m_catalogue(catalogue)
-    , m_server(std::make_unique<AdoptingServer>())
+    , m_limits(limits)
 {
-    m_workers = limits.workers;
-    m_server->new_task_queue = [this] {
-        // The pool made ahead by startWorkers, or one made now.
-        httplib::TaskQueue *pool = m_pool ? m_pool : new WorkerPool(std::size_t(m_workers), m_waiting);
-        m_pool = nullptr;
-        return pool;
-    };
-    m_server->set_tcp_nodelay(true);
-    m_server->set_read_timeout(limits.readTimeoutSeconds);
-    m_server->set_write_timeout(limits.writeTimeoutSeconds);
-    m_server->set_keep_alive_timeout(limits.keepAliveSeconds);
-    m_server->set_keep_alive_max_count(std::size_t(limits.keepAliveRequests));
-    m_server->set_payload_max_length(64 * 1024);
-    // SO_REUSEADDR only: the library's default adds SO_REUSEPORT, which would
-    // let a second gateway share the port instead of being told it is taken.
-    m_server->set_socket_options([](socket_t sock) {
-        const int yes = 1;
-        setsockopt(sock, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
-    });
-    addRoutes();
 }
 
 GatewayServer::~GatewayServer()
 {
-    delete m_pool;   // made but never handed to the server
+    halt();
+    if (m_listening >= 0)
+        ::close(m_listening);
 }
 
-void GatewayServer::addRoutes()
+int GatewayServer::answer(MHD_Connection *connection, Exchange &exchange, const char *path)
 {
-    using namespace std::placeholders;
-    using Handled = httplib::Server::HandlerResponse;
-    m_server->set_pre_routing_handler([this](const httplib::Request &req, httplib::Response &res) {
-        return admit(req, res) ? Handled::Handled : Handled::Unhandled;
-    });
-    m_server->set_post_routing_handler(std::bind(&GatewayServer::closeWhileOthersWait, this, _1, _2));
-    m_server->set_logger(std::bind(&GatewayServer::replied, this, _1, _2));
-    m_server->set_error_handler(httplib::Server::HandlerWithResponse(
-        [](const httplib::Request &req, httplib::Response &res) {
-            return errorPage(req, res) ? Handled::Handled : Handled::Unhandled;
-        }));
-    m_server->set_exception_handler([](const httplib::Request &, httplib::Response &res, std::exception_ptr) {
-        setText(res, 500, QStringLiteral("the gateway failed on this request"));
-    });
-    m_server->Get("/services/quake/search", std::bind(&GatewayServer::search, this, _1, _2));
-    m_server->Get(R"(/services/quake/quakeml/1\.0\.1/ref/(.*))", std::bind(&GatewayServer::eventPage, this, _1, _2));
-    m_server->Get("/", std::bind(&GatewayServer::homePage, this, _1, _2));
+    Reply reply;
+    try {
+        if (exchange.fetched) {
+            // Back from the upstream.
+            exchange.fetched = false;
+            searchReply(*exchange.waiting, exchange, reply);
+            return send(connection, exchange, reply);
+        }
+        if (admit(connection, exchange, reply)) {
+            if (exchange.method != "GET" && exchange.method != "HEAD")
+                reply.headers.emplace_back("Connection", "close");
+            return send(connection, exchange, reply);
+        }
+        if (std::strcmp(path, "/services/quake/search") == 0) {
+            if (!search(connection, exchange, reply))
+                return MHD_YES;
+        } else if (constexpr std::string_view ref = "/services/quake/quakeml/1.0.1/ref/";
+                   std::string_view(path).substr(0, ref.size()) == ref) {
+            eventPage(std::string(path + ref.size()), reply);
+        } else if (std::strcmp(path, "/") == 0) {
+            homePage(connection, reply);
+        } else {
+            reply.status = 404;
+            reply.type = htmlType;
+            reply.body = Pages::notFound(QStringLiteral("Nothing is at %1.").arg(QString::fromUtf8(path)));
+        }
+    } catch (const std::exception &) {
+        reply = Reply();
+        reply.text(500, QStringLiteral("the gateway failed on this request"));
+    }
+    return send(connection, exchange, reply);
 }
 
-// Before routing: every request is counted as in progress, or turned away.
-bool GatewayServer::admit(const httplib::Request &req, httplib::Response &res)
+// The first call of every request: it counts as in progress, or is turned
+// away with the limit it broke.
+bool GatewayServer::admit(MHD_Connection *connection, Exchange &exchange, Reply &reply)
 {
-    streamedBytes = 0;
-    // Every reply is generated: a Range is ignored, and the whole body
-    // sent with 200, as HTTP allows.
-    auto &request = const_cast<httplib::Request &>(req);
-    request.ranges.clear();
-    request.headers.erase("Range");
-    if (m_draining) {
-        res.set_header("Connection", "close");
-        setText(res, 503, QStringLiteral("the gateway is stopping"));
-        return true;
+    Link *link = exchange.link;
+    if (link) {
+        std::lock_guard<std::mutex> lock(m_linksMutex);
+        if (link->timedOut) {
+            // Answered 408 by the watch while the last bytes came in.
+            reply.status = -1;
+            return true;
+        }
+        link->inRequest = true;
     }
     ++m_inFlight;
-    counted = true;
-    if (req.method == "GET" || req.method == "HEAD")
+    exchange.counted = true;
+    if (m_draining) {
+        reply.headers.emplace_back("Connection", "close");
+        reply.text(503, QStringLiteral("the gateway is stopping"));
+        return true;
+    }
+    if (exchange.target.size() > std::size_t(m_limits.requestLineBytes)) {
+        reply.headers.emplace_back("Connection", "close");
+        reply.text(414, QStringLiteral("the request target is %1 bytes long; the gateway takes at most %2")
+                            .arg(exchange.target.size()).arg(m_limits.requestLineBytes));
+        return true;
+    }
+    struct Count { int fields = 0; std::size_t bytes = 0; } count;
+    MHD_get_connection_values(connection, MHD_HEADER_KIND,
+        [](void *context, MHD_ValueKind, const char *key, const char *value) {
+            auto *count = static_cast<Count *>(context);
+            ++count->fields;
+            count->bytes += std::strlen(key) + (value ? std::strlen(value) : 0) + 4;
+            return MHD_YES;
+        }, &count);
+    if (count.fields > m_limits.headerFields || count.bytes > std::size_t(m_limits.headerBytes)) {
+        reply.headers.emplace_back("Connection", "close");
+        reply.text(431, QStringLiteral("the request has %1 header fields in %2 bytes; the gateway takes at most %3 "
+                                       "fields in %4 bytes")
+                            .arg(count.fields).arg(count.bytes).arg(m_limits.headerFields).arg(m_limits.headerBytes));
+        return true;
+    }
+    if (exchange.method == "GET" || exchange.method == "HEAD")
         return false;
-    res.set_header("Allow", "GET, HEAD");
-    setText(res, 405, QStringLiteral("method %1 is not allowed: use GET or HEAD")
-                          .arg(QString::fromStdString(loggable(req.method))));
+    reply.headers.emplace_back("Allow", "GET, HEAD");
+    reply.text(405, QStringLiteral("method %1 is not allowed: use GET or HEAD")
+                        .arg(QString::fromStdString(loggable(exchange.method))));
     return true;
 }
 
-// A keep-alive connection holds its worker between requests. While others
-// wait for one, each reply closes its connection, so that the wait lasts a
-// request rather than as long as a busy client stays.
-void GatewayServer::closeWhileOthersWait(const httplib::Request &req, httplib::Response &res)
+int GatewayServer::send(MHD_Connection *connection, Exchange &exchange, Reply &reply)
 {
-    // A request that asks to close gets the library's own header already.
-    if (m_waiting > 0 && req.get_header_value("Connection") != "close")
-        res.set_header("Connection", "close");
+    if (reply.status < 0)
+        return MHD_NO;
+    MHD_Response *response = nullptr;
+    if (reply.stream) {
+        auto *stream = new Callbacks::Stream { std::move(reply.stream), &exchange.bytes, {}, 0, false };
+        response = MHD_create_response_from_callback(MHD_SIZE_UNKNOWN, ChunkBytes, &Callbacks::read, stream,
+                                                     &Callbacks::free);
+    } else {
+        if (exchange.method != "HEAD")
+            exchange.bytes = reply.body.size();
+        response = MHD_create_response_from_buffer(reply.body.size(), reply.body.data(), MHD_RESPMEM_MUST_COPY);
+    }
+    if (!response)
+        return MHD_NO;
+    MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, reply.type);
+    for (const auto &[name, value] : reply.headers)
+        MHD_add_response_header(response, name.c_str(), value.c_str());
+    // A connection serves so many requests, then is closed.
+    if (exchange.link && ++exchange.link->served >= m_limits.keepAliveRequests)
+        MHD_add_response_header(response, MHD_HTTP_HEADER_CONNECTION, "close");
+    exchange.status = reply.status;
+    MHD_set_connection_option(connection, MHD_CONNECTION_OPTION_TIMEOUT, unsigned(m_limits.writeTimeoutSeconds));
+    const MHD_Result queued = MHD_queue_response(connection, unsigned(reply.status), response);
+    MHD_destroy_response(response);
+    return queued;
 }
 
-// Called once every reply is written, however it ended.
-void GatewayServer::replied(const httplib::Request &req, const httplib::Response &res)
+void GatewayServer::replied(Exchange &exchange, Link *link)
 {
-    logRequest(req, res);
-    // A request turned away before routing streams nothing of its own.
-    streamedBytes = 0;
-    if (counted) {
-        counted = false;
+    if (link) {
+        std::lock_guard<std::mutex> lock(m_linksMutex);
+        link->inRequest = false;
+        link->waitingSince = Clock::now();
+    }
+    if (exchange.counted) {
+        exchange.counted = false;
         --m_inFlight;
     }
+    if (exchange.status == 0 || (link && link->timedOut))
+        return;   // a request cut before any reply, or answered by the watch
+    const std::string request = exchange.method.empty()
+        ? std::string("-")
+        : loggable(exchange.method) + ' ' + loggable(exchange.target) + ' ' + loggable(exchange.version);
+    logLine(link ? link->address : std::string("-"), request, exchange.status,
+            exchange.method == "HEAD" ? 0 : exchange.bytes);
 }
 
-bool GatewayServer::errorPage(const httplib::Request &req, httplib::Response &res)
+void GatewayServer::watch()
 {
-    if (!res.body.empty() || res.content_provider_)
-        return false;
-    if (res.status == 404) {
-        res.set_content(Pages::notFound(QStringLiteral("Nothing is at %1.").arg(QString::fromStdString(req.path))),
-                        htmlType);
-    } else {
-        setText(res, res.status, QStringLiteral("the request cannot be served (HTTP %1)").arg(res.status));
+    const std::string body = QStringLiteral("the request did not arrive whole within %1 seconds\n")
+                                 .arg(m_limits.requestSeconds).toStdString();
+    const std::string reply = "HTTP/1.1 408 Request Timeout\r\nConnection: close\r\nContent-Type: "
+        + std::string(textType) + "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
+    std::unique_lock<std::mutex> halted(m_haltMutex);
+    while (!m_haltedChanged.wait_for(halted, std::chrono::milliseconds(250), [this] { return m_halted; })) {
+        const Clock::time_point due = Clock::now() - std::chrono::seconds(m_limits.requestSeconds);
+        std::lock_guard<std::mutex> lock(m_linksMutex);
+        for (Link *link : m_links) {
+            if (link->inRequest || link->timedOut || link->waitingSince > due || link->socket < 0)
+                continue;
+            // The library reads nothing more once the socket is shut; it
+            // then closes the connection as the client's end.
+            link->timedOut = true;
+            ::send(link->socket, reply.data(), reply.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
+            ::shutdown(link->socket, SHUT_RDWR);
+            logLine(link->address, "-", 408, body.size());
+        }
     }
+}
+
+bool GatewayServer::search(MHD_Connection *connection, Exchange &exchange, Reply &reply)
+{
+    const std::size_t mark = exchange.target.find('?');
+    const std::string_view query = mark == std::string::npos
+        ? std::string_view()
+        : std::string_view(exchange.target).substr(mark + 1);
+    SearchQuery::Parsed parsed = SearchQuery::parse(query);
+    if (!parsed.query) {
+        reply.text(400, parsed.error);
+        return true;
+    }
+    const std::int64_t since = (QDateTime::currentMSecsSinceEpoch() - qint64(m_refreshAfterMinutes) * 60000) * 1000;
+    if (m_upstream && m_fetchers && !m_catalogue.isFetched(m_upstream->key(), UpstreamWindow::of(*parsed.query), since)) {
+        // The connection sleeps while a fetcher waits for the upstream;
+        // the library calls answer() again once it is resumed.
+        exchange.waiting = std::move(parsed.query);
+        MHD_suspend_connection(connection);
+        const bool queued = m_fetchers->enqueue([this, connection, &exchange] {
+            exchange.refresh = refreshFromUpstream(*exchange.waiting);
+            exchange.fetched = true;
+            MHD_resume_connection(connection);
+        });
+        if (!queued) {
+            // Stopping: the answer comes from the catalogue alone.
+            exchange.fetched = true;
+            MHD_resume_connection(connection);
+        }
+        return false;
+    }
+    searchReply(*parsed.query, exchange, reply);
     return true;
 }
 
-void GatewayServer::search(const httplib::Request &req, httplib::Response &res)
+void GatewayServer::searchReply(const SearchQuery &query, Exchange &exchange, Reply &reply)
 {
-    const std::size_t mark = req.target.find('?');
-    const std::string_view query = mark == std::string::npos
-        ? std::string_view()
-        : std::string_view(req.target).substr(mark + 1);
-    const SearchQuery::Parsed parsed = SearchQuery::parse(query);
-    if (!parsed.query) {
-        setText(res, 400, parsed.error);
-        return;
-    }
-    const Refresh refresh = m_upstream ? refreshFromUpstream(*parsed.query) : Refresh();
-    std::shared_ptr<Catalogue::Cursor> cursor = m_catalogue.search(*parsed.query);
+    const Refresh &refresh = exchange.refresh;
+    std::shared_ptr<Catalogue::Cursor> cursor = m_catalogue.search(query);
     // The first row is read before the reply starts, so that an empty
     // answer can say what the catalogue holds.
-    auto first = std::make_shared<std::optional<EventRow>>(EventRow());
-    if (!cursor->next(**first))
-        first->reset();
+    std::optional<EventRow> first = EventRow();
+    if (!cursor->next(*first))
+        first.reset();
     if (!cursor->error().isEmpty()) {
-        setText(res, 500, QStringLiteral("the catalogue cannot be read: %1").arg(cursor->error()));
+        reply.text(500, QStringLiteral("the catalogue cannot be read: %1").arg(cursor->error()));
         return;
     }
-    if (!*first && (!m_upstream || !refresh.failure.isEmpty()))
-        describeCoverage(*parsed.query, res);
-    auto started = std::make_shared<bool>(false);
+    if (!first && (!m_upstream || !refresh.failure.isEmpty()))
+        describeCoverage(query, reply);
     QString comment;
     if (!refresh.failure.isEmpty())
         comment = QStringLiteral("The upstream failed (%1): this answer comes from the catalogue alone.")
@@ -308,54 +584,49 @@ void GatewayServer::search(const httplib::Request &req, httplib::Response &res)
     else if (refresh.partial)
         comment = QStringLiteral("The copy of this window from the upstream is not complete yet: this answer "
                                  "comes from the catalogue, and the next search of it goes on copying.");
-    res.set_chunked_content_provider(xmlType, [cursor, first, started, comment](std::size_t, httplib::DataSink &sink) {
-        std::string chunk;
+    reply.type = xmlType;
+    reply.stream = [cursor, first, comment, started = false](std::string &chunk, bool &last) mutable {
         chunk.reserve(ChunkBytes + 4096);
-        if (!*started) {
+        if (!started) {
             chunk = QuakeML10Writer::documentStart(comment);
-            *started = true;
-            if (*first)
-                QuakeML10Writer::appendEvent(chunk, **first);
+            started = true;
+            if (first)
+                QuakeML10Writer::appendEvent(chunk, *first);
         }
         EventRow row;
-        bool more = bool(*first);
+        bool more = bool(first);
         while (more && chunk.size() < ChunkBytes && (more = cursor->next(row)))
             QuakeML10Writer::appendEvent(chunk, row);
-        // A read that fails half-way ends the transfer unfinished, so that
-        // the client sees a broken reply rather than a short result.
         if (!more && !cursor->error().isEmpty())
             return false;
         if (!more)
             chunk += QuakeML10Writer::documentEnd();
-        streamedBytes += chunk.size();
-        if (!sink.write(chunk.data(), chunk.size()))
-            return false;
-        if (!more)
-            sink.done();
+        last = !more;
         return true;
-    });
+    };
 }
 
-void GatewayServer::eventPage(const httplib::Request &req, httplib::Response &res)
+void GatewayServer::eventPage(const std::string &id, Reply &reply)
 {
-    const QString id = QString::fromStdString(req.matches[1].str());
-    const std::optional<EventRow> row = m_catalogue.find(id);
+    const QString text = QString::fromStdString(id);
+    reply.type = htmlType;
+    const std::optional<EventRow> row = m_catalogue.find(text);
     if (!row) {
-        res.status = 404;
-        res.set_content(Pages::notFound(QStringLiteral("The catalogue holds no event with the id %1.").arg(id)),
-                        htmlType);
+        reply.status = 404;
+        reply.body = Pages::notFound(QStringLiteral("The catalogue holds no event with the id %1.").arg(text));
         return;
     }
-    res.set_content(Pages::event(*row), htmlType);
+    reply.body = Pages::event(*row);
 }
 
-void GatewayServer::homePage(const httplib::Request &req, httplib::Response &res)
+void GatewayServer::homePage(MHD_Connection *connection, Reply &reply)
 {
-    const std::string host = req.get_header_value("Host");
+    const char *host = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_HOST);
     const QString searchUrl = QStringLiteral("http://%1/services/quake/search?")
-                                  .arg(host.empty() ? QStringLiteral("%1:%2").arg(m_host).arg(m_port)
-                                                    : QString::fromStdString(host));
-    res.set_content(Pages::home(m_catalogue.summary(), searchUrl), htmlType);
+                                  .arg(host && *host ? QString::fromLatin1(host)
+                                                     : QStringLiteral("%1:%2").arg(m_host).arg(m_port));
+    reply.type = htmlType;
+    reply.body = Pages::home(m_catalogue.summary(), searchUrl);
 }
 
 void GatewayServer::setUpstream(Upstream *upstream, int refreshAfterMinutes, int seconds)
@@ -367,11 +638,7 @@ void GatewayServer::setUpstream(Upstream *upstream, int refreshAfterMinutes, int
 
 GatewayServer::Refresh GatewayServer::refreshFromUpstream(const SearchQuery &query)
 {
-    UpstreamWindow window;
-    window.startUs = query.startUs;
-    window.endUs = query.endUs;
-    window.minMagnitude = query.magnitudeLower;
-    window.maxMagnitude = query.magnitudeUpper;
+    const UpstreamWindow window = UpstreamWindow::of(query);
     const std::int64_t since = (QDateTime::currentMSecsSinceEpoch() - qint64(m_refreshAfterMinutes) * 60000) * 1000;
     Refresh refresh;
     if (m_catalogue.isFetched(m_upstream->key(), window, since))
@@ -396,7 +663,7 @@ GatewayServer::Refresh GatewayServer::refreshFromUpstream(const SearchQuery &que
     return refresh;
 }
 
-void GatewayServer::describeCoverage(const SearchQuery &query, httplib::Response &res) const
+void GatewayServer::describeCoverage(const SearchQuery &query, Reply &reply) const
 {
     const std::optional<Catalogue::TimeRange> held = m_catalogue.timeRange();
     if (!held)
@@ -412,29 +679,54 @@ void GatewayServer::describeCoverage(const SearchQuery &query, httplib::Response
         return QStringLiteral("%1-%2-%3").arg(year, 4, 10, QLatin1Char('0')).arg(month, 2, 10, QLatin1Char('0'))
             .arg(dayOfMonth, 2, 10, QLatin1Char('0'));
     };
-    res.set_header("Harvix-Catalogue-Range", (date(firstDay) + u'/' + date(lastDay)).toStdString());
+    reply.headers.emplace_back("Harvix-Catalogue-Range", (date(firstDay) + u'/' + date(lastDay)).toStdString());
     if (m_upstream)
-        res.set_header("Harvix-Upstream-Failed", m_upstream->name().toStdString());
+        reply.headers.emplace_back("Harvix-Upstream-Failed", m_upstream->name().toStdString());
 }
 
 bool GatewayServer::bind(const QString &host, int port, QString *error)
 {
     m_host = host;
-    errno = 0;
-    if (port == 0) {
-        m_port = m_server->bind_to_any_port(host.toStdString());
-        if (m_port > 0)
-            return true;
-    } else if (m_server->bind_to_port(host.toStdString(), port)) {
-        m_port = port;
-        return true;
+    addrinfo hints {};
+    hints.ai_family = AF_UNSPEC;
+    hints.ai_socktype = SOCK_STREAM;
+    hints.ai_flags = AI_PASSIVE | AI_NUMERICSERV;
+    addrinfo *found = nullptr;
+    const std::string service = std::to_string(port);
+    const int looked = getaddrinfo(host.toStdString().c_str(), service.c_str(), &hints, &found);
+    const auto fail = [&](const QString &why) {
+        *error = QStringLiteral("cannot listen on %1:%2: %3").arg(host).arg(port).arg(why);
+        return false;
+    };
+    if (looked != 0)
+        return fail(QString::fromLocal8Bit(gai_strerror(looked)));
+    int socket = -1;
+    int failure = 0;
+    for (addrinfo *address = found; address && socket < 0; address = address->ai_next) {
+        socket = ::socket(address->ai_family, address->ai_socktype | SOCK_CLOEXEC, address->ai_protocol);
+        if (socket < 0) {
+            failure = errno;
+            continue;
+        }
+        // SO_REUSEADDR only, not SO_REUSEPORT, so that a second gateway is
+        // told that the port is taken rather than sharing it.
+        const int yes = 1;
+        setsockopt(socket, SOL_SOCKET, SO_REUSEADDR, &yes, sizeof yes);
+        if (::bind(socket, address->ai_addr, address->ai_addrlen) != 0 || ::listen(socket, 128) != 0) {
+            failure = errno;
+            ::close(socket);
+            socket = -1;
+        }
     }
-    *error = QStringLiteral("cannot listen on %1:%2: %3")
-                 .arg(host)
-                 .arg(port)
-                 .arg(errno ? QString::fromLocal8Bit(std::strerror(errno))
-                            : QStringLiteral("the address is not usable"));
-    return false;
+    freeaddrinfo(found);
+    if (socket < 0)
+        return fail(QString::fromLocal8Bit(std::strerror(failure)));
+    QString ignored;
+    const QString named = m_host;
+    if (!adopt(socket, &ignored))
+        return fail(ignored);
+    m_host = named;
+    return true;
 }
 
 bool GatewayServer::adopt(int socket, QString *error)
@@ -448,58 +740,101 @@ bool GatewayServer::adopt(int socket, QString *error)
         *error = QStringLiteral("the socket passed as file descriptor %1 is not a listening socket").arg(socket);
         return false;
     }
-    char text[INET6_ADDRSTRLEN] = {};
-    if (address.ss_family == AF_INET6) {
-        const auto *ip6 = reinterpret_cast<const sockaddr_in6 *>(&address);
-        inet_ntop(AF_INET6, &ip6->sin6_addr, text, sizeof text);
-        m_port = ntohs(ip6->sin6_port);
-    } else {
-        const auto *ip4 = reinterpret_cast<const sockaddr_in *>(&address);
-        inet_ntop(AF_INET, &ip4->sin_addr, text, sizeof text);
-        m_port = ntohs(ip4->sin_port);
+    m_host = QString::fromStdString(addressOf(reinterpret_cast<const sockaddr *>(&address)));
+    m_port = ntohs(address.ss_family == AF_INET6 ? reinterpret_cast<const sockaddr_in6 *>(&address)->sin6_port
+                                                 : reinterpret_cast<const sockaddr_in *>(&address)->sin_port);
+    // Every thread waits on it, and only one takes each connection.
+    fcntl(socket, F_SETFL, fcntl(socket, F_GETFL) | O_NONBLOCK);
+    m_listening = socket;
+    return true;
+}
+
+bool GatewayServer::startWorkers(QString *error)
+{
+    if (m_daemon)
+        return true;
+    const auto refuse = [&](const QString &why) {
+        *error = QStringLiteral("cannot start %1 workers: %2 (try fewer with --workers)").arg(m_limits.workers).arg(why);
+        return false;
+    };
+    try {
+        if (m_upstream)
+            m_fetchers = std::make_unique<Fetchers>(FetcherCount);
+        m_watcher = std::make_unique<std::thread>(&GatewayServer::watch, this);
+    } catch (const std::system_error &failure) {
+        m_fetchers.reset();
+        return refuse(QString::fromLocal8Bit(failure.code().message().c_str()));
     }
-    m_host = QString::fromLatin1(text);
-    static_cast<AdoptingServer &>(*m_server).adopt(socket);
+    {
+        std::lock_guard<std::mutex> lock(startMessageMutex);
+        startMessage.clear();
+    }
+    const unsigned flags = MHD_USE_EPOLL_INTERNAL_THREAD | MHD_ALLOW_SUSPEND_RESUME | MHD_USE_ERROR_LOG;
+    m_daemon = MHD_start_daemon(
+        flags, 0, nullptr, nullptr, &Callbacks::answer, this,
+        MHD_OPTION_LISTEN_SOCKET, MHD_socket(m_listening),
+        MHD_OPTION_THREAD_POOL_SIZE, unsigned(m_limits.workers),
+        MHD_OPTION_CONNECTION_MEMORY_LIMIT, ConnectionMemory,
+        MHD_OPTION_CONNECTION_TIMEOUT, unsigned(m_limits.keepAliveSeconds),
+        MHD_OPTION_URI_LOG_CALLBACK, &Callbacks::begin, this,
+        MHD_OPTION_NOTIFY_COMPLETED, &Callbacks::completed, this,
+        MHD_OPTION_NOTIFY_CONNECTION, &Callbacks::connection, this,
+        MHD_OPTION_EXTERNAL_LOGGER, &Callbacks::message, this,
+        MHD_OPTION_END);
+    if (!m_daemon) {
+        std::string why;
+        {
+            std::lock_guard<std::mutex> lock(startMessageMutex);
+            why = startMessage;
+        }
+        halt();
+        return refuse(why.empty() ? QStringLiteral("the system refused") : QString::fromLocal8Bit(why.c_str()));
+    }
     return true;
 }
 
 bool GatewayServer::run()
 {
-    m_started = true;
-    const bool served = m_draining || m_server->listen_after_bind();
-    m_finished = true;
-    return served;
-}
-
-bool GatewayServer::startWorkers(QString *error)
-{
-    try {
-        m_pool = new WorkerPool(std::size_t(m_workers), m_waiting);
-    } catch (const std::system_error &failure) {
-        *error = QStringLiteral("cannot start %1 workers: %2 (try fewer with --workers)")
-                     .arg(m_workers).arg(QString::fromLocal8Bit(failure.code().message().c_str()));
+    QString error;
+    if (!m_daemon && !startWorkers(&error)) {
+        std::fprintf(stderr, "harvix-gateway: %s\n", qPrintable(error));
         return false;
     }
+    std::unique_lock<std::mutex> lock(m_haltMutex);
+    m_haltedChanged.wait(lock, [this] { return m_halted; });
     return true;
 }
 
 void GatewayServer::beginStopping()
 {
     m_draining = true;
-    // The library's stop() does nothing before its loop runs.
-    while (m_started && !m_finished && !m_server->is_running())
-        std::this_thread::sleep_for(std::chrono::milliseconds(1));
 }
 
 void GatewayServer::halt()
 {
-    m_server->stop();
+    m_draining = true;
+    {
+        std::lock_guard<std::mutex> lock(m_haltMutex);
+        m_halted = true;
+    }
+    m_haltedChanged.notify_all();
+    if (m_watcher) {
+        m_watcher->join();
+        m_watcher.reset();
+    }
+    // The fetchers finish first: the searches they hold are resumed, and
+    // the library then ends every connection.
+    m_fetchers.reset();
+    if (m_daemon) {
+        MHD_stop_daemon(m_daemon);
+        m_daemon = nullptr;
+        // The library closed the socket it was given.
+        m_listening = -1;
+    }
 }
 
 void GatewayServer::stop(int drainSeconds)
 {
-    // The library's own stop ends streamed replies where they stand, so it
-    // waits until none is left.
     beginStopping();
     for (int waited = 0; m_inFlight > 0 && waited < drainSeconds * 100; ++waited)
         std::this_thread::sleep_for(std::chrono::milliseconds(10));

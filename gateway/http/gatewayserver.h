@@ -1,39 +1,50 @@
 #pragma once
 
 // GatewayServer answers Harvix's search protocol, the page of one event and
-// a home page, from one catalogue, on cpp-httplib's worker threads. Search
+// a home page, from one catalogue, on GNU libmicrohttpd. A few threads each
+// watch many connections: a client that is still sending its request, or
+// idles between requests, holds none of them. Every request has limits (its
+// request line, its header fields in number and size, the time it takes to
+// arrive), each answered with its status and a one-line reason. Search
 // replies stream from a forward-only query in pieces, so that memory does
-// not grow with the number of events. Each request is logged to standard
-// error in the Common Log Format.
+// not grow with the number of events; a search that must first copy from
+// the upstream waits on a fetcher thread of its own. Each reply, rejected
+// ones included, is logged to standard error in the Common Log Format.
 
 #include <QString>
 
 #include <atomic>
+#include <condition_variable>
 #include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+#include <unordered_set>
 
 class Catalogue;
 class Upstream;
 struct SearchQuery;
-
-namespace httplib {
-class Server;
-class TaskQueue;
-struct Request;
-struct Response;
-}
+struct MHD_Connection;
+struct MHD_Daemon;
 
 class GatewayServer
 {
 public:
     struct Limits
     {
-        // A keep-alive connection holds its worker while it lasts: enough
-        // of them that a few browsers and Harvix windows rarely queue.
-        int workers = 32;
-        int readTimeoutSeconds = 10;
+        // Threads that answer requests, each for many connections.
+        int workers = 8;
+        // A request must arrive whole within this, or gets 408.
+        int requestSeconds = 10;
+        // A reply that the client reads nothing of for this long is cut.
         int writeTimeoutSeconds = 30;
+        // An idle keep-alive connection is closed after this.
         int keepAliveSeconds = 5;
         int keepAliveRequests = 1000;
+        // The request line, and the header fields in number and in bytes.
+        int requestLineBytes = 8192;
+        int headerFields = 100;
+        int headerBytes = 16384;
     };
 
     explicit GatewayServer(const Catalogue &catalogue);
@@ -47,8 +58,8 @@ public:
     int port() const { return m_port; }
     QString host() const { return m_host; }
 
-    // Starts the workers; false with a reason when the system will not give
-    // them (a thread limit). Before run(), or run() starts them itself.
+    // Starts serving on the threads; false with a reason when the system
+    // will not give them (a thread limit). Before run(), or run() does it.
     bool startWorkers(QString *error);
     // Serves until stop() or halt().
     bool run();
@@ -67,16 +78,30 @@ public:
     void setUpstream(Upstream *upstream, int refreshAfterMinutes, int seconds = 20);
 
 private:
-    void addRoutes();
-    // The handlers, one a route, and the steps around every request.
-    // True when it has answered the request itself.
-    bool admit(const httplib::Request &req, httplib::Response &res);
-    void closeWhileOthersWait(const httplib::Request &req, httplib::Response &res);
-    void replied(const httplib::Request &req, const httplib::Response &res);
-    static bool errorPage(const httplib::Request &req, httplib::Response &res);
-    void search(const httplib::Request &req, httplib::Response &res);
-    void eventPage(const httplib::Request &req, httplib::Response &res);
-    void homePage(const httplib::Request &req, httplib::Response &res);
+    struct Exchange;
+    struct Link;
+    struct Reply;
+    class Fetchers;
+
+    // libmicrohttpd's callbacks, each handing over to the server.
+    struct Callbacks;
+    friend struct Callbacks;
+
+    // The steps of one request: its first call, the handlers (one a
+    // route), and the reply going out.
+    int answer(MHD_Connection *connection, Exchange &exchange, const char *path);
+    bool admit(MHD_Connection *connection, Exchange &exchange, Reply &reply);
+    // True when it has answered; false when the search waits for the upstream.
+    bool search(MHD_Connection *connection, Exchange &exchange, Reply &reply);
+    void searchReply(const SearchQuery &query, Exchange &exchange, Reply &reply);
+    void eventPage(const std::string &id, Reply &reply);
+    void homePage(MHD_Connection *connection, Reply &reply);
+    int send(MHD_Connection *connection, Exchange &exchange, Reply &reply);
+    // Called once every reply is done, however it ended.
+    void replied(Exchange &exchange, Link *link);
+    // Answers 408 on connections whose request has not arrived in time.
+    void watch();
+
     struct Refresh
     {
         QString failure;        // why the upstream failed, if it did
@@ -86,20 +111,28 @@ private:
     // On an empty answer to a search beyond what the catalogue holds: the
     // days it holds (Harvix-Catalogue-Range: 2003-08-21/2026-06-30, UTC),
     // and the upstream that could not be asked (Harvix-Upstream-Failed).
-    void describeCoverage(const SearchQuery &query, httplib::Response &res) const;
+    void describeCoverage(const SearchQuery &query, Reply &reply) const;
 
     const Catalogue &m_catalogue;
-    std::unique_ptr<httplib::Server> m_server;
+    const Limits m_limits;
+    MHD_Daemon *m_daemon = nullptr;
+    int m_listening = -1;
     QString m_host;
     int m_port = 0;
     Upstream *m_upstream = nullptr;
     int m_refreshAfterMinutes = 5;
     int m_upstreamSeconds = 20;
+    std::unique_ptr<Fetchers> m_fetchers;
     std::atomic<bool> m_draining { false };
-    std::atomic<bool> m_started { false };
-    std::atomic<bool> m_finished { false };
     std::atomic<int> m_inFlight { 0 };
-    std::atomic<int> m_waiting { 0 };   // connections that no worker has taken yet
-    int m_workers = 32;
-    httplib::TaskQueue *m_pool = nullptr;   // made by startWorkers, handed to the server
+
+    // Open connections, for the watch on requests that are slow to arrive.
+    std::mutex m_linksMutex;
+    std::unordered_set<Link *> m_links;
+    std::unique_ptr<std::thread> m_watcher;
+
+    // run() waits here until halt().
+    std::mutex m_haltMutex;
+    std::condition_variable m_haltedChanged;
+    bool m_halted = false;
 };
