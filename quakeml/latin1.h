@@ -28,4 +28,20 @@ inline QString toText(const std::string &bytes)
     return QString::fromLatin1(bytes.data(), qsizetype(bytes.size()));
 }
 
+// The digits of dates and times: "07", and a year of at least four digits.
+inline void appendTwoDigits(std::string &out, int value)
+{
+    out += char('0' + value / 10);
+    out += char('0' + value % 10);
+}
+
+inline void appendYear(std::string &out, int year)
+{
+    const std::string digits = std::to_string(year < 0 ? -year : year);
+    if (year < 0)
+        out += '-';
+    out.append(digits.size() < 4 ? 4 - digits.size() : 0, '0');
+    out += digits;
+}
+
 } // namespace Latin1

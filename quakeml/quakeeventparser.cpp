@@ -63,12 +63,6 @@ QDateTime parseZuluTime(const QString &text)
     return parsed;
 }
 
-void appendTwoDigits(std::string &out, int value)
-{
-    out += char('0' + value / 10);
-    out += char('0' + value % 10);
-}
-
 // "ddd', 'dd MMMM yyyy 'at' hh:mm:ss" with the English names that Qt 6 uses
 // for QDateTime::toString.
 std::string formatLocalTime(const QDateTime &local)
@@ -83,24 +77,17 @@ std::string formatLocalTime(const QDateTime &local)
     out.reserve(40);
     out += dayNames[date.dayOfWeek() - 1];
     out += ", ";
-    appendTwoDigits(out, date.day());
+    Latin1::appendTwoDigits(out, date.day());
     out += ' ';
     out += monthNames[date.month() - 1];
     out += ' ';
-    const int year = date.year();
-    if (year >= 0 && year < 10000) {
-        char digits[4] = { char('0' + year / 1000), char('0' + year / 100 % 10),
-                           char('0' + year / 10 % 10), char('0' + year % 10) };
-        out.append(digits, 4);
-    } else {
-        out += std::to_string(year);
-    }
+    Latin1::appendYear(out, date.year());
     out += " at ";
-    appendTwoDigits(out, time.hour());
+    Latin1::appendTwoDigits(out, time.hour());
     out += ':';
-    appendTwoDigits(out, time.minute());
+    Latin1::appendTwoDigits(out, time.minute());
     out += ':';
-    appendTwoDigits(out, time.second());
+    Latin1::appendTwoDigits(out, time.second());
     return out;
 }
 

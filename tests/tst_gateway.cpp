@@ -48,7 +48,6 @@ private slots:
     void secondSignalStopsAtOnce();
     void workersThatCannotStart();
     void rangeIsIgnored();
-    void closeIsSaidOnce();
     void harvixShowsTheRefusal();
     void defaultCatalogueComesFromGeoNet();
     void harvixShowsTheGatewaysEvents();
@@ -469,34 +468,6 @@ void TestGateway::rangeIsIgnored()
     QVERIFY(!reply->hasRawHeader("Content-Range"));
     QCOMPARE(reply->readAll(), GatewayProcess::get(url).body);
     delete reply;
-}
-
-void TestGateway::closeIsSaidOnce()
-{
-    // One worker: a keep-alive connection holds it, a second one waits.
-    GatewayProcess one;
-    QVERIFY(one.start({ "--catalogue", gateway.catalogue(), "--workers", "1" }));
-    QTcpSocket holder, waiting;
-    holder.connectToHost(QHostAddress::LocalHost, quint16(one.port()));
-    QVERIFY(holder.waitForConnected(5000));
-    const auto exchange = [&holder](const QByteArray &headers) {
-        holder.write("GET / HTTP/1.1\r\nHost: gateway\r\n" + headers + "\r\n");
-        QByteArray reply;
-        while (!reply.contains("</html>") && holder.waitForReadyRead(5000))
-            reply += holder.readAll();
-        return reply;
-    };
-    QVERIFY(exchange(QByteArray()).startsWith("HTTP/1.1 200"));
-    waiting.connectToHost(QHostAddress::LocalHost, quint16(one.port()));
-    QVERIFY(waiting.waitForConnected(5000));
-    QTest::qWait(200);   // accepted, and queued for the busy worker
-    const QByteArray reply = exchange("Connection: close\r\n");
-    const QByteArray head = reply.left(reply.indexOf("\r\n\r\n")).toLower();
-    QCOMPARE(head.count("connection: close"), qsizetype(1));
-    // The waiting client is served once the first has gone.
-    waiting.write("GET / HTTP/1.1\r\nHost: gateway\r\nConnection: close\r\n\r\n");
-    QVERIFY(waiting.waitForReadyRead(10000));
-    QVERIFY(waiting.readAll().startsWith("HTTP/1.1 200"));
 }
 
 void TestGateway::harvixShowsTheRefusal()

@@ -1,20 +1,11 @@
 #include "formats/text.h"
 
 #include "formats/fieldparsing.h"
+#include "quakeml/latin1.h"
 
 #include <charconv>
 
 namespace Text {
-
-namespace {
-
-void appendTwoDigits(std::string &out, int value)
-{
-    out += char('0' + value / 10);
-    out += char('0' + value % 10);
-}
-
-} // namespace
 
 void appendEscaped(std::string &out, const QString &text)
 {
@@ -69,21 +60,17 @@ void appendTime(std::string &out, std::int64_t microseconds)
     }
     int year = 0, month = 0, day = 0;
     FieldParsing::civilFromDays(days, year, month, day);
-    char yearText[16];
-    const auto result = std::to_chars(yearText, yearText + sizeof yearText, year);
-    for (auto length = result.ptr - yearText; length < 4; ++length)
-        out += '0';
-    out.append(yearText, result.ptr);
+    Latin1::appendYear(out, year);
     out += '-';
-    appendTwoDigits(out, month);
+    Latin1::appendTwoDigits(out, month);
     out += '-';
-    appendTwoDigits(out, day);
+    Latin1::appendTwoDigits(out, day);
     out += 'T';
-    appendTwoDigits(out, int(secondOfDay / 3600));
+    Latin1::appendTwoDigits(out, int(secondOfDay / 3600));
     out += ':';
-    appendTwoDigits(out, int(secondOfDay / 60 % 60));
+    Latin1::appendTwoDigits(out, int(secondOfDay / 60 % 60));
     out += ':';
-    appendTwoDigits(out, int(secondOfDay % 60));
+    Latin1::appendTwoDigits(out, int(secondOfDay % 60));
 }
 
 } // namespace Text
