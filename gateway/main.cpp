@@ -16,6 +16,7 @@ namespace {
 
 const char *const usage =
     "usage: harvix-gateway serve [--catalogue FILE] [--listen ADDRESS:PORT] [--write-timeout SECONDS]\n"
+    "                            [--workers N] [--max-events N]\n"
     "                            [--upstream URL]\n"
     "                            [--refresh-after MINUTES] [--upstream-timeout SECONDS]\n"
     "                            [--upstream-format text|xml]\n"
@@ -41,6 +42,8 @@ const char *const usage =
     "--write-timeout SECONDS   a client that takes no data for this long is dropped (30)\n"
     "--workers N        threads that answer requests, each for many connections\n"
     "                   (1 to 256; 8)\n"
+    "--max-events N     the most events that one FDSN query gives; more is answered\n"
+    "                   with 413 (no limit)\n"
     "--upstream URL     GeoNet's quake search (https://quakesearch.geonet.org.nz/) or\n"
     "                   an FDSN event service, a URL ending in fdsnws/event/1/\n"
     "--refresh-after MINUTES   windows fetched this recently are not fetched again (5)\n"
@@ -87,7 +90,7 @@ int main(int argc, char *argv[])
         { "sync", { "--refetch" } },
     };
     const QMap<QString, QStringList> commandOptions = {
-        { "serve", QStringList { "--catalogue", "--listen", "--refresh-after", "--write-timeout", "--workers" } + upstreamOptions },
+        { "serve", QStringList { "--catalogue", "--listen", "--max-events", "--refresh-after", "--write-timeout", "--workers" } + upstreamOptions },
         { "import", { "--catalogue" } },
         { "sync", QStringList { "--catalogue", "--from", "--to", "--min-magnitude", "--updated-after" } + upstreamOptions },
     };

@@ -3,6 +3,7 @@
 #include <QFile>
 #include <QStringList>
 
+#include <algorithm>
 #include <cmath>
 
 namespace {
@@ -63,14 +64,37 @@ bool Places::load(const QString &path, QString *error)
         }
         m_places.push_back(place);
     }
+    std::stable_sort(m_places.begin(), m_places.end(),
+                     [](const Place &a, const Place &b) { return a.point.latitude < b.point.latitude; });
     return true;
+}
+
+void Places::add(const Place &place)
+{
+    const auto at = std::upper_bound(m_places.begin(), m_places.end(), place.point.latitude,
+                                     [](double latitude, const Place &p) { return latitude < p.point.latitude; });
+    m_places.insert(at, place);
 }
 
 const Places::Place *Places::nearest(const GeoPoint &event, double *distanceKm) const
 {
+    // The places lie in order of latitude: the walk goes outward from the
+    // event's, nearest latitude first, and ends where the difference in
+    // latitude alone is farther than the best place found.
+    constexpr double kmPerDegree = Projection::EarthRadiusKm * M_PI / 180;
     const Place *best = nullptr;
     double bestKm = 0;
-    for (const Place &place : m_places) {
+    const auto start = std::lower_bound(m_places.begin(), m_places.end(), event.latitude,
+                                        [](const Place &p, double latitude) { return p.point.latitude < latitude; });
+    std::ptrdiff_t below = start - m_places.begin() - 1;
+    std::size_t above = std::size_t(start - m_places.begin());
+    while (below >= 0 || above < m_places.size()) {
+        const double belowGap = below >= 0 ? event.latitude - m_places[std::size_t(below)].point.latitude : HUGE_VAL;
+        const double aboveGap = above < m_places.size() ? m_places[above].point.latitude - event.latitude : HUGE_VAL;
+        const bool takeBelow = belowGap < aboveGap;
+        if (best && std::min(belowGap, aboveGap) * kmPerDegree > bestKm)
+            break;
+        const Place &place = takeBelow ? m_places[std::size_t(below--)] : m_places[above++];
         const double km = Geo::distanceKm(place.point, event);
         if (place.population < SmallPopulation && km > SmallReachKm)
             continue;

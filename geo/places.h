@@ -32,7 +32,7 @@ public:
 
     // Reads name,country,latitude,longitude,population; false with a reason.
     bool load(const QString &path, QString *error);
-    void add(const Place &place) { m_places.push_back(place); }
+    void add(const Place &place);
     int size() const { return int(m_places.size()); }
 
     // The place that names an event, or null when there are none.

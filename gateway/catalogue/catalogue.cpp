@@ -1,5 +1,6 @@
 #include "catalogue/catalogue.h"
 
+#include "catalogue/eventquery.h"
 #include "catalogue/windows.h"
 
 #include <QFile>
@@ -245,7 +246,7 @@ qint64 Catalogue::eventCount() const
 QString Catalogue::eventColumns()
 {
     return QStringLiteral("public_id, origin_time, latitude, longitude, depth, magnitude, magnitude_type,"
-                          " magnitude_station_count, event_type, evaluation_mode, evaluation_status");
+                          " magnitude_station_count, event_type, evaluation_mode, evaluation_status, source");
 }
 
 EventRow Catalogue::rowFrom(const QSqlQuery &query)
@@ -262,6 +263,7 @@ EventRow Catalogue::rowFrom(const QSqlQuery &query)
     row.eventType = query.value(8).toString();
     row.evaluationMode = query.value(9).toString();
     row.evaluationStatus = query.value(10).toString();
+    row.source = query.value(11).toString();
     return row;
 }
 
@@ -274,6 +276,18 @@ std::optional<EventRow> Catalogue::find(const QString &publicId) const
     if (query.exec() && query.next())
         return rowFrom(query);
     return std::nullopt;
+}
+
+QString Catalogue::agencyOf(const QString &source)
+{
+    if (source.startsWith(QLatin1String("MLNZ20_")) || source.startsWith(QLatin1String("GeoNet_")))
+        return QStringLiteral("GeoNet");
+    const QUrl url(source);
+    if (url.scheme() != QLatin1String("http") && url.scheme() != QLatin1String("https"))
+        return QString();
+    const QString host = url.host();
+    return host == QLatin1String("geonet.org.nz") || host.endsWith(QLatin1String(".geonet.org.nz"))
+        ? QStringLiteral("GeoNet") : host;
 }
 
 QList<Catalogue::SourceSummary> Catalogue::summary() const
@@ -341,6 +355,18 @@ std::unique_ptr<Catalogue::Cursor> Catalogue::search(const EventFilter &search) 
     query.prepare(QStringLiteral("SELECT %1 FROM event WHERE %2 ORDER BY origin_time")
                       .arg(eventColumns(), search.whereClause()));
     for (const QVariant &value : search.bindings())
+        query.addBindValue(value);
+    query.exec();
+    return std::unique_ptr<Cursor>(new Cursor(std::move(query)));
+}
+
+std::unique_ptr<Catalogue::Cursor> Catalogue::select(const EventQuery &selection) const
+{
+    QSqlQuery query(connection());
+    query.setForwardOnly(true);
+    query.prepare(QStringLiteral("SELECT %1 FROM event%2%3")
+                      .arg(eventColumns(), selection.whereClause(), selection.orderClause()));
+    for (const QVariant &value : selection.bindings())
         query.addBindValue(value);
     query.exec();
     return std::unique_ptr<Cursor>(new Cursor(std::move(query)));

@@ -19,6 +19,7 @@
 #include <optional>
 
 struct EventFilter;
+struct EventQuery;
 struct UpstreamWindow;
 
 class Catalogue
@@ -60,6 +61,9 @@ public:
         std::int64_t lastUs = 0;
     };
     QList<SourceSummary> summary() const;
+    // The agency of a source: "GeoNet" for GeoNet's files and services, the
+    // host of another service, or nothing for a file of unknown origin.
+    static QString agencyOf(const QString &source);
 
     // The origin times of the first and the last event, when there is one.
     struct TimeRange
@@ -86,6 +90,8 @@ public:
         QSqlQuery m_query;
     };
     std::unique_ptr<Cursor> search(const EventFilter &filter) const;
+    // Streams the events that a query selects, in its order.
+    std::unique_ptr<Cursor> select(const EventQuery &query) const;
 
     // The columns in the order that rowFrom reads them.
     static QString eventColumns();

@@ -21,4 +21,7 @@ struct EventRow
     QString eventType;
     QString evaluationMode;
     QString evaluationStatus;
+    // Where the catalogue has it from: a file's name or an upstream's URL.
+    // Read from the catalogue; the writers store the source they are given.
+    QString source;
 };

@@ -38,6 +38,12 @@ int serve(const Options &options)
         return usageError(error);
     if (const QString error = positiveOption(options, "--workers", limits.workers, 1, limits.workers); !error.isEmpty())
         return usageError(error);
+    if (options.values.contains(QStringLiteral("--max-events"))) {
+        int most = 0;
+        if (const QString error = positiveOption(options, "--max-events", 0, 1, most); !error.isEmpty())
+            return usageError(error);
+        limits.maxEvents = most;
+    }
     if (limits.workers > MaximumWorkers)
         return usageError(QStringLiteral("--workers takes a whole number from 1 to %1").arg(MaximumWorkers));
     // Options of the upstream mean nothing without one: a mistake, said so.

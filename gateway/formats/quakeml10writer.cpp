@@ -10,32 +10,8 @@ using Text::appendEscaped;
 using Text::appendNumber;
 using Text::appendTime;
 
-template <typename T>
-void appendValueElement(std::string &out, const char *name, const std::optional<T> &value)
-{
-    if (!value)
-        return;
-    out += '<';
-    out += name;
-    out += "><value>";
-    appendNumber(out, *value);
-    out += "</value></";
-    out += name;
-    out += '>';
-}
-
-void appendTextElement(std::string &out, const char *name, const QString &text)
-{
-    if (text.isEmpty())
-        return;
-    out += '<';
-    out += name;
-    out += '>';
-    appendEscaped(out, text);
-    out += "</";
-    out += name;
-    out += '>';
-}
+using Text::appendTextElement;
+using Text::appendValueElement;
 
 } // namespace
 

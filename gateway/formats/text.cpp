@@ -4,6 +4,7 @@
 #include "quakeml/latin1.h"
 
 #include <charconv>
+#include <cstdio>
 
 namespace Text {
 
@@ -71,6 +72,29 @@ void appendTime(std::string &out, std::int64_t microseconds)
     Latin1::appendTwoDigits(out, int(secondOfDay / 60 % 60));
     out += ':';
     Latin1::appendTwoDigits(out, int(secondOfDay % 60));
+}
+
+void appendExactTime(std::string &out, std::int64_t microseconds)
+{
+    appendTime(out, microseconds);
+    const std::int64_t fraction = ((microseconds % 1000000) + 1000000) % 1000000;
+    char digits[8];
+    std::snprintf(digits, sizeof digits, ".%06d", int(fraction));
+    out += digits;
+    out += 'Z';
+}
+
+void appendTextElement(std::string &out, const char *name, const QString &text)
+{
+    if (text.isEmpty())
+        return;
+    out += '<';
+    out += name;
+    out += '>';
+    appendEscaped(out, text);
+    out += "</";
+    out += name;
+    out += '>';
 }
 
 } // namespace Text

@@ -6,6 +6,7 @@
 #include <QString>
 
 #include <cstdint>
+#include <optional>
 #include <string>
 
 namespace Text {
@@ -17,5 +18,24 @@ void appendEscaped(std::string &out, const QString &text);
 void appendNumber(std::string &out, double value);
 // "2024-01-01T01:11:54", UTC, the fraction of a second dropped.
 void appendTime(std::string &out, std::int64_t microseconds);
+// "2024-01-01T01:11:54.900000Z": UTC to the microsecond.
+void appendExactTime(std::string &out, std::int64_t microseconds);
+
+// XML elements: <name>text</name> and <name><value>number</value></name>,
+// nothing when the text is empty or the number unknown.
+void appendTextElement(std::string &out, const char *name, const QString &text);
+template <typename T>
+void appendValueElement(std::string &out, const char *name, const std::optional<T> &value)
+{
+    if (!value)
+        return;
+    out += '<';
+    out += name;
+    out += "><value>";
+    appendNumber(out, double(*value));
+    out += "</value></";
+    out += name;
+    out += '>';
+}
 
 } // namespace Text

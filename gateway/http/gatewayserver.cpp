@@ -3,6 +3,8 @@
 #include "catalogue/catalogue.h"
 #include "formats/fieldparsing.h"
 #include "formats/quakeml10writer.h"
+#include "http/fdsnservice.h"
+#include "http/httpreply.h"
 #include "http/pages.h"
 #include "http/searchquery.h"
 #include "upstream/upstream.h"
@@ -40,9 +42,9 @@ constexpr std::size_t ConnectionMemory = 48 * 1024;
 // Threads that wait for the upstream on behalf of searches.
 constexpr int FetcherCount = 4;
 
-const char *const xmlType = "application/xml; charset=utf-8";
-const char *const htmlType = "text/html; charset=utf-8";
-const char *const textType = "text/plain; charset=utf-8";
+const char *const xmlType = HttpReply::xmlType;
+const char *const htmlType = HttpReply::htmlType;
+const char *const textType = HttpReply::textType;
 
 using Clock = std::chrono::steady_clock;
 
@@ -125,23 +127,6 @@ struct GatewayServer::Exchange
     std::optional<SearchQuery> waiting;
     Refresh refresh;
     bool fetched = false;
-};
-
-struct GatewayServer::Reply
-{
-    int status = 200;
-    const char *type = textType;
-    std::string body;
-    std::vector<std::pair<std::string, std::string>> headers;
-    // A streamed body: called for each piece; false ends the reply cut.
-    std::function<bool(std::string &piece, bool &last)> stream;
-
-    void text(int code, const QString &line)
-    {
-        status = code;
-        type = textType;
-        body = line.toStdString() + '\n';
-    }
 };
 
 // Threads that run the upstream fetches of waiting searches.
@@ -362,6 +347,7 @@ GatewayServer::GatewayServer(const Catalogue &catalogue)
 GatewayServer::GatewayServer(const Catalogue &catalogue, const Limits &limits)
     : m_catalogue(catalogue)
     , m_limits(limits)
+    , m_fdsn(catalogue, limits.maxEvents)
 {
 }
 
@@ -374,7 +360,7 @@ GatewayServer::~GatewayServer()
 
 int GatewayServer::answer(MHD_Connection *connection, Exchange &exchange, const char *path)
 {
-    Reply reply;
+    HttpReply reply;
     try {
         if (exchange.fetched) {
             // Back from the upstream.
@@ -393,6 +379,12 @@ int GatewayServer::answer(MHD_Connection *connection, Exchange &exchange, const 
         } else if (constexpr std::string_view ref = "/services/quake/quakeml/1.0.1/ref/";
                    std::string_view(path).substr(0, ref.size()) == ref) {
             eventPage(std::string(path + ref.size()), reply);
+        } else if (std::string_view(path).substr(0, std::strlen(FdsnService::root)) == FdsnService::root) {
+            const std::size_t mark = exchange.target.find('?');
+            const std::string_view query = mark == std::string::npos
+                ? std::string_view() : std::string_view(exchange.target).substr(mark + 1);
+            m_fdsn.answer(std::string_view(path).substr(std::strlen(FdsnService::root)), query,
+                          requestUrl(connection, exchange), reply);
         } else if (std::strcmp(path, "/") == 0) {
             homePage(connection, reply);
         } else {
@@ -401,7 +393,7 @@ int GatewayServer::answer(MHD_Connection *connection, Exchange &exchange, const 
             reply.body = Pages::notFound(QStringLiteral("Nothing is at %1.").arg(QString::fromUtf8(path)));
         }
     } catch (const std::exception &) {
-        reply = Reply();
+        reply = HttpReply();
         reply.text(500, QStringLiteral("the gateway failed on this request"));
     }
     return send(connection, exchange, reply);
@@ -409,7 +401,7 @@ int GatewayServer::answer(MHD_Connection *connection, Exchange &exchange, const 
 
 // The first call of every request: it counts as in progress, or is turned
 // away with the limit it broke.
-bool GatewayServer::admit(MHD_Connection *connection, Exchange &exchange, Reply &reply)
+bool GatewayServer::admit(MHD_Connection *connection, Exchange &exchange, HttpReply &reply)
 {
     Link *link = exchange.link;
     if (link) {
@@ -457,7 +449,7 @@ bool GatewayServer::admit(MHD_Connection *connection, Exchange &exchange, Reply 
     return true;
 }
 
-int GatewayServer::send(MHD_Connection *connection, Exchange &exchange, Reply &reply)
+int GatewayServer::send(MHD_Connection *connection, Exchange &exchange, HttpReply &reply)
 {
     if (reply.status < 0)
         return MHD_NO;
@@ -529,12 +521,14 @@ void GatewayServer::watch()
     }
 }
 
-bool GatewayServer::search(MHD_Connection *connection, Exchange &exchange, Reply &reply)
+bool GatewayServer::search(MHD_Connection *connection, Exchange &exchange, HttpReply &reply)
 {
     const std::size_t mark = exchange.target.find('?');
     const std::string_view query = mark == std::string::npos
         ? std::string_view()
         : std::string_view(exchange.target).substr(mark + 1);
+    // Web pages may use the search too.
+    reply.headers.emplace_back("Access-Control-Allow-Origin", "*");
     SearchQuery::Parsed parsed = SearchQuery::parse(query);
     if (!parsed.query) {
         reply.text(400, parsed.error);
@@ -562,7 +556,7 @@ bool GatewayServer::search(MHD_Connection *connection, Exchange &exchange, Reply
     return true;
 }
 
-void GatewayServer::searchReply(const SearchQuery &query, Exchange &exchange, Reply &reply)
+void GatewayServer::searchReply(const SearchQuery &query, Exchange &exchange, HttpReply &reply)
 {
     const Refresh &refresh = exchange.refresh;
     std::shared_ptr<Catalogue::Cursor> cursor = m_catalogue.search(query);
@@ -606,7 +600,7 @@ void GatewayServer::searchReply(const SearchQuery &query, Exchange &exchange, Re
     };
 }
 
-void GatewayServer::eventPage(const std::string &id, Reply &reply)
+void GatewayServer::eventPage(const std::string &id, HttpReply &reply)
 {
     const QString text = QString::fromStdString(id);
     reply.type = htmlType;
@@ -619,7 +613,15 @@ void GatewayServer::eventPage(const std::string &id, Reply &reply)
     reply.body = Pages::event(*row);
 }
 
-void GatewayServer::homePage(MHD_Connection *connection, Reply &reply)
+QString GatewayServer::requestUrl(MHD_Connection *connection, const Exchange &exchange) const
+{
+    const char *host = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_HOST);
+    return QStringLiteral("http://%1%2")
+        .arg(host && *host ? QString::fromLatin1(host) : QStringLiteral("%1:%2").arg(m_host).arg(m_port),
+             QString::fromUtf8(exchange.target.data(), qsizetype(exchange.target.size())));
+}
+
+void GatewayServer::homePage(MHD_Connection *connection, HttpReply &reply)
 {
     const char *host = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_HOST);
     const QString searchUrl = QStringLiteral("http://%1/services/quake/search?")
@@ -663,7 +665,7 @@ GatewayServer::Refresh GatewayServer::refreshFromUpstream(const SearchQuery &que
     return refresh;
 }
 
-void GatewayServer::describeCoverage(const SearchQuery &query, Reply &reply) const
+void GatewayServer::describeCoverage(const SearchQuery &query, HttpReply &reply) const
 {
     const std::optional<Catalogue::TimeRange> held = m_catalogue.timeRange();
     if (!held)

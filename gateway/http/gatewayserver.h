@@ -11,12 +11,15 @@
 // the upstream waits on a fetcher thread of its own. Each reply, rejected
 // ones included, is logged to standard error in the Common Log Format.
 
+#include "http/fdsnservice.h"
+
 #include <QString>
 
 #include <atomic>
 #include <condition_variable>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <thread>
 #include <unordered_set>
@@ -24,6 +27,7 @@
 class Catalogue;
 class Upstream;
 struct SearchQuery;
+struct HttpReply;
 struct MHD_Connection;
 struct MHD_Daemon;
 
@@ -45,6 +49,8 @@ public:
         int requestLineBytes = 8192;
         int headerFields = 100;
         int headerBytes = 16384;
+        // The most events that one FDSN query may give; none by default.
+        std::optional<std::int64_t> maxEvents;
     };
 
     explicit GatewayServer(const Catalogue &catalogue);
@@ -80,7 +86,6 @@ public:
 private:
     struct Exchange;
     struct Link;
-    struct Reply;
     class Fetchers;
 
     // libmicrohttpd's callbacks, each handing over to the server.
@@ -90,13 +95,15 @@ private:
     // The steps of one request: its first call, the handlers (one a
     // route), and the reply going out.
     int answer(MHD_Connection *connection, Exchange &exchange, const char *path);
-    bool admit(MHD_Connection *connection, Exchange &exchange, Reply &reply);
+    bool admit(MHD_Connection *connection, Exchange &exchange, HttpReply &reply);
     // True when it has answered; false when the search waits for the upstream.
-    bool search(MHD_Connection *connection, Exchange &exchange, Reply &reply);
-    void searchReply(const SearchQuery &query, Exchange &exchange, Reply &reply);
-    void eventPage(const std::string &id, Reply &reply);
-    void homePage(MHD_Connection *connection, Reply &reply);
-    int send(MHD_Connection *connection, Exchange &exchange, Reply &reply);
+    bool search(MHD_Connection *connection, Exchange &exchange, HttpReply &reply);
+    void searchReply(const SearchQuery &query, Exchange &exchange, HttpReply &reply);
+    void eventPage(const std::string &id, HttpReply &reply);
+    void homePage(MHD_Connection *connection, HttpReply &reply);
+    // The request as the client asked it: http://host/target.
+    QString requestUrl(MHD_Connection *connection, const Exchange &exchange) const;
+    int send(MHD_Connection *connection, Exchange &exchange, HttpReply &reply);
     // Called once every reply is done, however it ended.
     void replied(Exchange &exchange, Link *link);
     // Answers 408 on connections whose request has not arrived in time.
@@ -111,10 +118,11 @@ private:
     // On an empty answer to a search beyond what the catalogue holds: the
     // days it holds (Harvix-Catalogue-Range: 2003-08-21/2026-06-30, UTC),
     // and the upstream that could not be asked (Harvix-Upstream-Failed).
-    void describeCoverage(const SearchQuery &query, Reply &reply) const;
+    void describeCoverage(const SearchQuery &query, HttpReply &reply) const;
 
     const Catalogue &m_catalogue;
     const Limits m_limits;
+    const FdsnService m_fdsn;
     MHD_Daemon *m_daemon = nullptr;
     int m_listening = -1;
     QString m_host;

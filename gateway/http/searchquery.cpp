@@ -1,6 +1,7 @@
 #include "http/searchquery.h"
 
 #include "formats/fieldparsing.h"
+#include "http/querystring.h"
 
 #include <QStringList>
 
@@ -10,50 +11,10 @@
 
 namespace {
 
+using QueryString::quoted;
+
 constexpr std::array<std::string_view, 5> keys = { "magnitudeLower", "magnitudeUpper", "startDate",
                                                    "endDate", "outputFormat" };
-
-int hexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    return -1;
-}
-
-// Percent-decoding with '+' as a blank; a broken escape stays as it is.
-std::string decoded(std::string_view text)
-{
-    std::string out;
-    out.reserve(text.size());
-    for (std::size_t i = 0; i < text.size(); ++i) {
-        if (text[i] == '+') {
-            out += ' ';
-        } else if (text[i] == '%' && i + 2 < text.size() && hexValue(text[i + 1]) >= 0 && hexValue(text[i + 2]) >= 0) {
-            out += char(hexValue(text[i + 1]) * 16 + hexValue(text[i + 2]));
-            i += 2;
-        } else {
-            out += text[i];
-        }
-    }
-    return out;
-}
-
-// A value as a reason shows it: shortened, on one line.
-QString quoted(const std::string &value)
-{
-    QString text = QString::fromUtf8(value.data(), qsizetype(value.size()));
-    if (text.size() > 40)
-        text = text.left(40) + QStringLiteral("...");
-    for (QChar &c : text) {
-        if (c.unicode() < 0x20 || c.unicode() == 0x7F)
-            c = u'?';
-    }
-    return QLatin1Char('"') + text + QLatin1Char('"');
-}
 
 // A decimal number as Harvix writes it: digits with an optional sign and fraction.
 std::optional<double> magnitudeOf(const std::string &text)
@@ -96,15 +57,7 @@ SearchQuery::Parsed failure(const QString &reason)
 SearchQuery::Parsed SearchQuery::parse(std::string_view query)
 {
     std::map<std::string_view, std::string> values;
-    while (!query.empty()) {
-        const std::size_t amp = query.find('&');
-        const std::string_view pair = query.substr(0, amp);
-        query = amp == std::string_view::npos ? std::string_view() : query.substr(amp + 1);
-        if (pair.empty())
-            continue;
-        const std::size_t eq = pair.find('=');
-        const std::string key = decoded(pair.substr(0, eq));
-        const std::string value = eq == std::string_view::npos ? std::string() : decoded(pair.substr(eq + 1));
+    for (const auto &[key, value] : QueryString::pairs(query)) {
         const auto known = std::find(keys.begin(), keys.end(), key);
         if (known == keys.end())
             return failure(QStringLiteral("unknown key %1: a search takes magnitudeLower, magnitudeUpper, "

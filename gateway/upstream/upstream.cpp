@@ -64,9 +64,7 @@ std::unique_ptr<Upstream> Upstream::forUrl(const QString &text, const Options &o
 
 QString Upstream::name() const
 {
-    const QString host = m_url.host();
-    return host == QLatin1String("geonet.org.nz") || host.endsWith(QLatin1String(".geonet.org.nz"))
-        ? QStringLiteral("GeoNet") : host;
+    return Catalogue::agencyOf(m_url.toString());
 }
 
 bool Upstream::isUnreachable() const

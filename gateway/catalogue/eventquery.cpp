@@ -1,0 +1,140 @@
+#include "catalogue/eventquery.h"
+
+#include <cmath>
+
+namespace {
+
+// The longitude box as one or two ranges within -180..180.
+struct LongitudeRanges
+{
+    bool everywhere = false;
+    double first[2] = { 0, 0 };
+    std::optional<std::pair<double, double>> second;
+};
+
+LongitudeRanges rangesOf(double minimum, double maximum)
+{
+    LongitudeRanges ranges;
+    double width = maximum - minimum;
+    if (width < 0)
+        width += 360;   // minLongitude above maxLongitude: across 180
+    if (width >= 360) {
+        ranges.everywhere = true;
+        return ranges;
+    }
+    double start = std::fmod(minimum, 360.0);
+    if (start < -180)
+        start += 360;
+    else if (start >= 180)
+        start -= 360;
+    const double end = start + width;
+    if (end <= 180) {
+        ranges.first[0] = start;
+        ranges.first[1] = end;
+    } else {
+        ranges.first[0] = start;
+        ranges.first[1] = 180;
+        ranges.second = std::make_pair(-180.0, end - 360);
+    }
+    return ranges;
+}
+
+} // namespace
+
+QString EventQuery::whereClause() const
+{
+    QStringList terms;
+    if (startUs)
+        terms << QStringLiteral("origin_time >= ?");
+    if (endUs)
+        terms << QStringLiteral("origin_time <= ?");
+    if (minLatitude)
+        terms << QStringLiteral("latitude >= ?");
+    if (maxLatitude)
+        terms << QStringLiteral("latitude <= ?");
+    if (minLongitude || maxLongitude) {
+        const LongitudeRanges ranges = rangesOf(minLongitude.value_or(-180), maxLongitude.value_or(180));
+        if (ranges.everywhere)
+            terms << QStringLiteral("longitude IS NOT NULL");
+        else if (!ranges.second)
+            terms << QStringLiteral("longitude >= ? AND longitude <= ?");
+        else
+            terms << QStringLiteral("((longitude >= ? AND longitude <= ?) OR (longitude >= ? AND longitude <= ?))");
+    }
+    if (minDepthKm)
+        terms << QStringLiteral("depth >= ?");
+    if (maxDepthKm)
+        terms << QStringLiteral("depth <= ?");
+    if (minMagnitude)
+        terms << QStringLiteral("magnitude >= ?");
+    if (maxMagnitude)
+        terms << QStringLiteral("magnitude <= ?");
+    if (!magnitudeType.isEmpty())
+        terms << QStringLiteral("LOWER(magnitude_type) = LOWER(?)");
+    if (!eventTypes.isEmpty()) {
+        QStringList any;
+        for (qsizetype i = 0; i < eventTypes.size(); ++i)
+            any << QStringLiteral("LOWER(event_type) LIKE LOWER(?) ESCAPE '\\'");
+        terms << u'(' + any.join(QStringLiteral(" OR ")) + u')';
+    }
+    if (!eventId.isEmpty())
+        terms << QStringLiteral("public_id = ?");
+    if (updatedAfterUs)
+        terms << QStringLiteral("modified >= ?");
+    return terms.isEmpty() ? QString() : QStringLiteral(" WHERE ") + terms.join(QStringLiteral(" AND "));
+}
+
+QVariantList EventQuery::bindings() const
+{
+    QVariantList values;
+    for (const std::optional<std::int64_t> &time : { startUs, endUs }) {
+        if (time)
+            values << qlonglong(*time);
+    }
+    for (const std::optional<double> &latitude : { minLatitude, maxLatitude }) {
+        if (latitude)
+            values << *latitude;
+    }
+    if (minLongitude || maxLongitude) {
+        const LongitudeRanges ranges = rangesOf(minLongitude.value_or(-180), maxLongitude.value_or(180));
+        if (!ranges.everywhere)
+            values << ranges.first[0] << ranges.first[1];
+        if (ranges.second)
+            values << ranges.second->first << ranges.second->second;
+    }
+    for (const std::optional<double> &bound : { minDepthKm, maxDepthKm, minMagnitude, maxMagnitude }) {
+        if (bound)
+            values << *bound;
+    }
+    if (!magnitudeType.isEmpty())
+        values << magnitudeType;
+    for (const QString &type : eventTypes) {
+        QString pattern;
+        for (const QChar c : type) {
+            if (c == u'%' || c == u'_' || c == u'\\')
+                pattern += u'\\';
+            pattern += c == u'*' ? u'%' : c == u'?' ? u'_' : c;
+        }
+        values << pattern;
+    }
+    if (!eventId.isEmpty())
+        values << eventId;
+    if (updatedAfterUs)
+        values << qlonglong(*updatedAfterUs);
+    return values;
+}
+
+QString EventQuery::orderClause() const
+{
+    switch (order) {
+    case Order::TimeAscending:
+        return QStringLiteral(" ORDER BY origin_time, public_id");
+    case Order::MagnitudeDescending:
+        return QStringLiteral(" ORDER BY magnitude IS NULL, magnitude DESC, origin_time DESC, public_id");
+    case Order::MagnitudeAscending:
+        return QStringLiteral(" ORDER BY magnitude IS NULL, magnitude, origin_time, public_id");
+    case Order::TimeDescending:
+        break;
+    }
+    return QStringLiteral(" ORDER BY origin_time DESC, public_id");
+}

@@ -1,0 +1,34 @@
+#pragma once
+
+// What a route answers: a status, a type and a body, or a body streamed in
+// pieces, and header fields of its own.
+
+#include <functional>
+#include <string>
+#include <utility>
+#include <vector>
+
+#include <QString>
+
+struct HttpReply
+{
+    static constexpr const char *xmlType = "application/xml; charset=utf-8";
+    static constexpr const char *htmlType = "text/html; charset=utf-8";
+    static constexpr const char *textType = "text/plain; charset=utf-8";
+
+    int status = 200;
+    const char *type = textType;
+    std::string body;
+    std::vector<std::pair<std::string, std::string>> headers;
+    // A streamed body: called for each piece until it sets last; false
+    // ends the reply cut, so that the client sees it broken.
+    std::function<bool(std::string &piece, bool &last)> stream;
+
+    // A one-line plain-text reason.
+    void text(int code, const QString &line)
+    {
+        status = code;
+        type = textType;
+        body = line.toStdString() + '\n';
+    }
+};
