@@ -325,16 +325,17 @@ void TestGateway::pages_data()
     QTest::addColumn<QStringList>("contains");
     const QString ref = QStringLiteral("/services/quake/quakeml/1.0.1/ref/");
     QTest::newRow("event") << QByteArray("GET") << ref + "first" << 200
-        << QStringList { "<title>Event first</title>", "2024-01-01 00:00:00.000 UTC", "2024-01-01 13:00:00.000 NZDT",
-                         "-41.5&#176;", "10.5 km", "<a href=\"https://www.geonet.org.nz/earthquake/first\">",
-                         "We acknowledge the New Zealand GeoNet project" };
+        << QStringList { "<title>Event first: ", "2024-01-01 00:00:00.000 UTC", "2024-01-01 13:00:00.000 NZDT",
+                         "-41.5&#176;", "10.5 km", "<a href=\"/fdsnws/event/1/query?eventid=first\">",
+                         "<a href=\"/fdsnws/event/1/query?format=text&amp;eventid=first\">", "<svg ",
+                         "We acknowledge the New Zealand GeoNet project", "Natural Earth", "GeoNames" };
     QTest::newRow("hostile id") << QByteArray("GET") << ref + "%3Cscript%3Ealert(1)%3C%2Fscript%3E" << 200
-        << QStringList { "Event &lt;script&gt;alert(1)&lt;/script&gt;", "earthquake/%3Cscript%3Ealert%281%29%3C%2Fscript%3E\"" };
+        << QStringList { "Event &lt;script&gt;alert(1)&lt;/script&gt;", "eventid=%3Cscript%3Ealert%281%29%3C%2Fscript%3E\"" };
     QTest::newRow("unknown id") << QByteArray("GET") << ref + "%3Cb%3Enone" << 404
         << QStringList { "no event with the id &lt;b&gt;none." };
     QTest::newRow("home") << QByteArray("GET") << QStringLiteral("/") << 200
         << QStringList { "/services/quake/search?</code>", "<td>edges.txt</td><td>10</td>",
-                         "Creative Commons Attribution 3.0 New Zealand" };
+                         "Creative Commons Attribution 3.0 New Zealand", "<svg ", "Natural Earth", "GeoNames" };
     QTest::newRow("other path") << QByteArray("GET") << QStringLiteral("/services/quake/other") << 404
                                 << QStringList { "Nothing is at /services/quake/other." };
     QTest::newRow("POST") << QByteArray("POST") << QStringLiteral("/") << 405 << QStringList { "use GET or HEAD" };
@@ -498,6 +499,9 @@ void TestGateway::defaultCatalogueComesFromGeoNet()
     QVERIFY(reply.body.contains("2024p009874g/1"));
     const qsizetype at = reply.body.indexOf("<event publicID=\"smi:nz.org.geonet/2024p009874\">");
     QVERIFY(reply.body.mid(at, reply.body.indexOf("</event>", at) - at).contains("<mag><value>3.49</value></mag><type>MLv</type>"));
+    // GeoNet's events link to their page at GeoNet.
+    const GatewayProcess::Reply page = GatewayProcess::get(fresh.url(QStringLiteral("/services/quake/quakeml/1.0.1/ref/2024p009874")));
+    QVERIFY(page.body.contains("<a href=\"https://www.geonet.org.nz/earthquake/2024p009874\">This event at GeoNet</a>"));
     QVERIFY(fresh.stop(SIGTERM));
     // Nothing but the catalogue was written.
     QDir data(fresh.dataHome());
@@ -555,7 +559,9 @@ void TestGateway::harvixShowsTheGatewaysEvents()
     QCOMPARE(catcher.urls, QList<QUrl>({ page }));
     const GatewayProcess::Reply opened = GatewayProcess::get(page);
     QCOMPARE(opened.status, 200);
-    QVERIFY(opened.body.contains("<title>Event 2026p000001</title>"));
+    QVERIFY(opened.body.contains("<title>Event 2026p000001: "));
+    // A file of unknown origin: no link to GeoNet.
+    QVERIFY(!opened.body.contains("geonet.org.nz/earthquake"));
 
     // Nothing in the last day, which the catalogue does not reach: the
     // status bar says what it holds and that the upstream was not reached.

@@ -278,6 +278,15 @@ std::optional<EventRow> Catalogue::find(const QString &publicId) const
     return std::nullopt;
 }
 
+qint64 Catalogue::lastModified() const
+{
+    QSqlQuery query(connection());
+    query.setForwardOnly(true);
+    if (query.exec(QStringLiteral("SELECT MAX(modified) FROM event")) && query.next())
+        return query.value(0).toLongLong();
+    return 0;
+}
+
 QString Catalogue::agencyOf(const QString &source)
 {
     if (source.startsWith(QLatin1String("MLNZ20_")) || source.startsWith(QLatin1String("GeoNet_")))

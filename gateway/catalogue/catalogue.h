@@ -51,6 +51,8 @@ public:
     QSqlDatabase connection() const;
 
     qint64 eventCount() const;
+    // When an event was last stored or changed (microseconds), 0 for none.
+    qint64 lastModified() const;
     std::optional<EventRow> find(const QString &publicId) const;
 
     struct SourceSummary

@@ -1,5 +1,6 @@
 #include "http/gatewaydata.h"
 
+#include "geo/landatlas.h"
 #include "geo/places.h"
 
 #include <QCoreApplication>
@@ -26,6 +27,18 @@ const Places &places()
         if (!places.load(dataDirectory() + QStringLiteral("/places/places.csv"), &error))
             std::fprintf(stderr, "harvix-gateway: no place names: %s\n", qPrintable(error));
         return places;
+    }();
+    return read;
+}
+
+const LandAtlas &land()
+{
+    static const LandAtlas read = [] {
+        LandAtlas land;
+        QString error;
+        if (!land.load(dataDirectory() + QStringLiteral("/naturalearth"), &error))
+            std::fprintf(stderr, "harvix-gateway: no land on the maps: %s\n", qPrintable(error));
+        return land;
     }();
     return read;
 }

@@ -3,7 +3,10 @@
 #include "catalogue/catalogue.h"
 #include "formats/fieldparsing.h"
 #include "formats/quakeml10writer.h"
+#include "catalogue/eventquery.h"
+#include "geo/places.h"
 #include "http/fdsnservice.h"
+#include "http/gatewaydata.h"
 #include "http/httpreply.h"
 #include "http/pages.h"
 #include "http/searchquery.h"
@@ -610,7 +613,29 @@ void GatewayServer::eventPage(const std::string &id, HttpReply &reply)
         reply.body = Pages::notFound(QStringLiteral("The catalogue holds no event with the id %1.").arg(text));
         return;
     }
-    reply.body = Pages::event(*row);
+    QString place;
+    std::vector<SvgEvent> neighbours;
+    if (row->latitude && row->longitude) {
+        const GeoPoint at { *row->latitude, *row->longitude };
+        place = GatewayData::places().describe(at);
+        // The events within 100 km in the 30 days before it.
+        EventQuery before;
+        before.startUs = row->originTimeUs - std::int64_t(30) * 86400 * 1000000;
+        before.endUs = row->originTimeUs;
+        before.minLatitude = *row->latitude - 1;
+        before.maxLatitude = *row->latitude + 1;
+        before.order = EventQuery::Order::TimeAscending;
+        const std::unique_ptr<Catalogue::Cursor> cursor = m_catalogue.select(before);
+        EventRow other;
+        while (cursor->next(other)) {
+            if (other.publicId == row->publicId || !other.longitude)
+                continue;
+            const GeoPoint there { *other.latitude, *other.longitude };
+            if (Geo::distanceKm(at, there) <= 100)
+                neighbours.push_back({ there, other.magnitude, other.depthKm, other.originTimeUs });
+        }
+    }
+    reply.body = Pages::event(*row, place, neighbours);
 }
 
 QString GatewayServer::requestUrl(MHD_Connection *connection, const Exchange &exchange) const
@@ -628,7 +653,32 @@ void GatewayServer::homePage(MHD_Connection *connection, HttpReply &reply)
                                   .arg(host && *host ? QString::fromLatin1(host)
                                                      : QStringLiteral("%1:%2").arg(m_host).arg(m_port));
     reply.type = htmlType;
-    reply.body = Pages::home(m_catalogue.summary(), searchUrl);
+    reply.body = Pages::home(m_catalogue.summary(), searchUrl, *homePictures());
+}
+
+std::shared_ptr<const std::string> GatewayServer::homePictures()
+{
+    // Made again only when the catalogue has changed.
+    const std::pair<qint64, qint64> version { m_catalogue.eventCount(), m_catalogue.lastModified() };
+    {
+        std::lock_guard<std::mutex> lock(m_picturesMutex);
+        if (m_pictures && m_picturesVersion == version)
+            return m_pictures;
+    }
+    std::vector<SvgEvent> events;
+    EventQuery all;
+    all.order = EventQuery::Order::TimeAscending;
+    const std::unique_ptr<Catalogue::Cursor> cursor = m_catalogue.select(all);
+    EventRow row;
+    while (cursor->next(row)) {
+        if (row.latitude && row.longitude)
+            events.push_back({ { *row.latitude, *row.longitude }, row.magnitude, row.depthKm, row.originTimeUs });
+    }
+    auto pictures = std::make_shared<const std::string>(Pages::homePictures(events));
+    std::lock_guard<std::mutex> lock(m_picturesMutex);
+    m_pictures = pictures;
+    m_picturesVersion = version;
+    return pictures;
 }
 
 void GatewayServer::setUpstream(Upstream *upstream, int refreshAfterMinutes, int seconds)

@@ -22,6 +22,7 @@
 #include <optional>
 #include <string>
 #include <thread>
+#include <utility>
 #include <unordered_set>
 
 class Catalogue;
@@ -101,6 +102,8 @@ private:
     void searchReply(const SearchQuery &query, Exchange &exchange, HttpReply &reply);
     void eventPage(const std::string &id, HttpReply &reply);
     void homePage(MHD_Connection *connection, HttpReply &reply);
+    // The home page's map and plot, kept until the catalogue changes.
+    std::shared_ptr<const std::string> homePictures();
     // The request as the client asked it: http://host/target.
     QString requestUrl(MHD_Connection *connection, const Exchange &exchange) const;
     int send(MHD_Connection *connection, Exchange &exchange, HttpReply &reply);
@@ -138,6 +141,10 @@ private:
     std::mutex m_linksMutex;
     std::unordered_set<Link *> m_links;
     std::unique_ptr<std::thread> m_watcher;
+
+    std::mutex m_picturesMutex;
+    std::shared_ptr<const std::string> m_pictures;
+    std::pair<qint64, qint64> m_picturesVersion;
 
     // run() waits here until halt().
     std::mutex m_haltMutex;

@@ -1,6 +1,7 @@
 #include "http/pages.h"
 
 #include "formats/text.h"
+#include "http/svgmap.h"
 
 #include <QDateTime>
 #include <QLocale>
@@ -16,16 +17,32 @@ const char *const licence =
     "GeoNet's data are licensed under the Creative Commons Attribution 3.0 New Zealand licence "
     "(https://creativecommons.org/licenses/by/3.0/nz/).";
 
+const char *const mapCredits =
+    "Land: Natural Earth (public domain), as the world-atlas package ships it. "
+    "Place names: GeoNames (geonames.org), licensed under Creative Commons Attribution 4.0.";
+
 namespace {
 
 using Text::appendEscaped;
 
+void appendLink(std::string &out, const QString &href, const QString &text)
+{
+    out += "<a href=\"";
+    appendEscaped(out, href);
+    out += "\">";
+    appendEscaped(out, text);
+    out += "</a>";
+}
+
 void appendPageStart(std::string &out, const QString &title)
 {
-    out += "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\"><title>";
+    out += "<!DOCTYPE html>\n<html lang=\"en\"><head><meta charset=\"utf-8\">"
+           "<meta name=\"viewport\" content=\"width=device-width, initial-scale=1\">"
+           "<link rel=\"icon\" href=\"data:,\"><title>";
     appendEscaped(out, title);
-    out += "</title><style>body{font-family:sans-serif;max-width:50em;margin:2em auto;padding:0 1em}"
-           "th{text-align:left;padding-right:2em}td{padding-right:2em}</style></head><body><h1>";
+    out += "</title><style>body{font-family:sans-serif;max-width:50em;margin:1em auto;padding:0 1em}"
+           "th{text-align:left;padding-right:2em}td{padding-right:2em}table{display:block;overflow-x:auto}"
+           "svg{display:block;width:100%;height:auto}h1{font-size:1.5em}</style></head><body><h1>";
     appendEscaped(out, title);
     out += "</h1>\n";
 }
@@ -36,6 +53,8 @@ void appendPageEnd(std::string &out)
     appendEscaped(out, QString::fromLatin1(acknowledgement));
     out += " ";
     appendEscaped(out, QString::fromLatin1(licence));
+    out += "</small></p><p><small>";
+    appendEscaped(out, QString::fromLatin1(mapCredits));
     out += "</small></p></footer></body></html>\n";
 }
 
@@ -80,13 +99,32 @@ QString newZealandText(std::int64_t microseconds)
     return timeText(microseconds, auckland, "yyyy-MM-dd HH:mm:ss.zzz t");
 }
 
-std::string home(const QList<Catalogue::SourceSummary> &sources, const QString &searchUrl)
+std::string homePictures(const std::vector<SvgEvent> &events)
+{
+    if (events.empty())
+        return std::string();
+    std::vector<GeoPoint> points;
+    points.reserve(events.size());
+    for (const SvgEvent &event : events)
+        points.push_back(event.at);
+    const Projection projection = Projection::centredOn(points);
+    QRectF area = projection.bounds(points);
+    area.adjust(-100, -100, 100, 100);
+    // Drawn one by one up to a few thousand, else one a 5-pixel cell.
+    return "<h2>Where</h2>\n" + SvgMap::map(projection, area, events, nullptr, events.size() > 5000 ? 5 : 1)
+        + SvgMap::legend() + "\n<h2>Magnitude and time</h2>\n" + SvgMap::magnitudeTimePlot(events) + "\n";
+}
+
+std::string home(const QList<Catalogue::SourceSummary> &sources, const QString &searchUrl,
+                 const std::string &pictures)
 {
     std::string out;
     appendPageStart(out, QStringLiteral("harvix-gateway"));
     out += "<p>A quake search service for Harvix. Put this search URL into Harvix:</p>\n<p><code>";
     appendEscaped(out, searchUrl);
-    out += "</code></p>\n<h2>What the catalogue holds</h2>\n"
+    out += "</code></p>\n<p>FDSN clients (ObsPy, seisplotjs) find the same events at ";
+    appendLink(out, QStringLiteral("/fdsnws/event/1/"), QStringLiteral("/fdsnws/event/1/"));
+    out += ".</p>\n<h2>What the catalogue holds</h2>\n"
            "<table><tr><th>Source</th><th>Events</th><th>First</th><th>Last</th></tr>\n";
     qint64 total = 0;
     for (const Catalogue::SourceSummary &source : sources) {
@@ -100,16 +138,19 @@ std::string home(const QList<Catalogue::SourceSummary> &sources, const QString &
         total += source.events;
     }
     out += "<tr><th>All</th><th>" + std::to_string(total) + "</th><td></td><td></td></tr></table>\n";
+    out += pictures;
     appendPageEnd(out);
     return out;
 }
 
-std::string event(const EventRow &row)
+std::string event(const EventRow &row, const QString &place, const std::vector<SvgEvent> &neighbours)
 {
     std::string out;
-    appendPageStart(out, QStringLiteral("Event %1").arg(row.publicId));
+    appendPageStart(out, place.isEmpty() ? QStringLiteral("Event %1").arg(row.publicId)
+                                         : QStringLiteral("Event %1: %2").arg(row.publicId, place));
     out += "<table>\n";
     appendRow(out, "Event id", row.publicId);
+    appendRow(out, "Place", place);
     appendRow(out, "Event type", row.eventType);
     appendRow(out, "Origin time (UTC)", utcText(row.originTimeUs));
     appendRow(out, "Origin time (New Zealand)", newZealandText(row.originTimeUs));
@@ -122,10 +163,34 @@ std::string event(const EventRow &row)
         appendRow(out, "Stations (magnitude)", QString::number(*row.magnitudeStationCount));
     appendRow(out, "Evaluation mode", row.evaluationMode);
     appendRow(out, "Evaluation status", row.evaluationStatus);
-    out += "</table>\n<p><a href=\"";
-    appendEscaped(out, QStringLiteral("https://www.geonet.org.nz/earthquake/")
-                           + QString::fromLatin1(QUrl::toPercentEncoding(row.publicId)));
-    out += "\">This event at GeoNet</a></p>\n";
+    appendRow(out, "Source", row.source);
+    out += "</table>\n";
+    if (row.latitude && row.longitude) {
+        const SvgEvent self { { *row.latitude, *row.longitude }, row.magnitude, row.depthKm, row.originTimeUs };
+        const Projection projection(*row.latitude, *row.longitude);
+        out += "<h2>The events within 100 km in the 30 days before it</h2>\n";
+        out += SvgMap::map(projection, QRectF(-130, -130, 260, 260), neighbours, &self);
+        out += SvgMap::legend();
+        out += "\n<p>" + std::to_string(neighbours.size()) + (neighbours.size() == 1 ? " event" : " events")
+            + " beside this one.</p>\n";
+    }
+    const QString id = QString::fromLatin1(QUrl::toPercentEncoding(row.publicId));
+    out += "<ul><li>";
+    appendLink(out, QStringLiteral("/fdsnws/event/1/query?eventid=") + id, QStringLiteral("This event as QuakeML 1.2"));
+    out += "</li><li>";
+    appendLink(out, QStringLiteral("/fdsnws/event/1/query?format=text&eventid=") + id,
+               QStringLiteral("This event as FDSN text"));
+    out += "</li>";
+    const QString agency = Catalogue::agencyOf(row.source);
+    if (agency == QLatin1String("GeoNet")) {
+        out += "<li>";
+        appendLink(out, QStringLiteral("https://www.geonet.org.nz/earthquake/") + id,
+                   QStringLiteral("This event at GeoNet"));
+        out += "</li>";
+    }
+    out += "<li>";
+    appendLink(out, QStringLiteral("/"), QStringLiteral("What this gateway holds"));
+    out += "</li></ul>\n";
     appendPageEnd(out);
     return out;
 }

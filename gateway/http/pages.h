@@ -5,8 +5,10 @@
 // that comes from the catalogue or the request escaped.
 
 #include "catalogue/catalogue.h"
+#include "http/svgmap.h"
 
 #include <string>
+#include <vector>
 
 namespace Pages {
 
@@ -14,9 +16,17 @@ namespace Pages {
 // wherever GeoNet data is.
 extern const char *const acknowledgement;
 extern const char *const licence;
+// Natural Earth's and GeoNames' credits, under every map.
+extern const char *const mapCredits;
 
-std::string home(const QList<Catalogue::SourceSummary> &sources, const QString &searchUrl);
-std::string event(const EventRow &row);
+// The home page: what the catalogue holds, and its pictures: a map of all
+// of it and a magnitude-time plot, made by homePictures.
+std::string home(const QList<Catalogue::SourceSummary> &sources, const QString &searchUrl,
+                 const std::string &pictures);
+std::string homePictures(const std::vector<SvgEvent> &events);
+// The page of one event: its values, its place, and a map of it among the
+// catalogue's events within 100 km in the 30 days before it.
+std::string event(const EventRow &row, const QString &place, const std::vector<SvgEvent> &neighbours);
 std::string notFound(const QString &what);
 
 // "2024-01-01 01:11:54.9 UTC" and the same moment in New Zealand time.

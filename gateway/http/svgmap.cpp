@@ -1,0 +1,275 @@
+#include "http/svgmap.h"
+
+#include "geo/eventscales.h"
+#include "geo/landatlas.h"
+#include "http/gatewaydata.h"
+
+#include <QColor>
+#include <QDateTime>
+
+#include <algorithm>
+#include <cmath>
+#include <functional>
+#include <map>
+#include <unordered_map>
+
+namespace {
+
+constexpr int MapWidth = 720;
+constexpr int MapHeight = 480;
+
+std::string number(double value)
+{
+    char text[32];
+    std::snprintf(text, sizeof text, "%.1f", value);
+    std::string out = text;
+    if (out.size() > 2 && out.compare(out.size() - 2, 2, ".0") == 0)
+        out.resize(out.size() - 2);
+    return out == "-0" ? "0" : out;
+}
+
+std::string colourOf(const std::optional<double> &depthKm)
+{
+    const QColor colour = depthKm ? EventScales::depthColour(*depthKm) : EventScales::noDepthColour();
+    return colour.name().toStdString();
+}
+
+double radiusOf(const std::optional<double> &magnitude)
+{
+    return magnitude ? EventScales::radius(*magnitude) : EventScales::NoMagnitudeRadius;
+}
+
+// Dots as paths, one a colour and size: "M x y h0" with round caps draws a
+// disc of the stroke's width, a few bytes an event.
+class Dots
+{
+public:
+    void add(const std::string &colour, double radius, double x, double y)
+    {
+        std::string &path = m_paths[{ colour, number(radius * 2) }];
+        path += 'M' + number(x) + ' ' + number(y) + "h0";
+    }
+
+    std::string svg() const
+    {
+        std::string out;
+        for (const auto &[key, path] : m_paths) {
+            out += "<path fill=\"none\" stroke-linecap=\"round\" stroke=\"" + key.first + "\" stroke-width=\""
+                + key.second + "\" d=\"" + path + "\"/>";
+        }
+        return out;
+    }
+
+private:
+    std::map<std::pair<std::string, std::string>, std::string> m_paths;
+};
+
+// The largest event of each cell, in the order met.
+std::vector<const SvgEvent *> largestByCell(const std::vector<SvgEvent> &events,
+                                            const std::function<std::optional<QPointF>(const SvgEvent &)> &place,
+                                            int cell)
+{
+    std::unordered_map<std::int64_t, std::size_t> cells;
+    std::vector<const SvgEvent *> kept;
+    for (const SvgEvent &event : events) {
+        const std::optional<QPointF> at = place(event);
+        if (!at)
+            continue;
+        const std::int64_t key = std::int64_t(std::floor(at->x() / cell)) * 100000 + std::int64_t(std::floor(at->y() / cell));
+        const auto [found, added] = cells.emplace(key, kept.size());
+        if (added) {
+            kept.push_back(&event);
+        } else if (event.magnitude.value_or(-99) > kept[found->second]->magnitude.value_or(-99)) {
+            kept[found->second] = &event;
+        }
+    }
+    // Small ones under large ones.
+    std::stable_sort(kept.begin(), kept.end(), [](const SvgEvent *a, const SvgEvent *b) {
+        return a->magnitude.value_or(-99) < b->magnitude.value_or(-99);
+    });
+    return kept;
+}
+
+} // namespace
+
+namespace SvgMap {
+
+std::string map(const Projection &projection, const QRectF &areaKm, const std::vector<SvgEvent> &events,
+                const SvgEvent *marked, int cell)
+{
+    // The area fills the picture, wider or taller as it is.
+    QRectF area = areaKm;
+    const double aspect = double(MapWidth) / MapHeight;
+    if (area.width() / area.height() > aspect)
+        area.setHeight(area.width() / aspect), area.moveCenter(areaKm.center());
+    else
+        area.setWidth(area.height() * aspect), area.moveCenter(areaKm.center());
+    const double scale = MapWidth / area.width();
+    const auto pixel = [&](const QPointF &km) {
+        return QPointF((km.x() - area.left()) * scale, (km.y() - area.top()) * scale);
+    };
+
+    std::string out = "<svg xmlns=\"http://www.w3.org/2000/svg\" class=\"map\" viewBox=\"0 0 "
+        + std::to_string(MapWidth) + ' ' + std::to_string(MapHeight)
+        + "\" role=\"img\" aria-label=\"Map of the events\"><rect width=\"100%\" height=\"100%\" fill=\"#dcecf5\"/>"
+          "<path fill=\"#f3efe4\" stroke=\"#b9b09b\" stroke-width=\"0.5\" d=\"";
+    // Land: each ring moved by whole turns next to the centre, and left
+    // out when it lies outside the area.
+    for (const QPolygonF &ring : GatewayData::land().rings()) {
+        const QRectF box = ring.boundingRect();
+        const double shift = projection.unwrap(box.center().x()) - box.center().x();
+        QRectF projected;
+        for (const QPointF &corner : { box.topLeft(), box.topRight(), box.bottomLeft(), box.bottomRight(),
+                                       QPointF(box.center().x(), box.top()), QPointF(box.center().x(), box.bottom()) })
+            projected |= QRectF(projection.projectAsIs(corner.y(), corner.x() + shift), QSizeF(0.001, 0.001));
+        if (!projected.intersects(area))
+            continue;
+        // Whole pixels, relative to the last point; points beyond the
+        // picture are held at its edge, where they draw nothing visible.
+        long lastX = 0, lastY = 0;
+        bool first = true, moved = false;
+        for (const QPointF &point : ring) {
+            const QPointF at = pixel(projection.projectAsIs(point.y(), point.x() + shift));
+            const long x = std::lround(std::clamp(at.x(), -4.0, MapWidth + 4.0));
+            const long y = std::lround(std::clamp(at.y(), -4.0, MapHeight + 4.0));
+            if (first) {
+                out += 'M' + std::to_string(x) + ' ' + std::to_string(y);
+                moved = false;
+            } else if (x != lastX || y != lastY) {
+                if (!moved)
+                    out += 'l';
+                moved = true;
+                out += std::to_string(x - lastX);
+                if (y - lastY >= 0)
+                    out += ' ';
+                out += std::to_string(y - lastY);
+                out += ' ';
+            }
+            lastX = x;
+            lastY = y;
+            first = false;
+        }
+        out += 'Z';
+    }
+    out += "\"/>";
+
+    Dots dots;
+    const auto place = [&](const SvgEvent &event) -> std::optional<QPointF> {
+        const QPointF at = pixel(projection.project(event.at));
+        if (at.x() < -20 || at.y() < -20 || at.x() > MapWidth + 20 || at.y() > MapHeight + 20)
+            return std::nullopt;
+        return at;
+    };
+    for (const SvgEvent *event : largestByCell(events, place, cell)) {
+        const QPointF at = *place(*event);
+        dots.add(colourOf(event->depthKm), radiusOf(event->magnitude), at.x(), at.y());
+    }
+    out += "<g opacity=\"0.85\">" + dots.svg() + "</g>";
+    if (marked) {
+        const QPointF at = pixel(projection.project(marked->at));
+        const double radius = radiusOf(marked->magnitude);
+        out += "<circle cx=\"" + number(at.x()) + "\" cy=\"" + number(at.y()) + "\" r=\"" + number(radius)
+            + "\" fill=\"" + colourOf(marked->depthKm) + "\" stroke=\"#000\" stroke-width=\"1.5\"/>"
+            "<circle cx=\"" + number(at.x()) + "\" cy=\"" + number(at.y()) + "\" r=\"" + number(radius + 6)
+            + "\" fill=\"none\" stroke=\"#000\" stroke-width=\"2\"/>";
+    }
+    // A scale bar of a round number of kilometres.
+    const double targetKm = 120 / scale;
+    const double step = std::pow(10.0, std::floor(std::log10(targetKm)));
+    const double barKm = targetKm >= 5 * step ? 5 * step : targetKm >= 2 * step ? 2 * step : step;
+    out += "<g font-size=\"12\" font-family=\"sans-serif\"><path stroke=\"#333\" stroke-width=\"2\" d=\"M10 "
+        + std::to_string(MapHeight - 12) + "h" + number(barKm * scale) + "\"/><text x=\"10\" y=\""
+        + std::to_string(MapHeight - 18) + "\">" + number(barKm) + " km</text></g></svg>";
+    return out;
+}
+
+std::string legend()
+{
+    std::string out = "<svg xmlns=\"http://www.w3.org/2000/svg\" class=\"legend\" viewBox=\"0 0 720 44\" "
+                      "role=\"img\" aria-label=\"Legend: size by magnitude, colour by depth\" font-size=\"12\" "
+                      "font-family=\"sans-serif\">";
+    double x = 8;
+    for (const double magnitude : { 2.0, 4.0, 6.0 }) {
+        const double radius = EventScales::radius(magnitude);
+        out += "<circle cx=\"" + number(x + radius) + "\" cy=\"22\" r=\"" + number(radius)
+            + "\" fill=\"#bbb\" stroke=\"#555\"/><text x=\"" + number(x + 2 * radius + 4) + "\" y=\"26\">M"
+            + number(magnitude) + "</text>";
+        x += 2 * radius + 40;
+    }
+    x += 20;
+    for (const double depth : EventScales::LegendDepths) {
+        out += "<rect x=\"" + number(x) + "\" y=\"15\" width=\"14\" height=\"14\" fill=\""
+            + colourOf(depth) + "\"/><text x=\"" + number(x + 18) + "\" y=\"26\">" + number(depth)
+            + (depth == EventScales::LegendDepths[std::size(EventScales::LegendDepths) - 1] ? "+ km" : " km")
+            + "</text>";
+        x += 70;
+    }
+    out += "<rect x=\"" + number(x) + "\" y=\"15\" width=\"14\" height=\"14\" fill=\"" + colourOf(std::nullopt)
+        + "\"/><text x=\"" + number(x + 18) + "\" y=\"26\">no depth</text></svg>";
+    return out;
+}
+
+std::string magnitudeTimePlot(const std::vector<SvgEvent> &events)
+{
+    constexpr int width = 720, height = 260, left = 40, bottom = 24, top = 8, right = 8;
+    std::int64_t first = 0, last = 0;
+    double lowest = 0, highest = 0;
+    bool any = false;
+    for (const SvgEvent &event : events) {
+        if (!event.magnitude)
+            continue;
+        first = any ? std::min(first, event.timeUs) : event.timeUs;
+        last = any ? std::max(last, event.timeUs) : event.timeUs;
+        lowest = any ? std::min(lowest, *event.magnitude) : *event.magnitude;
+        highest = any ? std::max(highest, *event.magnitude) : *event.magnitude;
+        any = true;
+    }
+    std::string out = "<svg xmlns=\"http://www.w3.org/2000/svg\" class=\"plot\" viewBox=\"0 0 "
+        + std::to_string(width) + ' ' + std::to_string(height)
+        + "\" role=\"img\" aria-label=\"Magnitude against time\" font-size=\"11\" font-family=\"sans-serif\">";
+    if (!any)
+        return out + "<text x=\"" + std::to_string(width / 2 - 80) + "\" y=\"" + std::to_string(height / 2)
+            + "\">No event has a magnitude.</text></svg>";
+    lowest = std::floor(lowest);
+    highest = std::max(std::ceil(highest), lowest + 1);
+    const double span = double(std::max<std::int64_t>(last - first, 1));
+    const double plotWidth = width - left - right, plotHeight = height - top - bottom;
+    const auto x = [&](std::int64_t us) { return left + (us - first) / span * plotWidth; };
+    const auto y = [&](double magnitude) { return top + (highest - magnitude) / (highest - lowest) * plotHeight; };
+    // Axes, a line a whole magnitude, and the years (or days) along time.
+    out += "<path stroke=\"#999\" stroke-width=\"0.5\" d=\"";
+    for (double m = lowest; m <= highest; m += 1)
+        out += "M" + std::to_string(left) + ' ' + number(y(m)) + "H" + std::to_string(width - right);
+    out += "\"/>";
+    for (double m = lowest; m <= highest; m += 1)
+        out += "<text x=\"" + std::to_string(left - 6) + "\" y=\"" + number(y(m) + 4) + "\" text-anchor=\"end\">"
+            + number(m) + "</text>";
+    const QDateTime from = QDateTime::fromMSecsSinceEpoch(first / 1000, Qt::UTC);
+    const QDateTime to = QDateTime::fromMSecsSinceEpoch(last / 1000, Qt::UTC);
+    const int years = to.date().year() - from.date().year();
+    const int every = years > 40 ? 10 : years > 16 ? 5 : years > 6 ? 2 : 1;
+    if (years >= 1) {
+        for (int year = (from.date().year() / every + 1) * every; year <= to.date().year(); year += every) {
+            const double at = x(QDateTime(QDate(year, 1, 1), QTime(0, 0), Qt::UTC).toMSecsSinceEpoch() * 1000);
+            out += "<text x=\"" + number(at) + "\" y=\"" + std::to_string(height - 6) + "\" text-anchor=\"middle\">"
+                + std::to_string(year) + "</text>";
+        }
+    } else {
+        for (const QDateTime &end : { from, to })
+            out += "<text x=\"" + number(x(end.toMSecsSinceEpoch() * 1000)) + "\" y=\"" + std::to_string(height - 6)
+                + "\" text-anchor=\"middle\">" + end.date().toString(Qt::ISODate).toStdString() + "</text>";
+    }
+    Dots dots;
+    const auto place = [&](const SvgEvent &event) -> std::optional<QPointF> {
+        if (!event.magnitude)
+            return std::nullopt;
+        return QPointF(x(event.timeUs), y(*event.magnitude));
+    };
+    for (const SvgEvent *event : largestByCell(events, place, events.size() > 3000 ? 3 : 1)) {
+        const QPointF at = *place(*event);
+        dots.add(colourOf(event->depthKm), 2, at.x(), at.y());
+    }
+    return out + "<g opacity=\"0.8\">" + dots.svg() + "</g></svg>";
+}
+
+} // namespace SvgMap
