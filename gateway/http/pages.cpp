@@ -110,8 +110,8 @@ std::string homePictures(const std::vector<SvgEvent> &events)
     const Projection projection = Projection::centredOn(points);
     QRectF area = projection.bounds(points);
     area.adjust(-100, -100, 100, 100);
-    // Drawn one by one up to a few thousand, else one a 5-pixel cell.
-    return "<h2>Where</h2>\n" + SvgMap::map(projection, area, events, nullptr, events.size() > 5000 ? 5 : 1)
+    // Drawn one by one up to a few thousand, else one a 7-pixel cell.
+    return "<h2>Where</h2>\n" + SvgMap::map(projection, area, events, nullptr, events.size() > 5000 ? 7 : 1)
         + SvgMap::legend() + "\n<h2>Magnitude and time</h2>\n" + SvgMap::magnitudeTimePlot(events) + "\n";
 }
 

@@ -44,10 +44,17 @@ double radiusOf(const std::optional<double> &magnitude)
 class Dots
 {
 public:
+    // whole: positions to the pixel, where events are binned anyway.
+    explicit Dots(bool whole = false) : m_whole(whole) {}
+
     void add(const std::string &colour, double radius, double x, double y)
     {
         std::string &path = m_paths[{ colour, number(radius * 2) }];
-        path += 'M' + number(x) + ' ' + number(y) + "h0";
+        path += 'M';
+        path += m_whole ? std::to_string(std::lround(x)) : number(x);
+        path += ' ';
+        path += m_whole ? std::to_string(std::lround(y)) : number(y);
+        path += "h0";
     }
 
     std::string svg() const
@@ -61,8 +68,45 @@ public:
     }
 
 private:
+    bool m_whole;
     std::map<std::pair<std::string, std::string>, std::string> m_paths;
 };
+
+// A ring cut to a rectangle (Sutherland and Hodgman): what lies outside is
+// replaced by the rectangle's edge, so that the fill inside stays exact.
+std::vector<QPointF> clipped(std::vector<QPointF> ring, const QRectF &box)
+{
+    for (int side = 0; side < 4 && !ring.empty(); ++side) {
+        const auto inside = [&](const QPointF &p) {
+            switch (side) {
+            case 0: return p.x() >= box.left();
+            case 1: return p.x() <= box.right();
+            case 2: return p.y() >= box.top();
+            default: return p.y() <= box.bottom();
+            }
+        };
+        const auto crossing = [&](const QPointF &a, const QPointF &b) {
+            const double edge = side == 0 ? box.left() : side == 1 ? box.right() : side == 2 ? box.top() : box.bottom();
+            const double t = side < 2 ? (edge - a.x()) / (b.x() - a.x()) : (edge - a.y()) / (b.y() - a.y());
+            return a + (b - a) * t;
+        };
+        std::vector<QPointF> out;
+        out.reserve(ring.size());
+        QPointF previous = ring.back();
+        for (const QPointF &point : ring) {
+            if (inside(point)) {
+                if (!inside(previous))
+                    out.push_back(crossing(previous, point));
+                out.push_back(point);
+            } else if (inside(previous)) {
+                out.push_back(crossing(previous, point));
+            }
+            previous = point;
+        }
+        ring = std::move(out);
+    }
+    return ring;
+}
 
 // The largest event of each cell, in the order met.
 std::vector<const SvgEvent *> largestByCell(const std::vector<SvgEvent> &events,
@@ -124,17 +168,21 @@ std::string map(const Projection &projection, const QRectF &areaKm, const std::v
             projected |= QRectF(projection.projectAsIs(corner.y(), corner.x() + shift), QSizeF(0.001, 0.001));
         if (!projected.intersects(area))
             continue;
-        // Whole pixels, relative to the last point; points beyond the
-        // picture are held at its edge, where they draw nothing visible.
+        std::vector<QPointF> points;
+        points.reserve(std::size_t(ring.size()));
+        for (const QPointF &point : ring)
+            points.push_back(pixel(projection.projectAsIs(point.y(), point.x() + shift)));
+        points = clipped(points, QRectF(-4, -4, MapWidth + 8, MapHeight + 8));
+        if (points.size() < 3)
+            continue;
+        // Whole pixels, relative to the last point.
         long lastX = 0, lastY = 0;
         bool first = true, moved = false;
-        for (const QPointF &point : ring) {
-            const QPointF at = pixel(projection.projectAsIs(point.y(), point.x() + shift));
-            const long x = std::lround(std::clamp(at.x(), -4.0, MapWidth + 4.0));
-            const long y = std::lround(std::clamp(at.y(), -4.0, MapHeight + 4.0));
+        for (const QPointF &at : points) {
+            const long x = std::lround(at.x());
+            const long y = std::lround(at.y());
             if (first) {
                 out += 'M' + std::to_string(x) + ' ' + std::to_string(y);
-                moved = false;
             } else if (x != lastX || y != lastY) {
                 if (!moved)
                     out += 'l';
@@ -153,7 +201,7 @@ std::string map(const Projection &projection, const QRectF &areaKm, const std::v
     }
     out += "\"/>";
 
-    Dots dots;
+    Dots dots(cell > 1);
     const auto place = [&](const SvgEvent &event) -> std::optional<QPointF> {
         const QPointF at = pixel(projection.project(event.at));
         if (at.x() < -20 || at.y() < -20 || at.x() > MapWidth + 20 || at.y() > MapHeight + 20)
@@ -164,7 +212,8 @@ std::string map(const Projection &projection, const QRectF &areaKm, const std::v
         const QPointF at = *place(*event);
         dots.add(colourOf(event->depthKm), radiusOf(event->magnitude), at.x(), at.y());
     }
-    out += "<g opacity=\"0.85\">" + dots.svg() + "</g>";
+    // Where events crowd, the land shows through them.
+    out += std::string("<g opacity=\"") + (cell > 1 ? "0.6" : "0.85") + "\">" + dots.svg() + "</g>";
     if (marked) {
         const QPointF at = pixel(projection.project(marked->at));
         const double radius = radiusOf(marked->magnitude);
@@ -259,13 +308,14 @@ std::string magnitudeTimePlot(const std::vector<SvgEvent> &events)
             out += "<text x=\"" + number(x(end.toMSecsSinceEpoch() * 1000)) + "\" y=\"" + std::to_string(height - 6)
                 + "\" text-anchor=\"middle\">" + end.date().toString(Qt::ISODate).toStdString() + "</text>";
     }
-    Dots dots;
+    const int cell = events.size() > 3000 ? 6 : 1;
+    Dots dots(cell > 1);
     const auto place = [&](const SvgEvent &event) -> std::optional<QPointF> {
         if (!event.magnitude)
             return std::nullopt;
         return QPointF(x(event.timeUs), y(*event.magnitude));
     };
-    for (const SvgEvent *event : largestByCell(events, place, events.size() > 3000 ? 3 : 1)) {
+    for (const SvgEvent *event : largestByCell(events, place, cell)) {
         const QPointF at = *place(*event);
         dots.add(colourOf(event->depthKm), 2, at.x(), at.y());
     }
