@@ -74,6 +74,20 @@ stop_gateway
 peak_four=$peak
 four_seconds=$(seconds_of <"$work/four.txt")
 
+# The whole catalogue through Harvix's search and through the FDSN service,
+# each from a fresh gateway: seconds to the last byte, and peak memory.
+fdsn="/fdsnws/event/1/query?starttime=2000-01-01&endtime=${today}T23:59:59&orderby=time-asc"
+whole() {
+    start_gateway
+    curl -s -o "$work/whole.out" -w '%{time_total}' "http://127.0.0.1:$port$1" >"$work/whole.time"
+    stop_gateway
+    echo "$(printf '%.2f' "$(cat "$work/whole.time")") s, $(( $(stat -c %s "$work/whole.out") / 1000000 )) MB, peak $peak MB"
+}
+harvix_whole=$(whole "$big")
+fdsn_xml=$(whole "$fdsn")
+fdsn_text=$(whole "$fdsn&format=text")
+echo "gateway bench: 250,000 events: Harvix search $harvix_whole; FDSN xml $fdsn_xml; FDSN text $fdsn_text" >&2
+
 # A sync of all 250,000 events through an FDSN stand-in on loopback.
 "$build/bench/upstream_standin" "$work/events.txt" >"$work/standin.url" &
 standin=$!
@@ -115,5 +129,8 @@ Measured by \`./dev bench\` on a catalogue of 250,000 generated events (FDSN tex
 | gateway's peak memory during them | $peak_four MB | < 64 MB |
 | sync of the 250,000 events from an FDSN stand-in on loopback (week-long windows, text format): completed | $sync_ok: ${sync_events:-0} events in $sync_seconds s, $sync_rate events/s | |
 | gateway's peak memory during the sync | $sync_peak MB | < 64 MB |
+| all 250,000 events through Harvix's search (QuakeML 1.0): seconds to the last byte, size, gateway's peak memory | $harvix_whole | |
+| the same through the FDSN service, \`format=xml\` (QuakeML 1.2 with places) | $fdsn_xml | < 64 MB |
+| the same through the FDSN service, \`format=text\` | $fdsn_text | < 64 MB |
 MD
 echo "gateway bench: appended to $here/results.md" >&2

@@ -45,6 +45,7 @@ bool Places::load(const QString &path, QString *error)
     }
     file.readLine();   // the header
     m_places.clear();
+    m_units.clear();
     int line = 1;
     while (!file.atEnd()) {
         ++line;
@@ -66,6 +67,10 @@ bool Places::load(const QString &path, QString *error)
     }
     std::stable_sort(m_places.begin(), m_places.end(),
                      [](const Place &a, const Place &b) { return a.point.latitude < b.point.latitude; });
+    m_units.clear();
+    m_units.reserve(m_places.size());
+    for (const Place &place : m_places)
+        m_units.push_back(unitOf(place.point));
     return true;
 }
 
@@ -73,17 +78,29 @@ void Places::add(const Place &place)
 {
     const auto at = std::upper_bound(m_places.begin(), m_places.end(), place.point.latitude,
                                      [](double latitude, const Place &p) { return latitude < p.point.latitude; });
+    m_units.insert(m_units.begin() + (at - m_places.begin()), unitOf(place.point));
     m_places.insert(at, place);
+}
+
+Places::Unit Places::unitOf(const GeoPoint &point)
+{
+    const double latitude = point.latitude * M_PI / 180, longitude = point.longitude * M_PI / 180;
+    return { std::cos(latitude) * std::cos(longitude), std::cos(latitude) * std::sin(longitude), std::sin(latitude) };
 }
 
 const Places::Place *Places::nearest(const GeoPoint &event, double *distanceKm) const
 {
     // The places lie in order of latitude: the walk goes outward from the
     // event's, nearest latitude first, and ends where the difference in
-    // latitude alone is farther than the best place found.
+    // latitude alone is farther than the best place found. Places are
+    // compared by the chord between unit vectors, which orders them as
+    // the great-circle distance does, without a trigonometric call.
     constexpr double kmPerDegree = Projection::EarthRadiusKm * M_PI / 180;
-    const Place *best = nullptr;
-    double bestKm = 0;
+    const auto chordOf = [](double km) { return 2 * std::sin(km / Projection::EarthRadiusKm / 2); };
+    const double smallReach = chordOf(SmallReachKm);
+    const Unit e = unitOf(event);
+    std::size_t best = m_places.size();
+    double bestChord = 0, bestKm = 0;
     const auto start = std::lower_bound(m_places.begin(), m_places.end(), event.latitude,
                                         [](const Place &p, double latitude) { return p.point.latitude < latitude; });
     std::ptrdiff_t below = start - m_places.begin() - 1;
@@ -91,21 +108,28 @@ const Places::Place *Places::nearest(const GeoPoint &event, double *distanceKm) 
     while (below >= 0 || above < m_places.size()) {
         const double belowGap = below >= 0 ? event.latitude - m_places[std::size_t(below)].point.latitude : HUGE_VAL;
         const double aboveGap = above < m_places.size() ? m_places[above].point.latitude - event.latitude : HUGE_VAL;
-        const bool takeBelow = belowGap < aboveGap;
-        if (best && std::min(belowGap, aboveGap) * kmPerDegree > bestKm)
+        if (best < m_places.size() && std::min(belowGap, aboveGap) * kmPerDegree > bestKm)
             break;
-        const Place &place = takeBelow ? m_places[std::size_t(below--)] : m_places[above++];
-        const double km = Geo::distanceKm(place.point, event);
-        if (place.population < SmallPopulation && km > SmallReachKm)
+        const std::size_t index = belowGap < aboveGap ? std::size_t(below--) : above++;
+        const Unit &u = m_units[index];
+        const double chord = std::sqrt((u[0] - e[0]) * (u[0] - e[0]) + (u[1] - e[1]) * (u[1] - e[1])
+                                       + (u[2] - e[2]) * (u[2] - e[2]));
+        if (m_places[index].population < SmallPopulation && chord > smallReach)
             continue;
-        if (!best || km < bestKm) {
-            best = &place;
-            bestKm = km;
+        if (best == m_places.size() || chord < bestChord) {
+            best = index;
+            bestChord = chord;
+            bestKm = 2 * std::asin(std::min(1.0, chord / 2)) * Projection::EarthRadiusKm;
         }
     }
+    if (best == m_places.size()) {
+        if (distanceKm)
+            *distanceKm = 0;
+        return nullptr;
+    }
     if (distanceKm)
-        *distanceKm = bestKm;
-    return best;
+        *distanceKm = Geo::distanceKm(m_places[best].point, event);
+    return &m_places[best];
 }
 
 QString Places::compassPoint(double bearing)

@@ -14,6 +14,7 @@
 
 #include <QString>
 
+#include <array>
 #include <vector>
 
 class Places
@@ -44,5 +45,10 @@ public:
     static QString compassPoint(double bearing);
 
 private:
-    std::vector<Place> m_places;
+    // A place as a point on the unit sphere, for quick comparisons.
+    using Unit = std::array<double, 3>;
+    static Unit unitOf(const GeoPoint &point);
+
+    std::vector<Place> m_places;   // in order of latitude
+    std::vector<Unit> m_units;     // one a place, in the same order
 };
