@@ -5,6 +5,9 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include <cctype>
+#include <cstdlib>
+
 namespace {
 
 using Arc = std::vector<QPointF>;
@@ -43,6 +46,89 @@ bool appendPolygon(const QJsonArray &polygon, const std::vector<Arc> &arcs, std:
     return true;
 }
 
+// The value of the topology's own "arcs" member: where it begins and ends in
+// the text, found without building a document of the whole (its arcs are
+// nearly all of it, and as JSON values would take ten times the memory).
+bool findTopLevelArcs(const QByteArray &json, qsizetype &begin, qsizetype &end)
+{
+    int depth = 0;
+    qsizetype keyStart = -1;
+    for (qsizetype i = 0; i < json.size(); ++i) {
+        const char c = json[i];
+        if (c == '"') {
+            const qsizetype start = i;
+            for (++i; i < json.size() && json[i] != '"'; ++i) {
+                if (json[i] == '\\')
+                    ++i;
+            }
+            keyStart = depth == 1 ? start : -1;
+            continue;
+        }
+        if (c == ':' && keyStart >= 0 && json.mid(keyStart, i - keyStart).trimmed() == "\"arcs\"") {
+            qsizetype at = i + 1;
+            while (at < json.size() && json[at] != '[' && std::isspace(static_cast<unsigned char>(json[at])))
+                ++at;
+            if (at >= json.size() || json[at] != '[')
+                return false;
+            int nesting = 0;
+            for (qsizetype j = at; j < json.size(); ++j) {
+                if (json[j] == '[')
+                    ++nesting;
+                else if (json[j] == ']' && --nesting == 0) {
+                    begin = at;
+                    end = j + 1;
+                    return true;
+                }
+            }
+            return false;
+        }
+        if (c == '{' || c == '[')
+            ++depth;
+        else if (c == '}' || c == ']')
+            --depth;
+        if (c != ' ' && c != '\n' && c != '\r' && c != '\t')
+            keyStart = c == ':' ? keyStart : -1;
+    }
+    return false;
+}
+
+// The arcs, [[[x, y], [dx, dy], ...], ...], delta-encoded whole numbers.
+bool readArcs(const char *text, const char *end, double sx, double sy, double tx, double ty, std::vector<Arc> &arcs)
+{
+    int depth = 0;
+    qint64 x = 0, y = 0, values[2] = { 0, 0 };
+    int count = 0;
+    for (const char *p = text; p < end; ++p) {
+        const char c = *p;
+        if (c == '[') {
+            ++depth;
+            if (depth == 2) {
+                arcs.emplace_back();
+                x = y = 0;
+            }
+            count = 0;
+        } else if (c == ']') {
+            if (depth == 3) {
+                if (count != 2)
+                    return false;
+                x += values[0];
+                y += values[1];
+                arcs.back().emplace_back(double(x) * sx + tx, double(y) * sy + ty);
+            }
+            --depth;
+        } else if (c == '-' || (c >= '0' && c <= '9')) {
+            if (depth != 3 || count == 2)
+                return false;
+            char *after = nullptr;
+            values[count++] = std::strtoll(p, &after, 10);
+            p = after - 1;
+        } else if (c != ',' && !std::isspace(static_cast<unsigned char>(c))) {
+            return false;
+        }
+    }
+    return depth == 0;
+}
+
 } // namespace
 
 bool LandAtlas::nearNewZealand(const QRectF &degrees)
@@ -55,8 +141,15 @@ bool LandAtlas::nearNewZealand(const QRectF &degrees)
 
 bool LandAtlas::readTopoJson(const QByteArray &json, std::vector<QPolygonF> &rings, QString *error)
 {
+    // The arcs are read by hand; the rest, small, as a JSON document.
+    qsizetype arcsBegin = 0, arcsEnd = 0;
+    if (!findTopLevelArcs(json, arcsBegin, arcsEnd)) {
+        *error = QStringLiteral("not a TopoJSON topology");
+        return false;
+    }
     QJsonParseError parseError;
-    const QJsonObject topology = QJsonDocument::fromJson(json, &parseError).object();
+    const QJsonObject topology
+        = QJsonDocument::fromJson(json.left(arcsBegin) + "[]" + json.mid(arcsEnd), &parseError).object();
     if (parseError.error != QJsonParseError::NoError || topology.value(QLatin1String("type")).toString() != u"Topology") {
         *error = QStringLiteral("not a TopoJSON topology");
         return false;
@@ -72,16 +165,9 @@ bool LandAtlas::readTopoJson(const QByteArray &json, std::vector<QPolygonF> &rin
     const double tx = translate.at(0).toDouble(), ty = translate.at(1).toDouble();
 
     std::vector<Arc> arcs;
-    for (const QJsonValue &arcValue : topology.value(QLatin1String("arcs")).toArray()) {
-        Arc arc;
-        qint64 x = 0, y = 0;   // delta-encoded: each position adds to the one before
-        for (const QJsonValue &position : arcValue.toArray()) {
-            const QJsonArray delta = position.toArray();
-            x += qint64(delta.at(0).toDouble());
-            y += qint64(delta.at(1).toDouble());
-            arc.emplace_back(double(x) * sx + tx, double(y) * sy + ty);
-        }
-        arcs.push_back(std::move(arc));
+    if (!readArcs(json.constData() + arcsBegin, json.constData() + arcsEnd, sx, sy, tx, ty, arcs)) {
+        *error = QStringLiteral("the arcs are not lists of whole-number positions");
+        return false;
     }
 
     const QJsonObject land = topology.value(QLatin1String("objects")).toObject().value(QLatin1String("land")).toObject();

@@ -113,7 +113,7 @@ struct GatewayServer::Link
     Clock::time_point waitingSince = Clock::now();
     bool inRequest = false;
     bool timedOut = false;
-    int served = 0;
+    std::atomic<int> served { 0 };   // replies sent on it
 };
 
 // One request and its reply.
@@ -509,10 +509,16 @@ void GatewayServer::watch()
         + std::string(textType) + "\r\nContent-Length: " + std::to_string(body.size()) + "\r\n\r\n" + body;
     std::unique_lock<std::mutex> halted(m_haltMutex);
     while (!m_haltedChanged.wait_for(halted, std::chrono::milliseconds(250), [this] { return m_halted; })) {
-        const Clock::time_point due = Clock::now() - std::chrono::seconds(m_limits.requestSeconds);
+        // A new connection has its seconds from accept; one kept alive
+        // after a reply may first idle (and is closed quietly by the
+        // library if it only idles), then has its seconds as well.
+        const Clock::time_point now = Clock::now();
+        const Clock::time_point due = now - std::chrono::seconds(m_limits.requestSeconds);
+        const Clock::time_point keptDue = due - std::chrono::seconds(m_limits.keepAliveSeconds);
         std::lock_guard<std::mutex> lock(m_linksMutex);
         for (Link *link : m_links) {
-            if (link->inRequest || link->timedOut || link->waitingSince > due || link->socket < 0)
+            if (link->inRequest || link->timedOut || link->socket < 0
+                || link->waitingSince > (link->served > 0 ? keptDue : due))
                 continue;
             // The library reads nothing more once the socket is shut; it
             // then closes the connection as the client's end.
