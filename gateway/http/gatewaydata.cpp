@@ -17,30 +17,30 @@ QString dataDirectory()
     return QDir::cleanPath(QCoreApplication::applicationDirPath() + QStringLiteral("/" HARVIX_DATA_FROM_BIN));
 }
 
-} // namespace
-
-const Places &places()
+// One file or folder of the shipped data, read on first use.
+template <typename Data>
+const Data &readOnce(const char *path, const char *without)
 {
-    static const Places read = [] {
-        Places places;
+    static const Data read = [&] {
+        Data data;
         QString error;
-        if (!places.load(dataDirectory() + QStringLiteral("/places/places.csv"), &error))
-            std::fprintf(stderr, "harvix-gateway: no place names: %s\n", qPrintable(error));
-        return places;
+        if (!data.load(dataDirectory() + u'/' + QLatin1String(path), &error))
+            std::fprintf(stderr, "harvix-gateway: %s: %s\n", without, qPrintable(error));
+        return data;
     }();
     return read;
 }
 
+} // namespace
+
+const Places &places()
+{
+    return readOnce<Places>("places/places.csv", "no place names");
+}
+
 const LandAtlas &land()
 {
-    static const LandAtlas read = [] {
-        LandAtlas land;
-        QString error;
-        if (!land.load(dataDirectory() + QStringLiteral("/naturalearth"), &error))
-            std::fprintf(stderr, "harvix-gateway: no land on the maps: %s\n", qPrintable(error));
-        return land;
-    }();
-    return read;
+    return readOnce<LandAtlas>("naturalearth", "no land on the maps");
 }
 
 } // namespace GatewayData
