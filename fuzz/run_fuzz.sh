@@ -56,6 +56,7 @@ targets=(
     "quakeml12|catalogue.dict|$seeds/xml|16384|$root/tests/data/fuzz/quakeml12"
     "cataloguefile|catalogue.dict|$seeds/csv $seeds/text $seeds/xml $seeds/packed|16384|$root/tests/data/fuzz/cataloguefile"
     "searchquery|searchquery.dict|$root/fuzz/seeds/searchquery|4096|$root/tests/data/fuzz/searchquery"
+    "fdsnquery|fdsnquery.dict|$root/fuzz/seeds/fdsnquery|4096|$root/tests/data/fuzz/fdsnquery"
 )
 
 status=0
@@ -66,8 +67,9 @@ for entry in "${targets[@]}"; do
     work="$root/fuzz/corpus-work/$name"
     mkdir -p "$work" "$regressions"
     [ "$name" = reply ] && work="$root/fuzz/corpus-work"
-    seeds=()
-    for seed in $seedlist; do [ -d "$seed" ] && seeds+=("$seed"); done
+    # Not "seeds": the exit trap removes the folder that names.
+    inputs=()
+    for seed in $seedlist; do [ -d "$seed" ] && inputs+=("$seed"); done
 
     found=$(find "$regressions" -maxdepth 1 -type f ! -name '.gitkeep' | sort)
     if [ -n "$found" ]; then
@@ -77,7 +79,7 @@ for entry in "${targets[@]}"; do
     fi
 
     run="$build/run-$name.log"
-    "$binary" "$work" "${seeds[@]}" -dict="$root/fuzz/$dict" \
+    "$binary" "$work" "${inputs[@]}" -dict="$root/fuzz/$dict" \
         -max_total_time="$seconds" -max_len="$maxlen" -rss_limit_mb=4096 -timeout=30 \
         -artifact_prefix="$regressions/" -print_final_stats=1 >"$run" 2>&1 || status=1
     execs=$(sed -n 's/^stat::number_of_executed_units: *//p' "$run")
