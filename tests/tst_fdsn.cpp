@@ -294,12 +294,12 @@ void TestFdsn::otherEndpoints()
 
 void TestFdsn::seisplotjsReadsWhatHarvixSees()
 {
-    const QString client = QStringLiteral(HARVIX_FDSN_CLIENT_DIR);
+    const QString client = QStringLiteral(HARVIX_CLIENTS_DIR);
     QVERIFY2(QFile::exists(client + QStringLiteral("/node_modules/seisplotjs/package.json")),
-             "tests/fdsnclient has no node_modules: ./dev test installs them");
+             "tests/clients has no node_modules: ./dev test installs them");
     QProcess node;
     node.setWorkingDirectory(client);
-    node.start(QStringLiteral("node"), { QStringLiteral("query.mjs"), QString::number(gateway.port()),
+    node.start(QStringLiteral("node"), { QStringLiteral("fdsnquery.mjs"), QString::number(gateway.port()),
                                          "2024-01-01T00:00:00", "2024-01-31T23:59:59.999", "1" });
     QVERIFY(node.waitForFinished(60000));
     QVERIFY2(node.exitCode() == 0, node.readAllStandardError().constData());

@@ -1,7 +1,8 @@
 // The gateway's pages in a real browser: Debian's Chromium, headless, loads
 // the home page and event pages (one of GeoNet's, one at -178°, one without
 // a depth) without a console message, and draws their maps: the sea, the
-// land and the events' colours are counted in its screenshots. The pages
+// land and the events' colours are counted in its screenshots; driven by
+// Playwright at a phone's size, no page is wider than the phone. The pages
 // parse as HTML5 without an error (html5lib, strict), and the home page of
 // a catalogue of 100,000 events spread over the world stays under 400 KB.
 
@@ -9,6 +10,9 @@
 #include "testsupport/gatewayprocess.h"
 
 #include <QImage>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QProcess>
 #include <QtTest>
 
@@ -20,6 +24,7 @@ private slots:
     void initTestCase();
     void inChromium_data();
     void inChromium();
+    void fitAPhone();
     void validHtml5_data();
     void validHtml5();
     void homePageOfAnyCatalogueIsSmall();
@@ -136,6 +141,48 @@ void TestPages::inChromium()
         coloured += pixelsNear(image, EventScales::depthColour(depth).rgb());
     coloured += pixelsNear(image, EventScales::noDepthColour().rgb());
     QVERIFY2(coloured > legendSquares + events * 4, qPrintable(QString::number(coloured)));
+}
+
+void TestPages::fitAPhone()
+{
+    // Playwright drives the same Chromium at 390 by 844 pixels: no page is
+    // wider than the phone, every picture lies within it, nothing is said
+    // on the console.
+    const QStringList paths = { QStringLiteral("/"), ref + QStringLiteral("2026p000119"), ref + QStringLiteral("kermadec"),
+                                ref + QStringLiteral("nodepth"), ref + QStringLiteral("none") };
+    QStringList urls;
+    for (const QString &path : paths)
+        urls << gateway.url(path).toString();
+    QProcess node;
+    node.setWorkingDirectory(QStringLiteral(HARVIX_CLIENTS_DIR));
+    node.start(QStringLiteral("node"), QStringList { QStringLiteral("pages.mjs") } + urls);
+    QVERIFY(node.waitForFinished(120000));
+    QVERIFY2(node.exitCode() == 0, node.readAllStandardError().constData());
+    int pages = 0;
+    for (const QByteArray &line : node.readAllStandardOutput().split('\n')) {
+        if (!line.startsWith('{'))
+            continue;
+        const QJsonObject page = QJsonDocument::fromJson(line).object();
+        const QString url = page.value(QLatin1String("url")).toString();
+        QVERIFY2(page.value(QLatin1String("scrollWidth")).toInt() <= page.value(QLatin1String("clientWidth")).toInt(),
+                 qPrintable(url));
+        QCOMPARE(page.value(QLatin1String("clientWidth")).toInt(), 390);
+        const QJsonArray pictures = page.value(QLatin1String("pictures")).toArray();
+        QVERIFY2(url.endsWith(QLatin1String("none")) || !pictures.isEmpty(), qPrintable(url));
+        for (const QJsonValue &picture : pictures) {
+            QVERIFY(picture[QLatin1String("left")].toDouble() >= 0);
+            QVERIFY(picture[QLatin1String("right")].toDouble() <= 390);
+            QVERIFY(picture[QLatin1String("height")].toDouble() > 10);
+        }
+        // The page of an unknown event is itself the one resource that fails.
+        const bool unknown = url.endsWith(QLatin1String("none"));
+        QCOMPARE(page.value(QLatin1String("status")).toInt(), unknown ? 404 : 200);
+        QCOMPARE(page.value(QLatin1String("messages")).toArray(),
+                 unknown ? QJsonArray { "error: Failed to load resource: the server responded with a status of 404 (Not Found)" }
+                         : QJsonArray());
+        ++pages;
+    }
+    QCOMPARE(pages, paths.size());
 }
 
 void TestPages::validHtml5_data()

@@ -1,7 +1,7 @@
 // Asks harvix-gateway's FDSN event service through seisplotjs and prints
 // each event it read, one JSON object a line, for tst_fdsn to compare with
 // the gateway's own Harvix search.
-//   node query.mjs PORT STARTTIME ENDTIME MINMAGNITUDE
+//   node fdsnquery.mjs PORT STARTTIME ENDTIME MINMAGNITUDE
 import { DOMParser } from "@xmldom/xmldom";
 
 // What seisplotjs takes from a browser: an XML parser whose elements have
