@@ -468,7 +468,8 @@ int GatewayServer::send(MHD_Connection *connection, Exchange &exchange, HttpRepl
     }
     if (!response)
         return MHD_NO;
-    MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, reply.type);
+    if (reply.status != 204)   // no content, and so no type
+        MHD_add_response_header(response, MHD_HTTP_HEADER_CONTENT_TYPE, reply.type);
     for (const auto &[name, value] : reply.headers)
         MHD_add_response_header(response, name.c_str(), value.c_str());
     // A connection serves so many requests, then is closed.
