@@ -177,7 +177,7 @@ void TestFdsn::refused()
     const GatewayProcess::Reply reply = GatewayProcess::get(url);
     QCOMPARE(reply.status, status);
     QVERIFY(reply.contentType.startsWith("text/plain"));
-    // The specification's error text, naming what was wrong.
+    // FDSN's error text, naming what was wrong.
     const QString text = QString::fromUtf8(reply.body);
     const QString heading = status == 400 ? QStringLiteral("Error 400: Bad Request\n\n") : QStringLiteral("Error 404: Not Found\n\n");
     QVERIFY2(text.startsWith(heading + details), qPrintable(text));

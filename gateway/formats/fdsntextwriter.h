@@ -1,7 +1,7 @@
 #pragma once
 
 // Writes catalogue rows as FDSN event text: a header line and one line an
-// event of the specification's 13 columns, with EventType after them as
+// event of FDSN's 13 columns, with EventType after them as
 // GeoNet and USGS add it. Times are UTC to the microsecond; unknown values
 // are empty; a '|' or a line break within a value becomes a blank.
 

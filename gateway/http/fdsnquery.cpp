@@ -20,7 +20,7 @@ using QueryString::quoted;
 struct Name
 {
     const char *full;
-    const char *brief;  // the specification's short form, or null
+    const char *brief;  // FDSN's short form, or null
 };
 
 constexpr std::array<Name, 28> names = { {

@@ -3,7 +3,7 @@
 // The FDSN event service (fdsnws-event 1.2) under /fdsnws/event/1/: query,
 // version, application.wadl, catalogs and contributors. Query replies are
 // QuakeML 1.2 or FDSN text, streamed from one forward-only query; errors
-// are the specification's error text. No cap on the number of events
+// are FDSN's error text. No cap on the number of events
 // unless one is set, which is then answered with 413.
 
 #include "http/httpreply.h"
@@ -27,7 +27,7 @@ public:
     // request as the client sent it, for error texts.
     void answer(std::string_view route, std::string_view query, const QString &url, HttpReply &reply) const;
 
-    // The specification's error text.
+    // FDSN's error text.
     static void error(HttpReply &reply, int status, const QString &details, const QString &url);
 
 private:
