@@ -278,6 +278,26 @@ std::optional<EventRow> Catalogue::find(const QString &publicId) const
     return std::nullopt;
 }
 
+std::vector<GeoPoint> Catalogue::outline() const
+{
+    std::vector<GeoPoint> points;
+    QSqlQuery query(connection());
+    query.setForwardOnly(true);
+    // Longitudes from -180 to 180 made 0 to 360 first, so that the cast
+    // to a whole number, which drops the fraction, is the floor.
+    if (!query.exec(QStringLiteral("SELECT CAST(longitude + 180 AS INTEGER), MIN(latitude), MAX(latitude) FROM event"
+                                   " WHERE latitude IS NOT NULL AND longitude IS NOT NULL GROUP BY 1")))
+        return points;
+    while (query.next()) {
+        const double west = query.value(0).toDouble() - 180;
+        for (const double longitude : { west, std::min(west + 1, 180.0) }) {
+            points.push_back({ query.value(1).toDouble(), longitude });
+            points.push_back({ query.value(2).toDouble(), longitude });
+        }
+    }
+    return points;
+}
+
 qint64 Catalogue::lastModified() const
 {
     QSqlQuery query(connection());

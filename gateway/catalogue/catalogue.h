@@ -8,6 +8,7 @@
 // the SQL is kept to what PostgreSQL takes too.
 
 #include "catalogue/eventrow.h"
+#include "geo/projection.h"
 
 #include <QList>
 #include <QSqlDatabase>
@@ -17,6 +18,7 @@
 #include <memory>
 #include <mutex>
 #include <optional>
+#include <vector>
 
 struct EventFilter;
 struct EventQuery;
@@ -74,6 +76,11 @@ public:
         std::int64_t lastUs = 0;
     };
     std::optional<TimeRange> timeRange() const;
+
+    // Points around the events that have a position, without reading them
+    // all: for each degree of longitude that holds some, its southern- and
+    // northernmost latitude at both of the degree's edges.
+    std::vector<GeoPoint> outline() const;
 
     // Whether the upstream's window was fetched at or after sinceUs (UTC
     // microseconds), by one record that covers it.

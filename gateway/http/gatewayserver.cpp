@@ -672,16 +672,19 @@ std::shared_ptr<const std::string> GatewayServer::homePictures()
         if (m_pictures && m_picturesVersion == version)
             return m_pictures;
     }
-    std::vector<SvgEvent> events;
-    EventQuery all;
-    all.order = EventQuery::Order::TimeAscending;
-    const std::unique_ptr<Catalogue::Cursor> cursor = m_catalogue.select(all);
-    EventRow row;
-    while (cursor->next(row)) {
-        if (row.latitude && row.longitude)
-            events.push_back({ { *row.latitude, *row.longitude }, row.magnitude, row.depthKm, row.originTimeUs });
-    }
-    auto pictures = std::make_shared<const std::string>(Pages::homePictures(events));
+    // The catalogue is gone through a few times, never held whole.
+    const SvgMap::EventSource events = [this](const std::function<void(const SvgEvent &)> &take) {
+        EventQuery all;
+        all.order = EventQuery::Order::TimeAscending;
+        const std::unique_ptr<Catalogue::Cursor> cursor = m_catalogue.select(all);
+        EventRow row;
+        while (cursor->next(row)) {
+            if (row.latitude && row.longitude)
+                take({ { *row.latitude, *row.longitude }, row.magnitude, row.depthKm, row.originTimeUs });
+        }
+    };
+    auto pictures = std::make_shared<const std::string>(
+        Pages::homePictures(m_catalogue.outline(), version.first, events));
     std::lock_guard<std::mutex> lock(m_picturesMutex);
     m_pictures = pictures;
     m_picturesVersion = version;

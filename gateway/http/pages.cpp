@@ -99,19 +99,15 @@ QString newZealandText(std::int64_t microseconds)
     return timeText(microseconds, auckland, "yyyy-MM-dd HH:mm:ss.zzz t");
 }
 
-std::string homePictures(const std::vector<SvgEvent> &events)
+std::string homePictures(const std::vector<GeoPoint> &outline, std::int64_t count, const SvgMap::EventSource &events)
 {
-    if (events.empty())
+    if (outline.empty())
         return std::string();
-    std::vector<GeoPoint> points;
-    points.reserve(events.size());
-    for (const SvgEvent &event : events)
-        points.push_back(event.at);
-    const Projection projection = Projection::centredOn(points);
-    QRectF area = projection.bounds(points);
+    const Projection projection = Projection::centredOn(outline);
+    QRectF area = projection.bounds(outline);
     area.adjust(-100, -100, 100, 100);
     // Drawn one by one up to a few thousand, else one a 7-pixel cell.
-    return "<h2>Where</h2>\n" + SvgMap::map(projection, area, events, nullptr, events.size() > 5000 ? 7 : 1)
+    return "<h2>Where</h2>\n" + SvgMap::map(projection, area, events, nullptr, count > 5000 ? 7 : 1)
         + SvgMap::legend() + "\n<h2>Magnitude and time</h2>\n" + SvgMap::magnitudeTimePlot(events) + "\n";
 }
 
@@ -169,7 +165,7 @@ std::string event(const EventRow &row, const QString &place, const std::vector<S
         const SvgEvent self { { *row.latitude, *row.longitude }, row.magnitude, row.depthKm, row.originTimeUs };
         const Projection projection(*row.latitude, *row.longitude);
         out += "<h2>The events within 100 km in the 30 days before it</h2>\n";
-        out += SvgMap::map(projection, QRectF(-130, -130, 260, 260), neighbours, &self);
+        out += SvgMap::map(projection, QRectF(-130, -130, 260, 260), SvgMap::eventsOf(neighbours), &self);
         out += SvgMap::legend();
         out += "\n<p>" + std::to_string(neighbours.size()) + (neighbours.size() == 1 ? " event" : " events")
             + " beside this one.</p>\n";

@@ -23,7 +23,9 @@ extern const char *const mapCredits;
 // of it and a magnitude-time plot, made by homePictures.
 std::string home(const QList<Catalogue::SourceSummary> &sources, const QString &searchUrl,
                  const std::string &pictures);
-std::string homePictures(const std::vector<SvgEvent> &events);
+// outline: points around all the events with a position (their extent);
+// count: how many events there are.
+std::string homePictures(const std::vector<GeoPoint> &outline, std::int64_t count, const SvgMap::EventSource &events);
 // The page of one event: its values, its place, and a map of it among the
 // catalogue's events within 100 km in the 30 days before it.
 std::string event(const EventRow &row, const QString &place, const std::vector<SvgEvent> &neighbours);

@@ -108,37 +108,52 @@ std::vector<QPointF> clipped(std::vector<QPointF> ring, const QRectF &box)
     return ring;
 }
 
-// The largest event of each cell, in the order met.
-std::vector<const SvgEvent *> largestByCell(const std::vector<SvgEvent> &events,
-                                            const std::function<std::optional<QPointF>(const SvgEvent &)> &place,
-                                            int cell)
+// The largest event of each cell of the picture, from events met one at a
+// time: as many kept as there are cells at most, whatever their number.
+class Cells
 {
-    std::unordered_map<std::int64_t, std::size_t> cells;
-    std::vector<const SvgEvent *> kept;
-    for (const SvgEvent &event : events) {
-        const std::optional<QPointF> at = place(event);
-        if (!at)
-            continue;
-        const std::int64_t key = std::int64_t(std::floor(at->x() / cell)) * 100000 + std::int64_t(std::floor(at->y() / cell));
-        const auto [found, added] = cells.emplace(key, kept.size());
-        if (added) {
-            kept.push_back(&event);
-        } else if (event.magnitude.value_or(-99) > kept[found->second]->magnitude.value_or(-99)) {
-            kept[found->second] = &event;
-        }
+public:
+    explicit Cells(int cell) : m_cell(cell) {}
+
+    void add(const SvgEvent &event, const QPointF &at)
+    {
+        const std::int64_t key
+            = std::int64_t(std::floor(at.x() / m_cell)) * 100000 + std::int64_t(std::floor(at.y() / m_cell));
+        const auto [found, added] = m_index.emplace(key, m_kept.size());
+        if (added)
+            m_kept.emplace_back(event, at);
+        else if (event.magnitude.value_or(-99) > m_kept[found->second].first.magnitude.value_or(-99))
+            m_kept[found->second] = { event, at };
     }
-    // Small ones under large ones.
-    std::stable_sort(kept.begin(), kept.end(), [](const SvgEvent *a, const SvgEvent *b) {
-        return a->magnitude.value_or(-99) < b->magnitude.value_or(-99);
-    });
-    return kept;
-}
+
+    // Small ones first, under the large ones.
+    std::vector<std::pair<SvgEvent, QPointF>> largest()
+    {
+        std::stable_sort(m_kept.begin(), m_kept.end(), [](const auto &a, const auto &b) {
+            return a.first.magnitude.value_or(-99) < b.first.magnitude.value_or(-99);
+        });
+        return std::move(m_kept);
+    }
+
+private:
+    int m_cell;
+    std::unordered_map<std::int64_t, std::size_t> m_index;
+    std::vector<std::pair<SvgEvent, QPointF>> m_kept;
+};
 
 } // namespace
 
 namespace SvgMap {
 
-std::string map(const Projection &projection, const QRectF &areaKm, const std::vector<SvgEvent> &events,
+EventSource eventsOf(const std::vector<SvgEvent> &events)
+{
+    return [&events](const std::function<void(const SvgEvent &)> &take) {
+        for (const SvgEvent &event : events)
+            take(event);
+    };
+}
+
+std::string map(const Projection &projection, const QRectF &areaKm, const EventSource &events,
                 const SvgEvent *marked, int cell)
 {
     // The area fills the picture, wider or taller as it is.
@@ -201,17 +216,15 @@ std::string map(const Projection &projection, const QRectF &areaKm, const std::v
     }
     out += "\"/>";
 
-    Dots dots(cell > 1);
-    const auto place = [&](const SvgEvent &event) -> std::optional<QPointF> {
+    Cells cells(cell);
+    events([&](const SvgEvent &event) {
         const QPointF at = pixel(projection.project(event.at));
-        if (at.x() < -20 || at.y() < -20 || at.x() > MapWidth + 20 || at.y() > MapHeight + 20)
-            return std::nullopt;
-        return at;
-    };
-    for (const SvgEvent *event : largestByCell(events, place, cell)) {
-        const QPointF at = *place(*event);
-        dots.add(colourOf(event->depthKm), radiusOf(event->magnitude), at.x(), at.y());
-    }
+        if (at.x() >= -20 && at.y() >= -20 && at.x() <= MapWidth + 20 && at.y() <= MapHeight + 20)
+            cells.add(event, at);
+    });
+    Dots dots(cell > 1);
+    for (const auto &[event, at] : cells.largest())
+        dots.add(colourOf(event.depthKm), radiusOf(event.magnitude), at.x(), at.y());
     // Where events crowd, the land shows through them.
     out += std::string("<g opacity=\"") + (cell > 1 ? "0.6" : "0.85") + "\">" + dots.svg() + "</g>";
     if (marked) {
@@ -258,21 +271,23 @@ std::string legend()
     return out;
 }
 
-std::string magnitudeTimePlot(const std::vector<SvgEvent> &events)
+std::string magnitudeTimePlot(const EventSource &events)
 {
     constexpr int width = 720, height = 260, left = 40, bottom = 24, top = 8, right = 8;
     std::int64_t first = 0, last = 0;
     double lowest = 0, highest = 0;
     bool any = false;
-    for (const SvgEvent &event : events) {
+    std::int64_t count = 0;
+    events([&](const SvgEvent &event) {
         if (!event.magnitude)
-            continue;
+            return;
         first = any ? std::min(first, event.timeUs) : event.timeUs;
         last = any ? std::max(last, event.timeUs) : event.timeUs;
         lowest = any ? std::min(lowest, *event.magnitude) : *event.magnitude;
         highest = any ? std::max(highest, *event.magnitude) : *event.magnitude;
         any = true;
-    }
+        ++count;
+    });
     std::string out = "<svg xmlns=\"http://www.w3.org/2000/svg\" class=\"plot\" viewBox=\"0 0 "
         + std::to_string(width) + ' ' + std::to_string(height)
         + "\" role=\"img\" aria-label=\"Magnitude against time\" font-size=\"11\" font-family=\"sans-serif\">";
@@ -308,17 +323,15 @@ std::string magnitudeTimePlot(const std::vector<SvgEvent> &events)
             out += "<text x=\"" + number(x(end.toMSecsSinceEpoch() * 1000)) + "\" y=\"" + std::to_string(height - 6)
                 + "\" text-anchor=\"middle\">" + end.date().toString(Qt::ISODate).toStdString() + "</text>";
     }
-    const int cell = events.size() > 3000 ? 6 : 1;
+    const int cell = count > 3000 ? 6 : 1;
+    Cells cells(cell);
+    events([&](const SvgEvent &event) {
+        if (event.magnitude)
+            cells.add(event, QPointF(x(event.timeUs), y(*event.magnitude)));
+    });
     Dots dots(cell > 1);
-    const auto place = [&](const SvgEvent &event) -> std::optional<QPointF> {
-        if (!event.magnitude)
-            return std::nullopt;
-        return QPointF(x(event.timeUs), y(*event.magnitude));
-    };
-    for (const SvgEvent *event : largestByCell(events, place, cell)) {
-        const QPointF at = *place(*event);
-        dots.add(colourOf(event->depthKm), 2, at.x(), at.y());
-    }
+    for (const auto &[event, at] : cells.largest())
+        dots.add(colourOf(event.depthKm), 2, at.x(), at.y());
     return out + "<g opacity=\"0.8\">" + dots.svg() + "</g></svg>";
 }
 
