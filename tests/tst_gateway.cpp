@@ -328,6 +328,8 @@ void TestGateway::pages_data()
         << QStringList { "<title>Event first: ", "2024-01-01 00:00:00.000 UTC", "2024-01-01 13:00:00.000 NZDT",
                          "-41.5&#176;", "10.5 km", "<a href=\"/fdsnws/event/1/query?eventid=first\">",
                          "<a href=\"/fdsnws/event/1/query?format=text&amp;eventid=first\">", "<svg ",
+                         // Only "before", a second earlier and 70 km away: the others come after.
+                         "<p>1 event beside this one.</p>",
                          "We acknowledge the New Zealand GeoNet project", "Natural Earth", "GeoNames" };
     QTest::newRow("hostile id") << QByteArray("GET") << ref + "%3Cscript%3Ealert(1)%3C%2Fscript%3E" << 200
         << QStringList { "Event &lt;script&gt;alert(1)&lt;/script&gt;", "eventid=%3Cscript%3Ealert%281%29%3C%2Fscript%3E\"" };

@@ -884,15 +884,19 @@ void GatewayServer::halt()
         m_watcher->join();
         m_watcher.reset();
     }
-    // The fetchers finish first: the searches they hold are resumed, and
-    // the library then ends every connection.
-    m_fetchers.reset();
+    // The fetchers finish first, and take no more: the searches they hold
+    // are resumed (the library may not stop with a connection suspended),
+    // and a search from now on answers from the catalogue alone. They are
+    // freed once the library, whose threads ask them, has stopped.
+    if (m_fetchers)
+        m_fetchers->shutdown();
     if (m_daemon) {
         MHD_stop_daemon(m_daemon);
         m_daemon = nullptr;
         // The library closed the socket it was given.
         m_listening = -1;
     }
+    m_fetchers.reset();
 }
 
 void GatewayServer::stop(int drainSeconds)
