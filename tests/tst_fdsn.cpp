@@ -160,6 +160,10 @@ void TestFdsn::refused_data()
     QTest::newRow("arrivals") << "includearrivals=true" << 400 << "includearrivals=true is not supported";
     QTest::newRow("neither true nor false") << "includeallmagnitudes=yes" << 400 << "includeallmagnitudes must be false, true";
     QTest::newRow("catalog") << "catalog=GeoNet" << 400 << "catalog is not supported";
+    QTest::newRow("an empty event id") << "eventid=" << 400 << "eventid has no value";
+    QTest::newRow("an empty event type") << "eventtype=%20" << 400 << "eventtype has no value";
+    QTest::newRow("too many event types") << "eventtype=" + QStringLiteral("a,").repeated(51) << 400
+                                          << "eventtype lists 51 types; at most 50 are taken";
     QTest::newRow("other format") << "format=json" << 400 << "format must be xml, text";
     QTest::newRow("other nodata") << "nodata=500" << 400 << "nodata must be 204, 404";
     QTest::newRow("other order") << "orderby=depth" << 400 << "orderby must be time, time-asc, magnitude, magnitude-asc";

@@ -17,6 +17,10 @@ namespace {
 
 using QueryString::quoted;
 
+// QuakeML 1.2 lists 44 event types; SQLite takes an expression of so many
+// terms, not of thousands.
+constexpr qsizetype MaximumEventTypes = 50;
+
 struct Name
 {
     const char *full;
@@ -173,11 +177,19 @@ FdsnQuery::Parsed FdsnQuery::parse(std::string_view raw)
     selection.minMagnitude = values.number("minmagnitude", -20, 20);
     selection.maxMagnitude = values.number("maxmagnitude", -20, 20);
     values.ordered("minmagnitude", selection.minMagnitude, "maxmagnitude", selection.maxMagnitude);
+    // A text that names nothing would select everything, or nothing.
+    for (const char *name : { "magnitudetype", "eventtype", "eventid" }) {
+        if (values.error.isEmpty() && values.has(name) && QString::fromStdString(values.given[name]).trimmed().isEmpty())
+            values.error = QStringLiteral("%1 has no value").arg(QLatin1String(name));
+    }
     if (values.has("magnitudetype"))
         selection.magnitudeType = QString::fromStdString(values.given["magnitudetype"]).trimmed();
     if (values.has("eventtype")) {
-        for (const QString &type : QString::fromStdString(values.given["eventtype"]).split(u','))
+        for (const QString &type : QString::fromStdString(values.given["eventtype"]).split(u',', Qt::SkipEmptyParts))
             selection.eventTypes << type.trimmed();
+        if (values.error.isEmpty() && selection.eventTypes.size() > MaximumEventTypes)
+            values.error = QStringLiteral("eventtype lists %1 types; at most %2 are taken")
+                               .arg(selection.eventTypes.size()).arg(MaximumEventTypes);
     }
     if (values.has("eventid"))
         selection.eventId = QuakeML12Writer::idOf(values.given["eventid"]);
