@@ -1,5 +1,7 @@
 #include "app/eventexport.h"
 
+#include "quakeml/quakeml12.h"
+
 #include <QFileInfo>
 #include <QIODevice>
 #include <QRegularExpression>
@@ -161,35 +163,10 @@ bool isInteger(const std::string &text)
     return !text.empty() && integer.match(QString::fromStdString(text)).hasMatch();
 }
 
-// The event types that QuakeML 1.2 lists.
-bool isQuakeMLEventType(const std::string &type)
-{
-    static const QStringList types = QStringLiteral(
-        "not existing|not reported|earthquake|anthropogenic event|collapse|cavity collapse|mine collapse|"
-        "building collapse|explosion|accidental explosion|chemical explosion|controlled explosion|"
-        "experimental explosion|industrial explosion|mining explosion|quarry blast|road cut|blasting levee|"
-        "nuclear explosion|induced or triggered event|rock burst|reservoir loading|fluid injection|"
-        "fluid extraction|crash|plane crash|train crash|boat crash|other event|atmospheric event|sonic boom|"
-        "sonic blast|acoustic noise|thunder|avalanche|snow avalanche|debris avalanche|hydroacoustic event|"
-        "ice quake|slide|landslide|rockslide|meteorite|volcanic eruption").split(u'|');
-    return types.contains(QString::fromStdString(type));
-}
-
-// An id in a QuakeML resource identifier: characters outside the schema's
-// pattern are percent-encoded.
+// An id in a QuakeML resource identifier.
 std::string resourceId(const std::string &id)
 {
-    std::string out;
-    for (const unsigned char c : id) {
-        if (std::isalnum(c) || std::string("-.*()_~'").find(char(c)) != std::string::npos) {
-            out += char(c);
-        } else {
-            char escaped[4];
-            std::snprintf(escaped, sizeof escaped, "%%%02X", c);
-            out += escaped;
-        }
-    }
-    return out.empty() ? std::string("unnamed") : out;
+    return id.empty() ? std::string("unnamed") : QuakeML12::escapedId(id);
 }
 
 void appendCsv(std::string &out, const Values &v)
@@ -251,10 +228,9 @@ void appendQuakeML(std::string &out, const Values &v)
         const std::string metres = metresOf(v.depth);
         if (!metres.empty())
             out += "<depth><value>" + metres + "</value></depth>";
-        if (v.mode == "manual" || v.mode == "automatic")
+        if (QuakeML12::isEvaluationMode(QString::fromStdString(v.mode)))
             out += "<evaluationMode>" + v.mode + "</evaluationMode>";
-        if (v.status == "preliminary" || v.status == "confirmed" || v.status == "reviewed" || v.status == "final"
-            || v.status == "rejected")
+        if (QuakeML12::isEvaluationStatus(QString::fromStdString(v.status)))
             out += "<evaluationStatus>" + v.status + "</evaluationStatus>";
         out += "</origin>\n";
     }
@@ -275,7 +251,7 @@ void appendQuakeML(std::string &out, const Values &v)
         out += "<preferredOriginID>smi:org.harvix/origin/" + id + "</preferredOriginID>\n";
     if (!magnitude.empty())
         out += "<preferredMagnitudeID>smi:org.harvix/magnitude/" + id + "</preferredMagnitudeID>\n";
-    if (isQuakeMLEventType(v.type))
+    if (QuakeML12::isEventType(QString::fromStdString(v.type)))
         out += "<type>" + v.type + "</type>\n";
     out += "</event>\n";
 }

@@ -37,6 +37,13 @@ inline void appendTwoDigits(std::string &out, int value)
 
 inline void appendYear(std::string &out, int year)
 {
+    if (year >= 0 && year < 10000) {
+        // Every event's time has one: no allocation on the way.
+        const char digits[4] = { char('0' + year / 1000), char('0' + year / 100 % 10), char('0' + year / 10 % 10),
+                                 char('0' + year % 10) };
+        out.append(digits, 4);
+        return;
+    }
     const std::string digits = std::to_string(year < 0 ? -year : year);
     if (year < 0)
         out += '-';

@@ -19,13 +19,10 @@ std::string documentStart();
 void appendEvent(std::string &out, const EventRow &row, const QString &place);
 std::string documentEnd();
 
-// The publicID of an event, and back (an id as it is stays as it is):
-// characters other than letters, digits, '-', '.' and '_' are written ~XX
-// (hexadecimal UTF-8), so that any id makes a valid resource identifier.
+// The publicID of an event, and back (an id as it is stays as it is), its
+// characters escaped as QuakeML12::escapedId does, so that any id makes a
+// valid resource identifier.
 std::string publicIdOf(const QString &id);
 QString idOf(const std::string &publicIdOrId);
-
-// The schema's event type nearest to a catalogue's, or empty when none is.
-QString eventType(const QString &type);
 
 } // namespace QuakeML12Writer

@@ -544,8 +544,8 @@ bool GatewayServer::search(MHD_Connection *connection, Exchange &exchange, HttpR
         reply.text(400, parsed.error);
         return true;
     }
-    const std::int64_t since = (QDateTime::currentMSecsSinceEpoch() - qint64(m_refreshAfterMinutes) * 60000) * 1000;
-    if (m_upstream && m_fetchers && !m_catalogue.isFetched(m_upstream->key(), UpstreamWindow::of(*parsed.query), since)) {
+    if (m_upstream && m_fetchers
+        && !m_catalogue.isFetched(m_upstream->key(), UpstreamWindow::of(*parsed.query), freshSinceUs())) {
         // The connection sleeps while a fetcher waits for the upstream;
         // the library calls answer() again once it is resumed.
         exchange.waiting = std::move(parsed.query);
@@ -645,20 +645,21 @@ void GatewayServer::eventPage(const std::string &id, HttpReply &reply)
     reply.body = Pages::event(*row, place, neighbours);
 }
 
-QString GatewayServer::requestUrl(MHD_Connection *connection, const Exchange &exchange) const
+QString GatewayServer::hostOf(MHD_Connection *connection) const
 {
     const char *host = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_HOST);
-    return QStringLiteral("http://%1%2")
-        .arg(host && *host ? QString::fromLatin1(host) : QStringLiteral("%1:%2").arg(m_host).arg(m_port),
-             QString::fromUtf8(exchange.target.data(), qsizetype(exchange.target.size())));
+    return host && *host ? QString::fromLatin1(host) : QStringLiteral("%1:%2").arg(m_host).arg(m_port);
+}
+
+QString GatewayServer::requestUrl(MHD_Connection *connection, const Exchange &exchange) const
+{
+    return QStringLiteral("http://%1%2").arg(hostOf(connection),
+                                             QString::fromUtf8(exchange.target.data(), qsizetype(exchange.target.size())));
 }
 
 void GatewayServer::homePage(MHD_Connection *connection, HttpReply &reply)
 {
-    const char *host = MHD_lookup_connection_value(connection, MHD_HEADER_KIND, MHD_HTTP_HEADER_HOST);
-    const QString searchUrl = QStringLiteral("http://%1/services/quake/search?")
-                                  .arg(host && *host ? QString::fromLatin1(host)
-                                                     : QStringLiteral("%1:%2").arg(m_host).arg(m_port));
+    const QString searchUrl = QStringLiteral("http://%1/services/quake/search?").arg(hostOf(connection));
     reply.type = htmlType;
     reply.body = Pages::home(m_catalogue.summary(), searchUrl, *homePictures());
 }
@@ -698,10 +699,15 @@ void GatewayServer::setUpstream(Upstream *upstream, int refreshAfterMinutes, int
     m_upstreamSeconds = seconds;
 }
 
+std::int64_t GatewayServer::freshSinceUs() const
+{
+    return (QDateTime::currentMSecsSinceEpoch() - qint64(m_refreshAfterMinutes) * 60000) * 1000;
+}
+
 GatewayServer::Refresh GatewayServer::refreshFromUpstream(const SearchQuery &query)
 {
     const UpstreamWindow window = UpstreamWindow::of(query);
-    const std::int64_t since = (QDateTime::currentMSecsSinceEpoch() - qint64(m_refreshAfterMinutes) * 60000) * 1000;
+    const std::int64_t since = freshSinceUs();
     Refresh refresh;
     if (m_catalogue.isFetched(m_upstream->key(), window, since))
         return refresh;

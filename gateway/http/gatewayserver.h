@@ -106,6 +106,8 @@ private:
     void homePage(MHD_Connection *connection, HttpReply &reply);
     // The home page's map and plot, kept until the catalogue changes.
     std::shared_ptr<const std::string> homePictures();
+    // The host the client asked for, or the one served on.
+    QString hostOf(MHD_Connection *connection) const;
     // The request as the client asked it: http://host/target.
     QString requestUrl(MHD_Connection *connection, const Exchange &exchange) const;
     int send(MHD_Connection *connection, Exchange &exchange, HttpReply &reply);
@@ -120,6 +122,8 @@ private:
         bool partial = false;   // the time ran out before the window was whole
     };
     Refresh refreshFromUpstream(const SearchQuery &query);
+    // Windows fetched at or after this (UTC microseconds) are fresh enough.
+    std::int64_t freshSinceUs() const;
     // On an empty answer to a search beyond what the catalogue holds: the
     // days it holds (Harvix-Catalogue-Range: 2003-08-21/2026-06-30, UTC),
     // and the upstream that could not be asked (Harvix-Upstream-Failed).

@@ -1,0 +1,104 @@
+#include "quakeml/quakeml12.h"
+
+#include <QList>
+#include <QPair>
+#include <QStringList>
+
+namespace QuakeML12 {
+
+namespace {
+
+int hexValue(char c)
+{
+    if (c >= '0' && c <= '9')
+        return c - '0';
+    if (c >= 'A' && c <= 'F')
+        return c - 'A' + 10;
+    if (c >= 'a' && c <= 'f')
+        return c - 'a' + 10;
+    return -1;
+}
+
+} // namespace
+
+bool isEventType(const QString &type)
+{
+    static const QStringList types = QStringLiteral(
+        "not existing|not reported|earthquake|anthropogenic event|collapse|cavity collapse|mine collapse|"
+        "building collapse|explosion|accidental explosion|chemical explosion|controlled explosion|"
+        "experimental explosion|industrial explosion|mining explosion|quarry blast|road cut|blasting levee|"
+        "nuclear explosion|induced or triggered event|rock burst|reservoir loading|fluid injection|"
+        "fluid extraction|crash|plane crash|train crash|boat crash|other event|atmospheric event|sonic boom|"
+        "sonic blast|acoustic noise|thunder|avalanche|snow avalanche|debris avalanche|hydroacoustic event|"
+        "ice quake|slide|landslide|rockslide|meteorite|volcanic eruption").split(u'|');
+    return types.contains(type);
+}
+
+QString nearestEventType(const QString &type)
+{
+    const QString lower = type.trimmed().toLower();
+    if (isEventType(lower))
+        return lower;
+    // What agencies write beside the schema's words (USGS, ISC, EMSC).
+    static const QList<QPair<QString, QString>> near = {
+        { "quarry", "quarry blast" }, { "mining_explosion", "mining explosion" },
+        { "quarry_blast", "quarry blast" }, { "nuclear_explosion", "nuclear explosion" },
+        { "rock_burst", "rock burst" }, { "ice_quake", "ice quake" }, { "sonic_boom", "sonic boom" },
+        { "volcanic_eruption", "volcanic eruption" }, { "volcanic event", "volcanic eruption" },
+        { "induced earthquake", "induced or triggered event" }, { "ke", "earthquake" }, { "se", "earthquake" },
+        { "km", "mining explosion" }, { "kr", "rock burst" }, { "kx", "explosion" }, { "kh", "chemical explosion" },
+        { "other", "other event" },
+    };
+    for (const auto &[name, listed] : near) {
+        if (lower == name)
+            return listed;
+    }
+    return QString();
+}
+
+bool isEvaluationMode(const QString &mode)
+{
+    return mode == QLatin1String("manual") || mode == QLatin1String("automatic");
+}
+
+bool isEvaluationStatus(const QString &status)
+{
+    static const QStringList statuses = { "preliminary", "confirmed", "reviewed", "final", "rejected" };
+    return statuses.contains(status);
+}
+
+std::string escapedId(std::string_view id)
+{
+    static const char hex[] = "0123456789ABCDEF";
+    std::string out;
+    out.reserve(id.size());
+    for (const unsigned char c : id) {
+        if ((c >= 'a' && c <= 'z') || (c >= 'A' && c <= 'Z') || (c >= '0' && c <= '9') || c == '-' || c == '.'
+            || c == '_') {
+            out += char(c);
+        } else {
+            out += '~';
+            out += hex[c >> 4];
+            out += hex[c & 15];
+        }
+    }
+    return out;
+}
+
+std::string unescapedId(std::string_view escaped)
+{
+    std::string out;
+    out.reserve(escaped.size());
+    for (std::size_t i = 0; i < escaped.size(); ++i) {
+        if (escaped[i] == '~' && i + 2 < escaped.size() && hexValue(escaped[i + 1]) >= 0
+            && hexValue(escaped[i + 2]) >= 0) {
+            out += char(hexValue(escaped[i + 1]) * 16 + hexValue(escaped[i + 2]));
+            i += 2;
+        } else {
+            out += escaped[i];
+        }
+    }
+    return out;
+}
+
+} // namespace QuakeML12
