@@ -27,7 +27,10 @@ Progress run(const Catalogue &catalogue, Upstream &upstream, const UpstreamWindo
             ++progress.windowsSkipped;
         } else {
             const FetchReport fetched = upstream.fetch(catalogue, window, plan);
-            if (fetched.failed()) {
+            if (fetched.failed() && fetched.refusedAsTooBig) {
+                progress.refused << QStringLiteral("%1 to %2: %3").arg(UpstreamTime::text(window.startUs),
+                                                                       UpstreamTime::text(window.endUs), fetched.error);
+            } else if (fetched.failed()) {
                 progress.error = fetched.error;
                 report(progress);
                 return progress;

@@ -13,6 +13,8 @@
 
 #include "upstream/upstream.h"
 
+#include <QStringList>
+
 #include <functional>
 
 namespace UpstreamSync {
@@ -31,6 +33,10 @@ struct Progress
     std::int64_t windowStartUs = 0;
     std::int64_t windowEndUs = 0;
     QString error;            // set when the sync stopped on a window
+    // Windows that the upstream refuses as too big even in their smallest
+    // piece: asking again will not help, so the sync goes on past them and
+    // a later run asks them again.
+    QStringList refused;      // "START to END: the upstream's words"
 };
 
 // Called after each window.

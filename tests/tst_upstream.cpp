@@ -316,16 +316,14 @@ void TestUpstream::laterFetchesUpdateAndRemove()
     QCOMPARE(count(*catalogue), qint64(2));
 
     // The upstream revises one event and withdraws the other.
-    UpstreamStandIn revised(Protocol::Fdsn);
     row.latitude = -41.3;
     row.publicId = QStringLiteral("2025p1");
     row.magnitude = 4.4;
-    revised.addEvent(row);
+    server.reviseEvent(row, 0);
     row.publicId = QStringLiteral("2025p2");
     row.eventType = QStringLiteral("not existing");
-    revised.addEvent(row);
-    QVERIFY(revised.start());
-    report = upstreamFor(revised.url())->fetch(*catalogue, march);
+    server.reviseEvent(row, 0);
+    report = upstream->fetch(*catalogue, march);
     QVERIFY2(!report.failed(), qPrintable(report.error));
     QCOMPARE(report.removed, qint64(1));
     QCOMPARE(count(*catalogue), qint64(1));

@@ -3,6 +3,7 @@
 #include "catalogue/eventquery.h"
 #include "catalogue/windows.h"
 
+#include <QDateTime>
 #include <QFile>
 #include <QFileInfo>
 #include <QUrl>
@@ -10,6 +11,7 @@
 #include <QSqlRecord>
 #include <QVariant>
 
+#include <algorithm>
 #include <atomic>
 #include <unordered_map>
 
@@ -47,7 +49,27 @@ const char *const schema[] = {
     " updated_after BIGINT,"
     " fetched BIGINT NOT NULL)",
     "CREATE INDEX IF NOT EXISTS fetched_window_by_time ON fetched_window (upstream, start_time)",
+    // Every source that holds an event: a file's name or an upstream's URL.
+    // An event stays while any source still holds it; the event row has
+    // the values of the source that wrote it last.
+    "CREATE TABLE IF NOT EXISTS event_claim ("
+    " public_id VARCHAR(255) NOT NULL,"
+    " source VARCHAR(255) NOT NULL,"
+    " claimed BIGINT NOT NULL,"              // the stamp of the transaction that last wrote it
+    " PRIMARY KEY (public_id, source))",
+    "CREATE INDEX IF NOT EXISTS event_claim_by_source ON event_claim (source)",
+    // When each transaction's changes became visible. A transaction stamps
+    // its rows when it begins, so a long import's rows carry a time older
+    // than the polls that ran while it did; a search for what changed after
+    // a time also takes the stamps of transactions committed after it.
+    "CREATE TABLE IF NOT EXISTS change_log ("
+    " stamp BIGINT PRIMARY KEY,"
+    " committed BIGINT)",                    // nothing until the writer has noted it
 };
+
+// Schema 1 had no claims: each event was held by the source that wrote it.
+const char *const claimsOfSchema1 =
+    "INSERT INTO event_claim (public_id, source, claimed) SELECT public_id, source, modified FROM event";
 
 QString lastError(const QSqlQuery &query)
 {
@@ -196,13 +218,32 @@ bool Catalogue::open(QString *error)
         if (version > SchemaVersion)
             return fail(QStringLiteral("written by a newer harvix-gateway (schema %1; this one reads "
                                        "schema %2)").arg(version).arg(SchemaVersion));
-        if (m_readOnly)
+        if (m_readOnly) {
+            if (version < SchemaVersion)
+                return fail(QStringLiteral("read-only, and written by an older harvix-gateway (schema %1): "
+                                           "open it once with write access to bring it up to date").arg(version));
             return true;
-        // Tables that came later in the same schema version, and the mark
-        // that catalogues made before it lack.
-        for (const char *statement : schema) {
-            if (!query.exec(QLatin1String(statement)))
-                return fail(QStringLiteral("cannot be written (%1)").arg(sqliteText(query.lastError())));
+        }
+        // Tables that came later in the same schema version, the claims of
+        // schema 1's events, and the mark that catalogues made before it lack.
+        if (!db.transaction())
+            return fail(QStringLiteral("cannot be written (%1)").arg(sqliteText(db.lastError())));
+        bool written = true;
+        for (const char *statement : schema)
+            written = written && query.exec(QLatin1String(statement));
+        if (version < 2) {
+            written = written && query.exec(QLatin1String(claimsOfSchema1))
+                && query.exec(QStringLiteral("UPDATE catalogue_info SET value = '%1' WHERE name = 'schema_version'")
+                                  .arg(SchemaVersion));
+        }
+        // A writer that stopped between its commit and noting it: its
+        // changes are visible, so they are noted as committed now.
+        written = written && query.exec(QStringLiteral("UPDATE change_log SET committed = %1 WHERE committed IS NULL")
+                                            .arg(QDateTime::currentMSecsSinceEpoch() * 1000));
+        if (!written || !db.commit()) {
+            const QString why = sqliteText(written ? db.lastError() : query.lastError());
+            db.rollback();
+            return fail(QStringLiteral("cannot be written (%1)").arg(why));
         }
         if (applicationId == 0 && !query.exec(QStringLiteral("PRAGMA application_id = %1").arg(ApplicationId)))
             return fail(QStringLiteral("cannot be written (%1)").arg(sqliteText(query.lastError())));
@@ -300,10 +341,14 @@ std::vector<GeoPoint> Catalogue::outline() const
 
 qint64 Catalogue::lastModified() const
 {
+    // A removal leaves no stamp on any row, and a long import's stamp is
+    // older than those of the transactions that committed while it ran:
+    // the log knows when each one was committed.
     QSqlQuery query(connection());
     query.setForwardOnly(true);
-    if (query.exec(QStringLiteral("SELECT MAX(modified) FROM event")) && query.next())
-        return query.value(0).toLongLong();
+    if (query.exec(QStringLiteral("SELECT (SELECT MAX(modified) FROM event), (SELECT MAX(committed) FROM change_log)"))
+        && query.next())
+        return std::max(query.value(0).toLongLong(), query.value(1).toLongLong());
     return 0;
 }
 

@@ -27,7 +27,7 @@ struct UpstreamWindow;
 class Catalogue
 {
 public:
-    static constexpr int SchemaVersion = 1;
+    static constexpr int SchemaVersion = 2;
     // SQLite's application_id of a Harvix catalogue: "HRVX".
     static constexpr quint32 ApplicationId = 0x48525658;
 
@@ -53,7 +53,7 @@ public:
     QSqlDatabase connection() const;
 
     qint64 eventCount() const;
-    // When an event was last stored or changed (microseconds), 0 for none.
+    // When the catalogue last changed (microseconds), 0 for never.
     qint64 lastModified() const;
     std::optional<EventRow> find(const QString &publicId) const;
 

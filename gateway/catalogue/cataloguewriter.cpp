@@ -9,6 +9,7 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cmath>
 
 namespace {
 
@@ -30,7 +31,10 @@ CatalogueWriter::CatalogueWriter(const Catalogue &catalogue, const QString &sour
     , m_source(source)
     , m_update(m_db)
     , m_insert(m_db)
-    , m_remove(m_db)
+    , m_claim(m_db)
+    , m_unclaim(m_db)
+    , m_removeUnclaimed(m_db)
+    , m_handOver(m_db)
 {
 }
 
@@ -49,12 +53,33 @@ QString wordsOf(const QSqlError &error)
     return text.isEmpty() ? error.text().simplified() : text;
 }
 
+// Longitudes are periodic: stored within (-180, 180], so that 181 is -179
+// and -180 is 180, and a box needs to know of one meridian only.
+std::optional<double> periodicLongitude(std::optional<double> longitude)
+{
+    if (!longitude || !std::isfinite(*longitude) || (*longitude > -180 && *longitude <= 180))
+        return longitude;
+    double wrapped = std::fmod(*longitude, 360.0);
+    if (wrapped <= -180)
+        wrapped += 360;
+    else if (wrapped > 180)
+        wrapped -= 360;
+    return wrapped;
+}
+
 } // namespace
 
 bool CatalogueWriter::fail(const QSqlQuery &query)
 {
     m_error = wordsOf(query.lastError());
     return false;
+}
+
+bool CatalogueWriter::exec(QSqlQuery &query, const QVariantList &values)
+{
+    for (int i = 0; i < values.size(); ++i)
+        query.bindValue(i, values[i]);
+    return query.exec() || fail(query);
 }
 
 bool CatalogueWriter::begin()
@@ -70,21 +95,42 @@ bool CatalogueWriter::begin()
             " magnitude_station_count, event_type, evaluation_mode, evaluation_status, source, modified,"
             " public_id) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")))
         return fail(m_insert);
-    if (!m_remove.prepare(QStringLiteral("DELETE FROM event WHERE public_id = ?")))
-        return fail(m_remove);
-    if (!m_db.transaction()) {
-        m_error = wordsOf(m_db.lastError());
-        return false;
-    }
-    m_inTransaction = true;
+    if (!m_claim.prepare(QStringLiteral(
+            "INSERT INTO event_claim (public_id, source, claimed) VALUES (?, ?, ?)"
+            " ON CONFLICT (public_id, source) DO UPDATE SET claimed = excluded.claimed")))
+        return fail(m_claim);
+    if (!m_unclaim.prepare(QStringLiteral("DELETE FROM event_claim WHERE public_id = ? AND source = ?")))
+        return fail(m_unclaim);
+    if (!m_removeUnclaimed.prepare(QStringLiteral(
+            "DELETE FROM event WHERE public_id = ?"
+            " AND NOT EXISTS (SELECT 1 FROM event_claim WHERE event_claim.public_id = event.public_id)")))
+        return fail(m_removeUnclaimed);
+    // An event that stays with other sources is theirs now: the one that
+    // claimed it last.
+    if (!m_handOver.prepare(QStringLiteral(
+            "UPDATE event SET source = (SELECT c.source FROM event_claim c WHERE c.public_id = event.public_id"
+            " ORDER BY c.claimed DESC, c.source LIMIT 1), modified = ? WHERE public_id = ? AND source = ?")))
+        return fail(m_handOver);
     // Every transaction marks its rows with a time of its own, so that
-    // removeUnseen tells them apart from all others.
+    // unseen() tells them apart from all others.
     static std::atomic<qint64> lastStamp { 0 };
     qint64 stamp = QDateTime::currentMSecsSinceEpoch() * 1000;
     qint64 last = lastStamp.load();
     while (!lastStamp.compare_exchange_weak(last, std::max(stamp, last + 1))) {
     }
     m_modifiedUs = std::max(stamp, last + 1);
+    if (!m_db.transaction()) {
+        m_error = wordsOf(m_db.lastError());
+        return false;
+    }
+    m_inTransaction = true;
+    // Becomes visible with the rows; commit() notes when that was.
+    QSqlQuery log(m_db);
+    log.prepare(QStringLiteral("INSERT INTO change_log (stamp, committed) VALUES (?, NULL)"));
+    if (!exec(log, { qlonglong(m_modifiedUs) })) {
+        rollback();
+        return false;
+    }
     return true;
 }
 
@@ -92,7 +138,7 @@ void CatalogueWriter::bindRow(QSqlQuery &query, const EventRow &row)
 {
     query.bindValue(0, qlonglong(row.originTimeUs));
     query.bindValue(1, variantOf(row.latitude));
-    query.bindValue(2, variantOf(row.longitude));
+    query.bindValue(2, variantOf(periodicLongitude(row.longitude)));
     query.bindValue(3, variantOf(row.depthKm));
     query.bindValue(4, variantOf(row.magnitude));
     query.bindValue(5, textOf(row.magnitudeType));
@@ -112,58 +158,76 @@ bool CatalogueWriter::write(const EventRow &row)
         return fail(m_update);
     if (m_update.numRowsAffected() > 0) {
         ++m_updated;
-        return true;
+    } else {
+        bindRow(m_insert, row);
+        m_insert.bindValue(10, m_source);
+        m_insert.bindValue(11, qlonglong(m_modifiedUs));
+        if (!m_insert.exec())
+            return fail(m_insert);
+        ++m_added;
     }
-    bindRow(m_insert, row);
-    m_insert.bindValue(10, m_source);
-    m_insert.bindValue(11, qlonglong(m_modifiedUs));
-    if (!m_insert.exec())
-        return fail(m_insert);
-    ++m_added;
-    return true;
+    return exec(m_claim, { row.publicId, m_source, qlonglong(m_modifiedUs) });
 }
 
 bool CatalogueWriter::remove(const QString &publicId)
 {
-    m_remove.bindValue(0, publicId);
-    if (!m_remove.exec())
-        return fail(m_remove);
-    m_removed += m_remove.numRowsAffected() > 0 ? 1 : 0;
-    return true;
+    if (!exec(m_unclaim, { publicId, m_source }))
+        return false;
+    if (m_unclaim.numRowsAffected() <= 0)
+        return true;    // not this source's
+    if (!exec(m_removeUnclaimed, { publicId }))
+        return false;
+    if (m_removeUnclaimed.numRowsAffected() > 0) {
+        ++m_removed;
+        return true;
+    }
+    return exec(m_handOver, { qlonglong(m_modifiedUs), publicId, m_source });
 }
 
-bool CatalogueWriter::removeUnseen(const UpstreamWindow &window)
+bool CatalogueWriter::unseen(const UpstreamWindow &window, std::vector<Unseen> *events)
 {
-    QString sql = QStringLiteral("DELETE FROM event WHERE origin_time >= ? AND origin_time < ? AND source = ?"
-                                 " AND modified <> ?");
+    // Through the events' time index, each claim found by its key.
+    QString sql = QStringLiteral("SELECT e.public_id, e.origin_time FROM event e CROSS JOIN event_claim c"
+                                 " WHERE e.origin_time >= ? AND e.origin_time < ? AND c.public_id = e.public_id"
+                                 " AND c.source = ? AND c.claimed <> ?");
     QVariantList values = { qlonglong(window.startUs), qlonglong(window.endUs), m_source, qlonglong(m_modifiedUs) };
     if (window.minMagnitude) {
-        sql += QStringLiteral(" AND magnitude >= ?");
+        sql += QStringLiteral(" AND e.magnitude >= ?");
         values << *window.minMagnitude;
     }
     if (window.maxMagnitude) {
-        sql += QStringLiteral(" AND magnitude <= ?");
+        sql += QStringLiteral(" AND e.magnitude <= ?");
         values << *window.maxMagnitude;
     }
     QSqlQuery query(m_db);
-    query.prepare(sql);
-    for (const QVariant &value : values)
-        query.addBindValue(value);
-    if (!query.exec())
-        return fail(query);
-    m_removed += query.numRowsAffected();
+    query.setForwardOnly(true);
+    query.prepare(sql + QStringLiteral(" ORDER BY e.origin_time"));
+    if (!exec(query, values))
+        return false;
+    while (query.next())
+        events->push_back({ query.value(0).toString(), query.value(1).toLongLong() });
     return true;
 }
 
 bool CatalogueWriter::removeSource(qint64 *count)
 {
     QSqlQuery query(m_db);
-    query.prepare(QStringLiteral("DELETE FROM event WHERE source = ?"));
-    query.addBindValue(m_source);
-    if (!query.exec())
-        return fail(query);
+    // Events that other sources hold too stay, as theirs; the rest go.
+    query.prepare(QStringLiteral(
+        "UPDATE event SET source = (SELECT c.source FROM event_claim c WHERE c.public_id = event.public_id"
+        " AND c.source <> ? ORDER BY c.claimed DESC, c.source LIMIT 1), modified = ?"
+        " WHERE source = ? AND EXISTS (SELECT 1 FROM event_claim c WHERE c.public_id = event.public_id"
+        " AND c.source <> ?)"));
+    if (!exec(query, { m_source, qlonglong(m_modifiedUs), m_source, m_source }))
+        return false;
+    query.prepare(QStringLiteral(
+        "DELETE FROM event WHERE public_id IN (SELECT public_id FROM event_claim WHERE source = ?)"
+        " AND NOT EXISTS (SELECT 1 FROM event_claim c WHERE c.public_id = event.public_id AND c.source <> ?)"));
+    if (!exec(query, { m_source, m_source }))
+        return false;
     *count = query.numRowsAffected();
-    return true;
+    query.prepare(QStringLiteral("DELETE FROM event_claim WHERE source = ?"));
+    return exec(query, { m_source });
 }
 
 bool CatalogueWriter::recordFetched(const QString &upstream, const UpstreamWindow &window)
@@ -181,24 +245,34 @@ bool CatalogueWriter::recordFetched(const QString &upstream, const UpstreamWindo
     return record.exec() || fail(record);
 }
 
+void CatalogueWriter::finishStatements()
+{
+    for (QSqlQuery *query : { &m_update, &m_insert, &m_claim, &m_unclaim, &m_removeUnclaimed, &m_handOver })
+        query->finish();
+    m_inTransaction = false;
+}
+
 bool CatalogueWriter::commit()
 {
-    m_update.finish();
-    m_insert.finish();
-    m_remove.finish();
-    m_inTransaction = false;
-    if (m_db.commit())
-        return true;
-    m_error = wordsOf(m_db.lastError());
-    m_db.rollback();
-    return false;
+    finishStatements();
+    if (!m_db.commit()) {
+        m_error = wordsOf(m_db.lastError());
+        m_db.rollback();
+        return false;
+    }
+    // The rows are visible from now on: a poll that did not see them was
+    // answered before this time. Should this note be lost, the catalogue's
+    // next opening notes the transaction as committed then.
+    QSqlQuery note(m_db);
+    note.prepare(QStringLiteral("UPDATE change_log SET committed = ? WHERE stamp = ?"));
+    note.addBindValue(qlonglong(QDateTime::currentMSecsSinceEpoch() * 1000 + 1));
+    note.addBindValue(qlonglong(m_modifiedUs));
+    note.exec();
+    return true;
 }
 
 void CatalogueWriter::rollback()
 {
-    m_update.finish();
-    m_insert.finish();
-    m_remove.finish();
-    m_inTransaction = false;
+    finishStatements();
     m_db.rollback();
 }

@@ -4,7 +4,8 @@
 
 namespace {
 
-// The longitude box as one or two ranges within -180..180.
+// The longitude box as one or two ranges within -180..180. Stored
+// longitudes lie in (-180, 180], so a box that starts at -180 starts at 180.
 struct LongitudeRanges
 {
     bool everywhere = false;
@@ -23,9 +24,9 @@ LongitudeRanges rangesOf(double minimum, double maximum)
         return ranges;
     }
     double start = std::fmod(minimum, 360.0);
-    if (start < -180)
+    if (start <= -180)
         start += 360;
-    else if (start >= 180)
+    else if (start > 180)
         start -= 360;
     const double end = start + width;
     if (end <= 180) {
@@ -79,8 +80,11 @@ QString EventQuery::whereClause() const
     }
     if (!eventId.isEmpty())
         terms << QStringLiteral("public_id = ?");
+    // Rows carry the time their transaction began; one that committed
+    // after the time counts as changed after it, however long it ran.
     if (updatedAfterUs)
-        terms << QStringLiteral("modified >= ?");
+        terms << QStringLiteral("(modified >= ? OR modified IN (SELECT stamp FROM change_log"
+                                " WHERE committed IS NULL OR committed >= ?))");
     return terms.isEmpty() ? QString() : QStringLiteral(" WHERE ") + terms.join(QStringLiteral(" AND "));
 }
 
@@ -120,7 +124,7 @@ QVariantList EventQuery::bindings() const
     if (!eventId.isEmpty())
         values << eventId;
     if (updatedAfterUs)
-        values << qlonglong(*updatedAfterUs);
+        values << qlonglong(*updatedAfterUs) << qlonglong(*updatedAfterUs);
     return values;
 }
 

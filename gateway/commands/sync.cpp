@@ -86,6 +86,13 @@ int sync(const Options &options)
     say(QStringLiteral("%1 windows (%2 done before): %3 events added, %4 updated, %5 removed, %6 skipped, in %7 s")
             .arg(done.windowsTotal).arg(done.windowsSkipped).arg(done.added).arg(done.updated)
             .arg(done.removed).arg(done.skipped).arg(clock.elapsed() / 1000.0, 0, 'f', 1));
+    for (const QString &window : done.refused)
+        say(QStringLiteral("the window %1; nothing of it was stored").arg(window));
+    if (!done.refused.isEmpty()) {
+        say(QStringLiteral("%1 %2 refused; run the same sync again to ask again")
+                .arg(done.refused.size()).arg(done.refused.size() == 1 ? "window was" : "windows were"));
+        return 1;
+    }
     return 0;
 }
 

@@ -125,6 +125,10 @@ ReadOutcome read(QIODevice &in, const RowSink &sink)
     QString line;
     const QStringList header = lines.next(line) ? splitLine(line) : QStringList();
     const Dialect *dialect = dialectOf(header);
+    if (!dialect && lines.tooLong()) {
+        outcome.fail(1, TextLines::tooLongReason());
+        return outcome;
+    }
     if (!dialect) {
         outcome.fail(1, QStringLiteral("no known header: expected the columns of GeoNet's quake "
                                        "search, MLNZ20 or moment-tensor CSV"));
@@ -186,6 +190,8 @@ ReadOutcome read(QIODevice &in, const RowSink &sink)
         sink(row);
         ++outcome.rows;
     }
+    if (lines.tooLong())
+        outcome.fail(lines.number(), TextLines::tooLongReason());
     return outcome;
 }
 

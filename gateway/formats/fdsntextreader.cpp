@@ -63,6 +63,10 @@ ReadOutcome read(QIODevice &in, const RowSink &sink)
     }
     const int id = columnOf(names, QLatin1String("EventID"));
     const int time = columnOf(names, QLatin1String("Time"));
+    if (lines.tooLong()) {
+        outcome.fail(lines.number(), TextLines::tooLongReason());
+        return outcome;
+    }
     if (id < 0 || time < 0) {
         outcome.fail(std::max<qint64>(lines.number(), 1),
                      QStringLiteral("no FDSN text header: expected \"#EventID|Time|...\""));
@@ -113,6 +117,8 @@ ReadOutcome read(QIODevice &in, const RowSink &sink)
         sink(row);
         ++outcome.rows;
     }
+    if (lines.tooLong())
+        outcome.fail(lines.number(), TextLines::tooLongReason());
     return outcome;
 }
 

@@ -11,6 +11,41 @@ namespace QuakeML12Reader {
 
 namespace {
 
+// A text or a tag of more than MaxRunBytes between two markup characters
+// ends the document here: QXmlStreamReader would hold it whole.
+class BoundedMarkup : public QIODevice
+{
+public:
+    static constexpr qint64 MaxRunBytes = qint64(1) << 20;
+
+    explicit BoundedMarkup(QIODevice &in) : m_in(in) { open(QIODevice::ReadOnly); }
+    bool exceeded() const { return m_exceeded; }
+    bool isSequential() const override { return true; }
+
+protected:
+    qint64 readData(char *data, qint64 maxSize) override
+    {
+        if (m_exceeded)
+            return 0;
+        const qint64 read = m_in.read(data, maxSize);
+        for (qint64 i = 0; i < read; ++i) {
+            if (data[i] == '<' || data[i] == '>') {
+                m_run = 0;
+            } else if (++m_run > MaxRunBytes) {
+                m_exceeded = true;
+                return i;
+            }
+        }
+        return read;
+    }
+    qint64 writeData(const char *, qint64) override { return -1; }
+
+private:
+    QIODevice &m_in;
+    qint64 m_run = 0;
+    bool m_exceeded = false;
+};
+
 struct Origin
 {
     QString publicId;
@@ -218,7 +253,8 @@ ReadOutcome read(QIODevice &in, const RowSink &sink)
 {
     ReadOutcome outcome;
     outcome.format = QStringLiteral("QuakeML 1.2");
-    QXmlStreamReader xml(&in);
+    BoundedMarkup bounded(in);
+    QXmlStreamReader xml(&bounded);
     bool sawQuakeML = false;
     while (!xml.atEnd()) {
         if (xml.readNext() != QXmlStreamReader::StartElement)
@@ -243,7 +279,10 @@ ReadOutcome read(QIODevice &in, const RowSink &sink)
             return outcome;
         }
     }
-    if (xml.hasError())
+    if (bounded.exceeded())
+        outcome.fail(xml.lineNumber(), QStringLiteral("a text or tag longer than %1 MiB: not a catalogue's")
+                                           .arg(BoundedMarkup::MaxRunBytes >> 20));
+    else if (xml.hasError())
         outcome.fail(xml.lineNumber(), QStringLiteral("not well-formed XML: %1").arg(xml.errorString()));
     return outcome;
 }

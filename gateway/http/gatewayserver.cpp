@@ -340,6 +340,9 @@ struct GatewayServer::Callbacks
     }
 
     static void free(void *context) { delete static_cast<Stream *>(context); }
+
+    // The body of a reply to HEAD: nothing is ever read.
+    static ssize_t none(void *, uint64_t, char *, size_t) { return MHD_CONTENT_READER_END_OF_STREAM; }
 };
 
 GatewayServer::GatewayServer(const Catalogue &catalogue)
@@ -457,7 +460,21 @@ int GatewayServer::send(MHD_Connection *connection, Exchange &exchange, HttpRepl
     if (reply.status < 0)
         return MHD_NO;
     MHD_Response *response = nullptr;
-    if (reply.stream) {
+    if (reply.stream && exchange.method == "HEAD") {
+        // The headers of the reply that GET would stream, with its length:
+        // the body is made and counted, never sent (libmicrohttpd would end
+        // a chunked reply to HEAD with a last chunk that the client takes
+        // for the start of its next reply).
+        std::uint64_t length = 0;
+        std::string piece;
+        for (bool last = false; !last;) {
+            piece.clear();
+            if (!reply.stream(piece, last))
+                break;
+            length += piece.size();
+        }
+        response = MHD_create_response_from_callback(length, ChunkBytes, &Callbacks::none, nullptr, nullptr);
+    } else if (reply.stream) {
         auto *stream = new Callbacks::Stream { std::move(reply.stream), &exchange.bytes, {}, 0, false };
         response = MHD_create_response_from_callback(MHD_SIZE_UNKNOWN, ChunkBytes, &Callbacks::read, stream,
                                                      &Callbacks::free);

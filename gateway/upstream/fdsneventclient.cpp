@@ -12,16 +12,9 @@ Upstream::Answer FdsnEventClient::ask(const UpstreamWindow &piece, QTemporaryFil
     Response response;
     if (!fetchInto(body, QStringLiteral("query?") + windowQuery(piece, keys) + format, response, report))
         return Answer::Failed;
-    if (response.status == 204)
-        return Answer::Nothing;
-    if (response.status == 413) {
-        report.error = QStringLiteral("the service refuses the events (HTTP 413)");
-        return Answer::TooBig;
-    }
-    if (response.status != 200) {
-        report.error = QStringLiteral("query? answered HTTP %1").arg(response.status);
-        return Answer::Failed;
-    }
+    if (const Answer answer = answerOf(response.status, body, QStringLiteral("query?"), report);
+        answer != Answer::Events)
+        return answer;
     if (!m_options.fdsnXml && endsInsideLine(body)) {
         report.error = QStringLiteral("the text reply ends inside a line");
         return Answer::Failed;

@@ -14,21 +14,21 @@ QString QuakeSearchClient::query(const UpstreamWindow &window)
 Upstream::Answer QuakeSearchClient::ask(const UpstreamWindow &piece, QTemporaryFile &body,
                                         std::optional<qint64> &expected, FetchReport &report)
 {
-    // Both endpoints answer 200 or fail.
     const auto get = [&](QTemporaryFile &file, const QString &endpoint) {
         Response response;
         if (!fetchInto(file, endpoint + query(piece), response, report))
-            return false;
-        if (response.status != 200) {
-            report.error = QStringLiteral("%1 answered HTTP %2").arg(endpoint).arg(response.status);
-            return false;
+            return Answer::Failed;
+        const Answer answer = answerOf(response.status, file, endpoint, report);
+        if (answer == Answer::Nothing) {
+            report.error = QStringLiteral("%1 answered HTTP 204").arg(endpoint);
+            return Answer::Failed;
         }
-        return true;
+        return answer;
     };
 
     QTemporaryFile counted;
-    if (!get(counted, QStringLiteral("count?")))
-        return Answer::Failed;
+    if (const Answer answer = get(counted, QStringLiteral("count?")); answer != Answer::Events)
+        return answer;
     counted.seek(0);
     const QJsonObject json = QJsonDocument::fromJson(counted.readAll()).object();
     if (!json.value(QLatin1String("count")).isDouble()) {
@@ -42,8 +42,8 @@ Upstream::Answer QuakeSearchClient::ask(const UpstreamWindow &piece, QTemporaryF
         report.error = QStringLiteral("more than %1 events").arg(m_options.quakeSearchLimit);
         return Answer::TooBig;
     }
-    if (!get(body, QStringLiteral("csv?")))
-        return Answer::Failed;
+    if (const Answer answer = get(body, QStringLiteral("csv?")); answer != Answer::Events)
+        return answer;
     if (body.size() == 0) {
         report.error = QStringLiteral("csv? answered nothing where count? said %1 events").arg(count);
         return Answer::Failed;

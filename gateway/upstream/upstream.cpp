@@ -7,9 +7,12 @@
 #include "upstream/quakesearchclient.h"
 
 #include <QDateTime>
+#include <QRegularExpression>
 #include <QTemporaryFile>
 
 #include <httplib.h>
+
+#include <algorithm>
 
 namespace {
 
@@ -106,7 +109,7 @@ FetchReport Upstream::fetch(const Catalogue &catalogue, const UpstreamWindow &wi
             pending.pop_back();
             ++report.piecesDone;
             const std::vector<UpstreamWindow> whole = completed(index);
-            if (!whole.empty() && !store(catalogue, std::nullopt, nullptr, std::nullopt, whole, report))
+            if (!whole.empty() && store(catalogue, std::nullopt, nullptr, std::nullopt, whole, true, report) == Stored::Failed)
                 return report;
             continue;
         }
@@ -119,12 +122,24 @@ FetchReport Upstream::fetch(const Catalogue &catalogue, const UpstreamWindow &wi
 
         QTemporaryFile body;
         std::optional<qint64> expected;
-        const Answer answer = ask(piece, body, expected, report);
+        Answer answer = ask(piece, body, expected, report);
         if (answer == Answer::Failed)
             return report;
+        std::vector<Unseen> unseen;
+        if (answer != Answer::TooBig) {
+            if (answer == Answer::Events)
+                body.seek(0);
+            const Stored stored = store(catalogue, piece, answer == Answer::Events ? &body : nullptr, expected,
+                                        completed(index), true, report, &unseen);
+            if (stored == Stored::Failed)
+                return report;
+            if (stored == Stored::Capped)
+                answer = Answer::TooBig;
+        }
         if (answer == Answer::TooBig) {
             if (piece.endUs - piece.startUs <= 2 * std::int64_t(1000000)) {
-                report.error = QStringLiteral("%1 even within two seconds").arg(report.error);
+                report.error = QStringLiteral("%1, even within two seconds").arg(report.error);
+                report.refusedAsTooBig = true;
                 return report;
             }
             report.error.clear();
@@ -137,21 +152,21 @@ FetchReport Upstream::fetch(const Catalogue &catalogue, const UpstreamWindow &wi
             pending.push_back(int(pieces.size()) - 1);
             continue;
         }
-        if (answer == Answer::Events)
-            body.seek(0);
-        if (!store(catalogue, piece, answer == Answer::Events ? &body : nullptr, expected, completed(index), report))
+        if (!unseen.empty() && !confirmGone(catalogue, piece, std::move(unseen), report))
             return report;
     }
     return report;
 }
 
-bool Upstream::store(const Catalogue &catalogue, const std::optional<UpstreamWindow> &stored, QIODevice *body,
-                     std::optional<qint64> expected, const std::vector<UpstreamWindow> &whole, FetchReport &report)
+Upstream::Stored Upstream::store(const Catalogue &catalogue, const std::optional<UpstreamWindow> &stored,
+                                 QIODevice *body, std::optional<qint64> expected,
+                                 const std::vector<UpstreamWindow> &whole, bool record, FetchReport &report,
+                                 std::vector<Unseen> *unseen)
 {
     CatalogueWriter writer(catalogue, key());
     if (!writer.begin()) {
         report.error = QStringLiteral("the catalogue cannot be written: %1").arg(writer.error());
-        return false;
+        return Stored::Failed;
     }
     QString writeError;
     const UpstreamWindow piece = stored.value_or(UpstreamWindow());
@@ -165,38 +180,164 @@ bool Upstream::store(const Catalogue &catalogue, const std::optional<UpstreamWin
         if (outcome.failed()) {
             report.error = QStringLiteral("the reply is not %1 (line %2: %3)")
                                .arg(format()).arg(outcome.errorLine).arg(outcome.error);
-            return false;
+            return Stored::Failed;
         }
         if (outcome.format != format()) {
             report.error = QStringLiteral("the reply is %1, not %2").arg(outcome.format, format());
-            return false;
+            return Stored::Failed;
         }
         // A reply with fewer rows than the service announced was cut short.
         const qint64 rows = outcome.rows + outcome.skippedRows();
         if (expected && rows < *expected) {
             report.error = QStringLiteral("the reply holds %1 of the %2 events that the service counted")
                                .arg(rows).arg(*expected);
-            return false;
+            return Stored::Failed;
+        }
+        // One that holds as many as a reply may was cut there, most likely.
+        if (rows >= m_options.quakeSearchLimit) {
+            report.error = QStringLiteral("the reply holds %1 events, as many as one reply may").arg(rows);
+            return Stored::Capped;
         }
         report.skipped += outcome.skippedRows();
     }
-    // What the upstream no longer holds in the box is gone there too; a
-    // window of what changed after a time says nothing of the rest.
-    if (stored && writeError.isEmpty() && !piece.updatedAfterUs && !writer.removeUnseen(piece))
-        writeError = writer.error();
-    bool recorded = !stored || writer.recordFetched(key(), piece);
+    // What the upstream no longer holds in the box may be gone there too;
+    // a window of what changed after a time says nothing of the rest.
+    if (stored && unseen && writeError.isEmpty() && !piece.updatedAfterUs) {
+        std::vector<CatalogueWriter::Unseen> missing;
+        if (!writer.unseen(piece, &missing))
+            writeError = writer.error();
+        for (CatalogueWriter::Unseen &event : missing)
+            unseen->push_back({ std::move(event.publicId), event.originTimeUs });
+    }
+    bool recorded = !stored || !record || writer.recordFetched(key(), piece);
     for (const UpstreamWindow &window : whole)
         recorded = recorded && writer.recordFetched(key(), window);
     if (!writeError.isEmpty() || !recorded || !writer.commit()) {
         report.error = QStringLiteral("the catalogue cannot be written: %1")
                            .arg(writeError.isEmpty() ? writer.error() : writeError);
-        return false;
+        return Stored::Failed;
     }
     report.added += writer.added();
     report.updated += writer.updated();
     report.removed += writer.removed();
-    report.piecesStored += stored ? 1 : 0;
+    report.piecesStored += stored && record ? 1 : 0;
+    return Stored::Done;
+}
+
+bool Upstream::confirmGone(const Catalogue &catalogue, const UpstreamWindow &window, std::vector<Unseen> missing,
+                           FetchReport &report)
+{
+    constexpr std::int64_t secondUs = 1000000;
+    // A few events, or a window too short to halve: each is asked for in
+    // its own second, which no cap cuts.
+    if (missing.size() <= 2 || window.endUs - window.startUs <= 2 * secondUs) {
+        for (const Unseen &event : missing) {
+            UpstreamWindow own = window;
+            own.startUs = event.originTimeUs;
+            own.endUs = event.originTimeUs + 1;
+            QTemporaryFile body;
+            std::optional<qint64> expected;
+            const Answer answer = ask(own, body, expected, report);
+            if (answer == Answer::Failed || answer == Answer::TooBig)
+                return false;
+            std::vector<Unseen> unseen;
+            if (answer == Answer::Events) {
+                body.seek(0);
+                if (store(catalogue, own, &body, expected, {}, false, report, &unseen) != Stored::Done)
+                    return false;
+            }
+            const bool gone = answer == Answer::Nothing
+                || std::any_of(unseen.begin(), unseen.end(),
+                               [&](const Unseen &other) { return other.publicId == event.publicId; });
+            if (gone && !letGo(catalogue, { event }, report))
+                return false;
+        }
+        return true;
+    }
+    UpstreamWindow early = window, late = window;
+    early.endUs = late.startUs = window.startUs + (window.endUs - window.startUs) / 2;
+    for (const UpstreamWindow &half : { early, late }) {
+        std::vector<Unseen> inHalf;
+        for (const Unseen &event : missing) {
+            if (event.originTimeUs >= half.startUs && event.originTimeUs < half.endUs)
+                inHalf.push_back(event);
+        }
+        if (inHalf.empty())
+            continue;
+        QTemporaryFile body;
+        std::optional<qint64> expected;
+        Answer answer = ask(half, body, expected, report);
+        if (answer == Answer::Failed)
+            return false;
+        std::vector<Unseen> unseen;
+        if (answer == Answer::Events) {
+            body.seek(0);
+            const Stored stored = store(catalogue, half, &body, expected, {}, false, report, &unseen);
+            if (stored == Stored::Failed)
+                return false;
+            if (stored == Stored::Capped)
+                answer = Answer::TooBig;
+        }
+        report.error.clear();
+        if (answer == Answer::Nothing) {
+            if (!letGo(catalogue, inHalf, report))
+                return false;
+            continue;
+        }
+        // Still missing from the half's reply, or the half too big to say.
+        std::vector<Unseen> still;
+        for (Unseen &event : inHalf) {
+            if (answer == Answer::TooBig
+                || std::any_of(unseen.begin(), unseen.end(),
+                               [&](const Unseen &other) { return other.publicId == event.publicId; }))
+                still.push_back(std::move(event));
+        }
+        if (!still.empty() && !confirmGone(catalogue, half, std::move(still), report))
+            return false;
+    }
     return true;
+}
+
+bool Upstream::letGo(const Catalogue &catalogue, const std::vector<Unseen> &gone, FetchReport &report)
+{
+    CatalogueWriter writer(catalogue, key());
+    bool written = writer.begin();
+    for (std::size_t i = 0; written && i < gone.size(); ++i)
+        written = writer.remove(gone[i].publicId);
+    if (!written || !writer.commit()) {
+        report.error = QStringLiteral("the catalogue cannot be written: %1").arg(writer.error());
+        return false;
+    }
+    report.removed += writer.removed();
+    report.confirmed += int(gone.size());
+    return true;
+}
+
+Upstream::Answer Upstream::answerOf(int status, QTemporaryFile &body, const QString &endpoint, FetchReport &report)
+{
+    if (status == 200)
+        return Answer::Events;
+    if (status == 204)
+        return Answer::Nothing;
+    // The service's own words: FDSN's error text puts them after a line
+    // "Error 400: Bad Request"; others answer them alone, or HTML.
+    body.seek(0);
+    QString words;
+    for (int lines = 0; lines < 8 && words.isEmpty() && !body.atEnd(); ++lines) {
+        const QString line = QString::fromUtf8(body.readLine(4096)).simplified();
+        if (!line.startsWith(QLatin1String("Error ")) && !line.startsWith(u'<'))
+            words = line.left(300);
+    }
+    static const QRegularExpression tooMany(QStringLiteral("\\b(exceeds?|too many|too large|too much)\\b"),
+                                            QRegularExpression::CaseInsensitiveOption);
+    if (status == 413 || (status == 400 && tooMany.match(words).hasMatch())) {
+        report.error = words.isEmpty() ? QStringLiteral("the service refuses the events (HTTP %1)").arg(status)
+                                       : QStringLiteral("the service refuses the events (HTTP %1: %2)").arg(status).arg(words);
+        return Answer::TooBig;
+    }
+    report.error = words.isEmpty() ? QStringLiteral("%1 answered HTTP %2").arg(endpoint).arg(status)
+                                   : QStringLiteral("%1 answered HTTP %2: %3").arg(endpoint).arg(status).arg(words);
+    return Answer::Failed;
 }
 
 Upstream::Response Upstream::get(const QString &pathAndQuery, QIODevice &body)
@@ -224,6 +365,7 @@ Upstream::Response Upstream::get(const QString &pathAndQuery, QIODevice &body)
     client.enable_server_certificate_verification(true);
 #endif
     const httplib::Headers headers = { { "User-Agent", "Harvix/" HARVIX_VERSION " (harvix-gateway)" } };
+    bool tooLong = false;
     const std::string path = (m_url.path(QUrl::FullyEncoded) + pathAndQuery).toStdString();
     const httplib::Result result = client.Get(
         path, headers,
@@ -232,6 +374,10 @@ Upstream::Response Upstream::get(const QString &pathAndQuery, QIODevice &body)
             return true;
         },
         [&](const char *data, std::size_t length) {
+            if (body.size() + qint64(length) > m_options.maxReplyBytes) {
+                tooLong = true;
+                return false;
+            }
             return body.write(data, qint64(length)) == qint64(length);
         });
     if (result)
@@ -252,7 +398,9 @@ Upstream::Response Upstream::get(const QString &pathAndQuery, QIODevice &body)
             response.error = QStringLiteral("no progress for %1 s, or the connection broke").arg(m_options.timeoutSeconds);
             break;
         case httplib::Error::Canceled:
-            response.error = QStringLiteral("the reply could not be kept (%1)").arg(body.errorString());
+            response.error = tooLong ? QStringLiteral("the reply is larger than %1 MiB, more than is kept")
+                                           .arg(m_options.maxReplyBytes >> 20)
+                                     : QStringLiteral("the reply could not be kept (%1)").arg(body.errorString());
             break;
         default:
             response.error = QStringLiteral("the transfer failed (%1)")

@@ -34,8 +34,12 @@ struct FetchReport
     int requests = 0;
     int piecesStored = 0;
     int piecesDone = 0;      // stored by an earlier fetch, not asked for again
+    int confirmed = 0;       // events missing from a reply that narrower requests confirmed gone
     bool complete = true;    // false when the time allowed ran out first
     QString error;           // empty on success
+    // The upstream refuses even the smallest piece as too big: asking the
+    // same again will not help, so a sync goes on past the window.
+    bool refusedAsTooBig = false;
 
     bool failed() const { return !error.isEmpty(); }
 };
@@ -60,7 +64,10 @@ public:
         int timeoutSeconds = 20;      // a request that makes no progress for this long fails
         int connectSeconds = 2;       // an upstream that does not accept a connection in this is unreachable
         int unreachableSeconds = 60;  // and is not asked again for this long
-        int quakeSearchLimit = 20000; // events in one CSV reply
+        // Events in one reply: a quake search window that counts more is
+        // split, and a reply that holds this many is taken as cut short.
+        int quakeSearchLimit = 20000;
+        qint64 maxReplyBytes = qint64(1) << 30;
         bool fdsnXml = false;         // QuakeML 1.2 instead of text
         int maxConcurrentRequests = 2;
     };
@@ -82,10 +89,13 @@ public:
     // Brings one window into the catalogue in pieces: each piece is
     // downloaded whole, then stored in one transaction that also records
     // it, so that the write lock is never held while downloading. A piece
-    // holds exactly what the upstream holds in its box: its events there
-    // that the reply no longer has are removed (unless the window asks only
-    // for what changed after a time). On a failure the pieces stored
-    // before it stay, and nothing of the failed one is stored.
+    // holds exactly what the upstream holds in its box (unless the window
+    // asks only for what changed after a time): but a service may cut a
+    // reply short without saying so, so an event of this upstream that a
+    // reply lacks is let go only once a narrower request that must hold it
+    // (its half of the piece, down to its own second) lacks it too. On a
+    // failure the pieces stored before it stay, and nothing of the failed
+    // one is stored.
     FetchReport fetch(const Catalogue &catalogue, const UpstreamWindow &window, const FetchPlan &plan = FetchPlan());
 
     int timeoutSeconds() const { return m_options.timeoutSeconds; }
@@ -96,6 +106,10 @@ protected:
     Upstream(const QUrl &url, const Options &options) : m_url(url), m_options(options) {}
 
     enum class Answer { Events, Nothing, TooBig, Failed };
+    // What a reply's status says: 200 events, 204 nothing, 413 (or a 400
+    // whose words say the query matches too many events) too big; anything
+    // else fails with the service's own words.
+    Answer answerOf(int status, QTemporaryFile &body, const QString &endpoint, FetchReport &report);
     // Asks for one piece; on Events the body holds the reply, and expected
     // how many rows it must hold where the service said so beforehand.
     virtual Answer ask(const UpstreamWindow &piece, QTemporaryFile &body, std::optional<qint64> &expected,
@@ -141,10 +155,24 @@ protected:
     Options m_options;
 
 private:
-    // Stores one piece (body null: the upstream holds nothing there), and
-    // records it and the larger pieces that it completes as fetched.
-    bool store(const Catalogue &catalogue, const std::optional<UpstreamWindow> &piece, QIODevice *body,
-               std::optional<qint64> expected, const std::vector<UpstreamWindow> &whole, FetchReport &report);
+    struct Unseen
+    {
+        QString publicId;
+        std::int64_t originTimeUs = 0;
+    };
+    enum class Stored { Done, Capped, Failed };
+    // Stores one piece (body null: the upstream holds nothing there), and,
+    // when record is set, records it and the larger pieces that it
+    // completes as fetched. unseen gets this upstream's events in the
+    // piece's box that the reply lacks.
+    Stored store(const Catalogue &catalogue, const std::optional<UpstreamWindow> &piece, QIODevice *body,
+                 std::optional<qint64> expected, const std::vector<UpstreamWindow> &whole, bool record,
+                 FetchReport &report, std::vector<Unseen> *unseen = nullptr);
+    // Asks narrower windows inside this one for the events that a reply of
+    // it lacked, and lets go of those that they lack too.
+    bool confirmGone(const Catalogue &catalogue, const UpstreamWindow &window, std::vector<Unseen> missing,
+                     FetchReport &report);
+    bool letGo(const Catalogue &catalogue, const std::vector<Unseen> &gone, FetchReport &report);
 
     std::mutex m_gateMutex;
     std::condition_variable m_gateFree;

@@ -204,11 +204,25 @@ void UpstreamStandIn::reply(const httplib::Request &request, httplib::Response &
     }
 
     // GeoNet's FDSN service: strict magnitude bounds, 413 over its cap, 204 for nothing.
-    const std::vector<Event> events = select(request, true);
+    std::vector<Event> events = select(request, true);
     if (int(events.size()) > m_cap) {
-        response.status = 413;
-        response.set_content("Request Entity Too Large", "text/plain");
-        return;
+        switch (m_capStyle.load()) {
+        case CapStyle::Refuse:
+            response.status = 413;
+            response.set_content("Request Entity Too Large", "text/plain");
+            return;
+        case CapStyle::Usgs:
+            response.status = 400;
+            response.set_content("Error 400: Bad Request\n\n" + std::to_string(events.size())
+                                     + " matching events exceeds search limit of " + std::to_string(m_cap)
+                                     + ". Modify the search to match fewer events.\n\nUsage details are available"
+                                       " from https://earthquake.usgs.gov/fdsnws/event/1\n",
+                                 "text/plain");
+            return;
+        case CapStyle::Silent:
+            events.resize(std::size_t(m_cap.load()));
+            break;
+        }
     }
     if (events.empty()) {
         response.status = 204;

@@ -52,7 +52,15 @@ public:
     // it, as FDSN services drop a deleted event without a mark.
     void reviseEvent(const EventRow &row, std::int64_t modifiedUs);
     void dropEvent(const QString &publicId);
-    void setCap(int events) { m_cap = events; }
+    // Over its cap a service refuses (quake search 500, FDSN 413), answers
+    // as USGS does (400, "N matching events exceeds search limit of CAP"),
+    // or silently sends its first CAP events (some services; a proxy).
+    enum class CapStyle { Refuse, Usgs, Silent };
+    void setCap(int events, CapStyle style = CapStyle::Refuse)
+    {
+        m_cap = events;
+        m_capStyle = style;
+    }
 
     // Returns true when it has answered the request itself.
     using Fault = std::function<bool(const httplib::Request &, httplib::Response &)>;
@@ -76,7 +84,8 @@ private:
     mutable bool m_sorted = true;
     QByteArray m_csvHeader;
     QByteArray m_xml;
-    int m_cap = 1000000;
+    std::atomic<int> m_cap { 1000000 };
+    std::atomic<CapStyle> m_capStyle { CapStyle::Refuse };
     Fault m_fault;
     std::mutex m_faultMutex;
     std::unique_ptr<httplib::Server> m_server;
