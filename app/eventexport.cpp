@@ -35,7 +35,10 @@ std::string field(const QuakeFieldMap &fields, const char *label)
 Values valuesOf(const QuakeFieldMap &fields, const RawEvent *raw)
 {
     Values v;
-    v.id = field(fields, "Reference ID:");
+    // A reference id is the last segment of the origin's resource id, which
+    // a service percent-encodes when the id itself holds a '/' or a '%', or
+    // characters beyond ASCII; the export writes the id as the service has it.
+    v.id = QByteArray::fromPercentEncoding(QByteArray::fromStdString(field(fields, "Reference ID:"))).toStdString();
     v.time = field(fields, "Universal Time:");
     // A time without a zone is UTC, and says so.
     if (!v.time.empty() && v.time.back() != 'Z' && v.time.find('+', 10) == std::string::npos

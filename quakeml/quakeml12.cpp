@@ -1,5 +1,7 @@
 #include "quakeml/quakeml12.h"
 
+#include <functional>
+
 #include <QList>
 #include <QPair>
 #include <QStringList>
@@ -34,12 +36,11 @@ bool isEventType(const QString &type)
     return types.contains(type);
 }
 
-QString nearestEventType(const QString &type)
+namespace {
+
+// What agencies write beside the schema's words (USGS, ISC, EMSC).
+const QList<QPair<QString, QString>> &nearEventTypes()
 {
-    const QString lower = type.trimmed().toLower();
-    if (isEventType(lower))
-        return lower;
-    // What agencies write beside the schema's words (USGS, ISC, EMSC).
     static const QList<QPair<QString, QString>> near = {
         { "quarry", "quarry blast" }, { "mining_explosion", "mining explosion" },
         { "quarry_blast", "quarry blast" }, { "nuclear_explosion", "nuclear explosion" },
@@ -49,11 +50,31 @@ QString nearestEventType(const QString &type)
         { "km", "mining explosion" }, { "kr", "rock burst" }, { "kx", "explosion" }, { "kh", "chemical explosion" },
         { "other", "other event" },
     };
-    for (const auto &[name, listed] : near) {
+    return near;
+}
+
+} // namespace
+
+QString nearestEventType(const QString &type)
+{
+    const QString lower = type.trimmed().toLower();
+    if (isEventType(lower))
+        return lower;
+    for (const auto &[name, listed] : nearEventTypes()) {
         if (lower == name)
             return listed;
     }
     return QString();
+}
+
+QStringList spellingsOf(const std::function<bool(const QString &listed)> &wanted)
+{
+    QStringList spellings;
+    for (const auto &[name, listed] : nearEventTypes()) {
+        if (wanted(listed))
+            spellings << name;
+    }
+    return spellings;
 }
 
 bool isEvaluationMode(const QString &mode)

@@ -6,6 +6,9 @@
 // identifiers.
 
 #include <QString>
+#include <QStringList>
+
+#include <functional>
 
 #include <string>
 #include <string_view>
@@ -16,6 +19,9 @@ bool isEventType(const QString &type);
 // The listed type nearest to what an agency wrote ("quarry" is "quarry
 // blast"), or empty when none is.
 QString nearestEventType(const QString &type);
+// The other spellings of the listed types that wanted takes ("quarry" for
+// "quarry blast"), so that a search finds an event by the type it shows.
+QStringList spellingsOf(const std::function<bool(const QString &listed)> &wanted);
 bool isEvaluationMode(const QString &mode);
 bool isEvaluationStatus(const QString &status);
 

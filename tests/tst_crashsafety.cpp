@@ -188,6 +188,7 @@ void TestCrashSafety::fullDiskDuringImport()
     QCOMPARE(gateway.run({ "import", "--catalogue", catalogue, gateway.writeFile("small.txt", events("small", 100)) }).exitCode, 0);
     const QString big = gateway.writeFile("big.txt", events("big", 200000));
     const QByteArray before = hashOf(catalogue);
+    const QByteArray walBefore = hashOf(catalogue + QStringLiteral("-wal"));
 
     // No file may grow past 2 MB: the catalogue's log fills up mid-import.
     gateway.setChildSetup([] {
@@ -219,6 +220,9 @@ void TestCrashSafety::unusableCatalogues_data()
     QTest::newRow("another program's SQLite") << "foreign"
         << "not a Harvix catalogue: an SQLite database of another program (tables places); it was left as it is"
         << "not a Harvix catalogue: an SQLite database of another program";
+    QTest::newRow("another program's SQLite, left with its WAL") << "foreign-wal"
+        << "not a Harvix catalogue: an SQLite database of another program (tables places); it was left as it is"
+        << "not a Harvix catalogue: an SQLite database of another program";
     QTest::newRow("another program's SQLite, by its id") << "foreign-id"
         << "not a Harvix catalogue: an SQLite database of another program (application id 1234)"
         << "(application id 1234); it was left as it is";
@@ -241,16 +245,24 @@ void TestCrashSafety::unusableCatalogues()
     if (kind == QLatin1String("garbage")) {
         gateway.writeFile("catalogue.sqlite", QByteArray("these are not the events you are looking for\n").repeated(100));
     } else if (kind.startsWith(QLatin1String("foreign"))) {
-        // Another program's database, in rollback-journal mode as most are.
+        // Another program's database, in rollback-journal mode as most are,
+        // or in WAL mode as that program left it when it stopped.
+        const bool wal = kind == QLatin1String("foreign-wal");
         QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), kind);
-        db.setDatabaseName(catalogue);
+        db.setDatabaseName(wal ? gateway.path(QStringLiteral("other.sqlite")) : catalogue);
         QVERIFY(db.open());
         QSqlQuery query(db);
+        if (wal)
+            QVERIFY(query.exec(QStringLiteral("PRAGMA journal_mode=WAL")));
         QVERIFY(query.exec(QStringLiteral("CREATE TABLE places (name TEXT, latitude REAL)")));
         QVERIFY(query.exec(QStringLiteral("INSERT INTO places VALUES ('Wellington', -41.29)")));
         if (kind == QLatin1String("foreign-id"))
             QVERIFY(query.exec(QStringLiteral("PRAGMA application_id = 1234")));
         query.finish();
+        if (wal) {
+            for (const char *suffix : { "", "-wal" })
+                QVERIFY(QFile::copy(db.databaseName() + QLatin1String(suffix), catalogue + QLatin1String(suffix)));
+        }
         db.close();
     } else {
         QCOMPARE(gateway.run({ "import", "--catalogue", catalogue, gateway.writeFile("one.txt", events("one", 3)) }).exitCode, 0);
@@ -276,6 +288,7 @@ void TestCrashSafety::unusableCatalogues()
         }
     }
     const QByteArray before = hashOf(catalogue);
+    const QByteArray walBefore = hashOf(catalogue + QStringLiteral("-wal"));
 
     const GatewayProcess::Result imported = gateway.run({ "import", "--catalogue", catalogue, more });
     QCOMPARE(imported.exitCode, 1);
@@ -298,6 +311,8 @@ void TestCrashSafety::unusableCatalogues()
     }
     QFile::setPermissions(QFileInfo(catalogue).absolutePath(), QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner);
     QCOMPARE(hashOf(catalogue), before);
+    if (kind.startsWith(QLatin1String("foreign")))
+        QCOMPARE(hashOf(catalogue + QStringLiteral("-wal")), walBefore);
 }
 
 QTEST_MAIN(TestCrashSafety)

@@ -37,8 +37,8 @@ private:
 
 namespace {
 
-// Nine events of January 2024: on the edges of the month, on both sides of
-// 180°, without a depth, without a magnitude, and a quarry blast.
+// Ten events of January 2024: on the edges of the month, on both sides of
+// 180°, without a depth, a magnitude or a position, and a quarry blast.
 const QByteArray events =
     "#EventID|Time|Latitude|Longitude|Depth/km|Author|Catalog|Contributor|ContributorID|MagType|Magnitude|MagAuthor"
     "|EventLocationName|EventType\n"
@@ -50,6 +50,7 @@ const QByteArray events =
     "nodepth|2024-01-09T00:00:00Z|-41.3|174.8||||||ML|2.1|||earthquake\n"
     "quarry|2024-01-10T12:30:00.123456Z|-43.5|172.6|0.1|||||ML|1.5|||quarry\n"
     "nomag|2024-01-11T00:00:00Z|-45|170|12|||||||||earthquake\n"
+    "noplace|2024-01-12T00:00:00Z|||5|||||ML|2|||earthquake\n"
     "last|2024-01-31T23:59:59.999Z|-41|174|5|||||ML|12|||earthquake\n";
 
 const QString inTimeOrder = QStringLiteral("first taupo kermadec-east kermadec-west far-east nodepth quarry nomag last");
@@ -113,6 +114,12 @@ void TestFdsn::query_data()
         << QString(inTimeOrder).remove(QStringLiteral(" nomag"));
     QTest::newRow("magnitude type in any case") << "magnitudetype=mw" << "kermadec-east";
     QTest::newRow("event type") << "eventtype=quarry" << "quarry";
+    QTest::newRow("event type as QuakeML shows it") << "eventtype=quarry%20blast" << "quarry";
+    QTest::newRow("a listed type's wildcard") << "eventtype=*BLAST" << "quarry";
+    QTest::newRow("a catalog that it lists") << "catalog=events.txt&orderby=time-asc" << inTimeOrder;
+    QTest::newRow("a catalog that it does not list") << "catalog=GeoNet" << "";
+    QTest::newRow("an event without a position is in neither format") << "starttime=2024-01-12&endtime=2024-01-12T12:00:00"
+                                                                       << "";
     QTest::newRow("event types with a wildcard") << "eventtype=quarry,earth*&orderby=time-asc" << inTimeOrder;
     QTest::newRow("event id") << "eventid=taupo" << "taupo";
     QTest::newRow("event id as its publicID") << "eventid=smi:harvix.gateway/event/kermadec-west" << "kermadec-west";
@@ -159,10 +166,11 @@ void TestFdsn::refused_data()
     QTest::newRow("all origins") << "includeallorigins=true" << 400 << "includeallorigins=true is not supported";
     QTest::newRow("arrivals") << "includearrivals=true" << 400 << "includearrivals=true is not supported";
     QTest::newRow("neither true nor false") << "includeallmagnitudes=yes" << 400 << "includeallmagnitudes must be false, true";
-    QTest::newRow("catalog") << "catalog=GeoNet" << 400 << "catalog is not supported";
+    QTest::newRow("an empty catalog") << "catalog=" << 400 << "catalog has no value";
+    QTest::newRow("an empty type in a list") << "eventtype=," << 400 << "eventtype lists an empty type";
     QTest::newRow("an empty event id") << "eventid=" << 400 << "eventid has no value";
     QTest::newRow("an empty event type") << "eventtype=%20" << 400 << "eventtype has no value";
-    QTest::newRow("too many event types") << "eventtype=" + QStringLiteral("a,").repeated(51) << 400
+    QTest::newRow("too many event types") << "eventtype=" + QStringLiteral("a,").repeated(50) + "a" << 400
                                           << "eventtype lists 51 types; at most 50 are taken";
     QTest::newRow("other format") << "format=json" << 400 << "format must be xml, text";
     QTest::newRow("other nodata") << "nodata=500" << 400 << "nodata must be 204, 404";
@@ -242,7 +250,7 @@ void TestFdsn::cappedWithMaxEvents()
     // Harvix's own search has no cap.
     QCOMPARE(GatewayProcess::get(capped.url(QStringLiteral(
         "/services/quake/search?magnitudeLower=0&magnitudeUpper=12&startDate=2024-01-01&endDate=2024-01-31"
-        "&outputFormat=quakeml1.0"))).body.count("<event "), 9);
+        "&outputFormat=quakeml1.0"))).body.count("<event "), 10);
 }
 
 void TestFdsn::textReadsBackAsTheSameCatalogue()
@@ -337,7 +345,9 @@ void TestFdsn::seisplotjsReadsWhatHarvixSees()
         } else if (xml.isCharacters() && !xml.isWhitespace()) {
             values[path] = xml.text().toString();
         } else if (xml.isEndElement()) {
-            if (xml.name() == QLatin1String("event")) {
+            if (xml.name() == QLatin1String("event") && id == QLatin1String("noplace")) {
+                QVERIFY(!read.contains(id));   // FDSN's formats hold events with a position only
+            } else if (xml.name() == QLatin1String("event")) {
                 QVERIFY2(read.contains(id), qPrintable(id));
                 const QJsonObject event = read.take(id);
                 const QString origin = QStringLiteral("/quakeml/eventParameters/event/origin/");

@@ -299,8 +299,8 @@ void TestGatewayFormats::writer()
     std::string out;
     QuakeML10Writer::appendEvent(out, row);
     QCOMPARE(QByteArray::fromStdString(out),
-             QByteArray("<event publicID=\"smi:nz.org.geonet/2024p&lt;1&gt;&amp;&#233;\">"
-                        "<origin publicID=\"smi:nz.org.geonet/origin/2024p&lt;1&gt;&amp;&#233;g/1\">"
+             QByteArray("<event publicID=\"smi:nz.org.geonet/2024p%3C1%3E%26%C3%A9\">"
+                        "<origin publicID=\"smi:nz.org.geonet/origin/2024p%3C1%3E%26%C3%A9g/1\">"
                         "<time><value>1969-12-31T23:59:59</value></time><latitude><value>-41.286</value></latitude>"
                         "</origin><magnitude><mag><value>0.30000000000000004</value></mag>"
                         "<stationCount>12</stationCount></magnitude></event>\n"));

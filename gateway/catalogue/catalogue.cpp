@@ -160,6 +160,31 @@ QString sqliteText(const QSqlError &error)
     return text.isEmpty() ? error.text().simplified() : text;
 }
 
+// The tables of an SQLite file, through a connection that writes nothing.
+QStringList tablesOf(const QString &path, QString *error)
+{
+    QStringList tables;
+    const QString name = QStringLiteral("harvix-catalogue-inspect-%1").arg(++nextSerial);
+    {
+        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
+        db.setDatabaseName(path);
+        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=30000"));
+        if (!db.open()) {
+            *error = sqliteText(db.lastError());
+        } else {
+            QSqlQuery query(db);
+            query.setForwardOnly(true);
+            if (!query.exec(QStringLiteral("SELECT name FROM sqlite_master WHERE type = 'table'")))
+                *error = sqliteText(query.lastError());
+            while (query.next())
+                tables << query.value(0).toString();
+        }
+        db.close();
+    }
+    QSqlDatabase::removeDatabase(name);
+    return tables;
+}
+
 } // namespace
 
 bool Catalogue::open(QString *error)
@@ -195,6 +220,18 @@ bool Catalogue::open(QString *error)
     // no room for SQLite's shared-memory file: it is read as it stands.
     m_immutable = m_readOnly && !QFileInfo(file.absolutePath()).isWritable()
         && !QFileInfo::exists(m_path + QStringLiteral("-wal"));
+    // A file without our mark is looked at read-only first: opening another
+    // program's database for writing would fold its WAL into it.
+    if (file.exists() && applicationId != ApplicationId) {
+        QString why;
+        const QStringList tables = tablesOf(m_path, &why);
+        if (!why.isEmpty())
+            return fail(QStringLiteral("not a Harvix catalogue: the file is damaged or not an SQLite database (%1)")
+                            .arg(why));
+        if (!tables.isEmpty() && !tables.contains(QLatin1String("catalogue_info")))
+            return fail(QStringLiteral("not a Harvix catalogue: an SQLite database of another program (tables %1); "
+                                       "it was left as it is").arg(tables.mid(0, 5).join(QStringLiteral(", "))));
+    }
     QSqlDatabase db = connection();
     if (!db.isOpen())
         return fail(QStringLiteral("cannot be opened (%1)").arg(sqliteText(db.lastError())));

@@ -80,6 +80,13 @@ QString EventQuery::whereClause() const
     }
     if (!eventId.isEmpty())
         terms << QStringLiteral("public_id = ?");
+    if (sources) {
+        terms << (sources->isEmpty() ? QStringLiteral("1 = 0")
+                                     : QStringLiteral("source IN (%1)").arg(QStringList(sources->size(), QStringLiteral("?"))
+                                                                              .join(QStringLiteral(", "))));
+    }
+    if (withPosition)
+        terms << QStringLiteral("latitude IS NOT NULL AND longitude IS NOT NULL");
     // Rows carry the time their transaction began; one that committed
     // after the time counts as changed after it, however long it ran.
     if (updatedAfterUs)
@@ -123,6 +130,10 @@ QVariantList EventQuery::bindings() const
     }
     if (!eventId.isEmpty())
         values << eventId;
+    if (sources) {
+        for (const QString &source : *sources)
+            values << source;
+    }
     if (updatedAfterUs)
         values << qlonglong(*updatedAfterUs) << qlonglong(*updatedAfterUs);
     return values;

@@ -30,6 +30,8 @@ struct EventQuery
     QString magnitudeType;                      // any case
     QStringList eventTypes;                     // any of them; '*' and '?' as wildcards
     QString eventId;
+    std::optional<QStringList> sources;         // any of them; none selects nothing
+    bool withPosition = false;                  // only events with a latitude and longitude
     std::optional<std::int64_t> updatedAfterUs; // stored or changed in the catalogue since
 
     enum class Order { TimeDescending, TimeAscending, MagnitudeDescending, MagnitudeAscending };

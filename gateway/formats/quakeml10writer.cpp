@@ -13,6 +13,14 @@ using Text::appendTime;
 using Text::appendTextElement;
 using Text::appendValueElement;
 
+// An id as the last segment of a resource id: percent-encoded, so that a
+// reader that takes the segment after the last '/' (Harvix) gets all of it,
+// in ASCII, and an event page's address made of it finds the event again.
+void appendIdSegment(std::string &out, const QString &id)
+{
+    out += id.toUtf8().toPercentEncoding().toStdString();
+}
+
 } // namespace
 
 std::string documentStart(const QString &comment)
@@ -35,12 +43,12 @@ std::string documentStart(const QString &comment)
 void appendEvent(std::string &out, const EventRow &row)
 {
     out += "<event publicID=\"smi:nz.org.geonet/";
-    appendEscaped(out, row.publicId);
+    appendIdSegment(out, row.publicId);
     out += "\">";
     appendTextElement(out, "type", row.eventType);
 
     out += "<origin publicID=\"smi:nz.org.geonet/origin/";
-    appendEscaped(out, row.publicId);
+    appendIdSegment(out, row.publicId);
     out += "g/1\"><time><value>";
     appendTime(out, row.originTimeUs);
     out += "</value></time>";

@@ -1,6 +1,7 @@
 #include "formats/quakeml12reader.h"
 
 #include "formats/fieldparsing.h"
+#include "quakeml/quakeml12.h"
 
 #include <QIODevice>
 #include <QList>
@@ -225,6 +226,10 @@ QString eventIdOf(const QString &publicId)
         return match.captured(1).trimmed();
     const QString trimmed = publicId.trimmed();
     QString segment = trimmed.mid(trimmed.lastIndexOf(u'/') + 1);
+    // Harvix's export and the gateway write any id, escaped ~XX to fit the
+    // schema's pattern.
+    if (trimmed.startsWith(QLatin1String("smi:org.harvix/")) || trimmed.startsWith(QLatin1String("smi:harvix.gateway/")))
+        return QString::fromStdString(QuakeML12::unescapedId(segment.toStdString()));
     // "smi:ISC/evid=16461282": the key is not part of the id.
     if (const qsizetype eq = segment.indexOf(u'='); eq >= 0)
         segment.remove(0, eq + 1);

@@ -1,6 +1,9 @@
 #include "http/fdsnquery.h"
 
 #include "catalogue/eventrow.h"
+
+#include <QRegularExpression>
+#include "quakeml/quakeml12.h"
 #include "formats/fieldparsing.h"
 #include "formats/quakeml12writer.h"
 #include "geo/projection.h"
@@ -185,11 +188,25 @@ FdsnQuery::Parsed FdsnQuery::parse(std::string_view raw)
     if (values.has("magnitudetype"))
         selection.magnitudeType = QString::fromStdString(values.given["magnitudetype"]).trimmed();
     if (values.has("eventtype")) {
-        for (const QString &type : QString::fromStdString(values.given["eventtype"]).split(u',', Qt::SkipEmptyParts))
+        for (const QString &type : QString::fromStdString(values.given["eventtype"]).split(u','))
             selection.eventTypes << type.trimmed();
+        if (values.error.isEmpty() && selection.eventTypes.contains(QString()))
+            values.error = QStringLiteral("eventtype lists an empty type");
         if (values.error.isEmpty() && selection.eventTypes.size() > MaximumEventTypes)
             values.error = QStringLiteral("eventtype lists %1 types; at most %2 are taken")
                                .arg(selection.eventTypes.size()).arg(MaximumEventTypes);
+        // An event is found by the type its QuakeML shows, whatever its
+        // agency wrote ("quarry" is shown, and found, as "quarry blast").
+        QStringList spellings;
+        for (const QString &type : std::as_const(selection.eventTypes)) {
+            const QRegularExpression pattern(QRegularExpression::wildcardToRegularExpression(type),
+                                             QRegularExpression::CaseInsensitiveOption);
+            spellings << QuakeML12::spellingsOf([&](const QString &listed) { return pattern.match(listed).hasMatch(); });
+        }
+        for (const QString &spelling : std::as_const(spellings)) {
+            if (!selection.eventTypes.contains(spelling, Qt::CaseInsensitive))
+                selection.eventTypes << spelling;
+        }
     }
     if (values.has("eventid"))
         selection.eventId = QuakeML12Writer::idOf(values.given["eventid"]);
@@ -201,9 +218,16 @@ FdsnQuery::Parsed FdsnQuery::parse(std::string_view raw)
                                           "magnitude an event, and no arrivals").arg(QLatin1String(name));
     }
     for (const char *name : { "catalog", "contributor" }) {
-        if (values.has(name) && values.error.isEmpty())
-            values.error = QStringLiteral("%1 is not supported by this service").arg(QLatin1String(name));
+        if (values.has(name) && values.error.isEmpty() && QString::fromStdString(values.given[name]).trimmed().isEmpty())
+            values.error = QStringLiteral("%1 has no value").arg(QLatin1String(name));
     }
+    if (values.has("catalog"))
+        query.catalog = QString::fromStdString(values.given["catalog"]).trimmed();
+    if (values.has("contributor"))
+        query.contributor = QString::fromStdString(values.given["contributor"]).trimmed();
+    // QuakeML 1.2 has no origin without a place: an event without one is
+    // left out of both formats, so that they list the same events.
+    selection.withPosition = true;
     query.limit = values.count("limit", 1);
     query.offset = values.count("offset", 1).value_or(1);
     selection.order = EventQuery::Order(values.choice("orderby", { QStringLiteral("time"), QStringLiteral("time-asc"),

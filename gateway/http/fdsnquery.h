@@ -32,6 +32,11 @@ struct FdsnQuery
     };
     std::optional<Circle> circle;
 
+    // The events of one of the catalogs or contributors that the service
+    // lists; resolved into the selection's sources against the catalogue.
+    QString catalog;
+    QString contributor;
+
     std::optional<std::int64_t> limit;
     std::int64_t offset = 1;        // the first event to give, counting from 1
     enum class Format { Xml, Text };

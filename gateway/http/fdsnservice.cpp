@@ -120,6 +120,17 @@ void FdsnService::query(std::string_view raw, const QString &url, HttpReply &rep
         error(reply, 400, parsed.error, url);
         return;
     }
+    if (!parsed.query->catalog.isEmpty() || !parsed.query->contributor.isEmpty()) {
+        // The names that catalogs and contributors list, as sources.
+        QStringList sources;
+        for (const Catalogue::SourceSummary &source : m_catalogue.summary()) {
+            if ((parsed.query->catalog.isEmpty() || source.source == parsed.query->catalog)
+                && (parsed.query->contributor.isEmpty()
+                    || Catalogue::agencyOf(source.source) == parsed.query->contributor))
+                sources << source.source;
+        }
+        parsed.query->selection.sources = sources;
+    }
     auto query = std::make_shared<const FdsnQuery>(std::move(*parsed.query));
     if (m_maxEvents) {
         Selection counting(m_catalogue, query);
