@@ -7,7 +7,11 @@ namespace Statistics {
 
 int binOf(double magnitude)
 {
-    return int(std::lround(magnitude / BinWidth));
+    // Halves up, on the value as written: 1.85 is 1.9 and -0.15 is -0.1.
+    // Magnitudes are written to a few decimals, so a value within 1e-5 of a
+    // half is that half, whichever side of it its nearest double or float
+    // lies (1.85 as a float is 1.8499999).
+    return int(std::floor(magnitude / BinWidth + 0.5 + 1e-4));
 }
 
 FrequencyMagnitude frequencyMagnitude(const std::vector<double> &magnitudes)

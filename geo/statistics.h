@@ -18,7 +18,8 @@ constexpr double BinWidth = 0.1;
 constexpr double MaximumCurvatureCorrection = 0.2;
 constexpr int MinimumEventsForB = 50;
 
-// A magnitude's bin, as a whole number of tenths (2.04 and 1.96 are 20).
+// A magnitude's bin, as a whole number of tenths (2.04 and 1.96 are 20),
+// halves up on the value as written (1.85 is 19).
 int binOf(double magnitude);
 
 struct FrequencyMagnitude

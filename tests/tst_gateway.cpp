@@ -1,5 +1,7 @@
 #include "catalogue/catalogue.h"
 #include "app/mainappwindow.h"
+#include "geo/statistics.h"
+#include "quakeml/quakemlreader.h"
 
 #include "testsupport/fixtures.h"
 #include "testsupport/gatewayprocess.h"
@@ -50,6 +52,7 @@ private slots:
     void rangeIsIgnored();
     void harvixShowsTheRefusal();
     void defaultCatalogueComesFromGeoNet();
+    void magnitudesBinHalvesUp();
     void harvixShowsTheGatewaysEvents();
 
     void cleanupTestCase() { catcher.uninstall(); }
@@ -504,12 +507,62 @@ void TestGateway::defaultCatalogueComesFromGeoNet()
     // GeoNet's events link to their page at GeoNet.
     const GatewayProcess::Reply page = GatewayProcess::get(fresh.url(QStringLiteral("/services/quake/quakeml/1.0.1/ref/2024p009874")));
     QVERIFY(page.body.contains("<a href=\"https://www.geonet.org.nz/earthquake/2024p009874\">This event at GeoNet</a>"));
+
     QVERIFY(fresh.stop(SIGTERM));
     // Nothing but the catalogue was written.
     QDir data(fresh.dataHome());
     QCOMPARE(data.entryList(QDir::NoDotAndDotDot | QDir::AllEntries), QStringList({ "harvix" }));
     QCOMPARE(QDir(data.filePath("harvix")).entryList(QDir::NoDotAndDotDot | QDir::AllEntries),
              QStringList({ "catalogue.sqlite" }));
+}
+
+void TestGateway::magnitudesBinHalvesUp()
+{
+    // A year of GeoNet's MLNZ20 rapid events as shipped, one in ten of
+    // whose magnitudes lies on a half bin (1.85): binned halves up, as
+    // written, whether Harvix holds them as floats or the gateway as
+    // doubles, they give the figures computed independently from the same
+    // reply.
+    GatewayProcess gateway;
+    const GatewayProcess::Result imported = gateway.run({ "import", "--catalogue", gateway.catalogue(),
+        QStringLiteral(HARVIX_SHIPPED_DATA_DIR "/geonet/MLNZ20_RapidEvents_2025.csv"),
+        QStringLiteral(HARVIX_SHIPPED_DATA_DIR "/geonet/MLNZ20_RapidEvents_2026.csv") });
+    QCOMPARE(imported.exitCode, 0);
+    QVERIFY(gateway.start({ "--catalogue", gateway.catalogue() }));
+    const GatewayProcess::Reply year = GatewayProcess::get(gateway.url(QString::fromLatin1(
+        searchPath("0", "12", "2025-12-09", "2026-12-09"))));
+    QuakeEventStore store;
+    std::vector<LocatedEvent> located;
+    QVERIFY(!QuakeMLReader::readDocument(QuakeMLReader::decodeReply(year.body), [&](QXmlStreamReader &xml) {
+        QuakeMLReader::readEventParameters(xml, store, located);
+    }).isError());
+    std::vector<double> asFloats, asWritten;
+    for (const LocatedEvent &event : located) {
+        if (!std::isnan(event.location.magnitude))
+            asFloats.push_back(event.location.magnitude);
+    }
+    int onHalves = 0;
+    const QRegularExpression mag(QStringLiteral("<mag><value>([^<]+)</value>"));
+    for (auto match = mag.globalMatch(QString::fromLatin1(year.body)); match.hasNext();) {
+        const QString text = match.next().captured(1);
+        onHalves += text.endsWith(u'5') && text.indexOf(u'.') == text.size() - 3 ? 1 : 0;
+        asWritten.push_back(text.toDouble());
+    }
+    QCOMPARE(asWritten.size(), std::size_t(12197));
+    QCOMPARE(onHalves, 1167);
+    QCOMPARE(asFloats.size(), asWritten.size());
+    for (const std::vector<double> &magnitudes : { asFloats, asWritten }) {
+        const Statistics::FrequencyMagnitude fmd = Statistics::frequencyMagnitude(magnitudes);
+        QCOMPARE(fmd.counts.at(std::size_t(18 - fmd.firstBin)), 764);
+        QCOMPARE(fmd.counts.at(std::size_t(19 - fmd.firstBin)), 835);
+        QCOMPARE(fmd.counts.at(std::size_t(20 - fmd.firstBin)), 776);   // so the peak is 1.9
+        const Statistics::GutenbergRichter fit = Statistics::gutenbergRichter(magnitudes);
+        QCOMPARE(QString::number(fit.mc.value_or(0), 'f', 1), QStringLiteral("2.1"));
+        QCOMPARE(fit.aboveMc, 5253);
+        QCOMPARE(QString::number(fit.b.value_or(0), 'f', 3), QStringLiteral("0.733"));
+        QCOMPARE(QString::number(fit.bUncertainty, 'f', 3), QStringLiteral("0.010"));
+        QCOMPARE(QString::number(fit.a, 'f', 2), QStringLiteral("5.26"));
+    }
 }
 
 void TestGateway::harvixShowsTheGatewaysEvents()
