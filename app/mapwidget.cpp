@@ -169,6 +169,7 @@ void MapWidget::projectLand()
 void MapWidget::fitToEvents()
 {
     QRectF bounds = m_projection.bounds(newZealand);
+    double largest = 0;
     if (!m_drawOrder.empty()) {
         double left = 1e300, right = -1e300, top = 1e300, bottom = -1e300;
         for (quint32 index : m_drawOrder) {
@@ -176,6 +177,7 @@ void MapWidget::fitToEvents()
             right = std::max(right, double(m_projected[index].x));
             top = std::min(top, double(m_projected[index].y));
             bottom = std::max(bottom, double(m_projected[index].y));
+            largest = std::max(largest, radiusOf((*m_events)[index].location));
         }
         bounds = QRectF(QPointF(left, top), QPointF(right, bottom));
     }
@@ -183,8 +185,31 @@ void MapWidget::fitToEvents()
     const QPointF centre = bounds.center();
     const double width = std::max(bounds.width(), 100.0), height = std::max(bounds.height(), 100.0);
     const double w = std::max(1, this->width()), h = std::max(1, this->height());
-    m_scale = std::min(w / width, h / height) * 0.85;
-    m_offset = QPointF(w / 2, h / 2) - centre * m_scale;
+    // The events' centres fill the map inside a margin that holds the
+    // largest circle whole.
+    const double margin = std::max(largest + 4, std::min(w, h) * 0.05);
+    const auto fitInto = [&](const QRectF &pixels) {
+        m_scale = std::max(1e-9, std::min(pixels.width() / width, pixels.height() / height));
+        m_offset = pixels.center() - centre * m_scale;
+        return m_scale;
+    };
+    fitInto(QRectF(margin, margin, w - 2 * margin, h - 2 * margin));
+    // The legend is opaque: events it would cover are fitted beside it or
+    // below it instead, whichever shows them larger.
+    const QRectF legend = legendBox(rect(), QFontMetricsF(font())).adjusted(-2, -2, 2, 2);
+    const bool covered = std::any_of(m_drawOrder.begin(), m_drawOrder.end(), [&](quint32 index) {
+        const double radius = radiusOf((*m_events)[index].location);
+        return legend.intersects(QRectF(toScreen(m_projected[index]) - QPointF(radius, radius),
+                                        QSizeF(2 * radius, 2 * radius)));
+    });
+    if (covered) {
+        const QRectF beside(legend.right() + margin, margin, w - legend.right() - 2 * margin, h - 2 * margin);
+        const QRectF below(margin, legend.bottom() + margin, w - 2 * margin, h - legend.bottom() - 2 * margin);
+        const bool besideIsLarger = std::min(beside.width() / width, beside.height() / height)
+            >= std::min(below.width() / width, below.height() / height);
+        if (beside.isValid() || below.isValid())
+            fitInto(besideIsLarger ? beside : below);
+    }
     m_fitted = true;
     update();
 }
@@ -364,10 +389,8 @@ void MapWidget::drawLand(QPainter &painter, const QRectF &area) const
     painter.restore();
 }
 
-void MapWidget::drawLegend(QPainter &painter, const QRectF &area) const
+QStringList MapWidget::legendCounts() const
 {
-    const QFontMetricsF metrics(painter.font());
-    const double line = metrics.height();
     QStringList counts;
     if (m_withoutDepth > 0)
         counts << tr("%1 without depth").arg(m_withoutDepth);
@@ -375,10 +398,25 @@ void MapWidget::drawLegend(QPainter &painter, const QRectF &area) const
         counts << tr("%1 without magnitude").arg(m_withoutMagnitude);
     if (m_withoutPosition > 0)
         counts << tr("%1 without position (not shown)").arg(m_withoutPosition);
+    return counts;
+}
+
+QRectF MapWidget::legendBox(const QRectF &area, const QFontMetricsF &metrics) const
+{
+    const double line = metrics.height();
     const double magnitudesHeight = 2 * EventScales::radius(6) + 4;
-    const double width = 190;
-    const double height = line * 2 + magnitudesHeight + 14 + line + counts.size() * line + 16;
-    const QRectF box(area.left() + 8, area.top() + 8, width, height);
+    const double height = line * 2 + magnitudesHeight + 14 + line + legendCounts().size() * line + 16;
+    return QRectF(area.left() + 8, area.top() + 8, 190, height);
+}
+
+void MapWidget::drawLegend(QPainter &painter, const QRectF &area) const
+{
+    const QFontMetricsF metrics(painter.font());
+    const double line = metrics.height();
+    const QStringList counts = legendCounts();
+    const double magnitudesHeight = 2 * EventScales::radius(6) + 4;
+    const QRectF box = legendBox(area, metrics);
+    const double width = box.width();
     painter.setPen(QColor(120, 120, 120));
     painter.setBrush(Qt::white);   // opaque: the legend reads the same over any map
     painter.drawRoundedRect(box, 4, 4);

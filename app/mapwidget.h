@@ -19,6 +19,7 @@
 #include <QPointF>
 #include <QPolygonF>
 #include <QImage>
+#include <QFontMetricsF>
 #include <QWidget>
 
 #include <unordered_map>
@@ -51,6 +52,8 @@ public:
     int eventAt(const QPointF &position, int *others = nullptr) const;
     // Where an event is drawn, in the widget's coordinates.
     QPointF positionOf(int index) const;
+    // Where the legend covers the map, in the widget's pixels.
+    QRectF legendRect() const { return legendBox(rect(), QFontMetricsF(font())); }
     // Id, local time, magnitude, depth and place, a line each.
     QString describe(int index) const;
     // "12 km NE of Taupo"; empty when the event has no position.
@@ -104,6 +107,9 @@ private:
     // An event's circle as a small image, made once per colour and size.
     const QImage &spriteFor(const QuakeLocation &location) const;
     void drawLegend(QPainter &painter, const QRectF &area) const;
+    // Where the legend lies over the map, and the counts it lists.
+    QRectF legendBox(const QRectF &area, const QFontMetricsF &metrics) const;
+    QStringList legendCounts() const;
     void drawLand(QPainter &painter, const QRectF &area) const;
     void projectLand();
     QPointF toScreen(const Projected &point) const;

@@ -1,5 +1,8 @@
 #include "geo/landatlas.h"
 
+#include <algorithm>
+#include <cmath>
+
 #include <QFile>
 #include <QJsonArray>
 #include <QJsonDocument>
@@ -131,12 +134,13 @@ bool readArcs(const char *text, const char *end, double sx, double sy, double tx
 
 } // namespace
 
-bool LandAtlas::nearNewZealand(const QRectF &degrees)
+bool LandAtlas::nearNewZealand(const QPolygonF &ring)
 {
-    const bool latitudes = degrees.top() <= -25 && degrees.bottom() >= -55;
-    const bool east = degrees.right() >= 160;      // up to 180
-    const bool west = degrees.left() <= -175;      // from -180
-    return latitudes && (east || west);
+    // By its points, not its bounds: Afro-Eurasia's bounds reach from
+    // Africa's southern tip to Chukotka at 180°, yet it is nowhere near.
+    return std::any_of(ring.begin(), ring.end(), [](const QPointF &point) {
+        return point.y() <= -25 && point.y() >= -55 && (point.x() >= 160 || point.x() <= -175);
+    });
 }
 
 bool LandAtlas::readTopoJson(const QByteArray &json, std::vector<QPolygonF> &rings, QString *error)
@@ -197,6 +201,40 @@ bool LandAtlas::readTopoJson(const QByteArray &json, std::vector<QPolygonF> &rin
     return true;
 }
 
+namespace {
+
+// world-atlas stitches Natural Earth's pieces back together across 180°, so
+// a ring may step from 179.9° to -179.9°. Each ring is made continuous (its
+// longitudes may then run past ±180°; a map moves it by whole turns as
+// one). A ring around a pole (Antarctica) is continued for a second turn
+// and closed along the pole, so that it covers a map of any width wherever
+// the map is centred.
+void makeContinuous(QPolygonF &ring)
+{
+    double offset = 0;
+    for (qsizetype i = 1; i < ring.size(); ++i) {
+        const double step = ring[i].x() + offset - ring[i - 1].x();
+        if (step > 180)
+            offset -= 360;
+        else if (step < -180)
+            offset += 360;
+        ring[i].rx() += offset;
+    }
+    if (ring.size() < 2 || std::fabs(ring.back().x() - ring.front().x()) < 180)
+        return;
+    const double turn = ring.back().x() > ring.front().x() ? 360 : -360;
+    double latitudes = 0;
+    const qsizetype points = ring.size();
+    for (qsizetype i = 0; i < points; ++i)
+        latitudes += ring[i].y();
+    for (qsizetype i = 1; i < points; ++i)
+        ring << QPointF(ring[i].x() + turn, ring[i].y());
+    const double pole = latitudes < 0 ? -90 : 90;
+    ring << QPointF(ring.back().x(), pole) << QPointF(ring.front().x(), pole) << ring.front();
+}
+
+} // namespace
+
 bool LandAtlas::load(const QString &folder, QString *error)
 {
     m_rings.clear();
@@ -213,8 +251,10 @@ bool LandAtlas::load(const QString &folder, QString *error)
             return false;
         }
         for (QPolygonF &ring : rings) {
-            if (nearNewZealand(ring.boundingRect()) == fine)
+            if (nearNewZealand(ring) == fine) {
+                makeContinuous(ring);
                 m_rings.push_back(std::move(ring));
+            }
         }
     }
     return true;

@@ -4,8 +4,9 @@
 // package world-atlas ships them in TopoJSON (data/naturalearth/): the
 // 1:10 m land around New Zealand, where the map is looked at closest, and
 // the 1:50 m land everywhere else. Rings are in degrees (x longitude, y
-// latitude); world-atlas cuts them at 180°, so each can be moved by whole
-// turns as one.
+// latitude), each continuous: a ring that crosses 180° runs past it rather
+// than jumping to -180°, and one around a pole is closed along the pole, so
+// that a map moves each by whole turns as one.
 
 #include <QPolygonF>
 #include <QRectF>
@@ -16,8 +17,9 @@
 class LandAtlas
 {
 public:
-    // Where the finer land is drawn: 160° E to 175° W, 55° S to 25° S.
-    static bool nearNewZealand(const QRectF &degrees);
+    // Where the finer land is drawn: rings with a point from 160° E to
+    // 175° W and 55° S to 25° S (in degrees as read, within ±180°).
+    static bool nearNewZealand(const QPolygonF &ring);
 
     // The rings of the "land" object of a world-atlas TopoJSON document:
     // its arcs are quantised and delta-encoded, and a ring lists its arcs,

@@ -150,6 +150,14 @@ void TestGeo::shippedLand_data()
     QTest::newRow("Chatham Islands, west of 180") << -43.95 << -176.55 << true;
     QTest::newRow("Sydney") << -33.87 << 151.0 << true;
     QTest::newRow("Tasman Sea") << -38.0 << 160.0 << false;
+    // Rings that cross 180°, and the one around the South Pole.
+    QTest::newRow("Chukotka, east of 180") << 65.5 << -173.0 << true;
+    QTest::newRow("Chukotka, west of 180") << 67.0 << 175.0 << true;
+    QTest::newRow("Bering Strait") << 65.8 << -169.0 << false;
+    QTest::newRow("Antarctica, near the pole") << -88.0 << 170.0 << true;
+    QTest::newRow("Ross Ice Shelf, not land") << -80.0 << 180.0 << false;
+    QTest::newRow("Antarctica, south of Africa") << -80.0 << 20.0 << true;
+    QTest::newRow("Southern Ocean") << -60.0 << 170.0 << false;
 }
 
 void TestGeo::shippedLand()
@@ -157,9 +165,15 @@ void TestGeo::shippedLand()
     QFETCH(double, latitude);
     QFETCH(double, longitude);
     QFETCH(bool, onLand);
+    // A ring may lie a turn away; none steps across the world but along a pole.
     bool found = false;
-    for (const QPolygonF &ring : land.rings())
-        found = found || ring.containsPoint(QPointF(longitude, latitude), Qt::OddEvenFill);
+    for (const QPolygonF &ring : land.rings()) {
+        for (const double turn : { -360.0, 0.0, 360.0 })
+            found = found || ring.containsPoint(QPointF(longitude + turn, latitude), Qt::OddEvenFill);
+        for (qsizetype i = 1; i < ring.size(); ++i)
+            QVERIFY(std::fabs(ring[i].x() - ring[i - 1].x()) < 180
+                    || (std::fabs(ring[i].y()) == 90 && ring[i].y() == ring[i - 1].y()));
+    }
     QCOMPARE(found, onLand);
 }
 

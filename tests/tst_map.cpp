@@ -27,6 +27,8 @@ private slots:
     void cleanup();
     void eventsArePlaced();
     void legendIsTheSameForEverySearch();
+    void fitShowsEveryCircleWhole_data();
+    void fitShowsEveryCircleWhole();
     void mapAndTreeSelectEachOther();
     void zoomKeepsThePointUnderThePointer();
     void saves_data();
@@ -135,6 +137,36 @@ void TestMap::eventsArePlaced()
     // A search with nothing clears the map with the tree.
     search(document(QByteArray()));
     QCOMPARE(map()->eventCount(), 0);
+}
+
+void TestMap::fitShowsEveryCircleWhole_data()
+{
+    QTest::addColumn<QByteArray>("events");
+    QTest::addColumn<QList<double>>("magnitudes");
+    // Like a year of M3 and more: large events at the Kermadecs, at the
+    // top of the map, and one in the Tasman Sea, where the legend lies.
+    QTest::newRow("New Zealand and the Kermadecs")
+        << document(quake("k1", "-28.5", "-177.0", "30", "6.8") + quake("k2", "-30.0", "-178.5", "50", "5.0")
+                    + quake("f", "-45.8", "166.4", "10", "5.5") + quake("t", "-38.7", "176.1", "5", "3.1")
+                    + quake("e", "-37.6", "179.2", "20", "4.2") + quake("w", "-34.0", "165.5", "12", "5.9"))
+        << QList<double> { 6.8, 5.0, 5.5, 3.1, 4.2, 5.9 };
+    QTest::newRow("one large event") << document(quake("one", "-41.3", "174.8", "20", "7.8"))
+                                     << QList<double> { 7.8 };
+}
+
+void TestMap::fitShowsEveryCircleWhole()
+{
+    QFETCH(QByteArray, events);
+    QFETCH(QList<double>, magnitudes);
+    search(events);
+    QCOMPARE(map()->eventCount(), int(magnitudes.size()));
+    const QRectF legend = map()->legendRect();
+    for (int i = 0; i < magnitudes.size(); ++i) {
+        const double radius = EventScales::radius(magnitudes[i]);
+        const QRectF circle(map()->positionOf(i) - QPointF(radius, radius), QSizeF(2 * radius, 2 * radius));
+        QVERIFY2(QRectF(map()->rect()).contains(circle), qPrintable(QString::number(i)));
+        QVERIFY2(!legend.intersects(circle), qPrintable(QString::number(i)));
+    }
 }
 
 void TestMap::legendIsTheSameForEverySearch()

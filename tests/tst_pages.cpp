@@ -7,6 +7,7 @@
 // a catalogue of 100,000 events spread over the world stays under 400 KB.
 
 #include "geo/eventscales.h"
+#include "http/svgmap.h"
 #include "testsupport/gatewayprocess.h"
 
 #include <QImage>
@@ -28,6 +29,8 @@ private slots:
     void validHtml5_data();
     void validHtml5();
     void homePageOfAnyCatalogueIsSmall();
+    void picturesHoldWhatTheyDraw_data();
+    void picturesHoldWhatTheyDraw();
 
 private:
     GatewayProcess gateway;
@@ -86,7 +89,8 @@ void TestPages::initTestCase()
         "#EventID|Time|Latitude|Longitude|Depth/km|Author|Catalog|Contributor|ContributorID|MagType|Magnitude"
         "|MagAuthor|EventLocationName|EventType\n"
         "kermadec|2026-03-01T00:00:00Z|-44.2|-178|35|||||Mw|5.9|||earthquake\n"
-        "nodepth|2026-03-02T00:00:00Z|-41.3|174.8||||||ML|2.9|||earthquake\n");
+        "nodepth|2026-03-02T00:00:00Z|-41.3|174.8||||||ML|2.9|||earthquake\n"
+        "arctic|2026-03-03T00:00:00Z|87|10|10|||||ML|4.1|||earthquake\n");
     const GatewayProcess::Result imported = gateway.run({ "import", "--catalogue", gateway.catalogue(),
         QStringLiteral(HARVIX_SHIPPED_DATA_DIR "/geonet/MLNZ20_RapidEvents_2026.csv"), extra });
     QVERIFY2(imported.exitCode == 0, qPrintable(imported.output));
@@ -98,16 +102,19 @@ void TestPages::inChromium_data()
     QTest::addColumn<QString>("path");
     QTest::addColumn<QStringList>("inDom");
     QTest::addColumn<int>("events");          // drawn as circles of the map, at least
+    QTest::addColumn<bool>("land");
 
     QTest::newRow("home") << QStringLiteral("/")
         << QStringList { "<svg", "MLNZ20_RapidEvents_2026.csv", "Magnitude and time", "Natural Earth", "GeoNames",
-                         "We acknowledge the New Zealand GeoNet project" } << 100;
+                         "We acknowledge the New Zealand GeoNet project" } << 100 << true;
     QTest::newRow("GeoNet's event") << ref + QStringLiteral("2026p000119")
-        << QStringList { "<svg", "This event at GeoNet", "NZDT", "UTC" } << 1;
+        << QStringList { "<svg", "This event at GeoNet", "NZDT", "UTC" } << 1 << true;
     QTest::newRow("at -178°") << ref + QStringLiteral("kermadec")
-        << QStringList { "<svg", "Event kermadec: ", "This event as QuakeML 1.2" } << 1;
+        << QStringList { "<svg", "Event kermadec: ", "This event as QuakeML 1.2" } << 1 << true;
     QTest::newRow("without a depth") << ref + QStringLiteral("nodepth")
-        << QStringList { "<svg", "Event nodepth: ", "This event as FDSN text" } << 1;
+        << QStringList { "<svg", "Event nodepth: ", "This event as FDSN text" } << 1 << true;
+    QTest::newRow("near the North Pole") << ref + QStringLiteral("arctic")
+        << QStringList { "<svg", "Event arctic: " } << 1 << false;
 }
 
 void TestPages::inChromium()
@@ -115,6 +122,7 @@ void TestPages::inChromium()
     QFETCH(QString, path);
     QFETCH(QStringList, inDom);
     QFETCH(int, events);
+    QFETCH(bool, land);
     QTemporaryDir profile;
     const QString url = gateway.url(path).toString();
 
@@ -133,7 +141,7 @@ void TestPages::inChromium()
     const QImage image = QImage(picture).convertToFormat(QImage::Format_RGB32);
     QVERIFY(!image.isNull());
     QVERIFY(pixelsNear(image, qRgb(0xdc, 0xec, 0xf5)) > 10000);   // sea
-    QVERIFY(pixelsNear(image, qRgb(0xf3, 0xef, 0xe4)) > 500);     // land
+    QCOMPARE(pixelsNear(image, qRgb(0xf3, 0xef, 0xe4)) > 500, land);
     // Each legend square is 14 pixels wide in a 720-pixel picture.
     const int legendSquares = 7 * 16 * 16;
     int coloured = 0;
@@ -235,6 +243,71 @@ void TestPages::homePageOfAnyCatalogueIsSmall()
     QCOMPARE(home.status, 200);
     QVERIFY2(home.body.size() <= 400 * 1024, qPrintable(QString::number(home.body.size())));
     QVERIFY(home.body.contains("<td>world.txt</td><td>100000</td>"));
+}
+
+void TestPages::picturesHoldWhatTheyDraw_data()
+{
+    QTest::addColumn<QString>("picture");
+    QTest::addColumn<QDateTime>("from");
+    QTest::addColumn<QDateTime>("to");
+    const QDateTime start(QDate(2020, 1, 15), QTime(3, 0), Qt::UTC);
+    QTest::newRow("a map of the world") << "map" << start << start.addDays(200);
+    QTest::newRow("a plot of half a year") << "plot" << start << start.addDays(167);
+    QTest::newRow("a plot of 23 years") << "plot" << start.addYears(-17) << start.addYears(6).addDays(167);
+}
+
+void TestPages::picturesHoldWhatTheyDraw()
+{
+    QFETCH(QString, picture);
+    QFETCH(QDateTime, from);
+    QFETCH(QDateTime, to);
+    // Large events in the corners of the world, and on its edges.
+    std::vector<SvgEvent> events;
+    const GeoPoint places[] = { { 70, -160 }, { 45, 5 }, { -70, 20 }, { -60, -150 }, { -41, 174 } };
+    for (std::size_t i = 0; i < std::size(places); ++i) {
+        const std::int64_t time = from.toMSecsSinceEpoch() * 1000
+            + (to.toMSecsSinceEpoch() - from.toMSecsSinceEpoch()) * 1000 / std::int64_t(std::size(places) - 1)
+                * std::int64_t(i);
+        events.push_back({ places[i], 6.5, 10.0, time });
+    }
+    std::string svg;
+    if (picture == QLatin1String("map")) {
+        std::vector<GeoPoint> points(std::begin(places), std::end(places));
+        const Projection projection = Projection::centredOn(points);
+        svg = SvgMap::map(projection, projection.bounds(points).adjusted(-100, -100, 100, 100),
+                          SvgMap::eventsOf(events), nullptr);
+    } else {
+        svg = SvgMap::magnitudeTimePlot(SvgMap::eventsOf(events));
+    }
+    const QString text = QString::fromStdString(svg);
+    const QRegularExpressionMatch box = QRegularExpression(QStringLiteral("viewBox=\"0 0 (\\d+) (\\d+)\"")).match(text);
+    QVERIFY(box.hasMatch());
+    const double width = box.captured(1).toDouble(), height = box.captured(2).toDouble();
+    // Every dot whole within the picture.
+    int dots = 0;
+    const QRegularExpression path(QStringLiteral("stroke-width=\"([0-9.]+)\" d=\"([^\"]*)\""));
+    for (auto paths = path.globalMatch(text); paths.hasNext();) {
+        const QRegularExpressionMatch match = paths.next();
+        const double radius = match.captured(1).toDouble() / 2;
+        const QRegularExpression move(QStringLiteral("M(-?[0-9.]+) (-?[0-9.]+)h0"));
+        for (auto moves = move.globalMatch(match.captured(2)); moves.hasNext(); ++dots) {
+            const QRegularExpressionMatch at = moves.next();
+            const double x = at.captured(1).toDouble(), y = at.captured(2).toDouble();
+            QVERIFY2(x - radius >= 0 && x + radius <= width && y - radius >= 0 && y + radius <= height,
+                     qPrintable(QStringLiteral("a dot of radius %1 at %2, %3").arg(radius).arg(x).arg(y)));
+        }
+    }
+    QCOMPARE(dots, int(events.size()));
+    // Every label whole within it, at 7 pixels a character of 11 pixels.
+    const QRegularExpression label(QStringLiteral("<text x=\"([0-9.]+)\"[^>]*text-anchor=\"(\\w+)\">([^<]*)</text>"));
+    for (auto labels = label.globalMatch(text); labels.hasNext();) {
+        const QRegularExpressionMatch match = labels.next();
+        const double x = match.captured(1).toDouble(), length = 7.0 * match.captured(3).size();
+        const double left = match.captured(2) == QLatin1String("start") ? x
+            : match.captured(2) == QLatin1String("end")                 ? x - length
+                                                                        : x - length / 2;
+        QVERIFY2(left >= 0 && left + length <= width, qPrintable(match.captured(0)));
+    }
 }
 
 QTEST_GUILESS_MAIN(TestPages)

@@ -163,9 +163,13 @@ std::string event(const EventRow &row, const QString &place, const std::vector<S
     out += "</table>\n";
     if (row.latitude && row.longitude) {
         const SvgEvent self { { *row.latitude, *row.longitude }, row.magnitude, row.depthKm, row.originTimeUs };
+        // Centred on the event, which lies off the projection's centre only
+        // near a pole, where the centre stops at 85°.
         const Projection projection(*row.latitude, *row.longitude);
+        const QPointF at = projection.project(self.at);
         out += "<h2>The events within 100 km in the 30 days before it</h2>\n";
-        out += SvgMap::map(projection, QRectF(-130, -130, 260, 260), SvgMap::eventsOf(neighbours), &self);
+        out += SvgMap::map(projection, QRectF(at.x() - 130, at.y() - 130, 260, 260), SvgMap::eventsOf(neighbours),
+                           &self);
         out += SvgMap::legend();
         out += "\n<p>" + std::to_string(neighbours.size()) + (neighbours.size() == 1 ? " event" : " events")
             + " beside this one.</p>\n";

@@ -156,14 +156,18 @@ EventSource eventsOf(const std::vector<SvgEvent> &events)
 std::string map(const Projection &projection, const QRectF &areaKm, const EventSource &events,
                 const SvgEvent *marked, int cell)
 {
-    // The area fills the picture, wider or taller as it is.
+    // The area fills the picture, wider or taller as it is, inside a margin
+    // that holds the circle of an M7 at its edge.
+    const double margin = std::ceil(EventScales::radius(7)) + 2;
+    const double inner = MapWidth - 2 * margin, innerHeight = MapHeight - 2 * margin;
     QRectF area = areaKm;
-    const double aspect = double(MapWidth) / MapHeight;
+    const double aspect = inner / innerHeight;
     if (area.width() / area.height() > aspect)
         area.setHeight(area.width() / aspect), area.moveCenter(areaKm.center());
     else
         area.setWidth(area.height() * aspect), area.moveCenter(areaKm.center());
-    const double scale = MapWidth / area.width();
+    const double scale = inner / area.width();
+    area.adjust(-margin / scale, -margin / scale, margin / scale, margin / scale);
     const auto pixel = [&](const QPointF &km) {
         return QPointF((km.x() - area.left()) * scale, (km.y() - area.top()) * scale);
     };
@@ -315,13 +319,15 @@ std::string magnitudeTimePlot(const EventSource &events)
     if (years >= 1) {
         for (int year = (from.date().year() / every + 1) * every; year <= to.date().year(); year += every) {
             const double at = x(QDateTime(QDate(year, 1, 1), QTime(0, 0), Qt::UTC).toMSecsSinceEpoch() * 1000);
-            out += "<text x=\"" + number(at) + "\" y=\"" + std::to_string(height - 6) + "\" text-anchor=\"middle\">"
-                + std::to_string(year) + "</text>";
+            out += "<text x=\"" + number(at) + "\" y=\"" + std::to_string(height - 6) + "\" text-anchor=\""
+                + (at > width - 16 ? "end" : "middle") + "\">" + std::to_string(year) + "</text>";
         }
     } else {
+        // The first date starts at the axis's start, the last ends at its end.
         for (const QDateTime &end : { from, to })
             out += "<text x=\"" + number(x(end.toMSecsSinceEpoch() * 1000)) + "\" y=\"" + std::to_string(height - 6)
-                + "\" text-anchor=\"middle\">" + end.date().toString(Qt::ISODate).toStdString() + "</text>";
+                + "\" text-anchor=\"" + (end == from ? "start" : "end") + "\">"
+                + end.date().toString(Qt::ISODate).toStdString() + "</text>";
     }
     const int cell = count > 3000 ? 6 : 1;
     Cells cells(cell);
