@@ -50,14 +50,23 @@ const char *const schema[] = {
     " fetched BIGINT NOT NULL)",
     "CREATE INDEX IF NOT EXISTS fetched_window_by_time ON fetched_window (upstream, start_time)",
     // Every source that holds an event: a file's name or an upstream's URL.
-    // An event stays while any source still holds it; the event row has
-    // the values of the source that wrote it last.
+    // The event row's source, the one that wrote it last, holds it; the
+    // others that hold it too are listed here, so that an event stays while
+    // any source holds it. With one source, as nearly always, it is empty.
     "CREATE TABLE IF NOT EXISTS event_claim ("
     " public_id VARCHAR(255) NOT NULL,"
     " source VARCHAR(255) NOT NULL,"
     " claimed BIGINT NOT NULL,"              // the stamp of the transaction that last wrote it
-    " PRIMARY KEY (public_id, source))",
+    " PRIMARY KEY (public_id, source)) WITHOUT ROWID",
     "CREATE INDEX IF NOT EXISTS event_claim_by_source ON event_claim (source)",
+    // A source that writes an event over another's takes the row; the other
+    // keeps its claim here.
+    "CREATE TRIGGER IF NOT EXISTS event_claim_kept BEFORE UPDATE OF source ON event"
+    " WHEN OLD.source <> NEW.source BEGIN"
+    " INSERT INTO event_claim (public_id, source, claimed) VALUES (OLD.public_id, OLD.source, OLD.modified)"
+    " ON CONFLICT (public_id, source) DO UPDATE SET claimed = excluded.claimed;"
+    " DELETE FROM event_claim WHERE public_id = NEW.public_id AND source = NEW.source;"
+    " END",
     // When each transaction's changes became visible. A transaction stamps
     // its rows when it begins, so a long import's rows carry a time older
     // than the polls that ran while it did; a search for what changed after
@@ -67,9 +76,6 @@ const char *const schema[] = {
     " committed BIGINT)",                    // nothing until the writer has noted it
 };
 
-// Schema 1 had no claims: each event was held by the source that wrote it.
-const char *const claimsOfSchema1 =
-    "INSERT INTO event_claim (public_id, source, claimed) SELECT public_id, source, modified FROM event";
 
 QString lastError(const QSqlQuery &query)
 {
@@ -261,17 +267,18 @@ bool Catalogue::open(QString *error)
                                            "open it once with write access to bring it up to date").arg(version));
             return true;
         }
-        // Tables that came later in the same schema version, the claims of
-        // schema 1's events, and the mark that catalogues made before it lack.
+        // Tables that came later, and the mark that catalogues made before
+        // it lack.
         if (!db.transaction())
             return fail(QStringLiteral("cannot be written (%1)").arg(sqliteText(db.lastError())));
         bool written = true;
         for (const char *statement : schema)
             written = written && query.exec(QLatin1String(statement));
+        // Schema 1's events are each held by the source that wrote them,
+        // as the row says.
         if (version < 2) {
-            written = written && query.exec(QLatin1String(claimsOfSchema1))
-                && query.exec(QStringLiteral("UPDATE catalogue_info SET value = '%1' WHERE name = 'schema_version'")
-                                  .arg(SchemaVersion));
+            written = written && query.exec(QStringLiteral("UPDATE catalogue_info SET value = '%1' WHERE name = "
+                                                           "'schema_version'").arg(SchemaVersion));
         }
         // A writer that stopped between its commit and noting it: its
         // changes are visible, so they are noted as committed now.

@@ -31,7 +31,6 @@ CatalogueWriter::CatalogueWriter(const Catalogue &catalogue, const QString &sour
     , m_source(source)
     , m_update(m_db)
     , m_insert(m_db)
-    , m_claim(m_db)
     , m_unclaim(m_db)
     , m_removeUnclaimed(m_db)
     , m_handOver(m_db)
@@ -95,22 +94,19 @@ bool CatalogueWriter::begin()
             " magnitude_station_count, event_type, evaluation_mode, evaluation_status, source, modified,"
             " public_id) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)")))
         return fail(m_insert);
-    if (!m_claim.prepare(QStringLiteral(
-            "INSERT INTO event_claim (public_id, source, claimed) VALUES (?, ?, ?)"
-            " ON CONFLICT (public_id, source) DO UPDATE SET claimed = excluded.claimed")))
-        return fail(m_claim);
-    if (!m_unclaim.prepare(QStringLiteral("DELETE FROM event_claim WHERE public_id = ? AND source = ?")))
-        return fail(m_unclaim);
-    if (!m_removeUnclaimed.prepare(QStringLiteral(
-            "DELETE FROM event WHERE public_id = ?"
-            " AND NOT EXISTS (SELECT 1 FROM event_claim WHERE event_claim.public_id = event.public_id)")))
-        return fail(m_removeUnclaimed);
-    // An event that stays with other sources is theirs now: the one that
-    // claimed it last.
+    // A source lets go of an event: one that it wrote last passes to the
+    // source that claimed it most recently, if any (which moves this
+    // source's claim to event_claim, whence it is then removed); one that
+    // no other source holds goes.
     if (!m_handOver.prepare(QStringLiteral(
             "UPDATE event SET source = (SELECT c.source FROM event_claim c WHERE c.public_id = event.public_id"
-            " ORDER BY c.claimed DESC, c.source LIMIT 1), modified = ? WHERE public_id = ? AND source = ?")))
+            " ORDER BY c.claimed DESC, c.source LIMIT 1), modified = ? WHERE public_id = ? AND source = ?"
+            " AND EXISTS (SELECT 1 FROM event_claim c WHERE c.public_id = event.public_id)")))
         return fail(m_handOver);
+    if (!m_removeUnclaimed.prepare(QStringLiteral("DELETE FROM event WHERE public_id = ? AND source = ?")))
+        return fail(m_removeUnclaimed);
+    if (!m_unclaim.prepare(QStringLiteral("DELETE FROM event_claim WHERE public_id = ? AND source = ?")))
+        return fail(m_unclaim);
     // Every transaction marks its rows with a time of its own, so that
     // unseen() tells them apart from all others.
     static std::atomic<qint64> lastStamp { 0 };
@@ -151,6 +147,8 @@ void CatalogueWriter::bindRow(QSqlQuery &query, const EventRow &row)
 
 bool CatalogueWriter::write(const EventRow &row)
 {
+    // The row is this source's now; the trigger event_claim_kept keeps the
+    // claim of the source that wrote it before.
     bindRow(m_update, row);
     m_update.bindValue(10, m_source);
     m_update.bindValue(11, qlonglong(m_modifiedUs));
@@ -158,50 +156,47 @@ bool CatalogueWriter::write(const EventRow &row)
         return fail(m_update);
     if (m_update.numRowsAffected() > 0) {
         ++m_updated;
-    } else {
-        bindRow(m_insert, row);
-        m_insert.bindValue(10, m_source);
-        m_insert.bindValue(11, qlonglong(m_modifiedUs));
-        if (!m_insert.exec())
-            return fail(m_insert);
-        ++m_added;
+        return true;
     }
-    return exec(m_claim, { row.publicId, m_source, qlonglong(m_modifiedUs) });
+    bindRow(m_insert, row);
+    m_insert.bindValue(10, m_source);
+    m_insert.bindValue(11, qlonglong(m_modifiedUs));
+    if (!m_insert.exec())
+        return fail(m_insert);
+    ++m_added;
+    return true;
 }
 
 bool CatalogueWriter::remove(const QString &publicId)
 {
-    if (!exec(m_unclaim, { publicId, m_source }))
+    if (!exec(m_handOver, { qlonglong(m_modifiedUs), publicId, m_source })
+        || !exec(m_removeUnclaimed, { publicId, m_source }))
         return false;
-    if (m_unclaim.numRowsAffected() <= 0)
-        return true;    // not this source's
-    if (!exec(m_removeUnclaimed, { publicId }))
-        return false;
-    if (m_removeUnclaimed.numRowsAffected() > 0) {
-        ++m_removed;
-        return true;
-    }
-    return exec(m_handOver, { qlonglong(m_modifiedUs), publicId, m_source });
+    m_removed += m_removeUnclaimed.numRowsAffected() > 0 ? 1 : 0;
+    return exec(m_unclaim, { publicId, m_source });
 }
 
 bool CatalogueWriter::unseen(const UpstreamWindow &window, std::vector<Unseen> *events)
 {
-    // Through the events' time index, each claim found by its key.
-    QString sql = QStringLiteral("SELECT e.public_id, e.origin_time FROM event e CROSS JOIN event_claim c"
-                                 " WHERE e.origin_time >= ? AND e.origin_time < ? AND c.public_id = e.public_id"
-                                 " AND c.source = ? AND c.claimed <> ?");
-    QVariantList values = { qlonglong(window.startUs), qlonglong(window.endUs), m_source, qlonglong(m_modifiedUs) };
+    // Through the events' time index: the rows this source wrote last, and
+    // the claims it keeps on rows that others wrote since.
+    QString sql = QStringLiteral("SELECT public_id, origin_time FROM event WHERE origin_time >= ? AND origin_time < ?");
+    QVariantList values = { qlonglong(window.startUs), qlonglong(window.endUs) };
     if (window.minMagnitude) {
-        sql += QStringLiteral(" AND e.magnitude >= ?");
+        sql += QStringLiteral(" AND magnitude >= ?");
         values << *window.minMagnitude;
     }
     if (window.maxMagnitude) {
-        sql += QStringLiteral(" AND e.magnitude <= ?");
+        sql += QStringLiteral(" AND magnitude <= ?");
         values << *window.maxMagnitude;
     }
+    sql += QStringLiteral(" AND ((source = ? AND modified <> ?) OR EXISTS (SELECT 1 FROM event_claim c"
+                          " WHERE c.public_id = event.public_id AND c.source = ? AND c.claimed <> ?))"
+                          " ORDER BY origin_time");
+    values << m_source << qlonglong(m_modifiedUs) << m_source << qlonglong(m_modifiedUs);
     QSqlQuery query(m_db);
     query.setForwardOnly(true);
-    query.prepare(sql + QStringLiteral(" ORDER BY e.origin_time"));
+    query.prepare(sql);
     if (!exec(query, values))
         return false;
     while (query.next())
@@ -212,18 +207,15 @@ bool CatalogueWriter::unseen(const UpstreamWindow &window, std::vector<Unseen> *
 bool CatalogueWriter::removeSource(qint64 *count)
 {
     QSqlQuery query(m_db);
-    // Events that other sources hold too stay, as theirs; the rest go.
+    // Events that other sources hold too pass to them; the rest go.
     query.prepare(QStringLiteral(
         "UPDATE event SET source = (SELECT c.source FROM event_claim c WHERE c.public_id = event.public_id"
-        " AND c.source <> ? ORDER BY c.claimed DESC, c.source LIMIT 1), modified = ?"
-        " WHERE source = ? AND EXISTS (SELECT 1 FROM event_claim c WHERE c.public_id = event.public_id"
-        " AND c.source <> ?)"));
-    if (!exec(query, { m_source, qlonglong(m_modifiedUs), m_source, m_source }))
+        " ORDER BY c.claimed DESC, c.source LIMIT 1), modified = ?"
+        " WHERE source = ? AND EXISTS (SELECT 1 FROM event_claim c WHERE c.public_id = event.public_id)"));
+    if (!exec(query, { qlonglong(m_modifiedUs), m_source }))
         return false;
-    query.prepare(QStringLiteral(
-        "DELETE FROM event WHERE public_id IN (SELECT public_id FROM event_claim WHERE source = ?)"
-        " AND NOT EXISTS (SELECT 1 FROM event_claim c WHERE c.public_id = event.public_id AND c.source <> ?)"));
-    if (!exec(query, { m_source, m_source }))
+    query.prepare(QStringLiteral("DELETE FROM event WHERE source = ?"));
+    if (!exec(query, { m_source }))
         return false;
     *count = query.numRowsAffected();
     query.prepare(QStringLiteral("DELETE FROM event_claim WHERE source = ?"));
@@ -247,7 +239,7 @@ bool CatalogueWriter::recordFetched(const QString &upstream, const UpstreamWindo
 
 void CatalogueWriter::finishStatements()
 {
-    for (QSqlQuery *query : { &m_update, &m_insert, &m_claim, &m_unclaim, &m_removeUnclaimed, &m_handOver })
+    for (QSqlQuery *query : { &m_update, &m_insert, &m_unclaim, &m_removeUnclaimed, &m_handOver })
         query->finish();
     m_inTransaction = false;
 }
@@ -263,11 +255,15 @@ bool CatalogueWriter::commit()
     // The rows are visible from now on: a poll that did not see them was
     // answered before this time. Should this note be lost, the catalogue's
     // next opening notes the transaction as committed then.
+    // The note need not reach the disk before the next commit: lost, it is
+    // made again at the next opening, so it is not waited for.
     QSqlQuery note(m_db);
+    note.exec(QStringLiteral("PRAGMA synchronous = NORMAL"));
     note.prepare(QStringLiteral("UPDATE change_log SET committed = ? WHERE stamp = ?"));
     note.addBindValue(qlonglong(QDateTime::currentMSecsSinceEpoch() * 1000 + 1));
     note.addBindValue(qlonglong(m_modifiedUs));
     note.exec();
+    note.exec(QStringLiteral("PRAGMA synchronous = FULL"));
     return true;
 }
 

@@ -5,10 +5,11 @@
 // commit, or, after a failure or a crash, none. A later row for an id
 // replaces the earlier one's values.
 //
-// Every row written is also claimed by the writer's source. Removing is
-// always a source letting go of its claim: the event itself goes only when
-// no source holds it any more, so that an upstream never removes what a
-// file holds, nor one file what another holds.
+// Every row written is claimed by the writer's source, as are the rows
+// that other sources wrote and this one holds too. Removing is always a
+// source letting go of its claim: the event itself goes only when no
+// source holds it any more, so that an upstream never removes what a file
+// holds, nor one file what another holds.
 
 #include "catalogue/eventrow.h"
 
@@ -69,7 +70,6 @@ private:
     QString m_source;
     QSqlQuery m_update;
     QSqlQuery m_insert;
-    QSqlQuery m_claim;
     QSqlQuery m_unclaim;
     QSqlQuery m_removeUnclaimed;
     QSqlQuery m_handOver;

@@ -5,6 +5,8 @@
 // A line longer than MaxLineBytes ends the reading: no catalogue row comes
 // near it, and a line without an end must not take all memory.
 
+#include <QByteArray>
+#include <QByteArrayView>
 #include <QIODevice>
 #include <QString>
 
@@ -19,16 +21,23 @@ public:
     {
         if (m_tooLong || m_in.atEnd())
             return false;
-        QByteArray bytes = m_in.readLine(MaxLineBytes + 3);
-        while (bytes.endsWith('\n') || bytes.endsWith('\r'))
-            bytes.chop(1);
-        if (bytes.size() > MaxLineBytes) {
+        // Into a buffer of the longest line, made once: readLine(maxSize)
+        // would allocate that much for every line.
+        if (m_buffer.isEmpty())
+            m_buffer.resize(MaxLineBytes + 3);
+        qint64 length = m_in.readLine(m_buffer.data(), m_buffer.size());
+        if (length < 0)
+            return false;
+        while (length > 0 && (m_buffer[length - 1] == '\n' || m_buffer[length - 1] == '\r'))
+            --length;
+        if (length > MaxLineBytes) {
             m_tooLong = true;
             ++m_number;
             return false;
         }
+        QByteArrayView bytes(m_buffer.constData(), length);
         if (m_number == 0 && bytes.startsWith("\xEF\xBB\xBF"))
-            bytes.remove(0, 3);
+            bytes = bytes.sliced(3);
         ++m_number;
         line = QString::fromUtf8(bytes);
         return true;
@@ -46,6 +55,7 @@ public:
 
 private:
     QIODevice &m_in;
+    QByteArray m_buffer;
     qint64 m_number = 0;
     bool m_tooLong = false;
 };
