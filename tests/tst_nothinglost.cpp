@@ -34,6 +34,7 @@ private slots:
     void linesWithoutEnd();
     void upstreamBombs_data();
     void upstreamBombs();
+    void aCatalogueOfSchema1IsBroughtUpToDate();
     void longitudesArePeriodic_data();
     void longitudesArePeriodic();
 };
@@ -414,6 +415,40 @@ void TestNothingLost::upstreamBombs()
     QVERIFY2(report.error.startsWith(error), qPrintable(report.error));
     QCOMPARE(QDir::temp().entryList(spooled, QDir::Files), spooledBefore);
     QCOMPARE(catalogue.eventCount(), qint64(0));
+}
+
+void TestNothingLost::aCatalogueOfSchema1IsBroughtUpToDate()
+{
+    GatewayProcess gateway;
+    const QString catalogue = gateway.catalogue();
+    QCOMPARE(gateway.run({ "import", "--catalogue", catalogue, gateway.writeFile("felt.csv", csvOf(week.mid(0, 3))) })
+                 .exitCode, 0);
+    {
+        // As the gateway of schema 1 left it: no claims, no change log.
+        Catalogue old(catalogue);
+        QString error;
+        QVERIFY(old.open(&error));
+        QSqlQuery query(old.connection());
+        for (const char *statement : { "DROP TRIGGER event_claim_kept", "DROP TABLE event_claim", "DROP TABLE change_log",
+                                       "UPDATE catalogue_info SET value = '1' WHERE name = 'schema_version'" })
+            QVERIFY2(query.exec(QLatin1String(statement)), statement);
+    }
+    // A second file shares an event with the first and lets go of it: only
+    // its own event goes first, and comes back.
+    const QString second = gateway.writeFile("second.csv", csvOf({ "3251418", "3253138" }));
+    QCOMPARE(gateway.run({ "import", "--catalogue", catalogue, second }).exitCode, 0);
+    gateway.writeFile("second.csv", csvOf({ "3253138" }));
+    const GatewayProcess::Result result = gateway.run({ "import", "--catalogue", catalogue, "--replace", second });
+    QVERIFY2(result.exitCode == 0 && result.output.contains(QLatin1String("1 removed first, 1 added")),
+             qPrintable(result.output));
+    QCOMPARE(eventsIn(catalogue), qint64(4));
+    QCOMPARE(find(catalogue, "3251418")->source, QStringLiteral("felt.csv"));
+    Catalogue upgraded(catalogue);
+    QString error;
+    QVERIFY(upgraded.open(&error));
+    QSqlQuery query(upgraded.connection());
+    QVERIFY(query.exec(QStringLiteral("SELECT value FROM catalogue_info WHERE name = 'schema_version'")) && query.next());
+    QCOMPARE(query.value(0).toInt(), Catalogue::SchemaVersion);
 }
 
 void TestNothingLost::longitudesArePeriodic_data()
