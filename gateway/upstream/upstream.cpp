@@ -93,14 +93,22 @@ FetchReport Upstream::fetch(const Catalogue &catalogue, const UpstreamWindow &wi
     };
     std::vector<Piece> pieces = { { window, -1, 0 } };
     std::vector<int> pending = { 0 };
+    // The larger pieces that a piece completes: those of which it is the
+    // last half left, up the tree. done() counts it as stored.
     const auto completed = [&pieces](int index) {
         std::vector<UpstreamWindow> whole;
         for (int parent = pieces[std::size_t(index)].parent; parent >= 0; parent = pieces[std::size_t(parent)].parent) {
-            if (--pieces[std::size_t(parent)].halvesLeft > 0)
+            if (pieces[std::size_t(parent)].halvesLeft > 1)
                 break;
             whole.push_back(pieces[std::size_t(parent)].window);
         }
         return whole;
+    };
+    const auto done = [&pieces](int index) {
+        for (int parent = pieces[std::size_t(index)].parent; parent >= 0; parent = pieces[std::size_t(parent)].parent) {
+            if (--pieces[std::size_t(parent)].halvesLeft > 0)
+                break;
+        }
     };
     while (!pending.empty()) {
         const int index = pending.back();
@@ -111,6 +119,7 @@ FetchReport Upstream::fetch(const Catalogue &catalogue, const UpstreamWindow &wi
             const std::vector<UpstreamWindow> whole = completed(index);
             if (!whole.empty() && store(catalogue, std::nullopt, nullptr, std::nullopt, whole, true, report) == Stored::Failed)
                 return report;
+            done(index);
             continue;
         }
         // Each fetch stores at least one piece, so that every one makes progress.
@@ -120,22 +129,10 @@ FetchReport Upstream::fetch(const Catalogue &catalogue, const UpstreamWindow &wi
         }
         pending.pop_back();
 
-        QTemporaryFile body;
-        std::optional<qint64> expected;
-        Answer answer = ask(piece, body, expected, report);
+        std::vector<Unseen> unseen;
+        const Answer answer = fetchWindow(catalogue, piece, completed(index), true, report, unseen);
         if (answer == Answer::Failed)
             return report;
-        std::vector<Unseen> unseen;
-        if (answer != Answer::TooBig) {
-            if (answer == Answer::Events)
-                body.seek(0);
-            const Stored stored = store(catalogue, piece, answer == Answer::Events ? &body : nullptr, expected,
-                                        completed(index), true, report, &unseen);
-            if (stored == Stored::Failed)
-                return report;
-            if (stored == Stored::Capped)
-                answer = Answer::TooBig;
-        }
         if (answer == Answer::TooBig) {
             if (piece.endUs - piece.startUs <= 2 * std::int64_t(1000000)) {
                 report.error = QStringLiteral("%1, even within two seconds").arg(report.error);
@@ -152,6 +149,7 @@ FetchReport Upstream::fetch(const Catalogue &catalogue, const UpstreamWindow &wi
             pending.push_back(int(pieces.size()) - 1);
             continue;
         }
+        done(index);
         if (!unseen.empty() && !confirmGone(catalogue, piece, std::move(unseen), report))
             return report;
     }
@@ -235,20 +233,12 @@ bool Upstream::confirmGone(const Catalogue &catalogue, const UpstreamWindow &win
             UpstreamWindow own = window;
             own.startUs = event.originTimeUs;
             own.endUs = event.originTimeUs + 1;
-            QTemporaryFile body;
-            std::optional<qint64> expected;
-            const Answer answer = ask(own, body, expected, report);
+            std::vector<Unseen> unseen;
+            const Answer answer = fetchWindow(catalogue, own, {}, false, report, unseen);
             if (answer == Answer::Failed || answer == Answer::TooBig)
                 return false;
-            std::vector<Unseen> unseen;
-            if (answer == Answer::Events) {
-                body.seek(0);
-                if (store(catalogue, own, &body, expected, {}, false, report, &unseen) != Stored::Done)
-                    return false;
-            }
-            const bool gone = answer == Answer::Nothing
-                || std::any_of(unseen.begin(), unseen.end(),
-                               [&](const Unseen &other) { return other.publicId == event.publicId; });
+            const bool gone = std::any_of(unseen.begin(), unseen.end(),
+                                          [&](const Unseen &other) { return other.publicId == event.publicId; });
             if (gone && !letGo(catalogue, { event }, report))
                 return false;
         }
@@ -264,20 +254,10 @@ bool Upstream::confirmGone(const Catalogue &catalogue, const UpstreamWindow &win
         }
         if (inHalf.empty())
             continue;
-        QTemporaryFile body;
-        std::optional<qint64> expected;
-        Answer answer = ask(half, body, expected, report);
+        std::vector<Unseen> unseen;
+        const Answer answer = fetchWindow(catalogue, half, {}, false, report, unseen);
         if (answer == Answer::Failed)
             return false;
-        std::vector<Unseen> unseen;
-        if (answer == Answer::Events) {
-            body.seek(0);
-            const Stored stored = store(catalogue, half, &body, expected, {}, false, report, &unseen);
-            if (stored == Stored::Failed)
-                return false;
-            if (stored == Stored::Capped)
-                answer = Answer::TooBig;
-        }
         report.error.clear();
         if (answer == Answer::Nothing) {
             if (!letGo(catalogue, inHalf, report))
@@ -296,6 +276,29 @@ bool Upstream::confirmGone(const Catalogue &catalogue, const UpstreamWindow &win
             return false;
     }
     return true;
+}
+
+Upstream::Answer Upstream::fetchWindow(const Catalogue &catalogue, const UpstreamWindow &window,
+                                       const std::vector<UpstreamWindow> &whole, bool record, FetchReport &report,
+                                       std::vector<Unseen> &unseen)
+{
+    QTemporaryFile body;
+    std::optional<qint64> expected;
+    const Answer answer = ask(window, body, expected, report);
+    if (answer == Answer::Failed || answer == Answer::TooBig)
+        return answer;
+    if (answer == Answer::Events)
+        body.seek(0);
+    switch (store(catalogue, window, answer == Answer::Events ? &body : nullptr, expected, whole, record, report,
+                  &unseen)) {
+    case Stored::Failed:
+        return Answer::Failed;
+    case Stored::Capped:
+        return Answer::TooBig;
+    case Stored::Done:
+        break;
+    }
+    return answer;
 }
 
 bool Upstream::letGo(const Catalogue &catalogue, const std::vector<Unseen> &gone, FetchReport &report)

@@ -168,6 +168,12 @@ private:
     Stored store(const Catalogue &catalogue, const std::optional<UpstreamWindow> &piece, QIODevice *body,
                  std::optional<qint64> expected, const std::vector<UpstreamWindow> &whole, bool record,
                  FetchReport &report, std::vector<Unseen> *unseen = nullptr);
+    // Asks for a window and stores what comes back (see store): Failed when
+    // either failed, TooBig when the service refuses the window or its reply
+    // was cut at the limit (nothing stored), else Events or Nothing.
+    Answer fetchWindow(const Catalogue &catalogue, const UpstreamWindow &window,
+                       const std::vector<UpstreamWindow> &whole, bool record, FetchReport &report,
+                       std::vector<Unseen> &unseen);
     // Asks narrower windows inside this one for the events that a reply of
     // it lacked, and lets go of those that they lack too.
     bool confirmGone(const Catalogue &catalogue, const UpstreamWindow &window, std::vector<Unseen> missing,
