@@ -2,6 +2,7 @@
 
 #include "app/picturefile.h"
 #include "geo/eventscales.h"
+#include "geo/ticks.h"
 
 #include <QDateTime>
 #include <QFileInfo>
@@ -34,13 +35,7 @@ bool has(float value)
 // Round steps for a linear axis of about five ticks.
 double niceStep(double span)
 {
-    const double rough = span / 5;
-    const double power = std::pow(10, std::floor(std::log10(rough)));
-    for (const double factor : { 1.0, 2.0, 2.5, 5.0, 10.0 }) {
-        if (factor * power >= rough)
-            return factor * power;
-    }
-    return 10 * power;
+    return Ticks::stepAtLeast(span / 5);
 }
 
 // An axis title written upwards beside a plot (left of it, angle -90) or

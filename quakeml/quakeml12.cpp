@@ -1,27 +1,14 @@
 #include "quakeml/quakeml12.h"
 
-#include <functional>
+#include "quakeml/escapes.h"
 
 #include <QList>
 #include <QPair>
 #include <QStringList>
 
+#include <functional>
+
 namespace QuakeML12 {
-
-namespace {
-
-int hexValue(char c)
-{
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    if (c >= 'A' && c <= 'F')
-        return c - 'A' + 10;
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
-}
-
-} // namespace
 
 bool isEventType(const QString &type)
 {
@@ -108,18 +95,7 @@ std::string escapedId(std::string_view id)
 
 std::string unescapedId(std::string_view escaped)
 {
-    std::string out;
-    out.reserve(escaped.size());
-    for (std::size_t i = 0; i < escaped.size(); ++i) {
-        if (escaped[i] == '~' && i + 2 < escaped.size() && hexValue(escaped[i + 1]) >= 0
-            && hexValue(escaped[i + 2]) >= 0) {
-            out += char(hexValue(escaped[i + 1]) * 16 + hexValue(escaped[i + 2]));
-            i += 2;
-        } else {
-            out += escaped[i];
-        }
-    }
-    return out;
+    return Escapes::decoded(escaped, '~');
 }
 
 } // namespace QuakeML12

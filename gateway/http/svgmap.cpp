@@ -2,6 +2,7 @@
 
 #include "geo/eventscales.h"
 #include "geo/landatlas.h"
+#include "geo/ticks.h"
 #include "http/gatewaydata.h"
 
 #include <QColor>
@@ -240,9 +241,7 @@ std::string map(const Projection &projection, const QRectF &areaKm, const EventS
             + "\" fill=\"none\" stroke=\"#000\" stroke-width=\"2\"/>";
     }
     // A scale bar of a round number of kilometres.
-    const double targetKm = 120 / scale;
-    const double step = std::pow(10.0, std::floor(std::log10(targetKm)));
-    const double barKm = targetKm >= 5 * step ? 5 * step : targetKm >= 2 * step ? 2 * step : step;
+    const double barKm = Ticks::lengthAtMost(120 / scale);
     out += "<g font-size=\"12\" font-family=\"sans-serif\"><path stroke=\"#333\" stroke-width=\"2\" d=\"M10 "
         + std::to_string(MapHeight - 12) + "h" + number(barKm * scale) + "\"/><text x=\"10\" y=\""
         + std::to_string(MapHeight - 18) + "\">" + number(barKm) + " km</text></g></svg>";
