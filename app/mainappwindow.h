@@ -2,14 +2,20 @@
 
 // Harvix, a browser for New Zealand earthquakes.
 //
-// MainAppWindow  the one window: filters, search button, result tree, menus.
-//                It keeps no pointers to its controls and finds each one by
-//                object name when it needs it.
+// MainAppWindow  the one window: filters, search button, result tree, menus,
+//                and the map and plots docks beside the tree. It keeps no
+//                pointers to its controls and finds each one by object name
+//                when it needs it.
 // QueryComposition  turns the filters into the request URL (app/).
 // QuakeDataManager  one search: fetches the reply and reads it into an event
 //                store, then signals the window (service/).
 // QuakeMLReader, QuakeEventParser  read the QuakeML document and each <event>
 //                into display-ready records (quakeml/).
+// MapWidget, PlotsWidget  the events on a map and in three plots, from the
+//                locations the reader noted (app/, with geo/ for projection,
+//                land, places, scales and statistics).
+// EventExport    the tree's events as CSV, GeoJSON or QuakeML 1.2 (app/).
+// The service Harvix searches by default is harvix-gateway (gateway/).
 
 #include <QMainWindow>
 #include <QPointer>

@@ -14,7 +14,8 @@ double radius(double magnitude);
 // The depth ramp, 0 km to 300 km and deeper: red, orange, yellow, green,
 // blue, purple, as USGS and GeoNet colour depth.
 QColor depthColour(double depthKm);
-// The depths that the ramp's legend names.
+// The depths that the pages' legend shows, a square of colour each
+// (Harvix's legend draws the ramp whole and names 0, 100, 200 and 300+).
 constexpr double LegendDepths[] = { 0, 15, 40, 100, 200, 300 };
 
 // Events without a depth: grey.

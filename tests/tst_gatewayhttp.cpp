@@ -3,8 +3,10 @@
 // slow senders, clients that ignore Connection: close; and the access log
 // line of every reply.
 
+#include "http/accesslog.h"
 #include "testsupport/gatewayprocess.h"
 
+#include <QDateTime>
 #include <QFile>
 #include <QRegularExpression>
 #include <QTest>
@@ -31,6 +33,8 @@ private slots:
     void aThousandRequestsAConnection();
     void slowSendersHoldNoWorker();
     void headerFloodCostsNoMemory();
+    void accessLogLines_data();
+    void accessLogLines();
 
 private:
     GatewayProcess gateway;
@@ -326,6 +330,30 @@ void TestGatewayHttp::headerFloodCostsNoMemory()
     QVERIFY2(sent < 32'000'000, "the gateway read on");
     QTRY_COMPARE(logLines(gateway.log()).mid(before), QStringList(QStringLiteral("\"-\" 431 143")));
     QVERIFY2(peakKiB(gateway.process().processId()) < 64 * 1024, "the gateway grew with the flood");
+}
+
+void TestGatewayHttp::accessLogLines_data()
+{
+    QTest::addColumn<QByteArray>("request");
+    QTest::addColumn<int>("bytes");
+    QTest::addColumn<QByteArray>("expected");
+    QTest::newRow("a search") << QByteArray("GET /services/quake/search?a=1 HTTP/1.1") << 512
+        << QByteArray("192.0.2.1 - - [08/Dec/2026:13:45:07 +0000] \"GET /services/quake/search?a=1 HTTP/1.1\" 200 512\n");
+    QTest::newRow("a forged line") << QByteArray("GET /x\" 200 1\n10.0.0.1 - - [01/Jan/2026:00:00:00 +0000] \"GET / HTTP/1.1")
+        << 0 << QByteArray("192.0.2.1 - - [08/Dec/2026:13:45:07 +0000] \"GET /x\\x22 200 1\\x0A10.0.0.1 - - "
+                           "[01/Jan/2026:00:00:00 +0000] \\x22GET / HTTP/1.1\" 200 -\n");
+    QTest::newRow("no request line") << QByteArray("-") << 0
+                                     << QByteArray("192.0.2.1 - - [08/Dec/2026:13:45:07 +0000] \"-\" 200 -\n");
+}
+
+void TestGatewayHttp::accessLogLines()
+{
+    QFETCH(QByteArray, request);
+    QFETCH(int, bytes);
+    QFETCH(QByteArray, expected);
+    const std::time_t when = QDateTime(QDate(2026, 12, 8), QTime(13, 45, 7), Qt::UTC).toSecsSinceEpoch();
+    const std::string text = request == "-" ? std::string("-") : AccessLog::escaped(request.toStdString());
+    QCOMPARE(QByteArray::fromStdString(AccessLog::line("192.0.2.1", text, 200, std::uint64_t(bytes), when)), expected);
 }
 
 QTEST_GUILESS_MAIN(TestGatewayHttp)

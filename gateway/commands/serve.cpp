@@ -1,5 +1,5 @@
-// harvix-gateway serve: the search protocol, event pages and a home page
-// from the catalogue, until SIGINT or SIGTERM.
+// harvix-gateway serve: Harvix's search protocol, the FDSN event service,
+// event pages and a home page from the catalogue, until SIGINT or SIGTERM.
 
 #include "commands/commandline.h"
 

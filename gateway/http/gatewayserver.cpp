@@ -5,6 +5,7 @@
 #include "formats/quakeml10writer.h"
 #include "catalogue/eventquery.h"
 #include "geo/places.h"
+#include "http/accesslog.h"
 #include "http/fdsnservice.h"
 #include "http/gatewaydata.h"
 #include "http/httpreply.h"
@@ -50,38 +51,6 @@ const char *const htmlType = HttpReply::htmlType;
 const char *const textType = HttpReply::textType;
 
 using Clock = std::chrono::steady_clock;
-
-// The request line as the log shows it: quotes, backslashes and control
-// characters escaped, so that a request cannot forge a line of its own.
-std::string loggable(const std::string &text)
-{
-    std::string out;
-    for (const unsigned char c : text) {
-        if (c < 0x20 || c == 0x7F || c == '"' || c == '\\') {
-            char escaped[8];
-            std::snprintf(escaped, sizeof escaped, "\\x%02X", c);
-            out += escaped;
-        } else {
-            out += char(c);
-        }
-    }
-    return out;
-}
-
-// One line of the Common Log Format; the request line is "-" when none
-// arrived whole.
-void logLine(const std::string &address, const std::string &request, int status, std::uint64_t bytes)
-{
-    static const char *const months[] = { "Jan", "Feb", "Mar", "Apr", "May", "Jun",
-                                          "Jul", "Aug", "Sep", "Oct", "Nov", "Dec" };
-    const std::time_t now = std::time(nullptr);
-    std::tm utc {};
-    gmtime_r(&now, &utc);
-    const std::string bytesText = bytes ? std::to_string(bytes) : std::string("-");
-    std::fprintf(stderr, "%s - - [%02d/%s/%04d:%02d:%02d:%02d +0000] \"%s\" %d %s\n", address.c_str(),
-                 utc.tm_mday, months[utc.tm_mon], utc.tm_year + 1900, utc.tm_hour, utc.tm_min, utc.tm_sec,
-                 request.c_str(), status, bytesText.c_str());
-}
 
 std::string addressOf(const sockaddr *address)
 {
@@ -275,7 +244,7 @@ struct GatewayServer::Callbacks
             return;
         if (refusedStatus != 0 && !link->timedOut) {
             // A request line too long for the library: it never began.
-            logLine(link->address, "-", refusedStatus, refusedBytes);
+            AccessLog::write(link->address, "-", refusedStatus, refusedBytes);
             refusedStatus = 0;
         }
         {
@@ -451,7 +420,7 @@ bool GatewayServer::admit(MHD_Connection *connection, Exchange &exchange, HttpRe
         return false;
     reply.headers.emplace_back("Allow", "GET, HEAD");
     reply.text(405, QStringLiteral("method %1 is not allowed: use GET or HEAD")
-                        .arg(QString::fromStdString(loggable(exchange.method))));
+                        .arg(QString::fromStdString(AccessLog::escaped(exchange.method))));
     return true;
 }
 
@@ -514,8 +483,8 @@ void GatewayServer::replied(Exchange &exchange, Link *link)
         return;   // a request cut before any reply, or answered by the watch
     const std::string request = exchange.method.empty()
         ? std::string("-")
-        : loggable(exchange.method) + ' ' + loggable(exchange.target) + ' ' + loggable(exchange.version);
-    logLine(link ? link->address : std::string("-"), request, exchange.status,
+        : AccessLog::escaped(exchange.method) + ' ' + AccessLog::escaped(exchange.target) + ' ' + AccessLog::escaped(exchange.version);
+    AccessLog::write(link ? link->address : std::string("-"), request, exchange.status,
             exchange.method == "HEAD" ? 0 : exchange.bytes);
 }
 
@@ -543,7 +512,7 @@ void GatewayServer::watch()
             link->timedOut = true;
             ::send(link->socket, reply.data(), reply.size(), MSG_NOSIGNAL | MSG_DONTWAIT);
             ::shutdown(link->socket, SHUT_RDWR);
-            logLine(link->address, "-", 408, body.size());
+            AccessLog::write(link->address, "-", 408, body.size());
         }
     }
 }
@@ -920,12 +889,4 @@ void GatewayServer::halt()
         m_listening = -1;
     }
     m_fetchers.reset();
-}
-
-void GatewayServer::stop(int drainSeconds)
-{
-    beginStopping();
-    for (int waited = 0; m_inFlight > 0 && waited < drainSeconds * 100; ++waited)
-        std::this_thread::sleep_for(std::chrono::milliseconds(10));
-    halt();
 }

@@ -1,7 +1,8 @@
 #pragma once
 
-// GatewayServer answers Harvix's search protocol, the page of one event and
-// a home page, from one catalogue, on GNU libmicrohttpd. A few threads each
+// GatewayServer answers Harvix's search protocol, the page of one event, a
+// home page and, through FdsnService, the FDSN event service, from one
+// catalogue, on GNU libmicrohttpd. A few threads each
 // watch many connections: a client that is still sending its request, or
 // idles between requests, holds none of them. Every request has limits (its
 // request line, its header fields in number and size, the time it takes to
@@ -70,12 +71,10 @@ public:
     // Starts serving on the threads; false with a reason when the system
     // will not give them (a thread limit). Before run(), or run() does it.
     bool startWorkers(QString *error);
-    // Serves until stop() or halt().
+    // Serves until halt().
     bool run();
-    // Answers new requests with 503 while the ones in progress finish (for
-    // at most drainSeconds), then ends run(). Safe from any thread.
-    void stop(int drainSeconds = 60);
-    // The two halves of stop(): new requests get 503 from here on...
+    // Stopping is two halves, each safe from any thread (serve drains the
+    // replies in progress between them): new requests get 503 from here on...
     void beginStopping();
     int repliesInProgress() const { return m_inFlight; }
     // ...and run() ends now, cutting the replies still in progress.
