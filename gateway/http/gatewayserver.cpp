@@ -9,6 +9,7 @@
 #include "http/fdsnservice.h"
 #include "http/gatewaydata.h"
 #include "http/httpreply.h"
+#include "http/jobqueue.h"
 #include "http/pages.h"
 #include "http/searchquery.h"
 #include "upstream/upstream.h"
@@ -29,7 +30,6 @@
 #include <cstdio>
 #include <cstring>
 #include <ctime>
-#include <deque>
 #include <functional>
 #include <optional>
 #include <system_error>
@@ -99,75 +99,6 @@ struct GatewayServer::Exchange
     std::optional<SearchQuery> waiting;
     Refresh refresh;
     bool fetched = false;
-};
-
-// Threads that run the upstream fetches of waiting searches.
-class GatewayServer::Fetchers
-{
-public:
-    // Throws std::system_error, with none left running, when the system
-    // will not start them all.
-    explicit Fetchers(int count)
-    {
-        try {
-            for (int i = 0; i < count; ++i)
-                m_threads.emplace_back([this] { work(); });
-        } catch (...) {
-            shutdown();
-            throw;
-        }
-    }
-    ~Fetchers() { shutdown(); }
-
-    // False once shutting down: the job is not run.
-    bool enqueue(std::function<void()> job)
-    {
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            if (m_stopping)
-                return false;
-            m_jobs.push_back(std::move(job));
-        }
-        m_ready.notify_one();
-        return true;
-    }
-
-    void shutdown()
-    {
-        {
-            std::lock_guard<std::mutex> lock(m_mutex);
-            m_stopping = true;
-        }
-        m_ready.notify_all();
-        for (std::thread &thread : m_threads) {
-            if (thread.joinable())
-                thread.join();
-        }
-        m_threads.clear();
-    }
-
-private:
-    void work()
-    {
-        for (;;) {
-            std::function<void()> job;
-            {
-                std::unique_lock<std::mutex> lock(m_mutex);
-                m_ready.wait(lock, [this] { return m_stopping || !m_jobs.empty(); });
-                if (m_jobs.empty())
-                    return;
-                job = std::move(m_jobs.front());
-                m_jobs.pop_front();
-            }
-            job();
-        }
-    }
-
-    std::vector<std::thread> m_threads;
-    std::deque<std::function<void()>> m_jobs;
-    std::mutex m_mutex;
-    std::condition_variable m_ready;
-    bool m_stopping = false;
 };
 
 struct GatewayServer::Callbacks
@@ -813,7 +744,7 @@ bool GatewayServer::startWorkers(QString *error)
     };
     try {
         if (m_upstream)
-            m_fetchers = std::make_unique<Fetchers>(FetcherCount);
+            m_fetchers = std::make_unique<JobQueue>(FetcherCount);
         m_watcher = std::make_unique<std::thread>(&GatewayServer::watch, this);
     } catch (const std::system_error &failure) {
         m_fetchers.reset();

@@ -27,6 +27,7 @@
 #include <unordered_set>
 
 class Catalogue;
+class JobQueue;
 class Upstream;
 struct SearchQuery;
 struct HttpReply;
@@ -88,7 +89,6 @@ public:
 private:
     struct Exchange;
     struct Link;
-    class Fetchers;
 
     // libmicrohttpd's callbacks, each handing over to the server.
     struct Callbacks;
@@ -138,7 +138,7 @@ private:
     Upstream *m_upstream = nullptr;
     int m_refreshAfterMinutes = 5;
     int m_upstreamSeconds = 20;
-    std::unique_ptr<Fetchers> m_fetchers;
+    std::unique_ptr<JobQueue> m_fetchers;
     std::atomic<bool> m_draining { false };
     std::atomic<int> m_inFlight { 0 };
 
