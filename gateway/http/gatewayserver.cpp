@@ -279,16 +279,17 @@ int GatewayServer::answer(MHD_Connection *connection, Exchange &exchange, const 
                 reply.headers.emplace_back("Connection", "close");
             return send(connection, exchange, reply);
         }
+        // The query as sent, still percent-encoded.
+        const std::size_t mark = exchange.target.find('?');
+        const std::string_view query = mark == std::string::npos
+            ? std::string_view() : std::string_view(exchange.target).substr(mark + 1);
         if (std::strcmp(path, "/services/quake/search") == 0) {
-            if (!search(connection, exchange, reply))
+            if (!search(connection, exchange, query, reply))
                 return MHD_YES;
         } else if (constexpr std::string_view ref = "/services/quake/quakeml/1.0.1/ref/";
                    std::string_view(path).substr(0, ref.size()) == ref) {
             eventPage(std::string(path + ref.size()), reply);
         } else if (std::string_view(path).substr(0, std::strlen(FdsnService::root)) == FdsnService::root) {
-            const std::size_t mark = exchange.target.find('?');
-            const std::string_view query = mark == std::string::npos
-                ? std::string_view() : std::string_view(exchange.target).substr(mark + 1);
             m_fdsn.answer(std::string_view(path).substr(std::strlen(FdsnService::root)), query,
                           requestUrl(connection, exchange), reply);
         } else if (std::strcmp(path, "/") == 0) {
@@ -298,7 +299,9 @@ int GatewayServer::answer(MHD_Connection *connection, Exchange &exchange, const 
             reply.type = htmlType;
             reply.body = Pages::notFound(QStringLiteral("Nothing is at %1.").arg(QString::fromUtf8(path)));
         }
-    } catch (const std::exception &) {
+    } catch (const std::exception &failure) {
+        std::fprintf(stderr, "harvix-gateway: %s %s failed: %s\n", AccessLog::escaped(exchange.method).c_str(),
+                     AccessLog::escaped(exchange.target).c_str(), failure.what());
         reply = HttpReply();
         reply.text(500, QStringLiteral("the gateway failed on this request"));
     }
@@ -314,7 +317,7 @@ bool GatewayServer::admit(MHD_Connection *connection, Exchange &exchange, HttpRe
         std::lock_guard<std::mutex> lock(m_linksMutex);
         if (link->timedOut) {
             // Answered 408 by the watch while the last bytes came in.
-            reply.status = -1;
+            reply.status = HttpReply::Unanswered;
             return true;
         }
         link->inRequest = true;
@@ -357,7 +360,7 @@ bool GatewayServer::admit(MHD_Connection *connection, Exchange &exchange, HttpRe
 
 int GatewayServer::send(MHD_Connection *connection, Exchange &exchange, HttpReply &reply)
 {
-    if (reply.status < 0)
+    if (reply.status == HttpReply::Unanswered)
         return MHD_NO;
     MHD_Response *response = nullptr;
     if (reply.stream && exchange.method == "HEAD") {
@@ -448,12 +451,8 @@ void GatewayServer::watch()
     }
 }
 
-bool GatewayServer::search(MHD_Connection *connection, Exchange &exchange, HttpReply &reply)
+bool GatewayServer::search(MHD_Connection *connection, Exchange &exchange, std::string_view query, HttpReply &reply)
 {
-    const std::size_t mark = exchange.target.find('?');
-    const std::string_view query = mark == std::string::npos
-        ? std::string_view()
-        : std::string_view(exchange.target).substr(mark + 1);
     // Web pages may use the search too.
     reply.headers.emplace_back("Access-Control-Allow-Origin", "*");
     SearchQuery::Parsed parsed = SearchQuery::parse(query);

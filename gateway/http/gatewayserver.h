@@ -22,6 +22,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <string_view>
 #include <thread>
 #include <utility>
 #include <unordered_set>
@@ -99,7 +100,7 @@ private:
     int answer(MHD_Connection *connection, Exchange &exchange, const char *path);
     bool admit(MHD_Connection *connection, Exchange &exchange, HttpReply &reply);
     // True when it has answered; false when the search waits for the upstream.
-    bool search(MHD_Connection *connection, Exchange &exchange, HttpReply &reply);
+    bool search(MHD_Connection *connection, Exchange &exchange, std::string_view query, HttpReply &reply);
     void searchReply(const SearchQuery &query, Exchange &exchange, HttpReply &reply);
     void eventPage(const std::string &id, HttpReply &reply);
     void homePage(MHD_Connection *connection, HttpReply &reply);

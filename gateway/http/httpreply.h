@@ -16,6 +16,9 @@ struct HttpReply
     static constexpr const char *htmlType = "text/html; charset=utf-8";
     static constexpr const char *textType = "text/plain; charset=utf-8";
 
+    // No reply at all: the connection is closed (it was answered already).
+    static constexpr int Unanswered = -1;
+
     int status = 200;
     const char *type = textType;
     std::string body;
