@@ -16,7 +16,6 @@
 #include <QNetworkReply>
 #include <QPushButton>
 #include <QStatusBar>
-#include <QTcpServer>
 #include <QTcpSocket>
 #include <QTreeWidget>
 #include <QXmlStreamReader>
@@ -567,11 +566,6 @@ void TestGateway::magnitudesBinHalvesUp()
 
 void TestGateway::harvixShowsTheGatewaysEvents()
 {
-    QTcpServer probe;
-    if (!probe.listen(QHostAddress::LocalHost, 8470))
-        QSKIP("port 8470, Harvix's default, is in use here");
-    probe.close();
-
     // Two events of last week, UTC, for the window's "Show Last Year".
     const QDateTime when = QDateTime(QDate::currentDate().addDays(-7), QTime(21, 15, 30, 700), Qt::UTC);
     GatewayProcess own;
@@ -579,9 +573,13 @@ void TestGateway::harvixShowsTheGatewaysEvents()
         + "2026p000001|" + when.toString(Qt::ISODateWithMs).toLatin1() + "|-41.2866|174.7762|23.5|||||MLv|4.56|||earthquake\n"
         + "2026p000002|" + when.addSecs(3600).toString(Qt::ISODate).toLatin1() + "|-38.1|176.2|5|||||MLv|2.1|||earthquake\n";
     QCOMPARE(own.run({ "import", "--catalogue", own.catalogue(), own.writeFile("recent.txt", events) }).exitCode, 0);
-    // An upstream that cannot be reached: the catalogue answers alone.
-    QVERIFY2(own.start({ "--catalogue", own.catalogue(), "--listen", "127.0.0.1:8470",
-                         "--upstream", "http://127.0.0.1:1/fdsnws/event/1/" }), qPrintable(own.log()));
+    // An upstream that cannot be reached: the catalogue answers alone. The
+    // port is Harvix's default; it is taken, not probed first and then taken.
+    const bool started = own.start({ "--catalogue", own.catalogue(), "--listen", "127.0.0.1:8470",
+                                     "--upstream", "http://127.0.0.1:1/fdsnws/event/1/" });
+    if (!started && own.log().contains(QLatin1String("in use")))
+        QSKIP("port 8470, Harvix's default, is in use here");
+    QVERIFY2(started, qPrintable(own.log()));
 
     MainAppWindow window;
     window.show();
