@@ -57,8 +57,12 @@ private slots:
     void cleanupTestCase() { catcher.uninstall(); }
 
 private:
+    // A catalogue of 150,000 events for the signal tests, made on first use.
+    QString bigCatalogue();
+
     GatewayProcess gateway;
     UrlCatcher catcher;
+    QString big;
 };
 
 namespace {
@@ -363,6 +367,18 @@ void TestGateway::pages()
         QVERIFY(reply.body.isEmpty());
 }
 
+QString TestGateway::bigCatalogue()
+{
+    if (big.isEmpty()) {
+        const QString path = gateway.path(QStringLiteral("big.sqlite"));
+        const QString file = gateway.writeFile("big-signals.txt",
+                                               generatedEvents(150000, QDateTime(QDate(2020, 1, 1), QTime(0, 0), Qt::UTC)));
+        if (gateway.run({ "import", "--catalogue", path, file }).exitCode == 0)
+            big = path;
+    }
+    return big;
+}
+
 void TestGateway::searchesWhileAnImportRuns()
 {
     const QString big = gateway.writeFile("big.txt", generatedEvents(150000, QDateTime(QDate(2020, 1, 1), QTime(0, 0), Qt::UTC)));
@@ -392,16 +408,16 @@ void TestGateway::searchesWhileAnImportRuns()
 
 void TestGateway::sigtermFinishesAStreamedReply()
 {
-    // The 150,000 events of the import above, from a gateway of its own.
     GatewayProcess busy;
-    QVERIFY(busy.start({ "--catalogue", gateway.catalogue() }));
+    QVERIFY(!bigCatalogue().isEmpty());
+    QVERIFY(busy.start({ "--catalogue", bigCatalogue() }));
     QNetworkAccessManager manager;
     QNetworkReply *reply = manager.get(QNetworkRequest(busy.url(QString::fromLatin1(searchPath("0", "12", "2020-01-01", "2020-12-31")))));
     // A small read buffer keeps the gateway waiting on its socket mid-reply.
     reply->setReadBufferSize(64 * 1024);
     QTRY_VERIFY_WITH_TIMEOUT(reply->bytesAvailable() > 0, 10000);
     ::kill(pid_t(busy.process().processId()), SIGTERM);
-    QTest::qWait(300);
+    QTRY_VERIFY(busy.log().contains(QLatin1String("finishing 1 reply")));
     QCOMPARE(busy.process().state(), QProcess::Running);
 
     // New requests are turned away meanwhile.
@@ -423,7 +439,8 @@ void TestGateway::sigtermFinishesAStreamedReply()
 void TestGateway::secondSignalStopsAtOnce()
 {
     GatewayProcess busy;
-    QVERIFY(busy.start({ "--catalogue", gateway.catalogue() }));
+    QVERIFY(!bigCatalogue().isEmpty());
+    QVERIFY(busy.start({ "--catalogue", bigCatalogue() }));
     QNetworkAccessManager manager;
     QNetworkReply *reply = manager.get(QNetworkRequest(busy.url(QString::fromLatin1(searchPath("0", "12", "2020-01-01", "2020-12-31")))));
     reply->setReadBufferSize(64 * 1024);   // the gateway waits on its socket mid-reply
