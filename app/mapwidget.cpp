@@ -53,14 +53,20 @@ const Places &places()
     return readOnce<Places>("places/places.csv", "names no places");
 }
 
+// The location's value, when it has one (it holds NaN for none).
+std::optional<double> known(float value)
+{
+    return std::isfinite(value) ? std::optional<double>(value) : std::nullopt;
+}
+
 QColor colourOf(const QuakeLocation &location)
 {
-    return std::isfinite(location.depthKm) ? EventScales::depthColour(location.depthKm) : EventScales::noDepthColour();
+    return EventScales::colourOf(known(location.depthKm));
 }
 
 double radiusOf(const QuakeLocation &location)
 {
-    return std::isfinite(location.magnitude) ? EventScales::radius(location.magnitude) : EventScales::NoMagnitudeRadius;
+    return EventScales::radiusOf(known(location.magnitude));
 }
 
 QString numberText(double value)

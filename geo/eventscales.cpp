@@ -41,4 +41,14 @@ QColor noDepthColour()
     return QColor(150, 150, 150);
 }
 
+QColor colourOf(std::optional<double> depthKm)
+{
+    return depthKm ? depthColour(*depthKm) : noDepthColour();
+}
+
+double radiusOf(std::optional<double> magnitude)
+{
+    return magnitude ? radius(*magnitude) : NoMagnitudeRadius;
+}
+
 } // namespace EventScales

@@ -5,6 +5,8 @@
 
 #include <QColor>
 
+#include <optional>
+
 namespace EventScales {
 
 // The radius in pixels of an event's circle: its area grows tenfold every
@@ -22,5 +24,10 @@ constexpr double LegendDepths[] = { 0, 15, 40, 100, 200, 300 };
 QColor noDepthColour();
 // The radius of events without a magnitude.
 constexpr double NoMagnitudeRadius = 3.0;
+
+// An event's colour and radius, whatever it lacks: the map's, the plots'
+// and the pages' alike.
+QColor colourOf(std::optional<double> depthKm);
+double radiusOf(std::optional<double> magnitude);
 
 } // namespace EventScales

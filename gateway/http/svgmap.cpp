@@ -31,14 +31,10 @@ std::string number(double value)
 
 std::string colourOf(const std::optional<double> &depthKm)
 {
-    const QColor colour = depthKm ? EventScales::depthColour(*depthKm) : EventScales::noDepthColour();
-    return colour.name().toStdString();
+    return EventScales::colourOf(depthKm).name().toStdString();
 }
 
-double radiusOf(const std::optional<double> &magnitude)
-{
-    return magnitude ? EventScales::radius(*magnitude) : EventScales::NoMagnitudeRadius;
-}
+using EventScales::radiusOf;
 
 // Dots as paths, one a colour and size: "M x y h0" with round caps draws a
 // disc of the stroke's width, a few bytes an event.
