@@ -4,9 +4,8 @@
 #include "geo/eventscales.h"
 #include "geo/landatlas.h"
 #include "geo/places.h"
+#include "geo/shippeddata.h"
 
-#include <QCoreApplication>
-#include <QDir>
 #include <QHelpEvent>
 #include <QImage>
 #include <QLinearGradient>
@@ -28,30 +27,8 @@ const QColor coastColour(170, 170, 160);
 // New Zealand, shown when there is nothing else to fit.
 const std::vector<GeoPoint> newZealand = { { -34.0, 166.0 }, { -47.5, 179.0 } };
 
-// Land and places are read once, the first time a map needs them; a map
-// without them still shows its events.
-template <typename Data>
-const Data &readOnce(const char *file, const char *without)
-{
-    static const Data data = [&] {
-        Data read;
-        QString error;
-        if (!read.load(MapWidget::dataDirectory() + u'/' + QLatin1String(file), &error))
-            qWarning("Harvix's map %s: %s", without, qPrintable(error));
-        return read;
-    }();
-    return data;
-}
-
-const LandAtlas &land()
-{
-    return readOnce<LandAtlas>("naturalearth", "has no land");
-}
-
-const Places &places()
-{
-    return readOnce<Places>("places/places.csv", "names no places");
-}
+using ShippedData::land;
+using ShippedData::places;
 
 // The location's value, when it has one (it holds NaN for none).
 std::optional<double> known(float value)
@@ -86,10 +63,6 @@ MapWidget::MapWidget(QWidget *parent)
 
 MapWidget::~MapWidget() = default;
 
-QString MapWidget::dataDirectory()
-{
-    return QDir::cleanPath(QCoreApplication::applicationDirPath() + QStringLiteral("/" HARVIX_DATA_FROM_BIN));
-}
 
 bool MapWidget::hasPosition(const QuakeLocation &at)
 {

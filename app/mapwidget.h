@@ -74,10 +74,6 @@ public:
     // SVG by the file's suffix; false with a reason.
     bool save(const QString &path, QString *error) const;
 
-    // Where the map's land and places are read from, once, the first time
-    // a map needs them: share/harvix/ beside the program's bin folder.
-    static QString dataDirectory();
-
 public slots:
     void fitToEvents();
 

@@ -1,8 +1,8 @@
 #include "defaultcatalogue.h"
 
 #include "catalogue/catalogue.h"
+#include "geo/shippeddata.h"
 
-#include <QCoreApplication>
 #include <QDir>
 #include <QFile>
 #include <QFileInfo>
@@ -19,8 +19,7 @@ QString path()
 
 QString geonetDirectory()
 {
-    return QDir::cleanPath(QCoreApplication::applicationDirPath()
-                           + QStringLiteral("/" HARVIX_DATA_FROM_BIN "/geonet"));
+    return ShippedData::folder() + QStringLiteral("/geonet");
 }
 
 QStringList geonetFiles()

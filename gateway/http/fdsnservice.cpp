@@ -5,8 +5,8 @@
 #include "formats/quakeml12writer.h"
 #include "formats/text.h"
 #include "geo/places.h"
+#include "geo/shippeddata.h"
 #include "http/fdsnquery.h"
-#include "http/gatewaydata.h"
 
 #include <QDateTime>
 #include <QSet>
@@ -32,7 +32,7 @@ QString placeOf(const EventRow &row)
 {
     if (!row.latitude || !row.longitude)
         return QString();
-    return GatewayData::places().describe({ *row.latitude, *row.longitude });
+    return ShippedData::places().describe({ *row.latitude, *row.longitude });
 }
 
 // Reads the events of a query, skipping the first offset - 1 and giving at

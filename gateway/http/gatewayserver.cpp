@@ -5,9 +5,9 @@
 #include "formats/quakeml10writer.h"
 #include "catalogue/eventquery.h"
 #include "geo/places.h"
+#include "geo/shippeddata.h"
 #include "http/accesslog.h"
 #include "http/fdsnservice.h"
-#include "http/gatewaydata.h"
 #include "http/httpreply.h"
 #include "http/jobqueue.h"
 #include "http/pages.h"
@@ -540,7 +540,7 @@ void GatewayServer::eventPage(const std::string &id, HttpReply &reply)
     std::vector<SvgEvent> neighbours;
     if (row->latitude && row->longitude) {
         const GeoPoint at { *row->latitude, *row->longitude };
-        place = GatewayData::places().describe(at);
+        place = ShippedData::places().describe(at);
         // The events within 100 km in the 30 days before it.
         EventQuery before;
         before.startUs = row->originTimeUs - std::int64_t(30) * 86400 * 1000000;

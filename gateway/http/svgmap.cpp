@@ -3,7 +3,7 @@
 #include "geo/eventscales.h"
 #include "geo/landatlas.h"
 #include "geo/ticks.h"
-#include "http/gatewaydata.h"
+#include "geo/shippeddata.h"
 
 #include <QColor>
 #include <QDateTime>
@@ -175,7 +175,7 @@ std::string map(const Projection &projection, const QRectF &areaKm, const EventS
           "<path fill=\"#f3efe4\" stroke=\"#b9b09b\" stroke-width=\"0.5\" d=\"";
     // Land: each ring moved by whole turns next to the centre, and left
     // out when it lies outside the area.
-    for (const QPolygonF &ring : GatewayData::land().rings()) {
+    for (const QPolygonF &ring : ShippedData::land().rings()) {
         const QRectF box = ring.boundingRect();
         const double shift = projection.unwrap(box.center().x()) - box.center().x();
         QRectF projected;

@@ -1,4 +1,4 @@
-#include "http/gatewaydata.h"
+#include "geo/shippeddata.h"
 
 #include "geo/landatlas.h"
 #include "geo/places.h"
@@ -8,14 +8,9 @@
 
 #include <cstdio>
 
-namespace GatewayData {
+namespace ShippedData {
 
 namespace {
-
-QString dataDirectory()
-{
-    return QDir::cleanPath(QCoreApplication::applicationDirPath() + QStringLiteral("/" HARVIX_DATA_FROM_BIN));
-}
 
 // One file or folder of the shipped data, read on first use.
 template <typename Data>
@@ -24,14 +19,20 @@ const Data &readOnce(const char *path, const char *without)
     static const Data read = [&] {
         Data data;
         QString error;
-        if (!data.load(dataDirectory() + u'/' + QLatin1String(path), &error))
-            std::fprintf(stderr, "harvix-gateway: %s: %s\n", without, qPrintable(error));
+        if (!data.load(folder() + u'/' + QLatin1String(path), &error))
+            std::fprintf(stderr, "%s: %s: %s\n", qPrintable(QCoreApplication::applicationName()), without,
+                         qPrintable(error));
         return data;
     }();
     return read;
 }
 
 } // namespace
+
+QString folder()
+{
+    return QDir::cleanPath(QCoreApplication::applicationDirPath() + QStringLiteral("/" HARVIX_DATA_FROM_BIN));
+}
 
 const Places &places()
 {
@@ -43,4 +44,4 @@ const LandAtlas &land()
     return readOnce<LandAtlas>("naturalearth", "no land on the maps");
 }
 
-} // namespace GatewayData
+} // namespace ShippedData
