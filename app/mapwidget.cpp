@@ -133,9 +133,7 @@ void MapWidget::projectLand()
     m_land.reserve(rings.size());
     m_landBounds.reserve(rings.size());
     for (const QPolygonF &ring : rings) {
-        // A ring moves by whole turns as one, to the side of the centre.
-        const double middle = ring.boundingRect().center().x();
-        const double shift = m_projection.unwrap(middle) - middle;
+        const double shift = m_projection.turnsTowardsCentre(ring.boundingRect());
         QPolygonF projected;
         projected.reserve(ring.size());
         for (const QPointF &point : ring)

@@ -40,6 +40,12 @@ public:
     // Kilometres east and south of the centre.
     QPointF project(const GeoPoint &point) const;
     QPointF project(double latitude, double longitude) const { return project({ latitude, longitude }); }
+    // The whole turns (in degrees) that move a ring of land with these
+    // bounds next to the centre: a ring moves as one, never point by point.
+    double turnsTowardsCentre(const QRectF &ringBounds) const
+    {
+        return unwrap(ringBounds.center().x()) - ringBounds.center().x();
+    }
     // The same with the longitude taken as it is, for a ring that has been
     // moved by whole turns as one.
     QPointF projectAsIs(double latitude, double longitude) const;

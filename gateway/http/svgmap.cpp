@@ -177,7 +177,7 @@ std::string map(const Projection &projection, const QRectF &areaKm, const EventS
     // out when it lies outside the area.
     for (const QPolygonF &ring : ShippedData::land().rings()) {
         const QRectF box = ring.boundingRect();
-        const double shift = projection.unwrap(box.center().x()) - box.center().x();
+        const double shift = projection.turnsTowardsCentre(box);
         QRectF projected;
         for (const QPointF &corner : { box.topLeft(), box.topRight(), box.bottomLeft(), box.bottomRight(),
                                        QPointF(box.center().x(), box.top()), QPointF(box.center().x(), box.bottom()) })
