@@ -92,6 +92,16 @@ QRectF Projection::bounds(const std::vector<GeoPoint> &points) const
 
 namespace Geo {
 
+double periodicLongitude(double longitude)
+{
+    double turned = std::fmod(longitude, 360.0);
+    if (turned <= -180)
+        turned += 360;
+    else if (turned > 180)
+        turned -= 360;
+    return turned;
+}
+
 double distanceKm(const GeoPoint &from, const GeoPoint &to)
 {
     // Haversine: exact enough on a sphere at every distance.

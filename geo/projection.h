@@ -61,6 +61,8 @@ private:
 };
 
 namespace Geo {
+// The same longitude within (-180, 180]: 181 is -179, -180 is 180.
+double periodicLongitude(double longitude);
 // Great-circle distance in km and initial bearing in degrees (0 north, 90 east).
 double distanceKm(const GeoPoint &from, const GeoPoint &to);
 double bearingDegrees(const GeoPoint &from, const GeoPoint &to);

@@ -2,6 +2,7 @@
 
 #include "catalogue/catalogue.h"
 #include "catalogue/windows.h"
+#include "geo/projection.h"
 
 #include <QDateTime>
 #include <QSqlError>
@@ -52,18 +53,19 @@ QString wordsOf(const QSqlError &error)
     return text.isEmpty() ? error.text().simplified() : text;
 }
 
-// Longitudes are periodic: stored within (-180, 180], so that 181 is -179
-// and -180 is 180, and a box needs to know of one meridian only.
+// An event that other sources hold too passes to the one that claimed it
+// most recently.
+const QLatin1String latestClaim("(SELECT c.source FROM event_claim c WHERE c.public_id = event.public_id"
+                                " ORDER BY c.claimed DESC, c.source LIMIT 1)");
+const QLatin1String anyClaim("EXISTS (SELECT 1 FROM event_claim c WHERE c.public_id = event.public_id)");
+
+// Longitudes are stored within (-180, 180], so that a box needs to know of
+// one meridian only.
 std::optional<double> periodicLongitude(std::optional<double> longitude)
 {
-    if (!longitude || !std::isfinite(*longitude) || (*longitude > -180 && *longitude <= 180))
+    if (!longitude || !std::isfinite(*longitude))
         return longitude;
-    double wrapped = std::fmod(*longitude, 360.0);
-    if (wrapped <= -180)
-        wrapped += 360;
-    else if (wrapped > 180)
-        wrapped -= 360;
-    return wrapped;
+    return Geo::periodicLongitude(*longitude);
 }
 
 } // namespace
@@ -99,9 +101,7 @@ bool CatalogueWriter::begin()
     // source's claim to event_claim, whence it is then removed); one that
     // no other source holds goes.
     if (!m_handOver.prepare(QStringLiteral(
-            "UPDATE event SET source = (SELECT c.source FROM event_claim c WHERE c.public_id = event.public_id"
-            " ORDER BY c.claimed DESC, c.source LIMIT 1), modified = ? WHERE public_id = ? AND source = ?"
-            " AND EXISTS (SELECT 1 FROM event_claim c WHERE c.public_id = event.public_id)")))
+            "UPDATE event SET source = %1, modified = ? WHERE public_id = ? AND source = ? AND %2").arg(latestClaim, anyClaim)))
         return fail(m_handOver);
     if (!m_removeUnclaimed.prepare(QStringLiteral("DELETE FROM event WHERE public_id = ? AND source = ?")))
         return fail(m_removeUnclaimed);
@@ -208,10 +208,8 @@ bool CatalogueWriter::removeSource(qint64 *count)
 {
     QSqlQuery query(m_db);
     // Events that other sources hold too pass to them; the rest go.
-    query.prepare(QStringLiteral(
-        "UPDATE event SET source = (SELECT c.source FROM event_claim c WHERE c.public_id = event.public_id"
-        " ORDER BY c.claimed DESC, c.source LIMIT 1), modified = ?"
-        " WHERE source = ? AND EXISTS (SELECT 1 FROM event_claim c WHERE c.public_id = event.public_id)"));
+    query.prepare(QStringLiteral("UPDATE event SET source = %1, modified = ? WHERE source = ? AND %2")
+                      .arg(latestClaim, anyClaim));
     if (!exec(query, { qlonglong(m_modifiedUs), m_source }))
         return false;
     query.prepare(QStringLiteral("DELETE FROM event WHERE source = ?"));
@@ -253,10 +251,9 @@ bool CatalogueWriter::commit()
         return false;
     }
     // The rows are visible from now on: a poll that did not see them was
-    // answered before this time. Should this note be lost, the catalogue's
-    // next opening notes the transaction as committed then.
-    // The note need not reach the disk before the next commit: lost, it is
-    // made again at the next opening, so it is not waited for.
+    // answered before this time. The note is not waited for on disk: should
+    // it be lost, the catalogue's next opening notes the transaction as
+    // committed then.
     QSqlQuery note(m_db);
     note.exec(QStringLiteral("PRAGMA synchronous = NORMAL"));
     note.prepare(QStringLiteral("UPDATE change_log SET committed = ? WHERE stamp = ?"));

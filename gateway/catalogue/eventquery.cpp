@@ -1,5 +1,7 @@
 #include "catalogue/eventquery.h"
 
+#include "geo/projection.h"
+
 #include <cmath>
 
 namespace {
@@ -23,11 +25,7 @@ LongitudeRanges rangesOf(double minimum, double maximum)
         ranges.everywhere = true;
         return ranges;
     }
-    double start = std::fmod(minimum, 360.0);
-    if (start <= -180)
-        start += 360;
-    else if (start > 180)
-        start -= 360;
+    const double start = Geo::periodicLongitude(minimum);
     const double end = start + width;
     if (end <= 180) {
         ranges.first[0] = start;

@@ -181,7 +181,7 @@ FdsnQuery::Parsed FdsnQuery::parse(std::string_view raw)
     selection.maxMagnitude = values.number("maxmagnitude", -20, 20);
     values.ordered("minmagnitude", selection.minMagnitude, "maxmagnitude", selection.maxMagnitude);
     // A text that names nothing would select everything, or nothing.
-    for (const char *name : { "magnitudetype", "eventtype", "eventid" }) {
+    for (const char *name : { "magnitudetype", "eventtype", "eventid", "catalog", "contributor" }) {
         if (values.error.isEmpty() && values.has(name) && QString::fromStdString(values.given[name]).trimmed().isEmpty())
             values.error = QStringLiteral("%1 has no value").arg(QLatin1String(name));
     }
@@ -216,10 +216,6 @@ FdsnQuery::Parsed FdsnQuery::parse(std::string_view raw)
         if (values.choice(name, { QStringLiteral("false"), QStringLiteral("true") }) == 1 && values.error.isEmpty())
             values.error = QStringLiteral("%1=true is not supported: this service holds one origin and one "
                                           "magnitude an event, and no arrivals").arg(QLatin1String(name));
-    }
-    for (const char *name : { "catalog", "contributor" }) {
-        if (values.has(name) && values.error.isEmpty() && QString::fromStdString(values.given[name]).trimmed().isEmpty())
-            values.error = QStringLiteral("%1 has no value").arg(QLatin1String(name));
     }
     if (values.has("catalog"))
         query.catalog = QString::fromStdString(values.given["catalog"]).trimmed();

@@ -200,13 +200,8 @@ Upstream::Stored Upstream::store(const Catalogue &catalogue, const std::optional
     }
     // What the upstream no longer holds in the box may be gone there too;
     // a window of what changed after a time says nothing of the rest.
-    if (stored && unseen && writeError.isEmpty() && !piece.updatedAfterUs) {
-        std::vector<CatalogueWriter::Unseen> missing;
-        if (!writer.unseen(piece, &missing))
-            writeError = writer.error();
-        for (CatalogueWriter::Unseen &event : missing)
-            unseen->push_back({ std::move(event.publicId), event.originTimeUs });
-    }
+    if (stored && unseen && writeError.isEmpty() && !piece.updatedAfterUs && !writer.unseen(piece, unseen))
+        writeError = writer.error();
     bool recorded = !stored || !record || writer.recordFetched(key(), piece);
     for (const UpstreamWindow &window : whole)
         recorded = recorded && writer.recordFetched(key(), window);

@@ -6,6 +6,7 @@
 // as many pieces as the service's cap on a reply asks for, each stored and
 // recorded as fetched in a transaction of its own.
 
+#include "catalogue/cataloguewriter.h"
 #include "catalogue/windows.h"
 #include "formats/readoutcome.h"
 
@@ -155,11 +156,7 @@ protected:
     Options m_options;
 
 private:
-    struct Unseen
-    {
-        QString publicId;
-        std::int64_t originTimeUs = 0;
-    };
+    using Unseen = CatalogueWriter::Unseen;
     enum class Stored { Done, Capped, Failed };
     // Stores one piece (body null: the upstream holds nothing there), and,
     // when record is set, records it and the larger pieces that it
