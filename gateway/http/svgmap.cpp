@@ -259,11 +259,12 @@ std::string legend()
     }
     x += 20;
     for (const double depth : EventScales::LegendDepths) {
+        const std::string label = number(depth)
+            + (depth == EventScales::LegendDepths[std::size(EventScales::LegendDepths) - 1] ? "+ km" : " km");
         out += "<rect x=\"" + number(x) + "\" y=\"15\" width=\"14\" height=\"14\" fill=\""
-            + colourOf(depth) + "\"/><text x=\"" + number(x + 18) + "\" y=\"26\">" + number(depth)
-            + (depth == EventScales::LegendDepths[std::size(EventScales::LegendDepths) - 1] ? "+ km" : " km")
-            + "</text>";
-        x += 70;
+            + colourOf(depth) + "\"/><text x=\"" + number(x + 18) + "\" y=\"26\">" + label + "</text>";
+        // Room for the label at 12 pixels (7 a character), then a gap.
+        x += 18 + 7 * double(label.size()) + 12;
     }
     out += "<rect x=\"" + number(x) + "\" y=\"15\" width=\"14\" height=\"14\" fill=\"" + colourOf(std::nullopt)
         + "\"/><text x=\"" + number(x + 18) + "\" y=\"26\">no depth</text></svg>";
