@@ -72,9 +72,10 @@ int serve(const Options &options)
     sigaddset(&stopSignals, SIGTERM);
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
-    GatewayServer server(catalogue, limits);
+    GatewayServer routes(catalogue, limits);
     if (upstream)
-        server.setUpstream(upstream.get(), refreshAfter, upstream->timeoutSeconds());
+        routes.setUpstream(upstream.get(), refreshAfter, upstream->timeoutSeconds());
+    HttpTransport &server = routes.transport();
     QString error;
     // Under systemd's socket activation the socket comes ready-made.
     const int passed = sd_listen_fds(1);

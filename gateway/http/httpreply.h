@@ -1,7 +1,8 @@
 #pragma once
 
 // What a route answers: a status, a type and a body, or a body streamed in
-// pieces, and header fields of its own.
+// pieces, and header fields of its own; or the promise of one, made once
+// some slow work (asking another server) is done.
 
 #include <functional>
 #include <string>
@@ -26,6 +27,17 @@ struct HttpReply
     // A streamed body: called for each piece until it sets last; false
     // ends the reply cut, so that the client sees it broken.
     std::function<bool(std::string &piece, bool &last)> stream;
+    // A reply made later: work runs on a thread that may wait, then
+    // finish completes this reply (status, body, more header fields). When
+    // the server is stopping, finish runs without the work.
+    std::function<void()> work;
+    std::function<void(HttpReply &)> finish;
+
+    void defer(std::function<void()> slowWork, std::function<void(HttpReply &)> then)
+    {
+        work = std::move(slowWork);
+        finish = std::move(then);
+    }
 
     // A one-line plain-text reason.
     void text(int code, const QString &line)

@@ -1,0 +1,85 @@
+#include "http/pageservice.h"
+
+#include "catalogue/catalogue.h"
+#include "catalogue/eventquery.h"
+#include "geo/places.h"
+#include "geo/shippeddata.h"
+#include "http/pages.h"
+
+#include <functional>
+#include <vector>
+
+void PageService::home(const QString &searchUrl, HttpReply &reply)
+{
+    reply.type = HttpReply::htmlType;
+    reply.body = Pages::home(m_catalogue.summary(), searchUrl, *homePictures());
+}
+
+void PageService::notFound(const QString &path, HttpReply &reply) const
+{
+    reply.status = 404;
+    reply.type = HttpReply::htmlType;
+    reply.body = Pages::notFound(QStringLiteral("Nothing is at %1.").arg(path));
+}
+
+void PageService::event(const QString &text, HttpReply &reply) const
+{
+    reply.type = HttpReply::htmlType;
+    const std::optional<EventRow> row = m_catalogue.find(text);
+    if (!row) {
+        reply.status = 404;
+        reply.body = Pages::notFound(QStringLiteral("The catalogue holds no event with the id %1.").arg(text));
+        return;
+    }
+    QString place;
+    std::vector<SvgEvent> neighbours;
+    if (row->latitude && row->longitude) {
+        const GeoPoint at { *row->latitude, *row->longitude };
+        place = ShippedData::places().describe(at);
+        // The events within 100 km in the 30 days before it.
+        EventQuery before;
+        before.startUs = row->originTimeUs - std::int64_t(30) * 86400 * 1000000;
+        before.endUs = row->originTimeUs;
+        before.minLatitude = *row->latitude - 1;
+        before.maxLatitude = *row->latitude + 1;
+        before.order = EventQuery::Order::TimeAscending;
+        const std::unique_ptr<Catalogue::Cursor> cursor = m_catalogue.select(before);
+        EventRow other;
+        while (cursor->next(other)) {
+            if (other.publicId == row->publicId || !other.longitude)
+                continue;
+            const GeoPoint there { *other.latitude, *other.longitude };
+            if (Geo::distanceKm(at, there) <= 100)
+                neighbours.push_back({ there, other.magnitude, other.depthKm, other.originTimeUs });
+        }
+    }
+    reply.body = Pages::event(*row, place, neighbours);
+}
+
+std::shared_ptr<const std::string> PageService::homePictures()
+{
+    // Made again only when the catalogue has changed.
+    const std::pair<std::int64_t, std::int64_t> version { m_catalogue.eventCount(), m_catalogue.lastModified() };
+    {
+        std::lock_guard<std::mutex> lock(m_picturesMutex);
+        if (m_pictures && m_picturesVersion == version)
+            return m_pictures;
+    }
+    // The catalogue is gone through a few times, never held whole.
+    const SvgMap::EventSource events = [this](const std::function<void(const SvgEvent &)> &take) {
+        EventQuery all;
+        all.order = EventQuery::Order::TimeAscending;
+        const std::unique_ptr<Catalogue::Cursor> cursor = m_catalogue.select(all);
+        EventRow row;
+        while (cursor->next(row)) {
+            if (row.latitude && row.longitude)
+                take({ { *row.latitude, *row.longitude }, row.magnitude, row.depthKm, row.originTimeUs });
+        }
+    };
+    auto pictures = std::make_shared<const std::string>(
+        Pages::homePictures(m_catalogue.outline(), version.first, events));
+    std::lock_guard<std::mutex> lock(m_picturesMutex);
+    m_pictures = pictures;
+    m_picturesVersion = version;
+    return pictures;
+}

@@ -1,0 +1,38 @@
+#pragma once
+
+// The gateway's pages: its home page, with a map of the whole catalogue
+// and a magnitude-time plot (made again only when the catalogue changes),
+// and the page of one event among its neighbours.
+
+#include "http/httpreply.h"
+
+#include <QString>
+
+#include <cstdint>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <utility>
+
+class Catalogue;
+
+class PageService
+{
+public:
+    static constexpr const char *eventRoot = "/services/quake/quakeml/1.0.1/ref/";
+
+    explicit PageService(const Catalogue &catalogue) : m_catalogue(catalogue) {}
+
+    // searchUrl: where the home page's form sends its searches.
+    void home(const QString &searchUrl, HttpReply &reply);
+    void event(const QString &id, HttpReply &reply) const;
+    void notFound(const QString &path, HttpReply &reply) const;
+
+private:
+    std::shared_ptr<const std::string> homePictures();
+
+    const Catalogue &m_catalogue;
+    std::mutex m_picturesMutex;
+    std::shared_ptr<const std::string> m_pictures;
+    std::pair<std::int64_t, std::int64_t> m_picturesVersion;
+};
