@@ -23,38 +23,28 @@ struct Values
     std::string id, time, latitude, longitude, depth, magnitude, magnitudeType, stations, mode, status, type;
 };
 
-std::string field(const QuakeFieldMap &fields, const char *label)
-{
-    const auto found = fields.find(label);
-    // The store's texts are Latin-1; exports are UTF-8.
-    return found == fields.end() ? std::string()
-                                 : QString::fromLatin1(found->second.data(), qsizetype(found->second.size()))
-                                       .toUtf8().toStdString();
-}
-
-Values valuesOf(const QuakeFieldMap &fields, const RawEvent *raw)
+Values valuesOf(const RawEvent &raw)
 {
     Values v;
+    const auto text = [&raw](RawEvent::Field field) { return std::string(raw[field]); };
     // A reference id is the last segment of the origin's resource id, which
     // a service percent-encodes when the id itself holds a '/' or a '%', or
     // characters beyond ASCII; the export writes the id as the service has it.
-    v.id = QByteArray::fromPercentEncoding(QByteArray::fromStdString(field(fields, "Reference ID:"))).toStdString();
-    v.time = field(fields, "Universal Time:");
+    v.id = QByteArray::fromPercentEncoding(QByteArray::fromStdString(text(RawEvent::ReferenceId))).toStdString();
+    v.time = text(RawEvent::Time);
     // A time without a zone is UTC, and says so.
     if (!v.time.empty() && v.time.back() != 'Z' && v.time.find('+', 10) == std::string::npos
         && v.time.find('-', 10) == std::string::npos)
         v.time += 'Z';
-    v.mode = field(fields, "Origin evaluation mode:");
-    v.status = field(fields, "Origin evaluation status:");
-    if (raw) {
-        std::string *parts[] = { &v.latitude, &v.longitude, &v.depth, &v.magnitude, &v.magnitudeType, &v.stations, &v.type };
-        std::size_t from = 0;
-        for (std::string *part : parts) {
-            const std::size_t end = raw->values.find('\x1F', from);
-            *part = raw->values.substr(from, end == std::string::npos ? std::string::npos : end - from);
-            from = end == std::string::npos ? raw->values.size() : end + 1;
-        }
-    }
+    v.latitude = text(RawEvent::Latitude);
+    v.longitude = text(RawEvent::Longitude);
+    v.depth = text(RawEvent::Depth);
+    v.magnitude = text(RawEvent::Magnitude);
+    v.magnitudeType = text(RawEvent::MagnitudeType);
+    v.stations = text(RawEvent::Stations);
+    v.mode = text(RawEvent::Mode);
+    v.status = text(RawEvent::Status);
+    v.type = text(RawEvent::EventType);
     return v;
 }
 
@@ -273,8 +263,8 @@ std::optional<Format> formatOf(const QString &path)
     return std::nullopt;
 }
 
-bool write(QIODevice &out, Format format, const QuakeEventStore &store, const std::vector<const RawEvent *> &raw,
-           const Progress &progress, QString *error)
+bool write(QIODevice &out, Format format, const std::vector<const RawEvent *> &events, const Progress &progress,
+           QString *error)
 {
     std::string chunk;
     const auto flush = [&] {
@@ -298,11 +288,10 @@ bool write(QIODevice &out, Format format, const QuakeEventStore &store, const st
                 " xmlns=\"http://quakeml.org/xmlns/bed/1.2\">\n<eventParameters publicID=\"smi:org.harvix/export\">\n";
         break;
     }
-    const bool rawAligned = raw.size() == store.size();
-    const qint64 total = qint64(store.size());
+    const qint64 total = qint64(events.size());
     qint64 done = 0;
-    for (const auto &[eventId, fields] : store) {
-        const Values values = valuesOf(fields, rawAligned ? raw[std::size_t(done)] : nullptr);
+    for (const RawEvent *event : events) {
+        const Values values = valuesOf(*event);
         switch (format) {
         case Format::Csv: appendCsv(chunk, values); break;
         case Format::GeoJson: appendGeoJson(chunk, values, done == 0); break;
@@ -324,15 +313,15 @@ bool write(QIODevice &out, Format format, const QuakeEventStore &store, const st
     return true;
 }
 
-bool writeFile(const QString &path, Format format, const QuakeEventStore &store,
-               const std::vector<const RawEvent *> &raw, const Progress &progress, QString *error)
+bool writeFile(const QString &path, Format format, const std::vector<const RawEvent *> &events,
+               const Progress &progress, QString *error)
 {
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly)) {
         *error = file.errorString();
         return false;
     }
-    if (!write(file, format, store, raw, progress, error)) {
+    if (!write(file, format, events, progress, error)) {
         file.cancelWriting();
         return false;
     }

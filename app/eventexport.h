@@ -31,14 +31,13 @@ std::optional<Format> formatOf(const QString &path);
 // Called now and then with the events written and all; false cancels.
 using Progress = std::function<bool(qint64 done, qint64 total)>;
 
-// The store's events with their raw values, in the store's order (raw may
-// be empty, then the display texts are written).
-bool write(QIODevice &out, Format format, const QuakeEventStore &store, const std::vector<const RawEvent *> &raw,
-           const Progress &progress, QString *error);
+// The events, in the order given, with the values their reply held.
+bool write(QIODevice &out, Format format, const std::vector<const RawEvent *> &events, const Progress &progress,
+           QString *error);
 
 // Writes the file whole or not at all; false with a reason, or with an
 // empty one when the progress callback cancelled.
-bool writeFile(const QString &path, Format format, const QuakeEventStore &store,
-               const std::vector<const RawEvent *> &raw, const Progress &progress, QString *error);
+bool writeFile(const QString &path, Format format, const std::vector<const RawEvent *> &events,
+               const Progress &progress, QString *error);
 
 } // namespace EventExport

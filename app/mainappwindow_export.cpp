@@ -18,16 +18,15 @@ bool MainAppWindow::exportEvents(const QString &path, QString *error)
         *error = tr("%1: the name must end in .csv, .geojson or .xml").arg(path);
         return false;
     }
-    static const QuakeEventStore none;
-    const QuakeEventStore &store = m_shownSearch ? m_shownSearch->quakeEvents() : none;
-    const std::vector<const RawEvent *> raw = m_shownSearch ? QuakeMLReader::alignRaw(m_shownSearch->rawEvents())
-                                                            : std::vector<const RawEvent *>();
+    // In the tree's order.
+    const std::vector<const RawEvent *> events = m_shownSearch ? QuakeMLReader::alignRaw(m_shownSearch->rawEvents())
+                                                               : std::vector<const RawEvent *>();
     // A bar and a Cancel button for an export that takes more than a second.
-    QProgressDialog progress(tr("Exporting %1 events...").arg(store.size()), tr("Cancel"), 0, int(store.size()), this);
+    QProgressDialog progress(tr("Exporting %1 events...").arg(events.size()), tr("Cancel"), 0, int(events.size()), this);
     progress.setWindowTitle(tr("Export Events"));
     progress.setMinimumDuration(1000);
     progress.setWindowModality(Qt::WindowModal);
-    return EventExport::writeFile(path, *format, store, raw, [&progress](qint64 done, qint64) {
+    return EventExport::writeFile(path, *format, events, [&progress](qint64 done, qint64) {
         progress.setValue(int(done));
         return !progress.wasCanceled();
     }, error);

@@ -15,8 +15,6 @@
 #include <QStatusBar>
 #include <QTreeWidget>
 
-#include <cmath>
-#include <limits>
 
 namespace {
 
@@ -24,31 +22,6 @@ const char *const showMapKey = "view/showMap";
 const char *const showPlotsKey = "view/showPlots";
 constexpr int MapWidth = 560;
 constexpr int PlotsHeight = 260;
-
-int digits(const std::string &text, std::size_t pos, int count)
-{
-    int value = 0;
-    for (int i = 0; i < count; ++i) {
-        const char c = pos + std::size_t(i) < text.size() ? text[pos + std::size_t(i)] : 'x';
-        if (c < '0' || c > '9')
-            return -1;
-        value = value * 10 + (c - '0');
-    }
-    return value;
-}
-
-// Seconds since 1970 of a reply's UTC time text, NaN when it is none.
-double secondsOf(const std::string &text)
-{
-    if (text.size() >= 19 && text[4] == '-' && text[7] == '-' && text[10] == 'T' && text[13] == ':' && text[16] == ':') {
-        const int year = digits(text, 0, 4), month = digits(text, 5, 2), day = digits(text, 8, 2);
-        const int hour = digits(text, 11, 2), minute = digits(text, 14, 2), second = digits(text, 17, 2);
-        const QDate date(year, month, day);
-        if (date.isValid() && hour >= 0 && hour < 24 && minute >= 0 && minute < 60 && second >= 0 && second < 61)
-            return double(date.toJulianDay() - 2440588) * 86400 + hour * 3600 + minute * 60 + second;
-    }
-    return std::numeric_limits<double>::quiet_NaN();
-}
 
 } // namespace
 
@@ -101,16 +74,8 @@ void MainAppWindow::showEventsBesideTree(QuakeDataManager *manager)
     const std::vector<LocatedEvent> &events = manager->quakeLocations();
     if (m_map)
         m_map->setEvents(&events);
-    if (!m_plots)
-        return;
-    std::vector<double> times;
-    times.reserve(events.size());
-    for (const auto &[eventId, fields] : manager->quakeEvents()) {
-        const auto time = fields.find("Universal Time:");
-        times.push_back(time == fields.end() ? std::numeric_limits<double>::quiet_NaN() : secondsOf(time->second));
-    }
-    const std::vector<LocatedEvent> *aligned = events.size() == times.size() ? &events : nullptr;
-    m_plots->setEvents(aligned, std::move(times));
+    if (m_plots)
+        m_plots->setEvents(&events);
 }
 
 void MainAppWindow::setupMap()

@@ -117,17 +117,11 @@ PlotsWidget::PlotsWidget(QWidget *parent)
     }
 }
 
-void PlotsWidget::setEvents(const std::vector<LocatedEvent> *events, std::vector<double> times)
+void PlotsWidget::setEvents(const std::vector<LocatedEvent> *events)
 {
-    // The canvases read the times from here until the next search.
-    m_times = std::move(times);
+    m_eventCount = events ? int(events->size()) : 0;
     for (PlotCanvas *plot : m_plots)
-        plot->setData(events, &m_times);
-}
-
-int PlotsWidget::eventCount() const
-{
-    return int(m_times.size());
+        plot->setData(events);
 }
 
 PlotCanvas *PlotsWidget::plot(Plot which) const
@@ -152,10 +146,9 @@ PlotCanvas::PlotCanvas(PlotsWidget::Plot kind, QWidget *parent)
                                                             : QStringLiteral("depthPlot"));
 }
 
-void PlotCanvas::setData(const std::vector<LocatedEvent> *events, const std::vector<double> *times)
+void PlotCanvas::setData(const std::vector<LocatedEvent> *events)
 {
-    m_events = events && times && events->size() == times->size() ? events : nullptr;
-    m_times = times;
+    m_events = events;
     analyse();
     update();
 }
@@ -175,21 +168,21 @@ void PlotCanvas::analyse()
     for (std::size_t i = 0; i < located.size(); ++i) {
         withoutMagnitude += has(located[i].location.magnitude) ? 0 : 1;
         withoutDepth += has(located[i].location.depthKm) ? 0 : 1;
-        withoutTime += std::isfinite((*m_times)[i]) ? 0 : 1;
+        withoutTime += std::isfinite(located[i].utcSeconds) ? 0 : 1;
     }
     switch (m_kind) {
     case PlotsWidget::MagnitudeTime: {
         for (std::size_t i = 0; i < located.size(); ++i) {
-            if (has(located[i].location.magnitude) && std::isfinite((*m_times)[i]))
+            if (has(located[i].location.magnitude) && std::isfinite(located[i].utcSeconds))
                 m_order.push_back(int(i));
         }
-        std::stable_sort(m_order.begin(), m_order.end(), [this](int a, int b) { return (*m_times)[std::size_t(a)] < (*m_times)[std::size_t(b)]; });
+        std::stable_sort(m_order.begin(), m_order.end(), [&located](int a, int b) { return located[std::size_t(a)].utcSeconds < located[std::size_t(b)].utcSeconds; });
         m_cumulative.resize(m_order.size());
         for (std::size_t i = 0; i < m_order.size(); ++i)
             m_cumulative[i] = int(i) + 1;
         if (!m_order.empty()) {
-            m_firstTime = (*m_times)[std::size_t(m_order.front())];
-            m_lastTime = (*m_times)[std::size_t(m_order.back())];
+            m_firstTime = (*m_events)[std::size_t(m_order.front())].utcSeconds;
+            m_lastTime = (*m_events)[std::size_t(m_order.back())].utcSeconds;
             if (m_lastTime - m_firstTime < 3600) {
                 m_firstTime -= 1800;
                 m_lastTime += 1800;
@@ -292,7 +285,7 @@ void PlotCanvas::draw(QPainter &painter, const QRectF &area) const
 QPointF PlotCanvas::positionOf(int index) const
 {
     const QRectF plot = plotArea(rect());
-    const double time = (*m_times)[std::size_t(index)];
+    const double time = (*m_events)[std::size_t(index)].utcSeconds;
     const float magnitude = (*m_events)[std::size_t(index)].location.magnitude;
     return QPointF(plot.left() + (time - m_firstTime) / (m_lastTime - m_firstTime) * plot.width(),
                    plot.bottom() - (magnitude - m_lowMagnitude) / (m_highMagnitude - m_lowMagnitude) * plot.height());
@@ -328,7 +321,7 @@ void PlotCanvas::drawMagnitudeTime(QPainter &painter, const QRectF &area) const
     QImage dots[2][61];
     for (int i : m_order) {
         const QuakeLocation &at = (*m_events)[std::size_t(i)].location;
-        const QPointF p(x((*m_times)[std::size_t(i)]), y(at.magnitude));
+        const QPointF p(x((*m_events)[std::size_t(i)].utcSeconds), y(at.magnitude));
         const int colourStep = has(at.depthKm) ? int(std::clamp(at.depthKm, 0.0f, 300.0f) / 5) : 0;
         const QColor colour = has(at.depthKm) ? EventScales::depthColour(colourStep * 5.0) : EventScales::noDepthColour();
         if (!raster) {
@@ -357,8 +350,8 @@ void PlotCanvas::drawMagnitudeTime(QPainter &painter, const QRectF &area) const
     line.reserve(int(std::min<std::size_t>(m_order.size(), 4000)) + 2);
     const std::size_t stride = std::max<std::size_t>(1, m_order.size() / 4000);
     for (std::size_t k = 0; k < m_order.size(); k += stride)
-        line << QPointF(x((*m_times)[std::size_t(m_order[k])]), yCount(m_cumulative[k]));
-    line << QPointF(x((*m_times)[std::size_t(m_order.back())]), yCount(total));
+        line << QPointF(x((*m_events)[std::size_t(m_order[k])].utcSeconds), yCount(m_cumulative[k]));
+    line << QPointF(x((*m_events)[std::size_t(m_order.back())].utcSeconds), yCount(total));
     painter.setPen(QPen(QColor(30, 30, 30), 1.5));
     painter.setBrush(Qt::NoBrush);
     painter.drawPolyline(line);

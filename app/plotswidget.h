@@ -32,11 +32,10 @@ public:
 
     explicit PlotsWidget(QWidget *parent = nullptr);
 
-    // The search's events and their UTC times (seconds since 1970, NaN where
-    // unknown), in the store's order; they must stay until the next call.
-    // Null clears.
-    void setEvents(const std::vector<LocatedEvent> *events, std::vector<double> times);
-    int eventCount() const;
+    // The search's events in the store's order; they must stay until the
+    // next call. Null clears.
+    void setEvents(const std::vector<LocatedEvent> *events);
+    int eventCount() const { return m_eventCount; }
 
     PlotCanvas *plot(Plot which) const;
     // Writes the plot shown as PNG or SVG by the file's suffix.
@@ -47,7 +46,7 @@ signals:
 
 private:
     PlotCanvas *m_plots[3];
-    std::vector<double> m_times;
+    int m_eventCount = 0;
 };
 
 // One plot. Public for the tests and the benchmark.
@@ -58,7 +57,7 @@ class PlotCanvas : public QWidget
 public:
     PlotCanvas(PlotsWidget::Plot kind, QWidget *parent = nullptr);
 
-    void setData(const std::vector<LocatedEvent> *events, const std::vector<double> *times);
+    void setData(const std::vector<LocatedEvent> *events);
     // What the plot says about the events it cannot show ("12 events
     // without depth not shown"), and, for frequency-magnitude, its figures.
     QStringList notes() const { return m_notes; }
@@ -84,7 +83,6 @@ private:
 
     PlotsWidget::Plot m_kind;
     const std::vector<LocatedEvent> *m_events = nullptr;
-    const std::vector<double> *m_times = nullptr;
     QStringList m_notes;
     // Ranges of what is shown.
     double m_firstTime = 0, m_lastTime = 1;

@@ -112,20 +112,24 @@ int main(int argc, char *argv[])
     std::sort(fits.begin(), fits.end());
     std::printf("stage=statistics events=%d ms=%.1f\n", events, fits[fits.size() / 2]);
 
-    // Exports of a store as a search leaves it.
+    // Exports of the records a search leaves.
     QuakeEventStore store;
     std::vector<RawEvent> raw;
     raw.reserve(std::size_t(events));
     for (int i = 0; i < events; ++i) {
         const QuakeLocation &at = located[std::size_t(i)].location;
         const std::string id = std::to_string(2016000000 + i);
-        auto stored = store.emplace("[" + id + "] Sat, 01 January 2022 at 00:00:00",
-                                    QuakeFieldMap { { "Reference ID:", id }, { "Universal Time:", "2022-01-01T00:00:00.123456" },
-                                                    { "Origin evaluation mode:", "manual" },
-                                                    { "Origin evaluation status:", "reviewed" } }).first;
-        raw.push_back({ &stored->first, std::to_string(at.latitude) + '\x1F' + std::to_string(at.longitude) + '\x1F'
-                                            + std::to_string(at.depthKm) + '\x1F' + std::to_string(at.magnitude)
-                                            + "\x1FMLv\x1F12\x1F" + "earthquake" });
+        auto stored = store.emplace("[" + id + "] Sat, 01 January 2022 at 00:00:00", QuakeFieldMap()).first;
+        const std::string texts[RawEvent::FieldCount] = {
+            id, "2022-01-01T00:00:00.123456", std::to_string(at.latitude), std::to_string(at.longitude),
+            std::to_string(at.depthKm), std::to_string(at.magnitude), "MLv", "12", "manual", "reviewed", "earthquake" };
+        RawEvent event;
+        event.eventId = &stored->first;
+        for (int field = 0; field < RawEvent::FieldCount; ++field) {
+            event.texts += texts[field];
+            event.ends[std::size_t(field)] = std::uint32_t(event.texts.size());
+        }
+        raw.push_back(std::move(event));
     }
     std::vector<const RawEvent *> aligned;
     for (const RawEvent &event : raw)
@@ -136,7 +140,7 @@ int main(int argc, char *argv[])
     for (const auto &[format, suffix] : formats) {
         QString error;
         clock.restart();
-        if (!EventExport::writeFile(dir.filePath(QStringLiteral("events.") + QLatin1String(suffix)), format, store, aligned,
+        if (!EventExport::writeFile(dir.filePath(QStringLiteral("events.") + QLatin1String(suffix)), format, aligned,
                                     {}, &error))
             return 1;
         std::printf("stage=export format=%s events=%d seconds=%.3f\n", suffix, events, clock.nsecsElapsed() / 1e9);

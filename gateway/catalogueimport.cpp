@@ -1,7 +1,6 @@
 #include "catalogueimport.h"
 
 #include "catalogue/catalogue.h"
-#include "catalogue/cataloguewriter.h"
 #include "formats/cataloguefile.h"
 
 #include <QFile>
@@ -35,7 +34,8 @@ ImportReport importFile(const Catalogue &catalogue, const QString &path, const P
         return report;
     }
 
-    CatalogueWriter writer(catalogue, QFileInfo(path).fileName());
+    const std::unique_ptr<Catalogue::Writer> made = catalogue.writer(QFileInfo(path).fileName());
+    Catalogue::Writer &writer = *made;
     if (!writer.begin()) {
         report.error = QStringLiteral("%1: the catalogue cannot be written: %2").arg(path, writer.error());
         return report;

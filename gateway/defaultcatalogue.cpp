@@ -1,6 +1,6 @@
 #include "defaultcatalogue.h"
 
-#include "catalogue/catalogue.h"
+#include "catalogue/sqlitecatalogue.h"
 #include "geo/shippeddata.h"
 
 #include <QDir>
@@ -50,7 +50,7 @@ bool create(const QString &path, const std::function<void(const ImportReport &)>
 
     bool complete = true;
     {
-        Catalogue catalogue(partial);
+        SqliteCatalogue catalogue(partial);
         complete = catalogue.open(error);
         for (const QString &file : files) {
             if (!complete)

@@ -1,6 +1,7 @@
 #include "quakeml/quakeeventparser.h"
 
 #include "quakeml/latin1.h"
+#include "quakeml/utctime.h"
 
 #include <QDateTime>
 #include <QXmlStreamReader>
@@ -23,39 +24,29 @@ const std::string kTimeLabel = "Universal Time:";
 
 const char kDegreeSign = '\xB0';
 
-int digitsAt(QStringView text, qsizetype pos, int count)
+// The reference id in an origin's resource id: the segment before its last "g/".
+QStringView referenceOf(QStringView publicId)
 {
-    int value = 0;
-    for (int i = 0; i < count; ++i) {
-        const char16_t c = text[pos + i].unicode();
-        if (c < u'0' || c > u'9')
-            return -1;
-        value = value * 10 + (c - u'0');
-    }
-    return value;
+    const qsizetype marker = publicId.lastIndexOf(QLatin1String("g/"));
+    if (marker < 0)
+        return QStringView();
+    QStringView head = publicId.left(marker);
+    const qsizetype slash = head.lastIndexOf(u'/');
+    if (slash >= 0)
+        head = head.mid(slash + 1);
+    return head;
 }
 
-// The strict "yyyy-MM-ddTHH:mm:ss" shape that every service sends, read without
-// building a date parser per event. Anything else goes to QDateTime::fromString
-// with the same pattern, so odd texts behave exactly as the toolkit reads them.
+// The strict "yyyy-MM-ddTHH:mm:ss" shape that every service sends, read
+// without building a date parser per event. Anything else goes to
+// QDateTime::fromString with the same pattern, so odd texts behave exactly
+// as the toolkit reads them (which knows no year 0 and no leap second).
 QDateTime parseZuluTime(const QString &text)
 {
     static const QString pattern = QStringLiteral("yyyy'-'MM'-'dd'T'HH':'mm':'ss");
-    if (text.size() == 19 && text[4] == u'-' && text[7] == u'-' && text[10] == u'T'
-        && text[13] == u':' && text[16] == u':') {
-        const int year = digitsAt(text, 0, 4);
-        const int month = digitsAt(text, 5, 2);
-        const int day = digitsAt(text, 8, 2);
-        const int hour = digitsAt(text, 11, 2);
-        const int minute = digitsAt(text, 14, 2);
-        const int second = digitsAt(text, 17, 2);
-        if (year >= 0 && month >= 0 && day >= 0 && hour >= 0 && minute >= 0 && second >= 0) {
-            const QDate date(year, month, day);
-            const QTime time(hour, minute, second);
-            if (!date.isValid() || !time.isValid())
-                return QDateTime();
-            return QDateTime(date, time, Qt::UTC);
-        }
+    if (text.size() == 19 && text[10] == u'T' && !text.startsWith(u"0000") && !text.endsWith(u":60")) {
+        if (const std::optional<std::int64_t> us = UtcTime::fromIso(text))
+            return QDateTime::fromMSecsSinceEpoch(*us / 1000, Qt::UTC);
     }
     QDateTime parsed = QDateTime::fromString(text, pattern);
     if (parsed.isValid())
@@ -111,6 +102,7 @@ float numberOrNone(const QString &text, double *value)
 
 QuakeEventParser::QuakeEventParser(QXmlStreamReader &reader)
     : m_location { None, None, None, None }
+    , m_utcSeconds(None)
 {
     parseEvent(reader);
 }
@@ -145,7 +137,7 @@ void QuakeEventParser::parseEvent(QXmlStreamReader &reader)
         else
             skipUnknownElement(reader);
     }
-    m_raw[RawEventType] = type;
+    m_raw[RawEvent::EventType] = type;
     m_isEarthquake = type == u"earthquake" && !m_fields.empty();
 }
 
@@ -155,34 +147,41 @@ void QuakeEventParser::parseOrigin(QXmlStreamReader &reader)
     double longitude = 0.0;
     double depth = 0.0;
     m_location.latitude = m_location.longitude = m_location.depthKm = None;
-    m_raw[RawLatitude].clear();
-    m_raw[RawLongitude].clear();
-    m_raw[RawDepth].clear();
+    m_raw[RawEvent::Latitude].clear();
+    m_raw[RawEvent::Longitude].clear();
+    m_raw[RawEvent::Depth].clear();
+    m_raw[RawEvent::Mode].clear();
+    m_raw[RawEvent::Status].clear();
+    m_utcSeconds = None;
     QString timeText;
     std::string localTime;
     std::string mode;
     std::string status;
-    std::string referenceId =
-        createEventID(reader.attributes().value(QLatin1String("publicID")).toString());
+    m_raw[RawEvent::ReferenceId] = referenceOf(reader.attributes().value(QLatin1String("publicID"))).toString();
+    std::string referenceId = Latin1::fromText(m_raw[RawEvent::ReferenceId]);
 
     while (reader.readNextStartElement()) {
         const QStringView name = reader.name();
         if (name == u"time") {
             timeText = parseElementWithValue(reader);
             localTime = zuluToNZTime(timeText);
+            const std::optional<std::int64_t> us = UtcTime::fromIso(timeText);
+            m_utcSeconds = us ? double(*us) / 1e6 : None;
         } else if (name == u"latitude") {
-            m_raw[RawLatitude] = parseElementWithValue(reader);
-            m_location.latitude = numberOrNone(m_raw[RawLatitude], &latitude);
+            m_raw[RawEvent::Latitude] = parseElementWithValue(reader);
+            m_location.latitude = numberOrNone(m_raw[RawEvent::Latitude], &latitude);
         } else if (name == u"longitude") {
-            m_raw[RawLongitude] = parseElementWithValue(reader);
-            m_location.longitude = numberOrNone(m_raw[RawLongitude], &longitude);
+            m_raw[RawEvent::Longitude] = parseElementWithValue(reader);
+            m_location.longitude = numberOrNone(m_raw[RawEvent::Longitude], &longitude);
         } else if (name == u"depth") {
-            m_raw[RawDepth] = parseElementWithValue(reader);
-            m_location.depthKm = numberOrNone(m_raw[RawDepth], &depth);
+            m_raw[RawEvent::Depth] = parseElementWithValue(reader);
+            m_location.depthKm = numberOrNone(m_raw[RawEvent::Depth], &depth);
         } else if (name == u"evaluationMode") {
-            mode = Latin1::fromText(reader.readElementText());
+            m_raw[RawEvent::Mode] = reader.readElementText();
+            mode = Latin1::fromText(m_raw[RawEvent::Mode]);
         } else if (name == u"evaluationStatus") {
-            status = Latin1::fromText(reader.readElementText());
+            m_raw[RawEvent::Status] = reader.readElementText();
+            status = Latin1::fromText(m_raw[RawEvent::Status]);
         } else {
             skipUnknownElement(reader);
         }
@@ -196,6 +195,7 @@ void QuakeEventParser::parseOrigin(QXmlStreamReader &reader)
     m_eventId += localTime;
 
     m_fields[kTimeLabel] = Latin1::fromText(timeText);
+    m_raw[RawEvent::Time] = std::move(timeText);
     m_fields[kDepthLabel] = stringWithDouble(depth, "km");
     (m_fields[kLatitudeLabel] = stringWithDouble(latitude, "")) += kDegreeSign;
     (m_fields[kLongitudeLabel] = stringWithDouble(longitude, "")) += kDegreeSign;
@@ -209,20 +209,20 @@ void QuakeEventParser::parseMagnitude(QXmlStreamReader &reader)
     double magnitude = 0.0;
     int stationCount = 0;
     m_location.magnitude = None;
-    m_raw[RawMagnitude].clear();
-    m_raw[RawMagnitudeType].clear();
-    m_raw[RawStations].clear();
+    m_raw[RawEvent::Magnitude].clear();
+    m_raw[RawEvent::MagnitudeType].clear();
+    m_raw[RawEvent::Stations].clear();
 
     while (reader.readNextStartElement()) {
         const QStringView name = reader.name();
         if (name == u"mag") {
-            m_raw[RawMagnitude] = parseElementWithValue(reader);
-            m_location.magnitude = numberOrNone(m_raw[RawMagnitude], &magnitude);
+            m_raw[RawEvent::Magnitude] = parseElementWithValue(reader);
+            m_location.magnitude = numberOrNone(m_raw[RawEvent::Magnitude], &magnitude);
         } else if (name == u"stationCount") {
-            m_raw[RawStations] = reader.readElementText();
-            stationCount = m_raw[RawStations].toInt(nullptr, 10);
+            m_raw[RawEvent::Stations] = reader.readElementText();
+            stationCount = m_raw[RawEvent::Stations].toInt(nullptr, 10);
         } else if (name == u"type") {
-            m_raw[RawMagnitudeType] = reader.readElementText(QXmlStreamReader::SkipChildElements);
+            m_raw[RawEvent::MagnitudeType] = reader.readElementText(QXmlStreamReader::SkipChildElements);
         } else {
             skipUnknownElement(reader);
         }
@@ -232,15 +232,19 @@ void QuakeEventParser::parseMagnitude(QXmlStreamReader &reader)
     m_fields[kStationCountLabel] = std::to_string(stationCount);
 }
 
-std::string QuakeEventParser::rawValues() const
+RawEvent QuakeEventParser::rawEvent(const std::string *eventId) const
 {
-    std::string values;
-    for (int field = 0; field < RawFieldCount; ++field) {
-        if (field > 0)
-            values += '\x1F';
-        values += m_raw[field].trimmed().toUtf8().toStdString();
+    RawEvent raw;
+    raw.eventId = eventId;
+    for (int field = 0; field < RawEvent::FieldCount; ++field) {
+        // The id, time, mode and status as they were; the numbers and
+        // words without the blanks around them.
+        const bool asItWas = field == RawEvent::ReferenceId || field == RawEvent::Time || field == RawEvent::Mode
+            || field == RawEvent::Status;
+        raw.texts += (asItWas ? m_raw[field] : m_raw[field].trimmed()).toUtf8().toStdString();
+        raw.ends[std::size_t(field)] = std::uint32_t(raw.texts.size());
     }
-    return values;
+    return raw;
 }
 
 QString QuakeEventParser::parseElementWithValue(QXmlStreamReader &reader)
@@ -262,14 +266,7 @@ void QuakeEventParser::skipUnknownElement(QXmlStreamReader &reader)
 
 std::string QuakeEventParser::createEventID(const QString &publicId)
 {
-    const qsizetype marker = publicId.lastIndexOf(QLatin1String("g/"));
-    if (marker < 0)
-        return std::string();
-    QStringView head = QStringView(publicId).left(marker);
-    const qsizetype slash = head.lastIndexOf(u'/');
-    if (slash >= 0)
-        head = head.mid(slash + 1);
-    return Latin1::fromText(head);
+    return Latin1::fromText(referenceOf(publicId));
 }
 
 std::string QuakeEventParser::zuluToNZTime(const QString &zuluTime)

@@ -32,8 +32,10 @@ public:
 
     // The numbers behind the record's texts, NaN where a value is missing.
     QuakeLocation location() const { return m_location; }
-    // The reply's own texts of the values, for exports (see RawEvent).
-    std::string rawValues() const;
+    // The origin time, seconds since 1970 (UTC), NaN when it is missing.
+    double utcSeconds() const { return m_utcSeconds; }
+    // The reply's own texts of the values, for exports.
+    RawEvent rawEvent(const std::string *eventId) const;
 
     // True when the event's last <type> read "earthquake" and it has fields.
     bool isEarthquake() const { return m_isEarthquake; }
@@ -53,7 +55,6 @@ private:
     std::string m_eventId;
     QuakeFieldMap m_fields;
     QuakeLocation m_location;
-    enum RawField { RawLatitude, RawLongitude, RawDepth, RawMagnitude, RawMagnitudeType, RawStations, RawEventType,
-                    RawFieldCount };
-    QString m_raw[RawFieldCount];
+    double m_utcSeconds;
+    QString m_raw[RawEvent::FieldCount];
 };

@@ -4,8 +4,12 @@
 // Latin-1 text; std::string compares by unsigned byte value, which gives the
 // order in which events and their rows are listed.
 
+#include <array>
+#include <cmath>
+#include <cstdint>
 #include <map>
 #include <string>
+#include <string_view>
 
 // Display label ("Latitude:") to display value ("-41.286 \xB0").
 using QuakeFieldMap = std::map<std::string, std::string>;
@@ -24,19 +28,33 @@ struct QuakeLocation
 };
 
 // The locations of a store's events in the store's order, each with its
-// identifier: the i-th is the store's i-th event and the tree's i-th item.
+// identifier and its origin time: the i-th is the store's i-th event and
+// the tree's i-th item.
 struct LocatedEvent
 {
     const std::string *eventId;
     QuakeLocation location;
+    // Seconds since 1970, UTC; NaN when the reply gave no readable time.
+    double utcSeconds = std::nan("");
 };
 
-// The texts an event's reply held for the values that an export writes,
-// unrounded, each as the reply wrote it (UTF-8, empty where missing):
-// latitude, longitude, depth (km), magnitude, magnitude type, station
-// count and event type, in that order, between unit separators (0x1F).
+// The texts an event's reply held for what an export writes, unrounded,
+// each as the reply wrote it (UTF-8, empty where missing), kept one after
+// another in one string.
 struct RawEvent
 {
-    const std::string *eventId;
-    std::string values;
+    // The reference id is as the origin's resource id ends, percent-encoded
+    // where the service encoded it; depth is in km.
+    enum Field { ReferenceId, Time, Latitude, Longitude, Depth, Magnitude, MagnitudeType, Stations, Mode, Status,
+                 EventType, FieldCount };
+
+    const std::string *eventId = nullptr;
+    std::string texts;
+    std::array<std::uint32_t, FieldCount> ends {};   // where each field ends in texts
+
+    std::string_view operator[](Field field) const
+    {
+        const std::uint32_t from = field == 0 ? 0 : ends[field - 1];
+        return std::string_view(texts).substr(from, ends[field] - from);
+    }
 };

@@ -167,9 +167,9 @@ void QuakeMLReader::readEventParameters(QXmlStreamReader &reader, QuakeEventStor
                                         std::vector<LocatedEvent> &located, std::vector<RawEvent> *raw)
 {
     readEvents(reader, store, [&](const std::string &eventId, const QuakeEventParser &parser) {
-        located.push_back({ &eventId, parser.location() });
+        located.push_back({ &eventId, parser.location(), parser.utcSeconds() });
         if (raw)
-            raw->push_back({ &eventId, parser.rawValues() });
+            raw->push_back(parser.rawEvent(&eventId));
     });
 }
 

@@ -1,4 +1,4 @@
-#include "catalogue/catalogue.h"
+#include "catalogue/sqlitecatalogue.h"
 
 #include "testsupport/gatewayprocess.h"
 #include "testsupport/upstreamstandin.h"
@@ -50,14 +50,14 @@ QByteArray events(const QByteArray &prefix, int count)
     return text;
 }
 
-qint64 count(const Catalogue &catalogue, const QString &where)
+qint64 count(const SqliteCatalogue &catalogue, const QString &where)
 {
     QSqlQuery query(catalogue.connection());
     return query.exec(QStringLiteral("SELECT COUNT(*) FROM event WHERE ") + where) && query.next()
         ? query.value(0).toLongLong() : -1;
 }
 
-bool sound(const Catalogue &catalogue)
+bool sound(const SqliteCatalogue &catalogue)
 {
     QSqlQuery query(catalogue.connection());
     return query.exec(QStringLiteral("PRAGMA integrity_check")) && query.next()
@@ -111,7 +111,7 @@ void TestCrashSafety::killsDuringImport()
         const QString output = QString::fromUtf8(killAfter(QStringList { "import", "--catalogue", path } + paths, delay));
         ++kills;
 
-        Catalogue catalogue(path);
+        SqliteCatalogue catalogue(path);
         QString error;
         if (!QFile::exists(path))
             continue;   // killed before the catalogue was made
@@ -160,7 +160,7 @@ void TestCrashSafety::killsDuringSync()
         ++kills;
         if (!QFile::exists(path))
             continue;
-        Catalogue catalogue(path);
+        SqliteCatalogue catalogue(path);
         QString error;
         QVERIFY2(catalogue.open(&error), qPrintable(error));
         QVERIFY(sound(catalogue));
@@ -267,7 +267,7 @@ void TestCrashSafety::unusableCatalogues()
     } else {
         QCOMPARE(gateway.run({ "import", "--catalogue", catalogue, gateway.writeFile("one.txt", events("one", 3)) }).exitCode, 0);
         if (kind == QLatin1String("newer")) {
-            Catalogue newer(catalogue);
+            SqliteCatalogue newer(catalogue);
             QString error;
             QVERIFY(newer.open(&error));
             QSqlQuery query(newer.connection());

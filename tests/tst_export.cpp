@@ -2,7 +2,7 @@
 #include "app/mainappwindow.h"
 #include "quakeml/quakemlreader.h"
 
-#include "catalogue/catalogue.h"
+#include "catalogue/sqlitecatalogue.h"
 #include "testsupport/gatewayprocess.h"
 #include "testsupport/httptestserver.h"
 
@@ -187,7 +187,7 @@ void TestExport::idsSurviveTheRoundTrip()
     const QString again = gateway.path(QStringLiteral("again.sqlite"));
     const GatewayProcess::Result imported = gateway.run({ "import", "--catalogue", again, path });
     QVERIFY2(imported.exitCode == 0 && imported.output.contains(QLatin1String("3 added")), qPrintable(imported.output));
-    Catalogue catalogue(again);
+    SqliteCatalogue catalogue(again);
     QVERIFY(catalogue.open(&error));
     for (const QString &id : ids)
         QVERIFY2(catalogue.find(id), qPrintable(id));
@@ -226,12 +226,16 @@ void TestExport::geoJson()
 void TestExport::cancelledLeavesNothing()
 {
     QTemporaryDir own;
-    QuakeEventStore store;
-    for (int i = 0; i < 10000; ++i)
-        store["[" + std::to_string(100000 + i) + "] a"] = { { "Reference ID:", std::to_string(100000 + i) } };
+    std::vector<RawEvent> events(10000);
+    std::vector<const RawEvent *> records;
+    for (RawEvent &event : events) {
+        event.texts = std::to_string(100000 + records.size());
+        event.ends.fill(std::uint32_t(event.texts.size()));
+        records.push_back(&event);
+    }
     QString error = QStringLiteral("unset");
-    const bool written = EventExport::writeFile(own.filePath(QStringLiteral("big.csv")), EventExport::Format::Csv, store,
-                                                {}, [](qint64 done, qint64) { return done < 4000; }, &error);
+    const bool written = EventExport::writeFile(own.filePath(QStringLiteral("big.csv")), EventExport::Format::Csv,
+                                                records, [](qint64 done, qint64) { return done < 4000; }, &error);
     QVERIFY(!written);
     QVERIFY(error.isEmpty());
     QCOMPARE(QDir(own.path()).entryList(QDir::Files | QDir::Hidden), QStringList());

@@ -1,4 +1,4 @@
-#include "catalogue/catalogue.h"
+#include "catalogue/sqlitecatalogue.h"
 #include "app/mainappwindow.h"
 #include "geo/statistics.h"
 #include "quakeml/quakemlreader.h"
@@ -231,7 +231,7 @@ void TestGateway::importsClaimOnlyWhatTheyDid()
     QVERIFY2(result.output.contains(output), qPrintable(result.output));
     if (exitCode != 0)
         QCOMPARE(result.output.count(u'\n'), 1);
-    Catalogue catalogue(own.catalogue());
+    SqliteCatalogue catalogue(own.catalogue());
     QString error;
     QVERIFY2(catalogue.open(&error), qPrintable(error));
     QCOMPARE(catalogue.eventCount(), events);
@@ -250,7 +250,7 @@ void TestGateway::importReplacesAFileReadAgain()
     const QString second = own.writeFile("again/list.txt", header + "a|2024-01-01T00:00:00Z|-41|174|5|||||ML|3.2\n");
     const GatewayProcess::Result result = own.run({ "import", "--catalogue", own.catalogue(), "--replace", second });
     QVERIFY2(result.output.contains(QLatin1String("2 removed first, 1 added, 0 updated, 0 skipped")), qPrintable(result.output));
-    Catalogue catalogue(own.catalogue());
+    SqliteCatalogue catalogue(own.catalogue());
     QString error;
     QVERIFY(catalogue.open(&error));
     QCOMPARE(catalogue.eventCount(), qint64(1));

@@ -1,4 +1,4 @@
-#include "catalogue/catalogue.h"
+#include "catalogue/sqlitecatalogue.h"
 #include "upstream/upstream.h"
 
 #include "testsupport/gatewayprocess.h"
@@ -81,7 +81,7 @@ std::unique_ptr<UpstreamStandIn> fdsnStandIn(const QStringList &ids = {})
 
 std::optional<EventRow> find(const QString &path, const char *id)
 {
-    Catalogue catalogue(path);
+    SqliteCatalogue catalogue(path);
     QString error;
     if (!catalogue.open(&error))
         return std::nullopt;
@@ -90,7 +90,7 @@ std::optional<EventRow> find(const QString &path, const char *id)
 
 qint64 eventsIn(const QString &path)
 {
-    Catalogue catalogue(path);
+    SqliteCatalogue catalogue(path);
     QString error;
     return catalogue.open(&error) ? catalogue.eventCount() : -1;
 }
@@ -400,7 +400,7 @@ void TestNothingLost::upstreamBombs()
     });
     QVERIFY(server.start());
     QTemporaryDir dir;
-    Catalogue catalogue(dir.filePath(QStringLiteral("catalogue.sqlite")));
+    SqliteCatalogue catalogue(dir.filePath(QStringLiteral("catalogue.sqlite")));
     QString why;
     QVERIFY2(catalogue.open(&why), qPrintable(why));
     Upstream::Options options;
@@ -425,7 +425,7 @@ void TestNothingLost::aCatalogueOfSchema1IsBroughtUpToDate()
                  .exitCode, 0);
     {
         // As the gateway of schema 1 left it: no claims, no change log.
-        Catalogue old(catalogue);
+        SqliteCatalogue old(catalogue);
         QString error;
         QVERIFY(old.open(&error));
         QSqlQuery query(old.connection());
@@ -443,12 +443,12 @@ void TestNothingLost::aCatalogueOfSchema1IsBroughtUpToDate()
              qPrintable(result.output));
     QCOMPARE(eventsIn(catalogue), qint64(4));
     QCOMPARE(find(catalogue, "3251418")->source, QStringLiteral("felt.csv"));
-    Catalogue upgraded(catalogue);
+    SqliteCatalogue upgraded(catalogue);
     QString error;
     QVERIFY(upgraded.open(&error));
     QSqlQuery query(upgraded.connection());
     QVERIFY(query.exec(QStringLiteral("SELECT value FROM catalogue_info WHERE name = 'schema_version'")) && query.next());
-    QCOMPARE(query.value(0).toInt(), Catalogue::SchemaVersion);
+    QCOMPARE(query.value(0).toInt(), SqliteCatalogue::SchemaVersion);
 }
 
 void TestNothingLost::longitudesArePeriodic_data()

@@ -1,4 +1,4 @@
-#include "catalogue/catalogue.h"
+#include "catalogue/sqlitecatalogue.h"
 #include "http/searchquery.h"
 #include "upstream/upstream.h"
 
@@ -40,7 +40,7 @@ private slots:
 
 private:
     std::unique_ptr<QTemporaryDir> dir;
-    std::unique_ptr<Catalogue> catalogue;
+    std::unique_ptr<SqliteCatalogue> catalogue;
 };
 
 namespace {
@@ -77,7 +77,7 @@ std::unique_ptr<UpstreamStandIn> standIn(Protocol protocol, const char *file = n
     return server;
 }
 
-qint64 count(const Catalogue &catalogue, const QString &where = QStringLiteral("1 = 1"))
+qint64 count(const SqliteCatalogue &catalogue, const QString &where = QStringLiteral("1 = 1"))
 {
     QSqlQuery query(catalogue.connection());
     return query.exec(QStringLiteral("SELECT COUNT(*) FROM event WHERE ") + where) && query.next()
@@ -111,7 +111,7 @@ EventRow quake(const char *id, std::int64_t time, double magnitude)
 // The magnitude of an event in a catalogue file, -1 when it is not there.
 double magnitudeIn(const QString &path, const char *id)
 {
-    Catalogue catalogue(path);
+    SqliteCatalogue catalogue(path);
     QString error;
     if (!catalogue.open(&error))
         return -2;
@@ -130,7 +130,7 @@ QString searchPath(const char *from, const char *to, const char *lower = "0")
 void TestUpstream::init()
 {
     dir = std::make_unique<QTemporaryDir>();
-    catalogue = std::make_unique<Catalogue>(dir->filePath(QStringLiteral("catalogue.sqlite")));
+    catalogue = std::make_unique<SqliteCatalogue>(dir->filePath(QStringLiteral("catalogue.sqlite")));
     QString error;
     QVERIFY2(catalogue->open(&error), qPrintable(error));
 }
@@ -447,7 +447,7 @@ void TestUpstream::bigWindowSurvivesAKill()
     QVERIFY(gateway.process().waitForFinished());
     delete pending;
     {
-        Catalogue killed(gateway.catalogue());
+        SqliteCatalogue killed(gateway.catalogue());
         QString error;
         QVERIFY2(killed.open(&error), qPrintable(error));
         QSqlQuery check(killed.connection());

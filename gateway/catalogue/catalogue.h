@@ -1,22 +1,24 @@
 #pragma once
 
-// Catalogue is the SQLite file of events, through Qt SQL: one row per
-// event keyed by its public id, an index on (origin_time, magnitude) so
-// that a search is one range scan in time order, and WAL so that an
-// import never blocks a search. Every thread that uses a catalogue gets
-// its own connection; statements are prepared, queries forward-only, and
-// the SQL is kept to what PostgreSQL takes too.
+// What the gateway's services and upstreams ask of a catalogue of events,
+// whatever database holds it. Readers stream rows through a cursor; a
+// writer puts the rows of one file or one fetched window in as one
+// transaction, claimed by its source.
+//
+// Every row written is claimed by the writer's source, as are the rows
+// that other sources wrote and this one holds too. Removing is always a
+// source letting go of its claim: the event itself goes only when no
+// source holds it any more, so that an upstream never removes what a file
+// holds, nor one file what another holds.
 
 #include "catalogue/eventrow.h"
 #include "geo/projection.h"
 
 #include <QList>
-#include <QSqlDatabase>
-#include <QSqlQuery>
 #include <QString>
 
+#include <cstdint>
 #include <memory>
-#include <mutex>
 #include <optional>
 #include <vector>
 
@@ -27,35 +29,57 @@ struct UpstreamWindow;
 class Catalogue
 {
 public:
-    static constexpr int SchemaVersion = 2;
-    // SQLite's application_id of a Harvix catalogue: "HRVX".
-    static constexpr quint32 ApplicationId = 0x48525658;
+    virtual ~Catalogue() = default;
 
-    // A catalogue that does not exist yet is created empty.
-    explicit Catalogue(const QString &path);
-    ~Catalogue();
+    // Every call returns false on failure, with the reason in error().
+    class Writer
+    {
+    public:
+        virtual ~Writer() = default;
 
-    Catalogue(const Catalogue &) = delete;
-    Catalogue &operator=(const Catalogue &) = delete;
+        virtual bool begin() = 0;
+        // A later row for an id replaces the earlier one's values.
+        virtual bool write(const EventRow &row) = 0;
+        // For an event that the source no longer holds (withdrawn, or
+        // confirmed gone): its claim goes, and the event with its last claim.
+        virtual bool remove(const QString &publicId) = 0;
 
-    // Creates or checks the schema; false with a one-line error otherwise.
-    // A file that is not a Harvix catalogue (by its application id, or,
-    // for catalogues made before the id, by its tables) is refused before
-    // anything is written to it.
-    bool open(QString *error);
+        // An event that this writer's source holds and has not written in
+        // this transaction.
+        struct Unseen
+        {
+            QString publicId;
+            std::int64_t originTimeUs = 0;
+        };
+        // The source's events inside the window's box that this transaction
+        // has not written, in time order. Events without a magnitude are in
+        // the box only when it has no magnitude bound, as a service leaves
+        // them out of a bounded search.
+        virtual bool unseen(const UpstreamWindow &window, std::vector<Unseen> *events) = 0;
+        // Lets go of every claim of this writer's source; count is how many
+        // events went with them.
+        virtual bool removeSource(qint64 *count) = 0;
+        // Records, in the same transaction, that a window of an upstream is here.
+        virtual bool recordFetched(const QString &upstream, const UpstreamWindow &window) = 0;
+        // All of it is there after commit or, after a failure or a crash, none.
+        virtual bool commit() = 0;
+        virtual void rollback() = 0;
 
-    QString path() const { return m_path; }
-    // A catalogue file that this user may not write is opened read-only: it
-    // answers searches, and refuses imports with a clear message.
-    bool isReadOnly() const { return m_readOnly; }
+        virtual qint64 added() const = 0;
+        virtual qint64 updated() const = 0;
+        virtual qint64 removed() const = 0;
+        virtual QString error() const = 0;
+    };
 
-    // This thread's connection, opened on first use.
-    QSqlDatabase connection() const;
-
-    qint64 eventCount() const;
-    // When the catalogue last changed (microseconds), 0 for never.
-    qint64 lastModified() const;
-    std::optional<EventRow> find(const QString &publicId) const;
+    // Streams events one row at a time.
+    class Cursor
+    {
+    public:
+        virtual ~Cursor() = default;
+        // False at the end, or on failure with the reason in error().
+        virtual bool next(EventRow &row) = 0;
+        virtual QString error() const = 0;
+    };
 
     struct SourceSummary
     {
@@ -64,53 +88,36 @@ public:
         std::int64_t firstUs = 0;
         std::int64_t lastUs = 0;
     };
-    QList<SourceSummary> summary() const;
-    // The agency of a source: "GeoNet" for GeoNet's files and services, the
-    // host of another service, or nothing for a file of unknown origin.
-    static QString agencyOf(const QString &source);
-
-    // The origin times of the first and the last event, when there is one.
+    // The origin times of the first and the last event.
     struct TimeRange
     {
         std::int64_t firstUs = 0;
         std::int64_t lastUs = 0;
     };
-    std::optional<TimeRange> timeRange() const;
 
+    // The agency of a source: "GeoNet" for GeoNet's files and services, the
+    // host of another service, or nothing for a file of unknown origin.
+    static QString agencyOf(const QString &source);
+
+    virtual qint64 eventCount() const = 0;
+    // When the catalogue last changed (microseconds), 0 for never.
+    virtual qint64 lastModified() const = 0;
+    virtual std::optional<EventRow> find(const QString &publicId) const = 0;
+    virtual QList<SourceSummary> summary() const = 0;
+    virtual std::optional<TimeRange> timeRange() const = 0;
     // Points around the events that have a position, without reading them
     // all: for each degree of longitude that holds some, its southern- and
     // northernmost latitude at both of the degree's edges.
-    std::vector<GeoPoint> outline() const;
-
+    virtual std::vector<GeoPoint> outline() const = 0;
     // Whether the upstream's window was fetched at or after sinceUs (UTC
     // microseconds), by one record that covers it.
-    bool isFetched(const QString &upstream, const UpstreamWindow &window, std::int64_t sinceUs) const;
+    virtual bool isFetched(const QString &upstream, const UpstreamWindow &window, std::int64_t sinceUs) const = 0;
 
-    // Streams the events of a search in time order, one row at a time.
-    class Cursor
-    {
-    public:
-        bool next(EventRow &row);
-        QString error() const;
+    // The events of a search, in time order.
+    virtual std::unique_ptr<Cursor> search(const EventFilter &filter) const = 0;
+    // The events that a query selects, in its order.
+    virtual std::unique_ptr<Cursor> select(const EventQuery &query) const = 0;
 
-    private:
-        friend class Catalogue;
-        explicit Cursor(QSqlQuery query) : m_query(std::move(query)) {}
-        QSqlQuery m_query;
-    };
-    std::unique_ptr<Cursor> search(const EventFilter &filter) const;
-    // Streams the events that a query selects, in its order.
-    std::unique_ptr<Cursor> select(const EventQuery &query) const;
-
-    // The columns in the order that rowFrom reads them.
-    static QString eventColumns();
-    static EventRow rowFrom(const QSqlQuery &query);
-
-private:
-    QString m_path;
-    quint64 m_serial;
-    bool m_readOnly = false;
-    bool m_immutable = false;
-    mutable std::mutex m_mutex;
-    mutable QStringList m_connectionNames;
+    // A writer for the source (a file's name, an upstream's key).
+    virtual std::unique_ptr<Writer> writer(const QString &source) const = 0;
 };

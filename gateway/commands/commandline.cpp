@@ -1,8 +1,8 @@
 #include "commands/commandline.h"
 
-#include "catalogue/catalogue.h"
+#include "catalogue/sqlitecatalogue.h"
 #include "defaultcatalogue.h"
-#include "formats/fieldparsing.h"
+#include "quakeml/utctime.h"
 #include "upstream/upstream.h"
 
 #include <QFileInfo>
@@ -87,7 +87,7 @@ bool splitAddress(const QString &address, QString &host, int &port)
 // The catalogue that the options name, or the default one, made from
 // GeoNet's files when it does not exist yet. A command that writes to it
 // says what it would do, and a read-only catalogue is refused with that.
-bool openCatalogue(Catalogue &catalogue, const Options &options, const char *writing)
+bool openCatalogue(SqliteCatalogue &catalogue, const Options &options, const char *writing)
 {
     QString error;
     const bool isDefault = !options.values.contains(QStringLiteral("--catalogue"));
@@ -136,10 +136,10 @@ QString upstreamOf(const Options &options, std::unique_ptr<Upstream> &upstream)
 std::optional<std::int64_t> timeOption(const QString &text)
 {
     if (text.size() == 10) {
-        const auto days = FieldParsing::isoTime(text + QStringLiteral("T00:00:00Z"));
+        const auto days = UtcTime::fromIso(text + QStringLiteral("T00:00:00Z"));
         return days;
     }
-    return FieldParsing::isoTime(text);
+    return UtcTime::fromIso(text);
 }
 
 } // namespace CommandLine

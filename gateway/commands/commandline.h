@@ -12,7 +12,7 @@
 #include <memory>
 #include <optional>
 
-class Catalogue;
+class SqliteCatalogue;
 class Upstream;
 
 namespace CommandLine {
@@ -51,7 +51,7 @@ QString cataloguePath(const Options &options);
 // Opens it, making the default one from GeoNet's files when it does not
 // exist yet. A command that writes to it says what it would do, and a
 // read-only catalogue is refused with that.
-bool openCatalogue(Catalogue &catalogue, const Options &options, const char *writing = nullptr);
+bool openCatalogue(SqliteCatalogue &catalogue, const Options &options, const char *writing = nullptr);
 // The upstream of --upstream, with --upstream-timeout and --upstream-format.
 QString upstreamOf(const Options &options, std::unique_ptr<Upstream> &upstream);
 

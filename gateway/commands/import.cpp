@@ -3,7 +3,7 @@
 
 #include "commands/commandline.h"
 
-#include "catalogue/catalogue.h"
+#include "catalogue/sqlitecatalogue.h"
 #include "catalogueimport.h"
 
 #include <QFileInfo>
@@ -55,7 +55,7 @@ int import(const Options &options)
         if (!QFileInfo(file).isFile())
             return usageError(QStringLiteral("no such file: %1").arg(file));
     }
-    Catalogue catalogue(cataloguePath(options));
+    SqliteCatalogue catalogue(cataloguePath(options));
     if (!openCatalogue(catalogue, options, "imported"))
         return 1;
 

@@ -3,7 +3,7 @@
 
 #include "commands/commandline.h"
 
-#include "catalogue/catalogue.h"
+#include "catalogue/sqlitecatalogue.h"
 #include "http/gatewayserver.h"
 #include "upstream/upstream.h"
 
@@ -60,7 +60,7 @@ int serve(const Options &options)
         if (const QString error = positiveOption(options, "--refresh-after", 5, 0, refreshAfter); !error.isEmpty())
             return usageError(error);
     }
-    Catalogue catalogue(cataloguePath(options));
+    SqliteCatalogue catalogue(cataloguePath(options));
     if (!openCatalogue(catalogue, options))
         return 1;
 

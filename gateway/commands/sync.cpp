@@ -2,7 +2,7 @@
 
 #include "commands/commandline.h"
 
-#include "catalogue/catalogue.h"
+#include "catalogue/sqlitecatalogue.h"
 #include "formats/fieldparsing.h"
 #include "upstream/upstream.h"
 #include "upstreamsync.h"
@@ -50,7 +50,7 @@ int sync(const Options &options)
             return usageError(QStringLiteral("--updated-after takes a date or an ISO 8601 time"));
     }
 
-    Catalogue catalogue(cataloguePath(options));
+    SqliteCatalogue catalogue(cataloguePath(options));
     if (!openCatalogue(catalogue, options, "copied"))
         return 1;
     const bool terminal = isatty(STDERR_FILENO);

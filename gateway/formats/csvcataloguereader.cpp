@@ -2,6 +2,7 @@
 
 #include "formats/fieldparsing.h"
 #include "formats/textlines.h"
+#include "quakeml/utctime.h"
 
 #include <iterator>
 
@@ -161,8 +162,8 @@ ReadOutcome read(QIODevice &in, const RowSink &sink)
             continue;
         }
         const QStringView timeText = field(fields, columns.time);
-        const auto time = dialect->compactTime ? FieldParsing::compactTime(timeText)
-                                               : FieldParsing::isoTime(timeText);
+        const auto time = dialect->compactTime ? UtcTime::fromCompact(timeText)
+                                               : UtcTime::fromIso(timeText);
         if (!time) {
             outcome.skip(lines.number(), QStringLiteral("without a usable time"), timeText);
             continue;

@@ -2,6 +2,7 @@
 
 #include "formats/fieldparsing.h"
 #include "formats/textlines.h"
+#include "quakeml/utctime.h"
 
 #include <QList>
 
@@ -98,7 +99,7 @@ ReadOutcome read(QIODevice &in, const RowSink &sink)
             outcome.skip(lines.number(), QStringLiteral("without a usable id"));
             continue;
         }
-        const auto originTime = FieldParsing::isoTime(field(fields, time));
+        const auto originTime = UtcTime::fromIso(field(fields, time));
         if (!originTime) {
             outcome.skip(lines.number(), QStringLiteral("without a usable time"), field(fields, time));
             continue;

@@ -2,6 +2,7 @@
 
 #include "formats/fieldparsing.h"
 #include "quakeml/quakeml12.h"
+#include "quakeml/utctime.h"
 
 #include <QIODevice>
 #include <QList>
@@ -177,7 +178,7 @@ void readEvent(QXmlStreamReader &xml, ReadOutcome &outcome, const RowSink &sink)
         return;
     }
     const Origin *origin = preferred(origins, preferredOriginId);
-    const auto time = origin ? FieldParsing::isoTime(origin->time) : std::nullopt;
+    const auto time = origin ? UtcTime::fromIso(origin->time) : std::nullopt;
     if (!time) {
         outcome.skip(line, QStringLiteral("without a usable time"), origin ? QStringView(origin->time) : QStringView());
         return;

@@ -1,7 +1,7 @@
 #include "formats/text.h"
 
-#include "formats/fieldparsing.h"
 #include "quakeml/latin1.h"
+#include "quakeml/utctime.h"
 
 #include <charconv>
 #include <cstdio>
@@ -60,7 +60,7 @@ void appendTime(std::string &out, std::int64_t microseconds)
         --days;
     }
     int year = 0, month = 0, day = 0;
-    FieldParsing::civilFromDays(days, year, month, day);
+    UtcTime::civilFromDays(days, year, month, day);
     Latin1::appendYear(out, year);
     out += '-';
     Latin1::appendTwoDigits(out, month);

@@ -8,6 +8,7 @@
 #include "formats/quakeml12writer.h"
 #include "geo/projection.h"
 #include "http/querystring.h"
+#include "quakeml/utctime.h"
 
 #include <QStringList>
 
@@ -82,9 +83,9 @@ public:
         const QString text = QString::fromStdString(found->second);
         std::optional<std::int64_t> value;
         if (text.size() == 10)
-            value = FieldParsing::isoTime(text + QStringLiteral("T00:00:00Z"));
+            value = UtcTime::fromIso(text + QStringLiteral("T00:00:00Z"));
         else if (text.size() > 10 && text[10] == u'T')
-            value = FieldParsing::isoTime(text);
+            value = UtcTime::fromIso(text);
         if (!value)
             error = QStringLiteral("%1 must be a UTC date or date-time such as 2024-01-01 or 2024-01-01T12:00:00, "
                                    "not %2").arg(QLatin1String(name), quoted(found->second));

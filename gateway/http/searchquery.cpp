@@ -2,6 +2,7 @@
 
 #include "formats/fieldparsing.h"
 #include "http/querystring.h"
+#include "quakeml/utctime.h"
 
 #include <QStringList>
 
@@ -42,7 +43,7 @@ std::optional<std::int64_t> dayOf(const std::string &text)
             parts[p] = parts[p] * 10 + (c - '0');
         }
     }
-    return FieldParsing::daysFromCivil(parts[0], parts[1], parts[2]);
+    return UtcTime::daysFromCivil(parts[0], parts[1], parts[2]);
 }
 
 SearchQuery::Parsed failure(const QString &reason)

@@ -1,9 +1,9 @@
 #include "http/searchservice.h"
 
 #include "catalogue/catalogue.h"
-#include "formats/fieldparsing.h"
 #include "formats/quakeml10writer.h"
 #include "http/searchquery.h"
+#include "quakeml/utctime.h"
 #include "upstream/upstream.h"
 
 #include <QDateTime>
@@ -132,7 +132,7 @@ void SearchService::describeCoverage(const SearchQuery &query, HttpReply &reply)
         return;
     const auto date = [](std::int64_t days) {
         int year = 0, month = 0, dayOfMonth = 0;
-        FieldParsing::civilFromDays(days, year, month, dayOfMonth);
+        UtcTime::civilFromDays(days, year, month, dayOfMonth);
         return QStringLiteral("%1-%2-%3").arg(year, 4, 10, QLatin1Char('0')).arg(month, 2, 10, QLatin1Char('0'))
             .arg(dayOfMonth, 2, 10, QLatin1Char('0'));
     };

@@ -1,7 +1,6 @@
 #include "upstream/upstream.h"
 
 #include "catalogue/catalogue.h"
-#include "catalogue/cataloguewriter.h"
 #include "formats/text.h"
 #include "upstream/fdsneventclient.h"
 #include "upstream/quakesearchclient.h"
@@ -161,7 +160,8 @@ Upstream::Stored Upstream::store(const Catalogue &catalogue, const std::optional
                                  const std::vector<UpstreamWindow> &whole, bool record, FetchReport &report,
                                  std::vector<Unseen> *unseen)
 {
-    CatalogueWriter writer(catalogue, key());
+    const std::unique_ptr<Catalogue::Writer> made = catalogue.writer(key());
+    Catalogue::Writer &writer = *made;
     if (!writer.begin()) {
         report.error = QStringLiteral("the catalogue cannot be written: %1").arg(writer.error());
         return Stored::Failed;
@@ -298,7 +298,8 @@ Upstream::Answer Upstream::fetchWindow(const Catalogue &catalogue, const Upstrea
 
 bool Upstream::letGo(const Catalogue &catalogue, const std::vector<Unseen> &gone, FetchReport &report)
 {
-    CatalogueWriter writer(catalogue, key());
+    const std::unique_ptr<Catalogue::Writer> made = catalogue.writer(key());
+    Catalogue::Writer &writer = *made;
     bool written = writer.begin();
     for (std::size_t i = 0; written && i < gone.size(); ++i)
         written = writer.remove(gone[i].publicId);

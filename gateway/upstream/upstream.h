@@ -6,7 +6,7 @@
 // as many pieces as the service's cap on a reply asks for, each stored and
 // recorded as fetched in a transaction of its own.
 
-#include "catalogue/cataloguewriter.h"
+#include "catalogue/catalogue.h"
 #include "catalogue/windows.h"
 #include "formats/readoutcome.h"
 
@@ -156,7 +156,7 @@ protected:
     Options m_options;
 
 private:
-    using Unseen = CatalogueWriter::Unseen;
+    using Unseen = Catalogue::Writer::Unseen;
     enum class Stored { Done, Capped, Failed };
     // Stores one piece (body null: the upstream holds nothing there), and,
     // when record is set, records it and the larger pieces that it

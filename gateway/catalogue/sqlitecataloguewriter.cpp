@@ -1,6 +1,6 @@
-#include "catalogue/cataloguewriter.h"
+#include "catalogue/sqlitecataloguewriter.h"
 
-#include "catalogue/catalogue.h"
+#include "catalogue/sqlitecatalogue.h"
 #include "catalogue/windows.h"
 #include "geo/projection.h"
 
@@ -27,7 +27,7 @@ QVariant textOf(const QString &text)
 
 } // namespace
 
-CatalogueWriter::CatalogueWriter(const Catalogue &catalogue, const QString &source)
+SqliteCatalogueWriter::SqliteCatalogueWriter(const SqliteCatalogue &catalogue, const QString &source)
     : m_db(catalogue.connection())
     , m_source(source)
     , m_update(m_db)
@@ -38,7 +38,7 @@ CatalogueWriter::CatalogueWriter(const Catalogue &catalogue, const QString &sour
 {
 }
 
-CatalogueWriter::~CatalogueWriter()
+SqliteCatalogueWriter::~SqliteCatalogueWriter()
 {
     if (m_inTransaction)
         rollback();
@@ -70,20 +70,20 @@ std::optional<double> periodicLongitude(std::optional<double> longitude)
 
 } // namespace
 
-bool CatalogueWriter::fail(const QSqlQuery &query)
+bool SqliteCatalogueWriter::fail(const QSqlQuery &query)
 {
     m_error = wordsOf(query.lastError());
     return false;
 }
 
-bool CatalogueWriter::exec(QSqlQuery &query, const QVariantList &values)
+bool SqliteCatalogueWriter::exec(QSqlQuery &query, const QVariantList &values)
 {
     for (int i = 0; i < values.size(); ++i)
         query.bindValue(i, values[i]);
     return query.exec() || fail(query);
 }
 
-bool CatalogueWriter::begin()
+bool SqliteCatalogueWriter::begin()
 {
     // Portable upsert: an UPDATE that finds nothing is followed by an INSERT.
     if (!m_update.prepare(QStringLiteral(
@@ -130,7 +130,7 @@ bool CatalogueWriter::begin()
     return true;
 }
 
-void CatalogueWriter::bindRow(QSqlQuery &query, const EventRow &row)
+void SqliteCatalogueWriter::bindRow(QSqlQuery &query, const EventRow &row)
 {
     query.bindValue(0, qlonglong(row.originTimeUs));
     query.bindValue(1, variantOf(row.latitude));
@@ -145,7 +145,7 @@ void CatalogueWriter::bindRow(QSqlQuery &query, const EventRow &row)
     query.bindValue(12, row.publicId);
 }
 
-bool CatalogueWriter::write(const EventRow &row)
+bool SqliteCatalogueWriter::write(const EventRow &row)
 {
     // The row is this source's now; the trigger event_claim_kept keeps the
     // claim of the source that wrote it before.
@@ -167,7 +167,7 @@ bool CatalogueWriter::write(const EventRow &row)
     return true;
 }
 
-bool CatalogueWriter::remove(const QString &publicId)
+bool SqliteCatalogueWriter::remove(const QString &publicId)
 {
     if (!exec(m_handOver, { qlonglong(m_modifiedUs), publicId, m_source })
         || !exec(m_removeUnclaimed, { publicId, m_source }))
@@ -176,7 +176,7 @@ bool CatalogueWriter::remove(const QString &publicId)
     return exec(m_unclaim, { publicId, m_source });
 }
 
-bool CatalogueWriter::unseen(const UpstreamWindow &window, std::vector<Unseen> *events)
+bool SqliteCatalogueWriter::unseen(const UpstreamWindow &window, std::vector<Unseen> *events)
 {
     // Through the events' time index: the rows this source wrote last, and
     // the claims it keeps on rows that others wrote since.
@@ -204,7 +204,7 @@ bool CatalogueWriter::unseen(const UpstreamWindow &window, std::vector<Unseen> *
     return true;
 }
 
-bool CatalogueWriter::removeSource(qint64 *count)
+bool SqliteCatalogueWriter::removeSource(qint64 *count)
 {
     QSqlQuery query(m_db);
     // Events that other sources hold too pass to them; the rest go.
@@ -220,7 +220,7 @@ bool CatalogueWriter::removeSource(qint64 *count)
     return exec(query, { m_source });
 }
 
-bool CatalogueWriter::recordFetched(const QString &upstream, const UpstreamWindow &window)
+bool SqliteCatalogueWriter::recordFetched(const QString &upstream, const UpstreamWindow &window)
 {
     QSqlQuery record(m_db);
     record.prepare(QStringLiteral("INSERT INTO fetched_window (upstream, start_time, end_time, min_magnitude,"
@@ -235,14 +235,14 @@ bool CatalogueWriter::recordFetched(const QString &upstream, const UpstreamWindo
     return record.exec() || fail(record);
 }
 
-void CatalogueWriter::finishStatements()
+void SqliteCatalogueWriter::finishStatements()
 {
     for (QSqlQuery *query : { &m_update, &m_insert, &m_unclaim, &m_removeUnclaimed, &m_handOver })
         query->finish();
     m_inTransaction = false;
 }
 
-bool CatalogueWriter::commit()
+bool SqliteCatalogueWriter::commit()
 {
     finishStatements();
     if (!m_db.commit()) {
@@ -264,7 +264,7 @@ bool CatalogueWriter::commit()
     return true;
 }
 
-void CatalogueWriter::rollback()
+void SqliteCatalogueWriter::rollback()
 {
     finishStatements();
     m_db.rollback();

@@ -1,4 +1,6 @@
-#include "catalogue/catalogue.h"
+#include "catalogue/sqlitecatalogue.h"
+
+#include "catalogue/sqlitecataloguewriter.h"
 
 #include "catalogue/eventquery.h"
 #include "catalogue/windows.h"
@@ -92,19 +94,19 @@ std::optional<T> optionalOf(const QVariant &value)
 
 } // namespace
 
-Catalogue::Catalogue(const QString &path)
+SqliteCatalogue::SqliteCatalogue(const QString &path)
     : m_path(path)
     , m_serial(++nextSerial)
 {
 }
 
-Catalogue::~Catalogue()
+SqliteCatalogue::~SqliteCatalogue()
 {
     for (const QString &name : std::as_const(m_connectionNames))
         QSqlDatabase::removeDatabase(name);
 }
 
-QSqlDatabase Catalogue::connection() const
+QSqlDatabase SqliteCatalogue::connection() const
 {
     // Connections by catalogue for this thread; a serial is never reused,
     // so the entries of catalogues that are gone can do no harm.
@@ -193,7 +195,7 @@ QStringList tablesOf(const QString &path, QString *error)
 
 } // namespace
 
-bool Catalogue::open(QString *error)
+bool SqliteCatalogue::open(QString *error)
 {
     auto fail = [&](const QString &what) {
         *error = QStringLiteral("%1: %2").arg(m_path, what);
@@ -320,7 +322,7 @@ bool Catalogue::open(QString *error)
     return true;
 }
 
-qint64 Catalogue::eventCount() const
+qint64 SqliteCatalogue::eventCount() const
 {
     QSqlQuery query(connection());
     if (query.exec(QStringLiteral("SELECT COUNT(*) FROM event")) && query.next())
@@ -328,13 +330,13 @@ qint64 Catalogue::eventCount() const
     return 0;
 }
 
-QString Catalogue::eventColumns()
+QString SqliteCatalogue::eventColumns()
 {
     return QStringLiteral("public_id, origin_time, latitude, longitude, depth, magnitude, magnitude_type,"
                           " magnitude_station_count, event_type, evaluation_mode, evaluation_status, source");
 }
 
-EventRow Catalogue::rowFrom(const QSqlQuery &query)
+EventRow SqliteCatalogue::rowFrom(const QSqlQuery &query)
 {
     EventRow row;
     row.publicId = query.value(0).toString();
@@ -352,7 +354,7 @@ EventRow Catalogue::rowFrom(const QSqlQuery &query)
     return row;
 }
 
-std::optional<EventRow> Catalogue::find(const QString &publicId) const
+std::optional<EventRow> SqliteCatalogue::find(const QString &publicId) const
 {
     QSqlQuery query(connection());
     query.setForwardOnly(true);
@@ -363,7 +365,7 @@ std::optional<EventRow> Catalogue::find(const QString &publicId) const
     return std::nullopt;
 }
 
-std::vector<GeoPoint> Catalogue::outline() const
+std::vector<GeoPoint> SqliteCatalogue::outline() const
 {
     std::vector<GeoPoint> points;
     QSqlQuery query(connection());
@@ -383,7 +385,7 @@ std::vector<GeoPoint> Catalogue::outline() const
     return points;
 }
 
-qint64 Catalogue::lastModified() const
+qint64 SqliteCatalogue::lastModified() const
 {
     // A removal leaves no stamp on any row, and a long import's stamp is
     // older than those of the transactions that committed while it ran:
@@ -408,7 +410,7 @@ QString Catalogue::agencyOf(const QString &source)
         ? QStringLiteral("GeoNet") : host;
 }
 
-QList<Catalogue::SourceSummary> Catalogue::summary() const
+QList<Catalogue::SourceSummary> SqliteCatalogue::summary() const
 {
     QList<SourceSummary> sources;
     QSqlQuery query(connection());
@@ -423,7 +425,7 @@ QList<Catalogue::SourceSummary> Catalogue::summary() const
     return sources;
 }
 
-std::optional<Catalogue::TimeRange> Catalogue::timeRange() const
+std::optional<Catalogue::TimeRange> SqliteCatalogue::timeRange() const
 {
     QSqlQuery query(connection());
     query.setForwardOnly(true);
@@ -433,7 +435,7 @@ std::optional<Catalogue::TimeRange> Catalogue::timeRange() const
     return TimeRange { query.value(0).toLongLong(), query.value(1).toLongLong() };
 }
 
-bool Catalogue::isFetched(const QString &upstream, const UpstreamWindow &window, std::int64_t sinceUs) const
+bool SqliteCatalogue::isFetched(const QString &upstream, const UpstreamWindow &window, std::int64_t sinceUs) const
 {
     // A record covers the window when its time range holds it and its
     // magnitude range is at least as wide.
@@ -466,7 +468,34 @@ bool Catalogue::isFetched(const QString &upstream, const UpstreamWindow &window,
     return query.exec() && query.next() && query.value(0).toLongLong() > 0;
 }
 
-std::unique_ptr<Catalogue::Cursor> Catalogue::search(const EventFilter &search) const
+namespace {
+
+// A forward-only query of whole rows.
+class SqlCursor : public Catalogue::Cursor
+{
+public:
+    explicit SqlCursor(QSqlQuery query) : m_query(std::move(query)) {}
+
+    bool next(EventRow &row) override
+    {
+        if (!m_query.isActive() || !m_query.next())
+            return false;
+        row = SqliteCatalogue::rowFrom(m_query);
+        return true;
+    }
+
+    QString error() const override
+    {
+        return m_query.lastError().isValid() ? lastError(m_query) : QString();
+    }
+
+private:
+    QSqlQuery m_query;
+};
+
+} // namespace
+
+std::unique_ptr<Catalogue::Cursor> SqliteCatalogue::search(const EventFilter &search) const
 {
     QSqlQuery query(connection());
     query.setForwardOnly(true);
@@ -475,10 +504,10 @@ std::unique_ptr<Catalogue::Cursor> Catalogue::search(const EventFilter &search) 
     for (const QVariant &value : search.bindings())
         query.addBindValue(value);
     query.exec();
-    return std::unique_ptr<Cursor>(new Cursor(std::move(query)));
+    return std::make_unique<SqlCursor>(std::move(query));
 }
 
-std::unique_ptr<Catalogue::Cursor> Catalogue::select(const EventQuery &selection) const
+std::unique_ptr<Catalogue::Cursor> SqliteCatalogue::select(const EventQuery &selection) const
 {
     QSqlQuery query(connection());
     query.setForwardOnly(true);
@@ -487,18 +516,10 @@ std::unique_ptr<Catalogue::Cursor> Catalogue::select(const EventQuery &selection
     for (const QVariant &value : selection.bindings())
         query.addBindValue(value);
     query.exec();
-    return std::unique_ptr<Cursor>(new Cursor(std::move(query)));
+    return std::make_unique<SqlCursor>(std::move(query));
 }
 
-bool Catalogue::Cursor::next(EventRow &row)
+std::unique_ptr<Catalogue::Writer> SqliteCatalogue::writer(const QString &source) const
 {
-    if (!m_query.isActive() || !m_query.next())
-        return false;
-    row = rowFrom(m_query);
-    return true;
-}
-
-QString Catalogue::Cursor::error() const
-{
-    return m_query.lastError().isValid() ? lastError(m_query) : QString();
+    return std::make_unique<SqliteCatalogueWriter>(*this, source);
 }

@@ -1,0 +1,72 @@
+#pragma once
+
+// SqliteCatalogue is the SQLite file of events, through Qt SQL: one row per
+// event keyed by its public id, an index on (origin_time, magnitude) so
+// that a search is one range scan in time order, and WAL so that an
+// import never blocks a search. Every thread that uses a catalogue gets
+// its own connection; statements are prepared, queries forward-only, and
+// the SQL is kept to what PostgreSQL takes too.
+
+#include "catalogue/catalogue.h"
+
+#include <QList>
+#include <QSqlDatabase>
+#include <QSqlQuery>
+#include <QString>
+
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <vector>
+
+class SqliteCatalogue : public Catalogue
+{
+public:
+    static constexpr int SchemaVersion = 2;
+    // SQLite's application_id of a Harvix catalogue: "HRVX".
+    static constexpr quint32 ApplicationId = 0x48525658;
+
+    // A catalogue that does not exist yet is created empty.
+    explicit SqliteCatalogue(const QString &path);
+    ~SqliteCatalogue() override;
+
+    SqliteCatalogue(const SqliteCatalogue &) = delete;
+    SqliteCatalogue &operator=(const SqliteCatalogue &) = delete;
+
+    // Creates or checks the schema; false with a one-line error otherwise.
+    // A file that is not a Harvix catalogue (by its application id, or,
+    // for catalogues made before the id, by its tables) is refused before
+    // anything is written to it.
+    bool open(QString *error);
+
+    QString path() const { return m_path; }
+    // A catalogue file that this user may not write is opened read-only: it
+    // answers searches, and refuses imports with a clear message.
+    bool isReadOnly() const { return m_readOnly; }
+
+    // This thread's connection, opened on first use.
+    QSqlDatabase connection() const;
+
+    qint64 eventCount() const override;
+    qint64 lastModified() const override;
+    std::optional<EventRow> find(const QString &publicId) const override;
+    QList<SourceSummary> summary() const override;
+    std::optional<TimeRange> timeRange() const override;
+    std::vector<GeoPoint> outline() const override;
+    bool isFetched(const QString &upstream, const UpstreamWindow &window, std::int64_t sinceUs) const override;
+    std::unique_ptr<Cursor> search(const EventFilter &filter) const override;
+    std::unique_ptr<Cursor> select(const EventQuery &query) const override;
+    std::unique_ptr<Writer> writer(const QString &source) const override;
+
+    // The columns in the order that rowFrom reads them.
+    static QString eventColumns();
+    static EventRow rowFrom(const QSqlQuery &query);
+
+private:
+    QString m_path;
+    quint64 m_serial;
+    bool m_readOnly = false;
+    bool m_immutable = false;
+    mutable std::mutex m_mutex;
+    mutable QStringList m_connectionNames;
+};
