@@ -21,6 +21,7 @@
 #include <QTemporaryDir>
 
 #include <algorithm>
+#include <memory>
 #include <cstdio>
 #include <cstring>
 #include <limits>
@@ -76,15 +77,14 @@ int main(int argc, char *argv[])
                 frames[frames.size() / 2], setupMs, bytes);
 
     // The plots, over ten years.
-    std::vector<double> times;
-    times.resize(std::size_t(events));
     for (int i = 0; i < events; ++i)
-        times[std::size_t(i)] = 1.5e9 + 3.15e8 * i / events;
+        located[std::size_t(i)].utcSeconds = 1.5e9 + 3.15e8 * i / events;
     const char *const names[] = { "magnitude_time", "frequency_magnitude", "depth" };
     for (int kind = 0; kind < 3; ++kind) {
-        PlotCanvas plot{ PlotsWidget::Plot(kind) };
+        const std::unique_ptr<PlotCanvas> made(PlotsWidget::create(PlotsWidget::Plot(kind)));
+        PlotCanvas &plot = *made;
         plot.resize(1200, 800);
-        plot.setData(&located, &times);
+        plot.setData(&located);
         std::vector<double> plotFrames;
         for (int i = 0; i < 22; ++i) {
             clock.restart();

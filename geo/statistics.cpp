@@ -87,4 +87,17 @@ GutenbergRichter gutenbergRichter(const std::vector<double> &magnitudes)
     return result;
 }
 
+DepthHistogram depthHistogram(const std::vector<double> &depthsKm)
+{
+    double deepest = 0;
+    for (const double depth : depthsKm)
+        deepest = std::max(deepest, depth);
+    DepthHistogram histogram;
+    histogram.binKm = deepest <= 50 ? 2 : deepest <= 200 ? 5 : deepest <= 400 ? 10 : 25;
+    histogram.counts.assign(std::size_t(std::floor(deepest / histogram.binKm)) + 1, 0);
+    for (const double depth : depthsKm)
+        ++histogram.counts[std::size_t(std::max(0.0, std::floor(depth / histogram.binKm)))];
+    return histogram;
+}
+
 } // namespace Statistics

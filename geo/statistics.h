@@ -45,4 +45,15 @@ struct GutenbergRichter
 FrequencyMagnitude frequencyMagnitude(const std::vector<double> &magnitudes);
 GutenbergRichter gutenbergRichter(const std::vector<double> &magnitudes);
 
+struct DepthHistogram
+{
+    double binKm = 10;                // 2, 5, 10 or 25 km by the deepest event
+    std::vector<int> counts;          // events in each bin from the surface down
+
+    double deepestKm() const { return double(counts.size()) * binKm; }
+};
+
+// The depths must be finite; those above the surface count in the first bin.
+DepthHistogram depthHistogram(const std::vector<double> &depthsKm);
+
 } // namespace Statistics

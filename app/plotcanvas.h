@@ -1,0 +1,62 @@
+#pragma once
+
+// PlotCanvas is what every plot of PlotsWidget shares: the frame, the
+// notes at its top right, the tooltip and click on an event's dot, and
+// drawing to a painter for the screen or a file. Each plot is a subclass
+// that reads the events once (analyse) and draws from what it kept.
+
+#include "quakeml/quakeeventrecord.h"
+
+#include <QStringList>
+#include <QWidget>
+
+#include <vector>
+
+class PlotCanvas : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit PlotCanvas(QWidget *parent = nullptr);
+
+    // The events, which must stay until the next call; null clears.
+    void setData(const std::vector<LocatedEvent> *events);
+    // What the plot says about the events it cannot show ("12 events
+    // without depth not shown"), and whatever figures it gives.
+    QStringList notes() const { return m_notes; }
+    // The event whose dot holds the point, or -1 (for plots of single events).
+    virtual int eventAt(const QPointF &position) const;
+    // Where an event's dot is drawn, in the widget's coordinates.
+    virtual QPointF positionOf(int index) const;
+    void draw(QPainter &painter, const QRectF &area) const;
+
+signals:
+    void eventClicked(int index);
+
+protected:
+    // Reads the events (never null) for drawing, and adds its notes.
+    virtual void analyse(const std::vector<LocatedEvent> &events, QStringList &notes) = 0;
+    // Forgets what analyse kept.
+    virtual void clear() = 0;
+    // Draws the plot inside its frame (plot), with its axes in the area.
+    virtual void drawPlot(QPainter &painter, const QRectF &plot, const QRectF &area) const = 0;
+    // Room on the right of the frame, for a second axis.
+    virtual double rightMargin() const { return 16; }
+
+    QRectF plotArea(const QRectF &area) const;
+    const std::vector<LocatedEvent> *events() const { return m_events; }
+
+    // "1 event", "312 events".
+    static QString eventsText(int count);
+    // An axis title written upwards beside a plot (left of it, angle -90) or
+    // downwards (right of it, angle 90), centred on the plot's height.
+    static void drawAxisTitle(QPainter &painter, double x, double centreY, int angle, const QString &title);
+
+    void paintEvent(QPaintEvent *event) override;
+    void mouseReleaseEvent(QMouseEvent *event) override;
+    bool event(QEvent *event) override;
+
+private:
+    const std::vector<LocatedEvent> *m_events = nullptr;
+    QStringList m_notes;
+};
