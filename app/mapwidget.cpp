@@ -81,6 +81,7 @@ void MapWidget::setEvents(const std::vector<LocatedEvent> *events)
     m_withoutDepth = m_withoutMagnitude = m_withoutPosition = 0;
     m_projected.clear();
     m_drawOrder.clear();
+    m_largestRadius = 0;
 
     std::vector<GeoPoint> points;
     if (m_events) {
@@ -90,7 +91,8 @@ void MapWidget::setEvents(const std::vector<LocatedEvent> *events)
                 points.push_back({ event.location.latitude, event.location.longitude });
         }
     }
-    m_projection = Projection::centredOn(points.empty() ? newZealand : points);
+    m_viewport.setProjection(Projection::centredOn(points.empty() ? newZealand : points));
+    const Projection &projection = m_viewport.projection();
 
     if (m_events) {
         const std::size_t count = m_events->size();
@@ -105,24 +107,31 @@ void MapWidget::setEvents(const std::vector<LocatedEvent> *events)
                 m_projected[i] = { 0, 0 };
                 continue;
             }
-            const QPointF km = m_projection.project(at.latitude, at.longitude);
+            const QPointF km = projection.project(at.latitude, at.longitude);
             m_projected[i] = { float(km.x()), float(km.y()) };
             m_drawOrder.push_back(quint32(i));
         }
         // Larger events over smaller ones; those without a magnitude first.
         std::stable_sort(m_drawOrder.begin(), m_drawOrder.end(), [this](quint32 a, quint32 b) {
-            const float ma = (*m_events)[a].location.magnitude, mb = (*m_events)[b].location.magnitude;
-            const float ka = std::isfinite(ma) ? ma : -100.0f, kb = std::isfinite(mb) ? mb : -100.0f;
-            return ka < kb;
+            return drawKey(a) < drawKey(b);
         });
+        for (quint32 index : m_drawOrder)
+            m_largestRadius = std::max(m_largestRadius, radiusOf((*m_events)[index].location));
     }
+    m_grid.build(m_drawOrder, [this](std::uint32_t index) { return QPointF(m_projected[index].x, m_projected[index].y); });
     projectLand();
     fitToEvents();
 }
 
+float MapWidget::drawKey(quint32 index) const
+{
+    const float magnitude = (*m_events)[index].location.magnitude;
+    return std::isfinite(magnitude) ? magnitude : -100.0f;
+}
+
 qint64 MapWidget::eventBytes() const
 {
-    return qint64(m_projected.capacity() * sizeof(Projected) + m_drawOrder.capacity() * sizeof(quint32));
+    return qint64(m_projected.capacity() * sizeof(Projected) + m_drawOrder.capacity() * sizeof(quint32)) + m_grid.bytes();
 }
 
 void MapWidget::projectLand()
@@ -133,11 +142,11 @@ void MapWidget::projectLand()
     m_land.reserve(rings.size());
     m_landBounds.reserve(rings.size());
     for (const QPolygonF &ring : rings) {
-        const double shift = m_projection.turnsTowardsCentre(ring.boundingRect());
+        const double shift = m_viewport.projection().turnsTowardsCentre(ring.boundingRect());
         QPolygonF projected;
         projected.reserve(ring.size());
         for (const QPointF &point : ring)
-            projected << m_projection.projectAsIs(point.y(), point.x() + shift);
+            projected << m_viewport.projection().projectAsIs(point.y(), point.x() + shift);
         m_landBounds.push_back(projected.boundingRect());
         m_land.push_back(std::move(projected));
     }
@@ -145,7 +154,7 @@ void MapWidget::projectLand()
 
 void MapWidget::fitToEvents()
 {
-    QRectF bounds = m_projection.bounds(newZealand);
+    QRectF bounds = m_viewport.projection().bounds(newZealand);
     double largest = 0;
     if (!m_drawOrder.empty()) {
         double left = 1e300, right = -1e300, top = 1e300, bottom = -1e300;
@@ -159,17 +168,13 @@ void MapWidget::fitToEvents()
         bounds = QRectF(QPointF(left, top), QPointF(right, bottom));
     }
     // At least 100 km across, so that one event is shown with its region.
-    const QPointF centre = bounds.center();
     const double width = std::max(bounds.width(), 100.0), height = std::max(bounds.height(), 100.0);
+    bounds = QRectF(bounds.center() - QPointF(width / 2, height / 2), QSizeF(width, height));
     const double w = std::max(1, this->width()), h = std::max(1, this->height());
     // The events' centres fill the map inside a margin that holds the
     // largest circle whole.
     const double margin = std::max(largest + 4, std::min(w, h) * 0.05);
-    const auto fitInto = [&](const QRectF &pixels) {
-        m_scale = std::max(1e-9, std::min(pixels.width() / width, pixels.height() / height));
-        m_offset = pixels.center() - centre * m_scale;
-        return m_scale;
-    };
+    const auto fitInto = [&](const QRectF &pixels) { return m_viewport.fit(bounds, pixels); };
     fitInto(QRectF(margin, margin, w - 2 * margin, h - 2 * margin));
     // The legend is opaque: events it would cover are fitted beside it or
     // below it instead, whichever shows them larger.
@@ -193,7 +198,7 @@ void MapWidget::fitToEvents()
 
 QPointF MapWidget::toScreen(const Projected &point) const
 {
-    return m_offset + QPointF(point.x, point.y) * m_scale;
+    return m_viewport.toScreen(QPointF(point.x, point.y));
 }
 
 QPointF MapWidget::positionOf(int index) const
@@ -205,7 +210,7 @@ void MapWidget::setSelectedEvent(int index)
 {
     m_selected = index >= 0 && index < eventCount() && hasPosition(index) ? index : -1;
     if (m_selected >= 0 && !rect().adjusted(10, 10, -10, -10).contains(positionOf(m_selected).toPoint()))
-        m_offset += QPointF(width() / 2.0, height() / 2.0) - positionOf(m_selected);
+        m_viewport.setOffset(m_viewport.offset() + QPointF(width() / 2.0, height() / 2.0) - positionOf(m_selected));
     update();
 }
 
@@ -213,15 +218,16 @@ int MapWidget::eventAt(const QPointF &position, int *others) const
 {
     int found = -1;
     int count = 0;
-    // In drawing order, so that the last one found is the one on top.
-    for (quint32 index : m_drawOrder) {
+    // Of the circles that hold the point, the one drawn last is on top.
+    m_grid.near(m_viewport.toKm(position), (m_largestRadius + 1) / m_viewport.scale(), [&](std::uint32_t index) {
         const double radius = radiusOf((*m_events)[index].location);
         const QPointF d = toScreen(m_projected[index]) - position;
-        if (d.x() * d.x() + d.y() * d.y() <= (radius + 1) * (radius + 1)) {
+        if (d.x() * d.x() + d.y() * d.y() > (radius + 1) * (radius + 1))
+            return;
+        ++count;
+        if (found < 0 || std::make_pair(drawKey(index), index) > std::make_pair(drawKey(quint32(found)), quint32(found)))
             found = int(index);
-            ++count;
-        }
-    }
+    });
     if (others)
         *others = std::max(0, count - 1);
     return found;
@@ -353,10 +359,10 @@ void MapWidget::drawLand(QPainter &painter, const QRectF &area) const
 {
     painter.fillRect(area, seaColour);
     // From the rings already in kilometres: only scale and offset change.
-    const QRectF visibleKm((area.topLeft() - m_offset) / m_scale, (area.bottomRight() - m_offset) / m_scale);
+    const QRectF visibleKm(m_viewport.toKm(area.topLeft()), m_viewport.toKm(area.bottomRight()));
     painter.save();
-    painter.translate(m_offset);
-    painter.scale(m_scale, m_scale);
+    painter.translate(m_viewport.offset());
+    painter.scale(m_viewport.scale(), m_viewport.scale());
     painter.setPen(QPen(coastColour, 0));
     painter.setBrush(landColour);
     for (std::size_t i = 0; i < m_land.size(); ++i) {
@@ -451,10 +457,7 @@ void MapWidget::wheelEvent(QWheelEvent *event)
 {
     // About the pointer: the point under it stays where it is.
     const double factor = std::pow(1.25, event->angleDelta().y() / 120.0);
-    const double scale = std::clamp(m_scale * factor, 1e-5, 1e3);
-    const QPointF pointer = event->position();
-    m_offset = pointer - (pointer - m_offset) * (scale / m_scale);
-    m_scale = scale;
+    m_viewport.zoomAbout(event->position(), factor);
     m_fitted = false;
     update();
     event->accept();
@@ -465,7 +468,7 @@ void MapWidget::mousePressEvent(QMouseEvent *event)
     if (event->button() != Qt::LeftButton)
         return;
     m_pressedAt = event->position();
-    m_offsetAtPress = m_offset;
+    m_offsetAtPress = m_viewport.offset();
     m_dragging = false;
 }
 
@@ -476,7 +479,7 @@ void MapWidget::mouseMoveEvent(QMouseEvent *event)
         if (m_dragging || moved.manhattanLength() > 3) {
             m_dragging = true;
             m_fitted = false;
-            m_offset = m_offsetAtPress + moved;
+            m_viewport.setOffset(m_offsetAtPress + moved);
             update();
         }
         return;

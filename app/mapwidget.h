@@ -13,7 +13,8 @@
 // dragging pans; hovering names the event under the pointer, a click
 // reports it. An event can be marked with a ring.
 
-#include "geo/projection.h"
+#include "geo/hitgrid.h"
+#include "geo/viewport.h"
 #include "quakeml/quakeeventrecord.h"
 
 #include <QPointF>
@@ -64,11 +65,11 @@ public:
     int withoutMagnitude() const { return m_withoutMagnitude; }
     int withoutPosition() const { return m_withoutPosition; }
 
-    const Projection &projection() const { return m_projection; }
+    const Projection &projection() const { return m_viewport.projection(); }
     // What the map keeps for its events, in bytes (land and places aside).
     qint64 eventBytes() const;
     // Pixels per kilometre.
-    double scale() const { return m_scale; }
+    double scale() const { return m_viewport.scale(); }
 
     // Writes what the map shows, legends and credits included, as PNG or
     // SVG by the file's suffix; false with a reason.
@@ -110,6 +111,8 @@ private:
     void projectLand();
     QPointF toScreen(const Projected &point) const;
     static bool hasPosition(const QuakeLocation &at);
+    // What orders the drawing: by magnitude, those without one first.
+    float drawKey(quint32 index) const;
     bool hasPosition(int index) const;
 
     const std::vector<LocatedEvent> *m_events = nullptr;
@@ -118,9 +121,9 @@ private:
     std::vector<QPolygonF> m_land;         // rings in km of this projection
     std::vector<QRectF> m_landBounds;
     mutable std::unordered_map<quint32, QImage> m_sprites;
-    Projection m_projection;
-    double m_scale = 0.1;
-    QPointF m_offset;                      // where the centre is drawn
+    Viewport m_viewport;
+    HitGrid m_grid;                        // of m_projected
+    double m_largestRadius = 0;            // of the circles drawn
     int m_selected = -1;
     int m_withoutDepth = 0;
     int m_withoutMagnitude = 0;

@@ -1,8 +1,10 @@
 #include "geo/eventscales.h"
+#include "geo/hitgrid.h"
 #include "geo/landatlas.h"
 #include "geo/places.h"
 #include "geo/projection.h"
 #include "geo/statistics.h"
+#include "geo/viewport.h"
 
 #include <QRandomGenerator>
 
@@ -27,6 +29,10 @@ private slots:
     void places_data();
     void places();
     void scales();
+    void hitGridMissesNothingNear_data();
+    void hitGridMissesNothingNear();
+    void zoomKeepsThePlaceUnderThePointer_data();
+    void zoomKeepsThePlaceUnderThePointer();
     void gutenbergRichter_data();
     void gutenbergRichter();
 
@@ -255,6 +261,83 @@ void TestGeo::gutenbergRichter()
     const Statistics::FrequencyMagnitude fmd = Statistics::frequencyMagnitude(magnitudes);
     QCOMPARE(fmd.cumulative.front(), int(magnitudes.size()));
     QCOMPARE(fmd.cumulative.at(std::size_t(20 - fmd.firstBin)), fit.aboveMc);
+}
+
+void TestGeo::hitGridMissesNothingNear_data()
+{
+    QTest::addColumn<QList<QPointF>>("points");
+    QTest::addColumn<double>("reach");
+    QList<QPointF> spread, cluster, line;
+    QRandomGenerator random(7);
+    for (int i = 0; i < 5000; ++i) {
+        spread << QPointF(random.bounded(2000.0) - 1000, random.bounded(1500.0));
+        // Most in one place, a few far off: cells sized by the extent.
+        cluster << (i % 100 == 0 ? QPointF(random.bounded(3000.0), -random.bounded(3000.0))
+                                 : QPointF(random.bounded(2.0), random.bounded(2.0)));
+        line << QPointF(i * 0.3, 42);   // no height at all
+    }
+    QTest::newRow("spread, a circle's reach") << spread << 15.0;
+    QTest::newRow("spread, zoomed far out") << spread << 4000.0;
+    QTest::newRow("cluster") << cluster << 0.5;
+    QTest::newRow("line") << line << 1.0;
+    QTest::newRow("one point") << QList<QPointF>({ QPointF(5, 5) }) << 0.0;
+    QTest::newRow("none") << QList<QPointF>() << 10.0;
+}
+
+void TestGeo::hitGridMissesNothingNear()
+{
+    QFETCH(QList<QPointF>, points);
+    QFETCH(double, reach);
+    std::vector<std::uint32_t> kept;
+    for (int i = 0; i < points.size(); i += 1 + (i % 7 == 3))   // a few left out
+        kept.push_back(std::uint32_t(i));
+    HitGrid grid;
+    grid.build(kept, [&](std::uint32_t index) { return points[int(index)]; });
+    QRandomGenerator random(11);
+    for (int probe = 0; probe < 300; ++probe) {
+        const QPointF at = probe < int(kept.size()) ? points[int(kept[std::size_t(probe)])] + QPointF(reach / 2, -reach / 3)
+                                                    : QPointF(random.bounded(4000.0) - 2000, random.bounded(4000.0) - 2000);
+        std::vector<std::uint32_t> visited;
+        grid.near(at, reach, [&](std::uint32_t index) { visited.push_back(index); });
+        std::sort(visited.begin(), visited.end());
+        QVERIFY(std::adjacent_find(visited.begin(), visited.end()) == visited.end());   // each once
+        for (const std::uint32_t index : kept) {
+            const QPointF d = points[int(index)] - at;
+            if (std::max(std::abs(d.x()), std::abs(d.y())) <= reach)
+                QVERIFY2(std::binary_search(visited.begin(), visited.end(), index),
+                         qPrintable(QStringLiteral("point %1 missed at probe %2").arg(index).arg(probe)));
+        }
+        for (const std::uint32_t index : visited)
+            QVERIFY(std::binary_search(kept.begin(), kept.end(), index));
+    }
+}
+
+void TestGeo::zoomKeepsThePlaceUnderThePointer_data()
+{
+    QTest::addColumn<double>("factor");
+    QTest::addColumn<QPointF>("pointer");
+    QTest::addColumn<double>("scale");
+    QTest::newRow("in") << 1.25 << QPointF(100, 80) << 0.125;
+    QTest::newRow("out") << 0.8 << QPointF(-20, 300) << 0.08;
+    QTest::newRow("in past the nearest") << 1e9 << QPointF(10, 10) << 1e3;
+    QTest::newRow("out past the farthest") << 1e-9 << QPointF(10, 10) << 1e-5;
+}
+
+void TestGeo::zoomKeepsThePlaceUnderThePointer()
+{
+    QFETCH(double, factor);
+    QFETCH(QPointF, pointer);
+    QFETCH(double, scale);
+    Viewport viewport;
+    viewport.fit(QRectF(-500, -400, 1000, 800), QRectF(0, 0, 100, 100));
+    QCOMPARE(viewport.scale(), 0.1);
+    QCOMPARE(viewport.toScreen(QPointF(0, 0)), QPointF(50, 50));
+    const QPointF place = viewport.toKm(pointer);
+    viewport.zoomAbout(pointer, factor);
+    QCOMPARE(viewport.scale(), scale);
+    const QPointF still = viewport.toScreen(place);
+    QVERIFY2(std::abs(still.x() - pointer.x()) < 1e-6 && std::abs(still.y() - pointer.y()) < 1e-6,
+             qPrintable(QStringLiteral("%1,%2").arg(still.x()).arg(still.y())));
 }
 
 QTEST_APPLESS_MAIN(TestGeo)
