@@ -41,13 +41,12 @@ QStringView referenceOf(QStringView publicId)
 // without building a date parser per event. Anything else goes to
 // QDateTime::fromString with the same pattern, so odd texts behave exactly
 // as the toolkit reads them (which knows no year 0 and no leap second).
-QDateTime parseZuluTime(const QString &text)
+// us is the text as UtcTime reads it.
+QDateTime parseZuluTime(const QString &text, std::optional<std::int64_t> us)
 {
     static const QString pattern = QStringLiteral("yyyy'-'MM'-'dd'T'HH':'mm':'ss");
-    if (text.size() == 19 && text[10] == u'T' && !text.startsWith(u"0000") && !text.endsWith(u":60")) {
-        if (const std::optional<std::int64_t> us = UtcTime::fromIso(text))
-            return QDateTime::fromMSecsSinceEpoch(*us / 1000, Qt::UTC);
-    }
+    if (us && text.size() == 19 && text[10] == u'T' && !text.startsWith(u"0000") && !text.endsWith(u":60"))
+        return QDateTime::fromMSecsSinceEpoch(*us / 1000, Qt::UTC);
     QDateTime parsed = QDateTime::fromString(text, pattern);
     if (parsed.isValid())
         parsed.setTimeSpec(Qt::UTC);
@@ -80,6 +79,15 @@ std::string formatLocalTime(const QDateTime &local)
     out += ':';
     Latin1::appendTwoDigits(out, time.second());
     return out;
+}
+
+// The local time of a UTC time text, or the text itself when it is none.
+std::string localTimeText(const QString &zuluTime, std::optional<std::int64_t> us)
+{
+    const QDateTime utc = parseZuluTime(zuluTime, us);
+    if (!utc.isValid())
+        return Latin1::fromText(zuluTime);
+    return formatLocalTime(utc.toLocalTime());
 }
 
 } // namespace
@@ -164,9 +172,9 @@ void QuakeEventParser::parseOrigin(QXmlStreamReader &reader)
         const QStringView name = reader.name();
         if (name == u"time") {
             timeText = parseElementWithValue(reader);
-            localTime = zuluToNZTime(timeText);
             const std::optional<std::int64_t> us = UtcTime::fromIso(timeText);
             m_utcSeconds = us ? double(*us) / 1e6 : None;
+            localTime = localTimeText(timeText, us);
         } else if (name == u"latitude") {
             m_raw[RawEvent::Latitude] = parseElementWithValue(reader);
             m_location.latitude = numberOrNone(m_raw[RawEvent::Latitude], &latitude);
@@ -271,11 +279,9 @@ std::string QuakeEventParser::createEventID(const QString &publicId)
 
 std::string QuakeEventParser::zuluToNZTime(const QString &zuluTime)
 {
-    const QDateTime utc = parseZuluTime(zuluTime);
-    if (!utc.isValid())
-        return Latin1::fromText(zuluTime);
-    return formatLocalTime(utc.toLocalTime());
+    return localTimeText(zuluTime, UtcTime::fromIso(zuluTime));
 }
+
 
 std::string QuakeEventParser::stringWithDouble(double value, const char *unit)
 {
