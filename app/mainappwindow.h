@@ -13,7 +13,8 @@
 //                into display-ready records (quakeml/).
 // MapWidget, PlotsWidget  the events on a map and in three plots, from the
 //                locations the reader noted (app/, with geo/ for projection,
-//                land, places, scales and statistics).
+//                land, places, scales and statistics); EventLinks ties an
+//                event on them to its tree item.
 // EventExport    the tree's events as CSV, GeoJSON or QuakeML 1.2 (app/).
 // The service Harvix searches by default is harvix-gateway (gateway/).
 
@@ -24,6 +25,7 @@
 #include <map>
 #include <string>
 
+class EventLinks;
 class MapWidget;
 class PlotsWidget;
 class QDate;
@@ -72,9 +74,6 @@ public slots:
     void exportEventsAs();
     void setPlotsShown(bool shown);
     void savePlotAs();
-    void mapEventClicked(int index);
-    void mapEventHovered(int index);
-    void treeCurrentItemChanged(QTreeWidgetItem *current, QTreeWidgetItem *previous);
 
 private:
     struct TreeBuild;
@@ -87,8 +86,6 @@ private:
     QDockWidget *addPane(const QString &title, const QString &name, QWidget *content, const char *shownKey);
     // Shows the shown search's events on the map and the plots.
     void showEventsBesideTree(QuakeDataManager *manager);
-    // The map's event for a tree item (its top-level item), or -1.
-    int mapIndexOf(QTreeWidgetItem *item) const;
     void releaseIdleSearches(QuakeDataManager *shown);
 
     Ui_MainAppWindow *ui;
@@ -105,4 +102,5 @@ private:
     MapWidget *m_map = nullptr;
     QDockWidget *m_plotsDock = nullptr;
     PlotsWidget *m_plots = nullptr;
+    EventLinks *m_links = nullptr;
 };

@@ -1,8 +1,9 @@
-// The map and the plots beside the tree: their docks, their menu actions,
-// and the links between an event on them and its tree item.
+// The map and the plots beside the tree: their docks and their menu
+// actions. EventLinks ties their events to the tree's items.
 
 #include "app/mainappwindow.h"
 
+#include "app/eventlinks.h"
 #include "app/mapwidget.h"
 #include "app/picturefile.h"
 #include "app/plotswidget.h"
@@ -31,7 +32,7 @@ void MainAppWindow::setupPlots()
     m_plots->setObjectName(QStringLiteral("plotsWidget"));
     m_plotsDock = addPane(tr("Plots"), QStringLiteral("plotsDock"), m_plots, showPlotsKey);
     splitDockWidget(m_mapDock, m_plotsDock, Qt::Vertical);
-    connect(m_plots, SIGNAL(eventClicked(int)), this, SLOT(mapEventClicked(int)));
+    m_links = new EventLinks(findChild<QTreeWidget *>(QStringLiteral("treeWidget")), m_map, m_plots, statusBar(), this);
     if (m_plotsDock->isVisibleTo(this)) {
         resize(width(), height() + PlotsHeight);
         resizeDocks({ m_plotsDock }, { PlotsHeight }, Qt::Vertical);
@@ -71,11 +72,7 @@ void MainAppWindow::savePlotAs()
 void MainAppWindow::showEventsBesideTree(QuakeDataManager *manager)
 {
     // The same events, in the same order as the tree's items.
-    const std::vector<LocatedEvent> &events = manager->quakeLocations();
-    if (m_map)
-        m_map->setEvents(&events);
-    if (m_plots)
-        m_plots->setEvents(&events);
+    m_links->setEvents(manager->quakeLocations());
 }
 
 void MainAppWindow::setupMap()
@@ -83,12 +80,6 @@ void MainAppWindow::setupMap()
     m_map = new MapWidget;
     m_map->setObjectName(QStringLiteral("mapWidget"));
     m_mapDock = addPane(tr("Map"), QStringLiteral("mapDock"), m_map, showMapKey);
-
-    connect(m_map, SIGNAL(eventClicked(int)), this, SLOT(mapEventClicked(int)));
-    connect(m_map, SIGNAL(eventHovered(int)), this, SLOT(mapEventHovered(int)));
-    connect(findChild<QTreeWidget *>(QStringLiteral("treeWidget")),
-            SIGNAL(currentItemChanged(QTreeWidgetItem*,QTreeWidgetItem*)),
-            this, SLOT(treeCurrentItemChanged(QTreeWidgetItem*,QTreeWidgetItem*)));
 
     // The window grows by the map's width when the map is shown.
     if (m_mapDock->isVisibleTo(this)) {
@@ -118,40 +109,4 @@ void MainAppWindow::saveMapAs()
         QMessageBox::warning(this, tr("Save Map As"), tr("The map was not saved: %1").arg(error));
     else
         statusBar()->showMessage(tr("The map was saved as %1.").arg(path), 0);
-}
-
-int MainAppWindow::mapIndexOf(QTreeWidgetItem *item) const
-{
-    auto *tree = findChild<QTreeWidget *>(QStringLiteral("treeWidget"));
-    while (item && item->parent())
-        item = item->parent();
-    const int index = item ? tree->indexOfTopLevelItem(item) : -1;
-    return index < m_map->eventCount() ? index : -1;
-}
-
-void MainAppWindow::mapEventClicked(int index)
-{
-    auto *tree = findChild<QTreeWidget *>(QStringLiteral("treeWidget"));
-    QTreeWidgetItem *item = tree->topLevelItem(index);
-    if (!item)
-        return;
-    tree->setCurrentItem(item);
-    item->setExpanded(true);
-    tree->scrollToItem(item, QAbstractItemView::PositionAtTop);
-}
-
-void MainAppWindow::mapEventHovered(int index)
-{
-    const QString place = m_map->placeOf(index);
-    if (!place.isEmpty())
-        statusBar()->showMessage(place, 0);
-}
-
-void MainAppWindow::treeCurrentItemChanged(QTreeWidgetItem *current, QTreeWidgetItem *)
-{
-    const int index = mapIndexOf(current);
-    m_map->setSelectedEvent(index);
-    const QString place = m_map->placeOf(index);
-    if (!place.isEmpty())
-        statusBar()->showMessage(place, 0);
 }

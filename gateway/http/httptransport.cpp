@@ -252,9 +252,7 @@ int HttpTransport::answer(MHD_Connection *connection, Exchange &exchange, const 
         exchange.resumed = false;
         reply = std::move(*exchange.waited);
         exchange.waited.reset();
-        const std::function<void(HttpReply &)> finish = std::move(reply.finish);
-        reply.finish = nullptr;
-        guarded(exchange, reply, [&] { finish(reply); });
+        finish(exchange, reply);
         return send(connection, exchange, reply);
     }
     if (admit(connection, exchange, reply)) {
@@ -273,12 +271,17 @@ int HttpTransport::answer(MHD_Connection *connection, Exchange &exchange, const 
     if (reply.finish) {
         if (wait(connection, exchange, reply))
             return MHD_YES;
-        const std::function<void(HttpReply &)> finish = std::move(reply.finish);
-        reply.finish = nullptr;
-        reply.work = nullptr;
-        guarded(exchange, reply, [&] { finish(reply); });
+        finish(exchange, reply);
     }
     return send(connection, exchange, reply);
+}
+
+void HttpTransport::finish(const Exchange &exchange, HttpReply &reply)
+{
+    const std::function<void(HttpReply &)> then = std::move(reply.finish);
+    reply.finish = nullptr;
+    reply.work = nullptr;
+    guarded(exchange, reply, [&] { then(reply); });
 }
 
 template<typename Step>

@@ -114,6 +114,8 @@ private:
     // Suspends the connection while the reply waits; false when nothing
     // waits (stopping, or no threads to wait on).
     bool wait(MHD_Connection *connection, Exchange &exchange, HttpReply &reply);
+    // Completes a deferred reply, its work done or not.
+    void finish(const Exchange &exchange, HttpReply &reply);
     int send(MHD_Connection *connection, Exchange &exchange, HttpReply &reply);
     // Called once every reply is done, however it ended.
     void replied(Exchange &exchange, Link *link);

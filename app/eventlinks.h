@@ -1,0 +1,45 @@
+#pragma once
+
+// EventLinks ties one event together wherever the window shows it: a
+// click on the map or a plot selects its tree item, the tree's current
+// item is marked on the map, and the place of the event hovered or
+// selected goes to the status bar. The i-th event of the map and the plots
+// is the tree's i-th top-level item.
+
+#include "quakeml/quakeeventrecord.h"
+
+#include <QObject>
+
+#include <vector>
+
+class MapWidget;
+class PlotsWidget;
+class QStatusBar;
+class QTreeWidget;
+class QTreeWidgetItem;
+
+class EventLinks : public QObject
+{
+    Q_OBJECT
+
+public:
+    EventLinks(QTreeWidget *tree, MapWidget *map, PlotsWidget *plots, QStatusBar *status, QObject *parent);
+
+    // The shown search's events, in the tree's order; they must stay until
+    // the next call.
+    void setEvents(const std::vector<LocatedEvent> &events);
+
+public slots:
+    void showInTree(int index);
+    void showPlace(int index);
+    void treeCurrentItemChanged(QTreeWidgetItem *current, QTreeWidgetItem *previous);
+
+private:
+    // The map's event for a tree item (its top-level item), or -1.
+    int indexOf(QTreeWidgetItem *item) const;
+
+    QTreeWidget *m_tree;
+    MapWidget *m_map;
+    PlotsWidget *m_plots;
+    QStatusBar *m_status;
+};
