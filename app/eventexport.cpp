@@ -137,19 +137,6 @@ void appendJsonString(std::string &out, const std::string &text)
     out += '"';
 }
 
-void appendXml(std::string &out, const std::string &text)
-{
-    for (const char c : text) {
-        switch (c) {
-        case '&': out += "&amp;"; break;
-        case '<': out += "&lt;"; break;
-        case '>': out += "&gt;"; break;
-        case '"': out += "&quot;"; break;
-        default: out += c;
-        }
-    }
-}
-
 bool isInteger(const std::string &text)
 {
     static const QRegularExpression integer(QStringLiteral("^[+-]?[0-9]+$"));
@@ -208,45 +195,23 @@ void appendGeoJson(std::string &out, const Values &v, bool first)
 
 void appendQuakeML(std::string &out, const Values &v)
 {
+    QuakeML12::Event event;
     const std::string id = resourceId(v.id);
-    const std::string latitude = jsonNumber(v.latitude), longitude = jsonNumber(v.longitude);
-    const std::string magnitude = jsonNumber(v.magnitude);
-    const bool hasOrigin = !v.time.empty() && !latitude.empty() && !longitude.empty();
-    out += "<event publicID=\"smi:org.harvix/event/" + id + "\">\n";
-    if (hasOrigin) {
-        out += "<origin publicID=\"smi:org.harvix/origin/" + id + "\"><time><value>";
-        appendXml(out, v.time);
-        out += "</value></time><latitude><value>" + latitude + "</value></latitude><longitude><value>" + longitude
-            + "</value></longitude>";
-        const std::string metres = metresOf(v.depth);
-        if (!metres.empty())
-            out += "<depth><value>" + metres + "</value></depth>";
-        if (QuakeML12::isEvaluationMode(QString::fromStdString(v.mode)))
-            out += "<evaluationMode>" + v.mode + "</evaluationMode>";
-        if (QuakeML12::isEvaluationStatus(QString::fromStdString(v.status)))
-            out += "<evaluationStatus>" + v.status + "</evaluationStatus>";
-        out += "</origin>\n";
-    }
-    if (!magnitude.empty()) {
-        out += "<magnitude publicID=\"smi:org.harvix/magnitude/" + id + "\"><mag><value>" + magnitude + "</value></mag>";
-        if (!v.magnitudeType.empty() && QString::fromStdString(v.magnitudeType).size() <= 32) {
-            out += "<type>";
-            appendXml(out, v.magnitudeType);
-            out += "</type>";
-        }
-        if (hasOrigin)
-            out += "<originID>smi:org.harvix/origin/" + id + "</originID>";
-        if (isInteger(v.stations) && std::stoll(v.stations) >= 0)
-            out += "<stationCount>" + std::to_string(std::stoll(v.stations)) + "</stationCount>";
-        out += "</magnitude>\n";
-    }
-    if (hasOrigin)
-        out += "<preferredOriginID>smi:org.harvix/origin/" + id + "</preferredOriginID>\n";
-    if (!magnitude.empty())
-        out += "<preferredMagnitudeID>smi:org.harvix/magnitude/" + id + "</preferredMagnitudeID>\n";
-    if (QuakeML12::isEventType(QString::fromStdString(v.type)))
-        out += "<type>" + v.type + "</type>\n";
-    out += "</event>\n";
+    event.id = "smi:org.harvix/event/" + id;
+    event.originId = "smi:org.harvix/origin/" + id;
+    event.magnitudeId = "smi:org.harvix/magnitude/" + id;
+    event.time = v.time;
+    event.latitude = jsonNumber(v.latitude);
+    event.longitude = jsonNumber(v.longitude);
+    event.depthMetres = metresOf(v.depth);
+    event.mode = QString::fromStdString(v.mode);
+    event.status = QString::fromStdString(v.status);
+    event.magnitude = jsonNumber(v.magnitude);
+    event.magnitudeType = QString::fromStdString(v.magnitudeType);
+    if (isInteger(v.stations) && std::stoll(v.stations) >= 0)
+        event.stationCount = std::to_string(std::stoll(v.stations));
+    event.type = QString::fromStdString(v.type);
+    QuakeML12::appendEvent(out, event);
 }
 
 } // namespace

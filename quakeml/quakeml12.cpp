@@ -1,6 +1,7 @@
 #include "quakeml/quakeml12.h"
 
 #include "quakeml/escapes.h"
+#include "quakeml/text.h"
 
 #include <QList>
 #include <QPair>
@@ -96,6 +97,72 @@ std::string escapedId(std::string_view id)
 std::string unescapedId(std::string_view escaped)
 {
     return Escapes::decoded(escaped, '~');
+}
+
+namespace {
+
+void appendValue(std::string &out, const char *name, const std::string &number)
+{
+    if (number.empty())
+        return;
+    out += '<';
+    out += name;
+    out += "><value>";
+    out += number;
+    out += "</value></";
+    out += name;
+    out += '>';
+}
+
+} // namespace
+
+void appendEvent(std::string &out, const Event &event)
+{
+    const bool hasOrigin = !event.time.empty() && !event.latitude.empty() && !event.longitude.empty();
+    const bool hasMagnitude = !event.magnitude.empty();
+    out += "<event publicID=\"";
+    Text::appendEscaped(out, QString::fromStdString(event.id));
+    out += "\">";
+    if (!event.description.isEmpty()) {
+        out += "<description><text>";
+        Text::appendEscaped(out, event.description);
+        out += "</text><type>region name</type></description>";
+    }
+    if (hasOrigin) {
+        out += "<origin publicID=\"";
+        Text::appendEscaped(out, QString::fromStdString(event.originId));
+        out += "\"><time><value>";
+        Text::appendEscaped(out, QString::fromStdString(event.time));
+        out += "</value></time>";
+        appendValue(out, "latitude", event.latitude);
+        appendValue(out, "longitude", event.longitude);
+        appendValue(out, "depth", event.depthMetres);
+        if (isEvaluationMode(event.mode))
+            Text::appendTextElement(out, "evaluationMode", event.mode);
+        if (isEvaluationStatus(event.status))
+            Text::appendTextElement(out, "evaluationStatus", event.status);
+        out += "</origin>";
+    }
+    if (hasMagnitude) {
+        out += "<magnitude publicID=\"";
+        Text::appendEscaped(out, QString::fromStdString(event.magnitudeId));
+        out += "\">";
+        appendValue(out, "mag", event.magnitude);
+        if (event.magnitudeType.size() <= 32)
+            Text::appendTextElement(out, "type", event.magnitudeType);
+        if (hasOrigin)
+            Text::appendTextElement(out, "originID", QString::fromStdString(event.originId));
+        if (!event.stationCount.empty())
+            Text::appendTextElement(out, "stationCount", QString::fromStdString(event.stationCount));
+        out += "</magnitude>";
+    }
+    if (hasOrigin)
+        Text::appendTextElement(out, "preferredOriginID", QString::fromStdString(event.originId));
+    if (hasMagnitude)
+        Text::appendTextElement(out, "preferredMagnitudeID", QString::fromStdString(event.magnitudeId));
+    if (isEventType(event.type))
+        Text::appendTextElement(out, "type", event.type);
+    out += "</event>\n";
 }
 
 } // namespace QuakeML12

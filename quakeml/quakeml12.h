@@ -1,9 +1,8 @@
 #pragma once
 
-// The words of QuakeML 1.2 that writers of it need, for Harvix's export and
-// the gateway's FDSN replies alike: the event types, evaluation modes and
-// statuses that its schema lists, and ids made fit for its resource
-// identifiers.
+// QuakeML 1.2 as Harvix's export and the gateway's FDSN replies write it:
+// the event types, evaluation modes and statuses that its schema lists,
+// ids made fit for its resource identifiers, and one event's element.
 
 #include <QString>
 #include <QStringList>
@@ -30,5 +29,25 @@ bool isEvaluationStatus(const QString &status);
 // the schema's pattern allows; unescapedId reads it back.
 std::string escapedId(std::string_view id);
 std::string unescapedId(std::string_view escaped);
+
+// One event as it is written: a preferred origin and a preferred magnitude,
+// each value a text ready to write (numbers as decimal texts, the time in
+// ISO 8601 UTC), empty where unknown. The origin needs its time and both
+// coordinates, the magnitude its value. Whatever the schema does not allow
+// (a type it does not list, a magnitude type over 32 characters) is left
+// out, so that the document stays valid.
+struct Event
+{
+    std::string id, originId, magnitudeId;   // resource identifiers
+    QString description;                     // a region name
+    std::string time;
+    std::string latitude, longitude, depthMetres;
+    QString mode, status;
+    std::string magnitude;
+    QString magnitudeType;
+    std::string stationCount;                // digits
+    QString type;
+};
+void appendEvent(std::string &out, const Event &event);
 
 } // namespace QuakeML12

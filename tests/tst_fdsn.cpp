@@ -38,7 +38,8 @@ private:
 namespace {
 
 // Ten events of January 2024: on the edges of the month, on both sides of
-// 180°, without a depth, a magnitude or a position, and a quarry blast.
+// 180°, without a depth, a magnitude or a position, a quarry blast, and a
+// magnitude type longer than QuakeML 1.2's 32 characters.
 const QByteArray events =
     "#EventID|Time|Latitude|Longitude|Depth/km|Author|Catalog|Contributor|ContributorID|MagType|Magnitude|MagAuthor"
     "|EventLocationName|EventType\n"
@@ -46,7 +47,7 @@ const QByteArray events =
     "taupo|2024-01-05T10:00:00Z|-38.69|176.07|5.5|||||ML|3.2|||earthquake\n"
     "kermadec-east|2024-01-06T00:00:00Z|-30|-179.9|40|||||Mw|5.1|||earthquake\n"
     "kermadec-west|2024-01-07T00:00:00Z|-30|179.9|35|||||mb|4.8|||earthquake\n"
-    "far-east|2024-01-08T00:00:00Z|-30|-170|10|||||ML|4|||earthquake\n"
+    "far-east|2024-01-08T00:00:00Z|-30|-170|10|||||ML as the far east's own network reports it|4|||earthquake\n"
     "nodepth|2024-01-09T00:00:00Z|-41.3|174.8||||||ML|2.1|||earthquake\n"
     "quarry|2024-01-10T12:30:00.123456Z|-43.5|172.6|0.1|||||ML|1.5|||quarry\n"
     "nomag|2024-01-11T00:00:00Z|-45|170|12|||||||||earthquake\n"

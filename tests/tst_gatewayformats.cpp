@@ -1,7 +1,7 @@
 #include "formats/cataloguefile.h"
 #include "formats/fieldparsing.h"
 #include "formats/quakeml10writer.h"
-#include "formats/text.h"
+#include "quakeml/text.h"
 #include "http/searchquery.h"
 
 #include "testsupport/fixtures.h"

@@ -1,6 +1,6 @@
 #include "formats/fdsntextwriter.h"
 
-#include "formats/text.h"
+#include "quakeml/text.h"
 
 namespace FdsnTextWriter {
 

@@ -1,6 +1,6 @@
 #include "formats/quakeml10writer.h"
 
-#include "formats/text.h"
+#include "quakeml/text.h"
 
 namespace QuakeML10Writer {
 

@@ -1,24 +1,13 @@
 #include "formats/quakeml12writer.h"
 
-#include "formats/text.h"
 #include "quakeml/quakeml12.h"
-
+#include "quakeml/text.h"
 
 namespace QuakeML12Writer {
 
 namespace {
 
-using Text::appendEscaped;
-using Text::appendTextElement;
-using Text::appendValueElement;
-
 constexpr std::string_view publicIdPrefix = "smi:harvix.gateway/event/";
-
-void appendId(std::string &out, const std::string &id, const char *suffix = "")
-{
-    appendEscaped(out, QString::fromStdString(id));
-    out += suffix;
-}
 
 } // namespace
 
@@ -43,64 +32,31 @@ std::string documentStart()
 
 void appendEvent(std::string &out, const EventRow &row, const QString &place)
 {
-    const std::string id = publicIdOf(row.publicId);
-    const bool hasOrigin = row.latitude && row.longitude;
-    out += "<event publicID=\"";
-    appendId(out, id);
-    out += "\">";
-    if (!place.isEmpty()) {
-        out += "<description><text>";
-        appendEscaped(out, place);
-        out += "</text><type>region name</type></description>";
+    const auto number = [](std::optional<double> value) {
+        std::string text;
+        if (value)
+            Text::appendNumber(text, *value);
+        return text;
+    };
+    QuakeML12::Event event;
+    event.id = publicIdOf(row.publicId);
+    event.originId = event.id + "/origin";
+    event.magnitudeId = event.id + "/magnitude";
+    event.description = place;
+    if (row.latitude && row.longitude) {
+        Text::appendExactTime(event.time, row.originTimeUs);
+        event.latitude = number(row.latitude);
+        event.longitude = number(row.longitude);
+        event.depthMetres = number(row.depthKm ? std::optional<double>(*row.depthKm * 1000) : std::nullopt);
+        event.mode = row.evaluationMode.toLower();
+        event.status = row.evaluationStatus.toLower();
     }
-    if (hasOrigin) {
-        out += "<origin publicID=\"";
-        appendId(out, id, "/origin");
-        out += "\"><time><value>";
-        Text::appendExactTime(out, row.originTimeUs);
-        out += "</value></time>";
-        appendValueElement(out, "latitude", row.latitude);
-        appendValueElement(out, "longitude", row.longitude);
-        if (row.depthKm)
-            appendValueElement(out, "depth", std::optional<double>(*row.depthKm * 1000));
-        const QString mode = row.evaluationMode.toLower();
-        if (QuakeML12::isEvaluationMode(mode))
-            appendTextElement(out, "evaluationMode", mode);
-        const QString status = row.evaluationStatus.toLower();
-        if (QuakeML12::isEvaluationStatus(status))
-            appendTextElement(out, "evaluationStatus", status);
-        out += "</origin>";
-    }
-    if (row.magnitude) {
-        out += "<magnitude publicID=\"";
-        appendId(out, id, "/magnitude");
-        out += "\">";
-        appendValueElement(out, "mag", row.magnitude);
-        appendTextElement(out, "type", row.magnitudeType);
-        if (hasOrigin) {
-            out += "<originID>";
-            appendId(out, id, "/origin");
-            out += "</originID>";
-        }
-        if (row.magnitudeStationCount && *row.magnitudeStationCount >= 0) {
-            out += "<stationCount>";
-            out += std::to_string(*row.magnitudeStationCount);
-            out += "</stationCount>";
-        }
-        out += "</magnitude>";
-    }
-    if (hasOrigin) {
-        out += "<preferredOriginID>";
-        appendId(out, id, "/origin");
-        out += "</preferredOriginID>";
-    }
-    if (row.magnitude) {
-        out += "<preferredMagnitudeID>";
-        appendId(out, id, "/magnitude");
-        out += "</preferredMagnitudeID>";
-    }
-    appendTextElement(out, "type", QuakeML12::nearestEventType(row.eventType));
-    out += "</event>\n";
+    event.magnitude = number(row.magnitude);
+    event.magnitudeType = row.magnitudeType;
+    if (row.magnitudeStationCount && *row.magnitudeStationCount >= 0)
+        event.stationCount = std::to_string(*row.magnitudeStationCount);
+    event.type = QuakeML12::nearestEventType(row.eventType);
+    QuakeML12::appendEvent(out, event);
 }
 
 std::string documentEnd()

@@ -3,7 +3,7 @@
 #include "catalogue/catalogue.h"
 #include "formats/fdsntextwriter.h"
 #include "formats/quakeml12writer.h"
-#include "formats/text.h"
+#include "quakeml/text.h"
 #include "geo/places.h"
 #include "geo/shippeddata.h"
 #include "http/fdsnquery.h"

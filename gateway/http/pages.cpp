@@ -1,6 +1,6 @@
 #include "http/pages.h"
 
-#include "formats/text.h"
+#include "quakeml/text.h"
 #include "http/svgmap.h"
 
 #include <QDateTime>

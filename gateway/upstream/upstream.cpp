@@ -1,7 +1,7 @@
 #include "upstream/upstream.h"
 
 #include "catalogue/catalogue.h"
-#include "formats/text.h"
+#include "quakeml/text.h"
 #include "upstream/fdsneventclient.h"
 #include "upstream/quakesearchclient.h"
 

@@ -1,7 +1,7 @@
 #include "testsupport/upstreamstandin.h"
 
 #include "formats/cataloguefile.h"
-#include "formats/text.h"
+#include "quakeml/text.h"
 
 #include <QDateTime>
 #include <QFile>

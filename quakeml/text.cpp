@@ -1,4 +1,4 @@
-#include "formats/text.h"
+#include "quakeml/text.h"
 
 #include "quakeml/latin1.h"
 #include "quakeml/utctime.h"

@@ -1,7 +1,7 @@
 #pragma once
 
-// Text that the gateway writes, shared by its QuakeML and its HTML pages:
-// escaped characters, numbers and times, into a byte string.
+// Text that Harvix's exports and the gateway's QuakeML and HTML pages
+// write: escaped characters, numbers and times, into a byte string.
 
 #include <QString>
 
