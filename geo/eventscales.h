@@ -13,6 +13,9 @@ namespace EventScales {
 // 3.3 magnitudes (M2 4 px, M4 8 px, M6 16 px); never below 1.5 px.
 double radius(double magnitude);
 
+// The magnitudes whose circles the legends show, Harvix's and the pages'.
+constexpr double LegendMagnitudes[] = { 2, 4, 6 };
+
 // The depth ramp, 0 km to 300 km and deeper: red, orange, yellow, green,
 // blue, purple, as USGS and GeoNet colour depth.
 QColor depthColour(double depthKm);

@@ -250,7 +250,7 @@ std::string legend()
                       "role=\"img\" aria-label=\"Legend: size by magnitude, colour by depth\" font-size=\"12\" "
                       "font-family=\"sans-serif\">";
     double x = 8;
-    for (const double magnitude : { 2.0, 4.0, 6.0 }) {
+    for (const double magnitude : EventScales::LegendMagnitudes) {
         const double radius = EventScales::radius(magnitude);
         out += "<circle cx=\"" + number(x + radius) + "\" cy=\"22\" r=\"" + number(radius)
             + "\" fill=\"#bbb\" stroke=\"#555\"/><text x=\"" + number(x + 2 * radius + 4) + "\" y=\"26\">M"

@@ -1,0 +1,306 @@
+#include "app/maplayers.h"
+
+#include "geo/eventscales.h"
+#include "geo/landatlas.h"
+#include "geo/shippeddata.h"
+
+#include <QLinearGradient>
+#include <QPainter>
+#include <QPaintEngine>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+const QColor seaColour(214, 229, 240);
+const QColor landColour(239, 236, 226);
+const QColor coastColour(170, 170, 160);
+
+// The location's value, when it has one (it holds NaN for none).
+std::optional<double> known(float value)
+{
+    return std::isfinite(value) ? std::optional<double>(value) : std::nullopt;
+}
+
+double radiusOf(const QuakeLocation &location)
+{
+    return EventScales::radiusOf(known(location.magnitude));
+}
+
+void drawCircle(QPainter &painter, const QPointF &at, const QuakeLocation &location, double radius)
+{
+    const QColor colour = EventScales::colourOf(known(location.depthKm));
+    if (std::isfinite(location.magnitude)) {
+        painter.setPen(QPen(QColor(60, 60, 60, 160), 0.6));
+        painter.setBrush(colour);
+    } else {
+        painter.setPen(QPen(colour.darker(130), 1.5));
+        painter.setBrush(Qt::NoBrush);
+    }
+    painter.drawEllipse(at, radius, radius);
+}
+
+} // namespace
+
+void LandLayer::project(const Projection &projection)
+{
+    m_rings.clear();
+    m_bounds.clear();
+    const std::vector<QPolygonF> &rings = ShippedData::land().rings();
+    m_rings.reserve(rings.size());
+    m_bounds.reserve(rings.size());
+    for (const QPolygonF &ring : rings) {
+        const double shift = projection.turnsTowardsCentre(ring.boundingRect());
+        QPolygonF projected;
+        projected.reserve(ring.size());
+        for (const QPointF &point : ring)
+            projected << projection.projectAsIs(point.y(), point.x() + shift);
+        m_bounds.push_back(projected.boundingRect());
+        m_rings.push_back(std::move(projected));
+    }
+}
+
+void LandLayer::render(QPainter &painter, const QRectF &area, const Viewport &viewport) const
+{
+    painter.fillRect(area, seaColour);
+    // From the rings already in kilometres: only scale and offset change.
+    const QRectF visibleKm(viewport.toKm(area.topLeft()), viewport.toKm(area.bottomRight()));
+    painter.save();
+    painter.translate(viewport.offset());
+    painter.scale(viewport.scale(), viewport.scale());
+    painter.setPen(QPen(coastColour, 0));
+    painter.setBrush(landColour);
+    for (std::size_t i = 0; i < m_rings.size(); ++i) {
+        if (m_bounds[i].intersects(visibleKm))
+            painter.drawPolygon(m_rings[i]);
+    }
+    painter.restore();
+}
+
+void EventLayer::setEvents(const std::vector<LocatedEvent> *events, const Projection &projection)
+{
+    m_events = events && !events->empty() ? events : nullptr;
+    m_withoutDepth = m_withoutMagnitude = m_withoutPosition = 0;
+    m_projected.clear();
+    m_drawOrder.clear();
+    m_largestRadius = 0;
+    if (m_events) {
+        const std::size_t count = m_events->size();
+        m_projected.resize(count);
+        m_drawOrder.reserve(count);
+        for (std::size_t i = 0; i < count; ++i) {
+            const QuakeLocation &at = (*m_events)[i].location;
+            m_withoutDepth += std::isfinite(at.depthKm) ? 0 : 1;
+            m_withoutMagnitude += std::isfinite(at.magnitude) ? 0 : 1;
+            if (!hasPosition(at)) {
+                ++m_withoutPosition;
+                m_projected[i] = { 0, 0 };
+                continue;
+            }
+            const QPointF km = projection.project(at.latitude, at.longitude);
+            m_projected[i] = { float(km.x()), float(km.y()) };
+            m_drawOrder.push_back(quint32(i));
+        }
+        // Larger events over smaller ones; those without a magnitude first.
+        std::stable_sort(m_drawOrder.begin(), m_drawOrder.end(), [this](quint32 a, quint32 b) {
+            return drawKey(a) < drawKey(b);
+        });
+        for (quint32 index : m_drawOrder)
+            m_largestRadius = std::max(m_largestRadius, radiusOf(index));
+    }
+    m_grid.build(m_drawOrder, [this](std::uint32_t index) { return kmOf(index); });
+}
+
+bool EventLayer::hasPosition(const QuakeLocation &at)
+{
+    return std::isfinite(at.latitude) && std::isfinite(at.longitude) && std::fabs(at.latitude) <= 90;
+}
+
+bool EventLayer::hasPosition(int index) const
+{
+    return hasPosition((*m_events)[std::size_t(index)].location);
+}
+
+double EventLayer::radiusOf(quint32 index) const
+{
+    return ::radiusOf((*m_events)[index].location);
+}
+
+float EventLayer::drawKey(quint32 index) const
+{
+    const float magnitude = (*m_events)[index].location.magnitude;
+    return std::isfinite(magnitude) ? magnitude : -100.0f;
+}
+
+qint64 EventLayer::bytes() const
+{
+    return qint64(m_projected.capacity() * sizeof(Projected) + m_drawOrder.capacity() * sizeof(quint32)) + m_grid.bytes();
+}
+
+int EventLayer::eventAt(const QPointF &pixel, const Viewport &viewport, int *others) const
+{
+    int found = -1;
+    int count = 0;
+    // Of the circles that hold the point, the one drawn last is on top.
+    m_grid.near(viewport.toKm(pixel), (m_largestRadius + 1) / viewport.scale(), [&](std::uint32_t index) {
+        const double radius = radiusOf(index);
+        const QPointF d = viewport.toScreen(kmOf(index)) - pixel;
+        if (d.x() * d.x() + d.y() * d.y() > (radius + 1) * (radius + 1))
+            return;
+        ++count;
+        if (found < 0 || std::make_pair(drawKey(index), index) > std::make_pair(drawKey(quint32(found)), quint32(found)))
+            found = int(index);
+    });
+    if (others)
+        *others = std::max(0, count - 1);
+    return found;
+}
+
+const QImage &EventLayer::spriteFor(const QuakeLocation &location) const
+{
+    // Depth in 2 km steps to 300 km, radius in quarter pixels.
+    const bool hasDepth = std::isfinite(location.depthKm), hasMagnitude = std::isfinite(location.magnitude);
+    const int depthStep = hasDepth ? int(std::clamp(location.depthKm, 0.0f, 300.0f) / 2) : 255;
+    const int radiusStep = int(std::lround(::radiusOf(location) * 4));
+    const quint32 key = quint32(depthStep) | quint32(radiusStep) << 8 | (hasMagnitude ? 0u : 1u) << 31;
+    auto found = m_sprites.find(key);
+    if (found != m_sprites.end())
+        return found->second;
+    QuakeLocation quantised = location;
+    if (hasDepth)
+        quantised.depthKm = float(depthStep * 2);
+    const double radius = radiusStep / 4.0;
+    const int side = int(std::ceil(2 * radius + 4)) | 1;
+    QImage sprite(side, side, QImage::Format_ARGB32_Premultiplied);
+    sprite.fill(Qt::transparent);
+    QPainter painter(&sprite);
+    painter.setRenderHint(QPainter::Antialiasing, true);
+    drawCircle(painter, QPointF(side / 2.0, side / 2.0), quantised, radius);
+    painter.end();
+    return m_sprites.emplace(key, std::move(sprite)).first->second;
+}
+
+void EventLayer::render(QPainter &painter, const QRectF &area, const Viewport &viewport) const
+{
+    // On screen and in PNGs each circle is a small image drawn once per
+    // colour and size and then copied, which is many times faster than
+    // drawing 100,000 antialiased ellipses; an SVG gets real circles.
+    const bool raster = painter.paintEngine() && painter.paintEngine()->type() == QPaintEngine::Raster;
+    const QRectF visible = area.adjusted(-40, -40, 40, 40);
+    for (quint32 index : m_drawOrder) {
+        const QPointF at = viewport.toScreen(kmOf(index));
+        if (!visible.contains(at))
+            continue;
+        const QuakeLocation &location = (*m_events)[index].location;
+        if (raster) {
+            const QImage &sprite = spriteFor(location);
+            painter.drawImage(QPointF(std::round(at.x()) - sprite.width() / 2, std::round(at.y()) - sprite.height() / 2),
+                              sprite);
+        } else {
+            drawCircle(painter, at, location, ::radiusOf(location));
+        }
+    }
+}
+
+void SelectionLayer::render(QPainter &painter, const QRectF &, const Viewport &viewport) const
+{
+    if (m_selected < 0)
+        return;
+    const QPointF at = viewport.toScreen(m_events.kmOf(quint32(m_selected)));
+    const double radius = m_events.radiusOf(quint32(m_selected)) + 5;
+    painter.setBrush(Qt::NoBrush);
+    painter.setPen(QPen(Qt::white, 4));
+    painter.drawEllipse(at, radius, radius);
+    painter.setPen(QPen(Qt::black, 2));
+    painter.drawEllipse(at, radius, radius);
+}
+
+QStringList LegendLayer::counts() const
+{
+    QStringList counts;
+    if (m_events.withoutDepth() > 0)
+        counts << tr("%1 without depth").arg(m_events.withoutDepth());
+    if (m_events.withoutMagnitude() > 0)
+        counts << tr("%1 without magnitude").arg(m_events.withoutMagnitude());
+    if (m_events.withoutPosition() > 0)
+        counts << tr("%1 without position (not shown)").arg(m_events.withoutPosition());
+    return counts;
+}
+
+QRectF LegendLayer::box(const QRectF &area, const QFontMetricsF &metrics) const
+{
+    const double line = metrics.height();
+    const double magnitudesHeight = 2 * EventScales::radius(6) + 4;
+    const double height = line * 2 + magnitudesHeight + 14 + line + counts().size() * line + 16;
+    return QRectF(area.left() + 8, area.top() + 8, 190, height);
+}
+
+void LegendLayer::render(QPainter &painter, const QRectF &area, const Viewport &) const
+{
+    const QFontMetricsF metrics(painter.font());
+    const double line = metrics.height();
+    const QStringList counts = this->counts();
+    const double magnitudesHeight = 2 * EventScales::radius(6) + 4;
+    const QRectF box = this->box(area, metrics);
+    const double width = box.width();
+    painter.setPen(QColor(120, 120, 120));
+    painter.setBrush(Qt::white);   // opaque: the legend reads the same over any map
+    painter.drawRoundedRect(box, 4, 4);
+
+    painter.setPen(Qt::black);
+    double y = box.top() + 4;
+    painter.drawText(QRectF(box.left() + 8, y, width - 16, line), Qt::AlignLeft, tr("Magnitude"));
+    y += line;
+    // Reference circles on the map's own scale.
+    double x = box.left() + 10;
+    const double middle = y + magnitudesHeight / 2;
+    for (const double magnitude : EventScales::LegendMagnitudes) {
+        const double radius = EventScales::radius(magnitude);
+        painter.setPen(QPen(QColor(60, 60, 60), 0.8));
+        painter.setBrush(QColor(200, 200, 200));
+        painter.drawEllipse(QPointF(x + radius, middle), radius, radius);
+        painter.setPen(Qt::black);
+        painter.drawText(QPointF(x + 2 * radius + 3, middle + metrics.ascent() / 2 - 1), QStringLiteral("M%1").arg(magnitude));
+        x += 2 * radius + 3 + metrics.horizontalAdvance(QStringLiteral("M6")) + 10;
+    }
+    y += magnitudesHeight;
+    painter.drawText(QRectF(box.left() + 8, y, width - 16, line), Qt::AlignLeft, tr("Depth (km)"));
+    y += line;
+    // The depth ramp, 0 to 300 km and deeper.
+    const QRectF ramp(box.left() + 10, y, width - 26, 10);
+    QLinearGradient gradient(ramp.topLeft(), ramp.topRight());
+    for (double depth = 0; depth <= 300; depth += 10)
+        gradient.setColorAt(depth / 300, EventScales::depthColour(depth));
+    painter.setPen(Qt::NoPen);
+    painter.setBrush(gradient);
+    painter.drawRect(ramp);
+    y += 12;
+    painter.setPen(Qt::black);
+    for (const double depth : { 0.0, 100.0, 200.0, 300.0 }) {
+        const QString label = depth >= 300 ? QStringLiteral("300+") : QString::number(depth);
+        const double at = ramp.left() + ramp.width() * depth / 300 - metrics.horizontalAdvance(label) / 2;
+        painter.drawText(QPointF(std::max(ramp.left(), std::min(at, ramp.right() - metrics.horizontalAdvance(label))),
+                                 y + metrics.ascent()),
+                         label);
+    }
+    y += line + 2;
+    for (const QString &text : counts) {
+        painter.drawText(QRectF(box.left() + 8, y, width - 16, line), Qt::AlignLeft, text);
+        y += line;
+    }
+}
+
+void CreditsLayer::render(QPainter &painter, const QRectF &area, const Viewport &) const
+{
+    const QString credits = tr("Land: Natural Earth \u00B7 Places: GeoNames");
+    painter.save();
+    QFont small = painter.font();
+    small.setPointSizeF(std::max(6.0, small.pointSizeF() * 0.8));
+    painter.setFont(small);
+    const QRectF creditBox = painter.boundingRect(area.adjusted(0, 0, -6, -4), Qt::AlignRight | Qt::AlignBottom, credits);
+    painter.fillRect(creditBox.adjusted(-3, -1, 3, 1), QColor(255, 255, 255, 190));
+    painter.setPen(QColor(60, 60, 60));
+    painter.drawText(creditBox, Qt::AlignRight | Qt::AlignBottom, credits);
+    painter.restore();
+}

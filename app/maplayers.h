@@ -1,0 +1,135 @@
+#pragma once
+
+// The map drawn in layers, bottom to top: land and sea, the events, the
+// selected event's ring, the legend and the credits. Each draws with a
+// painter over an area in the viewport's pixels, and knows nothing of
+// input; MapWidget stacks them and takes the mouse.
+
+#include "geo/hitgrid.h"
+#include "geo/viewport.h"
+#include "quakeml/quakeeventrecord.h"
+
+#include <QCoreApplication>
+#include <QFontMetricsF>
+#include <QImage>
+#include <QPolygonF>
+#include <QRectF>
+
+#include <unordered_map>
+#include <vector>
+
+class QPainter;
+
+class MapLayer
+{
+public:
+    virtual ~MapLayer() = default;
+    virtual void render(QPainter &painter, const QRectF &area, const Viewport &viewport) const = 0;
+};
+
+// Land on the sea: the shipped land's rings, projected once per projection.
+class LandLayer : public MapLayer
+{
+public:
+    void project(const Projection &projection);
+    void render(QPainter &painter, const QRectF &area, const Viewport &viewport) const override;
+
+private:
+    std::vector<QPolygonF> m_rings;        // in km of the projection
+    std::vector<QRectF> m_bounds;
+};
+
+// The events, a circle each, sized by magnitude and coloured by depth
+// (geo/eventscales.h), larger over smaller. Events without a magnitude are
+// hollow, events without a depth grey, events without a position not drawn.
+class EventLayer : public MapLayer
+{
+public:
+    // The events must stay until the next call; null for none.
+    void setEvents(const std::vector<LocatedEvent> *events, const Projection &projection);
+    const std::vector<LocatedEvent> *events() const { return m_events; }
+    int count() const { return m_events ? int(m_events->size()) : 0; }
+
+    static bool hasPosition(const QuakeLocation &at);
+    bool hasPosition(int index) const;
+    QPointF kmOf(quint32 index) const { return QPointF(m_projected[index].x, m_projected[index].y); }
+    double radiusOf(quint32 index) const;
+    // The events with a position, in the order they are drawn.
+    const std::vector<quint32> &drawOrder() const { return m_drawOrder; }
+    double largestRadius() const { return m_largestRadius; }
+    // The event drawn on top at the pixel, or -1; with how many others are there too.
+    int eventAt(const QPointF &pixel, const Viewport &viewport, int *others) const;
+
+    int withoutDepth() const { return m_withoutDepth; }
+    int withoutMagnitude() const { return m_withoutMagnitude; }
+    int withoutPosition() const { return m_withoutPosition; }
+    // What the layer keeps for its events, in bytes.
+    qint64 bytes() const;
+
+    void render(QPainter &painter, const QRectF &area, const Viewport &viewport) const override;
+
+private:
+    struct Projected
+    {
+        float x;   // km east of the projection's centre
+        float y;   // km south
+    };
+
+    // What orders the drawing: by magnitude, those without one first.
+    float drawKey(quint32 index) const;
+    // An event's circle as a small image, made once per colour and size.
+    const QImage &spriteFor(const QuakeLocation &location) const;
+
+    const std::vector<LocatedEvent> *m_events = nullptr;
+    std::vector<Projected> m_projected;
+    std::vector<quint32> m_drawOrder;      // smaller magnitudes first
+    HitGrid m_grid;                        // of m_projected
+    double m_largestRadius = 0;
+    int m_withoutDepth = 0;
+    int m_withoutMagnitude = 0;
+    int m_withoutPosition = 0;
+    mutable std::unordered_map<quint32, QImage> m_sprites;
+};
+
+// A ring around the selected event.
+class SelectionLayer : public MapLayer
+{
+public:
+    explicit SelectionLayer(const EventLayer &events) : m_events(events) {}
+    // -1 for none.
+    void select(int index) { m_selected = index; }
+    int selected() const { return m_selected; }
+    void render(QPainter &painter, const QRectF &area, const Viewport &viewport) const override;
+
+private:
+    const EventLayer &m_events;
+    int m_selected = -1;
+};
+
+// Top left: the magnitudes' circles, the depth ramp, and how many events
+// lack a depth, a magnitude or a position. Opaque, so that it reads the
+// same over any map.
+class LegendLayer : public MapLayer
+{
+    Q_DECLARE_TR_FUNCTIONS(LegendLayer)
+
+public:
+    explicit LegendLayer(const EventLayer &events) : m_events(events) {}
+    // Where the legend lies over the area.
+    QRectF box(const QRectF &area, const QFontMetricsF &metrics) const;
+    void render(QPainter &painter, const QRectF &area, const Viewport &viewport) const override;
+
+private:
+    QStringList counts() const;
+
+    const EventLayer &m_events;
+};
+
+// Bottom right: where the land and the places come from.
+class CreditsLayer : public MapLayer
+{
+    Q_DECLARE_TR_FUNCTIONS(CreditsLayer)
+
+public:
+    void render(QPainter &painter, const QRectF &area, const Viewport &viewport) const override;
+};
