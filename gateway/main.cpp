@@ -98,9 +98,9 @@ int main(int argc, char *argv[])
         return usageError(command.startsWith(u'-') ? QStringLiteral("unknown option '%1'").arg(command)
                                                    : QStringLiteral("unknown command '%1'").arg(command));
     Options options;
-    const QString error = parseOptions(args, commandOptions.value(command), commandFlags.value(command),
-                                       command == QLatin1String("import"), options);
-    if (!error.isEmpty())
+    QString error;
+    if (!parseOptions(args, commandOptions.value(command), commandFlags.value(command),
+                      command == QLatin1String("import"), options, &error))
         return usageError(error);
     if (command == QLatin1String("serve"))
         return serve(options);

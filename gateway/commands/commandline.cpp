@@ -24,10 +24,13 @@ int usageError(const QString &text)
 
 
 
-// Reads the options that a command takes; an empty result means success.
-QString parseOptions(const QStringList &args, const QStringList &known, const QStringList &knownFlags,
-                     bool takesFiles, Options &options)
+bool parseOptions(const QStringList &args, const QStringList &known, const QStringList &knownFlags,
+                  bool takesFiles, Options &options, QString *error)
 {
+    const auto fail = [error](const QString &why) {
+        *error = why;
+        return false;
+    };
     for (int i = 0; i < args.size(); ++i) {
         QString arg = args.at(i);
         if (knownFlags.contains(arg)) {
@@ -43,7 +46,7 @@ QString parseOptions(const QStringList &args, const QStringList &known, const QS
         if (known.contains(arg)) {
             if (eq < 0) {
                 if (i + 1 >= args.size())
-                    return QStringLiteral("%1 needs a value").arg(arg);
+                    return fail(QStringLiteral("%1 needs a value").arg(arg));
                 value = args.at(++i);
             }
             options.values.insert(arg, value);
@@ -51,24 +54,25 @@ QString parseOptions(const QStringList &args, const QStringList &known, const QS
             options.files += args.mid(i + 1);
             break;
         } else if (arg.startsWith(u'-')) {
-            return QStringLiteral("unknown option '%1'").arg(args.at(i));
+            return fail(QStringLiteral("unknown option '%1'").arg(args.at(i)));
         } else if (takesFiles) {
             options.files << arg;
         } else {
-            return QStringLiteral("unexpected argument '%1'").arg(arg);
+            return fail(QStringLiteral("unexpected argument '%1'").arg(arg));
         }
     }
-    return QString();
+    return true;
 }
 
-// A whole number of at least minimum for an option, or an error.
-QString positiveOption(const Options &options, const char *option, int fallback, int minimum, int &value)
+bool positiveOption(const Options &options, const char *option, int fallback, int minimum, int &value,
+                    QString *error)
 {
     bool ok = true;
     value = options.values.contains(QLatin1String(option)) ? options.value(option).toInt(&ok) : fallback;
-    if (!ok || value < minimum)
-        return QStringLiteral("%1 takes a whole number of at least %2").arg(QLatin1String(option)).arg(minimum);
-    return QString();
+    if (ok && value >= minimum)
+        return true;
+    *error = QStringLiteral("%1 takes a whole number of at least %2").arg(QLatin1String(option)).arg(minimum);
+    return false;
 }
 
 bool splitAddress(const QString &address, QString &host, int &port)
@@ -118,19 +122,19 @@ QString cataloguePath(const Options &options)
 }
 
 // The upstream of --upstream, with --upstream-timeout and --upstream-format.
-QString upstreamOf(const Options &options, std::unique_ptr<Upstream> &upstream)
+bool upstreamOf(const Options &options, std::unique_ptr<Upstream> &upstream, QString *error)
 {
     Upstream::Options settings;
-    if (const QString error = positiveOption(options, "--upstream-timeout", 20, 1, settings.timeoutSeconds);
-        !error.isEmpty())
-        return error;
+    if (!positiveOption(options, "--upstream-timeout", 20, 1, settings.timeoutSeconds, error))
+        return false;
     const QString format = options.value("--upstream-format", QStringLiteral("text"));
-    if (format != QLatin1String("text") && format != QLatin1String("xml"))
-        return QStringLiteral("--upstream-format takes text or xml, not '%1'").arg(format);
+    if (format != QLatin1String("text") && format != QLatin1String("xml")) {
+        *error = QStringLiteral("--upstream-format takes text or xml, not '%1'").arg(format);
+        return false;
+    }
     settings.fdsnXml = format == QLatin1String("xml");
-    QString error;
-    upstream = Upstream::forUrl(options.value("--upstream"), settings, &error);
-    return error;
+    upstream = Upstream::forUrl(options.value("--upstream"), settings, error);
+    return bool(upstream);
 }
 
 std::optional<std::int64_t> timeOption(const QString &text)

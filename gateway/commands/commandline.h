@@ -37,11 +37,12 @@ void say(const QString &text);
 // Says what is wrong with the command line and gives UsageError.
 int usageError(const QString &text);
 
-// Reads the options that a command takes; an empty result means success.
-QString parseOptions(const QStringList &args, const QStringList &known, const QStringList &knownFlags,
-                     bool takesFiles, Options &options);
-// A whole number of at least minimum for an option, or an error.
-QString positiveOption(const Options &options, const char *option, int fallback, int minimum, int &value);
+// Reads the options that a command takes.
+bool parseOptions(const QStringList &args, const QStringList &known, const QStringList &knownFlags,
+                  bool takesFiles, Options &options, QString *error);
+// A whole number of at least minimum for an option.
+bool positiveOption(const Options &options, const char *option, int fallback, int minimum, int &value,
+                    QString *error);
 bool splitAddress(const QString &address, QString &host, int &port);
 // A date (YYYY-MM-DD, the day's start) or an ISO 8601 time, UTC.
 std::optional<std::int64_t> timeOption(const QString &text);
@@ -53,7 +54,7 @@ QString cataloguePath(const Options &options);
 // read-only catalogue is refused with that.
 bool openCatalogue(SqliteCatalogue &catalogue, const Options &options, const char *writing = nullptr);
 // The upstream of --upstream, with --upstream-timeout and --upstream-format.
-QString upstreamOf(const Options &options, std::unique_ptr<Upstream> &upstream);
+bool upstreamOf(const Options &options, std::unique_ptr<Upstream> &upstream, QString *error);
 
 int import(const Options &options);
 int sync(const Options &options);

@@ -32,15 +32,13 @@ int serve(const Options &options)
     if (!splitAddress(listen, host, port))
         return usageError(QStringLiteral("--listen takes ADDRESS:PORT, not '%1'").arg(listen));
     GatewayServer::Limits limits;
-    if (const QString error = positiveOption(options, "--write-timeout", limits.writeTimeoutSeconds, 1,
-                                             limits.writeTimeoutSeconds);
-        !error.isEmpty())
-        return usageError(error);
-    if (const QString error = positiveOption(options, "--workers", limits.workers, 1, limits.workers); !error.isEmpty())
+    QString error;
+    if (!positiveOption(options, "--write-timeout", limits.writeTimeoutSeconds, 1, limits.writeTimeoutSeconds, &error)
+        || !positiveOption(options, "--workers", limits.workers, 1, limits.workers, &error))
         return usageError(error);
     if (options.values.contains(QStringLiteral("--max-events"))) {
         int most = 0;
-        if (const QString error = positiveOption(options, "--max-events", 0, 1, most); !error.isEmpty())
+        if (!positiveOption(options, "--max-events", 0, 1, most, &error))
             return usageError(error);
         limits.maxEvents = most;
     }
@@ -55,9 +53,7 @@ int serve(const Options &options)
     std::unique_ptr<Upstream> upstream;
     int refreshAfter = 5;
     if (hasUpstream) {
-        if (const QString error = upstreamOf(options, upstream); !error.isEmpty())
-            return usageError(error);
-        if (const QString error = positiveOption(options, "--refresh-after", 5, 0, refreshAfter); !error.isEmpty())
+        if (!upstreamOf(options, upstream, &error) || !positiveOption(options, "--refresh-after", 5, 0, refreshAfter, &error))
             return usageError(error);
     }
     SqliteCatalogue catalogue(cataloguePath(options));
@@ -76,7 +72,6 @@ int serve(const Options &options)
     if (upstream)
         routes.setUpstream(upstream.get(), refreshAfter, upstream->timeoutSeconds());
     HttpTransport &server = routes.transport();
-    QString error;
     // Under systemd's socket activation the socket comes ready-made.
     const int passed = sd_listen_fds(1);
     if (passed > 1) {

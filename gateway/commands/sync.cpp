@@ -22,7 +22,7 @@ int sync(const Options &options)
     if (!options.values.contains(QStringLiteral("--upstream")))
         return usageError(QStringLiteral("sync needs --upstream URL"));
     std::unique_ptr<Upstream> upstream;
-    if (const QString error = upstreamOf(options, upstream); !error.isEmpty())
+    if (QString error; !upstreamOf(options, upstream, &error))
         return usageError(error);
     UpstreamWindow range;
     const auto from = timeOption(options.value("--from"));
