@@ -196,10 +196,7 @@ void appendGeoJson(std::string &out, const Values &v, bool first)
 void appendQuakeML(std::string &out, const Values &v)
 {
     QuakeML12::Event event;
-    const std::string id = resourceId(v.id);
-    event.id = "smi:org.harvix/event/" + id;
-    event.originId = "smi:org.harvix/origin/" + id;
-    event.magnitudeId = "smi:org.harvix/magnitude/" + id;
+    event.id = "smi:org.harvix/event/" + resourceId(v.id);
     event.time = v.time;
     event.latitude = jsonNumber(v.latitude);
     event.longitude = jsonNumber(v.longitude);

@@ -90,10 +90,6 @@ std::string localTimeText(const QString &zuluTime, std::optional<std::int64_t> u
     return formatLocalTime(utc.toLocalTime());
 }
 
-} // namespace
-
-namespace {
-
 constexpr float None = std::numeric_limits<float>::quiet_NaN();
 
 // The value of a number text, or NaN when it is not one.

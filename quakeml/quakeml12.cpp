@@ -114,6 +114,19 @@ void appendValue(std::string &out, const char *name, const std::string &number)
     out += '>';
 }
 
+// <name>id/part</name>: a reference to a part of the event.
+void appendReference(std::string &out, const char *name, const std::string &id, const char *part)
+{
+    out += '<';
+    out += name;
+    out += '>';
+    Text::appendEscaped(out, id);
+    out += part;
+    out += "</";
+    out += name;
+    out += '>';
+}
+
 } // namespace
 
 void appendEvent(std::string &out, const Event &event)
@@ -121,7 +134,7 @@ void appendEvent(std::string &out, const Event &event)
     const bool hasOrigin = !event.time.empty() && !event.latitude.empty() && !event.longitude.empty();
     const bool hasMagnitude = !event.magnitude.empty();
     out += "<event publicID=\"";
-    Text::appendEscaped(out, QString::fromStdString(event.id));
+    Text::appendEscaped(out, event.id);
     out += "\">";
     if (!event.description.isEmpty()) {
         out += "<description><text>";
@@ -130,9 +143,9 @@ void appendEvent(std::string &out, const Event &event)
     }
     if (hasOrigin) {
         out += "<origin publicID=\"";
-        Text::appendEscaped(out, QString::fromStdString(event.originId));
-        out += "\"><time><value>";
-        Text::appendEscaped(out, QString::fromStdString(event.time));
+        Text::appendEscaped(out, event.id);
+        out += "/origin\"><time><value>";
+        Text::appendEscaped(out, event.time);
         out += "</value></time>";
         appendValue(out, "latitude", event.latitude);
         appendValue(out, "longitude", event.longitude);
@@ -145,21 +158,21 @@ void appendEvent(std::string &out, const Event &event)
     }
     if (hasMagnitude) {
         out += "<magnitude publicID=\"";
-        Text::appendEscaped(out, QString::fromStdString(event.magnitudeId));
-        out += "\">";
+        Text::appendEscaped(out, event.id);
+        out += "/magnitude\">";
         appendValue(out, "mag", event.magnitude);
         if (event.magnitudeType.size() <= 32)
             Text::appendTextElement(out, "type", event.magnitudeType);
         if (hasOrigin)
-            Text::appendTextElement(out, "originID", QString::fromStdString(event.originId));
+            appendReference(out, "originID", event.id, "/origin");
         if (!event.stationCount.empty())
-            Text::appendTextElement(out, "stationCount", QString::fromStdString(event.stationCount));
+            Text::appendTextElement(out, "stationCount", event.stationCount);
         out += "</magnitude>";
     }
     if (hasOrigin)
-        Text::appendTextElement(out, "preferredOriginID", QString::fromStdString(event.originId));
+        appendReference(out, "preferredOriginID", event.id, "/origin");
     if (hasMagnitude)
-        Text::appendTextElement(out, "preferredMagnitudeID", QString::fromStdString(event.magnitudeId));
+        appendReference(out, "preferredMagnitudeID", event.id, "/magnitude");
     if (isEventType(event.type))
         Text::appendTextElement(out, "type", event.type);
     out += "</event>\n";

@@ -38,7 +38,8 @@ std::string unescapedId(std::string_view escaped);
 // out, so that the document stays valid.
 struct Event
 {
-    std::string id, originId, magnitudeId;   // resource identifiers
+    std::string id;                          // its resource identifier; its origin's
+                                             // and magnitude's add "/origin", "/magnitude"
     QString description;                     // a region name
     std::string time;
     std::string latitude, longitude, depthMetres;

@@ -41,6 +41,24 @@ void appendEscaped(std::string &out, const QString &text)
     }
 }
 
+void appendEscaped(std::string &out, std::string_view utf8)
+{
+    for (const char c : utf8) {
+        if (c < 0x20 || c >= 0x7F)   // as signed, bytes beyond ASCII are negative
+            return appendEscaped(out, QString::fromUtf8(utf8.data(), qsizetype(utf8.size())));
+    }
+    for (const char c : utf8) {
+        switch (c) {
+        case '<': out += "&lt;"; break;
+        case '>': out += "&gt;"; break;
+        case '&': out += "&amp;"; break;
+        case '"': out += "&quot;"; break;
+        case '\'': out += "&#39;"; break;
+        default: out += c;
+        }
+    }
+}
+
 void appendNumber(std::string &out, double value)
 {
     char buffer[32];
@@ -92,6 +110,19 @@ void appendTextElement(std::string &out, const char *name, const QString &text)
     out += name;
     out += '>';
     appendEscaped(out, text);
+    out += "</";
+    out += name;
+    out += '>';
+}
+
+void appendTextElement(std::string &out, const char *name, std::string_view utf8)
+{
+    if (utf8.empty())
+        return;
+    out += '<';
+    out += name;
+    out += '>';
+    appendEscaped(out, utf8);
     out += "</";
     out += name;
     out += '>';

@@ -8,12 +8,16 @@
 #include <cstdint>
 #include <optional>
 #include <string>
+#include <string_view>
 
 namespace Text {
 
 // For XML and HTML alike: markup characters as entities, and everything
 // outside printable ASCII as a character reference, so the output is ASCII.
 void appendEscaped(std::string &out, const QString &text);
+// The same for UTF-8 text; plain ASCII, which ids, times and numbers are,
+// goes without a conversion.
+void appendEscaped(std::string &out, std::string_view utf8);
 // The shortest text that reads back as the same double.
 void appendNumber(std::string &out, double value);
 // "2024-01-01T01:11:54", UTC, the fraction of a second dropped.
@@ -24,6 +28,7 @@ void appendExactTime(std::string &out, std::int64_t microseconds);
 // XML elements: <name>text</name> and <name><value>number</value></name>,
 // nothing when the text is empty or the number unknown.
 void appendTextElement(std::string &out, const char *name, const QString &text);
+void appendTextElement(std::string &out, const char *name, std::string_view utf8);
 template <typename T>
 void appendValueElement(std::string &out, const char *name, const std::optional<T> &value)
 {

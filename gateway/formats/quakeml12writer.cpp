@@ -40,8 +40,6 @@ void appendEvent(std::string &out, const EventRow &row, const QString &place)
     };
     QuakeML12::Event event;
     event.id = publicIdOf(row.publicId);
-    event.originId = event.id + "/origin";
-    event.magnitudeId = event.id + "/magnitude";
     event.description = place;
     if (row.latitude && row.longitude) {
         Text::appendExactTime(event.time, row.originTimeUs);

@@ -23,7 +23,6 @@ public:
     explicit SearchService(const Catalogue &catalogue) : m_catalogue(catalogue) {}
 
     void setUpstream(Upstream *upstream, int refreshAfterMinutes, int seconds);
-    bool hasUpstream() const { return m_upstream; }
 
     // query: the raw query string. A search that must ask the upstream
     // first is deferred (HttpReply::defer).
