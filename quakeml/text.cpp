@@ -102,9 +102,13 @@ void appendExactTime(std::string &out, std::int64_t microseconds)
     out += 'Z';
 }
 
-void appendTextElement(std::string &out, const char *name, const QString &text)
+namespace {
+
+// QString or UTF-8.
+template <typename Text>
+void appendElement(std::string &out, const char *name, const Text &text)
 {
-    if (text.isEmpty())
+    if (text.size() == 0)
         return;
     out += '<';
     out += name;
@@ -115,17 +119,16 @@ void appendTextElement(std::string &out, const char *name, const QString &text)
     out += '>';
 }
 
+} // namespace
+
+void appendTextElement(std::string &out, const char *name, const QString &text)
+{
+    appendElement(out, name, text);
+}
+
 void appendTextElement(std::string &out, const char *name, std::string_view utf8)
 {
-    if (utf8.empty())
-        return;
-    out += '<';
-    out += name;
-    out += '>';
-    appendEscaped(out, utf8);
-    out += "</";
-    out += name;
-    out += '>';
+    appendElement(out, name, utf8);
 }
 
 } // namespace Text
