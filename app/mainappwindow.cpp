@@ -40,6 +40,8 @@ MainAppWindow::MainAppWindow(QWidget *parent)
 
 MainAppWindow::~MainAppWindow()
 {
+    while (!m_prepared.empty())
+        dropPreparedItems(m_prepared.begin()->first);
     delete ui;
 }
 
@@ -83,6 +85,11 @@ void MainAppWindow::startQuery()
             this, SLOT(quakeDataLoaded(QuakeDataManager*)));
     connect(manager, SIGNAL(quakeDataFailed(QuakeDataManager*)),
             this, SLOT(quakeDataFailed(QuakeDataManager*)));
+    // While the reply is read, its events' items are made between the
+    // pieces of reading, and the window goes on painting. (The status bar
+    // keeps the bytes received until the result.)
+    connect(manager, &QuakeDataManager::eventsRead, this, [this, manager] { prepareTreeItems(manager); });
+    connect(manager, &QObject::destroyed, this, [this, manager] { dropPreparedItems(manager); });
     manager->performRequest();
 }
 
@@ -99,6 +106,7 @@ void MainAppWindow::quakeDataLoaded(QuakeDataManager *inQDMgr)
     // (this one may have waited behind its error box). Its progress messages
     // may have covered that result's count.
     if (m_shownSearch && inQDMgr->serial() < m_shownSearch->serial()) {
+        dropPreparedItems(inQDMgr);
         showResultMessage(m_shownSearch);
         inQDMgr->deleteLater();
         return;
@@ -112,6 +120,7 @@ void MainAppWindow::quakeDataFailed(QuakeDataManager *inQDMgr)
     // The manager has shown the error; the tree keeps what it had.
     findChild<QPushButton *>(QStringLiteral("searchCtrl"))->setEnabled(true);
     statusBar()->showMessage(tr("Search failed: see the message."), 0);
+    dropPreparedItems(inQDMgr);
     inQDMgr->deleteLater();
 }
 

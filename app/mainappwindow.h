@@ -24,6 +24,8 @@
 
 #include <map>
 #include <string>
+#include <unordered_map>
+#include <vector>
 
 class EventLinks;
 class MapWidget;
@@ -77,6 +79,22 @@ public slots:
 
 private:
     struct TreeBuild;
+    // An item made for an event while its search is read, before the
+    // result is shown: the event's identifier in the search's store and
+    // the item, not in the tree yet.
+    struct PreparedItem
+    {
+        const std::string *eventId;
+        QTreeWidgetItem *item;
+    };
+
+    // Makes the items of the events a search has read since the last call,
+    // so that showing its result needs only to insert them.
+    void prepareTreeItems(QuakeDataManager *manager);
+    // The prepared items in the store's order, one per entry; false, with
+    // none left, when they are not all there.
+    bool takePreparedItems(const QuakeDataManager *manager, QList<QTreeWidgetItem *> &items);
+    void dropPreparedItems(const QuakeDataManager *manager);
 
     void showResultMessage(const QuakeDataManager *search);
     void setupMap();
@@ -96,6 +114,7 @@ private:
     // makes, inserted in one call at the end, with the font and label
     // texts that they share.
     TreeBuild *m_treeBuild = nullptr;
+    std::unordered_map<const QuakeDataManager *, std::vector<PreparedItem>> m_prepared;
     // The map beside the tree, in a dock of its own so that the form stays
     // as it is.
     QDockWidget *m_mapDock = nullptr;

@@ -4,7 +4,8 @@
 #include "app/mainappwindow.h"
 
 #include "app/mapwidget.h"
-#include "quakeml/latin1.h"
+#include "app/resultitems.h"
+#include "quakeml/quakemlreader.h"
 #include "service/quakeservice.h"
 #include "service/quakedatamanager.h"
 
@@ -14,31 +15,8 @@
 #include <QTreeWidget>
 #include <QUrl>
 
-#include <utility>
-#include <vector>
 
 namespace {
-
-// The few distinct labels of a result, each converted to text once and then
-// shared by every row that carries it.
-class LabelTexts
-{
-public:
-    QString text(const std::string &label)
-    {
-        for (const auto &[bytes, text] : m_texts) {
-            if (bytes == label)
-                return text;
-        }
-        QString converted = Latin1::toText(label);
-        if (m_texts.size() < 32)
-            m_texts.emplace_back(label, converted);
-        return converted;
-    }
-
-private:
-    std::vector<std::pair<std::string, QString>> m_texts;
-};
 
 QFont boldFontOf(const QTreeWidget *tree)
 {
@@ -53,7 +31,6 @@ struct MainAppWindow::TreeBuild
 {
     QList<QTreeWidgetItem *> items;
     QFont boldFont;
-    LabelTexts labels;
 };
 
 void MainAppWindow::buildTreeModel(QuakeDataManager *manager, QTreeWidget *tree)
@@ -65,14 +42,16 @@ void MainAppWindow::buildTreeModel(QuakeDataManager *manager, QTreeWidget *tree)
 
     const QuakeEventStore &events = manager->quakeEvents();
     TreeBuild build;
-    build.boldFont = boldFontOf(tree);
-    build.items.reserve(qsizetype(events.size()));
-    m_treeBuild = &build;
-    // newTreeItemForQuakeEvent only reads the fields; the store is not copied
-    // for it, since a big one takes as long to copy as to show.
-    for (const auto &[eventId, fields] : events)
-        newTreeItemForQuakeEvent(tree, eventId, const_cast<QuakeFieldMap &>(fields));
-    m_treeBuild = nullptr;
+    if (!takePreparedItems(manager, build.items)) {
+        build.boldFont = boldFontOf(tree);
+        build.items.reserve(qsizetype(events.size()));
+        m_treeBuild = &build;
+        // newTreeItemForQuakeEvent only reads the fields; the store is not
+        // copied for it, since a big one takes as long to copy as to show.
+        for (const auto &[eventId, fields] : events)
+            newTreeItemForQuakeEvent(tree, eventId, const_cast<QuakeFieldMap &>(fields));
+        m_treeBuild = nullptr;
+    }
     if (events.empty()) {
         auto *none = new QTreeWidgetItem;
         none->setText(0, tr("No quake events matching search criteria"));
@@ -99,30 +78,60 @@ void MainAppWindow::showResultMessage(const QuakeDataManager *search)
 void MainAppWindow::newTreeItemForQuakeEvent(QTreeWidget *tree, const std::string &eventId,
                                              std::map<std::string, std::string> &fields)
 {
-    LabelTexts ownLabels;
-    LabelTexts &labels = m_treeBuild ? m_treeBuild->labels : ownLabels;
-    auto *eventItem = new QTreeWidgetItem;
-    eventItem->setText(0, Latin1::toText(eventId));
     // One font shared by all items of a build, rather than a copy each.
-    eventItem->setFont(0, m_treeBuild ? m_treeBuild->boldFont : boldFontOf(tree));
-
-    QList<QTreeWidgetItem *> rows;
-    for (const auto &[label, value] : fields) {
-        if (value.empty())
-            continue;
-        auto *row = new QTreeWidgetItem;
-        // Without this, expandAll() marks every row as expanded too, keeping a
-        // persistent index for each: three quarters of a big tree's cost.
-        row->setFlags(row->flags() | Qt::ItemNeverHasChildren);
-        row->setText(0, labels.text(label));
-        row->setText(1, Latin1::toText(value));
-        rows.append(row);
-    }
-    eventItem->addChildren(rows);
+    QTreeWidgetItem *eventItem = ResultItems::eventItem(eventId, fields, m_treeBuild ? m_treeBuild->boldFont
+                                                                                        : boldFontOf(tree));
     if (m_treeBuild)
         m_treeBuild->items.append(eventItem);
     else
         tree->addTopLevelItem(eventItem);
+}
+
+void MainAppWindow::prepareTreeItems(QuakeDataManager *manager)
+{
+    // The manager notes each event as it stores it, in the order read; an
+    // identifier read again replaces the fields, and the item made for it
+    // before is dropped when the items are taken.
+    const std::vector<LocatedEvent> &read = manager->quakeLocations();
+    std::vector<PreparedItem> &prepared = m_prepared[manager];
+    if (prepared.size() >= read.size())
+        return;
+    const QFont bold = boldFontOf(findChild<QTreeWidget *>(QStringLiteral("treeWidget")));
+    prepared.reserve(read.size());
+    for (std::size_t i = prepared.size(); i < read.size(); ++i) {
+        const std::string &eventId = *read[i].eventId;
+        prepared.push_back({ &eventId, ResultItems::eventItem(eventId, manager->quakeEvents().at(eventId), bold) });
+    }
+}
+
+bool MainAppWindow::takePreparedItems(const QuakeDataManager *manager, QList<QTreeWidgetItem *> &items)
+{
+    const auto found = m_prepared.find(manager);
+    if (found == m_prepared.end())
+        return false;
+    std::vector<PreparedItem> prepared = std::move(found->second);
+    m_prepared.erase(found);
+    QuakeMLReader::alignToStore(prepared, [](const PreparedItem &p) { return p.eventId; },
+                                [](const PreparedItem &p) { delete p.item; });
+    const bool whole = prepared.size() == manager->quakeEvents().size();
+    items.reserve(qsizetype(prepared.size()));
+    for (const PreparedItem &p : prepared) {
+        if (whole)
+            items.append(p.item);
+        else
+            delete p.item;
+    }
+    return whole;
+}
+
+void MainAppWindow::dropPreparedItems(const QuakeDataManager *manager)
+{
+    const auto found = m_prepared.find(manager);
+    if (found == m_prepared.end())
+        return;
+    for (const PreparedItem &p : found->second)
+        delete p.item;
+    m_prepared.erase(found);
 }
 
 void MainAppWindow::treeViewItemClicked(QTreeWidgetItem *item, int column)

@@ -157,28 +157,83 @@ int EventLayer::eventAt(const QPointF &pixel, const Viewport &viewport, int *oth
     return found;
 }
 
-const QImage &EventLayer::spriteFor(const QuakeLocation &location) const
+quint32 EventLayer::spriteKey(const QuakeLocation &location)
 {
-    // Depth in 2 km steps to 300 km, radius in quarter pixels.
+    // Depth in 2 km steps to 300 km, radius in quarter pixels; none for a
+    // circle bigger than any sprite.
+    if (!(::radiusOf(location) <= MaxSpriteRadius))
+        return NoSprite;
     const bool hasDepth = std::isfinite(location.depthKm), hasMagnitude = std::isfinite(location.magnitude);
     const int depthStep = hasDepth ? int(std::clamp(location.depthKm, 0.0f, 300.0f) / 2) : 255;
     const int radiusStep = int(std::lround(::radiusOf(location) * 4));
-    const quint32 key = quint32(depthStep) | quint32(radiusStep) << 8 | (hasMagnitude ? 0u : 1u) << 31;
-    auto found = m_sprites.find(key);
-    if (found != m_sprites.end())
-        return found->second;
-    QuakeLocation quantised = location;
-    if (hasDepth)
-        quantised.depthKm = float(depthStep * 2);
-    const double radius = radiusStep / 4.0;
-    const int side = int(std::ceil(2 * radius + 4)) | 1;
-    QImage sprite(side, side, QImage::Format_ARGB32_Premultiplied);
-    sprite.fill(Qt::transparent);
-    QPainter painter(&sprite);
-    painter.setRenderHint(QPainter::Antialiasing, true);
-    drawCircle(painter, QPointF(side / 2.0, side / 2.0), quantised, radius);
-    painter.end();
-    return m_sprites.emplace(key, std::move(sprite)).first->second;
+    return quint32(depthStep) | quint32(radiusStep) << 8 | (hasMagnitude ? 0u : 1u) << 31;
+}
+
+void EventLayer::makeSprites(const std::vector<quint32> &events) const
+{
+    // The sprites not made yet, one per key, largest first, laid out in
+    // rows of a new sheet and drawn with one painter: a painter per sprite
+    // took longer than the drawing, and as many small images took twice
+    // their pixels' memory.
+    struct Wanted
+    {
+        quint32 key;
+        QuakeLocation location;
+        double radius;
+        int side;
+    };
+    std::vector<Wanted> wanted;
+    for (quint32 index : events) {
+        const QuakeLocation &location = (*m_events)[index].location;
+        const quint32 key = spriteKey(location);
+        if (key == NoSprite || m_sprites.count(key))
+            continue;
+        QuakeLocation quantised = location;
+        if (std::isfinite(location.depthKm))
+            quantised.depthKm = float(int(key & 0xFF) * 2);
+        const double radius = int((key >> 8) & 0x7FFFFF) / 4.0;
+        wanted.push_back({ key, quantised, radius, int(std::ceil(2 * radius + 4)) | 1 });
+        m_sprites.emplace(key, Sprite());
+    }
+    if (wanted.empty())
+        return;
+    std::stable_sort(wanted.begin(), wanted.end(), [](const Wanted &a, const Wanted &b) { return a.side > b.side; });
+    constexpr int SheetWidth = 1024;
+    std::size_t first = 0;
+    while (first < wanted.size()) {
+        // As many rows as fit a sheet of at most 16 MB.
+        int x = 0, y = 0, rowHeight = 0;
+        std::size_t end = first;
+        std::vector<QPoint> at;
+        for (; end < wanted.size(); ++end) {
+            const int side = wanted[end].side;
+            if (x + side > SheetWidth) {
+                x = 0;
+                y += rowHeight;
+                rowHeight = 0;
+            }
+            if (y + side > 4096 && end > first)
+                break;
+            at.emplace_back(x, y);
+            x += side;
+            rowHeight = std::max(rowHeight, side);
+        }
+        QImage sheet(SheetWidth, y + rowHeight, QImage::Format_ARGB32_Premultiplied);
+        sheet.fill(Qt::transparent);
+        const auto sheetIndex = quint32(m_sheets.size());
+        QPainter painter(&sheet);
+        painter.setRenderHint(QPainter::Antialiasing, true);
+        for (std::size_t i = first; i < end; ++i) {
+            const Wanted &sprite = wanted[i];
+            const QPoint corner = at[i - first];
+            drawCircle(painter, QPointF(corner.x() + sprite.side / 2.0, corner.y() + sprite.side / 2.0),
+                       sprite.location, sprite.radius);
+            m_sprites[sprite.key] = Sprite { sheetIndex, QRect(corner, QSize(sprite.side, sprite.side)) };
+        }
+        painter.end();
+        m_sheets.push_back(std::move(sheet));
+        first = end;
+    }
 }
 
 void EventLayer::render(QPainter &painter, const QRectF &area, const Viewport &viewport) const
@@ -188,17 +243,28 @@ void EventLayer::render(QPainter &painter, const QRectF &area, const Viewport &v
     // drawing 100,000 antialiased ellipses; an SVG gets real circles.
     const bool raster = painter.paintEngine() && painter.paintEngine()->type() == QPaintEngine::Raster;
     const QRectF visible = area.adjusted(-40, -40, 40, 40);
+    std::vector<quint32> shown;
+    std::vector<QPointF> where;
     for (quint32 index : m_drawOrder) {
         const QPointF at = viewport.toScreen(kmOf(index));
         if (!visible.contains(at))
             continue;
-        const QuakeLocation &location = (*m_events)[index].location;
-        if (raster) {
-            const QImage &sprite = spriteFor(location);
-            painter.drawImage(QPointF(std::round(at.x()) - sprite.width() / 2, std::round(at.y()) - sprite.height() / 2),
-                              sprite);
+        shown.push_back(index);
+        where.push_back(at);
+    }
+    if (raster)
+        makeSprites(shown);
+    for (std::size_t i = 0; i < shown.size(); ++i) {
+        const QuakeLocation &location = (*m_events)[shown[i]].location;
+        const quint32 key = raster ? spriteKey(location) : NoSprite;
+        if (key != NoSprite) {
+            const Sprite &sprite = m_sprites.find(key)->second;
+            const QRect &source = sprite.source;
+            painter.drawImage(QPointF(std::round(where[i].x()) - source.width() / 2,
+                                      std::round(where[i].y()) - source.height() / 2),
+                              m_sheets[sprite.sheet], source);
         } else {
-            drawCircle(painter, at, location, ::radiusOf(location));
+            drawCircle(painter, where[i], location, ::radiusOf(location));
         }
     }
 }

@@ -77,8 +77,18 @@ private:
 
     // What orders the drawing: by magnitude, those without one first.
     float drawKey(quint32 index) const;
-    // An event's circle as a small image, made once per colour and size.
-    const QImage &spriteFor(const QuakeLocation &location) const;
+    // Each circle is drawn once per colour and size into a sheet, then
+    // copied from there: its place.
+    struct Sprite
+    {
+        quint32 sheet = 0;
+        QRect source;
+    };
+    static constexpr double MaxSpriteRadius = 200;
+    static constexpr quint32 NoSprite = 0x7FFFFFFF;
+    static quint32 spriteKey(const QuakeLocation &location);
+    // Makes the sprites that these events need and that are not made yet.
+    void makeSprites(const std::vector<quint32> &events) const;
 
     const std::vector<LocatedEvent> *m_events = nullptr;
     std::vector<Projected> m_projected;
@@ -88,7 +98,8 @@ private:
     int m_withoutDepth = 0;
     int m_withoutMagnitude = 0;
     int m_withoutPosition = 0;
-    mutable std::unordered_map<quint32, QImage> m_sprites;
+    mutable std::vector<QImage> m_sheets;
+    mutable std::unordered_map<quint32, Sprite> m_sprites;   // by spriteKey
 };
 
 // A ring around the selected event.

@@ -104,14 +104,34 @@ float numberOrNone(const QString &text, double *value)
 
 } // namespace
 
-QuakeEventParser::QuakeEventParser(QXmlStreamReader &reader)
+QuakeEventParser::QuakeEventParser()
     : m_location { None, None, None, None }
     , m_utcSeconds(None)
 {
+}
+
+QuakeEventParser::QuakeEventParser(QXmlStreamReader &reader)
+    : QuakeEventParser()
+{
     parseEvent(reader);
+    convert();
+}
+
+QuakeEventParser::QuakeEventParser(Texts texts)
+    : QuakeEventParser()
+{
+    m_texts = std::move(texts);
+    convert();
 }
 
 QuakeEventParser::~QuakeEventParser() = default;
+
+QuakeEventParser::Texts QuakeEventParser::readTexts(QXmlStreamReader &reader)
+{
+    QuakeEventParser parser;
+    parser.parseEvent(reader);
+    return std::move(parser.m_texts);
+}
 
 void QuakeEventParser::getQuakeEvent(std::string &eventId, std::map<std::string, std::string> &fields)
 {
@@ -141,99 +161,97 @@ void QuakeEventParser::parseEvent(QXmlStreamReader &reader)
         else
             skipUnknownElement(reader);
     }
-    m_raw[RawEvent::EventType] = type;
-    m_isEarthquake = type == u"earthquake" && !m_fields.empty();
+    m_texts.raw[RawEvent::EventType] = type;
 }
 
 void QuakeEventParser::parseOrigin(QXmlStreamReader &reader)
 {
-    double latitude = 0.0;
-    double longitude = 0.0;
-    double depth = 0.0;
-    m_location.latitude = m_location.longitude = m_location.depthKm = None;
-    m_raw[RawEvent::Latitude].clear();
-    m_raw[RawEvent::Longitude].clear();
-    m_raw[RawEvent::Depth].clear();
-    m_raw[RawEvent::Mode].clear();
-    m_raw[RawEvent::Status].clear();
-    m_utcSeconds = None;
-    QString timeText;
-    std::string localTime;
-    std::string mode;
-    std::string status;
-    m_raw[RawEvent::ReferenceId] = referenceOf(reader.attributes().value(QLatin1String("publicID"))).toString();
-    std::string referenceId = Latin1::fromText(m_raw[RawEvent::ReferenceId]);
+    // A later origin replaces everything an earlier one gave.
+    QString *const raw = m_texts.raw;
+    m_texts.hasOrigin = true;
+    for (const RawEvent::Field field : { RawEvent::Time, RawEvent::Latitude, RawEvent::Longitude, RawEvent::Depth,
+                                         RawEvent::Mode, RawEvent::Status })
+        raw[field].clear();
+    raw[RawEvent::ReferenceId] = referenceOf(reader.attributes().value(QLatin1String("publicID"))).toString();
 
     while (reader.readNextStartElement()) {
         const QStringView name = reader.name();
-        if (name == u"time") {
-            timeText = parseElementWithValue(reader);
-            const std::optional<std::int64_t> us = UtcTime::fromIso(timeText);
-            m_utcSeconds = us ? double(*us) / 1e6 : None;
-            localTime = localTimeText(timeText, us);
-        } else if (name == u"latitude") {
-            m_raw[RawEvent::Latitude] = parseElementWithValue(reader);
-            m_location.latitude = numberOrNone(m_raw[RawEvent::Latitude], &latitude);
-        } else if (name == u"longitude") {
-            m_raw[RawEvent::Longitude] = parseElementWithValue(reader);
-            m_location.longitude = numberOrNone(m_raw[RawEvent::Longitude], &longitude);
-        } else if (name == u"depth") {
-            m_raw[RawEvent::Depth] = parseElementWithValue(reader);
-            m_location.depthKm = numberOrNone(m_raw[RawEvent::Depth], &depth);
-        } else if (name == u"evaluationMode") {
-            m_raw[RawEvent::Mode] = reader.readElementText();
-            mode = Latin1::fromText(m_raw[RawEvent::Mode]);
-        } else if (name == u"evaluationStatus") {
-            m_raw[RawEvent::Status] = reader.readElementText();
-            status = Latin1::fromText(m_raw[RawEvent::Status]);
-        } else {
+        if (name == u"time")
+            raw[RawEvent::Time] = parseElementWithValue(reader);
+        else if (name == u"latitude")
+            raw[RawEvent::Latitude] = parseElementWithValue(reader);
+        else if (name == u"longitude")
+            raw[RawEvent::Longitude] = parseElementWithValue(reader);
+        else if (name == u"depth")
+            raw[RawEvent::Depth] = parseElementWithValue(reader);
+        else if (name == u"evaluationMode")
+            raw[RawEvent::Mode] = reader.readElementText();
+        else if (name == u"evaluationStatus")
+            raw[RawEvent::Status] = reader.readElementText();
+        else
             skipUnknownElement(reader);
-        }
     }
-
-    m_eventId.clear();
-    m_eventId.reserve(referenceId.size() + localTime.size() + 3);
-    m_eventId += '[';
-    m_eventId += referenceId;
-    m_eventId += "] ";
-    m_eventId += localTime;
-
-    m_fields[kTimeLabel] = Latin1::fromText(timeText);
-    m_raw[RawEvent::Time] = std::move(timeText);
-    m_fields[kDepthLabel] = stringWithDouble(depth, "km");
-    (m_fields[kLatitudeLabel] = stringWithDouble(latitude, "")) += kDegreeSign;
-    (m_fields[kLongitudeLabel] = stringWithDouble(longitude, "")) += kDegreeSign;
-    m_fields[kModeLabel] = std::move(mode);
-    m_fields[kStatusLabel] = std::move(status);
-    m_fields[kReferenceLabel] = std::move(referenceId);
 }
 
 void QuakeEventParser::parseMagnitude(QXmlStreamReader &reader)
 {
-    double magnitude = 0.0;
-    int stationCount = 0;
-    m_location.magnitude = None;
-    m_raw[RawEvent::Magnitude].clear();
-    m_raw[RawEvent::MagnitudeType].clear();
-    m_raw[RawEvent::Stations].clear();
+    QString *const raw = m_texts.raw;
+    m_texts.hasMagnitude = true;
+    raw[RawEvent::Magnitude].clear();
+    raw[RawEvent::MagnitudeType].clear();
+    raw[RawEvent::Stations].clear();
 
     while (reader.readNextStartElement()) {
         const QStringView name = reader.name();
-        if (name == u"mag") {
-            m_raw[RawEvent::Magnitude] = parseElementWithValue(reader);
-            m_location.magnitude = numberOrNone(m_raw[RawEvent::Magnitude], &magnitude);
-        } else if (name == u"stationCount") {
-            m_raw[RawEvent::Stations] = reader.readElementText();
-            stationCount = m_raw[RawEvent::Stations].toInt(nullptr, 10);
-        } else if (name == u"type") {
-            m_raw[RawEvent::MagnitudeType] = reader.readElementText(QXmlStreamReader::SkipChildElements);
-        } else {
+        if (name == u"mag")
+            raw[RawEvent::Magnitude] = parseElementWithValue(reader);
+        else if (name == u"stationCount")
+            raw[RawEvent::Stations] = reader.readElementText();
+        else if (name == u"type")
+            raw[RawEvent::MagnitudeType] = reader.readElementText(QXmlStreamReader::SkipChildElements);
+        else
             skipUnknownElement(reader);
-        }
     }
+}
 
-    m_fields[kMagnitudeLabel] = stringWithDouble(magnitude, "");
-    m_fields[kStationCountLabel] = std::to_string(stationCount);
+void QuakeEventParser::convert()
+{
+    const QString *const raw = m_texts.raw;
+    if (m_texts.hasOrigin) {
+        double latitude = 0.0;
+        double longitude = 0.0;
+        double depth = 0.0;
+        m_location.latitude = numberOrNone(raw[RawEvent::Latitude], &latitude);
+        m_location.longitude = numberOrNone(raw[RawEvent::Longitude], &longitude);
+        m_location.depthKm = numberOrNone(raw[RawEvent::Depth], &depth);
+
+        const QString &timeText = raw[RawEvent::Time];
+        const std::optional<std::int64_t> us = UtcTime::fromIso(timeText);
+        m_utcSeconds = us ? double(*us) / 1e6 : None;
+        const std::string localTime = timeText.isEmpty() ? std::string() : localTimeText(timeText, us);
+        std::string referenceId = Latin1::fromText(raw[RawEvent::ReferenceId]);
+
+        m_eventId.reserve(referenceId.size() + localTime.size() + 3);
+        m_eventId += '[';
+        m_eventId += referenceId;
+        m_eventId += "] ";
+        m_eventId += localTime;
+
+        m_fields[kTimeLabel] = Latin1::fromText(timeText);
+        m_fields[kDepthLabel] = stringWithDouble(depth, "km");
+        (m_fields[kLatitudeLabel] = stringWithDouble(latitude, "")) += kDegreeSign;
+        (m_fields[kLongitudeLabel] = stringWithDouble(longitude, "")) += kDegreeSign;
+        m_fields[kModeLabel] = Latin1::fromText(raw[RawEvent::Mode]);
+        m_fields[kStatusLabel] = Latin1::fromText(raw[RawEvent::Status]);
+        m_fields[kReferenceLabel] = std::move(referenceId);
+    }
+    if (m_texts.hasMagnitude) {
+        double magnitude = 0.0;
+        m_location.magnitude = numberOrNone(raw[RawEvent::Magnitude], &magnitude);
+        m_fields[kMagnitudeLabel] = stringWithDouble(magnitude, "");
+        m_fields[kStationCountLabel] = std::to_string(raw[RawEvent::Stations].toInt(nullptr, 10));
+    }
+    m_isEarthquake = raw[RawEvent::EventType] == u"earthquake" && !m_fields.empty();
 }
 
 RawEvent QuakeEventParser::rawEvent(const std::string *eventId) const
@@ -245,7 +263,8 @@ RawEvent QuakeEventParser::rawEvent(const std::string *eventId) const
         // words without the blanks around them.
         const bool asItWas = field == RawEvent::ReferenceId || field == RawEvent::Time || field == RawEvent::Mode
             || field == RawEvent::Status;
-        raw.texts += (asItWas ? m_raw[field] : m_raw[field].trimmed()).toUtf8().toStdString();
+        const QString &text = m_texts.raw[field];
+        raw.texts += (asItWas ? text : text.trimmed()).toUtf8().toStdString();
         raw.ends[std::size_t(field)] = std::uint32_t(raw.texts.size());
     }
     return raw;

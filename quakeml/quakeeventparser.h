@@ -19,11 +19,29 @@ class QXmlStreamReader;
 class QuakeEventParser
 {
 public:
+    // What reading takes from one <event>: the texts of its values as the
+    // reply gave them (those of its last origin and last magnitude), before
+    // anything is made of them. Reading and converting are apart so that a
+    // big reply can be read on one thread while another converts.
+    struct Texts
+    {
+        QString raw[RawEvent::FieldCount];
+        bool hasOrigin = false;
+        bool hasMagnitude = false;
+    };
+
+    // Reads the event the reader stands on and converts it.
     explicit QuakeEventParser(QXmlStreamReader &reader);
+    // Converts texts that readTexts read.
+    explicit QuakeEventParser(Texts texts);
     ~QuakeEventParser();
 
     QuakeEventParser(const QuakeEventParser &) = delete;
     QuakeEventParser &operator=(const QuakeEventParser &) = delete;
+
+    // Reads the event the reader stands on, through its end tag, and
+    // converts nothing.
+    static Texts readTexts(QXmlStreamReader &reader);
 
     void getQuakeEvent(std::string &eventId, std::map<std::string, std::string> &fields);
 
@@ -36,6 +54,10 @@ public:
     double utcSeconds() const { return m_utcSeconds; }
     // The reply's own texts of the values, for exports.
     RawEvent rawEvent(const std::string *eventId) const;
+
+    // Gives the texts back once nothing more is wanted of the parser, for
+    // the thread that read them to free.
+    Texts takeTexts() { return std::move(m_texts); }
 
     // True when the event's last <type> read "earthquake" and it has fields.
     bool isEarthquake() const { return m_isEarthquake; }
@@ -51,10 +73,14 @@ public:
     static std::string stringWithDouble(double value, const char *unit);
 
 private:
+    QuakeEventParser();
+    // Makes the identifier, the fields and the numbers from m_texts.
+    void convert();
+
+    Texts m_texts;
     bool m_isEarthquake = false;
     std::string m_eventId;
     QuakeFieldMap m_fields;
     QuakeLocation m_location;
     double m_utcSeconds;
-    QString m_raw[RawEvent::FieldCount];
 };

@@ -1,63 +1,83 @@
 #include "quakeml/quakemlreader.h"
 
-#include <algorithm>
-#include <iterator>
-
 #include "quakeml/quakeeventparser.h"
 
+#include <QIODevice>
 #include <QXmlStreamReader>
 
+#include <algorithm>
+#include <cstdint>
 #include <cstring>
+#include <iterator>
+#include <type_traits>
 
-QString QuakeMLReader::decodeReply(const QByteArray &body)
-{
-    const char *data = body.constData();
-    const void *zero = std::memchr(data, 0, std::size_t(body.size()));
-    const qsizetype length = zero ? static_cast<const char *>(zero) - data : body.size();
-    return QString::fromLatin1(data, length);
-}
+#ifdef __linux__
+#include <sys/mman.h>
+#include <unistd.h>
+#endif
 
 namespace {
+
+// The same search in UTF-16 text and in Latin-1 bytes.
+template <typename View>
+View literal(const char16_t *text, const char *bytes);
+template <>
+QStringView literal<QStringView>(const char16_t *text, const char *)
+{
+    return QStringView(text);
+}
+template <>
+QByteArrayView literal<QByteArrayView>(const char16_t *, const char *bytes)
+{
+    return QByteArrayView(bytes);
+}
 
 // The offset of the '<' of the first tag that holds more than
 // QuakeMLReader::MaximumAttributes '=' signs outside its quoted values, or
 // -1. Quoted values may hold '=' and '>'; comments, CDATA sections and
 // processing instructions are passed over whole, and text is not a tag.
-qsizetype findAttributeFlood(QStringView text)
+template <typename View>
+qsizetype findAttributeFlood(View text)
 {
     const qsizetype size = text.size();
-    const char16_t *const chars = text.utf16();
-    auto startsWith = [&](qsizetype pos, QStringView prefix) {
-        return text.mid(pos, prefix.size()) == prefix;
-    };
-    // Past the terminator, or to the end; QStringView's searches are vectorised.
-    auto skipPast = [&](qsizetype pos, QStringView terminator) {
+    const View comment = literal<View>(u"<!--", "<!--");
+    const View cdata = literal<View>(u"<![CDATA[", "<![CDATA[");
+    auto startsWith = [&](qsizetype pos, View prefix) { return text.sliced(pos).startsWith(prefix); };
+    // Past the terminator, or to the end; the views' searches are vectorised.
+    auto skipPast = [&](qsizetype pos, const char16_t *terminator16, const char *terminator8) {
+        const View terminator = literal<View>(terminator16, terminator8);
         const qsizetype found = text.indexOf(terminator, pos);
         return found < 0 ? size : found + terminator.size();
     };
+    auto at = [&](qsizetype pos) -> char16_t {
+        if constexpr (std::is_same_v<View, QStringView>)
+            return text[pos].unicode();
+        else
+            return static_cast<unsigned char>(text[pos]);
+    };
     qsizetype pos = 0;
-    while ((pos = text.indexOf(u'<', pos)) >= 0) {
-        const char16_t next = pos + 1 < size ? chars[pos + 1] : u'\0';
-        if (next == u'!' && startsWith(pos, u"<!--")) {
-            pos = skipPast(pos + 4, u"-->");
+    while ((pos = text.indexOf('<', pos)) >= 0) {
+        const char16_t next = pos + 1 < size ? at(pos + 1) : u'\0';
+        if (next == u'!' && startsWith(pos, comment)) {
+            pos = skipPast(pos + 4, u"-->", "-->");
             continue;
         }
-        if (next == u'!' && startsWith(pos, u"<![CDATA[")) {
-            pos = skipPast(pos + 9, u"]]>");
+        if (next == u'!' && startsWith(pos, cdata)) {
+            pos = skipPast(pos + 9, u"]]>", "]]>");
             continue;
         }
         if (next == u'?') {
-            pos = skipPast(pos + 2, u"?>");
+            pos = skipPast(pos + 2, u"?>", "?>");
             continue;
         }
         const qsizetype tagStart = pos++;
         int equalSigns = 0;
         while (pos < size) {
-            const char16_t c = chars[pos++];
+            const char16_t c = at(pos++);
             if (c > u'>')   // names and most of a tag: none of "'<=>
                 continue;
             if (c == u'"' || c == u'\'') {
-                const qsizetype close = text.indexOf(QChar(c), pos);
+                const qsizetype close = text.indexOf(char(c), pos);
                 pos = close < 0 ? size : close + 1;
             } else if (c == u'>') {
                 break;
@@ -72,49 +92,37 @@ qsizetype findAttributeFlood(QStringView text)
     return -1;
 }
 
-QuakeMLError floodError(QStringView text, qsizetype offset)
+template <typename View>
+QuakeMLError floodError(View text, qsizetype offset)
 {
     QuakeMLError error;
     error.text = QStringLiteral("An element has more than %1 attributes.")
                      .arg(QuakeMLReader::MaximumAttributes);
-    const QStringView before = text.left(offset);
-    error.line = before.count(u'\n') + 1;
-    error.column = offset - (before.lastIndexOf(u'\n') + 1);
+    const View before = text.first(offset);
+    error.line = before.count('\n') + 1;
+    error.column = offset - (before.lastIndexOf('\n') + 1);
     return error;
 }
 
 } // namespace
 
-QuakeMLError QuakeMLReader::readDocument(QString text, QuakeEventStore &store)
-{
-    return readDocument(std::move(text),
-                        [&store](QXmlStreamReader &reader) { readEventParameters(reader, store); });
-}
+namespace {
 
-QuakeMLError QuakeMLReader::readDocument(QString text,
-                                         const std::function<void(QXmlStreamReader &)> &readEventParameters)
+// Walks the whole document, handing every <eventParameters> to
+// readEventParameters. The reader stops at the first break of the document;
+// when its text was cut at a flood, the end that the cut makes is reported
+// as the flood (floodAt), an earlier break of the document's own as itself.
+QuakeMLError walk(QXmlStreamReader &reader, const std::function<void(QXmlStreamReader &)> &readEventParameters,
+                  const QuakeMLError &floodAt)
 {
-    const qsizetype flood = findAttributeFlood(text);
-    QuakeMLError floodAt;
-    if (flood >= 0) {
-        floodAt = floodError(text, flood);
-        text.truncate(flood);
-    }
-
-    QXmlStreamReader reader(text);
-    text = QString();
     while (!reader.atEnd()) {
         if (reader.readNext() == QXmlStreamReader::StartElement
             && reader.name() == u"eventParameters")
             readEventParameters(reader);
     }
-
-    // The events before the flood are kept, as they are before any other
-    // break in a document. The end that the cut makes is reported as the
-    // flood; an earlier break of the document's own is reported as itself.
     const bool endsAtCut = !reader.hasError()
         || reader.error() == QXmlStreamReader::PrematureEndOfDocumentError;
-    if (flood >= 0 && endsAtCut)
+    if (floodAt.isError() && endsAtCut)
         return floodAt;
     QuakeMLError error;
     if (reader.hasError()) {
@@ -125,40 +133,233 @@ QuakeMLError QuakeMLReader::readDocument(QString text,
     return error;
 }
 
-namespace {
-
-// Reads the events of one <eventParameters> into the store, telling each
-// stored event and its parser to noted().
-template <typename Noted>
-void readEvents(QXmlStreamReader &reader, QuakeEventStore &store, const Noted &noted)
+// Latin-1 bytes served to a reader as UTF-8, a few hundred at a time, so
+// that the document is never held whole as text. The bytes before `blank`
+// (the XML declaration) are served as spaces: the reader takes the
+// declaration's encoding from a device, and the bytes have one already.
+// The source owns the bytes and gives the memory of those served back to
+// the system as it goes, so that what the reply is read into can grow
+// while the reply shrinks.
+class Latin1Source : public QIODevice
 {
-    std::string eventId;
-    QuakeFieldMap fields;
-    while (reader.readNextStartElement()) {
-        if (reader.name() == u"event") {
-            QuakeEventParser parser(reader);
-            parser.takeQuakeEvent(eventId, fields);
-            // A later event with the same identifier replaces the earlier one.
-            noted(store.insert_or_assign(std::move(eventId), std::move(fields)).first->first, parser);
-        } else {
-            reader.skipCurrentElement();
+public:
+    Latin1Source(QByteArray bytes, qsizetype end, qsizetype blank)
+        : m_bytes(std::move(bytes))
+        , m_end(end)
+        , m_blank(blank)
+    {
+        open(QIODevice::ReadOnly | QIODevice::Unbuffered);
+    }
+
+    bool isSequential() const override { return true; }
+    qint64 bytesAvailable() const override { return m_end - m_pos + QIODevice::bytesAvailable(); }
+
+protected:
+    qint64 readData(char *out, qint64 room) override
+    {
+        // The reader turns each piece into a new text. Pieces this small are
+        // taken from the allocator's small blocks: bigger ones make it sort
+        // every block freed since the last one, which costs the reader a
+        // fifth of its time when another thread frees what it made.
+        room = std::min<qint64>(room, PieceSize);
+        const char *const in = m_bytes.constData();
+        qint64 written = 0;
+        if (m_pos < m_blank) {
+            const qint64 spaces = std::min(room, m_blank - m_pos);
+            std::memset(out, ' ', std::size_t(spaces));
+            written = spaces;
+            m_pos += spaces;
         }
+        while (written < room && m_pos < m_end) {
+            // ASCII, nearly all of any reply, is copied as it is, eight bytes
+            // tested at a time.
+            const qint64 most = std::min(room - written, m_end - m_pos);
+            qint64 run = 0;
+            for (std::uint64_t word; run + 8 <= most; run += 8) {
+                std::memcpy(&word, in + m_pos + run, 8);
+                if (word & 0x8080808080808080u)
+                    break;
+            }
+            while (run < most && static_cast<unsigned char>(in[m_pos + run]) < 0x80)
+                ++run;
+            std::memcpy(out + written, in + m_pos, std::size_t(run));
+            written += run;
+            m_pos += run;
+            if (m_pos == m_end || room - written < 2)
+                break;
+            const unsigned char c = static_cast<unsigned char>(in[m_pos++]);
+            out[written++] = char(0xC0 | (c >> 6));
+            out[written++] = char(0x80 | (c & 0x3F));
+        }
+        releaseServed();
+        return written;
+    }
+
+    qint64 writeData(const char *, qint64) override { return -1; }
+
+private:
+    static constexpr qint64 PieceSize = 480;
+    static constexpr qint64 ReleaseStep = qint64(4) << 20;
+
+    void releaseServed()
+    {
+#ifdef __linux__
+        // The whole pages served since the last release; they are never
+        // read again, and the block is freed as a whole at the end.
+        if (m_pos - m_released < ReleaseStep)
+            return;
+        static const std::uintptr_t page = std::uintptr_t(sysconf(_SC_PAGESIZE));
+        const auto start = reinterpret_cast<std::uintptr_t>(m_bytes.constData());
+        const std::uintptr_t from = (start + std::uintptr_t(m_released) + page - 1) & ~(page - 1);
+        const std::uintptr_t to = (start + std::uintptr_t(m_pos)) & ~(page - 1);
+        if (to > from)
+            madvise(reinterpret_cast<void *>(from), to - from, MADV_DONTNEED);
+        m_released = m_pos;
+#endif
+    }
+
+    const QByteArray m_bytes;
+    const qint64 m_end;
+    const qint64 m_blank;
+    qint64 m_pos = 0;
+    qint64 m_released = 0;
+};
+
+// Whether the prolog from `from` on holds a document type declaration,
+// passing over white space, comments and processing instructions as the
+// reader does. Without one, standalone="yes" changes nothing.
+bool prologHasDoctype(QByteArrayView bytes, qsizetype from)
+{
+    qsizetype pos = from;
+    for (;;) {
+        while (pos < bytes.size() && (bytes[pos] == ' ' || bytes[pos] == '\t' || bytes[pos] == '\r' || bytes[pos] == '\n'))
+            ++pos;
+        const QByteArrayView rest = bytes.sliced(pos);
+        const char *terminator = rest.startsWith("<!--") ? "-->" : rest.startsWith("<?") ? "?>" : nullptr;
+        if (!terminator)
+            return rest.startsWith("<!DOCTYPE");
+        const qsizetype end = bytes.indexOf(terminator, pos + 2);
+        if (end < 0)
+            return false;
+        pos = end + qsizetype(std::strlen(terminator));
     }
 }
 
-// Puts notes of events in the store's order, keeping the last of each
-// identifier, as the store keeps it.
-template <typename Note, typename IdOf>
-void alignToStore(std::vector<Note> &notes, const IdOf &idOf)
+// How many bytes at the start of the document a reader fed from a device
+// must see as spaces: the XML declaration, which text reading checks but
+// takes no encoding from. -1 where only a reader of the whole text reads
+// the document as it should: a document too short for a device reader to
+// begin on, a broken declaration, or standalone="yes" before a document type
+// declaration (it changes how undeclared entities are read).
+qsizetype declarationToBlank(QByteArrayView bytes)
 {
-    std::stable_sort(notes.begin(), notes.end(), [&](const Note &a, const Note &b) { return *idOf(a) < *idOf(b); });
-    auto kept = notes.begin();
-    for (auto it = notes.begin(); it != notes.end(); ++it) {
-        if (std::next(it) != notes.end() && idOf(*std::next(it)) == idOf(*it))
-            continue;
-        *kept++ = *it;
+    if (bytes.size() < 4)
+        return -1;
+    if (!bytes.startsWith("<?xml"))
+        return 0;
+    const qsizetype end = bytes.indexOf("?>");
+    if (end < 0)
+        return -1;
+    // The declaration must be whole and sound, followed by anything at all.
+    const QByteArrayView declaration = bytes.first(end + 2);
+    QXmlStreamReader probe(QString::fromLatin1(declaration.data(), declaration.size()) + QLatin1String("<a/>"));
+    if (probe.readNext() != QXmlStreamReader::StartDocument)
+        return -1;
+    if (probe.isStandaloneDocument() && prologHasDoctype(bytes, declaration.size()))
+        return -1;
+    while (!probe.atEnd())
+        probe.readNext();
+    if (probe.hasError())
+        return -1;
+    return declaration.size();
+}
+
+qsizetype textLength(const QByteArray &body)
+{
+    const void *zero = std::memchr(body.constData(), 0, std::size_t(body.size()));
+    return zero ? static_cast<const char *>(zero) - body.constData() : body.size();
+}
+
+} // namespace
+
+QString QuakeMLReader::decodeReply(const QByteArray &body)
+{
+    return QString::fromLatin1(body.constData(), textLength(body));
+}
+
+QuakeMLError QuakeMLReader::readDocument(QString text, QuakeEventStore &store)
+{
+    return readDocument(std::move(text),
+                        [&store](QXmlStreamReader &reader) { readEventParameters(reader, store); });
+}
+
+QuakeMLError QuakeMLReader::readDocument(QString text,
+                                         const std::function<void(QXmlStreamReader &)> &readEventParameters)
+{
+    const qsizetype flood = findAttributeFlood(QStringView(text));
+    QuakeMLError floodAt;
+    if (flood >= 0) {
+        floodAt = floodError(QStringView(text), flood);
+        text.truncate(flood);
     }
-    notes.erase(kept, notes.end());
+    QXmlStreamReader reader(text);
+    text = QString();
+    return walk(reader, readEventParameters, floodAt);
+}
+
+QuakeMLError QuakeMLReader::readReply(QByteArray body,
+                                      const std::function<void(QXmlStreamReader &)> &readEventParameters)
+{
+    const QByteArrayView bytes(body.constData(), textLength(body));
+    const qsizetype blank = declarationToBlank(bytes);
+    if (blank < 0) {
+        QString text = decodeReply(body);
+        body = QByteArray();
+        return readDocument(std::move(text), readEventParameters);
+    }
+    const qsizetype flood = findAttributeFlood(bytes);
+    QuakeMLError floodAt;
+    if (flood >= 0)
+        floodAt = floodError(bytes, flood);
+    if (flood >= 0 && flood < 4) {
+        // Too little before the cut for a device reader to begin on.
+        QXmlStreamReader reader(QString::fromLatin1(bytes.first(flood)));
+        body = QByteArray();
+        return walk(reader, readEventParameters, floodAt);
+    }
+    const qsizetype end = flood >= 0 ? flood : bytes.size();
+    // The source must be the body's one owner: the memory it gives back is
+    // seen by nothing else.
+    body.detach();
+    Latin1Source source(std::move(body), end, blank);
+    QXmlStreamReader reader(&source);
+    return walk(reader, readEventParameters, floodAt);
+}
+
+namespace {
+
+// Hands each <event> child of the <eventParameters> that the reader stands
+// on to readEvent, which reads it through its end tag; every other child is
+// skipped whole.
+template <typename ReadEvent>
+void walkEvents(QXmlStreamReader &reader, const ReadEvent &readEvent)
+{
+    while (reader.readNextStartElement()) {
+        if (reader.name() == u"event")
+            readEvent();
+        else
+            reader.skipCurrentElement();
+    }
+}
+
+// Stores the event that a parser read, returning its identifier in the
+// store. A later event with the same identifier replaces the earlier one.
+const std::string &store(QuakeEventParser &parser, QuakeEventStore &store)
+{
+    std::string eventId;
+    QuakeFieldMap fields;
+    parser.takeQuakeEvent(eventId, fields);
+    return store.insert_or_assign(std::move(eventId), std::move(fields)).first->first;
 }
 
 } // namespace
@@ -166,16 +367,30 @@ void alignToStore(std::vector<Note> &notes, const IdOf &idOf)
 void QuakeMLReader::readEventParameters(QXmlStreamReader &reader, QuakeEventStore &store,
                                         std::vector<LocatedEvent> &located, std::vector<RawEvent> *raw)
 {
-    readEvents(reader, store, [&](const std::string &eventId, const QuakeEventParser &parser) {
-        located.push_back({ &eventId, parser.location(), parser.utcSeconds() });
-        if (raw)
-            raw->push_back(parser.rawEvent(&eventId));
+    walkEvents(reader, [&] {
+        QuakeEventParser parser(reader);
+        storeEvent(parser, store, located, raw);
     });
+}
+
+void QuakeMLReader::readEventTexts(QXmlStreamReader &reader,
+                                   const std::function<void(QuakeEventParser::Texts &&)> &took)
+{
+    walkEvents(reader, [&] { took(QuakeEventParser::readTexts(reader)); });
+}
+
+void QuakeMLReader::storeEvent(QuakeEventParser &parser, QuakeEventStore &store, std::vector<LocatedEvent> &located,
+                               std::vector<RawEvent> *raw)
+{
+    const std::string &eventId = ::store(parser, store);
+    located.push_back({ &eventId, parser.location(), parser.utcSeconds() });
+    if (raw)
+        raw->push_back(parser.rawEvent(&eventId));
 }
 
 void QuakeMLReader::alignLocations(std::vector<LocatedEvent> &located)
 {
-    alignToStore(located, [](const LocatedEvent &event) { return event.eventId; });
+    alignToStore(located, [](const LocatedEvent &event) { return event.eventId; }, [](const LocatedEvent &) {});
     located.shrink_to_fit();
 }
 
@@ -185,11 +400,14 @@ std::vector<const RawEvent *> QuakeMLReader::alignRaw(const std::vector<RawEvent
     aligned.reserve(raw.size());
     for (const RawEvent &event : raw)
         aligned.push_back(&event);
-    alignToStore(aligned, [](const RawEvent *event) { return event->eventId; });
+    alignToStore(aligned, [](const RawEvent *event) { return event->eventId; }, [](const RawEvent *) {});
     return aligned;
 }
 
 void QuakeMLReader::readEventParameters(QXmlStreamReader &reader, QuakeEventStore &store)
 {
-    readEvents(reader, store, [](const std::string &, const QuakeEventParser &) {});
+    walkEvents(reader, [&] {
+        QuakeEventParser parser(reader);
+        ::store(parser, store);
+    });
 }

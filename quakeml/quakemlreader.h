@@ -6,12 +6,15 @@
 // through QuakeEventParser. A broken document keeps the events read before
 // the break; the error is returned for the caller to report.
 
+#include "quakeml/quakeeventparser.h"
 #include "quakeml/quakeeventrecord.h"
 
 #include <QByteArray>
 #include <QString>
 
+#include <algorithm>
 #include <functional>
+#include <iterator>
 #include <vector>
 
 class QXmlStreamReader;
@@ -48,6 +51,13 @@ public:
     static QuakeMLError readDocument(QString text,
                                      const std::function<void(QXmlStreamReader &)> &readEventParameters);
 
+    // The same walk over a reply's body, as decodeReply reads it, with the
+    // same events and the same error, but without ever holding the document
+    // as text: the reader takes the bytes a few kilobytes at a time. Takes
+    // the body by value for the same reason as readDocument.
+    static QuakeMLError readReply(QByteArray body,
+                                  const std::function<void(QXmlStreamReader &)> &readEventParameters);
+
     // The same walk with readEventParameters below, into the given store.
     static QuakeMLError readDocument(QString text, QuakeEventStore &store);
 
@@ -59,9 +69,37 @@ public:
     // order, repeated identifiers included; see alignLocations).
     static void readEventParameters(QXmlStreamReader &reader, QuakeEventStore &store,
                                     std::vector<LocatedEvent> &located, std::vector<RawEvent> *raw = nullptr);
+    // Reads the events as readEventParameters does but converts none: each
+    // event's texts go to took, for QuakeEventParser(Texts) and storeEvent,
+    // which may run on another thread.
+    static void readEventTexts(QXmlStreamReader &reader,
+                               const std::function<void(QuakeEventParser::Texts &&)> &took);
+    // Stores the event that a parser made and notes it, as
+    // readEventParameters does with each event it reads.
+    static void storeEvent(QuakeEventParser &parser, QuakeEventStore &store, std::vector<LocatedEvent> &located,
+                           std::vector<RawEvent> *raw);
     // The raw values of the store's events, in the store's order.
     static std::vector<const RawEvent *> alignRaw(const std::vector<RawEvent> &raw);
     // Puts the locations noted while reading into the store's order, the
     // last of each identifier kept, as the store keeps it.
     static void alignLocations(std::vector<LocatedEvent> &located);
+
+    // Puts notes made of events as they were read (each with the
+    // identifier's string in the store, idOf) in the store's order, keeping
+    // the last of each identifier, as the store keeps it; the others go to
+    // dropped.
+    template <typename Note, typename IdOf, typename Dropped>
+    static void alignToStore(std::vector<Note> &notes, const IdOf &idOf, const Dropped &dropped)
+    {
+        std::stable_sort(notes.begin(), notes.end(),
+                         [&](const Note &a, const Note &b) { return *idOf(a) < *idOf(b); });
+        auto kept = notes.begin();
+        for (auto it = notes.begin(); it != notes.end(); ++it) {
+            if (std::next(it) != notes.end() && idOf(*std::next(it)) == idOf(*it))
+                dropped(*it);
+            else
+                *kept++ = *it;
+        }
+        notes.erase(kept, notes.end());
+    }
 };

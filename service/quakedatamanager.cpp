@@ -3,8 +3,10 @@
 #include "quakeml/quakemlreader.h"
 
 #include <QDate>
+#include <QElapsedTimer>
 #include <QLocale>
 #include <QMessageBox>
+#include <QMutex>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
 #include <QNetworkRequest>
@@ -12,6 +14,14 @@
 #include <QUrlQuery>
 #include <QWidget>
 #include <QXmlStreamReader>
+
+#include <atomic>
+#include <deque>
+#include <thread>
+
+#ifdef __GLIBC__
+#include <malloc.h>
+#endif
 
 namespace {
 
@@ -27,13 +37,72 @@ QString sizeText(qint64 bytes)
     return QStringLiteral("%1 bytes").arg(bytes);
 }
 
+// The network thread receives a reply in pieces that are freed once it is
+// read whole, and reading frees texts by the million; the allocator keeps
+// all that for itself unless asked: a third of a big reply's size, while
+// the result is built beside it.
+void giveBackFreedMemory()
+{
+#ifdef __GLIBC__
+    malloc_trim(0);
+#endif
+}
+
 quint64 nextSerial()
 {
     static quint64 serial = 0;
     return ++serial;
 }
 
+// Events the reading thread hands over at a time, and how long the manager
+// converts them before it lets the window work (paint, take input).
+constexpr std::size_t BatchEvents = 128;
+constexpr qint64 ConvertingSliceNs = 20'000'000;
+// How often memory freed while reading is given back: the first time
+// returns what the network left behind, later ones cost next to nothing.
+constexpr std::size_t GiveBackEvents = 16384;
+
 } // namespace
+
+// A reply read on a thread of its own. It hands the events' texts over in
+// batches, and the manager gives the emptied batches back to be filled
+// again: with no big blocks allocated in turn by the two threads, the
+// allocator stays out of the way.
+struct QuakeDataManager::Reading
+{
+    using Batch = std::vector<QuakeEventParser::Texts>;
+
+    std::thread thread;
+    std::atomic<bool> cancelled { false };
+
+    QMutex mutex;   // guards the five below
+    std::deque<Batch> handedOver;
+    std::vector<Batch> emptied;
+    bool takingQueued = false;
+    bool finished = false;
+    QuakeMLError error;
+
+    // The manager's own: the batch it converts, and how far it is.
+    Batch taken;
+    std::size_t converted = 0;
+    std::size_t nextGiveBack = GiveBackEvents;
+
+    // A batch to fill once cleared; the caller holds the mutex. The reading
+    // thread clears it: the allocator takes texts back at once from the
+    // thread that made them, while texts freed by the manager kept the
+    // reading thread's memory growing by most of the reply's size.
+    Batch batchToFill()
+    {
+        Batch batch;
+        if (emptied.empty()) {
+            batch.reserve(BatchEvents);
+        } else {
+            batch = std::move(emptied.back());
+            emptied.pop_back();
+        }
+        return batch;
+    }
+};
 
 QuakeDataManager::QuakeDataManager(QObject *parent, QString &url)
     : QObject(parent)
@@ -45,7 +114,13 @@ QuakeDataManager::QuakeDataManager(QObject *parent, QString &url)
             this, SLOT(handleReply(QNetworkReply*)));
 }
 
-QuakeDataManager::~QuakeDataManager() = default;
+QuakeDataManager::~QuakeDataManager()
+{
+    if (m_reading) {
+        m_reading->cancelled = true;
+        m_reading->thread.join();
+    }
+}
 
 void QuakeDataManager::performRequest()
 {
@@ -114,15 +189,99 @@ void QuakeDataManager::handleReply(QNetworkReply *networkReply)
         return;
     }
 
-    // Body and text are each freed as soon as the next form exists: a big
-    // catalogue is hundreds of megabytes in every one of them. (Written as
-    // one expression, the body would live on as a temporary to its end.)
+    // The body is read on a thread of its own and never held as text: a
+    // big catalogue is hundreds of megabytes, twice that as text. The
+    // result is signalled once the last event is stored.
     readServiceNote(networkReply);
-    QByteArray body = networkReply->readAll();
-    QString text = QuakeMLReader::decodeReply(body);
-    body = QByteArray();
-    readText(std::move(text));
+    startReading(networkReply->readAll());
+}
 
+void QuakeDataManager::startReading(QByteArray body)
+{
+    m_reading = std::make_unique<Reading>();
+    Reading *const reading = m_reading.get();
+    // Asks the manager to take what was handed over, unless it was asked
+    // already; the caller holds the mutex.
+    auto queueTaking = [this, reading] {
+        if (!reading->takingQueued) {
+            reading->takingQueued = true;
+            QMetaObject::invokeMethod(this, [this] { takeReadEvents(); }, Qt::QueuedConnection);
+        }
+    };
+    reading->thread = std::thread([reading, queueTaking, body = std::move(body)]() mutable {
+        Reading::Batch batch;
+        {
+            QMutexLocker lock(&reading->mutex);
+            batch = reading->batchToFill();
+        }
+        const QuakeMLError error = QuakeMLReader::readReply(std::move(body), [&](QXmlStreamReader &reader) {
+            QuakeMLReader::readEventTexts(reader, [&](QuakeEventParser::Texts &&texts) {
+                batch.push_back(std::move(texts));
+                if (batch.size() == BatchEvents) {
+                    QMutexLocker lock(&reading->mutex);
+                    reading->handedOver.push_back(std::move(batch));
+                    batch = reading->batchToFill();
+                    queueTaking();
+                    lock.unlock();
+                    batch.clear();
+                }
+                if (reading->cancelled)
+                    reader.raiseError();
+            });
+        });
+        QMutexLocker lock(&reading->mutex);
+        reading->handedOver.push_back(std::move(batch));
+        reading->error = error;
+        reading->finished = true;
+        queueTaking();
+    });
+}
+
+void QuakeDataManager::takeReadEvents()
+{
+    Reading *const reading = m_reading.get();
+    QElapsedTimer slice;
+    slice.start();
+    bool finished = false;
+    for (;;) {
+        if (reading->converted == reading->taken.size()) {
+            reading->converted = 0;
+            QMutexLocker lock(&reading->mutex);
+            if (reading->taken.capacity())
+                reading->emptied.push_back(std::move(reading->taken));
+            reading->taken = Reading::Batch();
+            finished = reading->finished;
+            if (reading->handedOver.empty()) {
+                reading->takingQueued = false;
+                break;
+            }
+            reading->taken = std::move(reading->handedOver.front());
+            reading->handedOver.pop_front();
+            continue;
+        }
+        QuakeEventParser::Texts &texts = reading->taken[reading->converted++];
+        QuakeEventParser parser(std::move(texts));
+        QuakeMLReader::storeEvent(parser, m_quakeEvents, m_locations, &m_rawEvents);
+        texts = parser.takeTexts();
+        if (slice.nsecsElapsed() > ConvertingSliceNs) {
+            // The rest comes after whatever the window has to do.
+            QMetaObject::invokeMethod(this, [this] { takeReadEvents(); }, Qt::QueuedConnection);
+            emit eventsRead(qint64(m_locations.size()));
+            return;
+        }
+    }
+    emit eventsRead(qint64(m_locations.size()));
+    if (m_locations.size() >= reading->nextGiveBack) {
+        giveBackFreedMemory();
+        reading->nextGiveBack = m_locations.size() + GiveBackEvents;
+    }
+    if (!finished)
+        return;
+    reading->thread.join();
+    const QuakeMLError error = reading->error;
+    m_reading.reset();
+    giveBackFreedMemory();
+    finishReading(error);
     emit quakeDataLoaded(this);
     m_inFlight = false;
 }
@@ -177,8 +336,12 @@ void QuakeDataManager::parseResponse(QString &text)
 
 void QuakeDataManager::readText(QString text)
 {
-    const QuakeMLError error = QuakeMLReader::readDocument(
-        std::move(text), [this](QXmlStreamReader &reader) { parseEventParameters(reader); });
+    finishReading(QuakeMLReader::readDocument(
+        std::move(text), [this](QXmlStreamReader &reader) { parseEventParameters(reader); }));
+}
+
+void QuakeDataManager::finishReading(const QuakeMLError &error)
+{
     QuakeMLReader::alignLocations(m_locations);
     if (!error.isError())
         return;

@@ -10,11 +10,13 @@
 #include <QObject>
 #include <QString>
 
+#include <memory>
 #include <vector>
 
 class QNetworkAccessManager;
 class QNetworkReply;
 class QXmlStreamReader;
+struct QuakeMLError;
 
 class QuakeDataManager : public QObject
 {
@@ -55,6 +57,8 @@ public:
 
 signals:
     void quakeDataLoaded(QuakeDataManager *);
+    // While a reply is read: how many events have been stored so far.
+    void eventsRead(qint64 count);
     // Emitted after a network error has been reported, instead of quakeDataLoaded.
     void quakeDataFailed(QuakeDataManager *);
 
@@ -65,14 +69,23 @@ private slots:
     void checkReplySize();
 
 private:
+    struct Reading;
+
     bool isTooLarge(QNetworkReply *reply) const;
     QWidget *parentWidget() const;
     void readText(QString text);
+    // Reads a reply's body on a thread of its own, which hands the events'
+    // texts over in batches; the manager converts and stores them between
+    // the window's other work, then reports and signals as readText does.
+    void startReading(QByteArray body);
+    void takeReadEvents();
+    void finishReading(const QuakeMLError &error);
     void readServiceNote(const QNetworkReply *reply);
     // The one line of plain text in which a service says why it refused a
     // search (an HTTP error), or nothing.
     static QString serverReason(QNetworkReply *reply);
 
+    std::unique_ptr<Reading> m_reading;
     QuakeEventStore m_quakeEvents;
     std::vector<LocatedEvent> m_locations;
     std::vector<RawEvent> m_rawEvents;
