@@ -10,11 +10,11 @@
 #include "service/quakedatamanager.h"
 
 #include <QDesktopServices>
+#include <QDockWidget>
 #include <QFont>
 #include <QStatusBar>
 #include <QTreeWidget>
 #include <QUrl>
-
 
 namespace {
 
@@ -97,11 +97,17 @@ void MainAppWindow::prepareTreeItems(QuakeDataManager *manager)
     if (prepared.size() >= read.size())
         return;
     const QFont bold = boldFontOf(findChild<QTreeWidget *>(QStringLiteral("treeWidget")));
+    std::vector<QuakeLocation> locations;
+    locations.reserve(read.size() - prepared.size());
     prepared.reserve(read.size());
     for (std::size_t i = prepared.size(); i < read.size(); ++i) {
         const std::string &eventId = *read[i].eventId;
         prepared.push_back({ &eventId, ResultItems::eventItem(eventId, manager->quakeEvents().at(eventId), bold) });
+        locations.push_back(read[i].location);
     }
+    // The map's circles too, while the window has time.
+    if (m_mapDock->isVisible())
+        m_map->prepareFor(locations);
 }
 
 bool MainAppWindow::takePreparedItems(const QuakeDataManager *manager, QList<QTreeWidgetItem *> &items)

@@ -159,32 +159,61 @@ int EventLayer::eventAt(const QPointF &pixel, const Viewport &viewport, int *oth
 
 quint32 EventLayer::spriteKey(const QuakeLocation &location)
 {
-    // Depth in 2 km steps to 300 km, radius in quarter pixels; none for a
-    // circle bigger than any sprite.
-    if (!(::radiusOf(location) <= MaxSpriteRadius))
+    // Depth in 2 km steps to 300 km; the radius in quarter pixels below 8 px,
+    // where a quarter shows, in halves below 16 px and in whole pixels above,
+    // where it does not (and where the sprites are big: this halves their
+    // memory). None for a circle bigger than any sprite.
+    const double radius = ::radiusOf(location);
+    if (!(radius <= MaxSpriteRadius))
         return NoSprite;
     const bool hasDepth = std::isfinite(location.depthKm), hasMagnitude = std::isfinite(location.magnitude);
     const int depthStep = hasDepth ? int(std::clamp(location.depthKm, 0.0f, 300.0f) / 2) : 255;
-    const int radiusStep = int(std::lround(::radiusOf(location) * 4));
+    const int quarters = radius < 8 ? 1 : radius < 16 ? 2 : 4;
+    const int radiusStep = int(std::lround(radius * 4 / quarters)) * quarters;
     return quint32(depthStep) | quint32(radiusStep) << 8 | (hasMagnitude ? 0u : 1u) << 31;
 }
 
-void EventLayer::makeSprites(const std::vector<quint32> &events) const
+QPoint EventLayer::placeSprite(int side, quint32 *sheet) const
 {
-    // The sprites not made yet, one per key, largest first, laid out in
-    // rows of a new sheet and drawn with one painter: a painter per sprite
-    // took longer than the drawing, and as many small images took twice
-    // their pixels' memory.
+    // Shelves of sheets, one open shelf per sprite size: a new one where the
+    // last sheet ends, on a new sheet when that is full.
+    constexpr int SheetSide = 1024;
+    auto shelf = std::find_if(m_shelves.begin(), m_shelves.end(), [side](const Shelf &s) { return s.side == side; });
+    if (shelf == m_shelves.end() || shelf->x + side > SheetSide) {
+        if (m_sheets.empty() || m_sheetFill + side > SheetSide) {
+            QImage page(SheetSide, SheetSide, QImage::Format_ARGB32_Premultiplied);
+            page.fill(Qt::transparent);
+            m_sheets.push_back(std::move(page));
+            m_sheetFill = 0;
+        }
+        const Shelf fresh { quint32(m_sheets.size() - 1), m_sheetFill, side, 0 };
+        m_sheetFill += side;
+        if (shelf == m_shelves.end())
+            shelf = m_shelves.insert(m_shelves.end(), fresh);
+        else
+            *shelf = fresh;
+    }
+    const QPoint corner(shelf->x, shelf->y);
+    shelf->x += side;
+    *sheet = shelf->sheet;
+    return corner;
+}
+
+void EventLayer::makeSprites(const std::vector<QuakeLocation> &events) const
+{
+    // The sprites not made yet, one per key, placed on sheets and drawn with
+    // one painter per sheet: a painter per sprite took longer than the
+    // drawing, and as many small images took twice their pixels' memory.
     struct Wanted
     {
         quint32 key;
         QuakeLocation location;
         double radius;
-        int side;
+        quint32 sheet;
+        QRect place;
     };
     std::vector<Wanted> wanted;
-    for (quint32 index : events) {
-        const QuakeLocation &location = (*m_events)[index].location;
+    for (const QuakeLocation &location : events) {
         const quint32 key = spriteKey(location);
         if (key == NoSprite || m_sprites.count(key))
             continue;
@@ -192,46 +221,21 @@ void EventLayer::makeSprites(const std::vector<quint32> &events) const
         if (std::isfinite(location.depthKm))
             quantised.depthKm = float(int(key & 0xFF) * 2);
         const double radius = int((key >> 8) & 0x7FFFFF) / 4.0;
-        wanted.push_back({ key, quantised, radius, int(std::ceil(2 * radius + 4)) | 1 });
-        m_sprites.emplace(key, Sprite());
+        const int side = int(std::ceil(2 * radius + 4)) | 1;
+        quint32 sheet = 0;
+        const QPoint corner = placeSprite(side, &sheet);
+        wanted.push_back({ key, quantised, radius, sheet, QRect(corner, QSize(side, side)) });
+        m_sprites.emplace(key, Sprite { sheet, wanted.back().place });
     }
-    if (wanted.empty())
-        return;
-    std::stable_sort(wanted.begin(), wanted.end(), [](const Wanted &a, const Wanted &b) { return a.side > b.side; });
-    constexpr int SheetWidth = 1024;
-    std::size_t first = 0;
-    while (first < wanted.size()) {
-        // As many rows as fit a sheet of at most 16 MB.
-        int x = 0, y = 0, rowHeight = 0;
-        std::size_t end = first;
-        std::vector<QPoint> at;
-        for (; end < wanted.size(); ++end) {
-            const int side = wanted[end].side;
-            if (x + side > SheetWidth) {
-                x = 0;
-                y += rowHeight;
-                rowHeight = 0;
-            }
-            if (y + side > 4096 && end > first)
-                break;
-            at.emplace_back(x, y);
-            x += side;
-            rowHeight = std::max(rowHeight, side);
-        }
-        QImage sheet(SheetWidth, y + rowHeight, QImage::Format_ARGB32_Premultiplied);
-        sheet.fill(Qt::transparent);
-        const auto sheetIndex = quint32(m_sheets.size());
-        QPainter painter(&sheet);
+    std::stable_sort(wanted.begin(), wanted.end(), [](const Wanted &a, const Wanted &b) { return a.sheet < b.sheet; });
+    for (std::size_t first = 0; first < wanted.size();) {
+        QPainter painter(&m_sheets[wanted[first].sheet]);
         painter.setRenderHint(QPainter::Antialiasing, true);
-        for (std::size_t i = first; i < end; ++i) {
-            const Wanted &sprite = wanted[i];
-            const QPoint corner = at[i - first];
-            drawCircle(painter, QPointF(corner.x() + sprite.side / 2.0, corner.y() + sprite.side / 2.0),
-                       sprite.location, sprite.radius);
-            m_sprites[sprite.key] = Sprite { sheetIndex, QRect(corner, QSize(sprite.side, sprite.side)) };
+        std::size_t end = first;
+        for (; end < wanted.size() && wanted[end].sheet == wanted[first].sheet; ++end) {
+            const Wanted &sprite = wanted[end];
+            drawCircle(painter, QRectF(sprite.place).center(), sprite.location, sprite.radius);
         }
-        painter.end();
-        m_sheets.push_back(std::move(sheet));
         first = end;
     }
 }
@@ -252,8 +256,13 @@ void EventLayer::render(QPainter &painter, const QRectF &area, const Viewport &v
         shown.push_back(index);
         where.push_back(at);
     }
-    if (raster)
-        makeSprites(shown);
+    if (raster) {
+        std::vector<QuakeLocation> locations;
+        locations.reserve(shown.size());
+        for (quint32 index : shown)
+            locations.push_back((*m_events)[index].location);
+        makeSprites(locations);
+    }
     for (std::size_t i = 0; i < shown.size(); ++i) {
         const QuakeLocation &location = (*m_events)[shown[i]].location;
         const quint32 key = raster ? spriteKey(location) : NoSprite;

@@ -67,6 +67,9 @@ public:
     qint64 bytes() const;
 
     void render(QPainter &painter, const QRectF &area, const Viewport &viewport) const override;
+    // Makes the sprites that these events need and that are not made yet,
+    // as render would; the window has them made while a search is read.
+    void makeSprites(const std::vector<QuakeLocation> &events) const;
 
 private:
     struct Projected
@@ -87,8 +90,15 @@ private:
     static constexpr double MaxSpriteRadius = 200;
     static constexpr quint32 NoSprite = 0x7FFFFFFF;
     static quint32 spriteKey(const QuakeLocation &location);
-    // Makes the sprites that these events need and that are not made yet.
-    void makeSprites(const std::vector<quint32> &events) const;
+    // Where a new sprite of this side goes, and on which sheet.
+    QPoint placeSprite(int side, quint32 *sheet) const;
+    struct Shelf
+    {
+        quint32 sheet;
+        int y;
+        int side;
+        int x;   // where the next sprite goes
+    };
 
     const std::vector<LocatedEvent> *m_events = nullptr;
     std::vector<Projected> m_projected;
@@ -99,6 +109,8 @@ private:
     int m_withoutMagnitude = 0;
     int m_withoutPosition = 0;
     mutable std::vector<QImage> m_sheets;
+    mutable std::vector<Shelf> m_shelves;   // the open one of each side
+    mutable int m_sheetFill = 0;            // the last sheet's height in use
     mutable std::unordered_map<quint32, Sprite> m_sprites;   // by spriteKey
 };
 

@@ -36,6 +36,8 @@ public:
     // setEvents. Null or empty: New Zealand without events.
     void setEvents(const std::vector<LocatedEvent> *events);
     void clear() { setEvents(nullptr); }
+    // Readies what drawing these events will take, ahead of setEvents.
+    void prepareFor(const std::vector<QuakeLocation> &events) const { m_events.makeSprites(events); }
     int eventCount() const { return m_events.count(); }
 
     // -1 for none. Marks the event and pans to it when it is off screen.

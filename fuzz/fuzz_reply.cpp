@@ -1,6 +1,7 @@
 // libFuzzer target for everything Harvix does with a reply's bytes: the
 // decoding to text, the document walk, every event through the parser and
-// the records into the store.
+// the records into the store; and the reading straight from the bytes,
+// which must give the same store and the same error.
 
 #include "quakeml/quakemlreader.h"
 #include "testsupport/replyinvariants.h"
@@ -17,6 +18,12 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
     QuakeEventStore store;
     const QuakeMLError error = QuakeMLReader::readDocument(QuakeMLReader::decodeReply(body), store);
     if (brokenReplyInvariant(error, store))
+        __builtin_trap();
+    QuakeEventStore fromBytes;
+    const QuakeMLError bytesError = QuakeMLReader::readReply(
+        body, [&](QXmlStreamReader &reader) { QuakeMLReader::readEventParameters(reader, fromBytes); });
+    if (fromBytes != store || bytesError.text != error.text || bytesError.line != error.line
+        || bytesError.column != error.column)
         __builtin_trap();
     return 0;
 }

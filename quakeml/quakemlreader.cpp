@@ -6,9 +6,12 @@
 #include <QXmlStreamReader>
 
 #include <algorithm>
+#include <atomic>
+#include <chrono>
 #include <cstdint>
 #include <cstring>
 #include <iterator>
+#include <thread>
 #include <type_traits>
 
 #ifdef __linux__
@@ -36,8 +39,10 @@ QByteArrayView literal<QByteArrayView>(const char16_t *, const char *bytes)
 // QuakeMLReader::MaximumAttributes '=' signs outside its quoted values, or
 // -1. Quoted values may hold '=' and '>'; comments, CDATA sections and
 // processing instructions are passed over whole, and text is not a tag.
+// With `cleared`, the offset up to which no flood can begin is published
+// as the scan goes, for a reader on another thread to follow it.
 template <typename View>
-qsizetype findAttributeFlood(View text)
+qsizetype findAttributeFlood(View text, std::atomic<qsizetype> *cleared = nullptr)
 {
     const qsizetype size = text.size();
     const View comment = literal<View>(u"<!--", "<!--");
@@ -57,6 +62,8 @@ qsizetype findAttributeFlood(View text)
     };
     qsizetype pos = 0;
     while ((pos = text.indexOf('<', pos)) >= 0) {
+        if (cleared)
+            cleared->store(pos, std::memory_order_release);
         const char16_t next = pos + 1 < size ? at(pos + 1) : u'\0';
         if (next == u'!' && startsWith(pos, comment)) {
             pos = skipPast(pos + 4, u"-->", "-->");
@@ -133,6 +140,69 @@ QuakeMLError walk(QXmlStreamReader &reader, const std::function<void(QXmlStreamR
     return error;
 }
 
+// The search for an attribute flood in a reply's bytes. A big reply is
+// searched on a thread of its own, ahead of the reader, which is served
+// only bytes that the search has passed: the search costs the reading
+// nothing but its start.
+class FloodScan
+{
+public:
+    explicit FloodScan(QByteArrayView bytes)
+        : m_bytes(bytes)
+    {
+        if (bytes.size() < AheadFrom)
+            run();
+        else
+            m_thread = std::thread([this] { run(); });
+    }
+    ~FloodScan()
+    {
+        if (m_thread.joinable())
+            m_thread.join();
+    }
+    FloodScan(const FloodScan &) = delete;
+    FloodScan &operator=(const FloodScan &) = delete;
+
+    bool done() const { return m_done.load(std::memory_order_acquire); }
+    // Waits until more than `pos` bytes are cleared or the search is done;
+    // how many are cleared: all before the flood, or all there are, at the end.
+    qsizetype clearedBeyond(qsizetype pos) const
+    {
+        for (int round = 0;; ++round) {
+            const bool finished = done();
+            const qsizetype cleared = m_cleared.load(std::memory_order_acquire);
+            if (cleared > pos || finished)
+                return cleared;
+            if (round < 64)
+                std::this_thread::yield();
+            else
+                std::this_thread::sleep_for(std::chrono::microseconds(100));
+        }
+    }
+    // Once done: the flood's offset, or -1, and what to report of it.
+    qsizetype flood() const { return m_flood; }
+    const QuakeMLError &error() const { return m_error; }
+
+private:
+    static constexpr qsizetype AheadFrom = qsizetype(1) << 20;
+
+    void run()
+    {
+        m_flood = findAttributeFlood(m_bytes, &m_cleared);
+        if (m_flood >= 0)
+            m_error = floodError(m_bytes, m_flood);
+        m_cleared.store(m_flood >= 0 ? m_flood : m_bytes.size(), std::memory_order_release);
+        m_done.store(true, std::memory_order_release);
+    }
+
+    const QByteArrayView m_bytes;
+    std::atomic<qsizetype> m_cleared { 0 };
+    std::atomic<bool> m_done { false };
+    qsizetype m_flood = -1;
+    QuakeMLError m_error;
+    std::thread m_thread;
+};
+
 // Latin-1 bytes served to a reader as UTF-8, a few hundred at a time, so
 // that the document is never held whole as text. The bytes before `blank`
 // (the XML declaration) are served as spaces: the reader takes the
@@ -143,16 +213,22 @@ QuakeMLError walk(QXmlStreamReader &reader, const std::function<void(QXmlStreamR
 class Latin1Source : public QIODevice
 {
 public:
-    Latin1Source(QByteArray bytes, qsizetype end, qsizetype blank)
+    // Serves the bytes that the scan clears.
+    Latin1Source(QByteArray bytes, const FloodScan &scan, qsizetype blank)
         : m_bytes(std::move(bytes))
-        , m_end(end)
+        , m_scan(scan)
         , m_blank(blank)
     {
         open(QIODevice::ReadOnly | QIODevice::Unbuffered);
     }
 
     bool isSequential() const override { return true; }
-    qint64 bytesAvailable() const override { return m_end - m_pos + QIODevice::bytesAvailable(); }
+    qint64 bytesAvailable() const override
+    {
+        // Something while the scan goes on: a read waits for it.
+        const qint64 left = m_scan.done() ? m_scan.clearedBeyond(0) - m_pos : 1;
+        return left + QIODevice::bytesAvailable();
+    }
 
 protected:
     qint64 readData(char *out, qint64 room) override
@@ -162,10 +238,11 @@ protected:
         // every block freed since the last one, which costs the reader a
         // fifth of its time when another thread frees what it made.
         room = std::min<qint64>(room, PieceSize);
+        m_end = m_scan.clearedBeyond(m_pos);
         const char *const in = m_bytes.constData();
         qint64 written = 0;
         if (m_pos < m_blank) {
-            const qint64 spaces = std::min(room, m_blank - m_pos);
+            const qint64 spaces = std::min(room, std::min(m_blank, m_end) - m_pos);
             std::memset(out, ' ', std::size_t(spaces));
             written = spaces;
             m_pos += spaces;
@@ -205,8 +282,9 @@ private:
     {
 #ifdef __linux__
         // The whole pages served since the last release; they are never
-        // read again, and the block is freed as a whole at the end.
-        if (m_pos - m_released < ReleaseStep)
+        // read again (the scan, which reads from the start to report a
+        // flood's line, is done), and the block is freed as a whole at the end.
+        if (m_pos - m_released < ReleaseStep || !m_scan.done())
             return;
         static const std::uintptr_t page = std::uintptr_t(sysconf(_SC_PAGESIZE));
         const auto start = reinterpret_cast<std::uintptr_t>(m_bytes.constData());
@@ -219,8 +297,9 @@ private:
     }
 
     const QByteArray m_bytes;
-    const qint64 m_end;
+    const FloodScan &m_scan;
     const qint64 m_blank;
+    qint64 m_end = 0;   // what the scan had cleared at the last read
     qint64 m_pos = 0;
     qint64 m_released = 0;
 };
@@ -310,6 +389,9 @@ QuakeMLError QuakeMLReader::readDocument(QString text,
 QuakeMLError QuakeMLReader::readReply(QByteArray body,
                                       const std::function<void(QXmlStreamReader &)> &readEventParameters)
 {
+    // The source below must be the body's one owner: the memory it gives
+    // back is seen by nothing else.
+    body.detach();
     const QByteArrayView bytes(body.constData(), textLength(body));
     const qsizetype blank = declarationToBlank(bytes);
     if (blank < 0) {
@@ -317,23 +399,22 @@ QuakeMLError QuakeMLReader::readReply(QByteArray body,
         body = QByteArray();
         return readDocument(std::move(text), readEventParameters);
     }
-    const qsizetype flood = findAttributeFlood(bytes);
-    QuakeMLError floodAt;
-    if (flood >= 0)
-        floodAt = floodError(bytes, flood);
-    if (flood >= 0 && flood < 4) {
-        // Too little before the cut for a device reader to begin on.
-        QXmlStreamReader reader(QString::fromLatin1(bytes.first(flood)));
+    FloodScan scan(bytes);
+    if (scan.clearedBeyond(3) < 4) {
+        // Too little before a flood for a device reader to begin on.
+        QXmlStreamReader reader(QString::fromLatin1(bytes.first(scan.flood())));
         body = QByteArray();
-        return walk(reader, readEventParameters, floodAt);
+        return walk(reader, readEventParameters, scan.error());
     }
-    const qsizetype end = flood >= 0 ? flood : bytes.size();
-    // The source must be the body's one owner: the memory it gives back is
-    // seen by nothing else.
-    body.detach();
-    Latin1Source source(std::move(body), end, blank);
+    Latin1Source source(std::move(body), scan, blank);
     QXmlStreamReader reader(&source);
-    return walk(reader, readEventParameters, floodAt);
+    QuakeMLError error = walk(reader, readEventParameters, QuakeMLError());
+    // As walk reports a cut: the reader may also have stopped before it, on
+    // an error of the document's own.
+    scan.clearedBeyond(bytes.size());
+    if (scan.flood() >= 0 && (!reader.hasError() || reader.error() == QXmlStreamReader::PrematureEndOfDocumentError))
+        error = scan.error();
+    return error;
 }
 
 namespace {

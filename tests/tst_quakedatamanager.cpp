@@ -41,6 +41,8 @@ private slots:
     void replies();
     void refusedConnection();
     void xmlErrorBoxComesBeforeTheSignal();
+    void bigReplyLetsTheWindowWork();
+    void deletedWhileReading();
 };
 
 void TestQuakeDataManager::replies_data()
@@ -218,6 +220,67 @@ void TestQuakeDataManager::xmlErrorBoxComesBeforeTheSignal()
     connect(&manager, &QuakeDataManager::quakeDataLoaded, this, [&] { boxesAtSignal = watcher.count(); });
     manager.performRequest();
     QTRY_COMPARE_WITH_TIMEOUT(boxesAtSignal, 1, 10000);
+}
+
+namespace {
+
+QByteArray manyEvents(int count)
+{
+    QByteArray events;
+    for (int i = 0; i < count; ++i)
+        events += quakeEvent(QByteArray::number(i).constData());
+    return document(params(events));
+}
+
+} // namespace
+
+// A big reply is read while the window goes on working: timers fire and
+// the manager hands its events over in pieces before the result.
+void TestQuakeDataManager::bigReplyLetsTheWindowWork()
+{
+    HttpTestServer server;
+    QVERIFY(server.listen());
+    const int events = 20000;
+    server.setBody(manyEvents(events));
+    MainAppWindow window;
+    QString url = server.url().toString();
+    QuakeDataManager manager(&window, url);
+    QSignalSpy loadedSpy(&manager, SIGNAL(quakeDataLoaded(QuakeDataManager*)));
+    int pieces = 0;
+    int ticksWhileReading = 0;
+    connect(&manager, &QuakeDataManager::eventsRead, this, [&] { ++pieces; });
+    QTimer ticker;
+    connect(&ticker, &QTimer::timeout, this, [&] {
+        if (pieces > 0 && loadedSpy.isEmpty())
+            ++ticksWhileReading;
+    });
+    ticker.start(0);
+    manager.performRequest();
+    QTRY_COMPARE_WITH_TIMEOUT(loadedSpy.count(), 1, 60000);
+    QCOMPARE(int(manager.quakeEvents().size()), events);
+    QCOMPARE(int(manager.quakeLocations().size()), events);
+    QVERIFY(pieces > 1);
+    QVERIFY(ticksWhileReading > 0);
+}
+
+// A manager destroyed while its reply is read stops the reading and is gone
+// without a signal (the sanitizer build checks that nothing is left over).
+void TestQuakeDataManager::deletedWhileReading()
+{
+    HttpTestServer server;
+    QVERIFY(server.listen());
+    server.setBody(manyEvents(20000));
+    MainAppWindow window;
+    QString url = server.url().toString();
+    auto *manager = new QuakeDataManager(&window, url);
+    QSignalSpy loadedSpy(manager, SIGNAL(quakeDataLoaded(QuakeDataManager*)));
+    bool read = false;
+    connect(manager, &QuakeDataManager::eventsRead, this, [&] { read = true; });
+    manager->performRequest();
+    QTRY_VERIFY_WITH_TIMEOUT(read, 60000);
+    delete manager;
+    QCOMPARE(loadedSpy.count(), 0);
+    QTest::qWait(20);
 }
 
 QTEST_MAIN(TestQuakeDataManager)

@@ -96,6 +96,8 @@ private slots:
     void fixtures();
     void corpus_data();
     void corpus();
+    void replyReadAsText_data();
+    void replyReadAsText();
 };
 
 void TestQuakeEventParser::eventShapes_data()
@@ -436,10 +438,15 @@ static void walkDocument(const QString &path, QuakeEventStore &store, int &event
     }
     wellFormed = !reader.hasError();
 
-    // The reader used by the program gives the same store.
+    // The reader used by the program gives the same store, from the text
+    // and from the bytes.
     QuakeEventStore viaReader;
     QuakeMLReader::readDocument(text, viaReader);
     QVERIFY(viaReader == store);
+    QuakeEventStore viaBytes;
+    file.seek(0);
+    QuakeMLReader::readReply(file.readAll(), [&](QXmlStreamReader &xml) { QuakeMLReader::readEventParameters(xml, viaBytes); });
+    QVERIFY(viaBytes == store);
 }
 
 void TestQuakeEventParser::fixtures_data()
@@ -558,6 +565,87 @@ void TestQuakeEventParser::corpus()
             negativeDepth |= entry.second.at("Focal Depth:") == "-1865.000 km";
         QVERIFY(negativeDepth);
     }
+}
+
+// A reply read from its bytes (as the data manager reads it, a few hundred
+// bytes at a time, the declaration's encoding ignored) gives the same events
+// and the same error, at the same place, as its text read whole.
+void TestQuakeEventParser::replyReadAsText_data()
+{
+    QTest::addColumn<QByteArray>("body");
+
+    const QByteArray event = "<event><origin publicID=\"smi:nz/origin/7g/1\"><time><value>2009-07-14T09:22:29</value>"
+                             "</time><evaluationMode>caf\xE9\xFF</evaluationMode></origin></event>";
+    const QByteArray params = "<quakeml><eventParameters>" + event + "</eventParameters></quakeml>";
+    QTest::newRow("no declaration") << params;
+    QTest::newRow("declaration") << "<?xml version=\"1.0\"?>\n" + params;
+    QTest::newRow("Latin-1 declared") << "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?>" + params;
+    QTest::newRow("UTF-16 declared") << "<?xml version='1.0' encoding='UTF-16'?>" + params;
+    QTest::newRow("standalone") << "<?xml version=\"1.0\" encoding=\"UTF-8\" standalone=\"yes\"?>\n" + params;
+    QTest::newRow("standalone before a DOCTYPE")
+        << "<?xml version=\"1.0\" standalone=\"yes\"?><!-- c --><!DOCTYPE quakeml SYSTEM \"q.dtd\">"
+           "<quakeml><eventParameters><event><type>&undeclared;</type></event>" + event + "</eventParameters></quakeml>";
+    QTest::newRow("DOCTYPE, not standalone")
+        << "<?xml version=\"1.0\"?><!DOCTYPE quakeml SYSTEM \"q.dtd\"><quakeml><eventParameters><event><type>"
+           "&undeclared;</type></event>" + event + "</eventParameters></quakeml>";
+    QTest::newRow("unsupported version") << "<?xml version=\"2.0\"?>" + params;
+    QTest::newRow("broken declaration") << "<?xml/2.0\"> <x encoding=\"UTF-8\"?>" + params;
+    QTest::newRow("end of declaration in a value") << "<?xml version=\"1.0?>\"?>" + params;
+    QTest::newRow("declaration after white space") << " <?xml version=\"1.0\"?>" + params;
+    QTest::newRow("second declaration") << "<?xml version=\"1.0\"?><?xml version=\"1.0\"?>" + params;
+    QTest::newRow("UTF-8 byte order mark") << "\xEF\xBB\xBF" + params;
+    QTest::newRow("empty") << QByteArray();
+    QTest::newRow("three bytes") << QByteArray("<q>");
+    QTest::newRow("zero byte") << params.left(60) + QByteArray("\0", 1) + params.mid(60);
+    QTest::newRow("cut in an event") << params.left(params.size() - 40);
+    QTest::newRow("attribute flood at the start") << "<q " + QByteArray(10001, '=') + ">" + params;
+    QTest::newRow("attribute flood after the events")
+        << "<quakeml><eventParameters>" + event + "</eventParameters><x" + QByteArray(10001, '=') + "/></quakeml>";
+
+    // Long enough to cross many pieces: line breaks of both kinds, bytes
+    // above 127 on every boundary, an error far in.
+    QByteArray many = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\r\n<quakeml><eventParameters>\r\n";
+    for (int i = 0; i < 300; ++i) {
+        QByteArray one = event;
+        one.replace("7g/1", QByteArray::number(i) + "g/1");
+        one.replace("caf\xE9", QByteArray(i % 7, '\xE9') + "\r\n" + QByteArray(i % 5, 'x'));
+        many += one + (i % 2 ? "\r\n" : "\n");
+    }
+    QTest::newRow("many events") << many + "</eventParameters></quakeml>";
+    QTest::newRow("many events, broken far in") << many + "</eventParameters></quakeml2>";
+
+    // Big enough (over a megabyte) for the flood to be searched beside the
+    // reading: cut after the first half, at the start, or not at all.
+    QByteArray big = "<quakeml><eventParameters>";
+    while (big.size() < (3 << 19))
+        big += many.mid(many.indexOf("<event>"), many.lastIndexOf("</event>") + 8 - many.indexOf("<event>"));
+    const QByteArray flood = "<x" + QByteArray(10001, '=') + "/>";
+    QTest::newRow("big, flood in the middle") << big + flood + big.mid(26) + "</eventParameters></quakeml>";
+    QTest::newRow("big, flood at the start") << flood + big + "</eventParameters></quakeml>";
+    QTest::newRow("big, broken before a flood") << big + "</quakeml>" + flood + "</eventParameters></quakeml>";
+    QTest::newRow("big, no flood") << big + "</eventParameters></quakeml>";
+}
+
+void TestQuakeEventParser::replyReadAsText()
+{
+    QFETCH(QByteArray, body);
+    setTimeZone("Pacific/Auckland");
+    QuakeEventStore asText;
+    const QuakeMLError textError = QuakeMLReader::readDocument(QuakeMLReader::decodeReply(body), asText);
+    QuakeEventStore asBytes;
+    const QuakeMLError bytesError = QuakeMLReader::readReply(
+        body, [&](QXmlStreamReader &reader) { QuakeMLReader::readEventParameters(reader, asBytes); });
+    QVERIFY(asText == asBytes);
+    QCOMPARE(bytesError.text, textError.text);
+    QCOMPARE(bytesError.line, textError.line);
+    QCOMPARE(bytesError.column, textError.column);
+    const QString tag = QString::fromLatin1(QTest::currentDataTag());
+    if (tag.startsWith(QLatin1String("many events")))
+        QCOMPARE(int(asBytes.size()), 300);
+    if (tag == QLatin1String("big, flood in the middle"))
+        QCOMPARE(textError.text, QStringLiteral("An element has more than 10000 attributes."));
+    if (tag == QLatin1String("many events, broken far in"))
+        QVERIFY(textError.line > 300);
 }
 
 QTEST_MAIN(TestQuakeEventParser)

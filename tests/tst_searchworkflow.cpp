@@ -44,6 +44,7 @@ private slots:
     void progressAndButtonState();
     void networkErrorReenablesTheButton();
     void secondSearchReplacesTheFirst();
+    void repeatedIdentifierShowsTheLast();
     void repeatedSearchesStayBounded();
     void shortcutSearchesWhileButtonIsDisabled();
     void olderResultBehindItsErrorBoxIsDropped();
@@ -248,6 +249,28 @@ void TestSearchWorkflow::secondSearchReplacesTheFirst()
     window = nullptr;
     QVERIFY(shown.isNull());
     window = new MainAppWindow;
+}
+
+// The tree's items are made while the reply is read; an event read again
+// under the same identifier is shown once, as read last, in its place.
+void TestSearchWorkflow::repeatedIdentifierShowsTheLast()
+{
+    auto event = [](const char *ref, const char *mode) {
+        return QByteArray("<event><origin publicID=\"smi:nz/origin/") + ref
+            + "g/1\"><time><value>2009-07-14T09:22:29</value></time><evaluationMode>" + mode
+            + "</evaluationMode></origin></event>";
+    };
+    search("<quakeml><eventParameters>" + event("2", "first") + event("1", "one") + event("2", "second")
+           + event("3", "three") + "</eventParameters></quakeml>");
+    QCOMPARE(window->statusBar()->currentMessage(),
+             QStringLiteral("Retrieved 3 quake events matching search criteria."));
+    QStringList shown;
+    for (int i = 0; i < tree()->topLevelItemCount(); ++i) {
+        const QTreeWidgetItem *item = tree()->topLevelItem(i);
+        shown << item->text(0).left(3) + item->child(3)->text(1);
+        QVERIFY(item->isExpanded());
+    }
+    QCOMPARE(shown, QStringList({ "[1]one", "[2]second", "[3]three" }));
 }
 
 static long residentMiB()
