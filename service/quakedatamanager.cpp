@@ -1,6 +1,7 @@
 #include "service/quakedatamanager.h"
 
 #include "quakeml/quakemlreader.h"
+#include "service/disposal.h"
 
 #include <QDate>
 #include <QElapsedTimer>
@@ -120,6 +121,16 @@ QuakeDataManager::~QuakeDataManager()
         m_reading->cancelled = true;
         m_reading->thread.join();
     }
+    // The locations and raw values point into the store: they go together,
+    // freed on the side (a big result takes the window a tenth of a second).
+    struct Result
+    {
+        QuakeEventStore events;
+        std::vector<LocatedEvent> locations;
+        std::vector<RawEvent> raw;
+    };
+    if (!m_quakeEvents.empty())
+        Disposal::later(Result { std::move(m_quakeEvents), std::move(m_locations), std::move(m_rawEvents) });
 }
 
 void QuakeDataManager::performRequest()
