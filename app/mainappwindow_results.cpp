@@ -99,7 +99,6 @@ void MainAppWindow::prepareTreeItems(QuakeDataManager *manager)
     const QFont bold = boldFontOf(findChild<QTreeWidget *>(QStringLiteral("treeWidget")));
     std::vector<QuakeLocation> locations;
     locations.reserve(read.size() - prepared.size());
-    prepared.reserve(read.size());
     for (std::size_t i = prepared.size(); i < read.size(); ++i) {
         const std::string &eventId = *read[i].eventId;
         prepared.push_back({ &eventId, ResultItems::eventItem(eventId, manager->quakeEvents().at(eventId), bold) });

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
 # Runs every stage for every catalogue size, each in its own process, and
-# writes bench/results.md and bench/results.png.
+# writes bench/results.md and bench/results.png; then the whole search
+# against the bare pass (bench/search.png), the map and the gateway.
 set -euo pipefail
 build=$1
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -30,6 +31,7 @@ for events in 1000 10000 25000 100000 250000; do
 done
 python3 "$here/report.py" "$raw" "$here/results.md" "$work/plot.dat"
 gnuplot -e "datafile='$work/plot.dat'; outfile='$here/results.png'" "$here/plot.gp"
+"$here/run_search_bench.sh" "$build"
 "$here/run_map_bench.sh" "$build"
 "$here/run_gateway_bench.sh" "$build"
 echo "bench: wrote $here/results.md and $here/results.png" >&2
