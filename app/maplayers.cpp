@@ -175,26 +175,23 @@ quint32 EventLayer::spriteKey(const QuakeLocation &location)
 
 QPoint EventLayer::placeSprite(int side, quint32 *sheet) const
 {
-    // Shelves of sheets, one open shelf per sprite size: a new one where the
-    // last sheet ends, on a new sheet when that is full.
-    constexpr int SheetSide = 1024;
+    // A sheet holds sprites of one size one above the other, so that each
+    // sprite's rows lie together as in an image of its own (drawing reads
+    // them from as few pages); a new sheet when the size's last one is full.
     auto shelf = std::find_if(m_shelves.begin(), m_shelves.end(), [side](const Shelf &s) { return s.side == side; });
-    if (shelf == m_shelves.end() || shelf->x + side > SheetSide) {
-        if (m_sheets.empty() || m_sheetFill + side > SheetSide) {
-            QImage page(SheetSide, SheetSide, QImage::Format_ARGB32_Premultiplied);
-            page.fill(Qt::transparent);
-            m_sheets.push_back(std::move(page));
-            m_sheetFill = 0;
-        }
-        const Shelf fresh { quint32(m_sheets.size() - 1), m_sheetFill, side, 0 };
-        m_sheetFill += side;
+    if (shelf == m_shelves.end() || shelf->y + side > m_sheets[shelf->sheet].height()) {
+        const int sprites = std::max(1, (256 << 10) / (4 * side * side));
+        QImage page(side, side * sprites, QImage::Format_ARGB32_Premultiplied);
+        page.fill(Qt::transparent);
+        m_sheets.push_back(std::move(page));
+        const Shelf fresh { quint32(m_sheets.size() - 1), 0, side };
         if (shelf == m_shelves.end())
             shelf = m_shelves.insert(m_shelves.end(), fresh);
         else
             *shelf = fresh;
     }
-    const QPoint corner(shelf->x, shelf->y);
-    shelf->x += side;
+    const QPoint corner(0, shelf->y);
+    shelf->y += side;
     *sheet = shelf->sheet;
     return corner;
 }
@@ -204,6 +201,8 @@ void EventLayer::makeSprites(const std::vector<QuakeLocation> &events) const
     // The sprites not made yet, one per key, placed on sheets and drawn with
     // one painter per sheet: a painter per sprite took longer than the
     // drawing, and as many small images took twice their pixels' memory.
+    // Each sprite is an image of its own over its sheet's pixels: Qt copies
+    // a whole image several times faster than a part of one.
     struct Wanted
     {
         quint32 key;
@@ -225,7 +224,9 @@ void EventLayer::makeSprites(const std::vector<QuakeLocation> &events) const
         quint32 sheet = 0;
         const QPoint corner = placeSprite(side, &sheet);
         wanted.push_back({ key, quantised, radius, sheet, QRect(corner, QSize(side, side)) });
-        m_sprites.emplace(key, Sprite { sheet, wanted.back().place });
+        const QImage &page = m_sheets[sheet];
+        m_sprites.emplace(key, QImage(page.constBits() + corner.y() * page.bytesPerLine() + corner.x() * 4, side,
+                                      side, page.bytesPerLine(), QImage::Format_ARGB32_Premultiplied));
     }
     std::stable_sort(wanted.begin(), wanted.end(), [](const Wanted &a, const Wanted &b) { return a.sheet < b.sheet; });
     for (std::size_t first = 0; first < wanted.size();) {
@@ -267,11 +268,10 @@ void EventLayer::render(QPainter &painter, const QRectF &area, const Viewport &v
         const QuakeLocation &location = (*m_events)[shown[i]].location;
         const quint32 key = raster ? spriteKey(location) : NoSprite;
         if (key != NoSprite) {
-            const Sprite &sprite = m_sprites.find(key)->second;
-            const QRect &source = sprite.source;
-            painter.drawImage(QPointF(std::round(where[i].x()) - source.width() / 2,
-                                      std::round(where[i].y()) - source.height() / 2),
-                              m_sheets[sprite.sheet], source);
+            const QImage &sprite = m_sprites.find(key)->second;
+            painter.drawImage(QPointF(std::round(where[i].x()) - sprite.width() / 2,
+                                      std::round(where[i].y()) - sprite.height() / 2),
+                              sprite);
         } else {
             drawCircle(painter, where[i], location, ::radiusOf(location));
         }

@@ -80,13 +80,8 @@ private:
 
     // What orders the drawing: by magnitude, those without one first.
     float drawKey(quint32 index) const;
-    // Each circle is drawn once per colour and size into a sheet, then
-    // copied from there: its place.
-    struct Sprite
-    {
-        quint32 sheet = 0;
-        QRect source;
-    };
+    // Each circle is drawn once per colour and size into a sheet of such
+    // sprites, then copied from there.
     static constexpr double MaxSpriteRadius = 200;
     static constexpr quint32 NoSprite = 0x7FFFFFFF;
     static quint32 spriteKey(const QuakeLocation &location);
@@ -95,9 +90,8 @@ private:
     struct Shelf
     {
         quint32 sheet;
-        int y;
+        int y;   // where the next sprite goes
         int side;
-        int x;   // where the next sprite goes
     };
 
     const std::vector<LocatedEvent> *m_events = nullptr;
@@ -109,9 +103,8 @@ private:
     int m_withoutMagnitude = 0;
     int m_withoutPosition = 0;
     mutable std::vector<QImage> m_sheets;
-    mutable std::vector<Shelf> m_shelves;   // the open one of each side
-    mutable int m_sheetFill = 0;            // the last sheet's height in use
-    mutable std::unordered_map<quint32, Sprite> m_sprites;   // by spriteKey
+    mutable std::vector<Shelf> m_shelves;   // the open sheet of each side
+    mutable std::unordered_map<quint32, QImage> m_sprites;   // by spriteKey, over m_sheets' pixels
 };
 
 // A ring around the selected event.

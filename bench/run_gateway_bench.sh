@@ -11,7 +11,7 @@ bench="$build/bench/harvix_bench"
 load="$build/bench/gateway_load"
 work=$(mktemp -d)
 server=""
-trap 'kill $server 2>/dev/null; rm -rf "$work"' EXIT
+trap '[ -z "$server" ] || kill "$server" 2>/dev/null; rm -rf "$work"' EXIT
 mkdir -m 700 "$work/runtime"
 export QT_QPA_PLATFORM=offscreen TZ=Pacific/Auckland LC_ALL=C XDG_RUNTIME_DIR="$work/runtime" XDG_DATA_HOME="$work/data"
 catalogue="$work/catalogue.sqlite"

@@ -60,6 +60,7 @@ private slots:
     void aboutBoxes();
     void expandAndCollapseAll();
     void buildTreeModelIgnoresNullTree();
+    void itemsAnswerAsPlainItems();
 
 private:
     void search(const QByteArray &body);
@@ -590,6 +591,53 @@ void TestSearchWorkflow::buildTreeModelIgnoresNullTree()
     QCOMPARE(added->font(0).weight(), QFont::Bold);
     QCOMPARE(added->childCount(), 1);
     QCOMPARE(added->child(0)->text(1), QStringLiteral("1.000 ") + QChar(0xB0));
+}
+
+// The tree's items keep their texts as bytes; to whatever reads or changes
+// them they are the items that setText makes.
+void TestSearchWorkflow::itemsAnswerAsPlainItems()
+{
+    const std::string id = "[caf\xE9] Tue, 14 July 2009 at 21:22:29";
+    std::map<std::string, std::string> fields = {
+        { "Latitude:", "-41.286 \xB0" }, { "Origin evaluation mode:", "" }, { "Reference ID:", "caf\xE9\xFF" } };
+    window->newTreeItemForQuakeEvent(tree(), id, fields);
+    QTreeWidgetItem *item = tree()->topLevelItem(0);
+
+    QTreeWidgetItem plain;
+    plain.setText(0, QString::fromLatin1(id.c_str()));
+    for (const auto &[label, value] : fields) {
+        if (value.empty())
+            continue;
+        auto *row = new QTreeWidgetItem(&plain);
+        row->setText(0, QString::fromLatin1(label.c_str()));
+        row->setText(1, QString::fromLatin1(value.c_str()));
+    }
+    QCOMPARE(item->childCount(), plain.childCount());
+    QList<std::pair<QTreeWidgetItem *, QTreeWidgetItem *>> pairs = { { item, &plain } };
+    for (int i = 0; i < plain.childCount(); ++i)
+        pairs.append(std::make_pair(item->child(i), plain.child(i)));
+    for (const auto &[shown, expected] : pairs) {
+        for (int column = 0; column < 3; ++column) {
+            for (int role : { int(Qt::DisplayRole), int(Qt::EditRole), int(Qt::ToolTipRole) })
+                QCOMPARE(shown->data(column, role), expected->data(column, role));
+            QCOMPARE(tree()->model()->data(tree()->indexFromItem(shown, column)), expected->data(column, Qt::DisplayRole));
+        }
+    }
+    QCOMPARE(item->font(0).weight(), QFont::Bold);
+
+    // A text set replaces the kept one, and nothing else.
+    QTreeWidgetItem *row = item->child(1);
+    row->setText(1, QStringLiteral("changed"));
+    QCOMPARE(row->text(1), QStringLiteral("changed"));
+    QCOMPARE(row->text(0), QStringLiteral("Reference ID:"));
+    // A copy holds the texts itself, and outlives the item.
+    QTreeWidgetItem *copy = item->clone();
+    delete tree()->takeTopLevelItem(0);
+    QCOMPARE(copy->text(0), QString::fromLatin1(id.c_str()));
+    QCOMPARE(copy->child(1)->text(1), QStringLiteral("changed"));
+    QCOMPARE(copy->child(1)->text(0), QStringLiteral("Reference ID:"));
+    QCOMPARE(copy->child(0)->text(1), QStringLiteral("-41.286 ") + QChar(0xB0));
+    delete copy;
 }
 
 QTEST_MAIN(TestSearchWorkflow)
