@@ -1,6 +1,8 @@
 #!/usr/bin/env python3
-"""Appends to bench/results.md the whole search against the bare reader pass,
-the median of each stage's runs, and writes the data file of search.gp."""
+"""Writes into bench/results.md the whole search against the bare reader pass
+and the data file of search.gp. Each run pairs a pass and a search made one
+after the other, so the ratios are taken run by run and their median shown:
+on a machine whose speed drifts, that is steadier than a ratio of medians."""
 
 import statistics
 import sys
@@ -29,9 +31,11 @@ def main(raw, out_md, out_dat):
              'Medians of three runs, each stage in a process of its own, in turn: a bare '
              '`QXmlStreamReader` pass over the decoded reply (the floor); a search from the '
              'window, click to the tree, map and plots painted, over loopback HTTP; and the same '
-             'search again, which also releases the first result. Peak memory is the '
-             'process\'s resident peak against the reply\'s size. The longest pause is the '
-             'longest the window went without taking an event during the search.', '',
+             'search again, which also releases the first result. The ratios are the median of '
+             'the three runs\' ratios (each run\'s pass and searches ran one after the other); '
+             'the times are medians. Peak memory is the process\'s resident peak against the '
+             'reply\'s size. The longest pause is the longest the window went without taking an '
+             'event during the search.', '',
              '| events | reply (MB) | bare pass (s) | search (s) | search / pass | bound | '
              'peak (MB) | peak / reply | bound | second search (s) | second / pass | '
              'longest pause (s) |',
@@ -46,18 +50,31 @@ def main(raw, out_md, out_dat):
             peak = median(runs, ('search', n), 'peak_kib') * 1024
             pause = median(runs, ('search', n), 'longest_pause')
             bound = BOUNDS.get(n, 1.3)
+            ratio = statistics.median(float(s_['seconds']) / float(f['seconds'])
+                                      for f, s_ in zip(runs[('floor', n)], runs[('search', n)]))
+            second_ratio = statistics.median(float(r['seconds']) / float(f['seconds'])
+                                             for f, r in zip(runs[('floor', n)], runs[('research', n)]))
             lines.append('| %d | %.1f | %.3f | %.3f | **%.2f** | %.1f | %.0f | **%.2f** | %.1f | %.3f | %.2f | %.3f |' % (
-                n, reply / 1e6, floor, search, search / floor, bound, peak / 1e6, peak / reply,
-                MEMORY_BOUND, second, second / floor, pause))
-            dat.write('%d %.4f %.4f %.4f %.2f\n' % (n, search / floor, second / floor, peak / reply, bound))
+                n, reply / 1e6, floor, search, ratio, bound, peak / 1e6, peak / reply,
+                MEMORY_BOUND, second, second_ratio, pause))
+            dat.write('%d %.4f %.4f %.4f %.2f\n' % (n, ratio, second_ratio, peak / reply, bound))
     lines += ['', 'Each run, in seconds (pass / search / second search):', '']
     for n in sizes:
         triples = zip(runs[('floor', n)], runs[('search', n)], runs[('research', n)])
         lines.append('- %d events: %s' % (n, '; '.join(
             '%.3f / %.3f / %.3f' % (float(f['seconds']), float(s['seconds']), float(r['seconds']))
             for f, s, r in triples)))
-    with open(out_md, 'a') as md:
-        md.write('\n'.join(lines) + '\n')
+    # In place of an earlier run's section, or at the end.
+    text = open(out_md).read()
+    title = lines[1]
+    start = text.find(title)
+    if start < 0:
+        text = text.rstrip('\n') + '\n' + '\n'.join(lines) + '\n'
+    else:
+        end = text.find('\n## ', start + len(title))
+        rest = text[end + 1:] if end >= 0 else ''
+        text = text[:start] + '\n'.join(lines[1:]) + '\n\n' + rest
+    open(out_md, 'w').write(text)
 
 
 if __name__ == '__main__':

@@ -205,8 +205,9 @@ private:
 
 // Latin-1 bytes served to a reader as UTF-8, a few hundred at a time, so
 // that the document is never held whole as text. The bytes before `blank`
-// (the XML declaration) are served as spaces: the reader takes the
-// declaration's encoding from a device, and the bytes have one already.
+// (the XML declaration) are served as spaces, line breaks kept: the reader
+// takes the declaration's encoding from a device, and the bytes have one
+// already.
 // The source owns the bytes and gives the memory of those served back to
 // the system as it goes, so that what the reply is read into can grow
 // while the reply shrinks.
@@ -242,8 +243,12 @@ protected:
         const char *const in = m_bytes.constData();
         qint64 written = 0;
         if (m_pos < m_blank) {
+            // Line breaks stay, so that lines are counted as in the text.
             const qint64 spaces = std::min(room, std::min(m_blank, m_end) - m_pos);
-            std::memset(out, ' ', std::size_t(spaces));
+            for (qint64 i = 0; i < spaces; ++i) {
+                const char c = in[m_pos + i];
+                out[i] = c == '\n' || c == '\r' ? c : ' ';
+            }
             written = spaces;
             m_pos += spaces;
         }

@@ -33,10 +33,19 @@ void TestFuzzRegressions::replay()
     QFETCH(QString, path);
     QFile file(path);
     QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray body = file.readAll();
     QuakeEventStore store;
-    const QuakeMLError error = QuakeMLReader::readDocument(QuakeMLReader::decodeReply(file.readAll()), store);
+    const QuakeMLError error = QuakeMLReader::readDocument(QuakeMLReader::decodeReply(body), store);
     const char *broken = brokenReplyInvariant(error, store);
     QVERIFY2(!broken, broken);
+    // Read from the bytes, as the window reads a reply: the same.
+    QuakeEventStore fromBytes;
+    const QuakeMLError bytesError = QuakeMLReader::readReply(
+        body, [&](QXmlStreamReader &reader) { QuakeMLReader::readEventParameters(reader, fromBytes); });
+    QVERIFY(fromBytes == store);
+    QCOMPARE(bytesError.text, error.text);
+    QCOMPARE(bytesError.line, error.line);
+    QCOMPARE(bytesError.column, error.column);
 }
 
 QTEST_MAIN(TestFuzzRegressions)
