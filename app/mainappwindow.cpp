@@ -40,6 +40,9 @@ MainAppWindow::MainAppWindow(QWidget *parent)
 
 MainAppWindow::~MainAppWindow()
 {
+    // The searches go first, while this is still the window their
+    // connections expect (each one's end drops its prepared items).
+    qDeleteAll(findChildren<QuakeDataManager *>(Qt::FindDirectChildrenOnly));
     while (!m_prepared.empty())
         dropPreparedItems(m_prepared.begin()->first);
     delete ui;
