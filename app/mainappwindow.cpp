@@ -43,8 +43,6 @@ MainAppWindow::~MainAppWindow()
     // The searches go first, while this is still the window their
     // connections expect (each one's end drops its prepared items).
     qDeleteAll(findChildren<QuakeDataManager *>(Qt::FindDirectChildrenOnly));
-    while (!m_prepared.empty())
-        dropPreparedItems(m_prepared.begin()->first);
     delete ui;
 }
 
@@ -92,6 +90,7 @@ void MainAppWindow::startQuery()
     // pieces of reading, and the window goes on painting. (The status bar
     // keeps the bytes received until the result.)
     connect(manager, &QuakeDataManager::eventsRead, this, [this, manager] { prepareTreeItems(manager); });
+    // However a search ends, its items that were not shown go with it.
     connect(manager, &QObject::destroyed, this, [this, manager] { dropPreparedItems(manager); });
     manager->performRequest();
 }
@@ -109,7 +108,6 @@ void MainAppWindow::quakeDataLoaded(QuakeDataManager *inQDMgr)
     // (this one may have waited behind its error box). Its progress messages
     // may have covered that result's count.
     if (m_shownSearch && inQDMgr->serial() < m_shownSearch->serial()) {
-        dropPreparedItems(inQDMgr);
         showResultMessage(m_shownSearch);
         inQDMgr->deleteLater();
         return;
@@ -123,7 +121,6 @@ void MainAppWindow::quakeDataFailed(QuakeDataManager *inQDMgr)
     // The manager has shown the error; the tree keeps what it had.
     findChild<QPushButton *>(QStringLiteral("searchCtrl"))->setEnabled(true);
     statusBar()->showMessage(tr("Search failed: see the message."), 0);
-    dropPreparedItems(inQDMgr);
     inQDMgr->deleteLater();
 }
 

@@ -178,21 +178,21 @@ QPoint EventLayer::placeSprite(int side, quint32 *sheet) const
     // A sheet holds sprites of one size one above the other, so that each
     // sprite's rows lie together as in an image of its own (drawing reads
     // them from as few pages); a new sheet when the size's last one is full.
-    auto shelf = std::find_if(m_shelves.begin(), m_shelves.end(), [side](const Shelf &s) { return s.side == side; });
-    if (shelf == m_shelves.end() || shelf->y + side > m_sheets[shelf->sheet].height()) {
+    auto open = std::find_if(m_openSheets.begin(), m_openSheets.end(), [side](const OpenSheet &s) { return s.side == side; });
+    if (open == m_openSheets.end() || open->y + side > m_sheets[open->sheet].height()) {
         const int sprites = std::max(1, (256 << 10) / (4 * side * side));
         QImage page(side, side * sprites, QImage::Format_ARGB32_Premultiplied);
         page.fill(Qt::transparent);
         m_sheets.push_back(std::move(page));
-        const Shelf fresh { quint32(m_sheets.size() - 1), 0, side };
-        if (shelf == m_shelves.end())
-            shelf = m_shelves.insert(m_shelves.end(), fresh);
+        const OpenSheet fresh { quint32(m_sheets.size() - 1), 0, side };
+        if (open == m_openSheets.end())
+            open = m_openSheets.insert(m_openSheets.end(), fresh);
         else
-            *shelf = fresh;
+            *open = fresh;
     }
-    const QPoint corner(0, shelf->y);
-    shelf->y += side;
-    *sheet = shelf->sheet;
+    const QPoint corner(0, open->y);
+    open->y += side;
+    *sheet = open->sheet;
     return corner;
 }
 
@@ -248,32 +248,33 @@ void EventLayer::render(QPainter &painter, const QRectF &area, const Viewport &v
     // drawing 100,000 antialiased ellipses; an SVG gets real circles.
     const bool raster = painter.paintEngine() && painter.paintEngine()->type() == QPaintEngine::Raster;
     const QRectF visible = area.adjusted(-40, -40, 40, 40);
-    std::vector<quint32> shown;
-    std::vector<QPointF> where;
+    struct Shown
+    {
+        QPointF at;
+        const QuakeLocation *location;
+        quint32 sprite;   // its key, or NoSprite
+    };
+    std::vector<Shown> shown;
+    std::vector<QuakeLocation> unmade;   // sprites not made yet, usually none
     for (quint32 index : m_drawOrder) {
         const QPointF at = viewport.toScreen(kmOf(index));
         if (!visible.contains(at))
             continue;
-        shown.push_back(index);
-        where.push_back(at);
-    }
-    if (raster) {
-        std::vector<QuakeLocation> locations;
-        locations.reserve(shown.size());
-        for (quint32 index : shown)
-            locations.push_back((*m_events)[index].location);
-        makeSprites(locations);
-    }
-    for (std::size_t i = 0; i < shown.size(); ++i) {
-        const QuakeLocation &location = (*m_events)[shown[i]].location;
+        const QuakeLocation &location = (*m_events)[index].location;
         const quint32 key = raster ? spriteKey(location) : NoSprite;
-        if (key != NoSprite) {
-            const QImage &sprite = m_sprites.find(key)->second;
-            painter.drawImage(QPointF(std::round(where[i].x()) - sprite.width() / 2,
-                                      std::round(where[i].y()) - sprite.height() / 2),
+        if (key != NoSprite && !m_sprites.count(key))
+            unmade.push_back(location);
+        shown.push_back({ at, &location, key });
+    }
+    makeSprites(unmade);
+    for (const Shown &event : shown) {
+        if (event.sprite != NoSprite) {
+            const QImage &sprite = m_sprites.find(event.sprite)->second;
+            painter.drawImage(QPointF(std::round(event.at.x()) - sprite.width() / 2,
+                                      std::round(event.at.y()) - sprite.height() / 2),
                               sprite);
         } else {
-            drawCircle(painter, where[i], location, ::radiusOf(location));
+            drawCircle(painter, event.at, *event.location, ::radiusOf(*event.location));
         }
     }
 }

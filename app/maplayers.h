@@ -87,7 +87,7 @@ private:
     static quint32 spriteKey(const QuakeLocation &location);
     // Where a new sprite of this side goes, and on which sheet.
     QPoint placeSprite(int side, quint32 *sheet) const;
-    struct Shelf
+    struct OpenSheet
     {
         quint32 sheet;
         int y;   // where the next sprite goes
@@ -103,7 +103,7 @@ private:
     int m_withoutMagnitude = 0;
     int m_withoutPosition = 0;
     mutable std::vector<QImage> m_sheets;
-    mutable std::vector<Shelf> m_shelves;   // the open sheet of each side
+    mutable std::vector<OpenSheet> m_openSheets;   // the last sheet of each side
     mutable std::unordered_map<quint32, QImage> m_sprites;   // by spriteKey, over m_sheets' pixels
 };
 

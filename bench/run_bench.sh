@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Runs every stage for every catalogue size, each in its own process, and
 # writes bench/results.md and bench/results.png; then the whole search
-# against the bare pass (bench/search.png), the map and the gateway.
+# against the bare pass (bench/search.png), the map and the gateway. Each
+# stage runs in a process of its own, so that its peak memory is its own.
 set -euo pipefail
 build=$1
 here=$(cd "$(dirname "${BASH_SOURCE[0]}")" && pwd)
@@ -31,7 +32,23 @@ for events in 1000 10000 25000 100000 250000; do
 done
 python3 "$here/report.py" "$raw" "$here/results.md" "$work/plot.dat"
 gnuplot -e "datafile='$work/plot.dat'; outfile='$here/results.png'" "$here/plot.gp"
-"$here/run_search_bench.sh" "$build"
+
+# The whole search against the bare pass: three runs of each size, the pass,
+# a search and a second search (which releases the first) in turn.
+search="$work/search.txt"
+: >"$search"
+for events in 10000 100000 250000; do
+    for run in 1 2 3; do
+        for stage in floor search research; do
+            "$bench" --stage "$stage" --events "$events" 2>/dev/null >>"$search" \
+                || { echo "bench: stage $stage failed for $events events" >&2; exit 1; }
+        done
+    done
+    echo "bench: search against the bare pass, $events events done" >&2
+done
+python3 "$here/search_report.py" "$search" "$here/results.md" "$work/search.dat"
+gnuplot -e "datafile='$work/search.dat'; outfile='$here/search.png'" "$here/search.gp"
+
 "$here/run_map_bench.sh" "$build"
 "$here/run_gateway_bench.sh" "$build"
 echo "bench: wrote $here/results.md and $here/results.png" >&2

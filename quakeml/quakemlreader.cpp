@@ -111,22 +111,22 @@ QuakeMLError floodError(View text, qsizetype offset)
     return error;
 }
 
-} // namespace
-
-namespace {
-
 // Walks the whole document, handing every <eventParameters> to
-// readEventParameters. The reader stops at the first break of the document;
-// when its text was cut at a flood, the end that the cut makes is reported
-// as the flood (floodAt), an earlier break of the document's own as itself.
-QuakeMLError walk(QXmlStreamReader &reader, const std::function<void(QXmlStreamReader &)> &readEventParameters,
-                  const QuakeMLError &floodAt)
+// readEventParameters; the reader stops at the first break of the document.
+void walk(QXmlStreamReader &reader, const std::function<void(QXmlStreamReader &)> &readEventParameters)
 {
     while (!reader.atEnd()) {
         if (reader.readNext() == QXmlStreamReader::StartElement
             && reader.name() == u"eventParameters")
             readEventParameters(reader);
     }
+}
+
+// What a walk reports. When the text was cut at a flood (floodAt), the end
+// that the cut makes is reported as the flood; an earlier break of the
+// document's own is reported as itself.
+QuakeMLError ending(const QXmlStreamReader &reader, const QuakeMLError &floodAt)
+{
     const bool endsAtCut = !reader.hasError()
         || reader.error() == QXmlStreamReader::PrematureEndOfDocumentError;
     if (floodAt.isError() && endsAtCut)
@@ -388,7 +388,8 @@ QuakeMLError QuakeMLReader::readDocument(QString text,
     }
     QXmlStreamReader reader(text);
     text = QString();
-    return walk(reader, readEventParameters, floodAt);
+    walk(reader, readEventParameters);
+    return ending(reader, floodAt);
 }
 
 QuakeMLError QuakeMLReader::readReply(QByteArray body,
@@ -408,18 +409,14 @@ QuakeMLError QuakeMLReader::readReply(QByteArray body,
     if (scan.clearedBeyond(3) < 4) {
         // Too little before a flood for a device reader to begin on.
         QXmlStreamReader reader(QString::fromLatin1(bytes.first(scan.flood())));
-        body = QByteArray();
-        return walk(reader, readEventParameters, scan.error());
+        walk(reader, readEventParameters);
+        return ending(reader, scan.error());
     }
     Latin1Source source(std::move(body), scan, blank);
     QXmlStreamReader reader(&source);
-    QuakeMLError error = walk(reader, readEventParameters, QuakeMLError());
-    // As walk reports a cut: the reader may also have stopped before it, on
-    // an error of the document's own.
-    scan.clearedBeyond(bytes.size());
-    if (scan.flood() >= 0 && (!reader.hasError() || reader.error() == QXmlStreamReader::PrematureEndOfDocumentError))
-        error = scan.error();
-    return error;
+    walk(reader, readEventParameters);
+    scan.clearedBeyond(bytes.size());   // until the scan is done
+    return ending(reader, scan.error());
 }
 
 namespace {

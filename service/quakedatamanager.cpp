@@ -342,13 +342,8 @@ void QuakeDataManager::readServiceNote(const QNetworkReply *reply)
 
 void QuakeDataManager::parseResponse(QString &text)
 {
-    readText(text);
-}
-
-void QuakeDataManager::readText(QString text)
-{
     finishReading(QuakeMLReader::readDocument(
-        std::move(text), [this](QXmlStreamReader &reader) { parseEventParameters(reader); }));
+        text, [this](QXmlStreamReader &reader) { parseEventParameters(reader); }));
 }
 
 void QuakeDataManager::finishReading(const QuakeMLError &error)

@@ -73,12 +73,13 @@ private:
 
     bool isTooLarge(QNetworkReply *reply) const;
     QWidget *parentWidget() const;
-    void readText(QString text);
     // Reads a reply's body on a thread of its own, which hands the events'
     // texts over in batches; the manager converts and stores them between
-    // the window's other work, then reports and signals as readText does.
+    // the window's other work, then finishes as parseResponse does and
+    // signals.
     void startReading(QByteArray body);
     void takeReadEvents();
+    // Puts the locations in the store's order and reports an XML error.
     void finishReading(const QuakeMLError &error);
     void readServiceNote(const QNetworkReply *reply);
     // The one line of plain text in which a service says why it refused a

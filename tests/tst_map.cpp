@@ -16,6 +16,8 @@
 #include <QTreeWidget>
 #include <QtTest>
 
+#include <limits>
+
 // The map beside the tree, through the real window on the offscreen
 // platform, filled by searches of a loopback server.
 class TestMap : public QObject
@@ -35,6 +37,7 @@ private slots:
     void saves();
     void showMapIsRemembered();
     void plotsShowTheSearch();
+    void spritesMadeAheadDrawTheSame();
 
 private:
     void search(const QByteArray &body);
@@ -313,6 +316,47 @@ void TestMap::plotsShowTheSearch()
     QTest::mouseClick(magnitudeTime, Qt::LeftButton, {}, magnitudeTime->positionOf(1).toPoint());
     QCOMPARE(tree()->currentItem(), tree()->topLevelItem(1));
     QCOMPARE(map()->selectedEvent(), 1);
+}
+
+// The circles are drawn once per colour and size onto shared sheets, some
+// while the reply is read: a map whose sprites were made ahead, for other
+// events first, draws the same picture as one that makes them as it draws.
+// A circle too big for any sprite is drawn as it is.
+void TestMap::spritesMadeAheadDrawTheSame()
+{
+    const std::string id = "[1] Thu, 01 January 2026 at 13:00:00";
+    std::vector<LocatedEvent> events;
+    for (int i = 0; i < 60; ++i) {
+        const float magnitude = i == 7 ? std::numeric_limits<float>::quiet_NaN() : 0.5f + 0.11f * i;
+        const float depth = i == 9 ? std::numeric_limits<float>::quiet_NaN() : 5.3f * i;
+        events.push_back({ &id, { -41.0f + 0.05f * i, 174.0f + 0.04f * i, depth, magnitude }, 0.0 });
+    }
+    std::vector<QuakeLocation> others;
+    for (int i = 0; i < 40; ++i)
+        others.push_back({ -40.0f, 175.0f, 7.7f * i, 7.3f - 0.13f * i });
+
+    auto draw = [](const std::vector<LocatedEvent> *shown, const std::vector<QuakeLocation> &ahead) {
+        MapWidget map;
+        map.resize(600, 420);
+        map.prepareFor(ahead);
+        map.setEvents(shown);
+        return map.grab().toImage();
+    };
+    std::vector<QuakeLocation> locations;
+    for (const LocatedEvent &event : events)
+        locations.push_back(event.location);
+    std::vector<QuakeLocation> othersThenThese = others;
+    othersThenThese.insert(othersThenThese.end(), locations.begin(), locations.end());
+
+    const QImage asItDraws = draw(&events, {});
+    QVERIFY(asItDraws != draw(nullptr, {}));
+    QCOMPARE(draw(&events, othersThenThese), asItDraws);
+    QCOMPARE(draw(&events, locations), asItDraws);
+
+    // 212 px: filled in its depth's colour across the middle of the map.
+    const std::vector<LocatedEvent> big = { { &id, { -41.0f, 174.0f, 30.0f, 13.5f }, 0.0 } };
+    const QImage bigCircle = draw(&big, {});
+    QCOMPARE(bigCircle.pixel(bigCircle.rect().center()), EventScales::colourOf(30.0).rgb());
 }
 
 QTEST_MAIN(TestMap)
