@@ -1,6 +1,7 @@
 #include "quakeml/quakemlreader.h"
 
 #include "quakeml/quakeeventparser.h"
+#include "quakeml/replybody.h"
 
 #include <QIODevice>
 #include <QXmlStreamReader>
@@ -11,13 +12,9 @@
 #include <cstdint>
 #include <cstring>
 #include <iterator>
+#include <limits>
 #include <thread>
 #include <type_traits>
-
-#ifdef __linux__
-#include <sys/mman.h>
-#include <unistd.h>
-#endif
 
 namespace {
 
@@ -35,41 +32,99 @@ QByteArrayView literal<QByteArrayView>(const char16_t *, const char *bytes)
     return QByteArrayView(bytes);
 }
 
+// Text or bytes to search that may still be arriving: `more(size)` waits
+// until more than `size` characters have arrived or all have, and returns
+// how many have. The text never moves as it grows.
+template <typename View>
+class Arriving
+{
+public:
+    using More = std::function<qsizetype(qsizetype)>;
+
+    explicit Arriving(View whole, More more = More())
+        : m_view(whole)
+        , m_more(std::move(more))
+    {
+    }
+
+    View view() const { return m_view; }
+    qsizetype size() const { return m_view.size(); }
+    // Whether the text reaches `pos`, once it has arrived that far.
+    bool has(qsizetype pos)
+    {
+        while (pos >= m_view.size()) {
+            if (!m_more)
+                return false;
+            const qsizetype arrived = m_more(m_view.size());
+            if (arrived <= m_view.size()) {
+                m_more = More();
+                return false;
+            }
+            m_view = View(m_view.data(), arrived);
+        }
+        return true;
+    }
+    char16_t operator[](qsizetype pos) const
+    {
+        if constexpr (std::is_same_v<View, QStringView>)
+            return m_view[pos].unicode();
+        else
+            return static_cast<unsigned char>(m_view[pos]);
+    }
+    // The views' own searches (vectorised), over what has arrived and then
+    // over what arrives, for as long as it takes.
+    template <typename Needle>
+    qsizetype indexOf(Needle needle, qsizetype from)
+    {
+        for (;;) {
+            const qsizetype found = m_view.indexOf(needle, from);
+            const qsizetype searched = m_view.size();
+            if (found >= 0 || !has(searched))
+                return found;
+            from = std::max(from, searched - lengthOf(needle) + 1);
+        }
+    }
+    bool startsWith(qsizetype pos, View prefix)
+    {
+        has(pos + prefix.size() - 1);
+        return m_view.sliced(pos).startsWith(prefix);
+    }
+
+private:
+    static qsizetype lengthOf(char) { return 1; }
+    static qsizetype lengthOf(View needle) { return needle.size(); }
+
+    View m_view;
+    More m_more;
+};
+
 // The offset of the '<' of the first tag that holds more than
 // QuakeMLReader::MaximumAttributes '=' signs outside its quoted values, or
 // -1. Quoted values may hold '=' and '>'; comments, CDATA sections and
 // processing instructions are passed over whole, and text is not a tag.
 // With `cleared`, the offset up to which no flood can begin is published
-// as the scan goes, for a reader on another thread to follow it.
+// as the search goes, for a reader on another thread to follow it.
 template <typename View>
-qsizetype findAttributeFlood(View text, std::atomic<qsizetype> *cleared = nullptr)
+qsizetype findAttributeFlood(Arriving<View> &text, std::atomic<qsizetype> *cleared = nullptr)
 {
-    const qsizetype size = text.size();
     const View comment = literal<View>(u"<!--", "<!--");
     const View cdata = literal<View>(u"<![CDATA[", "<![CDATA[");
-    auto startsWith = [&](qsizetype pos, View prefix) { return text.sliced(pos).startsWith(prefix); };
-    // Past the terminator, or to the end; the views' searches are vectorised.
+    // Past the terminator, or to the end.
     auto skipPast = [&](qsizetype pos, const char16_t *terminator16, const char *terminator8) {
         const View terminator = literal<View>(terminator16, terminator8);
         const qsizetype found = text.indexOf(terminator, pos);
-        return found < 0 ? size : found + terminator.size();
-    };
-    auto at = [&](qsizetype pos) -> char16_t {
-        if constexpr (std::is_same_v<View, QStringView>)
-            return text[pos].unicode();
-        else
-            return static_cast<unsigned char>(text[pos]);
+        return found < 0 ? text.size() : found + terminator.size();
     };
     qsizetype pos = 0;
     while ((pos = text.indexOf('<', pos)) >= 0) {
         if (cleared)
             cleared->store(pos, std::memory_order_release);
-        const char16_t next = pos + 1 < size ? at(pos + 1) : u'\0';
-        if (next == u'!' && startsWith(pos, comment)) {
+        const char16_t next = text.has(pos + 1) ? text[pos + 1] : u'\0';
+        if (next == u'!' && text.startsWith(pos, comment)) {
             pos = skipPast(pos + 4, u"-->", "-->");
             continue;
         }
-        if (next == u'!' && startsWith(pos, cdata)) {
+        if (next == u'!' && text.startsWith(pos, cdata)) {
             pos = skipPast(pos + 9, u"]]>", "]]>");
             continue;
         }
@@ -79,13 +134,13 @@ qsizetype findAttributeFlood(View text, std::atomic<qsizetype> *cleared = nullpt
         }
         const qsizetype tagStart = pos++;
         int equalSigns = 0;
-        while (pos < size) {
-            const char16_t c = at(pos++);
+        while (text.has(pos)) {
+            const char16_t c = text[pos++];
             if (c > u'>')   // names and most of a tag: none of "'<=>
                 continue;
             if (c == u'"' || c == u'\'') {
                 const qsizetype close = text.indexOf(char(c), pos);
-                pos = close < 0 ? size : close + 1;
+                pos = close < 0 ? text.size() : close + 1;
             } else if (c == u'>') {
                 break;
             } else if (c == u'<') {
@@ -140,17 +195,17 @@ QuakeMLError ending(const QXmlStreamReader &reader, const QuakeMLError &floodAt)
     return error;
 }
 
-// The search for an attribute flood in a reply's bytes. A big reply is
-// searched on a thread of its own, ahead of the reader, which is served
-// only bytes that the search has passed: the search costs the reading
-// nothing but its start.
+// The search for an attribute flood in a reply's bytes. A big reply, or one
+// still arriving, is searched on a thread of its own, ahead of the reader,
+// which is served only bytes that the search has passed: the search costs
+// the reading nothing but its start.
 class FloodScan
 {
 public:
-    explicit FloodScan(QByteArrayView bytes)
-        : m_bytes(bytes)
+    explicit FloodScan(const ReplyBody &body)
+        : m_body(body)
     {
-        if (bytes.size() < AheadFrom)
+        if (body.isWhole() && body.wholeLength() < AheadFrom)
             run();
         else
             m_thread = std::thread([this] { run(); });
@@ -168,15 +223,20 @@ public:
     // how many are cleared: all before the flood, or all there are, at the end.
     qsizetype clearedBeyond(qsizetype pos) const
     {
+        auto pause = std::chrono::microseconds(50);
         for (int round = 0;; ++round) {
             const bool finished = done();
             const qsizetype cleared = m_cleared.load(std::memory_order_acquire);
             if (cleared > pos || finished)
                 return cleared;
-            if (round < 64)
+            // A moment while the search runs ahead; longer ones while it
+            // waits for the network.
+            if (round < 64) {
                 std::this_thread::yield();
-            else
-                std::this_thread::sleep_for(std::chrono::microseconds(100));
+            } else {
+                pause = std::min(pause * 2, std::chrono::microseconds(2000));
+                std::this_thread::sleep_for(pause);
+            }
         }
     }
     // Once done: the flood's offset, or -1, and what to report of it.
@@ -188,14 +248,17 @@ private:
 
     void run()
     {
-        m_flood = findAttributeFlood(m_bytes, &m_cleared);
+        const ReplyBody &body = m_body;
+        Arriving<QByteArrayView> bytes(QByteArrayView(body.data(), body.arrivedBeyond(-1)),
+                                       [&body](qsizetype size) { return body.arrivedBeyond(size); });
+        m_flood = findAttributeFlood(bytes, &m_cleared);
         if (m_flood >= 0)
-            m_error = floodError(m_bytes, m_flood);
-        m_cleared.store(m_flood >= 0 ? m_flood : m_bytes.size(), std::memory_order_release);
+            m_error = floodError(bytes.view(), m_flood);
+        m_cleared.store(m_flood >= 0 ? m_flood : bytes.size(), std::memory_order_release);
         m_done.store(true, std::memory_order_release);
     }
 
-    const QByteArrayView m_bytes;
+    const ReplyBody &m_body;
     std::atomic<qsizetype> m_cleared { 0 };
     std::atomic<bool> m_done { false };
     qsizetype m_flood = -1;
@@ -208,15 +271,14 @@ private:
 // (the XML declaration) are served as spaces, line breaks kept: the reader
 // takes the declaration's encoding from a device, and the bytes have one
 // already.
-// The source owns the bytes and gives the memory of those served back to
-// the system as it goes, so that what the reply is read into can grow
-// while the reply shrinks.
+// The source gives the memory of the bytes served back to the system as it
+// goes, so that what the reply is read into can grow while the reply shrinks.
 class Latin1Source : public QIODevice
 {
 public:
     // Serves the bytes that the scan clears.
-    Latin1Source(QByteArray bytes, const FloodScan &scan, qsizetype blank)
-        : m_bytes(std::move(bytes))
+    Latin1Source(ReplyBody &body, const FloodScan &scan, qsizetype blank)
+        : m_body(body)
         , m_scan(scan)
         , m_blank(blank)
     {
@@ -240,7 +302,7 @@ protected:
         // fifth of its time when another thread frees what it made.
         room = std::min<qint64>(room, PieceSize);
         m_end = m_scan.clearedBeyond(m_pos);
-        const char *const in = m_bytes.constData();
+        const char *const in = m_body.data();
         qint64 written = 0;
         if (m_pos < m_blank) {
             // Line breaks stay, so that lines are counted as in the text.
@@ -285,23 +347,15 @@ private:
 
     void releaseServed()
     {
-#ifdef __linux__
-        // The whole pages served since the last release; they are never
-        // read again (the scan, which reads from the start to report a
-        // flood's line, is done), and the block is freed as a whole at the end.
+        // The bytes served since the last release are never read again (the
+        // scan, which reads from the start to report a flood's line, is done).
         if (m_pos - m_released < ReleaseStep || !m_scan.done())
             return;
-        static const std::uintptr_t page = std::uintptr_t(sysconf(_SC_PAGESIZE));
-        const auto start = reinterpret_cast<std::uintptr_t>(m_bytes.constData());
-        const std::uintptr_t from = (start + std::uintptr_t(m_released) + page - 1) & ~(page - 1);
-        const std::uintptr_t to = (start + std::uintptr_t(m_pos)) & ~(page - 1);
-        if (to > from)
-            madvise(reinterpret_cast<void *>(from), to - from, MADV_DONTNEED);
+        m_body.release(m_released, m_pos);
         m_released = m_pos;
-#endif
     }
 
-    const QByteArray m_bytes;
+    ReplyBody &m_body;
     const FloodScan &m_scan;
     const qint64 m_blank;
     qint64 m_end = 0;   // what the scan had cleared at the last read
@@ -329,26 +383,35 @@ bool prologHasDoctype(QByteArrayView bytes, qsizetype from)
     }
 }
 
+// What declarationToBlank says of bytes that are only the start of the
+// document, when the rest may change it.
+constexpr qsizetype Undecided = -2;
+
 // How many bytes at the start of the document a reader fed from a device
 // must see as spaces: the XML declaration, which text reading checks but
 // takes no encoding from. -1 where only a reader of the whole text reads
 // the document as it should: a document too short for a device reader to
 // begin on, a broken declaration, or standalone="yes" before a document type
-// declaration (it changes how undeclared entities are read).
-qsizetype declarationToBlank(QByteArrayView bytes)
+// declaration (it changes how undeclared entities are read). Undecided
+// when the bytes are not `whole` and the rest may tell.
+qsizetype declarationToBlank(QByteArrayView bytes, bool whole)
 {
+    if (bytes.size() < 5 && !whole)
+        return Undecided;
     if (bytes.size() < 4)
         return -1;
     if (!bytes.startsWith("<?xml"))
         return 0;
     const qsizetype end = bytes.indexOf("?>");
     if (end < 0)
-        return -1;
+        return whole ? -1 : Undecided;
     // The declaration must be whole and sound, followed by anything at all.
     const QByteArrayView declaration = bytes.first(end + 2);
     QXmlStreamReader probe(QString::fromLatin1(declaration.data(), declaration.size()) + QLatin1String("<a/>"));
     if (probe.readNext() != QXmlStreamReader::StartDocument)
         return -1;
+    if (probe.isStandaloneDocument() && !whole)
+        return Undecided;
     if (probe.isStandaloneDocument() && prologHasDoctype(bytes, declaration.size()))
         return -1;
     while (!probe.atEnd())
@@ -356,6 +419,19 @@ qsizetype declarationToBlank(QByteArrayView bytes)
     if (probe.hasError())
         return -1;
     return declaration.size();
+}
+
+// declarationToBlank of a body, once enough of it has arrived to tell.
+qsizetype declarationToBlank(const ReplyBody &body)
+{
+    // A declaration is a few dozen bytes; past this, the whole is awaited.
+    constexpr qsizetype EnoughToTell = 64 * 1024;
+    for (qsizetype arrived = body.arrivedBeyond(-1);; arrived = body.arrivedBeyond(arrived)) {
+        const bool whole = body.isWhole() || arrived >= EnoughToTell;
+        const qsizetype blank = declarationToBlank(QByteArrayView(body.data(), whole ? body.wholeLength() : arrived), whole);
+        if (blank != Undecided)
+            return blank;
+    }
 }
 
 qsizetype textLength(const QByteArray &body)
@@ -380,7 +456,8 @@ QuakeMLError QuakeMLReader::readDocument(QString text, QuakeEventStore &store)
 QuakeMLError QuakeMLReader::readDocument(QString text,
                                          const std::function<void(QXmlStreamReader &)> &readEventParameters)
 {
-    const qsizetype flood = findAttributeFlood(QStringView(text));
+    Arriving<QStringView> whole { QStringView(text) };
+    const qsizetype flood = findAttributeFlood(whole);
     QuakeMLError floodAt;
     if (flood >= 0) {
         floodAt = floodError(QStringView(text), flood);
@@ -395,28 +472,38 @@ QuakeMLError QuakeMLReader::readDocument(QString text,
 QuakeMLError QuakeMLReader::readReply(QByteArray body,
                                       const std::function<void(QXmlStreamReader &)> &readEventParameters)
 {
-    // The source below must be the body's one owner: the memory it gives
-    // back is seen by nothing else.
-    body.detach();
-    const QByteArrayView bytes(body.constData(), textLength(body));
-    const qsizetype blank = declarationToBlank(bytes);
+    ReplyBody whole(std::move(body));
+    return readReply(whole, readEventParameters);
+}
+
+QuakeMLError QuakeMLReader::readReply(ReplyBody &body,
+                                      const std::function<void(QXmlStreamReader &)> &readEventParameters)
+{
+    const qsizetype blank = declarationToBlank(body);
     if (blank < 0) {
-        QString text = decodeReply(body);
-        body = QByteArray();
+        QString text = QString::fromLatin1(body.data(), body.wholeLength());
+        body.drop();
         return readDocument(std::move(text), readEventParameters);
     }
-    FloodScan scan(bytes);
+    FloodScan scan(body);
     if (scan.clearedBeyond(3) < 4) {
-        // Too little before a flood for a device reader to begin on.
-        QXmlStreamReader reader(QString::fromLatin1(bytes.first(scan.flood())));
+        // Too little before a flood, or at all, for a device reader to begin on.
+        QXmlStreamReader reader(QString::fromLatin1(body.data(), scan.clearedBeyond(3)));
         walk(reader, readEventParameters);
         return ending(reader, scan.error());
     }
-    Latin1Source source(std::move(body), scan, blank);
-    QXmlStreamReader reader(&source);
-    walk(reader, readEventParameters);
-    scan.clearedBeyond(bytes.size());   // until the scan is done
-    return ending(reader, scan.error());
+    QuakeMLError error;
+    {
+        Latin1Source source(body, scan, blank);
+        QXmlStreamReader reader(&source);
+        walk(reader, readEventParameters);
+        scan.clearedBeyond(std::numeric_limits<qsizetype>::max() - 1);   // until the scan is done
+        error = ending(reader, scan.error());
+    }
+    // A reader that stopped early leaves the rest arriving.
+    if (body.isWhole())
+        body.drop();
+    return error;
 }
 
 namespace {

@@ -18,6 +18,7 @@
 #include <vector>
 
 class QXmlStreamReader;
+class ReplyBody;
 
 struct QuakeMLError
 {
@@ -56,6 +57,9 @@ public:
     // as text: the reader takes the bytes a few kilobytes at a time. Takes
     // the body by value for the same reason as readDocument.
     static QuakeMLError readReply(QByteArray body,
+                                  const std::function<void(QXmlStreamReader &)> &readEventParameters);
+    // The same over a body that may still be arriving, read as it arrives.
+    static QuakeMLError readReply(ReplyBody &body,
                                   const std::function<void(QXmlStreamReader &)> &readEventParameters);
 
     // The same walk with readEventParameters below, into the given store.

@@ -1,6 +1,7 @@
 #include "service/quakedatamanager.h"
 
 #include "quakeml/quakemlreader.h"
+#include "quakeml/replybody.h"
 #include "service/disposal.h"
 
 #include <QDate>
@@ -65,14 +66,15 @@ constexpr std::size_t GiveBackEvents = 16384;
 
 } // namespace
 
-// A reply read on a thread of its own. It hands the events' texts over in
-// batches, and the manager gives the emptied batches back to be filled
+// A reply read on a thread of its own, as it arrives. It hands the events'
+// texts over in batches, and the manager gives the emptied batches back to be filled
 // again: with no big blocks allocated in turn by the two threads, the
 // allocator stays out of the way.
 struct QuakeDataManager::Reading
 {
     using Batch = std::vector<QuakeEventParser::Texts>;
 
+    std::unique_ptr<ReplyBody> body;
     std::thread thread;
     std::atomic<bool> cancelled { false };
 
@@ -117,10 +119,22 @@ QuakeDataManager::QuakeDataManager(QObject *parent, QString &url)
 
 QuakeDataManager::~QuakeDataManager()
 {
-    if (m_reading) {
-        m_reading->cancelled = true;
-        m_reading->thread.join();
-    }
+    stopReading();
+    discardEvents();
+}
+
+void QuakeDataManager::stopReading()
+{
+    if (!m_reading)
+        return;
+    m_reading->cancelled = true;
+    m_reading->body->finish();   // a reader waiting for more goes on
+    m_reading->thread.join();
+    m_reading.reset();
+}
+
+void QuakeDataManager::discardEvents()
+{
     // The locations and raw values point into the store: they go together,
     // freed on the side (a big result takes the window a tenth of a second).
     struct Result
@@ -129,8 +143,11 @@ QuakeDataManager::~QuakeDataManager()
         std::vector<LocatedEvent> locations;
         std::vector<RawEvent> raw;
     };
-    if (!m_quakeEvents.empty())
+    if (!m_quakeEvents.empty() || !m_locations.empty())
         Disposal::later(Result { std::move(m_quakeEvents), std::move(m_locations), std::move(m_rawEvents) });
+    m_quakeEvents.clear();
+    m_locations.clear();
+    m_rawEvents.clear();
 }
 
 void QuakeDataManager::performRequest()
@@ -143,7 +160,7 @@ void QuakeDataManager::performRequest()
     // readyRead comes with every piece of the body (downloadProgress is
     // throttled), and metaDataChanged with an announced length.
     connect(reply, SIGNAL(metaDataChanged()), this, SLOT(checkReplySize()));
-    connect(reply, SIGNAL(readyRead()), this, SLOT(checkReplySize()));
+    connect(reply, SIGNAL(readyRead()), this, SLOT(receiveBody()));
     if (parent()) {
         connect(reply, SIGNAL(downloadProgress(qint64,qint64)),
                 parent(), SLOT(displayDownloadProgress(qint64,qint64)));
@@ -152,7 +169,8 @@ void QuakeDataManager::performRequest()
 
 bool QuakeDataManager::isTooLarge(QNetworkReply *reply) const
 {
-    return reply->bytesAvailable() > m_maximumReplySize
+    const qint64 received = m_reading ? m_reading->body->received() : 0;
+    return received + reply->bytesAvailable() > m_maximumReplySize
         || reply->header(QNetworkRequest::ContentLengthHeader).toLongLong() > m_maximumReplySize;
 }
 
@@ -162,6 +180,31 @@ void QuakeDataManager::checkReplySize()
     if (reply && !m_replyTooLarge && reply->isRunning() && isTooLarge(reply)) {
         m_replyTooLarge = true;
         reply->abort();
+    }
+}
+
+void QuakeDataManager::receiveBody()
+{
+    auto *reply = qobject_cast<QNetworkReply *>(sender());
+    if (!reply || m_replyTooLarge || !reply->isRunning())
+        return;
+    // A search's events are read while its reply arrives; an HTTP error's
+    // body stays in the reply, for its reason to be shown.
+    if (!m_reading && !m_readWhenWhole) {
+        const QVariant status = reply->attribute(QNetworkRequest::HttpStatusCodeAttribute);
+        if (status.isValid() && (status.toInt() < 200 || status.toInt() > 299))
+            return;
+        std::unique_ptr<ReplyBody> body = ReplyBody::reserve(m_maximumReplySize);
+        if (!body) {
+            m_readWhenWhole = true;   // read as it comes, once it has come
+            return;
+        }
+        readServiceNote(reply);
+        startReading(std::move(body));
+    }
+    if (m_readWhenWhole ? isTooLarge(reply) : !m_reading->body->receive(*reply)) {
+        m_replyTooLarge = true;
+        reply->abort();   // handleReply has run when this returns
     }
 }
 
@@ -177,8 +220,12 @@ void QuakeDataManager::handleReply(QNetworkReply *networkReply)
     networkReply->deleteLater();
 
     // The last piece of a reply may arrive together with its end.
-    m_replyTooLarge = m_replyTooLarge || isTooLarge(networkReply);
+    m_replyTooLarge = m_replyTooLarge || isTooLarge(networkReply)
+        || (m_reading && !m_reading->body->receive(*networkReply));
     if (m_replyTooLarge || networkReply->error() != QNetworkReply::NoError) {
+        // What was read of a reply that broke off is not a result.
+        stopReading();
+        discardEvents();
         // Harvix aborts a reply only for these two reasons; Qt reports both
         // as a cancelled operation, which would tell the user nothing.
         QString reason = networkReply->errorString();
@@ -203,36 +250,46 @@ void QuakeDataManager::handleReply(QNetworkReply *networkReply)
     // The body is read on a thread of its own and never held as text: a
     // big catalogue is hundreds of megabytes, twice that as text. The
     // result is signalled once the last event is stored.
-    readServiceNote(networkReply);
-    startReading(networkReply->readAll());
+    if (m_reading) {
+        m_reading->body->finish();
+    } else {
+        // Nothing came before the end, or there was no room to read it
+        // as it came.
+        readServiceNote(networkReply);
+        startReading(std::make_unique<ReplyBody>(networkReply->readAll()));
+    }
+    m_replyFinished = true;
+    QMutexLocker lock(&m_reading->mutex);
+    queueTaking(m_reading.get());
 }
 
-void QuakeDataManager::startReading(QByteArray body)
+void QuakeDataManager::queueTaking(Reading *reading)
+{
+    if (!reading->takingQueued) {
+        reading->takingQueued = true;
+        QMetaObject::invokeMethod(this, [this] { takeReadEvents(); }, Qt::QueuedConnection);
+    }
+}
+
+void QuakeDataManager::startReading(std::unique_ptr<ReplyBody> body)
 {
     m_reading = std::make_unique<Reading>();
+    m_reading->body = std::move(body);
     Reading *const reading = m_reading.get();
-    // Asks the manager to take what was handed over, unless it was asked
-    // already; the caller holds the mutex.
-    auto queueTaking = [this, reading] {
-        if (!reading->takingQueued) {
-            reading->takingQueued = true;
-            QMetaObject::invokeMethod(this, [this] { takeReadEvents(); }, Qt::QueuedConnection);
-        }
-    };
-    reading->thread = std::thread([reading, queueTaking, body = std::move(body)]() mutable {
+    reading->thread = std::thread([this, reading] {
         Reading::Batch batch;
         {
             QMutexLocker lock(&reading->mutex);
             batch = reading->batchToFill();
         }
-        const QuakeMLError error = QuakeMLReader::readReply(std::move(body), [&](QXmlStreamReader &reader) {
+        const QuakeMLError error = QuakeMLReader::readReply(*reading->body, [&](QXmlStreamReader &reader) {
             QuakeMLReader::readEventTexts(reader, [&](QuakeEventParser::Texts &&texts) {
                 batch.push_back(std::move(texts));
                 if (batch.size() == BatchEvents) {
                     QMutexLocker lock(&reading->mutex);
                     reading->handedOver.push_back(std::move(batch));
                     batch = reading->batchToFill();
-                    queueTaking();
+                    queueTaking(reading);
                     lock.unlock();
                     batch.clear();
                 }
@@ -244,13 +301,15 @@ void QuakeDataManager::startReading(QByteArray body)
         reading->handedOver.push_back(std::move(batch));
         reading->error = error;
         reading->finished = true;
-        queueTaking();
+        queueTaking(reading);
     });
 }
 
 void QuakeDataManager::takeReadEvents()
 {
     Reading *const reading = m_reading.get();
+    if (!reading)
+        return;   // the reading was stopped, or has been finished
     QElapsedTimer slice;
     slice.start();
     bool finished = false;
@@ -286,7 +345,7 @@ void QuakeDataManager::takeReadEvents()
         giveBackFreedMemory();
         reading->nextGiveBack = m_locations.size() + GiveBackEvents;
     }
-    if (!finished)
+    if (!finished || !m_replyFinished)
         return;
     reading->thread.join();
     const QuakeMLError error = reading->error;

@@ -16,6 +16,7 @@
 class QNetworkAccessManager;
 class QNetworkReply;
 class QXmlStreamReader;
+class ReplyBody;
 struct QuakeMLError;
 
 class QuakeDataManager : public QObject
@@ -67,18 +68,27 @@ public slots:
 
 private slots:
     void checkReplySize();
+    // Takes what has arrived of the body, reading it from the first piece on.
+    void receiveBody();
 
 private:
     struct Reading;
 
     bool isTooLarge(QNetworkReply *reply) const;
     QWidget *parentWidget() const;
-    // Reads a reply's body on a thread of its own, which hands the events'
-    // texts over in batches; the manager converts and stores them between
-    // the window's other work, then finishes as parseResponse does and
-    // signals.
-    void startReading(QByteArray body);
+    // Reads a reply's body on a thread of its own, as it arrives, which
+    // hands the events' texts over in batches; the manager converts and
+    // stores them between the window's other work and, once the reply has
+    // ended well, finishes as parseResponse does and signals.
+    void startReading(std::unique_ptr<ReplyBody> body);
+    // Asks for takeReadEvents, unless it was asked already; the caller
+    // holds the reading's mutex.
+    void queueTaking(Reading *reading);
     void takeReadEvents();
+    // Stops a reading, waiting for its thread; what it stored stays.
+    void stopReading();
+    // Lets the stored events go, freed on the side.
+    void discardEvents();
     // Puts the locations in the store's order and reports an XML error.
     void finishReading(const QuakeMLError &error);
     void readServiceNote(const QNetworkReply *reply);
@@ -98,4 +108,6 @@ private:
     quint64 m_serial;
     bool m_inFlight = false;
     bool m_replyTooLarge = false;
+    bool m_replyFinished = false;
+    bool m_readWhenWhole = false;
 };

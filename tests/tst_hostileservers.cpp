@@ -181,6 +181,13 @@ void TestHostileServers::replies_data()
     QTest::newRow("drips one byte at a time") << small << 200 << int(Mode::Drip) << qint64(0) << QString() << QString() << 2;
     QTest::newRow("stops mid-body and closes") << small << 200 << int(Mode::CloseMidBody) << qint64(0)
                                                << "NW Error" << "^A network error occured:\n\n.+" << 0;
+    QByteArray thousands;
+    for (int i = 0; i < 3000; ++i)
+        thousands += quakeEvent("smi:x/" + QByteArray::number(i) + "g/1");
+    // Long enough for events to be read before the break: none is shown.
+    QTest::newRow("stops mid-body after a thousand events") << inDocument(thousands) << 200 << int(Mode::CloseMidBody)
+                                                            << qint64(0) << "NW Error"
+                                                            << "^A network error occured:\n\n.+" << 0;
     QTest::newRow("resets the connection") << small << 200 << int(Mode::Reset) << qint64(0)
                                            << "NW Error" << "^A network error occured:\n\n.+" << 0;
     QTest::newRow("500 with an HTML body") << html << 500 << int(Mode::Normal) << qint64(0)

@@ -7,6 +7,13 @@
 // troublesome.
 
 #include "quakeml/quakemlreader.h"
+#include "quakeml/replybody.h"
+
+#include <algorithm>
+#include <atomic>
+#include <cstring>
+#include <memory>
+#include <thread>
 
 // The first rule that the outcome breaks, or nullptr.
 inline const char *brokenReplyInvariant(const QuakeMLError &error, const QuakeEventStore &store)
@@ -28,18 +35,56 @@ inline const char *brokenReplyInvariant(const QuakeMLError &error, const QuakeEv
 }
 
 // How reading the reply's bytes, as the window reads a reply, differs from
-// reading its text (which gave error and store), or nullptr.
+// reading its text (which gave error and store), or nullptr. The bytes are
+// read whole, and as they arrive a few at a time from another thread.
 inline const char *readFromBytesDiffers(const QByteArray &body, const QuakeMLError &error,
                                         const QuakeEventStore &store)
 {
-    QuakeEventStore fromBytes;
-    const QuakeMLError bytesError = QuakeMLReader::readReply(
-        body, [&](QXmlStreamReader &reader) { QuakeMLReader::readEventParameters(reader, fromBytes); });
-    if (fromBytes != store)
-        return "other events from the bytes";
-    if (bytesError.text != error.text)
-        return "another error from the bytes";
-    if (bytesError.line != error.line || bytesError.column != error.column)
-        return "the error at another place from the bytes";
-    return nullptr;
+    static const char *const wholeFaults[] = { nullptr, "other events from the bytes", "another error from the bytes",
+                                               "the error at another place from the bytes" };
+    static const char *const arrivingFaults[] = { nullptr, "other events from the arriving bytes",
+                                                  "another error from the arriving bytes",
+                                                  "the error at another place from the arriving bytes" };
+    const auto differs = [&](const QuakeEventStore &fromBytes, const QuakeMLError &bytesError) {
+        if (fromBytes != store)
+            return 1;
+        if (bytesError.text != error.text)
+            return 2;
+        return bytesError.line != error.line || bytesError.column != error.column ? 3 : 0;
+    };
+    QuakeEventStore whole;
+    const QuakeMLError wholeError = QuakeMLReader::readReply(
+        body, [&](QXmlStreamReader &reader) { QuakeMLReader::readEventParameters(reader, whole); });
+    if (const int fault = differs(whole, wholeError))
+        return wholeFaults[fault];
+
+    const std::unique_ptr<ReplyBody> arriving = ReplyBody::reserve(body.size());
+    if (!arriving)
+        return "no room for the bytes to arrive in";
+    std::atomic<bool> read { false };
+    std::thread network([&] {
+        // Each piece once the reader waits for it. In the first 256 KiB a
+        // piece ends at every mark of the markup, so that each mark of more
+        // than one byte is cut at each of its places; then pieces of up to
+        // a thousandth of the reply.
+        const qsizetype most = std::max<qsizetype>(97, body.size() / 1000);
+        for (qsizetype pos = 0, piece = 1; pos < body.size(); pos += piece) {
+            piece = piece * 37 % most + 1;
+            if (pos < 256 * 1024) {
+                piece = 1;
+                while (pos + piece < body.size() && !std::strchr("<!-[]?>\"'", body[pos + piece - 1]))
+                    ++piece;
+            }
+            while (!arriving->isAwaited() && !read)
+                std::this_thread::yield();
+            arriving->receive(body.constData() + pos, std::min(piece, body.size() - pos));
+        }
+        arriving->finish();
+    });
+    QuakeEventStore asArrived;
+    const QuakeMLError arrivedError = QuakeMLReader::readReply(
+        *arriving, [&](QXmlStreamReader &reader) { QuakeMLReader::readEventParameters(reader, asArrived); });
+    read = true;   // a reader stops at a flood, wanting no more
+    network.join();
+    return arrivingFaults[differs(asArrived, arrivedError)];
 }
