@@ -2,6 +2,7 @@
 
 #include "quakeml/quakemlreader.h"
 #include "quakeml/replybody.h"
+#include "geo/searchregion.h"
 #include "service/disposal.h"
 
 #include <QDate>
@@ -18,6 +19,7 @@
 #include <QXmlStreamReader>
 
 #include <atomic>
+#include <cmath>
 #include <deque>
 #include <thread>
 
@@ -48,6 +50,31 @@ void giveBackFreedMemory()
 #ifdef __GLIBC__
     malloc_trim(0);
 #endif
+}
+
+// The region that a search's URL names, or the whole world (also when the
+// URL names it wrongly: the service says what is wrong with it).
+SearchRegion regionOf(const QString &url)
+{
+    const QUrlQuery query(QUrl(url, QUrl::TolerantMode));
+    const SearchRegion::Parsed parsed = SearchRegion::parse([&query](const char *key) -> std::optional<QString> {
+        const QString name = QLatin1String(key);
+        if (!query.hasQueryItem(name))
+            return std::nullopt;
+        return query.queryItemValue(name, QUrl::FullyDecoded);
+    });
+    return parsed.region.value_or(SearchRegion());
+}
+
+// Whether an event, as its reply wrote it, lies in the region.
+bool liesIn(const SearchRegion &region, const QuakeEventParser::Texts &texts)
+{
+    const auto number = [&texts](RawEvent::Field field) -> std::optional<double> {
+        bool ok = false;
+        const double value = texts.raw[field].trimmed().toDouble(&ok);
+        return ok && std::isfinite(value) ? std::optional<double>(value) : std::nullopt;
+    };
+    return region.contains(number(RawEvent::Latitude), number(RawEvent::Longitude), number(RawEvent::Depth));
 }
 
 quint64 nextSerial()
@@ -276,7 +303,9 @@ void QuakeDataManager::startReading(std::unique_ptr<ReplyBody> body)
     m_reading = std::make_unique<Reading>();
     m_reading->body = std::move(body);
     Reading *const reading = m_reading.get();
-    reading->thread = std::thread([this, reading] {
+    // A search of a region shows nothing outside it, whatever the service
+    // sent.
+    reading->thread = std::thread([this, reading, region = regionOf(m_url)] {
         Reading::Batch batch;
         {
             QMutexLocker lock(&reading->mutex);
@@ -284,7 +313,8 @@ void QuakeDataManager::startReading(std::unique_ptr<ReplyBody> body)
         }
         const QuakeMLError error = QuakeMLReader::readReply(*reading->body, [&](QXmlStreamReader &reader) {
             QuakeMLReader::readEventTexts(reader, [&](QuakeEventParser::Texts &&texts) {
-                batch.push_back(std::move(texts));
+                if (region.isWhole() || liesIn(region, texts))
+                    batch.push_back(std::move(texts));
                 if (batch.size() == BatchEvents) {
                     QMutexLocker lock(&reading->mutex);
                     reading->handedOver.push_back(std::move(batch));

@@ -21,7 +21,10 @@
 #include <QXmlStreamReader>
 #include <QtTest>
 
+#include <algorithm>
+#include <cmath>
 #include <csignal>
+#include <functional>
 
 #include <sys/resource.h>
 
@@ -53,6 +56,7 @@ private slots:
     void defaultCatalogueComesFromGeoNet();
     void magnitudesBinHalvesUp();
     void harvixShowsTheGatewaysEvents();
+    void regionSearchesKeepInside();
 
     void cleanupTestCase() { catcher.uninstall(); }
 
@@ -505,7 +509,8 @@ void TestGateway::harvixShowsTheRefusal()
     const QString text = watcher.seen().first().text;
     QVERIFY2(text.startsWith(QLatin1String("A network error occured:\n\n")), qPrintable(text));
     QVERIFY2(text.endsWith(QLatin1String("\n\nunknown key \"limit\": a search takes magnitudeLower, magnitudeUpper, "
-                                         "startDate, endDate and outputFormat")),
+                                         "startDate, endDate and outputFormat, and bbox, minDepth, maxDepth, "
+                                         "latitude, longitude and maxRadiusKm")),
              qPrintable(text));
 }
 
@@ -642,6 +647,76 @@ void TestGateway::harvixShowsTheGatewaysEvents()
              QStringLiteral("Retrieved 0 quake events matching search criteria. The service holds events up to %1 "
                             "and could not reach 127.0.0.1.")
                  .arg(QLocale::c().toString(when.addSecs(3600).date(), QStringLiteral("d MMM yyyy"))));
+}
+
+void TestGateway::regionSearchesKeepInside()
+{
+    // A grid of events from 160 to 200 degrees east (-160 as stored), 60 to
+    // 20 south, at depths from 0 to 400 km, in June 2024.
+    struct Event
+    {
+        QString id;
+        double latitude, longitude, depth;
+    };
+    std::vector<Event> events;
+    QByteArray text = fdsnHeader;
+    const QDateTime june(QDate(2024, 6, 1), QTime(0, 0), Qt::UTC);
+    for (double latitude = -60; latitude <= -20; latitude += 2.5) {
+        for (double longitude = 160; longitude <= 200; longitude += 2.5) {
+            const Event event { QStringLiteral("r%1").arg(events.size()), latitude, longitude > 180 ? longitude - 360 : longitude,
+                                double(events.size() * 37 % 401) };
+            text += event.id.toLatin1() + '|' + june.addSecs(qint64(events.size()) * 60).toString(Qt::ISODate).toLatin1()
+                + '|' + QByteArray::number(event.latitude) + '|' + QByteArray::number(event.longitude) + '|'
+                + QByteArray::number(event.depth) + "|||||ML|4|||earthquake\n";
+            events.push_back(event);
+        }
+    }
+    GatewayProcess regional;
+    QCOMPARE(regional.run({ "import", "--catalogue", regional.catalogue(), regional.writeFile("grid.txt", text) }).exitCode, 0);
+    QVERIFY(regional.start({ "--catalogue", regional.catalogue() }));
+
+    // Each search against a plain reading of its keys.
+    const auto eastOf = [](double longitude, double west) { return std::fmod(longitude - west + 720, 360.0); };
+    const auto kmBetween = [](double lat1, double lon1, double lat2, double lon2) {
+        const double r = M_PI / 180;
+        const double dot = std::cos(lat1 * r) * std::cos(lat2 * r) * std::cos((lon1 - lon2) * r) + std::sin(lat1 * r) * std::sin(lat2 * r);
+        return std::acos(std::clamp(dot, -1.0, 1.0)) * 6371;
+    };
+    struct Search
+    {
+        const char *keys;
+        std::function<bool(const Event &)> inside;
+    };
+    const std::vector<Search> searches = {
+        { "&bbox=170,-50,-170,-30",
+          [&](const Event &e) { return e.latitude >= -50 && e.latitude <= -30 && eastOf(e.longitude, 170) <= 20; } },
+        { "&bbox=175,-45,195,-40",
+          [&](const Event &e) { return e.latitude >= -45 && e.latitude <= -40 && eastOf(e.longitude, 175) <= 20; } },
+        { "&minDepth=100&maxDepth=300", [](const Event &e) { return e.depth >= 100 && e.depth <= 300; } },
+        { "&latitude=-30&longitude=179.5&maxRadiusKm=600",
+          [&](const Event &e) { return kmBetween(-30, 179.5, e.latitude, e.longitude) <= 600; } },
+        { "&bbox=170,-50,-170,-30&maxDepth=200&latitude=-40&longitude=-179&maxRadiusKm=500",
+          [&](const Event &e) {
+              return e.latitude >= -50 && e.latitude <= -30 && eastOf(e.longitude, 170) <= 20 && e.depth <= 200
+                  && kmBetween(-40, -179, e.latitude, e.longitude) <= 500;
+          } },
+    };
+    for (const Search &search : searches) {
+        QStringList expected;
+        for (const Event &event : events) {
+            if (search.inside(event))
+                expected << event.id;
+        }
+        QVERIFY2(!expected.isEmpty() && expected.size() < int(events.size()), search.keys);
+        const GatewayProcess::Reply reply = GatewayProcess::get(
+            regional.url(QString::fromLatin1(searchPath("0", "12", "2024-06-01", "2024-06-30") + search.keys)));
+        QCOMPARE(reply.status, 200);
+        QCOMPARE(idsOf(reply.body), expected);
+    }
+    const GatewayProcess::Reply refused = GatewayProcess::get(
+        regional.url(QString::fromLatin1(searchPath("0", "12", "2024-06-01", "2024-06-30") + "&minDepth=300&maxDepth=100")));
+    QCOMPARE(refused.status, 400);
+    QCOMPARE(refused.body.trimmed(), QByteArray("minDepth 300 is above maxDepth 100"));
 }
 
 QTEST_MAIN(TestGateway)

@@ -265,6 +265,33 @@ void TestGatewayFormats::searchQuery_data()
                                                    "&endDate=2024-01-31&outputFormat=quakeml1.0") << "startDate \"2024-02-01\" is after";
     QTest::newRow("other format") << QByteArray("magnitudeLower=3&magnitudeUpper=12&startDate=2024-01-01"
                                                 "&endDate=2024-01-31&outputFormat=csv") << "outputFormat must be quakeml1.0";
+
+    // A region after the five keys, as Harvix writes it, and what is refused.
+    const QByteArray plain = "magnitudeLower=3&magnitudeUpper=12" + tail;
+    const QString bounds = QStringLiteral("19723..19754 3..12");
+    QTest::newRow("a box as GeoNet writes it") << plain + "&bbox=163.95,-49.18,182.63,-32.02"
+                                               << bounds + "&bbox=163.95,-49.18,182.63,-32.02";
+    QTest::newRow("a box across 180, encoded") << plain + "&bbox=170%2C-50%2C-170%2C-30"
+                                               << bounds + "&bbox=170,-50,-170,-30";
+    QTest::newRow("every key") << plain + "&bbox=170,-50,-170,-30&minDepth=100&maxDepth=300&latitude=-41.5"
+                                          "&longitude=174&maxRadiusKm=50"
+                               << bounds + "&bbox=170,-50,-170,-30&minDepth=100&maxDepth=300&latitude=-41.5"
+                                           "&longitude=174&maxRadiusKm=50";
+    QTest::newRow("one depth bound") << plain + "&maxDepth=40" << bounds + "&maxDepth=40";
+    QTest::newRow("depths on one value") << plain + "&minDepth=40&maxDepth=40" << bounds + "&minDepth=40&maxDepth=40";
+    QTest::newRow("box of three numbers") << plain + "&bbox=170,-50,-170" << "bbox must be WEST,SOUTH,EAST,NORTH";
+    QTest::newRow("box of words") << plain + "&bbox=a,b,c,d" << "bbox must be WEST,SOUTH,EAST,NORTH";
+    QTest::newRow("box south of north") << plain + "&bbox=170,-30,-170,-50" << "bbox's SOUTH -30 is above its NORTH -50";
+    QTest::newRow("box beyond a pole") << plain + "&bbox=170,-91,-170,-50" << "bbox's latitudes must lie";
+    QTest::newRow("box given twice") << plain + "&bbox=1,2,3,4&bbox=1,2,3,4" << "bbox is given more than once";
+    QTest::newRow("depth not a number") << plain + "&minDepth=deep" << "minDepth must be a depth";
+    QTest::newRow("depths upside down") << plain + "&minDepth=300&maxDepth=100" << "minDepth 300 is above maxDepth 100";
+    QTest::newRow("circle without its radius") << plain + "&latitude=-41&longitude=174" << "maxRadiusKm is missing";
+    QTest::newRow("circle without a longitude") << plain + "&latitude=-41&maxRadiusKm=5" << "longitude is missing";
+    QTest::newRow("radius alone") << plain + "&maxRadiusKm=5" << "latitude is missing";
+    QTest::newRow("latitude beyond a pole") << plain + "&latitude=91&longitude=174&maxRadiusKm=5" << "latitude must be";
+    QTest::newRow("negative radius") << plain + "&latitude=-41&longitude=174&maxRadiusKm=-5" << "maxRadiusKm must be";
+    QTest::newRow("infinite radius") << plain + "&latitude=-41&longitude=174&maxRadiusKm=inf" << "maxRadiusKm must be";
 }
 
 void TestGatewayFormats::searchQuery()
@@ -285,7 +312,7 @@ void TestGatewayFormats::searchQuery()
                                .arg(q.endUs / day)
                                .arg(q.magnitudeLower ? QString::number(*q.magnitudeLower) : QStringLiteral("none"))
                                .arg(q.magnitudeUpper);
-    QCOMPARE(bounds, result);
+    QCOMPARE(bounds + q.region.queryKeys(), result);
 }
 
 void TestGatewayFormats::writer()

@@ -3,10 +3,12 @@
 #include "geo/landatlas.h"
 #include "geo/places.h"
 #include "geo/projection.h"
+#include "geo/searchregion.h"
 #include "geo/statistics.h"
 #include "geo/viewport.h"
 
 #include <QRandomGenerator>
+#include <QUrlQuery>
 
 #include <QtTest>
 
@@ -35,6 +37,8 @@ private slots:
     void zoomKeepsThePlaceUnderThePointer();
     void gutenbergRichter_data();
     void gutenbergRichter();
+    void regionHoldsItsBounds_data();
+    void regionHoldsItsBounds();
 
 private:
     LandAtlas land;
@@ -338,6 +342,125 @@ void TestGeo::zoomKeepsThePlaceUnderThePointer()
     const QPointF still = viewport.toScreen(place);
     QVERIFY2(std::abs(still.x() - pointer.x()) < 1e-6 && std::abs(still.y() - pointer.y()) < 1e-6,
              qPrintable(QStringLiteral("%1,%2").arg(still.x()).arg(still.y())));
+}
+
+
+
+namespace {
+
+// The point at a distance and bearing from another, by the spherical
+// triangle rather than the haversine that the region uses.
+GeoPoint destination(double latitude, double longitude, double bearing, double km)
+{
+    const double r = M_PI / 180, delta = km / 6371.0, theta = bearing * r, phi = latitude * r;
+    const double phi2 = std::asin(std::sin(phi) * std::cos(delta) + std::cos(phi) * std::sin(delta) * std::cos(theta));
+    const double lambda2 = longitude * r
+        + std::atan2(std::sin(theta) * std::sin(delta) * std::cos(phi), std::cos(delta) - std::sin(phi) * std::sin(phi2));
+    return { phi2 / r, lambda2 / r };
+}
+
+SearchRegion::Parsed regionOf(const QUrlQuery &query)
+{
+    return SearchRegion::parse([&query](const char *key) -> std::optional<QString> {
+        if (!query.hasQueryItem(QLatin1String(key)))
+            return std::nullopt;
+        return query.queryItemValue(QLatin1String(key));
+    });
+}
+
+} // namespace
+
+void TestGeo::regionHoldsItsBounds_data()
+{
+    QTest::addColumn<QString>("keys");
+    QTest::addColumn<double>("latitude");    // NaN: none
+    QTest::addColumn<double>("longitude");
+    QTest::addColumn<double>("depth");
+    QTest::addColumn<bool>("inside");
+    const double none = std::nan("");
+
+    struct Row { const char *name; const char *keys; double latitude, longitude, depth; bool inside; };
+    const Row rows[] = {
+        // West east of east: across 180.
+        { "across 180, west > east: near 180", "bbox=170,-50,-170,-30", -40, 179.9, 5, true },
+        { "across 180, west > east: east of 180", "bbox=170,-50,-170,-30", -40, -175, 5, true },
+        { "across 180, west > east: on 180", "bbox=170,-50,-170,-30", -40, 180, 5, true },
+        { "across 180, west > east: on -180", "bbox=170,-50,-170,-30", -40, -180, 5, true },
+        { "across 180, west > east: on the west", "bbox=170,-50,-170,-30", -40, 170, 5, true },
+        { "across 180, west > east: on the east", "bbox=170,-50,-170,-30", -40, -170, 5, true },
+        { "across 180, west > east: west of it", "bbox=170,-50,-170,-30", -40, 169.999, 5, false },
+        { "across 180, west > east: east of it", "bbox=170,-50,-170,-30", -40, -169.999, 5, false },
+        { "across 180, west > east: far side", "bbox=170,-50,-170,-30", -40, 0, 5, false },
+        { "across 180, west > east: on the south", "bbox=170,-50,-170,-30", -50, 175, 5, true },
+        { "across 180, west > east: south of it", "bbox=170,-50,-170,-30", -50.001, 175, 5, false },
+        { "across 180, west > east: on the north", "bbox=170,-50,-170,-30", -30, 175, 5, true },
+        { "across 180, west > east: north of it", "bbox=170,-50,-170,-30", -29.999, 175, 5, false },
+        // East beyond 180, as GeoNet writes New Zealand's box.
+        { "east beyond 180: on the east", "bbox=163.95,-49.18,182.63,-32.02", -40, -177.37, 5, true },
+        { "east beyond 180: east of it", "bbox=163.95,-49.18,182.63,-32.02", -40, -177.36, 5, false },
+        { "east beyond 180: Wellington", "bbox=163.95,-49.18,182.63,-32.02", -41.29, 174.78, 5, true },
+        { "east beyond 180: on the west", "bbox=163.95,-49.18,182.63,-32.02", -40, 163.95, 5, true },
+        { "east beyond 180: west of it", "bbox=163.95,-49.18,182.63,-32.02", -40, 163.94, 5, false },
+        { "east beyond 180: on the north", "bbox=163.95,-49.18,182.63,-32.02", -32.02, 170, 5, true },
+        { "plain box: inside", "bbox=172,-44,173,-43", -43.5, 172.5, 5, true },
+        { "plain box: east of it", "bbox=172,-44,173,-43", -43.5, 173.0001, 5, false },
+        { "wider than 360: anywhere", "bbox=-200,-90,200,90", 89, -179, 5, true },
+        { "box: no position", "bbox=172,-44,173,-43", none, none, 5, false },
+        { "box: no depth needed", "bbox=172,-44,173,-43", -43.5, 172.5, none, true },
+        { "depth: on the top", "minDepth=100&maxDepth=300", -40, 175, 100, true },
+        { "depth: on the bottom", "minDepth=100&maxDepth=300", -40, 175, 300, true },
+        { "depth: above", "minDepth=100&maxDepth=300", -40, 175, 99.999, false },
+        { "depth: below", "minDepth=100&maxDepth=300", -40, 175, 300.001, false },
+        { "depth: none", "minDepth=100&maxDepth=300", -40, 175, none, false },
+        { "depth: only a top", "minDepth=100", none, none, 1000, true },
+        { "depth: only a bottom, none", "maxDepth=10", -40, 175, none, false },
+        { "circle: its centre", "latitude=-30&longitude=179.5&maxRadiusKm=200", -30, 179.5, 5, true },
+        { "circle: no position", "latitude=-30&longitude=179.5&maxRadiusKm=200", none, none, 5, false },
+        { "all: inside each", "bbox=170,-50,-170,-30&minDepth=0&maxDepth=50&latitude=-30&longitude=179.5&maxRadiusKm=200",
+          -30.5, -179.8, 20, true },
+        { "all: too deep", "bbox=170,-50,-170,-30&minDepth=0&maxDepth=50&latitude=-30&longitude=179.5&maxRadiusKm=200",
+          -30.5, -179.8, 60, false },
+        { "all: outside the circle", "bbox=170,-50,-170,-30&maxDepth=50&latitude=-30&longitude=179.5&maxRadiusKm=200",
+          -40, 179.5, 20, false },
+        { "all: outside the box", "bbox=170,-30,-170,-10&latitude=-30&longitude=179.5&maxRadiusKm=200",
+          -30.5, 179.5, 20, false },
+    };
+    for (const Row &row : rows)
+        QTest::newRow(row.name) << QString::fromLatin1(row.keys) << row.latitude << row.longitude << row.depth << row.inside;
+
+    // Circles around a point near 180 and one at -179.9, east, west, north
+    // and south, a metre inside and a metre outside.
+    for (const double centreLongitude : { 179.5, -179.9 }) {
+        const QString keys = QStringLiteral("latitude=-30&longitude=%1&maxRadiusKm=200").arg(centreLongitude);
+        for (const double bearing : { 90.0, 270.0, 0.0, 180.0, 45.0 }) {
+            for (const double metres : { -1.0, 1.0 }) {
+                const GeoPoint at = destination(-30, centreLongitude, bearing, 200 + metres / 1000);
+                QTest::addRow("circle at %g, bearing %g, %+g m", centreLongitude, bearing, metres)
+                    << keys << at.latitude << Geo::periodicLongitude(at.longitude) << 5.0 << (metres < 0);
+            }
+        }
+    }
+}
+
+void TestGeo::regionHoldsItsBounds()
+{
+    QFETCH(QString, keys);
+    QFETCH(double, latitude);
+    QFETCH(double, longitude);
+    QFETCH(double, depth);
+    QFETCH(bool, inside);
+    const SearchRegion::Parsed parsed = regionOf(QUrlQuery(keys));
+    QVERIFY2(parsed.region, qPrintable(parsed.error));
+    const auto given = [](double value) { return std::isnan(value) ? std::nullopt : std::optional<double>(value); };
+    QCOMPARE(parsed.region->contains(given(latitude), given(longitude), given(depth)), inside);
+    // The keys it writes are read back as the same region.
+    const SearchRegion::Parsed again = regionOf(QUrlQuery(parsed.region->queryKeys().mid(1)));
+    QVERIFY(again.region && *again.region == *parsed.region);
+    // Whatever lies inside lies inside one of the envelopes a database narrows by.
+    if (inside) {
+        for (const SearchRegion::Box &box : parsed.region->envelopes())
+            QVERIFY(box.contains(latitude, longitude));
+    }
 }
 
 QTEST_APPLESS_MAIN(TestGeo)

@@ -113,11 +113,16 @@ public:
     // microseconds), by one record that covers it.
     virtual bool isFetched(const QString &upstream, const UpstreamWindow &window, std::int64_t sinceUs) const = 0;
 
-    // The events of a search, in time order.
+    // The events of a search, in time order, inside its region.
     virtual std::unique_ptr<Cursor> search(const EventFilter &filter) const = 0;
     // The events that a query selects, in its order.
     virtual std::unique_ptr<Cursor> select(const EventQuery &query) const = 0;
 
     // A writer for the source (a file's name, an upstream's key).
     virtual std::unique_ptr<Writer> writer(const QString &source) const = 0;
+
+protected:
+    // The rows of a cursor that lie inside a search's region, for a
+    // database that narrows the search to the region's envelopes.
+    static std::unique_ptr<Cursor> keepInside(const EventFilter &filter, std::unique_ptr<Cursor> cursor);
 };

@@ -1,46 +1,27 @@
 #include "catalogue/eventquery.h"
 
-#include "geo/projection.h"
+#include "geo/searchregion.h"
 
 #include <cmath>
 
 namespace {
 
-// The longitude box as one or two ranges within -180..180. Stored
-// longitudes lie in (-180, 180], so a box that starts at -180 starts at 180.
-struct LongitudeRanges
+// "(longitude >= ? AND longitude <= ?)", or two of them for a box across 180.
+QString longitudeTerms(std::size_t ranges)
 {
-    bool everywhere = false;
-    double first[2] = { 0, 0 };
-    std::optional<std::pair<double, double>> second;
-};
-
-LongitudeRanges rangesOf(double minimum, double maximum)
-{
-    LongitudeRanges ranges;
-    double width = maximum - minimum;
-    if (width < 0)
-        width += 360;   // minLongitude above maxLongitude: across 180
-    if (width >= 360) {
-        ranges.everywhere = true;
-        return ranges;
-    }
-    const double start = Geo::periodicLongitude(minimum);
-    const double end = start + width;
-    if (end <= 180) {
-        ranges.first[0] = start;
-        ranges.first[1] = end;
-    } else {
-        ranges.first[0] = start;
-        ranges.first[1] = 180;
-        ranges.second = std::make_pair(-180.0, end - 360);
-    }
-    return ranges;
+    return ranges == 1 ? QStringLiteral("longitude >= ? AND longitude <= ?")
+                       : QStringLiteral("((longitude >= ? AND longitude <= ?) OR (longitude >= ? AND longitude <= ?))");
 }
 
 } // namespace
 
 QString EventQuery::whereClause() const
+{
+    const QString all = terms();
+    return all.isEmpty() ? QString() : QStringLiteral(" WHERE ") + all;
+}
+
+QString EventQuery::terms() const
 {
     QStringList terms;
     if (startUs)
@@ -51,15 +32,8 @@ QString EventQuery::whereClause() const
         terms << QStringLiteral("latitude >= ?");
     if (maxLatitude)
         terms << QStringLiteral("latitude <= ?");
-    if (minLongitude || maxLongitude) {
-        const LongitudeRanges ranges = rangesOf(minLongitude.value_or(-180), maxLongitude.value_or(180));
-        if (ranges.everywhere)
-            terms << QStringLiteral("longitude IS NOT NULL");
-        else if (!ranges.second)
-            terms << QStringLiteral("longitude >= ? AND longitude <= ?");
-        else
-            terms << QStringLiteral("((longitude >= ? AND longitude <= ?) OR (longitude >= ? AND longitude <= ?))");
-    }
+    if (minLongitude || maxLongitude)
+        terms << longitudeTerms(Geo::longitudeRanges(minLongitude.value_or(-180), maxLongitude.value_or(180)).size());
     if (minDepthKm)
         terms << QStringLiteral("depth >= ?");
     if (maxDepthKm)
@@ -90,7 +64,7 @@ QString EventQuery::whereClause() const
     if (updatedAfterUs)
         terms << QStringLiteral("(modified >= ? OR modified IN (SELECT stamp FROM change_log"
                                 " WHERE committed IS NULL OR committed >= ?))");
-    return terms.isEmpty() ? QString() : QStringLiteral(" WHERE ") + terms.join(QStringLiteral(" AND "));
+    return terms.join(QStringLiteral(" AND "));
 }
 
 QVariantList EventQuery::bindings() const
@@ -105,11 +79,8 @@ QVariantList EventQuery::bindings() const
             values << *latitude;
     }
     if (minLongitude || maxLongitude) {
-        const LongitudeRanges ranges = rangesOf(minLongitude.value_or(-180), maxLongitude.value_or(180));
-        if (!ranges.everywhere)
-            values << ranges.first[0] << ranges.first[1];
-        if (ranges.second)
-            values << ranges.second->first << ranges.second->second;
+        for (const auto &[from, to] : Geo::longitudeRanges(minLongitude.value_or(-180), maxLongitude.value_or(180)))
+            values << from << to;
     }
     for (const std::optional<double> &bound : { minDepthKm, maxDepthKm, minMagnitude, maxMagnitude }) {
         if (bound)

@@ -40,6 +40,8 @@ struct EventQuery
     // "WHERE ..." (or nothing) and " ORDER BY ...", with the values of the
     // first in order.
     QString whereClause() const;
+    // The same without "WHERE": "origin_time >= ? AND ...", or nothing.
+    QString terms() const;
     QVariantList bindings() const;
     QString orderClause() const;
 };

@@ -398,6 +398,35 @@ qint64 SqliteCatalogue::lastModified() const
     return 0;
 }
 
+std::unique_ptr<Catalogue::Cursor> Catalogue::keepInside(const EventFilter &filter, std::unique_ptr<Cursor> cursor)
+{
+    class Inside : public Cursor
+    {
+    public:
+        Inside(const SearchRegion &region, std::unique_ptr<Cursor> rows)
+            : m_region(region)
+            , m_rows(std::move(rows))
+        {
+        }
+        bool next(EventRow &row) override
+        {
+            while (m_rows->next(row)) {
+                if (m_region.contains(row.latitude, row.longitude, row.depthKm))
+                    return true;
+            }
+            return false;
+        }
+        QString error() const override { return m_rows->error(); }
+
+    private:
+        const SearchRegion m_region;
+        const std::unique_ptr<Cursor> m_rows;
+    };
+    if (filter.region.isWhole())
+        return cursor;
+    return std::make_unique<Inside>(filter.region, std::move(cursor));
+}
+
 QString Catalogue::agencyOf(const QString &source)
 {
     if (source.startsWith(QLatin1String("MLNZ20_")) || source.startsWith(QLatin1String("GeoNet_")))
@@ -504,7 +533,7 @@ std::unique_ptr<Catalogue::Cursor> SqliteCatalogue::search(const EventFilter &se
     for (const QVariant &value : search.bindings())
         query.addBindValue(value);
     query.exec();
-    return std::make_unique<SqlCursor>(std::move(query));
+    return keepInside(search, std::make_unique<SqlCursor>(std::move(query)));
 }
 
 std::unique_ptr<Catalogue::Cursor> SqliteCatalogue::select(const EventQuery &selection) const

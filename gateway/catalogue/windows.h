@@ -1,9 +1,11 @@
 #pragma once
 
-// The boxes of time and magnitude that the catalogue answers and records:
+// The boxes of time, magnitude and place that the catalogue answers and records:
 // EventFilter, what a search asks for, and UpstreamWindow, what a copy from
 // an upstream covers. Both search protocols and the upstream clients build
 // them; the catalogue needs nothing of either.
+
+#include "geo/searchregion.h"
 
 #include <QString>
 #include <QVariantList>
@@ -20,6 +22,9 @@ struct EventFilter
     std::int64_t endUs = 0;             // excluded
     std::optional<double> magnitudeLower;
     double magnitudeUpper = 0;
+    // Where, too; the terms below narrow a search to the region's
+    // envelopes, and each event found is tested with region.contains.
+    SearchRegion region;
 
     // "origin_time >= ? AND ..." with its values in order; the time range
     // comes first, so that the index on (origin_time, magnitude) serves both

@@ -7,6 +7,7 @@
 #include <QStringList>
 
 #include <algorithm>
+#include <iterator>
 #include <array>
 #include <map>
 
@@ -16,6 +17,18 @@ using QueryString::quoted;
 
 constexpr std::array<std::string_view, 5> keys = { "magnitudeLower", "magnitudeUpper", "startDate",
                                                    "endDate", "outputFormat" };
+
+// The key as the protocol names it (with storage of its own), or nothing.
+std::optional<std::string_view> knownKey(std::string_view key)
+{
+    const auto plain = std::find(keys.begin(), keys.end(), key);
+    if (plain != keys.end())
+        return *plain;
+    const auto region = std::find(std::begin(SearchRegion::Keys), std::end(SearchRegion::Keys), key);
+    if (region != std::end(SearchRegion::Keys))
+        return std::string_view(*region);
+    return std::nullopt;
+}
 
 // A decimal number as Harvix writes it: digits with an optional sign and fraction.
 std::optional<double> magnitudeOf(const std::string &text)
@@ -59,10 +72,11 @@ SearchQuery::Parsed SearchQuery::parse(std::string_view query)
 {
     std::map<std::string_view, std::string> values;
     for (const auto &[key, value] : QueryString::pairs(query)) {
-        const auto known = std::find(keys.begin(), keys.end(), key);
-        if (known == keys.end())
+        const std::optional<std::string_view> known = knownKey(key);
+        if (!known)
             return failure(QStringLiteral("unknown key %1: a search takes magnitudeLower, magnitudeUpper, "
-                                          "startDate, endDate and outputFormat").arg(quoted(key)));
+                                          "startDate, endDate and outputFormat, and bbox, minDepth, maxDepth, "
+                                          "latitude, longitude and maxRadiusKm").arg(quoted(key)));
         if (!values.emplace(*known, value).second)
             return failure(QStringLiteral("%1 is given more than once").arg(QLatin1String(known->data())));
     }
@@ -104,6 +118,16 @@ SearchQuery::Parsed SearchQuery::parse(std::string_view query)
     if (values["outputFormat"] != "quakeml1.0")
         return failure(QStringLiteral("outputFormat must be quakeml1.0, not %1")
                            .arg(quoted(values["outputFormat"])));
+
+    const SearchRegion::Parsed region = SearchRegion::parse([&values](const char *key) -> std::optional<QString> {
+        const auto found = values.find(key);
+        if (found == values.end())
+            return std::nullopt;
+        return QString::fromUtf8(found->second.data(), qsizetype(found->second.size()));
+    });
+    if (!region.region)
+        return failure(region.error);
+    result.region = *region.region;
 
     Parsed parsed;
     parsed.query = result;

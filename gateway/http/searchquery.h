@@ -8,7 +8,8 @@
 // An event matches when its UTC date lies from startDate to endDate and its
 // magnitude from magnitudeLower to magnitudeUpper, all four included. A
 // lower bound of 0 or less is no lower bound: negative magnitudes and
-// events without a magnitude match too.
+// events without a magnitude match too. After those five keys, a search may
+// name a region (SearchRegion's keys), and only events inside it match.
 
 #include "catalogue/windows.h"
 
