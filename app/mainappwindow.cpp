@@ -25,6 +25,7 @@ MainAppWindow::MainAppWindow(QWidget *parent)
 
     setupMap();
     setupPlots();
+    setupRegionBar();
     setupMenuBar();
 
     connect(findChild<QTreeWidget *>(QStringLiteral("treeWidget")),
@@ -57,8 +58,10 @@ QString MainAppWindow::queryString()
     QString searchUrl = findChild<QLineEdit *>(QStringLiteral("searchUrlCtrl"))->text();
     const int magIndex = findChild<QComboBox *>(QStringLiteral("magRangeCtrl"))->currentIndex();
     const int dateIndex = findChild<QComboBox *>(QStringLiteral("dateRangeCtrl"))->currentIndex();
+    // A region's keys follow the five of every search.
     return assembleQueryString(QueryComposition::magnitudeLowerBound(magIndex),
-                               QueryComposition::daysBack(dateIndex), searchUrl);
+                               QueryComposition::daysBack(dateIndex), searchUrl)
+        + searchRegion().queryKeys();
 }
 
 QString MainAppWindow::assembleQueryString(int magnitudeLower, int daysBack, QString &searchUrl)
@@ -74,6 +77,8 @@ void MainAppWindow::on_searchCtrl_clicked()
                               tr("Cannot perform search without a URL of the web service!"));
         return;
     }
+    if (!regionIsSearchable())
+        return;
     findChild<QPushButton *>(QStringLiteral("searchCtrl"))->setEnabled(false);
     startQuery();
 }
@@ -82,6 +87,10 @@ void MainAppWindow::startQuery()
 {
     QString url = queryString();
     auto *manager = new QuakeDataManager(this, url);
+    QString words;
+    const SearchRegion region = searchRegion(&words);
+    m_map->setRegion(region);
+    m_regionWords[manager] = words;
     connect(manager, SIGNAL(quakeDataLoaded(QuakeDataManager*)),
             this, SLOT(quakeDataLoaded(QuakeDataManager*)));
     connect(manager, SIGNAL(quakeDataFailed(QuakeDataManager*)),
@@ -91,7 +100,10 @@ void MainAppWindow::startQuery()
     // keeps the bytes received until the result.)
     connect(manager, &QuakeDataManager::eventsRead, this, [this, manager] { prepareTreeItems(manager); });
     // However a search ends, its items that were not shown go with it.
-    connect(manager, &QObject::destroyed, this, [this, manager] { dropPreparedItems(manager); });
+    connect(manager, &QObject::destroyed, this, [this, manager] {
+        dropPreparedItems(manager);
+        m_regionWords.erase(manager);
+    });
     manager->performRequest();
 }
 

@@ -18,11 +18,14 @@
 // EventExport    the tree's events as CSV, GeoJSON or QuakeML 1.2 (app/).
 // The service Harvix searches by default is harvix-gateway (gateway/).
 
+#include "geo/searchregion.h"
+
 #include <QMainWindow>
 #include <QPointer>
 #include <QString>
 
 #include <map>
+#include <optional>
 #include <string>
 #include <unordered_map>
 #include <vector>
@@ -76,6 +79,8 @@ public slots:
     void exportEventsAs();
     void setPlotsShown(bool shown);
     void savePlotAs();
+    // The whole service again, at any depth.
+    void clearRegion();
 
 private:
     struct TreeBuild;
@@ -97,6 +102,14 @@ private:
     void dropPreparedItems(const QuakeDataManager *manager);
 
     void showResultMessage(const QuakeDataManager *search);
+    // The region row under the form (app/mainappwindow_region.cpp).
+    void setupRegionBar();
+    void regionChanged();
+    // The region the controls choose, and in words ("within 50 km of
+    // Christchurch"), empty for the whole service.
+    SearchRegion searchRegion(QString *words = nullptr) const;
+    // False, having said why, when the controls name no region yet.
+    bool regionIsSearchable();
     void setupMap();
     void setupPlots();
     // A pane on the right: a dock without a title bar, shown or hidden as
@@ -122,4 +135,7 @@ private:
     QDockWidget *m_plotsDock = nullptr;
     PlotsWidget *m_plots = nullptr;
     EventLinks *m_links = nullptr;
+    std::optional<SearchRegion::Box> m_drawnBox;
+    // Each search's region in words, for its result's message.
+    std::unordered_map<const QuakeDataManager *, QString> m_regionWords;
 };

@@ -35,9 +35,14 @@ void MainAppWindow::setupMenuBar()
     auto *queryAction = new QAction(QStringLiteral("Show WebService Query String"), this);
     connect(queryAction, SIGNAL(triggered()), this, SLOT(showQueryString()));
 
+    auto *clearRegionAction = new QAction(tr("Clear Region"), this);
+    clearRegionAction->setObjectName(QStringLiteral("actionClearRegion"));
+    connect(clearRegionAction, SIGNAL(triggered()), this, SLOT(clearRegion()));
+
     QMenu *searchMenu = bar->addMenu(QStringLiteral("Search"));
     searchMenu->addAction(searchAction);
     searchMenu->addAction(queryAction);
+    searchMenu->addAction(clearRegionAction);
 
     auto *expandAction = new QAction(QStringLiteral("Expand All"), this);
     expandAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Plus));

@@ -68,7 +68,11 @@ void MainAppWindow::buildTreeModel(QuakeDataManager *manager, QTreeWidget *tree)
 void MainAppWindow::showResultMessage(const QuakeDataManager *search)
 {
     const std::size_t count = search->quakeEvents().size();
-    QString message = tr("Retrieved %1 quake events matching search criteria.").arg(qulonglong(count));
+    QString message = tr("Retrieved %1 quake events matching search criteria").arg(qulonglong(count));
+    const auto region = m_regionWords.find(search);
+    if (region != m_regionWords.end() && !region->second.isEmpty())
+        message += u' ' + region->second;
+    message += u'.';
     // Where nothing was found, the service may say why.
     if (count == 0 && !search->serviceNote().isEmpty())
         message += u' ' + search->serviceNote();

@@ -292,6 +292,36 @@ void SelectionLayer::render(QPainter &painter, const QRectF &, const Viewport &v
     painter.drawEllipse(at, radius, radius);
 }
 
+void RegionLayer::render(QPainter &painter, const QRectF &, const Viewport &viewport) const
+{
+    const Projection &projection = viewport.projection();
+    // Each outline is moved next to the map's centre as one, so that it
+    // runs on across 180.
+    const auto draw = [&](const std::vector<GeoPoint> &outline) {
+        if (outline.empty())
+            return;
+        const double turns = projection.unwrap(outline.front().longitude) - outline.front().longitude;
+        QPolygonF line;
+        line.reserve(qsizetype(outline.size()));
+        for (const GeoPoint &point : outline)
+            line << viewport.toScreen(projection.projectAsIs(point.latitude, point.longitude + turns));
+        painter.setPen(QPen(QColor(255, 255, 255, 200), 4));
+        painter.drawPolyline(line);
+        painter.setPen(QPen(QColor(20, 60, 160), 2, Qt::DashLine));
+        painter.drawPolyline(line);
+    };
+    painter.setBrush(Qt::NoBrush);
+    if (m_region.box)
+        draw(m_region.box->outline());
+    if (m_region.circle)
+        draw(m_region.circle->outline());
+    if (!m_band.isEmpty()) {
+        painter.setPen(QPen(QColor(20, 60, 160), 1.5, Qt::DashLine));
+        painter.setBrush(QColor(20, 60, 160, 30));
+        painter.drawRect(m_band);
+    }
+}
+
 QStringList LegendLayer::counts() const
 {
     QStringList counts;

@@ -6,6 +6,7 @@
 // input; MapWidget stacks them and takes the mouse.
 
 #include "geo/hitgrid.h"
+#include "geo/searchregion.h"
 #include "geo/viewport.h"
 #include "quakeml/quakeeventrecord.h"
 
@@ -120,6 +121,21 @@ public:
 private:
     const EventLayer &m_events;
     int m_selected = -1;
+};
+
+// The region a search asks for, outlined, and a box being drawn.
+class RegionLayer : public MapLayer
+{
+public:
+    void setRegion(const SearchRegion &region) { m_region = region; }
+    const SearchRegion &region() const { return m_region; }
+    // In the widget's pixels; empty for none.
+    void setRubberBand(const QRectF &band) { m_band = band; }
+    void render(QPainter &painter, const QRectF &area, const Viewport &viewport) const override;
+
+private:
+    SearchRegion m_region;
+    QRectF m_band;
 };
 
 // Top left: the magnitudes' circles, the depth ramp, and how many events

@@ -157,7 +157,8 @@ void MapWidget::draw(QPainter &painter, const QRectF &area) const
 {
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing, true);
-    for (const MapLayer *layer : std::initializer_list<const MapLayer *> { &m_land, &m_events, &m_selection, &m_legend, &m_credits })
+    for (const MapLayer *layer : std::initializer_list<const MapLayer *> { &m_land, &m_events, &m_region, &m_selection,
+                                                                           &m_legend, &m_credits })
         layer->render(painter, area, m_viewport);
     painter.restore();
 }
@@ -185,13 +186,17 @@ void MapWidget::mousePressEvent(QMouseEvent *event)
     m_pressedAt = event->position();
     m_offsetAtPress = m_viewport.offset();
     m_dragging = false;
+    m_drawingBox = event->modifiers() & Qt::ShiftModifier;
 }
 
 void MapWidget::mouseMoveEvent(QMouseEvent *event)
 {
     if (event->buttons() & Qt::LeftButton) {
         const QPointF moved = event->position() - m_pressedAt;
-        if (m_dragging || moved.manhattanLength() > 3) {
+        if (m_drawingBox) {
+            m_region.setRubberBand(QRectF(m_pressedAt, event->position()).normalized());
+            update();
+        } else if (m_dragging || moved.manhattanLength() > 3) {
             m_dragging = true;
             m_fitted = false;
             m_viewport.setOffset(m_offsetAtPress + moved);
@@ -206,12 +211,43 @@ void MapWidget::mouseReleaseEvent(QMouseEvent *event)
 {
     if (event->button() != Qt::LeftButton)
         return;
+    if (m_drawingBox) {
+        m_drawingBox = false;
+        m_region.setRubberBand(QRectF());
+        update();
+        const QRectF band = QRectF(m_pressedAt, event->position()).normalized();
+        if (band.width() > 3 && band.height() > 3)
+            emit boxDrawn(boxBetween(band.bottomLeft(), band.topRight()));
+        return;
+    }
     if (!m_dragging) {
         const int index = eventAt(event->position());
         if (index >= 0)
             emit eventClicked(index);
     }
     m_dragging = false;
+}
+
+void MapWidget::setRegion(const SearchRegion &region)
+{
+    m_region.setRegion(region);
+    update();
+}
+
+SearchRegion::Box MapWidget::boxBetween(const QPointF &southWest, const QPointF &northEast) const
+{
+    const GeoPoint from = projection().unproject(m_viewport.toKm(southWest));
+    const GeoPoint to = projection().unproject(m_viewport.toKm(northEast));
+    // West as -180 to 180; east as far beyond it as the box is wide.
+    const double west = Geo::periodicLongitude(from.longitude);
+    const auto clampLatitude = [](double latitude) { return std::clamp(latitude, -90.0, 90.0); };
+    return { west, clampLatitude(from.latitude), west + std::min(360.0, to.longitude - from.longitude),
+             clampLatitude(to.latitude) };
+}
+
+SearchRegion::Box MapWidget::visibleBox() const
+{
+    return boxBetween(rect().bottomLeft(), rect().topRight());
 }
 
 bool MapWidget::event(QEvent *event)

@@ -11,8 +11,9 @@
 // change only the viewport's scale and offset (geo/viewport.h), so that
 // they redraw from what the map holds. What is drawn is in layers
 // (app/maplayers.h); the widget takes the input: the wheel zooms about the
-// pointer, dragging pans; hovering names the event under the pointer, a
-// click reports it. An event can be marked with a ring.
+// pointer, dragging pans, Shift and drag draws a box; hovering names the
+// event under the pointer, a click reports it. An event can be marked with
+// a ring, and a search's region is outlined.
 
 #include "app/maplayers.h"
 #include "geo/viewport.h"
@@ -67,6 +68,11 @@ public:
     // Pixels per kilometre.
     double scale() const { return m_viewport.scale(); }
 
+    // Outlines the region (nothing for the whole world).
+    void setRegion(const SearchRegion &region);
+    // The longitudes and latitudes that the map shows.
+    SearchRegion::Box visibleBox() const;
+
     // Writes what the map shows, legends and credits included, as PNG or
     // SVG by the file's suffix; false with a reason.
     bool save(const QString &path, QString *error) const;
@@ -78,6 +84,8 @@ signals:
     void eventClicked(int index);
     // The event under the pointer, -1 when it leaves all.
     void eventHovered(int index);
+    // A box drawn with Shift and drag.
+    void boxDrawn(const SearchRegion::Box &box);
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -90,10 +98,13 @@ protected:
 
 private:
     void draw(QPainter &painter, const QRectF &area) const;
+    // The box between two of the widget's points.
+    SearchRegion::Box boxBetween(const QPointF &from, const QPointF &to) const;
 
     Viewport m_viewport;
     LandLayer m_land;
     EventLayer m_events;
+    RegionLayer m_region;
     SelectionLayer m_selection { m_events };
     LegendLayer m_legend { m_events };
     CreditsLayer m_credits;
@@ -101,4 +112,5 @@ private:
     QPointF m_pressedAt;
     QPointF m_offsetAtPress;
     bool m_dragging = false;
+    bool m_drawingBox = false;
 };

@@ -152,3 +152,32 @@ QString Places::describe(const GeoPoint &event) const
         .arg(rounded)
         .arg(compassPoint(Geo::bearingDegrees(place->point, event)), place->name);
 }
+
+const Places::Place *Places::find(const QString &name) const
+{
+    const QString wanted = name.trimmed();
+    const qsizetype comma = wanted.lastIndexOf(u',');
+    const QString country = comma < 0 ? QString() : wanted.mid(comma + 1).trimmed();
+    const QString town = comma < 0 ? wanted : wanted.left(comma).trimmed();
+    const Place *best = nullptr;
+    const auto rank = [](const Place &place) { return std::make_pair(place.country == u"NZ", place.population); };
+    for (const Place &place : m_places) {
+        if (place.name.compare(town, Qt::CaseInsensitive) != 0)
+            continue;
+        if (!country.isEmpty() && place.country.compare(country, Qt::CaseInsensitive) != 0)
+            continue;
+        if (!best || rank(place) > rank(*best))
+            best = &place;
+    }
+    return best;
+}
+
+QStringList Places::names() const
+{
+    QStringList names;
+    names.reserve(qsizetype(m_places.size()));
+    for (const Place &place : m_places)
+        names << place.name + QStringLiteral(", ") + place.country;
+    names.sort(Qt::CaseInsensitive);
+    return names;
+}

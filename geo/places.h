@@ -13,6 +13,7 @@
 #include "geo/projection.h"
 
 #include <QString>
+#include <QStringList>
 
 #include <array>
 #include <vector>
@@ -40,6 +41,13 @@ public:
     const Place *nearest(const GeoPoint &event, double *distanceKm = nullptr) const;
     // "12 km NE of Taupo"; empty when there are no places.
     QString describe(const GeoPoint &event) const;
+
+    // The place a user names: "Christchurch, NZ", or "Christchurch" for
+    // the New Zealand one, else the largest of the name (any case); null
+    // when none is called so.
+    const Place *find(const QString &name) const;
+    // "Christchurch, NZ" for each place, for completing what a user types.
+    QStringList names() const;
 
     // "N", "NE", ... for a bearing in degrees.
     static QString compassPoint(double bearing);

@@ -54,6 +54,30 @@ bool SearchRegion::Box::contains(double latitude, double longitude) const
     return east <= span + OnTheBound || east >= 360 - OnTheBound;
 }
 
+std::vector<GeoPoint> SearchRegion::Box::outline() const
+{
+    // The east and west edges are meridians; the north and south ones are
+    // drawn in steps of a degree or less, to follow any projection.
+    const double span = width();
+    const int steps = std::max(1, int(std::ceil(span)));
+    std::vector<GeoPoint> points;
+    points.reserve(std::size_t(2 * steps + 3));
+    for (int i = 0; i <= steps; ++i)
+        points.push_back({ north, west + span * i / steps });
+    for (int i = steps; i >= 0; --i)
+        points.push_back({ south, west + span * i / steps });
+    points.push_back(points.front());
+    return points;
+}
+
+std::vector<GeoPoint> SearchRegion::Circle::outline() const
+{
+    std::vector<GeoPoint> points;
+    for (int bearing = 0; bearing <= 360; bearing += 5)
+        points.push_back(Geo::destination(centre, bearing, radiusKm));
+    return points;
+}
+
 bool SearchRegion::Circle::contains(double latitude, double longitude) const
 {
     return Geo::distanceKm(centre, { latitude, longitude }) <= radiusKm + OnTheBound;
@@ -186,6 +210,16 @@ SearchRegion::Parsed SearchRegion::parse(const std::function<std::optional<QStri
 }
 
 namespace Geo {
+
+GeoPoint destination(const GeoPoint &from, double bearing, double km)
+{
+    const double delta = km / Projection::EarthRadiusKm, theta = bearing * Radians, phi = from.latitude * Radians;
+    const double phi2 = std::asin(std::clamp(std::sin(phi) * std::cos(delta)
+                                                 + std::cos(phi) * std::sin(delta) * std::cos(theta), -1.0, 1.0));
+    const double turn = std::atan2(std::sin(theta) * std::sin(delta) * std::cos(phi),
+                                   std::cos(delta) - std::sin(phi) * std::sin(phi2));
+    return { phi2 / Radians, from.longitude + turn / Radians };
+}
 
 std::vector<std::pair<double, double>> longitudeRanges(double west, double east)
 {

@@ -30,6 +30,9 @@ struct SearchRegion
         // Degrees from west to east, eastwards: 0 to 360.
         double width() const;
         bool contains(double latitude, double longitude) const;
+        // Its edge from the north-west corner eastwards and round, with
+        // longitudes that run on across 180 rather than jump.
+        std::vector<GeoPoint> outline() const;
         bool operator==(const Box &other) const
         {
             return west == other.west && south == other.south && east == other.east && north == other.north;
@@ -45,6 +48,8 @@ struct SearchRegion
         bool contains(double latitude, double longitude) const;
         // The box that holds the circle, a little larger.
         Box envelope() const;
+        // Its edge, with longitudes that run on across 180 from the centre's.
+        std::vector<GeoPoint> outline() const;
         bool operator==(const Circle &other) const
         {
             return centre.latitude == other.centre.latitude && centre.longitude == other.centre.longitude
@@ -89,6 +94,10 @@ struct SearchRegion::Parsed
 };
 
 namespace Geo {
+// The point a distance along the great circle that leaves `from` at a
+// bearing (degrees, 0 north, 90 east); its longitude runs on from
+// from's rather than jump at 180.
+GeoPoint destination(const GeoPoint &from, double bearing, double km);
 // The longitudes from west to east (eastwards, read modulo 360) as one or
 // two ranges within -180..180; -180..180 when they go all the way round.
 std::vector<std::pair<double, double>> longitudeRanges(double west, double east);

@@ -345,19 +345,7 @@ void TestGeo::zoomKeepsThePlaceUnderThePointer()
 }
 
 
-
 namespace {
-
-// The point at a distance and bearing from another, by the spherical
-// triangle rather than the haversine that the region uses.
-GeoPoint destination(double latitude, double longitude, double bearing, double km)
-{
-    const double r = M_PI / 180, delta = km / 6371.0, theta = bearing * r, phi = latitude * r;
-    const double phi2 = std::asin(std::sin(phi) * std::cos(delta) + std::cos(phi) * std::sin(delta) * std::cos(theta));
-    const double lambda2 = longitude * r
-        + std::atan2(std::sin(theta) * std::sin(delta) * std::cos(phi), std::cos(delta) - std::sin(phi) * std::sin(phi2));
-    return { phi2 / r, lambda2 / r };
-}
 
 SearchRegion::Parsed regionOf(const QUrlQuery &query)
 {
@@ -434,7 +422,7 @@ void TestGeo::regionHoldsItsBounds_data()
         const QString keys = QStringLiteral("latitude=-30&longitude=%1&maxRadiusKm=200").arg(centreLongitude);
         for (const double bearing : { 90.0, 270.0, 0.0, 180.0, 45.0 }) {
             for (const double metres : { -1.0, 1.0 }) {
-                const GeoPoint at = destination(-30, centreLongitude, bearing, 200 + metres / 1000);
+                const GeoPoint at = Geo::destination({ -30, centreLongitude }, bearing, 200 + metres / 1000);
                 QTest::addRow("circle at %g, bearing %g, %+g m", centreLongitude, bearing, metres)
                     << keys << at.latitude << Geo::periodicLongitude(at.longitude) << 5.0 << (metres < 0);
             }

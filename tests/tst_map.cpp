@@ -7,6 +7,10 @@
 #include "testsupport/modalwatcher.h"
 
 #include <QAction>
+#include <QComboBox>
+#include <QDoubleSpinBox>
+#include <QSpinBox>
+#include <QUrlQuery>
 #include <QDockWidget>
 #include <QLineEdit>
 #include <QPushButton>
@@ -38,6 +42,7 @@ private slots:
     void showMapIsRemembered();
     void plotsShowTheSearch();
     void spritesMadeAheadDrawTheSame();
+    void regionIsAskedForAndKept();
 
 private:
     void search(const QByteArray &body);
@@ -82,6 +87,7 @@ const QByteArray four = document(quake("2026p000001", "-30.0", "-178.0", "50", "
 void TestMap::init()
 {
     QSettings().setValue(QStringLiteral("view/showMap"), true);
+    QSettings().remove(QStringLiteral("region"));   // a failed test may have left one
     server = new HttpTestServer;
     QVERIFY(server->listen());
     window = new MainAppWindow;
@@ -357,6 +363,65 @@ void TestMap::spritesMadeAheadDrawTheSame()
     const std::vector<LocatedEvent> big = { { &id, { -41.0f, 174.0f, 30.0f, 13.5f }, 0.0 } };
     const QImage bigCircle = draw(&big, {});
     QCOMPARE(bigCircle.pixel(bigCircle.rect().center()), EventScales::colourOf(30.0).rgb());
+}
+
+void TestMap::regionIsAskedForAndKept()
+{
+    // Christchurch, Ashburton (about 80 km away) and Wellington, whatever
+    // the service was asked: only Christchurch lies within 50 km.
+    const QByteArray three = document(quake("2026p000011", "-43.53", "172.64", "12", "4.0")
+                                      + quake("2026p000012", "-43.90", "171.75", "250", "4.5")
+                                      + quake("2026p000013", "-41.29", "174.78", "300", "5.0"));
+    auto *kind = window->findChild<QComboBox *>(QStringLiteral("regionCtrl"));
+    kind->setCurrentIndex(3);
+    window->findChild<QLineEdit *>(QStringLiteral("placeCtrl"))->setText(QStringLiteral("christchurch"));
+    search(three);
+    const QByteArray asked = server->requestTargets().last();
+    QVERIFY2(asked.endsWith("&outputFormat=quakeml1.0&latitude=-43.53333&longitude=172.63333&maxRadiusKm=50"), asked);
+    QCOMPARE(window->statusBar()->currentMessage(),
+             QStringLiteral("Retrieved 1 quake events matching search criteria within 50 km of Christchurch."));
+    QCOMPARE(tree()->topLevelItemCount(), 1);
+    QCOMPARE(map()->eventCount(), 1);
+
+    // Depths combine with it; a new window remembers both.
+    window->findChild<QSpinBox *>(QStringLiteral("minDepthCtrl"))->setValue(200);
+    delete window;
+    window = new MainAppWindow;
+    window->findChild<QLineEdit *>(QStringLiteral("searchUrlCtrl"))
+        ->setText(server->url(QStringLiteral("/services/quake/search?")).toString());
+    window->findChild<QDoubleSpinBox *>(QStringLiteral("radiusCtrl"))->setValue(500);
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window));
+    search(three);
+    QVERIFY2(server->requestTargets().last().endsWith("&minDepth=200&latitude=-43.53333&longitude=172.63333&maxRadiusKm=500"),
+             server->requestTargets().last());
+    QCOMPARE(window->statusBar()->currentMessage(),
+             QStringLiteral("Retrieved 2 quake events matching search criteria within 500 km of Christchurch, at least "
+                            "200 km deep."));
+
+    // A box drawn from just beyond one event to just beyond another has
+    // them near its corners.
+    window->findChild<QAction *>(QStringLiteral("actionClearRegion"))->trigger();
+    search(four);
+    const QPoint from = map()->positionOf(1).toPoint() + QPoint(-2, 2);   // Fiordland
+    const QPoint to = map()->positionOf(3).toPoint() + QPoint(2, -2);     // East Cape
+    QTest::mousePress(map(), Qt::LeftButton, Qt::ShiftModifier, from);
+    QTest::mouseMove(map(), (from + to) / 2);
+    QTest::mouseMove(map(), to);
+    QTest::mouseRelease(map(), Qt::LeftButton, Qt::ShiftModifier, to);
+    QCOMPARE(window->findChild<QComboBox *>(QStringLiteral("regionCtrl"))->currentIndex(), 2);
+    const QUrlQuery query(QUrl(window->queryString()));
+    const QStringList box = query.queryItemValue(QStringLiteral("bbox")).split(u',');
+    QCOMPARE(box.size(), 4);
+    const double expected[4] = { 166.9, -45.5, 178.9, -37.55 };
+    for (int i = 0; i < 4; ++i)
+        QVERIFY2(std::abs(box[i].toDouble() - expected[i]) < 0.25, qPrintable(box.join(u',')));
+    search(four);
+    QCOMPARE(tree()->topLevelItemCount(), 3);   // not the Kermadecs
+
+    // One action clears it: the query is the plain five keys again.
+    window->findChild<QAction *>(QStringLiteral("actionClearRegion"))->trigger();
+    QVERIFY2(window->queryString().endsWith(QLatin1String("&outputFormat=quakeml1.0")), qPrintable(window->queryString()));
 }
 
 QTEST_MAIN(TestMap)
