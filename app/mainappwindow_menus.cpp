@@ -42,6 +42,7 @@ void MainAppWindow::setupMenuBar()
     QMenu *searchMenu = bar->addMenu(QStringLiteral("Search"));
     searchMenu->addAction(searchAction);
     searchMenu->addAction(queryAction);
+    searchMenu->addSeparator();
     searchMenu->addAction(clearRegionAction);
 
     auto *expandAction = new QAction(QStringLiteral("Expand All"), this);

@@ -19,7 +19,7 @@
 #include <QSettings>
 #include <QSpinBox>
 #include <QStringListModel>
-#include <QVBoxLayout>
+#include <QToolBar>
 
 namespace {
 
@@ -75,9 +75,9 @@ std::optional<GeoPoint> pointNamed(const QString &text, QString *name)
 
 void MainAppWindow::setupRegionBar()
 {
-    auto *bar = new QWidget;
-    bar->setObjectName(QStringLiteral("regionBar"));
-    auto *row = new QHBoxLayout(bar);
+    // A bar of its own under the menus: the form stays as it is.
+    auto *fields = new QWidget;
+    auto *row = new QHBoxLayout(fields);
     row->setContentsMargins(0, 0, 0, 0);
     row->setSpacing(4);
     row->addWidget(new QLabel(tr("Where:")));
@@ -116,7 +116,11 @@ void MainAppWindow::setupRegionBar()
     row->addWidget(new QLabel(tr("to")));
     row->addWidget(maxDepth);
     row->addStretch();
-    static_cast<QVBoxLayout *>(centralWidget()->layout())->insertWidget(1, bar);
+    auto *bar = new QToolBar(tr("Region"), this);
+    bar->setObjectName(QStringLiteral("regionBar"));
+    bar->setMovable(false);
+    bar->addWidget(fields);
+    addToolBar(Qt::TopToolBarArea, bar);
 
     // As it was left.
     const QSettings settings;
