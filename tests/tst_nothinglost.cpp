@@ -410,8 +410,10 @@ void TestNothingLost::upstreamBombs()
     const QStringList spooled = { QCoreApplication::applicationName() + QStringLiteral(".*") };
     const QStringList spooledBefore = QDir::temp().entryList(spooled, QDir::Files);
     const std::int64_t start = utcMs("2010-02-01T00:00:00Z") * 1000;
-    const FetchReport report = upstream->fetch(catalogue, { start, start + 86400000000, std::nullopt, std::nullopt,
-                                                            std::nullopt });
+    UpstreamWindow day;
+    day.startUs = start;
+    day.endUs = start + 86400000000;
+    const FetchReport report = upstream->fetch(catalogue, day);
     QVERIFY2(report.error.startsWith(error), qPrintable(report.error));
     QCOMPARE(QDir::temp().entryList(spooled, QDir::Files), spooledBefore);
     QCOMPARE(catalogue.eventCount(), qint64(0));

@@ -9,6 +9,7 @@
 #include <QNetworkReply>
 #include <QSqlQuery>
 #include <QTemporaryDir>
+#include <QUrlQuery>
 #include <QtTest>
 
 #include <httplib.h>
@@ -33,6 +34,8 @@ private slots:
     void syncMirrorsTheUpstream_data();
     void syncMirrorsTheUpstream();
     void searchesMirrorTheirWindows();
+    void regionsAreAskedForAndMirroredInside_data();
+    void regionsAreAskedForAndMirroredInside();
     void bigWindowSurvivesAKill();
     void noWriteLockWhileDownloading();
     void unreachableUpstreamIsRemembered();
@@ -588,6 +591,92 @@ void TestUpstream::serveCopiesThenFallsBack()
     QVERIFY(gateway.log().contains(QLatin1String("failed (could not establish connection); answering from the catalogue alone")));
     reply = search(2016);   // still in the catalogue
     QVERIFY(reply.body.contains("2016p408314"));
+}
+
+void TestUpstream::regionsAreAskedForAndMirroredInside_data()
+{
+    QTest::addColumn<int>("protocol");
+    QTest::addColumn<QString>("keys");      // the search's region
+    QTest::addColumn<QStringList>("asked"); // what each request for the region holds
+    QTest::newRow("quake search, a circle") << int(Protocol::QuakeSearch)
+        << "latitude=-43.53&longitude=172.64&maxRadiusKm=50&maxDepth=40"
+        << QStringList { "bbox=172.009", ",173.270", "maxdepth=40.1" };   // the box around the circle
+    QTest::newRow("quake search, a box across 180") << int(Protocol::QuakeSearch) << "bbox=170,-46,-175,-42&minDepth=0"
+        << QStringList { "bbox=169.99,-46.01,185.01,-41.99", "mindepth=-0.1" };
+    QTest::newRow("FDSN, a circle") << int(Protocol::Fdsn) << "latitude=-43.53&longitude=172.64&maxRadiusKm=50"
+        << QStringList { "latitude=-43.53", "longitude=172.64", "maxradius=0.45" };
+    QTest::newRow("FDSN, a box across 180") << int(Protocol::Fdsn) << "bbox=170,-46,-175,-42"
+        << QStringList { "minlatitude=-46.01", "maxlatitude=-41.99" };
+}
+
+void TestUpstream::regionsAreAskedForAndMirroredInside()
+{
+    QFETCH(int, protocol);
+    QFETCH(QString, keys);
+    QFETCH(QStringList, asked);
+    // Christchurch's event, one that the service moves from there to
+    // Wellington, one that it withdraws, and one in Wellington it forgets,
+    // which the region never covers.
+    const auto at = [](const char *id, int day, double latitude, double longitude) {
+        EventRow row = quake(id, utc(2026, 3, day), 4);
+        row.latitude = latitude;
+        row.longitude = longitude;
+        row.depthKm = 12;
+        return row;
+    };
+    UpstreamStandIn server { Protocol(protocol) };
+    server.addEvent(at("2026p100", 2, -43.53, 172.64));
+    server.addEvent(at("2026p101", 3, -43.60, 172.70));
+    server.addEvent(at("2026p102", 4, -43.50, 172.60));
+    server.addEvent(at("2026p103", 5, -41.29, 174.78));
+    std::mutex mutex;
+    QStringList targets;
+    server.setFault([&](const httplib::Request &request, httplib::Response &) {
+        std::lock_guard<std::mutex> lock(mutex);
+        targets << QString::fromStdString(request.target);
+        return false;
+    });
+    QVERIFY(server.start());
+    std::unique_ptr<Upstream> upstream = upstreamFor(server.url());
+    FetchReport report = upstream->fetch(*catalogue, window(utc(2026, 3, 1), utc(2026, 4, 1)));
+    QVERIFY2(!report.failed(), qPrintable(report.error));
+    QCOMPARE(count(*catalogue), qint64(4));
+
+    server.reviseEvent(at("2026p101", 3, -41.30, 174.80), utc(2026, 4, 2));
+    server.dropEvent(QStringLiteral("2026p102"));
+    server.dropEvent(QStringLiteral("2026p103"));
+    UpstreamWindow region = window(utc(2026, 3, 1), utc(2026, 4, 1));
+    const QUrlQuery query(keys);
+    const SearchRegion::Parsed parsed = SearchRegion::parse([&query](const char *key) -> std::optional<QString> {
+        return query.hasQueryItem(QLatin1String(key)) ? std::optional<QString>(query.queryItemValue(QLatin1String(key)))
+                                                      : std::nullopt;
+    });
+    QVERIFY2(parsed.region, qPrintable(parsed.error));
+    region.region = *parsed.region;
+    targets.clear();
+    report = upstream->fetch(*catalogue, region);
+    QVERIFY2(!report.failed(), qPrintable(report.error));
+    // The first request asks for the region; the event moved away is still
+    // there, where it went; the withdrawn one is gone; the one the region
+    // never covered stays.
+    const QString first = QUrl::fromPercentEncoding(targets.value(0).toUtf8());
+    for (const QString &part : asked)
+        QVERIFY2(first.contains(part), qPrintable(first));
+    QVERIFY(catalogue->find(QStringLiteral("2026p100")));
+    const std::optional<EventRow> moved = catalogue->find(QStringLiteral("2026p101"));
+    QVERIFY(moved && moved->latitude == -41.30);
+    QVERIFY(!catalogue->find(QStringLiteral("2026p102")));
+    QVERIFY(catalogue->find(QStringLiteral("2026p103")));
+    // The window is recorded as of its region: it answers that region's
+    // searches, and no other.
+    QSqlQuery recorded(catalogue->connection());
+    QVERIFY(recorded.exec(QStringLiteral("SELECT region FROM fetched_window ORDER BY rowid DESC LIMIT 1")) && recorded.next());
+    QCOMPARE(recorded.value(0).toString(), region.region.queryKeys());
+    QVERIFY(recorded.exec(QStringLiteral("DELETE FROM fetched_window WHERE region IS NULL")));
+    QVERIFY(catalogue->isFetched(upstream->key(), region, 0));
+    UpstreamWindow other = region;
+    other.region.maxDepthKm = 500;
+    QVERIFY(!catalogue->isFetched(upstream->key(), other, 0));
 }
 
 QTEST_MAIN(TestUpstream)

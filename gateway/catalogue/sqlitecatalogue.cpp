@@ -49,7 +49,8 @@ const char *const schema[] = {
     " min_magnitude DOUBLE PRECISION,"
     " max_magnitude DOUBLE PRECISION,"
     " updated_after BIGINT,"
-    " fetched BIGINT NOT NULL)",
+    " fetched BIGINT NOT NULL,"
+    " region VARCHAR(255))",
     "CREATE INDEX IF NOT EXISTS fetched_window_by_time ON fetched_window (upstream, start_time)",
     // Every source that holds an event: a file's name or an upstream's URL.
     // The event row's source, the one that wrote it last, holds it; the
@@ -82,6 +83,17 @@ const char *const schema[] = {
 QString lastError(const QSqlQuery &query)
 {
     return query.lastError().text().simplified();
+}
+
+QStringList columnsOf(QSqlQuery &query, const QString &table)
+{
+    QStringList columns;
+    if (query.exec(QStringLiteral("PRAGMA table_info(%1)").arg(table))) {
+        while (query.next())
+            columns << query.value(1).toString();
+    }
+    query.finish();
+    return columns;
 }
 
 template <typename T>
@@ -277,8 +289,10 @@ bool SqliteCatalogue::open(QString *error)
         for (const char *statement : schema)
             written = written && query.exec(QLatin1String(statement));
         // Schema 1's events are each held by the source that wrote them,
-        // as the row says.
-        if (version < 2) {
+        // as the row says; schema 2's fetched windows are of the whole world.
+        if (version < 3 && !columnsOf(query, QStringLiteral("fetched_window")).contains(QLatin1String("region")))
+            written = written && query.exec(QStringLiteral("ALTER TABLE fetched_window ADD COLUMN region VARCHAR(255)"));
+        if (version < SchemaVersion) {
             written = written && query.exec(QStringLiteral("UPDATE catalogue_info SET value = '%1' WHERE name = "
                                                            "'schema_version'").arg(SchemaVersion));
         }
@@ -488,6 +502,13 @@ bool SqliteCatalogue::isFetched(const QString &upstream, const UpstreamWindow &w
         values << qlonglong(*window.updatedAfterUs);
     } else {
         sql += QStringLiteral(" AND updated_after IS NULL");
+    }
+    // The whole world covers every region; a region, itself.
+    if (window.region.isWhole()) {
+        sql += QStringLiteral(" AND region IS NULL");
+    } else {
+        sql += QStringLiteral(" AND (region IS NULL OR region = ?)");
+        values << window.region.queryKeys();
     }
     QSqlQuery query(connection());
     query.setForwardOnly(true);

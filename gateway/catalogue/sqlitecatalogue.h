@@ -22,7 +22,7 @@
 class SqliteCatalogue : public Catalogue
 {
 public:
-    static constexpr int SchemaVersion = 2;
+    static constexpr int SchemaVersion = 3;
     // SQLite's application_id of a Harvix catalogue: "HRVX".
     static constexpr quint32 ApplicationId = 0x48525658;
 

@@ -180,8 +180,14 @@ bool SqliteCatalogueWriter::unseen(const UpstreamWindow &window, std::vector<Uns
 {
     // Through the events' time index: the rows this source wrote last, and
     // the claims it keeps on rows that others wrote since.
-    QString sql = QStringLiteral("SELECT public_id, origin_time FROM event WHERE origin_time >= ? AND origin_time < ?");
+    QString sql = QStringLiteral("SELECT public_id, origin_time, latitude, longitude, depth FROM event"
+                                 " WHERE origin_time >= ? AND origin_time < ?");
     QVariantList values = { qlonglong(window.startUs), qlonglong(window.endUs) };
+    const RegionTerms where = RegionTerms::of(window.region);
+    if (!where.sql.isEmpty()) {
+        sql += QStringLiteral(" AND ") + where.sql;
+        values << where.values;
+    }
     if (window.minMagnitude) {
         sql += QStringLiteral(" AND magnitude >= ?");
         values << *window.minMagnitude;
@@ -199,8 +205,15 @@ bool SqliteCatalogueWriter::unseen(const UpstreamWindow &window, std::vector<Uns
     query.prepare(sql);
     if (!exec(query, values))
         return false;
-    while (query.next())
-        events->push_back({ query.value(0).toString(), query.value(1).toLongLong() });
+    // Only what lies in the region was asked for.
+    const auto number = [&query](int column) {
+        const QVariant value = query.value(column);
+        return value.isNull() ? std::optional<double>() : std::optional<double>(value.toDouble());
+    };
+    while (query.next()) {
+        if (window.region.contains(number(2), number(3), number(4)))
+            events->push_back({ query.value(0).toString(), query.value(1).toLongLong() });
+    }
     return true;
 }
 
@@ -224,7 +237,7 @@ bool SqliteCatalogueWriter::recordFetched(const QString &upstream, const Upstrea
 {
     QSqlQuery record(m_db);
     record.prepare(QStringLiteral("INSERT INTO fetched_window (upstream, start_time, end_time, min_magnitude,"
-                                  " max_magnitude, updated_after, fetched) VALUES (?, ?, ?, ?, ?, ?, ?)"));
+                                  " max_magnitude, updated_after, fetched, region) VALUES (?, ?, ?, ?, ?, ?, ?, ?)"));
     record.addBindValue(upstream);
     record.addBindValue(qlonglong(window.startUs));
     record.addBindValue(qlonglong(window.endUs));
@@ -232,6 +245,7 @@ bool SqliteCatalogueWriter::recordFetched(const QString &upstream, const Upstrea
     record.addBindValue(variantOf(window.maxMagnitude));
     record.addBindValue(window.updatedAfterUs ? QVariant(qlonglong(*window.updatedAfterUs)) : QVariant());
     record.addBindValue(qlonglong(QDateTime::currentMSecsSinceEpoch() * 1000));
+    record.addBindValue(window.region.isWhole() ? QVariant() : QVariant(window.region.queryKeys()));
     return record.exec() || fail(record);
 }
 

@@ -2,11 +2,7 @@
 
 #include "catalogue/eventquery.h"
 
-namespace {
-
-// The region's envelopes and depths as selections of their own, each a
-// hair larger than the region: the exact test comes after.
-std::vector<EventQuery> narrowing(const SearchRegion &region)
+RegionTerms RegionTerms::of(const SearchRegion &region)
 {
     constexpr double Hair = 1e-7;
     std::vector<EventQuery> selections;
@@ -24,18 +20,22 @@ std::vector<EventQuery> narrowing(const SearchRegion &region)
         selection.maxDepthKm = region.maxDepthKm;
         selections.push_back(selection);
     }
-    return selections;
+    RegionTerms terms;
+    for (const EventQuery &selection : selections) {
+        terms.sql += (terms.sql.isEmpty() ? QString() : QStringLiteral(" AND ")) + selection.terms();
+        terms.values << selection.bindings();
+    }
+    return terms;
 }
-
-} // namespace
 
 QString EventFilter::whereClause() const
 {
     QString clause = QStringLiteral("origin_time >= ? AND origin_time < ?");
     clause += magnitudeLower ? QStringLiteral(" AND magnitude >= ? AND magnitude <= ?")
                              : QStringLiteral(" AND (magnitude IS NULL OR magnitude <= ?)");
-    for (const EventQuery &selection : narrowing(region))
-        clause += QStringLiteral(" AND ") + selection.terms();
+    const RegionTerms where = RegionTerms::of(region);
+    if (!where.sql.isEmpty())
+        clause += QStringLiteral(" AND ") + where.sql;
     return clause;
 }
 
@@ -45,7 +45,6 @@ QVariantList EventFilter::bindings() const
     if (magnitudeLower)
         values << *magnitudeLower;
     values << magnitudeUpper;
-    for (const EventQuery &selection : narrowing(region))
-        values << selection.bindings();
+    values << RegionTerms::of(region).values;
     return values;
 }

@@ -41,10 +41,24 @@ struct UpstreamWindow
     std::optional<double> minMagnitude;
     std::optional<double> maxMagnitude;
     std::optional<std::int64_t> updatedAfterUs;
+    // Where; a window of the whole world covers every region, one of a
+    // region only searches of the same region.
+    SearchRegion region;
 
-    // The window of a search: its time range and magnitudes.
+    // The window of a search: its time range, magnitudes and region.
     static UpstreamWindow of(const EventFilter &filter)
     {
-        return { filter.startUs, filter.endUs, filter.magnitudeLower, filter.magnitudeUpper, std::nullopt };
+        return { filter.startUs, filter.endUs, filter.magnitudeLower, filter.magnitudeUpper, std::nullopt, filter.region };
     }
+};
+
+// The terms that narrow a selection of events to a region's envelopes and
+// depths ("latitude >= ? AND ..."), with their values, a hair wider than
+// the region: region.contains decides each event found.
+struct RegionTerms
+{
+    QString sql;            // empty for the whole world
+    QVariantList values;
+
+    static RegionTerms of(const SearchRegion &region);
 };

@@ -6,7 +6,7 @@
 Upstream::Answer FdsnEventClient::ask(const UpstreamWindow &piece, QTemporaryFile &body,
                                       std::optional<qint64> &, FetchReport &report)
 {
-    static const QueryKeys keys = { "starttime", "endtime", "minmagnitude", "maxmagnitude", "updatedafter" };
+    static const QueryKeys keys = { "starttime", "endtime", "minmagnitude", "maxmagnitude", "updatedafter", QueryKeys::Region::Fdsn };
     const QString format = m_options.fdsnXml ? QStringLiteral("&orderby=time-asc&format=xml")
                                              : QStringLiteral("&orderby=time-asc&format=text");
     Response response;

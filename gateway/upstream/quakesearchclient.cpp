@@ -7,7 +7,7 @@
 
 QString QuakeSearchClient::query(const UpstreamWindow &window)
 {
-    static const QueryKeys keys = { "startdate", "enddate", "minmag", "maxmag", "modificationtime" };
+    static const QueryKeys keys = { "startdate", "enddate", "minmag", "maxmag", "modificationtime", QueryKeys::Region::QuakeSearch };
     return windowQuery(window, keys);
 }
 

@@ -12,6 +12,7 @@
 #include <httplib.h>
 
 #include <algorithm>
+#include <cmath>
 
 namespace {
 
@@ -32,7 +33,9 @@ bool inWindow(const EventRow &row, const UpstreamWindow &window)
         return true;
     if (window.minMagnitude && (!row.magnitude || *row.magnitude < *window.minMagnitude))
         return false;
-    return !(window.maxMagnitude && row.magnitude && *row.magnitude > *window.maxMagnitude);
+    if (window.maxMagnitude && row.magnitude && *row.magnitude > *window.maxMagnitude)
+        return false;
+    return window.region.contains(row.latitude, row.longitude, row.depthKm);
 }
 
 } // namespace
@@ -225,9 +228,11 @@ bool Upstream::confirmGone(const Catalogue &catalogue, const UpstreamWindow &win
     // its own second, which no cap cuts.
     if (missing.size() <= 2 || window.endUs - window.startUs <= 2 * secondUs) {
         for (const Unseen &event : missing) {
+            // Anywhere: an event moved out of the region is not gone.
             UpstreamWindow own = window;
             own.startUs = event.originTimeUs;
             own.endUs = event.originTimeUs + 1;
+            own.region = SearchRegion();
             std::vector<Unseen> unseen;
             const Answer answer = fetchWindow(catalogue, own, {}, false, report, unseen);
             if (answer == Answer::Failed || answer == Answer::TooBig)
@@ -415,6 +420,42 @@ Upstream::Response Upstream::get(const QString &pathAndQuery, QIODevice &body)
     return response;
 }
 
+// A region's parameters, asked a little wider than the region.
+QString Upstream::regionQuery(const SearchRegion &region, QueryKeys::Region style)
+{
+    constexpr double degreesMargin = 0.01, kmMargin = 0.1;
+    const auto number = [](double value) { return QString::number(value, 'g', 10); };
+    QString query;
+    if (region.minDepthKm)
+        query += QStringLiteral("&mindepth=") + number(*region.minDepthKm - kmMargin);
+    if (region.maxDepthKm)
+        query += QStringLiteral("&maxdepth=") + number(*region.maxDepthKm + kmMargin);
+    if (style == QueryKeys::Region::Fdsn && region.circle) {
+        // FDSN services measure circles themselves, right across 180.
+        const double degrees = region.circle->radiusKm / Projection::EarthRadiusKm * 180 / M_PI;
+        return query + QStringLiteral("&latitude=%1&longitude=%2&maxradius=%3")
+                           .arg(number(region.circle->centre.latitude),
+                                number(Geo::periodicLongitude(region.circle->centre.longitude)),
+                                number(std::min(180.0, degrees + degreesMargin)));
+    }
+    const std::vector<SearchRegion::Box> envelopes = region.envelopes();
+    if (envelopes.empty())
+        return query;
+    const SearchRegion::Box &box = envelopes.front();   // the box, or the circle's
+    const double south = std::max(-90.0, box.south - degreesMargin), north = std::min(90.0, box.north + degreesMargin);
+    const double width = box.width() + 2 * degreesMargin;
+    const double west = width >= 360 ? -180 : Geo::periodicLongitude(box.west - degreesMargin);
+    const double east = width >= 360 ? 180 : west + width;
+    if (style == QueryKeys::Region::QuakeSearch)
+        return query + QStringLiteral("&bbox=%1,%2,%3,%4").arg(number(west), number(south), number(east), number(north));
+    // Not every FDSN service takes a box across 180: that one is asked by
+    // its latitudes alone.
+    query += QStringLiteral("&minlatitude=%1&maxlatitude=%2").arg(number(south), number(north));
+    if (east <= 180)
+        query += QStringLiteral("&minlongitude=%1&maxlongitude=%2").arg(number(west), number(east));
+    return query;
+}
+
 QString Upstream::windowQuery(const UpstreamWindow &window, const QueryKeys &keys)
 {
     constexpr std::int64_t secondUs = 1000000;
@@ -428,7 +469,7 @@ QString Upstream::windowQuery(const UpstreamWindow &window, const QueryKeys &key
         query += QStringLiteral("&%1=%2").arg(QLatin1String(keys.maxMagnitude)).arg(*window.maxMagnitude + magnitudeMargin);
     if (window.updatedAfterUs)
         query += QStringLiteral("&%1=%2").arg(QLatin1String(keys.updatedAfter), UpstreamTime::text(*window.updatedAfterUs));
-    return query;
+    return query + regionQuery(window.region, keys.region);
 }
 
 bool Upstream::fetchInto(QTemporaryFile &body, const QString &pathAndQuery, Response &response,

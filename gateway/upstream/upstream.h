@@ -142,8 +142,12 @@ protected:
         const char *minMagnitude;
         const char *maxMagnitude;
         const char *updatedAfter;
+        // A region as GeoNet's quake search asks (bbox, its east beyond 180
+        // across it; mindepth, maxdepth), or as an FDSN service does.
+        enum class Region { QuakeSearch, Fdsn } region;
     };
     static QString windowQuery(const UpstreamWindow &window, const QueryKeys &keys);
+    static QString regionQuery(const SearchRegion &region, QueryKeys::Region style);
 
     // Opens a temporary file for the body, counts the request and fetches
     // it; false, with report.error, when the transfer itself failed.
