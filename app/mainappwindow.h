@@ -81,6 +81,8 @@ public slots:
     void savePlotAs();
     // The whole service again, at any depth.
     void clearRegion();
+    // Asks for a place and centres the map on it.
+    void goToPlace();
 
 private:
     struct TreeBuild;

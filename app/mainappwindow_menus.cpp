@@ -59,6 +59,7 @@ void MainAppWindow::setupMenuBar()
     viewMenu->addSeparator();
 
     auto *showMapAction = new QAction(QStringLiteral("Show Map"), this);
+    showMapAction->setObjectName(QStringLiteral("actionShowMap"));
     showMapAction->setCheckable(true);
     showMapAction->setChecked(m_mapDock->isVisibleTo(this));
     connect(showMapAction, SIGNAL(toggled(bool)), this, SLOT(setMapShown(bool)));
@@ -73,6 +74,12 @@ void MainAppWindow::setupMenuBar()
     auto *fitMapAction = new QAction(QStringLiteral("Fit Map to Events"), this);
     connect(fitMapAction, SIGNAL(triggered()), this, SLOT(fitMapToEvents()));
     viewMenu->addAction(fitMapAction);
+
+    auto *goToPlaceAction = new QAction(tr("Go to Place\u2026"), this);
+    goToPlaceAction->setObjectName(QStringLiteral("actionGoToPlace"));
+    goToPlaceAction->setShortcut(QKeySequence(tr("Ctrl+G")));
+    connect(goToPlaceAction, SIGNAL(triggered()), this, SLOT(goToPlace()));
+    viewMenu->addAction(goToPlaceAction);
 
     bar->addSeparator();
 

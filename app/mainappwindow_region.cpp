@@ -8,10 +8,12 @@
 #include "geo/places.h"
 #include "geo/shippeddata.h"
 
+#include <QAction>
 #include <QComboBox>
 #include <QCompleter>
 #include <QDoubleSpinBox>
 #include <QHBoxLayout>
+#include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -241,4 +243,24 @@ bool MainAppWindow::regionIsSearchable()
         return true;
     QMessageBox::critical(this, tr("Region"), problem);
     return false;
+}
+
+void MainAppWindow::goToPlace()
+{
+    QInputDialog dialog(this);
+    dialog.setWindowTitle(tr("Go to Place"));
+    dialog.setLabelText(tr("A town or city, or a latitude and longitude:"));
+    dialog.setTextValue(findChild<QLineEdit *>(QStringLiteral("placeCtrl"))->text());
+    if (auto *field = dialog.findChild<QLineEdit *>())
+        field->setCompleter(findChild<QLineEdit *>(QStringLiteral("placeCtrl"))->completer());
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    QString name;
+    const std::optional<GeoPoint> point = pointNamed(dialog.textValue(), &name);
+    if (!point) {
+        QMessageBox::critical(this, tr("Go to Place"), tr("No place is called \"%1\".").arg(dialog.textValue().trimmed()));
+        return;
+    }
+    findChild<QAction *>(QStringLiteral("actionShowMap"))->setChecked(true);
+    m_map->centreOn(*point);
 }

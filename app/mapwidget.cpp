@@ -228,6 +228,13 @@ void MapWidget::mouseReleaseEvent(QMouseEvent *event)
     m_dragging = false;
 }
 
+void MapWidget::centreOn(const GeoPoint &point)
+{
+    m_viewport.setOffset(QRectF(rect()).center() - projection().project(point) * m_viewport.scale());
+    m_fitted = false;
+    update();
+}
+
 void MapWidget::setRegion(const SearchRegion &region)
 {
     m_region.setRegion(region);

@@ -68,6 +68,8 @@ public:
     // Pixels per kilometre.
     double scale() const { return m_viewport.scale(); }
 
+    // Puts the point in the middle of the map, at the same scale.
+    void centreOn(const GeoPoint &point);
     // Outlines the region (nothing for the whole world).
     void setRegion(const SearchRegion &region);
     // The longitudes and latitudes that the map shows.

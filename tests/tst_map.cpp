@@ -12,6 +12,7 @@
 #include <QSpinBox>
 #include <QUrlQuery>
 #include <QDockWidget>
+#include <QInputDialog>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSettings>
@@ -418,6 +419,18 @@ void TestMap::regionIsAskedForAndKept()
         QVERIFY2(std::abs(box[i].toDouble() - expected[i]) < 0.25, qPrintable(box.join(u',')));
     search(four);
     QCOMPARE(tree()->topLevelItemCount(), 3);   // not the Kermadecs
+
+    // Go to Place puts a point in the middle of the map.
+    QTimer::singleShot(0, this, [] {
+        auto *dialog = qobject_cast<QInputDialog *>(QApplication::activeModalWidget());
+        if (dialog) {
+            dialog->setTextValue(QStringLiteral("-45.5, 166.9"));   // Fiordland's event
+            dialog->accept();
+        }
+    });
+    window->findChild<QAction *>(QStringLiteral("actionGoToPlace"))->trigger();
+    const QPointF middle = QRectF(map()->rect()).center() - map()->positionOf(0);   // the box's first
+    QVERIFY2(middle.manhattanLength() < 2, qPrintable(QStringLiteral("%1,%2").arg(middle.x()).arg(middle.y())));
 
     // One action clears it: the query is the plain five keys again.
     window->findChild<QAction *>(QStringLiteral("actionClearRegion"))->trigger();
