@@ -209,6 +209,16 @@ SearchRegion::Parsed SearchRegion::parse(const std::function<std::optional<QStri
     return parsed;
 }
 
+SearchRegion::Parsed SearchRegion::parse(const QUrlQuery &query)
+{
+    return parse([&query](const char *key) -> std::optional<QString> {
+        const QString name = QLatin1String(key);
+        if (!query.hasQueryItem(name))
+            return std::nullopt;
+        return query.queryItemValue(name, QUrl::FullyDecoded);
+    });
+}
+
 namespace Geo {
 
 GeoPoint destination(const GeoPoint &from, double bearing, double km)

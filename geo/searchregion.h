@@ -9,6 +9,7 @@
 #include "geo/projection.h"
 
 #include <QString>
+#include <QUrlQuery>
 
 #include <functional>
 #include <optional>
@@ -79,6 +80,8 @@ struct SearchRegion
     // Reads the region from the keys' values (nullopt for a key not given);
     // a bad value is refused with a one-line reason that names its key.
     static Parsed parse(const std::function<std::optional<QString>(const char *key)> &valueOf);
+    // The same from a URL's query.
+    static Parsed parse(const QUrlQuery &query);
 
     bool operator==(const SearchRegion &other) const
     {

@@ -56,14 +56,7 @@ void giveBackFreedMemory()
 // URL names it wrongly: the service says what is wrong with it).
 SearchRegion regionOf(const QString &url)
 {
-    const QUrlQuery query(QUrl(url, QUrl::TolerantMode));
-    const SearchRegion::Parsed parsed = SearchRegion::parse([&query](const char *key) -> std::optional<QString> {
-        const QString name = QLatin1String(key);
-        if (!query.hasQueryItem(name))
-            return std::nullopt;
-        return query.queryItemValue(name, QUrl::FullyDecoded);
-    });
-    return parsed.region.value_or(SearchRegion());
+    return SearchRegion::parse(QUrlQuery(QUrl(url, QUrl::TolerantMode))).region.value_or(SearchRegion());
 }
 
 // Whether an event, as its reply wrote it, lies in the region.

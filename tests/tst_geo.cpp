@@ -344,20 +344,6 @@ void TestGeo::zoomKeepsThePlaceUnderThePointer()
              qPrintable(QStringLiteral("%1,%2").arg(still.x()).arg(still.y())));
 }
 
-
-namespace {
-
-SearchRegion::Parsed regionOf(const QUrlQuery &query)
-{
-    return SearchRegion::parse([&query](const char *key) -> std::optional<QString> {
-        if (!query.hasQueryItem(QLatin1String(key)))
-            return std::nullopt;
-        return query.queryItemValue(QLatin1String(key));
-    });
-}
-
-} // namespace
-
 void TestGeo::regionHoldsItsBounds_data()
 {
     QTest::addColumn<QString>("keys");
@@ -437,12 +423,12 @@ void TestGeo::regionHoldsItsBounds()
     QFETCH(double, longitude);
     QFETCH(double, depth);
     QFETCH(bool, inside);
-    const SearchRegion::Parsed parsed = regionOf(QUrlQuery(keys));
+    const SearchRegion::Parsed parsed = SearchRegion::parse(QUrlQuery(keys));
     QVERIFY2(parsed.region, qPrintable(parsed.error));
     const auto given = [](double value) { return std::isnan(value) ? std::nullopt : std::optional<double>(value); };
     QCOMPARE(parsed.region->contains(given(latitude), given(longitude), given(depth)), inside);
     // The keys it writes are read back as the same region.
-    const SearchRegion::Parsed again = regionOf(QUrlQuery(parsed.region->queryKeys().mid(1)));
+    const SearchRegion::Parsed again = SearchRegion::parse(QUrlQuery(parsed.region->queryKeys().mid(1)));
     QVERIFY(again.region && *again.region == *parsed.region);
     // Whatever lies inside lies inside one of the envelopes a database narrows by.
     if (inside) {

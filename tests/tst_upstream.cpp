@@ -646,11 +646,7 @@ void TestUpstream::regionsAreAskedForAndMirroredInside()
     server.dropEvent(QStringLiteral("2026p102"));
     server.dropEvent(QStringLiteral("2026p103"));
     UpstreamWindow region = window(utc(2026, 3, 1), utc(2026, 4, 1));
-    const QUrlQuery query(keys);
-    const SearchRegion::Parsed parsed = SearchRegion::parse([&query](const char *key) -> std::optional<QString> {
-        return query.hasQueryItem(QLatin1String(key)) ? std::optional<QString>(query.queryItemValue(QLatin1String(key)))
-                                                      : std::nullopt;
-    });
+    const SearchRegion::Parsed parsed = SearchRegion::parse(QUrlQuery(keys));
     QVERIFY2(parsed.region, qPrintable(parsed.error));
     region.region = *parsed.region;
     targets.clear();
