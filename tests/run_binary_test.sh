@@ -76,6 +76,24 @@ if [ -n "$searched" ]; then
     done
     [ "${map:-0}" -gt 20 ] || fail "the map shows no event after a search ($map red pixels)"
     [ "${plot:-0}" -gt 4 ] || fail "the plots show no event after a search ($plot red pixels)"
+    # Shift and drag on the map draws a box, outlined in the region's blue.
+    eval "$(xdotool getwindowgeometry --shell "$window")"
+    xdotool mousemove --sync $((X + WIDTH * 3 / 4)) $((Y + HEIGHT / 8))
+    xdotool keydown shift mousedown 1
+    for step in 1 2 3 4 5 6; do
+        xdotool mousemove --sync $((X + WIDTH * 3 / 4 + step * WIDTH / 60)) $((Y + HEIGHT / 8 + step * HEIGHT / 40))
+    done
+    xdotool mouseup 1 keyup shift
+    outline=0
+    for _ in $(seq 25); do
+        sleep 0.2
+        import -window "$window" "$work/shot.png" 2>/dev/null || continue
+        outline=$(convert "$work/shot.png" -crop "$((WIDTH / 3))x$((HEIGHT / 2))+$((WIDTH * 2 / 3))+0" +repage \
+            -fuzz 8% -fill black +opaque 'rgb(20,60,160)' -fill white -opaque 'rgb(20,60,160)' \
+            -format '%[fx:int(mean*w*h)]' info:)
+        [ "${outline:-0}" -gt 40 ] && break
+    done
+    [ "${outline:-0}" -gt 40 ] || fail "a box drawn on the map is not outlined ($outline blue pixels)"
 fi
 "$x11close" "$window" || fail "could not send the close request"
 
@@ -88,4 +106,4 @@ done
 [ "$status" -eq 0 ] || fail "exit status $status, expected 0"
 [ ! -s "$work/stdout" ] || fail "harvix wrote to standard output: $(head -c 500 "$work/stdout")"
 [ ! -s "$work/stderr" ] || fail "harvix wrote to standard error: $(head -c 500 "$work/stderr")"
-echo "harvix started, showed 'Harvix 1.1'${searched:+ and the map and plots of a search}, closed with status 0 and printed nothing"
+echo "harvix started, showed 'Harvix 1.1'${searched:+ and the map and plots of a search, and outlined a box drawn on the map}, closed with status 0 and printed nothing"
