@@ -1,3 +1,4 @@
+#include "geo/crosssection.h"
 #include "geo/eventscales.h"
 #include "geo/hitgrid.h"
 #include "geo/landatlas.h"
@@ -39,6 +40,8 @@ private slots:
     void gutenbergRichter();
     void regionHoldsItsBounds_data();
     void regionHoldsItsBounds();
+    void crossSectionPlacesEvents_data();
+    void crossSectionPlacesEvents();
 
 private:
     LandAtlas land;
@@ -434,6 +437,64 @@ void TestGeo::regionHoldsItsBounds()
     if (inside) {
         for (const SearchRegion::Box &box : parsed.region->envelopes())
             QVERIFY(box.contains(latitude, longitude));
+    }
+}
+
+void TestGeo::crossSectionPlacesEvents_data()
+{
+    QTest::addColumn<double>("aLatitude");
+    QTest::addColumn<double>("aLongitude");
+    QTest::addColumn<double>("bLatitude");
+    QTest::addColumn<double>("bLongitude");
+    QTest::addColumn<double>("latitude");
+    QTest::addColumn<double>("longitude");
+    QTest::addColumn<double>("along");    // km, by hand
+    QTest::addColumn<double>("across");
+    QTest::addColumn<bool>("held");       // with a half-width of 25 km
+
+    const double km = 6371.0 * M_PI / 180;   // a degree of great circle
+    // Along the equator the foot of an event is its longitude, and its
+    // distance across its latitude (north is on the left going east).
+    QTest::newRow("equator, north of the middle") << 0.0 << 0.0 << 0.0 << 10.0 << 1.0 << 5.0 << 5 * km << 1 * km << false;
+    QTest::newRow("equator, just south") << 0.0 << 0.0 << 0.0 << 10.0 << -0.2 << 5.0 << 5 * km << -0.2 * km << true;
+    QTest::newRow("equator, behind A") << 0.0 << 0.0 << 0.0 << 10.0 << 0.0 << -1.0 << -1 * km << 0.0 << false;
+    QTest::newRow("equator, on A'") << 0.0 << 0.0 << 0.0 << 10.0 << 0.0 << 10.0 << 10 * km << 0.0 << true;
+    QTest::newRow("equator across 180") << 0.0 << 170.0 << 0.0 << -170.0 << -0.1 << 179.5 << 9.5 * km << -0.1 * km << true;
+    QTest::newRow("equator across 180, east of it") << 0.0 << 170.0 << 0.0 << -170.0 << 0.1 << -171.0 << 19 * km << 0.1 * km
+                                                    << true;
+    // Northwards along a meridian: the foot's latitude is
+    // atan(tan(latitude) / cos(dLongitude)), the distance across
+    // asin(cos(latitude) sin(dLongitude)), east on the right.
+    const double r = M_PI / 180;
+    const double foot = std::atan(std::tan(-35 * r) / std::cos(0.5 * r)) / r;
+    const double aside = std::asin(std::cos(-35 * r) * std::sin(0.5 * r)) / r;
+    QTest::newRow("meridian, east of it") << -40.0 << 175.0 << -30.0 << 175.0 << -35.0 << 175.5 << (foot + 40) * km
+                                          << -aside * km << false;
+    QTest::newRow("meridian, near it") << -40.0 << 175.0 << -30.0 << 175.0 << -35.0 << 174.9 << (std::atan(std::tan(-35 * r) / std::cos(0.1 * r)) / r + 40) * km
+                                       << std::asin(std::cos(-35 * r) * std::sin(0.1 * r)) / r * km << true;
+}
+
+void TestGeo::crossSectionPlacesEvents()
+{
+    QFETCH(double, aLatitude);
+    QFETCH(double, aLongitude);
+    QFETCH(double, bLatitude);
+    QFETCH(double, bLongitude);
+    QFETCH(double, latitude);
+    QFETCH(double, longitude);
+    QFETCH(double, along);
+    QFETCH(double, across);
+    QFETCH(bool, held);
+    const CrossSection section({ aLatitude, aLongitude }, { bLatitude, bLongitude }, 25);
+    const CrossSection::Offset offset = section.offsetOf({ latitude, longitude });
+    QVERIFY2(std::abs(offset.alongKm - along) < 1e-6 && std::abs(offset.acrossKm - across) < 1e-6,
+             qPrintable(QStringLiteral("%1 along, %2 across").arg(offset.alongKm, 0, 'f', 6).arg(offset.acrossKm, 0, 'f', 6)));
+    QCOMPARE(section.holds(offset), held);
+    // The swath's edge lies the half-width from the arc, and runs on across 180.
+    const std::vector<GeoPoint> edge = section.outline();
+    for (std::size_t i = 0; i + 1 < edge.size(); ++i) {
+        QVERIFY(std::abs(std::abs(section.offsetOf(edge[i]).acrossKm) - 25) < 1e-6);
+        QVERIFY(std::abs(edge[i + 1].longitude - edge[i].longitude) < 90);
     }
 }
 
