@@ -227,16 +227,15 @@ SearchRegion MainAppWindow::searchRegion(QString *words) const
 bool MainAppWindow::regionIsSearchable()
 {
     const int kind = findChild<QComboBox *>(QStringLiteral("regionCtrl"))->currentIndex();
-    const QString place = findChild<QLineEdit *>(QStringLiteral("placeCtrl"))->text();
-    QString name;
-    QString problem;
-    if (kind == AroundPlace && !pointNamed(place, &name))
-        problem = place.trimmed().isEmpty() ? tr("Type a place to search around.")
-                                            : tr("No place is called \"%1\". Type a town or city, or a latitude and "
-                                                 "longitude such as \"-41.29, 174.78\".").arg(place.trimmed());
-    else if (kind == DrawnBox && !m_drawnBox)
-        problem = tr("Draw a box on the map first: hold Shift and drag.");
+    const QString place = findChild<QLineEdit *>(QStringLiteral("placeCtrl"))->text().trimmed();
     const SearchRegion region = searchRegion();
+    QString problem;
+    if (kind == AroundPlace && !region.circle)
+        problem = place.isEmpty() ? tr("Type a place to search around.")
+                                  : tr("No place is called \"%1\". Type a town or city, or a latitude and "
+                                       "longitude such as \"-41.29, 174.78\".").arg(place);
+    else if (kind == DrawnBox && !region.box)
+        problem = tr("Draw a box on the map first: hold Shift and drag.");
     if (region.minDepthKm && region.maxDepthKm && *region.minDepthKm > *region.maxDepthKm)
         problem = tr("The depth range starts below its end.");
     if (problem.isEmpty())

@@ -1,20 +1,11 @@
 #include "geo/crosssection.h"
 
-#include "geo/searchregion.h"
-
 #include <algorithm>
 #include <cmath>
 
 namespace {
 
-constexpr double Radians = M_PI / 180;
 using Vector = std::array<double, 3>;
-
-Vector unitOf(const GeoPoint &point)
-{
-    const double phi = point.latitude * Radians, lambda = point.longitude * Radians;
-    return { std::cos(phi) * std::cos(lambda), std::cos(phi) * std::sin(lambda), std::sin(phi) };
-}
 
 double dot(const Vector &u, const Vector &v)
 {
@@ -39,14 +30,14 @@ CrossSection::CrossSection(const GeoPoint &a, const GeoPoint &b, double halfWidt
     , m_b(b)
     , m_halfWidthKm(halfWidthKm)
     , m_lengthKm(Geo::distanceKm(a, b))
-    , m_unitA(unitOf(a))
-    , m_pole(normalised(cross(unitOf(a), unitOf(b))))
+    , m_unitA(Geo::unitVector(a))
+    , m_pole(normalised(cross(Geo::unitVector(a), Geo::unitVector(b))))
 {
 }
 
 CrossSection::Offset CrossSection::offsetOf(const GeoPoint &point) const
 {
-    const Vector p = unitOf(point);
+    const Vector p = Geo::unitVector(point);
     const double sideways = std::clamp(dot(p, m_pole), -1.0, 1.0);
     // The angle from A to the point's foot on the great circle.
     const double along = std::atan2(dot(cross(m_unitA, p), m_pole), dot(m_unitA, p));

@@ -70,7 +70,7 @@ bool Places::load(const QString &path, QString *error)
     m_units.clear();
     m_units.reserve(m_places.size());
     for (const Place &place : m_places)
-        m_units.push_back(unitOf(place.point));
+        m_units.push_back(Geo::unitVector(place.point));
     return true;
 }
 
@@ -78,14 +78,8 @@ void Places::add(const Place &place)
 {
     const auto at = std::upper_bound(m_places.begin(), m_places.end(), place.point.latitude,
                                      [](double latitude, const Place &p) { return latitude < p.point.latitude; });
-    m_units.insert(m_units.begin() + (at - m_places.begin()), unitOf(place.point));
+    m_units.insert(m_units.begin() + (at - m_places.begin()), Geo::unitVector(place.point));
     m_places.insert(at, place);
-}
-
-Places::Unit Places::unitOf(const GeoPoint &point)
-{
-    const double latitude = point.latitude * M_PI / 180, longitude = point.longitude * M_PI / 180;
-    return { std::cos(latitude) * std::cos(longitude), std::cos(latitude) * std::sin(longitude), std::sin(latitude) };
 }
 
 const Places::Place *Places::nearest(const GeoPoint &event, double *distanceKm) const
@@ -98,7 +92,7 @@ const Places::Place *Places::nearest(const GeoPoint &event, double *distanceKm) 
     constexpr double kmPerDegree = Projection::EarthRadiusKm * M_PI / 180;
     const auto chordOf = [](double km) { return 2 * std::sin(km / Projection::EarthRadiusKm / 2); };
     const double smallReach = chordOf(SmallReachKm);
-    const Unit e = unitOf(event);
+    const Unit e = Geo::unitVector(event);
     std::size_t best = m_places.size();
     double bestChord = 0, bestKm = 0;
     const auto start = std::lower_bound(m_places.begin(), m_places.end(), event.latitude,

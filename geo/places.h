@@ -54,8 +54,7 @@ public:
 
 private:
     // A place as a point on the unit sphere, for quick comparisons.
-    using Unit = std::array<double, 3>;
-    static Unit unitOf(const GeoPoint &point);
+    using Unit = std::array<double, 3>;   // Geo::unitVector
 
     std::vector<Place> m_places;   // in order of latitude
     std::vector<Unit> m_units;     // one a place, in the same order

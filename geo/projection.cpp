@@ -112,6 +112,22 @@ double distanceKm(const GeoPoint &from, const GeoPoint &to)
     return 2 * Projection::EarthRadiusKm * std::asin(std::min(1.0, std::sqrt(a)));
 }
 
+GeoPoint destination(const GeoPoint &from, double bearing, double km)
+{
+    const double delta = km / Projection::EarthRadiusKm, theta = bearing * Radians, phi = from.latitude * Radians;
+    const double phi2 = std::asin(std::clamp(std::sin(phi) * std::cos(delta)
+                                                 + std::cos(phi) * std::sin(delta) * std::cos(theta), -1.0, 1.0));
+    const double turn = std::atan2(std::sin(theta) * std::sin(delta) * std::cos(phi),
+                                   std::cos(delta) - std::sin(phi) * std::sin(phi2));
+    return { phi2 / Radians, from.longitude + turn / Radians };
+}
+
+std::array<double, 3> unitVector(const GeoPoint &point)
+{
+    const double latitude = point.latitude * Radians, longitude = point.longitude * Radians;
+    return { std::cos(latitude) * std::cos(longitude), std::cos(latitude) * std::sin(longitude), std::sin(latitude) };
+}
+
 double bearingDegrees(const GeoPoint &from, const GeoPoint &to)
 {
     const double phi1 = from.latitude * Radians, phi2 = to.latitude * Radians;

@@ -11,6 +11,7 @@
 #include <QPointF>
 #include <QRectF>
 
+#include <array>
 #include <vector>
 
 struct GeoPoint
@@ -66,4 +67,10 @@ double periodicLongitude(double longitude);
 // Great-circle distance in km and initial bearing in degrees (0 north, 90 east).
 double distanceKm(const GeoPoint &from, const GeoPoint &to);
 double bearingDegrees(const GeoPoint &from, const GeoPoint &to);
+// The point a distance along the great circle that leaves `from` at a
+// bearing (degrees, 0 north, 90 east); its longitude runs on from
+// from's rather than jump at 180.
+GeoPoint destination(const GeoPoint &from, double bearing, double km);
+// The point on the unit sphere (x towards 0° 0°, z north).
+std::array<double, 3> unitVector(const GeoPoint &point);
 } // namespace Geo

@@ -221,16 +221,6 @@ SearchRegion::Parsed SearchRegion::parse(const QUrlQuery &query)
 
 namespace Geo {
 
-GeoPoint destination(const GeoPoint &from, double bearing, double km)
-{
-    const double delta = km / Projection::EarthRadiusKm, theta = bearing * Radians, phi = from.latitude * Radians;
-    const double phi2 = std::asin(std::clamp(std::sin(phi) * std::cos(delta)
-                                                 + std::cos(phi) * std::sin(delta) * std::cos(theta), -1.0, 1.0));
-    const double turn = std::atan2(std::sin(theta) * std::sin(delta) * std::cos(phi),
-                                   std::cos(delta) - std::sin(phi) * std::sin(phi2));
-    return { phi2 / Radians, from.longitude + turn / Radians };
-}
-
 std::vector<std::pair<double, double>> longitudeRanges(double west, double east)
 {
     const double width = SearchRegion::Box { west, 0, east, 0 }.width();

@@ -97,10 +97,6 @@ struct SearchRegion::Parsed
 };
 
 namespace Geo {
-// The point a distance along the great circle that leaves `from` at a
-// bearing (degrees, 0 north, 90 east); its longitude runs on from
-// from's rather than jump at 180.
-GeoPoint destination(const GeoPoint &from, double bearing, double km);
 // The longitudes from west to east (eastwards, read modulo 360) as one or
 // two ranges within -180..180; -180..180 when they go all the way round.
 std::vector<std::pair<double, double>> longitudeRanges(double west, double east);

@@ -104,6 +104,12 @@ float numberOrNone(const QString &text, double *value)
 
 } // namespace
 
+std::optional<double> QuakeEventParser::numberOf(const QString &text)
+{
+    double value = 0;
+    return std::isnan(numberOrNone(text, &value)) ? std::nullopt : std::optional<double>(value);
+}
+
 QuakeEventParser::QuakeEventParser()
     : m_location { None, None, None, None }
     , m_utcSeconds(None)

@@ -12,6 +12,7 @@
 #include <QStringView>
 
 #include <map>
+#include <optional>
 #include <string>
 
 class QXmlStreamReader;
@@ -71,6 +72,8 @@ public:
     static std::string createEventID(const QString &publicId);
     static std::string zuluToNZTime(const QString &zuluTime);
     static std::string stringWithDouble(double value, const char *unit);
+    // The value of a number text, or nothing when it is not a finite number.
+    static std::optional<double> numberOf(const QString &text);
 
 private:
     QuakeEventParser();

@@ -19,7 +19,6 @@
 #include <QXmlStreamReader>
 
 #include <atomic>
-#include <cmath>
 #include <deque>
 #include <thread>
 
@@ -59,14 +58,11 @@ SearchRegion regionOf(const QString &url)
     return SearchRegion::parse(QUrlQuery(QUrl(url, QUrl::TolerantMode))).region.value_or(SearchRegion());
 }
 
-// Whether an event, as its reply wrote it, lies in the region.
+// Whether an event, as its reply wrote it, lies in the region; a value is
+// read as the parser reads it for the map.
 bool liesIn(const SearchRegion &region, const QuakeEventParser::Texts &texts)
 {
-    const auto number = [&texts](RawEvent::Field field) -> std::optional<double> {
-        bool ok = false;
-        const double value = texts.raw[field].trimmed().toDouble(&ok);
-        return ok && std::isfinite(value) ? std::optional<double>(value) : std::nullopt;
-    };
+    const auto number = [&texts](RawEvent::Field field) { return QuakeEventParser::numberOf(texts.raw[field]); };
     return region.contains(number(RawEvent::Latitude), number(RawEvent::Longitude), number(RawEvent::Depth));
 }
 
@@ -189,8 +185,7 @@ void QuakeDataManager::performRequest()
 
 bool QuakeDataManager::isTooLarge(QNetworkReply *reply) const
 {
-    const qint64 received = m_reading ? m_reading->body->received() : 0;
-    return received + reply->bytesAvailable() > m_maximumReplySize
+    return reply->bytesAvailable() > m_maximumReplySize
         || reply->header(QNetworkRequest::ContentLengthHeader).toLongLong() > m_maximumReplySize;
 }
 
