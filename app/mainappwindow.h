@@ -28,6 +28,7 @@
 #include <optional>
 #include <string>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 class EventLinks;
@@ -83,6 +84,8 @@ public slots:
     void clearRegion();
     // Asks for a place and centres the map on it.
     void goToPlace();
+    // The next drag on the map draws a cross-section's profile.
+    void drawSection();
 
 private:
     struct TreeBuild;
@@ -112,6 +115,9 @@ private:
     SearchRegion searchRegion(QString *words = nullptr) const;
     // False, having said why, when the controls name no region yet.
     bool regionIsSearchable();
+    // Shows the profile between the ends, with the half-width the control
+    // holds, on the map and as the Section plot; remembered.
+    void showSection(bool remember);
     void setupMap();
     void setupPlots();
     // A pane on the right: a dock without a title bar, shown or hidden as
@@ -138,6 +144,8 @@ private:
     PlotsWidget *m_plots = nullptr;
     EventLinks *m_links = nullptr;
     std::optional<SearchRegion::Box> m_drawnBox;
+    // A and A′ of the cross-section drawn last.
+    std::optional<std::pair<GeoPoint, GeoPoint>> m_sectionEnds;
     // Each search's region in words, for its result's message.
     std::unordered_map<const QuakeDataManager *, QString> m_regionWords;
 };

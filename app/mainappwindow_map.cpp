@@ -21,6 +21,7 @@ namespace {
 
 const char *const showMapKey = "view/showMap";
 const char *const showPlotsKey = "view/showPlots";
+const char *const plotKey = "view/plot";
 constexpr int MapWidth = 560;
 constexpr int PlotsHeight = 260;
 
@@ -31,6 +32,9 @@ void MainAppWindow::setupPlots()
     m_plots = new PlotsWidget;
     m_plots->setObjectName(QStringLiteral("plotsWidget"));
     m_plotsDock = addPane(tr("Plots"), QStringLiteral("plotsDock"), m_plots, showPlotsKey);
+    // The plot that was shown last.
+    m_plots->setCurrentIndex(QSettings().value(QLatin1String(plotKey), 0).toInt());
+    connect(m_plots, &QTabWidget::currentChanged, this, [](int index) { QSettings().setValue(QLatin1String(plotKey), index); });
     splitDockWidget(m_mapDock, m_plotsDock, Qt::Vertical);
     m_links = new EventLinks(findChild<QTreeWidget *>(QStringLiteral("treeWidget")), m_map, m_plots, statusBar(), this);
     if (m_plotsDock->isVisibleTo(this)) {

@@ -66,6 +66,7 @@ void MainAppWindow::setupMenuBar()
     viewMenu->addAction(showMapAction);
 
     auto *showPlotsAction = new QAction(QStringLiteral("Show Plots"), this);
+    showPlotsAction->setObjectName(QStringLiteral("actionShowPlots"));
     showPlotsAction->setCheckable(true);
     showPlotsAction->setChecked(m_plotsDock->isVisibleTo(this));
     connect(showPlotsAction, SIGNAL(toggled(bool)), this, SLOT(setPlotsShown(bool)));
@@ -80,6 +81,13 @@ void MainAppWindow::setupMenuBar()
     goToPlaceAction->setShortcut(QKeySequence(tr("Ctrl+G")));
     connect(goToPlaceAction, SIGNAL(triggered()), this, SLOT(goToPlace()));
     viewMenu->addAction(goToPlaceAction);
+
+    auto *drawSectionAction = new QAction(tr("Draw Section"), this);
+    drawSectionAction->setObjectName(QStringLiteral("actionDrawSection"));
+    drawSectionAction->setShortcut(QKeySequence(tr("Ctrl+Shift+D")));
+    drawSectionAction->setToolTip(tr("Drag on the map from A to A\u2032 to plot the events' depths along it"));
+    connect(drawSectionAction, SIGNAL(triggered()), this, SLOT(drawSection()));
+    viewMenu->addAction(drawSectionAction);
 
     bar->addSeparator();
 

@@ -5,6 +5,7 @@
 #include "app/mainappwindow.h"
 
 #include "app/mapwidget.h"
+#include "app/plotswidget.h"
 #include "geo/places.h"
 #include "geo/shippeddata.h"
 
@@ -20,6 +21,7 @@
 #include <QRegularExpression>
 #include <QSettings>
 #include <QSpinBox>
+#include <QStatusBar>
 #include <QStringListModel>
 #include <QToolBar>
 
@@ -36,6 +38,8 @@ const char placeKey[] = "region/place";
 const char radiusKey[] = "region/radiusKm";
 const char minDepthKey[] = "region/minDepthKm";
 const char maxDepthKey[] = "region/maxDepthKm";
+const char sectionKey[] = "section/ends";
+const char halfWidthKey[] = "section/halfWidthKm";
 
 // "172.5°E", "170°W", "43.5°S": a bound as a map would label it.
 QString degreesText(double value, QChar positive, QChar negative)
@@ -117,6 +121,15 @@ void MainAppWindow::setupRegionBar()
     row->addWidget(minDepth);
     row->addWidget(new QLabel(tr("to")));
     row->addWidget(maxDepth);
+    row->addSpacing(8);
+    row->addWidget(new QLabel(tr("Section:")));
+    auto *halfWidth = new QSpinBox;
+    halfWidth->setObjectName(QStringLiteral("sectionWidthCtrl"));
+    halfWidth->setRange(1, 1000);
+    halfWidth->setPrefix(QStringLiteral("\u00B1 "));
+    halfWidth->setSuffix(QStringLiteral(" km"));
+    halfWidth->setToolTip(tr("How far either side of a cross-section's profile its events lie"));
+    row->addWidget(halfWidth);
     row->addStretch();
     auto *bar = new QToolBar(tr("Region"), this);
     bar->setObjectName(QStringLiteral("regionBar"));
@@ -134,6 +147,11 @@ void MainAppWindow::setupRegionBar()
     const QVariantList box = settings.value(QLatin1String(boxKey)).toList();
     if (box.size() == 4)
         m_drawnBox = SearchRegion::Box { box[0].toDouble(), box[1].toDouble(), box[2].toDouble(), box[3].toDouble() };
+    halfWidth->setValue(settings.value(QLatin1String(halfWidthKey), 25).toInt());
+    const QVariantList ends = settings.value(QLatin1String(sectionKey)).toList();
+    if (ends.size() == 4)
+        m_sectionEnds = std::make_pair(GeoPoint { ends[0].toDouble(), ends[1].toDouble() },
+                                       GeoPoint { ends[2].toDouble(), ends[3].toDouble() });
 
     const auto changed = [this] { regionChanged(); };
     connect(kind, &QComboBox::currentIndexChanged, this, changed);
@@ -148,7 +166,39 @@ void MainAppWindow::setupRegionBar()
         else
             kind->setCurrentIndex(DrawnBox);
     });
+    connect(halfWidth, &QSpinBox::valueChanged, this, [this] { showSection(true); });
+    connect(m_map, &MapWidget::sectionDrawn, this, [this](const GeoPoint &a, const GeoPoint &b) {
+        m_sectionEnds = std::make_pair(a, b);
+        showSection(true);
+        m_plots->setCurrentIndex(PlotsWidget::Section);
+        findChild<QAction *>(QStringLiteral("actionShowPlots"))->setChecked(true);
+        statusBar()->clearMessage();
+    });
     regionChanged();
+    showSection(false);
+}
+
+void MainAppWindow::drawSection()
+{
+    findChild<QAction *>(QStringLiteral("actionShowMap"))->setChecked(true);
+    m_map->startSection();
+    statusBar()->showMessage(tr("Drag on the map from A to A\u2032 to draw a section; Escape leaves it."));
+}
+
+void MainAppWindow::showSection(bool remember)
+{
+    if (!m_sectionEnds)
+        return;
+    const int halfWidth = findChild<QSpinBox *>(QStringLiteral("sectionWidthCtrl"))->value();
+    const CrossSection section(m_sectionEnds->first, m_sectionEnds->second, halfWidth);
+    m_map->setSection(section);
+    m_plots->setSection(section);
+    if (!remember)
+        return;
+    QSettings settings;
+    settings.setValue(QLatin1String(halfWidthKey), halfWidth);
+    settings.setValue(QLatin1String(sectionKey), QVariantList { section.a().latitude, section.a().longitude,
+                                                                section.b().latitude, section.b().longitude });
 }
 
 void MainAppWindow::regionChanged()

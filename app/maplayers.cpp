@@ -17,18 +17,21 @@ const QColor seaColour(214, 229, 240);
 const QColor landColour(239, 236, 226);
 const QColor coastColour(170, 170, 160);
 
-// The location's value, when it has one (it holds NaN for none).
+} // namespace
+
+namespace EventSymbol {
+
 std::optional<double> known(float value)
 {
     return std::isfinite(value) ? std::optional<double>(value) : std::nullopt;
 }
 
-double radiusOf(const QuakeLocation &location)
+double radius(const QuakeLocation &location)
 {
     return EventScales::radiusOf(known(location.magnitude));
 }
 
-void drawCircle(QPainter &painter, const QPointF &at, const QuakeLocation &location, double radius)
+void draw(QPainter &painter, const QPointF &at, const QuakeLocation &location, double radius)
 {
     const QColor colour = EventScales::colourOf(known(location.depthKm));
     if (std::isfinite(location.magnitude)) {
@@ -41,7 +44,7 @@ void drawCircle(QPainter &painter, const QPointF &at, const QuakeLocation &locat
     painter.drawEllipse(at, radius, radius);
 }
 
-} // namespace
+} // namespace EventSymbol
 
 void LandLayer::project(const Projection &projection)
 {
@@ -124,7 +127,7 @@ bool EventLayer::hasPosition(int index) const
 
 double EventLayer::radiusOf(quint32 index) const
 {
-    return ::radiusOf((*m_events)[index].location);
+    return EventSymbol::radius((*m_events)[index].location);
 }
 
 float EventLayer::drawKey(quint32 index) const
@@ -163,7 +166,7 @@ quint32 EventLayer::spriteKey(const QuakeLocation &location)
     // where a quarter shows, in halves below 16 px and in whole pixels above,
     // where it does not (and where the sprites are big: this halves their
     // memory). None for a circle bigger than any sprite.
-    const double radius = ::radiusOf(location);
+    const double radius = EventSymbol::radius(location);
     if (!(radius <= MaxSpriteRadius))
         return NoSprite;
     const bool hasDepth = std::isfinite(location.depthKm), hasMagnitude = std::isfinite(location.magnitude);
@@ -235,7 +238,7 @@ void EventLayer::makeSprites(const std::vector<QuakeLocation> &events) const
         std::size_t end = first;
         for (; end < wanted.size() && wanted[end].sheet == wanted[first].sheet; ++end) {
             const Wanted &sprite = wanted[end];
-            drawCircle(painter, QRectF(sprite.place).center(), sprite.location, sprite.radius);
+            EventSymbol::draw(painter, QRectF(sprite.place).center(), sprite.location, sprite.radius);
         }
         first = end;
     }
@@ -274,7 +277,7 @@ void EventLayer::render(QPainter &painter, const QRectF &area, const Viewport &v
                                       std::round(event.at.y()) - sprite.height() / 2),
                               sprite);
         } else {
-            drawCircle(painter, event.at, *event.location, ::radiusOf(*event.location));
+            EventSymbol::draw(painter, event.at, *event.location, EventSymbol::radius(*event.location));
         }
     }
 }
@@ -320,6 +323,62 @@ void RegionLayer::render(QPainter &painter, const QRectF &, const Viewport &view
         painter.setBrush(QColor(20, 60, 160, 30));
         painter.drawRect(m_band);
     }
+}
+
+void SectionLayer::render(QPainter &painter, const QRectF &, const Viewport &viewport) const
+{
+    const QColor ink(150, 40, 130);
+    if (!m_line.isNull()) {
+        painter.setPen(QPen(ink, 2, Qt::DashLine));
+        painter.drawLine(m_line);
+    }
+    if (!m_section)
+        return;
+    // Moved next to the map's centre as one, from A's longitude on.
+    const Projection &projection = viewport.projection();
+    const GeoPoint &a = m_section->a();
+    const double turns = projection.unwrap(a.longitude) - a.longitude;
+    const auto pixel = [&](const GeoPoint &point) {
+        const double longitude = a.longitude + Geo::periodicLongitude(point.longitude - a.longitude);
+        return viewport.toScreen(projection.projectAsIs(point.latitude, longitude + turns));
+    };
+    QPolygonF swath;
+    for (const GeoPoint &point : m_section->outline())
+        swath << pixel(point);
+    QPolygonF profile;
+    const double bearing = Geo::bearingDegrees(a, m_section->b());
+    constexpr int Steps = 64;
+    for (int i = 0; i <= Steps; ++i)
+        profile << pixel(Geo::destination(a, bearing, m_section->lengthKm() * i / Steps));
+    painter.setPen(QPen(ink, 1.5, Qt::DashLine));
+    painter.setBrush(QColor(ink.red(), ink.green(), ink.blue(), 28));
+    painter.drawPolygon(swath);
+    painter.setPen(QPen(QColor(255, 255, 255, 200), 4));
+    painter.drawPolyline(profile);
+    painter.setPen(QPen(ink, 2));
+    painter.drawPolyline(profile);
+
+    // A and A′ beyond the ends, on a white ground.
+    painter.save();
+    QFont bold = painter.font();
+    bold.setWeight(QFont::Bold);
+    painter.setFont(bold);
+    const QFontMetricsF metrics(bold);
+    const QPointF way = profile.last() - profile.first();
+    const double length = std::max(1.0, std::hypot(way.x(), way.y()));
+    const QPointF outwards = way / length * (metrics.height() * 0.9);
+    const auto label = [&](const QPointF &at, const QString &text) {
+        QRectF box(0, 0, metrics.horizontalAdvance(text) + 6, metrics.height());
+        box.moveCenter(at);
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(QColor(255, 255, 255, 220));
+        painter.drawRect(box);
+        painter.setPen(ink);
+        painter.drawText(box, Qt::AlignCenter, text);
+    };
+    label(profile.first() - outwards, QStringLiteral("A"));
+    label(profile.last() + outwards, QStringLiteral("A\u2032"));
+    painter.restore();
 }
 
 QStringList LegendLayer::counts() const

@@ -5,6 +5,7 @@
 // painter over an area in the viewport's pixels, and knows nothing of
 // input; MapWidget stacks them and takes the mouse.
 
+#include "geo/crosssection.h"
 #include "geo/hitgrid.h"
 #include "geo/searchregion.h"
 #include "geo/viewport.h"
@@ -13,9 +14,11 @@
 #include <QCoreApplication>
 #include <QFontMetricsF>
 #include <QImage>
+#include <QLineF>
 #include <QPolygonF>
 #include <QRectF>
 
+#include <optional>
 #include <unordered_map>
 #include <vector>
 
@@ -27,6 +30,15 @@ public:
     virtual ~MapLayer() = default;
     virtual void render(QPainter &painter, const QRectF &area, const Viewport &viewport) const = 0;
 };
+
+// An event's circle, as the map and the section draw it: sized by
+// magnitude and coloured by depth, hollow without a magnitude.
+namespace EventSymbol {
+// The location's value, when it has one (it holds NaN for none).
+std::optional<double> known(float value);
+double radius(const QuakeLocation &location);
+void draw(QPainter &painter, const QPointF &at, const QuakeLocation &location, double radius);
+} // namespace EventSymbol
 
 // Land on the sea: the shipped land's rings, projected once per projection.
 class LandLayer : public MapLayer
@@ -136,6 +148,21 @@ public:
 private:
     SearchRegion m_region;
     QRectF m_band;
+};
+
+// A cross-section's profile A–A′ and its swath, and a profile being drawn.
+class SectionLayer : public MapLayer
+{
+public:
+    void setSection(const std::optional<CrossSection> &section) { m_section = section; }
+    const std::optional<CrossSection> &section() const { return m_section; }
+    // In the widget's pixels; a null line for none.
+    void setRubberLine(const QLineF &line) { m_line = line; }
+    void render(QPainter &painter, const QRectF &area, const Viewport &viewport) const override;
+
+private:
+    std::optional<CrossSection> m_section;
+    QLineF m_line;
 };
 
 // Top left: the magnitudes' circles, the depth ramp, and how many events

@@ -5,6 +5,7 @@
 #include "geo/shippeddata.h"
 
 #include <QHelpEvent>
+#include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QToolTip>
@@ -157,7 +158,7 @@ void MapWidget::draw(QPainter &painter, const QRectF &area) const
 {
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing, true);
-    for (const MapLayer *layer : std::initializer_list<const MapLayer *> { &m_land, &m_events, &m_region, &m_selection,
+    for (const MapLayer *layer : std::initializer_list<const MapLayer *> { &m_land, &m_events, &m_region, &m_section, &m_selection,
                                                                            &m_legend, &m_credits })
         layer->render(painter, area, m_viewport);
     painter.restore();
@@ -186,14 +187,18 @@ void MapWidget::mousePressEvent(QMouseEvent *event)
     m_pressedAt = event->position();
     m_offsetAtPress = m_viewport.offset();
     m_dragging = false;
-    m_drawingBox = event->modifiers() & Qt::ShiftModifier;
+    m_drawingSection = m_sectionNext;
+    m_drawingBox = !m_drawingSection && (event->modifiers() & Qt::ShiftModifier);
 }
 
 void MapWidget::mouseMoveEvent(QMouseEvent *event)
 {
     if (event->buttons() & Qt::LeftButton) {
         const QPointF moved = event->position() - m_pressedAt;
-        if (m_drawingBox) {
+        if (m_drawingSection) {
+            m_section.setRubberLine(QLineF(m_pressedAt, event->position()));
+            update();
+        } else if (m_drawingBox) {
             m_region.setRubberBand(QRectF(m_pressedAt, event->position()).normalized());
             update();
         } else if (m_dragging || moved.manhattanLength() > 3) {
@@ -211,6 +216,17 @@ void MapWidget::mouseReleaseEvent(QMouseEvent *event)
 {
     if (event->button() != Qt::LeftButton)
         return;
+    if (m_drawingSection) {
+        m_drawingSection = false;
+        m_section.setRubberLine(QLineF());
+        update();
+        if (QLineF(m_pressedAt, event->position()).length() > 3) {
+            m_sectionNext = false;
+            unsetCursor();
+            emit sectionDrawn(pointAt(m_pressedAt), pointAt(event->position()));
+        }
+        return;
+    }
     if (m_drawingBox) {
         m_drawingBox = false;
         m_region.setRubberBand(QRectF());
@@ -235,6 +251,41 @@ void MapWidget::centreOn(const GeoPoint &point)
     update();
 }
 
+void MapWidget::keyPressEvent(QKeyEvent *event)
+{
+    if (event->key() == Qt::Key_Escape && m_sectionNext) {
+        m_sectionNext = m_drawingSection = false;
+        m_section.setRubberLine(QLineF());
+        unsetCursor();
+        update();
+        return;
+    }
+    QWidget::keyPressEvent(event);
+}
+
+void MapWidget::setSection(const std::optional<CrossSection> &section)
+{
+    m_section.setSection(section);
+    update();
+}
+
+void MapWidget::startSection()
+{
+    m_sectionNext = true;
+    setCursor(Qt::CrossCursor);
+    setFocus(Qt::OtherFocusReason);
+}
+
+GeoPoint MapWidget::pointAt(const QPointF &position) const
+{
+    return projection().unproject(m_viewport.toKm(position));
+}
+
+QPointF MapWidget::positionOf(const GeoPoint &point) const
+{
+    return m_viewport.toScreen(projection().project(point));
+}
+
 void MapWidget::setRegion(const SearchRegion &region)
 {
     m_region.setRegion(region);
@@ -243,8 +294,8 @@ void MapWidget::setRegion(const SearchRegion &region)
 
 SearchRegion::Box MapWidget::boxBetween(const QPointF &southWest, const QPointF &northEast) const
 {
-    const GeoPoint from = projection().unproject(m_viewport.toKm(southWest));
-    const GeoPoint to = projection().unproject(m_viewport.toKm(northEast));
+    const GeoPoint from = pointAt(southWest);
+    const GeoPoint to = pointAt(northEast);
     // West as -180 to 180; east as far beyond it as the box is wide.
     const double west = Geo::periodicLongitude(from.longitude);
     const auto clampLatitude = [](double latitude) { return std::clamp(latitude, -90.0, 90.0); };

@@ -11,9 +11,10 @@
 // change only the viewport's scale and offset (geo/viewport.h), so that
 // they redraw from what the map holds. What is drawn is in layers
 // (app/maplayers.h); the widget takes the input: the wheel zooms about the
-// pointer, dragging pans, Shift and drag draws a box; hovering names the
+// pointer, dragging pans, Shift and drag draws a box, and a drag after
+// startSection() draws a cross-section's profile; hovering names the
 // event under the pointer, a click reports it. An event can be marked with
-// a ring, and a search's region is outlined.
+// a ring, and a search's region and a section are outlined.
 
 #include "app/maplayers.h"
 #include "geo/viewport.h"
@@ -72,6 +73,16 @@ public:
     void centreOn(const GeoPoint &point);
     // Outlines the region (nothing for the whole world).
     void setRegion(const SearchRegion &region);
+    // Outlines a cross-section's swath, with its ends named A and A′.
+    void setSection(const std::optional<CrossSection> &section);
+    // The next drag draws a profile from A, where it starts, to A′; Escape
+    // leaves it undone.
+    void startSection();
+    bool isDrawingSection() const { return m_sectionNext; }
+    // The place under one of the widget's points.
+    GeoPoint pointAt(const QPointF &position) const;
+    // Where a place is drawn, on the copy of the world nearest the centre.
+    QPointF positionOf(const GeoPoint &point) const;
     // The longitudes and latitudes that the map shows.
     SearchRegion::Box visibleBox() const;
 
@@ -88,6 +99,8 @@ signals:
     void eventHovered(int index);
     // A box drawn with Shift and drag.
     void boxDrawn(const SearchRegion::Box &box);
+    // A profile drawn after startSection.
+    void sectionDrawn(const GeoPoint &a, const GeoPoint &b);
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -96,6 +109,7 @@ protected:
     void mousePressEvent(QMouseEvent *event) override;
     void mouseMoveEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
+    void keyPressEvent(QKeyEvent *event) override;
     bool event(QEvent *event) override;
 
 private:
@@ -107,6 +121,7 @@ private:
     LandLayer m_land;
     EventLayer m_events;
     RegionLayer m_region;
+    SectionLayer m_section;
     SelectionLayer m_selection { m_events };
     LegendLayer m_legend { m_events };
     CreditsLayer m_credits;
@@ -115,4 +130,6 @@ private:
     QPointF m_offsetAtPress;
     bool m_dragging = false;
     bool m_drawingBox = false;
+    bool m_sectionNext = false;      // the next drag draws a profile
+    bool m_drawingSection = false;
 };

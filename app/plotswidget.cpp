@@ -4,14 +4,15 @@
 #include "app/frequencymagnitudeplot.h"
 #include "app/magnitudetimeplot.h"
 #include "app/picturefile.h"
+#include "app/sectionplot.h"
 
 #include <QPainter>
 
 PlotsWidget::PlotsWidget(QWidget *parent)
     : QTabWidget(parent)
 {
-    const char *const titles[] = { "Magnitude\u2013time", "Frequency\u2013magnitude", "Depth" };
-    for (int i = 0; i < 3; ++i) {
+    const char *const titles[] = { "Magnitude\u2013time", "Frequency\u2013magnitude", "Depth", "Section" };
+    for (int i = 0; i < PlotCount; ++i) {
         m_plots[i] = create(Plot(i), this);
         addTab(m_plots[i], QString::fromUtf8(titles[i]));
         connect(m_plots[i], &PlotCanvas::eventClicked, this, &PlotsWidget::eventClicked);
@@ -25,6 +26,11 @@ void PlotsWidget::setEvents(const std::vector<LocatedEvent> *events)
         plot->setData(events);
 }
 
+void PlotsWidget::setSection(const std::optional<CrossSection> &section)
+{
+    static_cast<SectionPlot *>(m_plots[Section])->setSection(section);
+}
+
 PlotCanvas *PlotsWidget::create(Plot which, QWidget *parent)
 {
     PlotCanvas *plot = nullptr;
@@ -32,8 +38,10 @@ PlotCanvas *PlotsWidget::create(Plot which, QWidget *parent)
     case MagnitudeTime: plot = new MagnitudeTimePlot(parent); break;
     case FrequencyMagnitude: plot = new FrequencyMagnitudePlot(parent); break;
     case DepthHistogram: plot = new DepthPlot(parent); break;
+    case Section:
+    case PlotCount: plot = new SectionPlot(parent); break;
     }
-    const char *const names[] = { "magnitudeTimePlot", "frequencyMagnitudePlot", "depthPlot" };
+    const char *const names[] = { "magnitudeTimePlot", "frequencyMagnitudePlot", "depthPlot", "sectionPlot" };
     plot->setObjectName(QLatin1String(names[which]));
     return plot;
 }

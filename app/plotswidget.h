@@ -1,16 +1,18 @@
 #pragma once
 
-// PlotsWidget shows the events of the shown search as three plots, a tab
-// each, drawn with QPainter: magnitude against time, frequency-magnitude
-// and a depth histogram (app/magnitudetimeplot.h, frequencymagnitudeplot.h,
-// depthplot.h). Events without the value a plot needs are left out of it
+// PlotsWidget shows the events of the shown search as four plots, a tab
+// each, drawn with QPainter: magnitude against time, frequency-magnitude,
+// a depth histogram and a cross-section (app/magnitudetimeplot.h,
+// frequencymagnitudeplot.h, depthplot.h, sectionplot.h). Events without the value a plot needs are left out of it
 // and counted on it. A click on a dot reports its event.
 
 #include "app/plotcanvas.h"
+#include "geo/crosssection.h"
 #include "quakeml/quakeeventrecord.h"
 
 #include <QTabWidget>
 
+#include <optional>
 #include <vector>
 
 class PlotsWidget : public QTabWidget
@@ -18,7 +20,7 @@ class PlotsWidget : public QTabWidget
     Q_OBJECT
 
 public:
-    enum Plot { MagnitudeTime, FrequencyMagnitude, DepthHistogram };
+    enum Plot { MagnitudeTime, FrequencyMagnitude, DepthHistogram, Section, PlotCount };
 
     explicit PlotsWidget(QWidget *parent = nullptr);
 
@@ -28,6 +30,8 @@ public:
     int eventCount() const { return m_eventCount; }
 
     PlotCanvas *plot(Plot which) const;
+    // The profile the Section plot shows; none clears it.
+    void setSection(const std::optional<CrossSection> &section);
     // A plot of its own, for pictures and measurements.
     static PlotCanvas *create(Plot which, QWidget *parent = nullptr);
     // Writes the plot shown as PNG or SVG by the file's suffix.
@@ -37,6 +41,6 @@ signals:
     void eventClicked(int index);
 
 private:
-    PlotCanvas *m_plots[3];
+    PlotCanvas *m_plots[PlotCount];
     int m_eventCount = 0;
 };

@@ -2,12 +2,16 @@
 # Takes a picture of Harvix's main window on a private Xvfb display, filled
 # by a search of the gateway's GeoNet catalogue: "Show >= Mag 4", "Show Last
 # Year"; and, given a fourth path, one of the plots pane's frequency-
-# magnitude plot after a search of all magnitudes of the last year.
+# magnitude plot after a search of all magnitudes of the last year; and,
+# given a fifth, the map and the Section plot of a profile across the
+# Hikurangi subduction zone after a search of all magnitudes of the last
+# decade, the whole shipped catalogue.
 set -euo pipefail
 harvix=$1
 gateway=$2
 out=$3
 plots=${4:-}
+section=${5:-}
 work=$(mktemp -d)
 display=:$((100 + RANDOM % 100))
 Xvfb "$display" -screen 0 1440x960x24 -nolisten tcp >/dev/null 2>&1 &
@@ -39,4 +43,27 @@ if [ -n "$plots" ]; then
     import -window "$window" "$work/all.png"
     convert "$work/all.png" -crop 560x460+800+380 +repage "$plots"
     echo "wrote $plots"
+fi
+if [ -n "$section" ]; then
+    # From the Taranaki coast south-east across the North Island and the
+    # Hikurangi trench, 50 km either side; the plots pane on its Section.
+    kill $app; wait $app 2>/dev/null || true
+    mkdir -p "$work/config/Harvix"
+    printf '[section]\nends=-38.2, 173.4, -41.2, 179.4\nhalfWidthKm=50\n\n[view]\nplot=3\nshowMap=true\nshowPlots=true\n' \
+        >"$work/config/Harvix/Harvix.conf"
+    "$harvix" >/dev/null 2>&1 &
+    app=$!
+    window=$(timeout 30 xdotool search --sync --onlyvisible --name '^Harvix 1\.1$' | head -n 1)
+    sleep 1
+    xdotool windowfocus --sync "$window" 2>/dev/null || true
+    # The magnitude list down to "Show All", the date list to the last decade.
+    xdotool key --delay 150 Tab Down Tab Down Down Down Down ctrl+r
+    sleep 6
+    # Four wheel steps in, about the North Island; the pointer away.
+    xdotool mousemove --window "$window" 1100 262 click 4 sleep 0.3 click 4 sleep 0.3 click 4 sleep 0.3 click 4
+    xdotool mousemove 0 950
+    sleep 1
+    import -window "$window" "$work/section.png"
+    convert "$work/section.png" -crop 560x900+800+0 +repage "$section"
+    echo "wrote $section"
 fi

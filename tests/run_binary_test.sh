@@ -94,6 +94,32 @@ if [ -n "$searched" ]; then
         [ "${outline:-0}" -gt 40 ] && break
     done
     [ "${outline:-0}" -gt 40 ] || fail "a box drawn on the map is not outlined ($outline blue pixels)"
+
+    # Draw Section, then a plain drag: the swath is drawn on the map in the
+    # section's purple, and the plots turn to the Section.
+    convert "$work/shot.png" -crop "$((WIDTH / 3))x$((HEIGHT / 2))+$((WIDTH * 2 / 3))+$((HEIGHT / 2))" +repage \
+        "$work/plots-before.png"
+    xdotool key --window "$window" ctrl+shift+d
+    xdotool mousemove --sync $((X + WIDTH * 3 / 4)) $((Y + HEIGHT / 4))
+    xdotool mousedown 1
+    for step in 1 2 3 4 5 6; do
+        xdotool mousemove --sync $((X + WIDTH * 3 / 4 + step * WIDTH / 50)) $((Y + HEIGHT / 4 + step * HEIGHT / 80))
+    done
+    xdotool mouseup 1
+    swath=0 changed=0
+    for _ in $(seq 25); do
+        sleep 0.2
+        import -window "$window" "$work/shot.png" 2>/dev/null || continue
+        swath=$(convert "$work/shot.png" -crop "$((WIDTH / 3))x$((HEIGHT / 2))+$((WIDTH * 2 / 3))+0" +repage \
+            -fuzz 8% -fill black +opaque 'rgb(150,40,130)' -fill white -opaque 'rgb(150,40,130)' \
+            -format '%[fx:int(mean*w*h)]' info:)
+        convert "$work/shot.png" -crop "$((WIDTH / 3))x$((HEIGHT / 2))+$((WIDTH * 2 / 3))+$((HEIGHT / 2))" +repage \
+            "$work/plots-after.png"
+        changed=$(compare -metric AE "$work/plots-before.png" "$work/plots-after.png" null: 2>&1 || true)
+        [ "${swath:-0}" -gt 40 ] && [ "${changed%% *}" -gt 1000 ] && break
+    done
+    [ "${swath:-0}" -gt 40 ] || fail "a section drawn on the map is not outlined ($swath purple pixels)"
+    [ "${changed%% *}" -gt 1000 ] || fail "the plots did not turn to the section ($changed pixels changed)"
 fi
 "$x11close" "$window" || fail "could not send the close request"
 
@@ -106,4 +132,4 @@ done
 [ "$status" -eq 0 ] || fail "exit status $status, expected 0"
 [ ! -s "$work/stdout" ] || fail "harvix wrote to standard output: $(head -c 500 "$work/stdout")"
 [ ! -s "$work/stderr" ] || fail "harvix wrote to standard error: $(head -c 500 "$work/stderr")"
-echo "harvix started, showed 'Harvix 1.1'${searched:+ and the map and plots of a search, and outlined a box drawn on the map}, closed with status 0 and printed nothing"
+echo "harvix started, showed 'Harvix 1.1'${searched:+ and the map and plots of a search, outlined a box and a section drawn on the map}, closed with status 0 and printed nothing"

@@ -1,6 +1,7 @@
 #include "app/mainappwindow.h"
 #include "app/mapwidget.h"
 #include "app/plotswidget.h"
+#include "app/sectionplot.h"
 #include "geo/eventscales.h"
 
 #include "testsupport/httptestserver.h"
@@ -44,6 +45,7 @@ private slots:
     void plotsShowTheSearch();
     void spritesMadeAheadDrawTheSame();
     void regionIsAskedForAndKept();
+    void sectionPlacesEventsAlongItsProfile();
 
 private:
     void search(const QByteArray &body);
@@ -89,6 +91,7 @@ void TestMap::init()
 {
     QSettings().setValue(QStringLiteral("view/showMap"), true);
     QSettings().remove(QStringLiteral("region"));   // a failed test may have left one
+    QSettings().remove(QStringLiteral("section"));
     server = new HttpTestServer;
     QVERIFY(server->listen());
     window = new MainAppWindow;
@@ -435,6 +438,91 @@ void TestMap::regionIsAskedForAndKept()
     // One action clears it: the query is the plain five keys again.
     window->findChild<QAction *>(QStringLiteral("actionClearRegion"))->trigger();
     QVERIFY2(window->queryString().endsWith(QLatin1String("&outputFormat=quakeml1.0")), qPrintable(window->queryString()));
+}
+
+// A profile along the equator across 180, from A at 170°E to A′ at 170°W:
+// the foot of an event's perpendicular on it is at the event's longitude,
+// so its distance from A is R times the longitudes between them.
+void TestMap::sectionPlacesEventsAlongItsProfile()
+{
+    const QByteArray six = document(quake("2026p000021", "0.0", "175.0", "10", "4.0")        // 5° from A
+                                    + quake("2026p000022", "0.1", "-179.0", "100", "5.0")    // 11°, 11 km across
+                                    + quake("2026p000023", "-0.2", "-175.0", "300", "3.0")   // 15°, 22 km across
+                                    + quake("2026p000024", "0.5", "178.0", "20", "4.0")      // 56 km across
+                                    + quake("2026p000025", "0.0", "168.0", "30", "4.0")      // before A
+                                    + quake("2026p000026", "0.05", "176.0", "", "4.0"));
+    search(six);
+    auto *plots = window->findChild<PlotsWidget *>(QStringLiteral("plotsWidget"));
+    auto *plot = static_cast<SectionPlot *>(plots->plot(PlotsWidget::Section));
+    QVERIFY(!plot->section());
+
+    // Drawn on the map: the next drag, not a pan, lays the profile.
+    window->findChild<QAction *>(QStringLiteral("actionDrawSection"))->trigger();
+    QVERIFY(map()->isDrawingSection());
+    const QPoint from = map()->positionOf(GeoPoint { 0, 174 }).toPoint();
+    const QPoint to = map()->positionOf(GeoPoint { 0, 185 }).toPoint();
+    QVERIFY2(map()->rect().contains(from) && map()->rect().contains(to), qPrintable(QStringLiteral("%1,%2 %3,%4 in %5x%6").arg(from.x()).arg(from.y()).arg(to.x()).arg(to.y()).arg(map()->width()).arg(map()->height())));
+    const QPointF offsetBefore = map()->positionOf(0);
+    QTest::mousePress(map(), Qt::LeftButton, {}, from);
+    QTest::mouseMove(map(), (from + to) / 2);
+    QTest::mouseMove(map(), to);
+    QTest::mouseRelease(map(), Qt::LeftButton, {}, to);
+    QCOMPARE(map()->positionOf(0), offsetBefore);
+    QVERIFY(!map()->isDrawingSection());
+    QVERIFY(plot->section());
+    const double kmPerPixel = 1 / map()->scale();
+    QVERIFY(Geo::distanceKm(plot->section()->a(), GeoPoint { 0, 174 }) < kmPerPixel);
+    QVERIFY(Geo::distanceKm(plot->section()->b(), GeoPoint { 0, 185 }) < kmPerPixel);
+    QCOMPARE(plots->currentIndex(), int(PlotsWidget::Section));
+    // The swath is outlined in the section's colour.
+    const QImage drawn = map()->grab().toImage();
+    int ink = 0;
+    for (int y = 0; y < drawn.height(); ++y)
+        for (int x = 0; x < drawn.width(); ++x)
+            ink += drawn.pixelColor(x, y) == QColor(150, 40, 130) ? 1 : 0;
+    QVERIFY2(ink > 50, qPrintable(QString::number(ink)));
+
+    // Remembered exactly; a new window shows the same section.
+    QSettings().setValue(QStringLiteral("section/ends"), QVariantList { 0.0, 170.0, 0.0, -170.0 });
+    delete window;
+    window = new MainAppWindow;
+    window->findChild<QLineEdit *>(QStringLiteral("searchUrlCtrl"))
+        ->setText(server->url(QStringLiteral("/services/quake/search?")).toString());
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window));
+    search(six);
+    plots = window->findChild<PlotsWidget *>(QStringLiteral("plotsWidget"));
+    plots->setCurrentIndex(PlotsWidget::Section);
+    plot = static_cast<SectionPlot *>(plots->plot(PlotsWidget::Section));
+    QCOMPARE(plot->notes(), QStringList({ "3 events within 25 km of A\u2013A\u2032", "1 event without depth not shown" }));
+    const double kmPerDegree = 6371 * M_PI / 180;
+    const struct { int index; double alongKm, depthKm; } expected[] = { { 0, 5 * kmPerDegree, 10 },
+                                                                         { 1, 11 * kmPerDegree, 100 },
+                                                                         { 2, 15 * kmPerDegree, 300 } };
+    QCOMPARE(plot->placed().size(), std::size_t(3));
+    for (const auto &event : expected) {
+        const auto placed = std::find_if(plot->placed().begin(), plot->placed().end(),
+                                         [&](const SectionPlot::Placed &p) { return p.index == event.index; });
+        QVERIFY(placed != plot->placed().end());
+        QVERIFY2(std::abs(placed->alongKm - event.alongKm) < 1e-6, qPrintable(QString::number(placed->alongKm)));
+        QCOMPARE(placed->depthKm, event.depthKm);
+    }
+    // One scale on both axes but for the stated factor: a kilometre down
+    // is that many kilometres across.
+    const QPointF first = plot->positionOf(0), last = plot->positionOf(2);
+    const double across = (last.x() - first.x()) / (10 * kmPerDegree), down = (last.y() - first.y()) / 290;
+    QVERIFY(plot->exaggeration() >= 1);
+    QVERIFY2(std::abs(down / across - plot->exaggeration()) < 1e-9, qPrintable(QString::number(down / across)));
+    QVERIFY(last.y() > first.y());   // deeper is lower
+
+    // A click on a dot selects its event; a wider swath takes in the fourth.
+    QTest::mouseClick(plot, Qt::LeftButton, {}, plot->positionOf(1).toPoint());
+    QCOMPARE(tree()->currentItem(), tree()->topLevelItem(1));
+    window->findChild<QSpinBox *>(QStringLiteral("sectionWidthCtrl"))->setValue(60);
+    QCOMPARE(plot->placed().size(), std::size_t(4));
+    QTemporaryDir folder;
+    QString error;
+    QVERIFY2(plots->save(PlotsWidget::Section, folder.filePath(QStringLiteral("section.svg")), &error), qPrintable(error));
 }
 
 QTEST_MAIN(TestMap)

@@ -1,0 +1,160 @@
+#include "app/sectionplot.h"
+
+#include "app/maplayers.h"
+#include "geo/ticks.h"
+
+#include <QPainter>
+
+#include <algorithm>
+#include <cmath>
+
+void SectionPlot::setSection(const std::optional<CrossSection> &section)
+{
+    m_section = section;
+    setData(events());
+}
+
+void SectionPlot::clear()
+{
+    m_placed.clear();
+    m_topKm = 0;
+    m_bottomKm = 10;
+}
+
+void SectionPlot::analyse(const std::vector<LocatedEvent> &located, QStringList &notes)
+{
+    if (!m_section)
+        return;
+    int withoutDepth = 0;
+    for (std::size_t i = 0; i < located.size(); ++i) {
+        const QuakeLocation &at = located[i].location;
+        if (!std::isfinite(at.latitude) || !std::isfinite(at.longitude))
+            continue;
+        const CrossSection::Offset offset = m_section->offsetOf({ at.latitude, at.longitude });
+        if (!m_section->holds(offset))
+            continue;
+        if (!std::isfinite(at.depthKm)) {
+            ++withoutDepth;
+            continue;
+        }
+        m_placed.push_back({ int(i), offset.alongKm, at.depthKm });
+        m_topKm = std::min(m_topKm, double(at.depthKm));
+        m_bottomKm = std::max(m_bottomKm, double(at.depthKm));
+    }
+    // Larger over smaller, as on the map.
+    const auto magnitude = [&located](const Placed &placed) {
+        const float value = located[std::size_t(placed.index)].location.magnitude;
+        return std::isfinite(value) ? value : -1e9f;
+    };
+    std::stable_sort(m_placed.begin(), m_placed.end(),
+                     [&](const Placed &a, const Placed &b) { return magnitude(a) < magnitude(b); });
+    notes << tr("%1 within %2 km of A\u2013A\u2032").arg(eventsText(int(m_placed.size()))).arg(m_section->halfWidthKm());
+    if (withoutDepth > 0)
+        notes << tr("%1 without depth not shown").arg(eventsText(withoutDepth));
+}
+
+SectionPlot::Scale SectionPlot::scaleIn(const QRectF &plot) const
+{
+    const double length = std::max(1.0, m_section ? m_section->lengthKm() : 1.0);
+    const double across = plot.width() / length, down = plot.height() / (m_bottomKm - m_topKm);
+    // A short, deep section keeps the depth's scale and leaves room on the right.
+    if (down <= across)
+        return { down, down };
+    return { across, across * exaggerationIn(plot) };
+}
+
+int SectionPlot::exaggerationIn(const QRectF &plot) const
+{
+    // The largest round factor that keeps every depth in the frame.
+    const double length = std::max(1.0, m_section ? m_section->lengthKm() : 1.0);
+    const double stretch = (plot.height() / (m_bottomKm - m_topKm)) / (plot.width() / length);
+    int factor = 1;
+    for (int round : { 2, 3, 4, 5, 10, 20, 50, 100, 200, 500, 1000 })
+        if (round <= stretch)
+            factor = round;
+    return factor;
+}
+
+QPointF SectionPlot::positionIn(const QRectF &plot, const Placed &placed) const
+{
+    const Scale scale = scaleIn(plot);
+    return { plot.left() + placed.alongKm * scale.across, plot.top() + (placed.depthKm - m_topKm) * scale.down };
+}
+
+QPointF SectionPlot::positionOf(int index) const
+{
+    for (const Placed &placed : m_placed)
+        if (placed.index == index)
+            return positionIn(plotArea(rect()), placed);
+    return QPointF();
+}
+
+int SectionPlot::eventAt(const QPointF &position) const
+{
+    // The one drawn on top.
+    const QRectF plot = plotArea(rect());
+    for (auto placed = m_placed.rbegin(); placed != m_placed.rend(); ++placed) {
+        const QPointF d = positionIn(plot, *placed) - position;
+        const double reach = EventSymbol::radius((*events())[std::size_t(placed->index)].location) + 1.5;
+        if (d.x() * d.x() + d.y() * d.y() <= reach * reach)
+            return placed->index;
+    }
+    return -1;
+}
+
+void SectionPlot::drawPlot(QPainter &painter, const QRectF &plot, const QRectF &area) const
+{
+    painter.setPen(Qt::black);
+    if (!m_section) {
+        painter.drawText(plot, Qt::AlignCenter | Qt::TextWordWrap,
+                         tr("Choose View \u2192 Draw Section, then drag on the map from A to A\u2032."));
+        return;
+    }
+    const Scale scale = scaleIn(plot);
+    const double spanKm = plot.width() / scale.across, deepestKm = m_topKm + plot.height() / scale.down;
+    const auto x = [&](double km) { return plot.left() + km * scale.across; };
+    const auto y = [&](double km) { return plot.top() + (km - m_topKm) * scale.down; };
+
+    // Depth down the left, distance from A below; A and A′ over the frame.
+    const double depthStep = Ticks::stepAtLeast((deepestKm - m_topKm) / 6);
+    for (double depth = std::ceil(m_topKm / depthStep) * depthStep; depth <= deepestKm; depth += depthStep) {
+        painter.drawLine(QPointF(plot.left() - 4, y(depth)), QPointF(plot.left(), y(depth)));
+        painter.drawText(QRectF(area.left(), y(depth) - 8, plot.left() - area.left() - 6, 16), Qt::AlignRight | Qt::AlignVCenter,
+                         QString::number(depth));
+    }
+    const double distanceStep = Ticks::stepAtLeast(spanKm / 7);
+    for (double km = 0; km <= spanKm; km += distanceStep) {
+        painter.drawLine(QPointF(x(km), plot.bottom()), QPointF(x(km), plot.bottom() + 4));
+        painter.drawText(QRectF(x(km) - 30, plot.bottom() + 4, 60, 16), Qt::AlignHCenter | Qt::AlignTop, QString::number(km));
+    }
+    const int factor = exaggerationIn(plot);
+    painter.drawText(QRectF(plot.left(), area.bottom() - 20, plot.width(), 18), Qt::AlignCenter,
+                     factor == 1 || scale.across == scale.down
+                         ? tr("Distance from A (km), true scale")
+                         : tr("Distance from A (km), depth exaggerated %1\u00D7").arg(factor));
+    drawAxisTitle(painter, area.left() + 12, plot.center().y(), -90, tr("Depth (km)"));
+    QFont bold = painter.font();
+    bold.setWeight(QFont::Bold);
+    painter.setFont(bold);
+    const double end = x(m_section->lengthKm());
+    painter.drawText(QRectF(x(0), area.top(), 40, plot.top() - area.top()), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("A"));
+    painter.drawText(QRectF(end - 40, area.top(), 40, plot.top() - area.top()), Qt::AlignRight | Qt::AlignVCenter,
+                     QStringLiteral("A\u2032"));
+    if (end < plot.right() - 1) {
+        painter.setPen(QPen(QColor(120, 120, 120), 1, Qt::DashLine));
+        painter.drawLine(QPointF(end, plot.top()), QPointF(end, plot.bottom()));
+    }
+    if (m_topKm < 0) {
+        painter.setPen(QPen(QColor(120, 120, 120), 1, Qt::DotLine));
+        painter.drawLine(QPointF(plot.left(), y(0)), QPointF(plot.right(), y(0)));
+    }
+
+    // The events, as the map draws them; hollow without a magnitude.
+    painter.save();
+    painter.setClipRect(plot);
+    for (const Placed &placed : m_placed) {
+        const QuakeLocation &at = (*events())[std::size_t(placed.index)].location;
+        EventSymbol::draw(painter, positionIn(plot, placed), at, EventSymbol::radius(at));
+    }
+    painter.restore();
+}

@@ -1,0 +1,60 @@
+#pragma once
+
+// A cross-section: the events in a profile's swath (geo/crosssection.h),
+// depth downwards against distance along A–A′, drawn as the map draws them
+// (sized by magnitude, coloured by depth). Both axes are in kilometres on
+// one scale, or the depth is stretched by a whole factor that the plot
+// states, so that a slab's dip reads true.
+
+#include "app/plotcanvas.h"
+#include "geo/crosssection.h"
+
+#include <optional>
+
+class SectionPlot : public PlotCanvas
+{
+    Q_OBJECT
+
+public:
+    using PlotCanvas::PlotCanvas;
+
+    // The profile; none clears the plot.
+    void setSection(const std::optional<CrossSection> &section);
+    const std::optional<CrossSection> &section() const { return m_section; }
+
+    // An event in the swath, where it is drawn.
+    struct Placed
+    {
+        int index;
+        double alongKm;
+        double depthKm;
+    };
+    // In drawing order: smaller magnitudes first.
+    const std::vector<Placed> &placed() const { return m_placed; }
+    // How many times the depth axis is stretched against the distance axis.
+    int exaggeration() const { return exaggerationIn(plotArea(rect())); }
+
+    int eventAt(const QPointF &position) const override;
+    QPointF positionOf(int index) const override;
+
+protected:
+    void analyse(const std::vector<LocatedEvent> &events, QStringList &notes) override;
+    void clear() override;
+    void drawPlot(QPainter &painter, const QRectF &plot, const QRectF &area) const override;
+
+private:
+    // Pixels per kilometre across and down, in this plot's frame.
+    struct Scale
+    {
+        double across;
+        double down;
+    };
+    Scale scaleIn(const QRectF &plot) const;
+    int exaggerationIn(const QRectF &plot) const;
+    QPointF positionIn(const QRectF &plot, const Placed &placed) const;
+
+    std::optional<CrossSection> m_section;
+    std::vector<Placed> m_placed;
+    double m_topKm = 0;      // the depths the frame spans, at least
+    double m_bottomKm = 10;
+};
