@@ -701,18 +701,41 @@ void TestGateway::regionSearchesKeepInside()
                   && kmBetween(-40, -179, e.latitude, e.longitude) <= 500;
           } },
     };
-    for (const Search &search : searches) {
-        QStringList expected;
-        for (const Event &event : events) {
-            if (search.inside(event))
-                expected << event.id;
+    const auto searchAll = [&] {
+        for (const Search &search : searches) {
+            QStringList expected;
+            for (const Event &event : events) {
+                if (search.inside(event))
+                    expected << event.id;
+            }
+            QVERIFY2(!expected.isEmpty() && expected.size() < int(events.size()), search.keys);
+            const GatewayProcess::Reply reply = GatewayProcess::get(
+                regional.url(QString::fromLatin1(searchPath("0", "12", "2024-06-01", "2024-06-30") + search.keys)));
+            QCOMPARE(reply.status, 200);
+            QCOMPARE(idsOf(reply.body), expected);
         }
-        QVERIFY2(!expected.isEmpty() && expected.size() < int(events.size()), search.keys);
-        const GatewayProcess::Reply reply = GatewayProcess::get(
-            regional.url(QString::fromLatin1(searchPath("0", "12", "2024-06-01", "2024-06-30") + search.keys)));
-        QCOMPARE(reply.status, 200);
-        QCOMPARE(idsOf(reply.body), expected);
+    };
+    searchAll();
+
+    // The cell index is made for a catalogue that lacks it, and follows an
+    // event that moves.
+    QVERIFY(regional.stop(SIGTERM));
+    {
+        SqliteCatalogue catalogue(regional.catalogue());
+        QString error;
+        QVERIFY2(catalogue.open(&error), qPrintable(error));
+        QSqlQuery drop(catalogue.connection());
+        QVERIFY(drop.exec(QStringLiteral("DROP INDEX event_by_cell")));
     }
+    events[0].latitude = -41;
+    events[0].longitude = 176;
+    QCOMPARE(regional.run({ "import", "--catalogue", regional.catalogue(),
+                            regional.writeFile("moved.txt", fdsnHeader + "r0|2024-06-01T00:00:00Z|-41|176|0|||||ML|4|||earthquake\n") })
+                 .exitCode,
+             0);
+    QVERIFY(regional.start({ "--catalogue", regional.catalogue() }));
+    searchAll();
+
     const GatewayProcess::Reply refused = GatewayProcess::get(
         regional.url(QString::fromLatin1(searchPath("0", "12", "2024-06-01", "2024-06-30") + "&minDepth=300&maxDepth=100")));
     QCOMPARE(refused.status, 400);

@@ -504,7 +504,8 @@ void TestSearchWorkflow::menuStructure()
     QCOMPARE(entries(top.at(1)), QStringList({ "Search for earthquakes|Ctrl+R", "Show WebService Query String|", "|",
                                                "Clear Region|" }));
     QCOMPARE(entries(top.at(2)), QStringList({ "Expand All|Ctrl++", "Collapse All|Ctrl+-", "|", "Show Map|",
-                                               "Show Plots|", "Fit Map to Events|", "Go to Place\u2026|Ctrl+G" }));
+                                               "Show Plots|", "Fit Map to Events|", "Go to Place\u2026|Ctrl+G",
+                                               "Draw Section|Ctrl+Shift+D" }));
     QCOMPARE(entries(top.at(4)), QStringList({ "About Harvix|", "About Qt|" }));
     for (const char *text : { "Search for earthquakes", "Show WebService Query String", "Expand All",
                                  "Collapse All", "About Harvix", "About Qt" }) {

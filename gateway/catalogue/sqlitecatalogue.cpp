@@ -77,7 +77,21 @@ const char *const schema[] = {
     "CREATE TABLE IF NOT EXISTS change_log ("
     " stamp BIGINT PRIMARY KEY,"
     " committed BIGINT)",                    // nothing until the writer has noted it
+    // Each event by the degree of latitude and longitude it lies in, then
+    // time: a search of a small region reads the few cells it covers in
+    // time order instead of every event of its times. The cell is an
+    // expression of the row, so the index needs nothing but itself.
+    "CREATE INDEX IF NOT EXISTS event_by_cell ON event"
+    " ((CAST(latitude + 90 AS INTEGER) * 361 + CAST(longitude + 180 AS INTEGER)), origin_time)",
 };
+
+// The cell of an event's place, as event_by_cell indexes it.
+const char cellOfEvent[] = "(CAST(latitude + 90 AS INTEGER) * 361 + CAST(longitude + 180 AS INTEGER))";
+
+// A search whose cells hold at most this many events of its times is read
+// through them, and sorted; a larger one scans the time index, in order,
+// as a search without a region does.
+constexpr int CellIndexLimit = 20000;
 
 
 QString lastError(const QSqlQuery &query)
@@ -279,6 +293,11 @@ bool SqliteCatalogue::open(QString *error)
             if (version < SchemaVersion)
                 return fail(QStringLiteral("read-only, and written by an older harvix-gateway (schema %1): "
                                            "open it once with write access to bring it up to date").arg(version));
+            // Written before the cell index came: searched by time alone.
+            m_cellIndex = query.exec(QStringLiteral("SELECT 1 FROM sqlite_master WHERE type = 'index' AND name = "
+                                                    "'event_by_cell'"))
+                && query.next();
+            query.finish();
             return true;
         }
         // Tables that came later, and the mark that catalogues made before
@@ -307,6 +326,7 @@ bool SqliteCatalogue::open(QString *error)
         }
         if (applicationId == 0 && !query.exec(QStringLiteral("PRAGMA application_id = %1").arg(ApplicationId)))
             return fail(QStringLiteral("cannot be written (%1)").arg(sqliteText(query.lastError())));
+        m_cellIndex = true;
         return true;
     }
     if (!tables.isEmpty())
@@ -333,6 +353,7 @@ bool SqliteCatalogue::open(QString *error)
         db.rollback();
         return fail(QStringLiteral("cannot be written (%1)").arg(sqliteText(query.lastError())));
     }
+    m_cellIndex = true;
     return true;
 }
 
@@ -545,26 +566,98 @@ private:
 
 } // namespace
 
+std::optional<SqliteCatalogue::CellTerm> SqliteCatalogue::fewInCells(const SearchRegion::Box &box,
+                                                                        std::optional<std::int64_t> startUs,
+                                                                        std::optional<std::int64_t> endUs) const
+{
+    if (!m_cellIndex)
+        return std::nullopt;
+    // The cells that the box touches, bounds included; too many to list
+    // are left to the time index.
+    constexpr int MostCells = 400;
+    const auto row = [](double latitude) { return int(std::floor(std::clamp(latitude, -90.0, 90.0) + 90)); };
+    const auto column = [](double longitude) { return int(std::floor(std::clamp(longitude, -180.0, 180.0) + 180)); };
+    QStringList cells;
+    const auto ranges = Geo::longitudeRanges(box.west, box.east);
+    for (int r = row(box.south); r <= row(box.north); ++r) {
+        for (const auto &[from, to] : ranges) {
+            for (int c = column(from); c <= column(to); ++c)
+                cells << QString::number(r * 361 + c);
+        }
+        if (cells.size() > MostCells)
+            return std::nullopt;
+    }
+    CellTerm term;
+    term.sql = QStringLiteral("%1 IN (%2)").arg(QLatin1String(cellOfEvent), cells.join(u','));
+    if (startUs) {
+        term.sql += QStringLiteral(" AND origin_time >= ?");
+        term.values << qlonglong(*startUs);
+    }
+    if (endUs) {
+        term.sql += QStringLiteral(" AND origin_time <= ?");
+        term.values << qlonglong(*endUs);
+    }
+    // Counted in the index alone.
+    QSqlQuery count(connection());
+    count.setForwardOnly(true);
+    count.prepare(QStringLiteral("SELECT COUNT(*) FROM (SELECT 1 FROM event INDEXED BY event_by_cell WHERE %1 LIMIT %2)")
+                      .arg(term.sql).arg(CellIndexLimit + 1));
+    for (const QVariant &value : term.values)
+        count.addBindValue(value);
+    if (!count.exec() || !count.next() || count.value(0).toInt() > CellIndexLimit)
+        return std::nullopt;
+    return term;
+}
+
 std::unique_ptr<Catalogue::Cursor> SqliteCatalogue::search(const EventFilter &search) const
 {
+    // The cells of the region's smallest envelope, if they hold few events;
+    // the order is the time index's either way.
+    std::optional<CellTerm> place;
+    std::optional<SearchRegion::Box> smallest;
+    for (const SearchRegion::Box &box : search.region.envelopes()) {
+        if (!smallest || box.width() * (box.north - box.south) < smallest->width() * (smallest->north - smallest->south))
+            smallest = box;
+    }
+    if (smallest)
+        place = fewInCells(*smallest, search.startUs, search.endUs);
     QSqlQuery query(connection());
     query.setForwardOnly(true);
-    query.prepare(QStringLiteral("SELECT %1 FROM event WHERE %2 ORDER BY origin_time")
-                      .arg(eventColumns(), search.whereClause()));
+    query.prepare(QStringLiteral("SELECT %1 FROM event%2 WHERE %3%4 ORDER BY origin_time, magnitude, rowid")
+                      .arg(eventColumns(), place ? QStringLiteral(" INDEXED BY event_by_cell") : QString(), search.whereClause(),
+                           place ? QStringLiteral(" AND ") + place->sql : QString()));
     for (const QVariant &value : search.bindings())
         query.addBindValue(value);
+    if (place) {
+        for (const QVariant &value : place->values)
+            query.addBindValue(value);
+    }
     query.exec();
     return keepInside(search, std::make_unique<SqlCursor>(std::move(query)));
 }
 
 std::unique_ptr<Catalogue::Cursor> SqliteCatalogue::select(const EventQuery &selection) const
 {
+    std::optional<CellTerm> place;
+    if (selection.minLatitude || selection.maxLatitude || selection.minLongitude || selection.maxLongitude) {
+        place = fewInCells({ selection.minLongitude.value_or(-180), selection.minLatitude.value_or(-90),
+                             selection.maxLongitude.value_or(180), selection.maxLatitude.value_or(90) },
+                           selection.startUs, selection.endUs);
+    }
+    const QString where = selection.whereClause();
     QSqlQuery query(connection());
     query.setForwardOnly(true);
-    query.prepare(QStringLiteral("SELECT %1 FROM event%2%3")
-                      .arg(eventColumns(), selection.whereClause(), selection.orderClause()));
+    query.prepare(QStringLiteral("SELECT %1 FROM event%2%3%4%5")
+                      .arg(eventColumns(), place ? QStringLiteral(" INDEXED BY event_by_cell") : QString(), where,
+                           place ? (where.isEmpty() ? QStringLiteral(" WHERE ") : QStringLiteral(" AND ")) + place->sql
+                                 : QString(),
+                           selection.orderClause()));
     for (const QVariant &value : selection.bindings())
         query.addBindValue(value);
+    if (place) {
+        for (const QVariant &value : place->values)
+            query.addBindValue(value);
+    }
     query.exec();
     return std::make_unique<SqlCursor>(std::move(query));
 }

@@ -2,12 +2,14 @@
 
 // SqliteCatalogue is the SQLite file of events, through Qt SQL: one row per
 // event keyed by its public id, an index on (origin_time, magnitude) so
-// that a search is one range scan in time order, and WAL so that an
+// that a search is one range scan in time order, an index by degree
+// cell and time for a search of a small region, and WAL so that an
 // import never blocks a search. Every thread that uses a catalogue gets
 // its own connection; statements are prepared, queries forward-only, and
 // the SQL is kept to what PostgreSQL takes too.
 
 #include "catalogue/catalogue.h"
+#include "geo/searchregion.h"
 
 #include <QList>
 #include <QSqlDatabase>
@@ -63,10 +65,22 @@ public:
     static EventRow rowFrom(const QSqlQuery &query);
 
 private:
+    // "cell IN (...) AND origin_time >= ? ..." for the box and times, with
+    // its values, when their cells hold few events; nothing when the time
+    // index is the better way.
+    struct CellTerm
+    {
+        QString sql;
+        QVariantList values;
+    };
+    std::optional<CellTerm> fewInCells(const SearchRegion::Box &box, std::optional<std::int64_t> startUs,
+                                        std::optional<std::int64_t> endUs) const;
+
     QString m_path;
     quint64 m_serial;
     bool m_readOnly = false;
     bool m_immutable = false;
+    bool m_cellIndex = false;   // event_by_cell is there
     mutable std::mutex m_mutex;
     mutable QStringList m_connectionNames;
 };

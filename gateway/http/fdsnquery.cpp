@@ -7,6 +7,7 @@
 #include "formats/fieldparsing.h"
 #include "formats/quakeml12writer.h"
 #include "geo/projection.h"
+#include "geo/searchregion.h"
 #include "http/querystring.h"
 #include "quakeml/utctime.h"
 
@@ -172,6 +173,16 @@ FdsnQuery::Parsed FdsnQuery::parse(std::string_view raw)
             const double north = std::min(90.0, *latitude + query.circle->maxRadius);
             selection.minLatitude = std::max(selection.minLatitude.value_or(-90), south);
             selection.maxLatitude = std::min(selection.maxLatitude.value_or(90), north);
+            // And its longitudes, unless the search gives its own.
+            if (!selection.minLongitude && !selection.maxLongitude) {
+                const SearchRegion::Box around = SearchRegion::Circle { { *latitude, *longitude },
+                                                                        query.circle->maxRadius * M_PI / 180 * Projection::EarthRadiusKm }
+                                                     .envelope();
+                if (around.width() < 360) {
+                    selection.minLongitude = around.west;
+                    selection.maxLongitude = around.east;
+                }
+            }
         }
     }
 
