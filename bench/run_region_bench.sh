@@ -74,7 +74,7 @@ Measured by \`./dev bench\` (\`bench/run_region_bench.sh\`) on a catalogue of 1,
 | Harvix, 50 km around 41.5° S 172.5° E | $circle | < 50 ms |
 | FDSN text, the same box | $fdsn_box | |
 | FDSN text, 0.45° around the same point | $fdsn_circle | |
-| Harvix, a 12° box at 100–101 km deep (too many in the place index: the time index) | $wide | |
+| Harvix, a 12° box at 100–101 km deep (too many in its cells: the time index) | $wide | |
 | Harvix, 100–101 km deep anywhere (no place: the time index) | $plain | |
 
 The same selections in a copy of the file (Python's sqlite3, median of seven), three ways: the time index scanned in order with each row tested; the index by degree cell and time that the gateway keeps (\`event_by_cell\`), its rows sorted; and SQLite's R*Tree module over latitude, longitude and day, built for the comparison, its rows sorted. The gateway counts a search's events in its cells first, up to 20,000 (and 400 cells); with more, it scans the time index. Filling the R*Tree for the 1,000,000 events took $rtree_fill s. Measured once when the index was chosen, importing 250,000 of these events took 6.9 s without a place index, 7.6 s with the cell index and 18.0 s with the R*Tree kept by triggers.
