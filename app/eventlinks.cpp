@@ -20,9 +20,9 @@ EventLinks::EventLinks(QTreeWidget *tree, MapWidget *map, PlotsWidget *plots, QS
             this, SLOT(treeCurrentItemChanged(QTreeWidgetItem*,QTreeWidgetItem*)));
 }
 
-void EventLinks::setEvents(const std::vector<LocatedEvent> &events)
+void EventLinks::setEvents(const std::vector<LocatedEvent> &events, bool keepMapView)
 {
-    m_map->setEvents(&events);
+    m_map->setEvents(&events, keepMapView);
     m_plots->setEvents(&events);
 }
 

@@ -26,8 +26,8 @@ public:
     EventLinks(QTreeWidget *tree, MapWidget *map, PlotsWidget *plots, QStatusBar *status, QObject *parent);
 
     // The shown search's events, in the tree's order; they must stay until
-    // the next call.
-    void setEvents(const std::vector<LocatedEvent> &events);
+    // the next call. The map keeps its view when asked to.
+    void setEvents(const std::vector<LocatedEvent> &events, bool keepMapView = false);
 
 public slots:
     void showInTree(int index);

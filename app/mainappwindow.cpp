@@ -5,6 +5,7 @@
 #include "service/quakeservice.h"
 #include "service/quakedatamanager.h"
 
+#include "app/mainappwindow_live.h"
 #include "app/mapwidget.h"
 
 #include <QComboBox>
@@ -27,6 +28,7 @@ MainAppWindow::MainAppWindow(QWidget *parent)
     setupPlots();
     setupRegionBar();
     setupMenuBar();
+    setupLive();
 
     connect(findChild<QTreeWidget *>(QStringLiteral("treeWidget")),
             SIGNAL(itemClicked(QTreeWidgetItem*,int)),
@@ -85,8 +87,14 @@ void MainAppWindow::on_searchCtrl_clicked()
 
 void MainAppWindow::startQuery()
 {
+    startSearch(false);
+}
+
+QuakeDataManager *MainAppWindow::startSearch(bool quiet)
+{
     QString url = queryString();
     auto *manager = new QuakeDataManager(this, url);
+    manager->setQuiet(quiet);
     QString words;
     const SearchRegion region = searchRegion(&words);
     m_map->setRegion(region);
@@ -105,6 +113,7 @@ void MainAppWindow::startQuery()
         m_regionWords.erase(manager);
     });
     manager->performRequest();
+    return manager;
 }
 
 void MainAppWindow::displayDownloadProgress(qint64 bytesReceived, qint64 bytesTotal)
@@ -124,12 +133,23 @@ void MainAppWindow::quakeDataLoaded(QuakeDataManager *inQDMgr)
         inQDMgr->deleteLater();
         return;
     }
-    buildTreeModel(inQDMgr, findChild<QTreeWidget *>(QStringLiteral("treeWidget")));
+    if (isLiveRun(inQDMgr)) {
+        showLiveResult(inQDMgr);
+    } else {
+        // A search of the button's starts what following compares afresh.
+        m_live->restart();
+        updateLiveTitle();
+        buildTreeModel(inQDMgr, findChild<QTreeWidget *>(QStringLiteral("treeWidget")));
+    }
     releaseIdleSearches(inQDMgr);
 }
 
 void MainAppWindow::quakeDataFailed(QuakeDataManager *inQDMgr)
 {
+    if (isLiveRun(inQDMgr)) {
+        liveRunFailed(inQDMgr);
+        return;
+    }
     // The manager has shown the error; the tree keeps what it had.
     findChild<QPushButton *>(QStringLiteral("searchCtrl"))->setEnabled(true);
     statusBar()->showMessage(tr("Search failed: see the message."), 0);

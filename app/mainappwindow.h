@@ -25,6 +25,7 @@
 #include <QString>
 
 #include <map>
+#include <memory>
 #include <optional>
 #include <string>
 #include <unordered_map>
@@ -86,9 +87,13 @@ public slots:
     void goToPlace();
     // The next drag on the map draws a cross-section's profile.
     void drawSection();
+    // Runs the search now and then every live/intervalSeconds, each result
+    // shown in place with what changed marked; remembered.
+    void setFollowLive(bool on);
 
 private:
     struct TreeBuild;
+    struct Live;
     // An item made for an event while its search is read, before the
     // result is shown: the event's identifier in the search's store and
     // the item, not in the tree yet.
@@ -107,6 +112,17 @@ private:
     void dropPreparedItems(const QuakeDataManager *manager);
 
     void showResultMessage(const QuakeDataManager *search);
+    // Starts a search of what the controls say; a quiet one shows no
+    // message box (app/mainappwindow_live.cpp runs them).
+    QuakeDataManager *startSearch(bool quiet);
+    // Following live (app/mainappwindow_live.cpp).
+    void setupLive();
+    void runLive();
+    bool isLiveRun(const QuakeDataManager *search) const;
+    void showLiveResult(QuakeDataManager *search);
+    void liveRunFailed(QuakeDataManager *search);
+    void markSeen(QTreeWidgetItem *current);
+    void updateLiveTitle();
     // The region row under the form (app/mainappwindow_region.cpp).
     void setupRegionBar();
     void regionChanged();
@@ -146,6 +162,7 @@ private:
     std::optional<SearchRegion::Box> m_drawnBox;
     // A and A′ of the cross-section drawn last.
     std::optional<std::pair<GeoPoint, GeoPoint>> m_sectionEnds;
+    std::unique_ptr<Live> m_live;
     // Each search's region in words, for its result's message.
     std::unordered_map<const QuakeDataManager *, QString> m_regionWords;
 };

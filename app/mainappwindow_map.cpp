@@ -4,6 +4,7 @@
 #include "app/mainappwindow.h"
 
 #include "app/eventlinks.h"
+#include "app/mainappwindow_live.h"
 #include "app/mapwidget.h"
 #include "app/picturefile.h"
 #include "app/plotswidget.h"
@@ -76,7 +77,7 @@ void MainAppWindow::savePlotAs()
 void MainAppWindow::showEventsBesideTree(QuakeDataManager *manager)
 {
     // The same events, in the same order as the tree's items.
-    m_links->setEvents(manager->quakeLocations());
+    m_links->setEvents(manager->quakeLocations(), m_live->keepingView);
 }
 
 void MainAppWindow::setupMap()

@@ -39,11 +39,20 @@ void MainAppWindow::setupMenuBar()
     clearRegionAction->setObjectName(QStringLiteral("actionClearRegion"));
     connect(clearRegionAction, SIGNAL(triggered()), this, SLOT(clearRegion()));
 
+    auto *followAction = new QAction(tr("Follow Live"), this);
+    followAction->setObjectName(QStringLiteral("actionFollowLive"));
+    followAction->setCheckable(true);
+    followAction->setShortcut(QKeySequence(tr("Ctrl+L")));
+    followAction->setToolTip(tr("Search again every minute and mark what changed"));
+    connect(followAction, SIGNAL(toggled(bool)), this, SLOT(setFollowLive(bool)));
+
     QMenu *searchMenu = bar->addMenu(QStringLiteral("Search"));
     searchMenu->addAction(searchAction);
     searchMenu->addAction(queryAction);
     searchMenu->addSeparator();
     searchMenu->addAction(clearRegionAction);
+    searchMenu->addSeparator();
+    searchMenu->addAction(followAction);
 
     auto *expandAction = new QAction(QStringLiteral("Expand All"), this);
     expandAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Plus));

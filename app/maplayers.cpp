@@ -284,6 +284,17 @@ void EventLayer::render(QPainter &painter, const QRectF &area, const Viewport &v
 
 void SelectionLayer::render(QPainter &painter, const QRectF &, const Viewport &viewport) const
 {
+    painter.setBrush(Qt::NoBrush);
+    for (int index : m_marked) {
+        if (index < 0 || index >= m_events.count() || !m_events.hasPosition(index))
+            continue;
+        const QPointF at = viewport.toScreen(m_events.kmOf(quint32(index)));
+        const double radius = m_events.radiusOf(quint32(index)) + 4;
+        painter.setPen(QPen(Qt::white, 5));
+        painter.drawEllipse(at, radius, radius);
+        painter.setPen(QPen(markColour(), 3));
+        painter.drawEllipse(at, radius, radius);
+    }
     if (m_selected < 0)
         return;
     const QPointF at = viewport.toScreen(m_events.kmOf(quint32(m_selected)));

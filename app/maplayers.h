@@ -120,7 +120,8 @@ private:
     mutable std::unordered_map<quint32, QImage> m_sprites;   // by spriteKey, over m_sheets' pixels
 };
 
-// A ring around the selected event.
+// A ring around the selected event, and an orange ring around each event
+// marked (new, and not looked at yet).
 class SelectionLayer : public MapLayer
 {
 public:
@@ -128,11 +129,16 @@ public:
     // -1 for none.
     void select(int index) { m_selected = index; }
     int selected() const { return m_selected; }
+    void mark(const std::vector<int> &indices) { m_marked = indices; }
+    const std::vector<int> &marked() const { return m_marked; }
     void render(QPainter &painter, const QRectF &area, const Viewport &viewport) const override;
+
+    static QColor markColour() { return QColor(255, 120, 0); }
 
 private:
     const EventLayer &m_events;
     int m_selected = -1;
+    std::vector<int> m_marked;
 };
 
 // The region a search asks for, outlined, and a box being drawn.

@@ -36,9 +36,16 @@ MapWidget::MapWidget(QWidget *parent)
 
 MapWidget::~MapWidget() = default;
 
-void MapWidget::setEvents(const std::vector<LocatedEvent> *events)
+void MapWidget::setEvents(const std::vector<LocatedEvent> *events, bool keepView)
 {
     m_selection.select(-1);
+    m_selection.mark({});
+    if (keepView && m_events.count() > 0) {
+        // The same projection, scale and offset: what the map shows stays.
+        m_events.setEvents(events, m_viewport.projection());
+        update();
+        return;
+    }
     std::vector<GeoPoint> points;
     if (events) {
         points.reserve(events->size());
@@ -242,6 +249,12 @@ void MapWidget::mouseReleaseEvent(QMouseEvent *event)
             emit eventClicked(index);
     }
     m_dragging = false;
+}
+
+void MapWidget::setMarkedEvents(const std::vector<int> &indices)
+{
+    m_selection.mark(indices);
+    update();
 }
 
 void MapWidget::centreOn(const GeoPoint &point)

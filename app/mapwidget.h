@@ -34,9 +34,10 @@ public:
     explicit MapWidget(QWidget *parent = nullptr);
     ~MapWidget() override;
 
-    // Shows these events, fitted; they must stay until clear() or the next
+    // Shows these events, fitted, or in the view the map has when keepView
+    // is set and it shows events; they must stay until clear() or the next
     // setEvents. Null or empty: New Zealand without events.
-    void setEvents(const std::vector<LocatedEvent> *events);
+    void setEvents(const std::vector<LocatedEvent> *events, bool keepView = false);
     void clear() { setEvents(nullptr); }
     // Readies what drawing these events will take, ahead of setEvents.
     void prepareFor(const std::vector<QuakeLocation> &events) const { m_events.makeSprites(events); }
@@ -45,6 +46,9 @@ public:
     // -1 for none. Marks the event and pans to it when it is off screen.
     void setSelectedEvent(int index);
     int selectedEvent() const { return m_selection.selected(); }
+    // Rings these events in orange: new ones, not looked at yet.
+    void setMarkedEvents(const std::vector<int> &indices);
+    const std::vector<int> &markedEvents() const { return m_selection.marked(); }
 
     // The largest event whose circle holds the point, or -1; with how many
     // others are there too.

@@ -177,7 +177,8 @@ void QuakeDataManager::performRequest()
     // throttled), and metaDataChanged with an announced length.
     connect(reply, SIGNAL(metaDataChanged()), this, SLOT(checkReplySize()));
     connect(reply, SIGNAL(readyRead()), this, SLOT(receiveBody()));
-    if (parent()) {
+    // A quiet search keeps the window's status bar as it is.
+    if (parent() && !m_quiet) {
         connect(reply, SIGNAL(downloadProgress(qint64,qint64)),
                 parent(), SLOT(displayDownloadProgress(qint64,qint64)));
     }
@@ -255,8 +256,10 @@ void QuakeDataManager::handleReply(QNetworkReply *networkReply)
         const QString said = serverReason(networkReply);
         if (!said.isEmpty())
             reason += QStringLiteral("\n\n") + said;
-        QMessageBox::critical(parentWidget(), tr("NW Error"),
-                              tr("A network error occured:\n\n") + reason);
+        m_errorText = reason.simplified();
+        if (!m_quiet)
+            QMessageBox::critical(parentWidget(), tr("NW Error"),
+                                  tr("A network error occured:\n\n") + reason);
         emit quakeDataFailed(this);
         m_inFlight = false;
         return;
@@ -430,8 +433,10 @@ void QuakeDataManager::finishReading(const QuakeMLError &error)
         return;
     const QString position = QString::asprintf("\n\n(Line #%ld, Column #%ld)",
                                                long(error.line), long(error.column));
-    QMessageBox::critical(parentWidget(), tr("XML Error"),
-                          tr("An XML error occured:\n\n") + error.text + position);
+    m_errorText = error.text + u' ' + position.simplified();
+    if (!m_quiet)
+        QMessageBox::critical(parentWidget(), tr("XML Error"),
+                              tr("An XML error occured:\n\n") + error.text + position);
 }
 
 void QuakeDataManager::parseEventParameters(QXmlStreamReader &reader)

@@ -32,6 +32,13 @@ public:
     // Both limits may be lowered before performRequest, as tests do.
     void setMaximumReplySize(qint64 bytes) { m_maximumReplySize = bytes; }
     void setTransferTimeout(int milliseconds) { m_transferTimeoutMs = milliseconds; }
+    // A quiet search shows no message box for a network or XML error and
+    // no progress in the window's status bar; the error's text is kept for
+    // the window to say (a search that runs by itself, over and over, must
+    // not stack boxes).
+    void setQuiet(bool quiet) { m_quiet = quiet; }
+    // What went wrong, for a quiet search; empty when nothing did.
+    QString errorText() const { return m_errorText; }
 
     QuakeDataManager(QObject *parent, QString &url);
     ~QuakeDataManager() override;
@@ -102,6 +109,7 @@ private:
     std::vector<RawEvent> m_rawEvents;
     QString m_url;
     QString m_serviceNote;
+    QString m_errorText;
     QNetworkAccessManager *m_networkManager;
     qint64 m_maximumReplySize = MaximumReplySize;
     int m_transferTimeoutMs = TransferTimeoutMs;
@@ -110,4 +118,5 @@ private:
     bool m_replyTooLarge = false;
     bool m_replyFinished = false;
     bool m_readWhenWhole = false;
+    bool m_quiet = false;
 };

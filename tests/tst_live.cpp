@@ -1,0 +1,194 @@
+#include "app/mainappwindow.h"
+#include "app/mapwidget.h"
+
+#include "testsupport/httptestserver.h"
+
+#include <QAction>
+#include <QLineEdit>
+#include <QRegularExpression>
+#include <QScrollBar>
+#include <QSettings>
+#include <QStatusBar>
+#include <QTimer>
+#include <QTreeWidget>
+#include <QtTest>
+
+// Following a search live, through the real window on the offscreen
+// platform and a loopback service whose events change between runs.
+class TestLive : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void init();
+    void cleanup();
+    void followingShowsWhatChangedInPlace();
+
+private:
+    QTreeWidget *tree() { return window->findChild<QTreeWidget *>(QStringLiteral("treeWidget")); }
+    MapWidget *map() { return window->findChild<MapWidget *>(QStringLiteral("mapWidget")); }
+    QAction *follow() { return window->findChild<QAction *>(QStringLiteral("actionFollowLive")); }
+    QTimer *timer() { return window->findChild<QTimer *>(QStringLiteral("liveTimer")); }
+    // Runs the search once more, as the timer does, and waits for its end.
+    void runAgain(const QByteArray &body, int status = 200);
+    QTreeWidgetItem *eventItem(const QString &id);
+    QString rowText(const QString &id, const QString &label);
+
+    HttpTestServer *server = nullptr;
+    MainAppWindow *window = nullptr;
+};
+
+namespace {
+
+QByteArray quake(const QByteArray &id, double latitude, const QByteArray &magnitude)
+{
+    return "<event publicID=\"smi:geonet.org.nz/event/" + id + "\"><type>earthquake</type>"
+        "<origin publicID=\"smi:geonet.org.nz/origin/" + id + "g/1\"><time><value>2026-12-01T03:04:05</value></time>"
+        "<latitude><value>" + QByteArray::number(latitude) + "</value></latitude><longitude><value>174.5</value></longitude>"
+        "<depth><value>12</value></depth></origin><magnitude><mag><value>" + magnitude + "</value></mag></magnitude></event>\n";
+}
+
+// Sixty quiet events, enough to scroll, then the ones that change.
+QByteArray document(const QByteArray &changing)
+{
+    QByteArray events;
+    for (int i = 0; i < 60; ++i)
+        events += quake("2026p1000" + QByteArray::number(10 + i), -41.0 - i * 0.05, "2.1");
+    return "<?xml version=\"1.0\"?>\n<quakeml xmlns=\"http://quakeml.org/xmlns/quakeml/1.0\"><eventParameters>\n"
+        + events + changing + "</eventParameters></quakeml>\n";
+}
+
+} // namespace
+
+void TestLive::init()
+{
+    QSettings().clear();
+    QSettings().setValue(QStringLiteral("live/intervalSeconds"), 3);   // below the least: 10
+    server = new HttpTestServer;
+    QVERIFY(server->listen());
+    window = new MainAppWindow;
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window));
+    window->findChild<QLineEdit *>(QStringLiteral("searchUrlCtrl"))
+        ->setText(server->url(QStringLiteral("/services/quake/search?")).toString());
+}
+
+void TestLive::cleanup()
+{
+    delete window;
+    delete server;
+}
+
+void TestLive::runAgain(const QByteArray &body, int status)
+{
+    server->setBody(body, status);
+    const int asked = server->requestTargets().size();
+    window->statusBar()->clearMessage();
+    QVERIFY(QMetaObject::invokeMethod(timer(), "timeout"));
+    QTRY_COMPARE(server->requestTargets().size(), asked + 1);
+    QTRY_VERIFY(window->statusBar()->currentMessage().contains(QLatin1String("Following live")));
+}
+
+QTreeWidgetItem *TestLive::eventItem(const QString &id)
+{
+    // By its "Reference ID:" row.
+    for (int i = 0; i < tree()->topLevelItemCount(); ++i) {
+        QTreeWidgetItem *item = tree()->topLevelItem(i);
+        for (int row = 0; row < item->childCount(); ++row) {
+            if (item->child(row)->text(0) == QLatin1String("Reference ID:") && item->child(row)->text(1) == id)
+                return item;
+        }
+    }
+    return nullptr;
+}
+
+QString TestLive::rowText(const QString &id, const QString &label)
+{
+    QTreeWidgetItem *item = eventItem(id);
+    for (int row = 0; item && row < item->childCount(); ++row) {
+        if (item->child(row)->text(0) == label)
+            return item->child(row)->text(1);
+    }
+    return QString();
+}
+
+void TestLive::followingShowsWhatChangedInPlace()
+{
+    const QByteArray first = document(quake("2026p200001", -40.0, "4.2") + quake("2026p200002", -40.5, "3.0"));
+    // The first revised, the second withdrawn, a third new.
+    const QByteArray second = document(quake("2026p200001", -40.0, "4.4") + quake("2026p200003", -39.5, "4.5"));
+
+    // On: the search runs at once, then at least every 10 s.
+    server->setBody(first);
+    follow()->trigger();
+    QTRY_VERIFY(window->statusBar()->currentMessage().contains(QLatin1String("Following live from")));
+    QVERIFY(timer()->isActive());
+    QCOMPARE(timer()->interval(), 10000);
+    QCOMPARE(QSettings().value(QStringLiteral("live/following")).toBool(), true);
+    QVERIFY2(tree()->topLevelItemCount() == 62, qPrintable(window->statusBar()->currentMessage()));
+    QCOMPARE(window->windowTitle(), QStringLiteral("Harvix 1.1"));
+    const QString magnitudeBefore = rowText(QStringLiteral("2026p200001"), QStringLiteral("Richter Magnitude:"));
+    QVERIFY(!magnitudeBefore.isEmpty());
+
+    // The user's view: one event collapsed, a row of another current,
+    // scrolled down, the map zoomed.
+    eventItem(QStringLiteral("2026p100012"))->setExpanded(false);
+    QTreeWidgetItem *current = eventItem(QStringLiteral("2026p100040"))->child(2);
+    tree()->setCurrentItem(current, 1);
+    tree()->verticalScrollBar()->setValue(tree()->verticalScrollBar()->maximum() / 2);
+    const QString topBefore = tree()->itemAt(QPoint(0, 0))->text(0);
+    QWheelEvent wheel(QPointF(100, 100), map()->mapToGlobal(QPointF(100, 100)), QPoint(), QPoint(0, 240), Qt::NoButton,
+                      Qt::NoModifier, Qt::NoScrollPhase, false);
+    QApplication::sendEvent(map(), &wheel);
+    const double scale = map()->scale();
+    const QPointF quietEvent = map()->positionOf(5);
+
+    runAgain(second);
+    const QRegularExpression said(QStringLiteral(
+        R"(^Retrieved 62 quake events matching search criteria\. Following live: 1 new, 1 revised, 1 withdrawn )"
+        R"(\(2026p200002\) at \d\d:\d\d$)"));
+    QVERIFY2(said.match(window->statusBar()->currentMessage()).hasMatch(), qPrintable(window->statusBar()->currentMessage()));
+    QCOMPARE(window->windowTitle(), QStringLiteral("(1) Harvix 1.1"));
+    QVERIFY(!eventItem(QStringLiteral("2026p200002")));
+    QCOMPARE(eventItem(QStringLiteral("2026p200003"))->text(1), QStringLiteral("new"));
+    QCOMPARE(eventItem(QStringLiteral("2026p200001"))->text(1), QString());
+    const QString magnitudeNow = rowText(QStringLiteral("2026p200001"), QStringLiteral("Richter Magnitude:"));
+    QVERIFY2(magnitudeNow.endsWith(QStringLiteral(" (was %1)").arg(magnitudeBefore)) && !magnitudeNow.startsWith(magnitudeBefore),
+             qPrintable(magnitudeNow));
+    // The view as it was.
+    QVERIFY(!eventItem(QStringLiteral("2026p100012"))->isExpanded());
+    QVERIFY(eventItem(QStringLiteral("2026p100013"))->isExpanded());
+    QCOMPARE(tree()->currentItem(), eventItem(QStringLiteral("2026p100040"))->child(2));
+    QCOMPARE(tree()->itemAt(QPoint(0, 0))->text(0), topBefore);
+    QCOMPARE(map()->scale(), scale);
+    QCOMPARE(map()->positionOf(5), quietEvent);
+    // The new event is ringed on the map until it is selected.
+    const int newIndex = tree()->indexOfTopLevelItem(eventItem(QStringLiteral("2026p200003")));
+    QCOMPARE(map()->markedEvents(), std::vector<int>({ newIndex }));
+    tree()->setCurrentItem(eventItem(QStringLiteral("2026p200003")));
+    QVERIFY(map()->markedEvents().empty());
+    QCOMPARE(window->windowTitle(), QStringLiteral("Harvix 1.1"));
+    QCOMPARE(eventItem(QStringLiteral("2026p200003"))->text(1), QString());
+
+    // Nothing changed: the earlier value goes.
+    runAgain(second);
+    QVERIFY2(window->statusBar()->currentMessage().contains(QLatin1String("Following live: 0 new, 0 revised, 0 withdrawn at")),
+             qPrintable(window->statusBar()->currentMessage()));
+    QVERIFY(!rowText(QStringLiteral("2026p200001"), QStringLiteral("Richter Magnitude:")).contains(QLatin1String("was")));
+
+    // A failed run keeps the result and says so, with no message box.
+    runAgain("the catalogue is being rebuilt\n", 503);
+    QVERIFY2(window->statusBar()->currentMessage().startsWith(QLatin1String("Following live: the search at ")),
+             qPrintable(window->statusBar()->currentMessage()));
+    QVERIFY(window->statusBar()->currentMessage().endsWith(QLatin1String("; the last result is still shown.")));
+    QCOMPARE(tree()->topLevelItemCount(), 62);
+    QVERIFY(!QApplication::activeModalWidget());
+
+    // Off stops at once, remembered.
+    follow()->trigger();
+    QVERIFY(!timer()->isActive());
+    QCOMPARE(QSettings().value(QStringLiteral("live/following")).toBool(), false);
+}
+
+QTEST_MAIN(TestLive)
+#include "tst_live.moc"
