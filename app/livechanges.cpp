@@ -1,29 +1,50 @@
 #include "app/livechanges.h"
 
+#include <unordered_map>
+
+namespace {
+
+// An event is the same event from one result to the next by its reference
+// identifier: its store key holds its local time too, which a revision may
+// change. One without a reference is known by its key.
+const std::string &identityOf(const std::pair<const std::string, QuakeFieldMap> &entry)
+{
+    static const std::string referenceLabel = "Reference ID:";
+    const auto reference = entry.second.find(referenceLabel);
+    return reference != entry.second.end() && !reference->second.empty() ? reference->second : entry.first;
+}
+
+} // namespace
+
 LiveChanges LiveChanges::between(const QuakeEventStore &before, const QuakeEventStore &after)
 {
-    // Both are ordered by identifier: one walk through the two.
+    std::unordered_map<std::string, const QuakeEventStore::value_type *> earlier;
+    earlier.reserve(before.size());
+    for (const auto &entry : before)
+        earlier.emplace(identityOf(entry), &entry);
     LiveChanges changes;
-    auto old = before.begin();
-    auto now = after.begin();
-    while (old != before.end() || now != after.end()) {
-        if (now == after.end() || (old != before.end() && old->first < now->first)) {
-            changes.withdrawn.push_back(old++->first);
-        } else if (old == before.end() || now->first < old->first) {
-            changes.added.push_back(now++->first);
-        } else {
-            QuakeFieldMap earlier;
-            for (const auto &[label, value] : now->second) {
-                const auto was = old->second.find(label);
-                const std::string &previous = was == old->second.end() ? std::string() : was->second;
-                if (previous != value)
-                    earlier.emplace(label, previous);
-            }
-            if (!earlier.empty())
-                changes.revised.emplace(now->first, std::move(earlier));
-            ++old;
-            ++now;
+    for (const auto &entry : after) {
+        const auto found = earlier.find(identityOf(entry));
+        if (found == earlier.end()) {
+            changes.added.push_back(entry.first);
+            continue;
         }
+        const QuakeFieldMap &was = found->second->second;
+        QuakeFieldMap revised;
+        for (const auto &[label, value] : entry.second) {
+            const auto old = was.find(label);
+            const std::string &previous = old == was.end() ? std::string() : old->second;
+            if (previous != value)
+                revised.emplace(label, previous);
+        }
+        if (!revised.empty())
+            changes.revised.emplace(entry.first, std::move(revised));
+        earlier.erase(found);
+    }
+    // What is left of the earlier result is gone, in its order.
+    for (const auto &entry : before) {
+        if (earlier.count(identityOf(entry)))
+            changes.withdrawn.push_back(entry.first);
     }
     return changes;
 }

@@ -2,7 +2,9 @@
 
 // What changed between two results of one search followed live: events
 // that are new, events whose values were revised (with the values they had
-// before), and events that are gone. No widgets: the window marks them.
+// before), and events that are gone, each by its key in its own result; an
+// event is the same event in both by its reference identifier. No
+// widgets: the window marks them.
 
 #include "quakeml/quakeeventrecord.h"
 

@@ -90,6 +90,8 @@ public slots:
     // Runs the search now and then every live/intervalSeconds, each result
     // shown in place with what changed marked; remembered.
     void setFollowLive(bool on);
+    // The places whose new events are told as desktop notifications.
+    void watchPlaces();
 
 private:
     struct TreeBuild;
@@ -123,6 +125,10 @@ private:
     void liveRunFailed(QuakeDataManager *search);
     void markSeen(QTreeWidgetItem *current);
     void updateLiveTitle();
+    // Tells of the new events inside watched places.
+    void notifyWatchers(const QuakeDataManager *search, const std::vector<std::string> &added);
+    // Raises the window with the event of this reference selected.
+    void showNotifiedEvent(const QString &reference);
     // The region row under the form (app/mainappwindow_region.cpp).
     void setupRegionBar();
     void regionChanged();

@@ -4,11 +4,16 @@
 
 #include "app/mainappwindow_live.h"
 
+#include "app/desktopnotifier.h"
+#include "app/eventlinks.h"
 #include "app/livechanges.h"
 #include "app/mapwidget.h"
+#include "app/watchedplaces.h"
+#include "app/watchplacesdialog.h"
 #include "service/quakedatamanager.h"
 
 #include <QAction>
+#include <QDateTime>
 #include <QLineEdit>
 #include <QScrollBar>
 #include <QSettings>
@@ -27,6 +32,15 @@ constexpr int DefaultIntervalSeconds = 60;
 constexpr int LeastIntervalSeconds = 10;
 
 const QColor newColour(200, 90, 0);
+const std::string referenceLabel = "Reference ID:";
+
+// An event's reference, or its key when it has none.
+const std::string &referenceOf(const QuakeDataManager *search, const std::string &key)
+{
+    const QuakeFieldMap &fields = search->quakeEvents().at(key);
+    const auto reference = fields.find(referenceLabel);
+    return reference != fields.end() && !reference->second.empty() ? reference->second : key;
+}
 
 // The event a tree item belongs to: its top-level item's index.
 int eventIndexOf(const QTreeWidget *tree, QTreeWidgetItem *item)
@@ -134,6 +148,8 @@ void MainAppWindow::setupLive()
     connect(m_live->timer, &QTimer::timeout, this, &MainAppWindow::runLive);
     connect(findChild<QTreeWidget *>(QStringLiteral("treeWidget")), &QTreeWidget::currentItemChanged, this,
             [this](QTreeWidgetItem *current) { markSeen(current); });
+    m_live->notifier = new DesktopNotifier(statusBar(), this);
+    connect(m_live->notifier, &DesktopNotifier::activated, this, &MainAppWindow::showNotifiedEvent);
     auto *follow = findChild<QAction *>(QStringLiteral("actionFollowLive"));
     follow->setChecked(QSettings().value(QLatin1String(followingKey), false).toBool());
 }
@@ -258,6 +274,9 @@ void MainAppWindow::showLiveResult(QuakeDataManager *search)
                          : tr("Following live from %1").arg(at)),
         0);
     m_live->comparing = true;
+    // Never for the first result: only what is new since following began.
+    if (comparing)
+        notifyWatchers(search, changes.added);
 }
 
 void MainAppWindow::markSeen(QTreeWidgetItem *current)
@@ -278,4 +297,60 @@ void MainAppWindow::updateLiveTitle()
 {
     const std::size_t unseen = m_live->unseen.size();
     setWindowTitle(unseen > 0 ? QStringLiteral("(%1) %2").arg(unseen).arg(m_live->baseTitle) : m_live->baseTitle);
+}
+
+void MainAppWindow::notifyWatchers(const QuakeDataManager *search, const std::vector<std::string> &added)
+{
+    const QList<WatchedPlace> watched = WatchedPlace::load();
+    if (watched.isEmpty() || added.empty())
+        return;
+    const std::unordered_set<std::string> isNew(added.begin(), added.end());
+    for (std::size_t i = 0; i < search->quakeLocations().size(); ++i) {
+        const LocatedEvent &event = search->quakeLocations()[i];
+        if (!isNew.count(*event.eventId))
+            continue;
+        const auto inside = std::find_if(watched.begin(), watched.end(),
+                                         [&](const WatchedPlace &place) { return place.holds(event.location); });
+        const std::string &reference = referenceOf(search, *event.eventId);
+        if (inside == watched.end() || !m_live->notified.insert(reference).second)
+            continue;
+        const QuakeLocation &at = event.location;
+        QString place = m_map->placeOf(int(i));
+        if (place.isEmpty())
+            place = inside->name;
+        QStringList details;
+        if (std::isfinite(at.depthKm))
+            details << tr("depth %1 km").arg(at.depthKm, 0, 'f', 0);
+        if (std::isfinite(event.utcSeconds)) {
+            const QDateTime local = QDateTime::fromSecsSinceEpoch(qint64(event.utcSeconds), Qt::LocalTime);
+            details << local.toString(QStringLiteral("ddd d MMM, HH:mm ")) + local.timeZoneAbbreviation();
+        }
+        m_live->notifier->notify(tr("M%1 earthquake").arg(at.magnitude, 0, 'f', 1),
+                                 place + u'\n' + details.join(QStringLiteral(", ")),
+                                 QString::fromLatin1(reference.data(), qsizetype(reference.size())));
+    }
+}
+
+void MainAppWindow::showNotifiedEvent(const QString &reference)
+{
+    showNormal();
+    raise();
+    activateWindow();
+    if (!m_shownSearch)
+        return;
+    const std::string wanted = reference.toLatin1().toStdString();
+    const std::vector<LocatedEvent> &events = m_shownSearch->quakeLocations();
+    for (std::size_t i = 0; i < events.size(); ++i) {
+        if (referenceOf(m_shownSearch, *events[i].eventId) == wanted) {
+            m_links->showInTree(int(i));
+            return;
+        }
+    }
+}
+
+void MainAppWindow::watchPlaces()
+{
+    WatchPlacesDialog dialog(WatchedPlace::load(), findChild<QLineEdit *>(QStringLiteral("placeCtrl"))->completer(), this);
+    if (dialog.exec() == QDialog::Accepted)
+        WatchedPlace::save(dialog.places());
 }

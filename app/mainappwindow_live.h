@@ -14,6 +14,7 @@
 #include <string>
 #include <unordered_set>
 
+class DesktopNotifier;
 class QuakeDataManager;
 
 struct MainAppWindow::Live
@@ -27,6 +28,9 @@ struct MainAppWindow::Live
     // run revised.
     std::unordered_set<std::string> unseen;
     std::map<std::string, QuakeFieldMap> revised;
+    // Events told of already, by reference: never twice.
+    std::unordered_set<std::string> notified;
+    DesktopNotifier *notifier = nullptr;   // the window's child
     // While a followed result replaces the last: the map keeps its view.
     bool keepingView = false;
     QString baseTitle;

@@ -51,8 +51,13 @@ void MainAppWindow::setupMenuBar()
     searchMenu->addAction(queryAction);
     searchMenu->addSeparator();
     searchMenu->addAction(clearRegionAction);
+    auto *watchAction = new QAction(tr("Watch Places\u2026"), this);
+    watchAction->setObjectName(QStringLiteral("actionWatchPlaces"));
+    connect(watchAction, SIGNAL(triggered()), this, SLOT(watchPlaces()));
+
     searchMenu->addSeparator();
     searchMenu->addAction(followAction);
+    searchMenu->addAction(watchAction);
 
     auto *expandAction = new QAction(QStringLiteral("Expand All"), this);
     expandAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Plus));

@@ -18,7 +18,6 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QMessageBox>
-#include <QRegularExpression>
 #include <QSettings>
 #include <QSpinBox>
 #include <QStatusBar>
@@ -56,25 +55,6 @@ QSpinBox *depthBox(const QString &name, const QString &tip)
     box->setSuffix(QStringLiteral(" km"));
     box->setToolTip(tip);
     return box;
-}
-
-// The point a user typed as "latitude, longitude", or a shipped place.
-std::optional<GeoPoint> pointNamed(const QString &text, QString *name)
-{
-    static const QRegularExpression coordinates(QStringLiteral(R"(^\s*(-?\d+(?:\.\d+)?)\s*,\s*(-?\d+(?:\.\d+)?)\s*$)"));
-    const QRegularExpressionMatch match = coordinates.match(text);
-    if (match.hasMatch()) {
-        const double latitude = match.captured(1).toDouble(), longitude = match.captured(2).toDouble();
-        if (std::abs(latitude) > 90 || std::abs(longitude) > 360)
-            return std::nullopt;
-        *name = text.trimmed();
-        return GeoPoint { latitude, longitude };
-    }
-    const Places::Place *place = ShippedData::places().find(text);
-    if (!place)
-        return std::nullopt;
-    *name = place->name;
-    return place->point;
 }
 
 } // namespace
@@ -248,7 +228,7 @@ SearchRegion MainAppWindow::searchRegion(QString *words) const
     case AroundPlace: {
         QString name;
         const double km = findChild<QDoubleSpinBox *>(QStringLiteral("radiusCtrl"))->value();
-        if (const std::optional<GeoPoint> point = pointNamed(findChild<QLineEdit *>(QStringLiteral("placeCtrl"))->text(), &name)) {
+        if (const std::optional<GeoPoint> point = ShippedData::places().pointNamed(findChild<QLineEdit *>(QStringLiteral("placeCtrl"))->text(), &name)) {
             region.circle = SearchRegion::Circle { *point, km };
             said << tr("within %1 km of %2").arg(km).arg(name);
         }
@@ -305,7 +285,7 @@ void MainAppWindow::goToPlace()
     if (dialog.exec() != QDialog::Accepted)
         return;
     QString name;
-    const std::optional<GeoPoint> point = pointNamed(dialog.textValue(), &name);
+    const std::optional<GeoPoint> point = ShippedData::places().pointNamed(dialog.textValue(), &name);
     if (!point) {
         QMessageBox::critical(this, tr("Go to Place"), tr("No place is called \"%1\".").arg(dialog.textValue().trimmed()));
         return;

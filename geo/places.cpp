@@ -1,6 +1,7 @@
 #include "geo/places.h"
 
 #include <QFile>
+#include <QRegularExpression>
 #include <QStringList>
 
 #include <algorithm>
@@ -174,4 +175,22 @@ QStringList Places::names() const
         names << place.name + QStringLiteral(", ") + place.country;
     names.sort(Qt::CaseInsensitive);
     return names;
+}
+
+std::optional<GeoPoint> Places::pointNamed(const QString &text, QString *name) const
+{
+    static const QRegularExpression coordinates(QStringLiteral(R"(^\s*(-?\d+(?:\.\d+)?)\s*,\s*(-?\d+(?:\.\d+)?)\s*$)"));
+    const QRegularExpressionMatch match = coordinates.match(text);
+    if (match.hasMatch()) {
+        const double latitude = match.captured(1).toDouble(), longitude = match.captured(2).toDouble();
+        if (std::abs(latitude) > 90 || std::abs(longitude) > 360)
+            return std::nullopt;
+        *name = text.trimmed();
+        return GeoPoint { latitude, longitude };
+    }
+    const Place *place = find(text);
+    if (!place)
+        return std::nullopt;
+    *name = place->name;
+    return place->point;
 }

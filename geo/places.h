@@ -16,6 +16,7 @@
 #include <QStringList>
 
 #include <array>
+#include <optional>
 #include <vector>
 
 class Places
@@ -46,6 +47,9 @@ public:
     // the New Zealand one, else the largest of the name (any case); null
     // when none is called so.
     const Place *find(const QString &name) const;
+    // The point a user types: "-41.29, 174.78" as itself, or a place as
+    // find() takes it; its name for the user, or nothing.
+    std::optional<GeoPoint> pointNamed(const QString &text, QString *name) const;
     // "Christchurch, NZ" for each place, for completing what a user types.
     QStringList names() const;
 

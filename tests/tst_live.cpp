@@ -4,6 +4,12 @@
 #include "testsupport/httptestserver.h"
 
 #include <QAction>
+#include <QDialog>
+#include <QDoubleSpinBox>
+#include <QPushButton>
+#include <QDBusConnection>
+#include <QDBusConnectionInterface>
+#include <QDBusMessage>
 #include <QLineEdit>
 #include <QRegularExpression>
 #include <QScrollBar>
@@ -12,6 +18,49 @@
 #include <QTimer>
 #include <QTreeWidget>
 #include <QtTest>
+
+// A desktop's notification service, on a connection of its own to the
+// private session bus that the test runs on: it keeps what it is asked.
+class NotificationStandIn : public QObject
+{
+    Q_OBJECT
+    Q_CLASSINFO("D-Bus Interface", "org.freedesktop.Notifications")
+
+public:
+    struct Shown
+    {
+        QString summary;
+        QString body;
+        QStringList actions;
+    };
+    QList<Shown> shown;
+    QDBusConnection bus = QDBusConnection::connectToBus(QDBusConnection::SessionBus, QStringLiteral("standin"));
+
+    bool start()
+    {
+        return bus.registerObject(QStringLiteral("/org/freedesktop/Notifications"), this, QDBusConnection::ExportAllSlots)
+            && bus.registerService(QStringLiteral("org.freedesktop.Notifications"));
+    }
+    void stop() { bus.unregisterService(QStringLiteral("org.freedesktop.Notifications")); }
+    // The user chooses the n-th notification.
+    void choose(int n)
+    {
+        QDBusMessage signal = QDBusMessage::createSignal(QStringLiteral("/org/freedesktop/Notifications"),
+                                                         QStringLiteral("org.freedesktop.Notifications"),
+                                                         QStringLiteral("ActionInvoked"));
+        signal << uint(n + 1) << QStringLiteral("default");
+        bus.send(signal);
+    }
+
+public slots:
+    uint Notify(const QString &, uint, const QString &, const QString &summary, const QString &body,
+                const QStringList &actions, const QVariantMap &, int)
+    {
+        shown.append({ summary, body, actions });
+        return uint(shown.size());
+    }
+    QStringList GetCapabilities() { return { QStringLiteral("actions"), QStringLiteral("body") }; }
+};
 
 // Following a search live, through the real window on the offscreen
 // platform and a loopback service whose events change between runs.
@@ -23,6 +72,7 @@ private slots:
     void init();
     void cleanup();
     void followingShowsWhatChangedInPlace();
+    void watchedPlacesAreNotifiedOnce();
 
 private:
     QTreeWidget *tree() { return window->findChild<QTreeWidget *>(QStringLiteral("treeWidget")); }
@@ -124,6 +174,7 @@ void TestLive::followingShowsWhatChangedInPlace()
     QTRY_VERIFY(window->statusBar()->currentMessage().contains(QLatin1String("Following live from")));
     QVERIFY(timer()->isActive());
     QCOMPARE(timer()->interval(), 10000);
+    timer()->setInterval(3600 * 1000);   // the test runs it itself
     QCOMPARE(QSettings().value(QStringLiteral("live/following")).toBool(), true);
     QVERIFY2(tree()->topLevelItemCount() == 62, qPrintable(window->statusBar()->currentMessage()));
     QCOMPARE(window->windowTitle(), QStringLiteral("Harvix 1.1"));
@@ -188,6 +239,73 @@ void TestLive::followingShowsWhatChangedInPlace()
     follow()->trigger();
     QVERIFY(!timer()->isActive());
     QCOMPARE(QSettings().value(QStringLiteral("live/following")).toBool(), false);
+}
+
+// Wellington watched within 50 km from M4: only events new since the first
+// run, inside and big enough, are told, each once, whatever happens to it.
+void TestLive::watchedPlacesAreNotifiedOnce()
+{
+    QVERIFY2(QDBusConnection::sessionBus().isConnected(), "no session bus: ctest runs this under dbus-run-session");
+    NotificationStandIn standIn;
+    QVERIFY(standIn.start());
+    // Chosen in Search → Watch Places…, kept as the array "watch".
+    QTimer::singleShot(0, this, [] {
+        QWidget *dialog = QApplication::activeModalWidget();
+        QVERIFY(dialog);
+        dialog->findChild<QLineEdit *>(QStringLiteral("watchPlaceCtrl"))->setText(QStringLiteral("Wellington"));
+        dialog->findChild<QDoubleSpinBox *>(QStringLiteral("watchRadiusCtrl"))->setValue(50);
+        dialog->findChild<QDoubleSpinBox *>(QStringLiteral("watchMagnitudeCtrl"))->setValue(4);
+        QTest::mouseClick(dialog->findChild<QPushButton *>(QStringLiteral("watchAddCtrl")), Qt::LeftButton);
+        static_cast<QDialog *>(dialog)->accept();
+    });
+    window->findChild<QAction *>(QStringLiteral("actionWatchPlaces"))->trigger();
+    QSettings settings;
+    QCOMPARE(settings.beginReadArray(QStringLiteral("watch")), 1);
+    settings.setArrayIndex(0);
+    QCOMPARE(settings.value(QStringLiteral("name")).toString(), QStringLiteral("Wellington"));
+    QVERIFY(std::abs(settings.value(QStringLiteral("latitude")).toDouble() + 41.29) < 0.05);
+    QVERIFY(std::abs(settings.value(QStringLiteral("longitude")).toDouble() - 174.78) < 0.05);
+    QCOMPARE(settings.value(QStringLiteral("radiusKm")).toDouble(), 50.0);
+    QCOMPARE(settings.value(QStringLiteral("minMagnitude")).toDouble(), 4.0);
+    settings.endArray();
+
+    const QByteArray before = quake("2026p300001", -41.3, "4.8");   // in the first run: never told
+    server->setBody(document(before));
+    follow()->trigger();
+    QTRY_VERIFY(window->statusBar()->currentMessage().contains(QLatin1String("Following live from")));
+    timer()->setInterval(3600 * 1000);
+    const QByteArray told = quake("2026p300002", -41.1, "4.5");
+    runAgain(document(quake("2026p300001", -41.3, "5.1") + told
+                      + quake("2026p300003", -41.2, "3.9")       // too small
+                      + quake("2026p300004", -36.85, "5.0")));   // Auckland
+    QTRY_COMPARE(standIn.shown.size(), 1);
+    QCOMPARE(standIn.shown[0].summary, QStringLiteral("M4.5 earthquake"));
+    // Worded as the map words its place.
+    const QString place = map()->placeOf(tree()->indexOfTopLevelItem(eventItem(QStringLiteral("2026p300002"))));
+    QVERIFY(place.contains(QRegularExpression(QStringLiteral("^\\d+ km [NSEW]+ of "))));
+    QCOMPARE(standIn.shown[0].body, place + QStringLiteral("\ndepth 12 km, Tue 1 Dec, 16:04 NZDT"));
+    QCOMPARE(standIn.shown[0].actions.value(0), QStringLiteral("default"));
+
+    // Choosing it selects the event in the raised window.
+    tree()->setCurrentItem(tree()->topLevelItem(0));
+    standIn.choose(0);
+    QTRY_COMPARE(tree()->currentItem(), eventItem(QStringLiteral("2026p300002")));
+
+    // Revised, withdrawn, back again: never told twice.
+    runAgain(document(before + quake("2026p300002", -41.1, "4.7")));
+    runAgain(document(before));
+    runAgain(document(before + told));
+    QTest::qWait(100);
+    QCOMPARE(standIn.shown.size(), 1);
+
+    // Without a notification service (and no tray offscreen), the status
+    // bar says it.
+    standIn.stop();
+    server->setBody(document(before + told + quake("2026p300005", -41.0, "6.1")));
+    QVERIFY(QMetaObject::invokeMethod(timer(), "timeout"));
+    QTRY_VERIFY2(window->statusBar()->currentMessage().startsWith(QLatin1String("M6.1 earthquake: ")),
+                 qPrintable(window->statusBar()->currentMessage()));
+    QCOMPARE(standIn.shown.size(), 1);
 }
 
 QTEST_MAIN(TestLive)

@@ -502,7 +502,7 @@ void TestSearchWorkflow::menuStructure()
     QCOMPARE(entries(top.at(0)), QStringList({ QStringLiteral("Export Events As\u2026|"),
                                                QStringLiteral("Save Map As\u2026|"), QStringLiteral("Save Plot As\u2026|") }));
     QCOMPARE(entries(top.at(1)), QStringList({ "Search for earthquakes|Ctrl+R", "Show WebService Query String|", "|",
-                                               "Clear Region|" }));
+                                               "Clear Region|", "|", "Follow Live|Ctrl+L", "Watch Places\u2026|" }));
     QCOMPARE(entries(top.at(2)), QStringList({ "Expand All|Ctrl++", "Collapse All|Ctrl+-", "|", "Show Map|",
                                                "Show Plots|", "Fit Map to Events|", "Go to Place\u2026|Ctrl+G",
                                                "Draw Section|Ctrl+Shift+D" }));
