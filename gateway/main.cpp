@@ -17,7 +17,7 @@ namespace {
 const char *const usage =
     "usage: harvix-gateway serve [--catalogue FILE] [--listen ADDRESS:PORT] [--write-timeout SECONDS]\n"
     "                            [--workers N] [--max-events N]\n"
-    "                            [--upstream URL]\n"
+    "                            [--upstream URL [--follow SECONDS]]\n"
     "                            [--refresh-after MINUTES] [--upstream-timeout SECONDS]\n"
     "                            [--upstream-format text|xml]\n"
     "       harvix-gateway import [--catalogue FILE] [--replace] FILE...\n"
@@ -46,7 +46,8 @@ const char *const usage =
     "                   with 413 (no limit)\n"
     "--upstream URL     GeoNet's quake search (https://quakesearch.geonet.org.nz/) or\n"
     "                   an FDSN event service, a URL ending in fdsnws/event/1/\n"
-    "--refresh-after MINUTES   windows fetched this recently are not fetched again (5)\n"
+    "--refresh-after MINUTES   windows fetched this recently are not fetched again (5)\n"    "--follow SECONDS   copy the last 7 days from the upstream every SECONDS (10 or\n"
+    "                   more) in the background, so that they are current\n"
     "--upstream-timeout SECONDS   a request to the upstream that makes no progress\n"
     "                   for this long fails; a search starts no new piece of its\n"
     "                   window after this long, and answers from the catalogue (20)\n"
@@ -90,7 +91,7 @@ int main(int argc, char *argv[])
         { "sync", { "--refetch" } },
     };
     const QMap<QString, QStringList> commandOptions = {
-        { "serve", QStringList { "--catalogue", "--listen", "--max-events", "--refresh-after", "--write-timeout", "--workers" } + upstreamOptions },
+        { "serve", QStringList { "--catalogue", "--follow", "--listen", "--max-events", "--refresh-after", "--write-timeout", "--workers" } + upstreamOptions },
         { "import", { "--catalogue" } },
         { "sync", QStringList { "--catalogue", "--from", "--to", "--min-magnitude", "--updated-after" } + upstreamOptions },
     };

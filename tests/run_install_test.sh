@@ -30,7 +30,7 @@ done
 desktop-file-validate "$usr/share/applications/org.harvix.Harvix.desktop" || fail "desktop-file-validate"
 appstreamcli validate --no-net "$usr/share/metainfo/org.harvix.Harvix.metainfo.xml" >"$work/appstream.log" 2>&1 \
     || { cat "$work/appstream.log"; fail "appstreamcli validate"; }
-grep -q '^ExecStart=harvix-gateway serve --upstream https://quakesearch.geonet.org.nz/$' \
+grep -q '^ExecStart=harvix-gateway serve --upstream https://quakesearch.geonet.org.nz/ --follow 60$' \
     "$usr/lib/systemd/user/harvix-gateway.service" || fail "the service does not run the installed gateway"
 for binary in harvix harvix-gateway; do
     if grep -a -q -e "$source" -e "$build" "$usr/bin/$binary"; then fail "$binary holds a path of the source or build tree"; fi

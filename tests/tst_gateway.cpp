@@ -167,6 +167,10 @@ void TestGateway::commandLine_data()
                                               << "--refresh-after needs --upstream URL";
     QTest::newRow("format without upstream") << QStringList { "serve", "--upstream-format", "json" } << 2
                                              << "--upstream-format needs --upstream URL";
+    QTest::newRow("follow without upstream") << QStringList { "serve", "--follow", "60" } << 2
+                                             << "--follow needs --upstream URL";
+    QTest::newRow("follow too often") << QStringList { "serve", "--upstream", "http://127.0.0.1:1/", "--follow", "5" }
+                                      << 2 << "--follow takes a whole number of at least 10";
     QTest::newRow("negative refresh") << QStringList { "serve", "--upstream", "http://127.0.0.1:1/", "--refresh-after", "-1" }
                                       << 2 << "--refresh-after takes a whole number of at least 0";
     QTest::newRow("too many workers") << QStringList { "serve", "--workers", "500" } << 2

@@ -1,5 +1,6 @@
 #include "catalogue/sqlitecatalogue.h"
 #include "http/searchquery.h"
+#include "upstream/follower.h"
 #include "upstream/upstream.h"
 
 #include "testsupport/gatewayprocess.h"
@@ -40,6 +41,7 @@ private slots:
     void noWriteLockWhileDownloading();
     void unreachableUpstreamIsRemembered();
     void serveCopiesThenFallsBack();
+    void followingKeepsTheLastWeekCurrent();
 
 private:
     std::unique_ptr<QTemporaryDir> dir;
@@ -561,8 +563,14 @@ void TestUpstream::serveCopiesThenFallsBack()
                                             "&endDate=%1-12-31&outputFormat=quakeml1.0").arg(year);
         return GatewayProcess::get(gateway.url(path));
     };
+    // The home page says when the catalogue last heard from the upstream.
+    QVERIFY(GatewayProcess::get(gateway.url(QStringLiteral("/"))).body.contains("The catalogue has not heard from 127.0.0.1"));
     GatewayProcess::Reply reply = search(2016);
     QCOMPARE(reply.status, 200);
+    const QByteArray home = GatewayProcess::get(gateway.url(QStringLiteral("/"))).body;
+    QVERIFY2(home.contains("<p>The catalogue last heard from 127.0.0.1 (" + server->url().toLatin1() + ") at "
+                           + QDateTime::currentDateTimeUtc().date().toString(Qt::ISODate).toLatin1()),
+             home.right(2000));
     QVERIFY(reply.body.contains("<event publicID=\"smi:nz.org.geonet/2016p408314\">"));
     QVERIFY(!reply.body.contains("<!--"));
     const int requests = server->requests();
@@ -591,6 +599,58 @@ void TestUpstream::serveCopiesThenFallsBack()
     QVERIFY(gateway.log().contains(QLatin1String("failed (could not establish connection); answering from the catalogue alone")));
     reply = search(2016);   // still in the catalogue
     QVERIFY(reply.body.contains("2016p408314"));
+}
+
+// The follower against an FDSN stand-in whose events change: revisions come
+// with the next copy, withdrawals with the next whole one, nothing older
+// than a week is asked for, and a failing upstream is logged once.
+void TestUpstream::followingKeepsTheLastWeekCurrent()
+{
+    UpstreamStandIn server(Protocol::Fdsn);
+    const std::int64_t now = QDateTime::currentMSecsSinceEpoch() * 1000, hour = std::int64_t(3600) * 1000000;
+    server.addEvent(quake("recent", now - 24 * hour, 3.0), QByteArray(), now - 24 * hour);
+    server.addEvent(quake("dropped", now - 48 * hour, 4.0), QByteArray(), now - 48 * hour);
+    server.addEvent(quake("old", now - 240 * hour, 5.0), QByteArray(), now - 240 * hour);
+    std::atomic<bool> failing { false };
+    std::atomic<int> failed { 0 };
+    server.setFault([&](const httplib::Request &, httplib::Response &response) {
+        if (!failing)
+            return false;
+        ++failed;
+        response.status = 503;
+        return true;
+    });
+    QVERIFY(server.start());
+    const std::unique_ptr<Upstream> upstream = upstreamFor(server.url());
+    std::mutex logMutex;
+    QStringList log;
+    UpstreamFollower follower(*catalogue, *upstream, 1, [&](const QString &line) {
+        const std::lock_guard<std::mutex> lock(logMutex);
+        log << line;
+    }, 2);
+    const auto logged = [&](const QString &words) {
+        const std::lock_guard<std::mutex> lock(logMutex);
+        return int(log.filter(words).size());
+    };
+    follower.start();
+    QTRY_COMPARE(count(*catalogue), qint64(2));
+    QCOMPARE(count(*catalogue, QStringLiteral("public_id = 'old'")), qint64(0));
+    QVERIFY(catalogue->lastFetched(upstream->key()));
+
+    server.reviseEvent(quake("recent", now - 24 * hour, 3.6), QDateTime::currentMSecsSinceEpoch() * 1000);
+    server.dropEvent(QStringLiteral("dropped"));
+    server.addEvent(quake("new", now - hour, 4.4), QByteArray(), QDateTime::currentMSecsSinceEpoch() * 1000);
+    QTRY_COMPARE_WITH_TIMEOUT(count(*catalogue, QStringLiteral("public_id = 'recent' AND magnitude = 3.6")), qint64(1), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(count(*catalogue, QStringLiteral("public_id = 'new'")), qint64(1), 10000);
+    QTRY_COMPARE_WITH_TIMEOUT(count(*catalogue, QStringLiteral("public_id = 'dropped'")), qint64(0), 10000);
+
+    // Failing: asked again, later each time, told once; then back.
+    failing = true;
+    QTRY_VERIFY_WITH_TIMEOUT(failed >= 2, 15000);
+    QCOMPARE(logged(QStringLiteral("asking again later")), 1);
+    failing = false;
+    QTRY_COMPARE_WITH_TIMEOUT(logged(QStringLiteral("it answers again")), 1, 20000);
+    follower.stop();
 }
 
 void TestUpstream::regionsAreAskedForAndMirroredInside_data()

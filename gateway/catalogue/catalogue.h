@@ -112,6 +112,9 @@ public:
     // Whether the upstream's window was fetched at or after sinceUs (UTC
     // microseconds), by one record that covers it.
     virtual bool isFetched(const QString &upstream, const UpstreamWindow &window, std::int64_t sinceUs) const = 0;
+    // When a window was last copied from the upstream (UTC microseconds),
+    // or nothing when none was.
+    virtual std::optional<std::int64_t> lastFetched(const QString &upstream) const = 0;
 
     // The events of a search, in time order, inside its region.
     virtual std::unique_ptr<Cursor> search(const EventFilter &filter) const = 0;

@@ -499,6 +499,17 @@ std::optional<Catalogue::TimeRange> SqliteCatalogue::timeRange() const
     return TimeRange { query.value(0).toLongLong(), query.value(1).toLongLong() };
 }
 
+std::optional<std::int64_t> SqliteCatalogue::lastFetched(const QString &upstream) const
+{
+    QSqlQuery query(connection());
+    query.setForwardOnly(true);
+    query.prepare(QStringLiteral("SELECT MAX(fetched) FROM fetched_window WHERE upstream = ?"));
+    query.addBindValue(upstream);
+    if (!query.exec() || !query.next() || query.value(0).isNull())
+        return std::nullopt;
+    return query.value(0).toLongLong();
+}
+
 bool SqliteCatalogue::isFetched(const QString &upstream, const UpstreamWindow &window, std::int64_t sinceUs) const
 {
     // A record covers the window when its time range holds it and its

@@ -56,6 +56,7 @@ public:
     std::optional<TimeRange> timeRange() const override;
     std::vector<GeoPoint> outline() const override;
     bool isFetched(const QString &upstream, const UpstreamWindow &window, std::int64_t sinceUs) const override;
+    std::optional<std::int64_t> lastFetched(const QString &upstream) const override;
     std::unique_ptr<Cursor> search(const EventFilter &filter) const override;
     std::unique_ptr<Cursor> select(const EventQuery &query) const override;
     std::unique_ptr<Writer> writer(const QString &source) const override;

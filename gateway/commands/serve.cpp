@@ -5,6 +5,7 @@
 
 #include "catalogue/sqlitecatalogue.h"
 #include "http/gatewayserver.h"
+#include "upstream/follower.h"
 #include "upstream/upstream.h"
 
 #include <atomic>
@@ -22,6 +23,8 @@ namespace CommandLine {
 namespace {
 // Each worker is a thread; more than this only wastes them.
 constexpr int MaximumWorkers = 256;
+// An upstream is not asked more often than this by --follow.
+constexpr int MinimumFollowSeconds = 10;
 } // namespace
 
 int serve(const Options &options)
@@ -46,7 +49,7 @@ int serve(const Options &options)
         return usageError(QStringLiteral("--workers takes a whole number from 1 to %1").arg(MaximumWorkers));
     // Options of the upstream mean nothing without one: a mistake, said so.
     const bool hasUpstream = options.values.contains(QStringLiteral("--upstream"));
-    for (const char *option : { "--refresh-after", "--upstream-timeout", "--upstream-format" }) {
+    for (const char *option : { "--refresh-after", "--upstream-timeout", "--upstream-format", "--follow" }) {
         if (!hasUpstream && options.values.contains(QLatin1String(option)))
             return usageError(QStringLiteral("%1 needs --upstream URL").arg(QLatin1String(option)));
     }
@@ -56,6 +59,10 @@ int serve(const Options &options)
         if (!upstreamOf(options, upstream, &error) || !positiveOption(options, "--refresh-after", 5, 0, refreshAfter, &error))
             return usageError(error);
     }
+    int followSeconds = 0;
+    if (options.values.contains(QStringLiteral("--follow"))
+        && !positiveOption(options, "--follow", 0, MinimumFollowSeconds, followSeconds, &error))
+        return usageError(error);
     SqliteCatalogue catalogue(cataloguePath(options));
     if (!openCatalogue(catalogue, options))
         return 1;
@@ -125,7 +132,16 @@ int serve(const Options &options)
         say(QStringLiteral("cannot start: %1").arg(QString::fromLocal8Bit(failure.code().message().c_str())));
         return 1;
     }
+    // The recent days kept current in the background while serving.
+    std::unique_ptr<UpstreamFollower> follower;
+    if (upstream && followSeconds > 0) {
+        follower = std::make_unique<UpstreamFollower>(catalogue, *upstream, followSeconds,
+                                                      [](const QString &line) { say(line); });
+        follower->start();
+    }
     const bool ran = server.run();
+    if (follower)
+        follower->stop();
     if (!stopping)
         pthread_kill(stopper.native_handle(), SIGTERM); // the server ended by itself
     stopper.join();

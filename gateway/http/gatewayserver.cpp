@@ -25,6 +25,7 @@ GatewayServer::GatewayServer(const Catalogue &catalogue, const Limits &limits)
 void GatewayServer::setUpstream(Upstream *upstream, int refreshAfterMinutes, int seconds)
 {
     m_search.setUpstream(upstream, refreshAfterMinutes, seconds);
+    m_pages.setUpstream(upstream);
     m_transport.setWaitingThreads(upstream ? FetcherCount : 0);
 }
 

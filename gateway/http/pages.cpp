@@ -112,7 +112,7 @@ std::string homePictures(const std::vector<GeoPoint> &outline, std::int64_t coun
 }
 
 std::string home(const QList<Catalogue::SourceSummary> &sources, const QString &searchUrl,
-                 const std::string &pictures)
+                 const std::string &pictures, const QString &heard)
 {
     std::string out;
     appendPageStart(out, QStringLiteral("harvix-gateway"));
@@ -134,6 +134,11 @@ std::string home(const QList<Catalogue::SourceSummary> &sources, const QString &
         total += source.events;
     }
     out += "<tr><th>All</th><th>" + std::to_string(total) + "</th><td></td><td></td></tr></table>\n";
+    if (!heard.isEmpty()) {
+        out += "<p>";
+        appendEscaped(out, heard);
+        out += "</p>\n";
+    }
     out += pictures;
     appendPageEnd(out);
     return out;

@@ -21,8 +21,10 @@ extern const char *const mapCredits;
 
 // The home page: what the catalogue holds, and its pictures: a map of all
 // of it and a magnitude-time plot, made by homePictures.
+// heard: when the catalogue last heard from its upstream, in a sentence;
+// empty without one.
 std::string home(const QList<Catalogue::SourceSummary> &sources, const QString &searchUrl,
-                 const std::string &pictures);
+                 const std::string &pictures, const QString &heard = QString());
 // outline: points around all the events with a position (their extent);
 // count: how many events there are.
 std::string homePictures(const std::vector<GeoPoint> &outline, std::int64_t count, const SvgMap::EventSource &events);

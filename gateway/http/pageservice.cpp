@@ -5,6 +5,7 @@
 #include "geo/places.h"
 #include "geo/shippeddata.h"
 #include "http/pages.h"
+#include "upstream/upstream.h"
 
 #include <functional>
 #include <vector>
@@ -12,7 +13,16 @@
 void PageService::home(const QString &searchUrl, HttpReply &reply)
 {
     reply.type = HttpReply::htmlType;
-    reply.body = Pages::home(m_catalogue.summary(), searchUrl, *homePictures());
+    QString heard;
+    if (m_upstream) {
+        const std::optional<std::int64_t> last = m_catalogue.lastFetched(m_upstream->key());
+        heard = last ? QStringLiteral("The catalogue last heard from %1 (%2) at %3 (%4).")
+                           .arg(m_upstream->name(), m_upstream->url().toString(), Pages::utcText(*last),
+                                Pages::newZealandText(*last))
+                     : QStringLiteral("The catalogue has not heard from %1 (%2) yet.")
+                           .arg(m_upstream->name(), m_upstream->url().toString());
+    }
+    reply.body = Pages::home(m_catalogue.summary(), searchUrl, *homePictures(), heard);
 }
 
 void PageService::notFound(const QString &path, HttpReply &reply) const

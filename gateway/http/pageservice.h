@@ -15,6 +15,7 @@
 #include <utility>
 
 class Catalogue;
+class Upstream;
 
 class PageService
 {
@@ -23,6 +24,9 @@ public:
 
     explicit PageService(const Catalogue &catalogue) : m_catalogue(catalogue) {}
 
+    // The upstream the catalogue copies from, for the home page to say when
+    // it last heard from it; null for none.
+    void setUpstream(const Upstream *upstream) { m_upstream = upstream; }
     // searchUrl: where the home page's form sends its searches.
     void home(const QString &searchUrl, HttpReply &reply);
     void event(const QString &id, HttpReply &reply) const;
@@ -32,6 +36,7 @@ private:
     std::shared_ptr<const std::string> homePictures();
 
     const Catalogue &m_catalogue;
+    const Upstream *m_upstream = nullptr;
     std::mutex m_picturesMutex;
     std::shared_ptr<const std::string> m_pictures;
     std::pair<std::int64_t, std::int64_t> m_picturesVersion;
