@@ -5,13 +5,16 @@
 # magnitude plot after a search of all magnitudes of the last year; and,
 # given a fifth, the map and the Section plot of a profile across the
 # Hikurangi subduction zone after a search of all magnitudes of the last
-# decade, the whole shipped catalogue.
+# decade, the whole shipped catalogue; and, given a sixth, the window
+# following a search live when an event is added to the gateway's catalogue
+# (a demonstration event, "harvix-demo", not GeoNet's).
 set -euo pipefail
 harvix=$1
 gateway=$2
 out=$3
 plots=${4:-}
 section=${5:-}
+live=${6:-}
 work=$(mktemp -d)
 display=:$((100 + RANDOM % 100))
 Xvfb "$display" -screen 0 1440x960x24 -nolisten tcp >/dev/null 2>&1 &
@@ -66,4 +69,31 @@ if [ -n "$section" ]; then
     import -window "$window" "$work/section.png"
     convert "$work/section.png" -crop 560x900+800+0 +repage "$section"
     echo "wrote $section"
+fi
+if [ -n "$live" ]; then
+    # "Show >= Mag 4", "Show Last Year", Follow Live every 10 s; then an
+    # event imported into the gateway's catalogue comes with the next run.
+    kill $app; wait $app 2>/dev/null || true
+    mkdir -p "$work/config/Harvix"
+    printf '[live]\nintervalSeconds=10\n\n[view]\nshowMap=true\nshowPlots=true\nplot=0\n' \
+        >"$work/config/Harvix/Harvix.conf"
+    "$harvix" >/dev/null 2>&1 &
+    app=$!
+    window=$(timeout 30 xdotool search --sync --onlyvisible --name '^Harvix 1\.1$' | head -n 1)
+    sleep 1
+    xdotool windowfocus --sync "$window" 2>/dev/null || true
+    xdotool key --delay 150 Tab Up Tab Down Down Down ctrl+l
+    sleep 4
+    now=$(date -u -d '-20 minutes' +%Y-%m-%dT%H:%M:%S)
+    printf '%s\n%s\n' "#EventID | Time | Latitude | Longitude | Depth/km | Author | Catalog | Contributor | ContributorID | MagType | Magnitude | MagAuthor | EventLocationName | EventType" \
+        "0harvix-demo|$now|-41.45|174.62|23|||||MLv|4.6|||earthquake" >"$work/demo.txt"
+    "$gateway" import "$work/demo.txt" >/dev/null 2>&1
+    for _ in $(seq 40); do
+        sleep 0.5
+        xdotool search --name '^\(1\) Harvix 1\.1$' >/dev/null 2>&1 && break
+    done
+    sleep 1
+    xdotool mousemove 0 950
+    import -window "$window" "$live"
+    echo "wrote $live"
 fi
