@@ -90,8 +90,9 @@ public slots:
     // Runs the search now and then every live/intervalSeconds, each result
     // shown in place with what changed marked; remembered.
     void setFollowLive(bool on);
-    // The places whose new events are told as desktop notifications.
-    void watchPlaces();
+    // The places whose new events are told as desktop notifications; a
+    // place given is proposed for adding.
+    void watchPlaces(const QString &proposed = QString());
 
 private:
     struct TreeBuild;

@@ -348,9 +348,10 @@ void MainAppWindow::showNotifiedEvent(const QString &reference)
     }
 }
 
-void MainAppWindow::watchPlaces()
+void MainAppWindow::watchPlaces(const QString &proposed)
 {
     WatchPlacesDialog dialog(WatchedPlace::load(), findChild<QLineEdit *>(QStringLiteral("placeCtrl"))->completer(), this);
+    dialog.propose(proposed);
     if (dialog.exec() == QDialog::Accepted)
         WatchedPlace::save(dialog.places());
 }

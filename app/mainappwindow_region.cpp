@@ -17,6 +17,7 @@
 #include <QInputDialog>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMenu>
 #include <QMessageBox>
 #include <QSettings>
 #include <QSpinBox>
@@ -147,6 +148,23 @@ void MainAppWindow::setupRegionBar()
             kind->setCurrentIndex(DrawnBox);
     });
     connect(halfWidth, &QSpinBox::valueChanged, this, [this] { showSection(true); });
+    // A point picked on the map: searched around, or watched.
+    connect(m_map, &MapWidget::pointMenuRequested, this, [this, kind, place](const GeoPoint &point, const QPoint &at) {
+        const QString text = QStringLiteral("%1, %2").arg(point.latitude, 0, 'f', 3)
+                                 .arg(Geo::periodicLongitude(point.longitude), 0, 'f', 3);
+        QMenu menu(this);
+        QAction *around = menu.addAction(tr("Search Around Here"));
+        around->setObjectName(QStringLiteral("actionSearchAroundHere"));
+        QAction *watch = menu.addAction(tr("Watch Here\u2026"));
+        watch->setObjectName(QStringLiteral("actionWatchHere"));
+        QAction *chosen = menu.exec(at);
+        if (chosen == around) {
+            place->setText(text);
+            kind->setCurrentIndex(AroundPlace);
+        } else if (chosen == watch) {
+            watchPlaces(text);
+        }
+    });
     connect(m_map, &MapWidget::sectionDrawn, this, [this](const GeoPoint &a, const GeoPoint &b) {
         m_sectionEnds = std::make_pair(a, b);
         showSection(true);

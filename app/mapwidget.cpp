@@ -4,6 +4,7 @@
 #include "geo/places.h"
 #include "geo/shippeddata.h"
 
+#include <QContextMenuEvent>
 #include <QHelpEvent>
 #include <QKeyEvent>
 #include <QMouseEvent>
@@ -274,6 +275,11 @@ void MapWidget::keyPressEvent(QKeyEvent *event)
         return;
     }
     QWidget::keyPressEvent(event);
+}
+
+void MapWidget::contextMenuEvent(QContextMenuEvent *event)
+{
+    emit pointMenuRequested(pointAt(event->pos()), event->globalPos());
 }
 
 void MapWidget::setSection(const std::optional<CrossSection> &section)

@@ -105,6 +105,8 @@ signals:
     void boxDrawn(const SearchRegion::Box &box);
     // A profile drawn after startSection.
     void sectionDrawn(const GeoPoint &a, const GeoPoint &b);
+    // The context menu asked for over a place (at a global position).
+    void pointMenuRequested(const GeoPoint &point, const QPoint &globalPosition);
 
 protected:
     void paintEvent(QPaintEvent *event) override;
@@ -114,6 +116,7 @@ protected:
     void mouseMoveEvent(QMouseEvent *event) override;
     void mouseReleaseEvent(QMouseEvent *event) override;
     void keyPressEvent(QKeyEvent *event) override;
+    void contextMenuEvent(QContextMenuEvent *event) override;
     bool event(QEvent *event) override;
 
 private:

@@ -84,6 +84,11 @@ WatchPlacesDialog::WatchPlacesDialog(const QList<WatchedPlace> &places, QComplet
     resize(640, 360);
 }
 
+void WatchPlacesDialog::propose(const QString &place)
+{
+    findChild<QLineEdit *>(QStringLiteral("watchPlaceCtrl"))->setText(place);
+}
+
 void WatchPlacesDialog::addRow(const WatchedPlace &place)
 {
     const int row = m_table->rowCount();

@@ -18,6 +18,8 @@ class WatchPlacesDialog : public QDialog
 public:
     WatchPlacesDialog(const QList<WatchedPlace> &places, QCompleter *completer, QWidget *parent);
 
+    // Fills the row that adds a place, for the user to finish.
+    void propose(const QString &place);
     // As the table holds them; rows that do not read as a place are left out.
     QList<WatchedPlace> places() const;
 

@@ -14,6 +14,7 @@
 #include <QUrlQuery>
 #include <QDockWidget>
 #include <QInputDialog>
+#include <QMenu>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QSettings>
@@ -434,6 +435,23 @@ void TestMap::regionIsAskedForAndKept()
     window->findChild<QAction *>(QStringLiteral("actionGoToPlace"))->trigger();
     const QPointF middle = QRectF(map()->rect()).center() - map()->positionOf(0);   // the box's first
     QVERIFY2(middle.manhattanLength() < 2, qPrintable(QStringLiteral("%1,%2").arg(middle.x()).arg(middle.y())));
+
+    // A point picked on the map's menu is searched around.
+    QTimer::singleShot(0, this, [] {
+        auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+        QVERIFY(menu);
+        QAction *around = menu->findChild<QAction *>(QStringLiteral("actionSearchAroundHere"));
+        QVERIFY(around);
+        QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(around).center());
+    });
+    const QPoint picked = map()->positionOf(GeoPoint { -45.5, 166.9 }).toPoint();
+    QContextMenuEvent menuEvent(QContextMenuEvent::Mouse, picked, map()->mapToGlobal(picked));
+    QApplication::sendEvent(map(), &menuEvent);
+    QCOMPARE(window->findChild<QComboBox *>(QStringLiteral("regionCtrl"))->currentIndex(), 3);
+    const QUrlQuery around(QUrl(window->queryString()));
+    QVERIFY2(std::abs(around.queryItemValue(QStringLiteral("latitude")).toDouble() + 45.5) < 0.05
+                 && std::abs(around.queryItemValue(QStringLiteral("longitude")).toDouble() - 166.9) < 0.05,
+             qPrintable(window->queryString()));
 
     // One action clears it: the query is the plain five keys again.
     window->findChild<QAction *>(QStringLiteral("actionClearRegion"))->trigger();
