@@ -99,6 +99,9 @@ public:
     // host of another service, or nothing for a file of unknown origin.
     static QString agencyOf(const QString &source);
 
+    // What the catalogue is, for messages: its file, or its database's
+    // URI without a password.
+    virtual QString name() const = 0;
     virtual qint64 eventCount() const = 0;
     // When the catalogue last changed (microseconds), 0 for never.
     virtual qint64 lastModified() const = 0;

@@ -3,6 +3,7 @@
 #include "catalogue/sqlitecataloguewriter.h"
 
 #include "catalogue/eventquery.h"
+#include "catalogue/sharedsql.h"
 #include "catalogue/windows.h"
 
 #include <QDateTime>
@@ -512,40 +513,11 @@ std::optional<std::int64_t> SqliteCatalogue::lastFetched(const QString &upstream
 
 bool SqliteCatalogue::isFetched(const QString &upstream, const UpstreamWindow &window, std::int64_t sinceUs) const
 {
-    // A record covers the window when its time range holds it and its
-    // magnitude range is at least as wide.
-    QString sql = QStringLiteral("SELECT COUNT(*) FROM fetched_window WHERE upstream = ? AND start_time <= ?"
-                                 " AND end_time >= ? AND fetched >= ?");
-    QVariantList values = { upstream, qlonglong(window.startUs), qlonglong(window.endUs), qlonglong(sinceUs) };
-    if (window.minMagnitude) {
-        sql += QStringLiteral(" AND (min_magnitude IS NULL OR min_magnitude <= ?)");
-        values << *window.minMagnitude;
-    } else {
-        sql += QStringLiteral(" AND min_magnitude IS NULL");
-    }
-    if (window.maxMagnitude) {
-        sql += QStringLiteral(" AND (max_magnitude IS NULL OR max_magnitude >= ?)");
-        values << *window.maxMagnitude;
-    } else {
-        sql += QStringLiteral(" AND max_magnitude IS NULL");
-    }
-    if (window.updatedAfterUs) {
-        sql += QStringLiteral(" AND (updated_after IS NULL OR updated_after <= ?)");
-        values << qlonglong(*window.updatedAfterUs);
-    } else {
-        sql += QStringLiteral(" AND updated_after IS NULL");
-    }
-    // The whole world covers every region; a region, itself.
-    if (window.region.isWhole()) {
-        sql += QStringLiteral(" AND region IS NULL");
-    } else {
-        sql += QStringLiteral(" AND (region IS NULL OR region = ?)");
-        values << window.region.queryKeys();
-    }
+    const SharedSql::Statement statement = SharedSql::countFetched(upstream, window, sinceUs);
     QSqlQuery query(connection());
     query.setForwardOnly(true);
-    query.prepare(sql);
-    for (const QVariant &value : values)
+    query.prepare(statement.sql);
+    for (const QVariant &value : statement.values)
         query.addBindValue(value);
     return query.exec() && query.next() && query.value(0).toLongLong() > 0;
 }
@@ -634,7 +606,7 @@ std::unique_ptr<Catalogue::Cursor> SqliteCatalogue::search(const EventFilter &se
         place = fewInCells(*smallest, search.startUs, search.endUs);
     QSqlQuery query(connection());
     query.setForwardOnly(true);
-    query.prepare(QStringLiteral("SELECT %1 FROM event%2 WHERE %3%4 ORDER BY origin_time, magnitude, rowid")
+    query.prepare(QStringLiteral("SELECT %1 FROM event%2 WHERE %3%4 ORDER BY origin_time, magnitude, public_id")
                       .arg(eventColumns(), place ? QStringLiteral(" INDEXED BY event_by_cell") : QString(), search.whereClause(),
                            place ? QStringLiteral(" AND ") + place->sql : QString()));
     for (const QVariant &value : search.bindings())

@@ -49,6 +49,7 @@ public:
     // This thread's connection, opened on first use.
     QSqlDatabase connection() const;
 
+    QString name() const override { return m_path; }
     qint64 eventCount() const override;
     qint64 lastModified() const override;
     std::optional<EventRow> find(const QString &publicId) const override;

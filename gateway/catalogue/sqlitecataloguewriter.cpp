@@ -1,16 +1,13 @@
 #include "catalogue/sqlitecataloguewriter.h"
 
+#include "catalogue/sharedsql.h"
 #include "catalogue/sqlitecatalogue.h"
 #include "catalogue/windows.h"
-#include "geo/projection.h"
 
 #include <QDateTime>
 #include <QSqlError>
 #include <QVariant>
 
-#include <algorithm>
-#include <atomic>
-#include <cmath>
 
 namespace {
 
@@ -53,21 +50,6 @@ QString wordsOf(const QSqlError &error)
     return text.isEmpty() ? error.text().simplified() : text;
 }
 
-// An event that other sources hold too passes to the one that claimed it
-// most recently.
-const QLatin1String latestClaim("(SELECT c.source FROM event_claim c WHERE c.public_id = event.public_id"
-                                " ORDER BY c.claimed DESC, c.source LIMIT 1)");
-const QLatin1String anyClaim("EXISTS (SELECT 1 FROM event_claim c WHERE c.public_id = event.public_id)");
-
-// Longitudes are stored within (-180, 180], so that a box needs to know of
-// one meridian only.
-std::optional<double> periodicLongitude(std::optional<double> longitude)
-{
-    if (!longitude || !std::isfinite(*longitude))
-        return longitude;
-    return Geo::periodicLongitude(*longitude);
-}
-
 } // namespace
 
 bool SqliteCatalogueWriter::fail(const QSqlQuery &query)
@@ -100,8 +82,7 @@ bool SqliteCatalogueWriter::begin()
     // source that claimed it most recently, if any (which moves this
     // source's claim to event_claim, whence it is then removed); one that
     // no other source holds goes.
-    if (!m_handOver.prepare(QStringLiteral(
-            "UPDATE event SET source = %1, modified = ? WHERE public_id = ? AND source = ? AND %2").arg(latestClaim, anyClaim)))
+    if (!m_handOver.prepare(SharedSql::handOver()))
         return fail(m_handOver);
     if (!m_removeUnclaimed.prepare(QStringLiteral("DELETE FROM event WHERE public_id = ? AND source = ?")))
         return fail(m_removeUnclaimed);
@@ -109,12 +90,7 @@ bool SqliteCatalogueWriter::begin()
         return fail(m_unclaim);
     // Every transaction marks its rows with a time of its own, so that
     // unseen() tells them apart from all others.
-    static std::atomic<qint64> lastStamp { 0 };
-    qint64 stamp = QDateTime::currentMSecsSinceEpoch() * 1000;
-    qint64 last = lastStamp.load();
-    while (!lastStamp.compare_exchange_weak(last, std::max(stamp, last + 1))) {
-    }
-    m_modifiedUs = std::max(stamp, last + 1);
+    m_modifiedUs = SharedSql::nextStamp();
     if (!m_db.transaction()) {
         m_error = wordsOf(m_db.lastError());
         return false;
@@ -134,7 +110,7 @@ void SqliteCatalogueWriter::bindRow(QSqlQuery &query, const EventRow &row)
 {
     query.bindValue(0, qlonglong(row.originTimeUs));
     query.bindValue(1, variantOf(row.latitude));
-    query.bindValue(2, variantOf(periodicLongitude(row.longitude)));
+    query.bindValue(2, variantOf(SharedSql::storedLongitude(row.longitude)));
     query.bindValue(3, variantOf(row.depthKm));
     query.bindValue(4, variantOf(row.magnitude));
     query.bindValue(5, textOf(row.magnitudeType));
@@ -178,32 +154,11 @@ bool SqliteCatalogueWriter::remove(const QString &publicId)
 
 bool SqliteCatalogueWriter::unseen(const UpstreamWindow &window, std::vector<Unseen> *events)
 {
-    // Through the events' time index: the rows this source wrote last, and
-    // the claims it keeps on rows that others wrote since.
-    QString sql = QStringLiteral("SELECT public_id, origin_time, latitude, longitude, depth FROM event"
-                                 " WHERE origin_time >= ? AND origin_time < ?");
-    QVariantList values = { qlonglong(window.startUs), qlonglong(window.endUs) };
-    const RegionTerms where = RegionTerms::of(window.region);
-    if (!where.sql.isEmpty()) {
-        sql += QStringLiteral(" AND ") + where.sql;
-        values << where.values;
-    }
-    if (window.minMagnitude) {
-        sql += QStringLiteral(" AND magnitude >= ?");
-        values << *window.minMagnitude;
-    }
-    if (window.maxMagnitude) {
-        sql += QStringLiteral(" AND magnitude <= ?");
-        values << *window.maxMagnitude;
-    }
-    sql += QStringLiteral(" AND ((source = ? AND modified <> ?) OR EXISTS (SELECT 1 FROM event_claim c"
-                          " WHERE c.public_id = event.public_id AND c.source = ? AND c.claimed <> ?))"
-                          " ORDER BY origin_time");
-    values << m_source << qlonglong(m_modifiedUs) << m_source << qlonglong(m_modifiedUs);
+    const SharedSql::Statement statement = SharedSql::unseen(window, m_source, m_modifiedUs);
     QSqlQuery query(m_db);
     query.setForwardOnly(true);
-    query.prepare(sql);
-    if (!exec(query, values))
+    query.prepare(statement.sql);
+    if (!exec(query, statement.values))
         return false;
     // Only what lies in the region was asked for.
     const auto number = [&query](int column) {
@@ -221,8 +176,7 @@ bool SqliteCatalogueWriter::removeSource(qint64 *count)
 {
     QSqlQuery query(m_db);
     // Events that other sources hold too pass to them; the rest go.
-    query.prepare(QStringLiteral("UPDATE event SET source = %1, modified = ? WHERE source = ? AND %2")
-                      .arg(latestClaim, anyClaim));
+    query.prepare(SharedSql::handOverAll());
     if (!exec(query, { qlonglong(m_modifiedUs), m_source }))
         return false;
     query.prepare(QStringLiteral("DELETE FROM event WHERE source = ?"));
@@ -235,18 +189,11 @@ bool SqliteCatalogueWriter::removeSource(qint64 *count)
 
 bool SqliteCatalogueWriter::recordFetched(const QString &upstream, const UpstreamWindow &window)
 {
+    const SharedSql::Statement statement
+        = SharedSql::recordFetched(upstream, window, QDateTime::currentMSecsSinceEpoch() * 1000);
     QSqlQuery record(m_db);
-    record.prepare(QStringLiteral("INSERT INTO fetched_window (upstream, start_time, end_time, min_magnitude,"
-                                  " max_magnitude, updated_after, fetched, region) VALUES (?, ?, ?, ?, ?, ?, ?, ?)"));
-    record.addBindValue(upstream);
-    record.addBindValue(qlonglong(window.startUs));
-    record.addBindValue(qlonglong(window.endUs));
-    record.addBindValue(variantOf(window.minMagnitude));
-    record.addBindValue(variantOf(window.maxMagnitude));
-    record.addBindValue(window.updatedAfterUs ? QVariant(qlonglong(*window.updatedAfterUs)) : QVariant());
-    record.addBindValue(qlonglong(QDateTime::currentMSecsSinceEpoch() * 1000));
-    record.addBindValue(window.region.isWhole() ? QVariant() : QVariant(window.region.queryKeys()));
-    return record.exec() || fail(record);
+    record.prepare(statement.sql);
+    return exec(record, statement.values);
 }
 
 void SqliteCatalogueWriter::finishStatements()

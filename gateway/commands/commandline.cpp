@@ -1,5 +1,6 @@
 #include "commands/commandline.h"
 
+#include "catalogue/postgrescatalogue.h"
 #include "catalogue/sqlitecatalogue.h"
 #include "defaultcatalogue.h"
 #include "quakeml/utctime.h"
@@ -91,29 +92,39 @@ bool splitAddress(const QString &address, QString &host, int &port)
 // The catalogue that the options name, or the default one, made from
 // GeoNet's files when it does not exist yet. A command that writes to it
 // says what it would do, and a read-only catalogue is refused with that.
-bool openCatalogue(SqliteCatalogue &catalogue, const Options &options, const char *writing)
+std::unique_ptr<Catalogue> openCatalogue(const Options &options, const char *writing)
 {
     QString error;
+    const QString named = cataloguePath(options);
+    if (PostgresCatalogue::isDatabaseUri(named)) {
+        auto database = std::make_unique<PostgresCatalogue>(named);
+        if (!database->open(&error)) {
+            say(error);
+            return nullptr;
+        }
+        return database;
+    }
+    auto catalogue = std::make_unique<SqliteCatalogue>(named);
     const bool isDefault = !options.values.contains(QStringLiteral("--catalogue"));
-    if (isDefault && !QFileInfo::exists(catalogue.path())) {
-        say(QStringLiteral("making the catalogue %1 from GeoNet's catalogue files").arg(catalogue.path()));
-        const bool made = DefaultCatalogue::create(catalogue.path(), [](const ImportReport &report) {
+    if (isDefault && !QFileInfo::exists(catalogue->path())) {
+        say(QStringLiteral("making the catalogue %1 from GeoNet's catalogue files").arg(catalogue->path()));
+        const bool made = DefaultCatalogue::create(catalogue->path(), [](const ImportReport &report) {
             say(QStringLiteral("%1: %2").arg(QFileInfo(report.file).fileName(), report.summary()));
         }, &error);
         if (!made) {
             say(error);
-            return false;
+            return nullptr;
         }
     }
-    if (!catalogue.open(&error)) {
+    if (!catalogue->open(&error)) {
         say(error);
-        return false;
+        return nullptr;
     }
-    if (writing && catalogue.isReadOnly()) {
-        say(QStringLiteral("%1 is read-only: nothing can be %2 into it").arg(catalogue.path(), QLatin1String(writing)));
-        return false;
+    if (writing && catalogue->isReadOnly()) {
+        say(QStringLiteral("%1 is read-only: nothing can be %2 into it").arg(catalogue->path(), QLatin1String(writing)));
+        return nullptr;
     }
-    return true;
+    return catalogue;
 }
 
 QString cataloguePath(const Options &options)

@@ -12,7 +12,7 @@
 #include <memory>
 #include <optional>
 
-class SqliteCatalogue;
+class Catalogue;
 class Upstream;
 
 namespace CommandLine {
@@ -47,12 +47,13 @@ bool splitAddress(const QString &address, QString &host, int &port);
 // A date (YYYY-MM-DD, the day's start) or an ISO 8601 time, UTC.
 std::optional<std::int64_t> timeOption(const QString &text);
 
-// The catalogue that the options name, or the default one.
+// The catalogue that the options name (a file, or a PostgreSQL database
+// by its postgresql:// URI), or the default file.
 QString cataloguePath(const Options &options);
 // Opens it, making the default one from GeoNet's files when it does not
-// exist yet. A command that writes to it says what it would do, and a
-// read-only catalogue is refused with that.
-bool openCatalogue(SqliteCatalogue &catalogue, const Options &options, const char *writing = nullptr);
+// exist yet; null, having said why, when it cannot. A command that writes
+// to it says what it would do, and a read-only catalogue is refused with that.
+std::unique_ptr<Catalogue> openCatalogue(const Options &options, const char *writing = nullptr);
 // The upstream of --upstream, with --upstream-timeout and --upstream-format.
 bool upstreamOf(const Options &options, std::unique_ptr<Upstream> &upstream, QString *error);
 

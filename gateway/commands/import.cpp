@@ -3,7 +3,7 @@
 
 #include "commands/commandline.h"
 
-#include "catalogue/sqlitecatalogue.h"
+#include "catalogue/catalogue.h"
 #include "catalogueimport.h"
 
 #include <QFileInfo>
@@ -55,9 +55,10 @@ int import(const Options &options)
         if (!QFileInfo(file).isFile())
             return usageError(QStringLiteral("no such file: %1").arg(file));
     }
-    SqliteCatalogue catalogue(cataloguePath(options));
-    if (!openCatalogue(catalogue, options, "imported"))
+    const std::unique_ptr<Catalogue> opened = openCatalogue(options, "imported");
+    if (!opened)
         return 1;
+    const Catalogue &catalogue = *opened;
 
     int status = 0;
     for (const QString &file : options.files) {

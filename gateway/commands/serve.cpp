@@ -3,7 +3,7 @@
 
 #include "commands/commandline.h"
 
-#include "catalogue/sqlitecatalogue.h"
+#include "catalogue/catalogue.h"
 #include "http/gatewayserver.h"
 #include "upstream/follower.h"
 #include "upstream/upstream.h"
@@ -63,9 +63,10 @@ int serve(const Options &options)
     if (options.values.contains(QStringLiteral("--follow"))
         && !positiveOption(options, "--follow", 0, MinimumFollowSeconds, followSeconds, &error))
         return usageError(error);
-    SqliteCatalogue catalogue(cataloguePath(options));
-    if (!openCatalogue(catalogue, options))
+    const std::unique_ptr<Catalogue> opened = openCatalogue(options);
+    if (!opened)
         return 1;
+    const Catalogue &catalogue = *opened;
 
     // SIGINT and SIGTERM are taken by one thread of their own, which stops
     // the server; every other thread, the workers included, has them blocked.
@@ -97,7 +98,7 @@ int serve(const Options &options)
     say(QStringLiteral("serving http://%1:%2/ from %3 (%4 events)%5")
             .arg(host.contains(u':') ? u'[' + host + u']' : host)
             .arg(server.port())
-            .arg(catalogue.path())
+            .arg(catalogue.name())
             .arg(catalogue.eventCount())
             .arg(upstream ? QStringLiteral(", copying from ") + upstream->url().toString() : QString()));
 

@@ -2,7 +2,7 @@
 
 #include "commands/commandline.h"
 
-#include "catalogue/sqlitecatalogue.h"
+#include "catalogue/catalogue.h"
 #include "formats/fieldparsing.h"
 #include "upstream/upstream.h"
 #include "upstreamsync.h"
@@ -50,9 +50,10 @@ int sync(const Options &options)
             return usageError(QStringLiteral("--updated-after takes a date or an ISO 8601 time"));
     }
 
-    SqliteCatalogue catalogue(cataloguePath(options));
-    if (!openCatalogue(catalogue, options, "copied"))
+    const std::unique_ptr<Catalogue> opened = openCatalogue(options, "copied");
+    if (!opened)
         return 1;
+    const Catalogue &catalogue = *opened;
     const bool terminal = isatty(STDERR_FILENO);
     QElapsedTimer clock;
     clock.start();

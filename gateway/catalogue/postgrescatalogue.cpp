@@ -1,0 +1,524 @@
+#include "catalogue/postgrescatalogue.h"
+
+#include "catalogue/eventquery.h"
+#include "catalogue/postgrescataloguewriter.h"
+#include "catalogue/sharedsql.h"
+#include "catalogue/windows.h"
+
+#include <QDateTime>
+#include <QUrl>
+
+#include <libpq-fe.h>
+
+#include <algorithm>
+#include <cmath>
+
+namespace {
+
+// The tables as SQLite has them, in PostgreSQL's words: text compared
+// byte by byte (COLLATE "C"), as SQLite compares it, so that both order
+// alike; a geography point of each event with a position, for PostGIS.
+const char *const schema[] = {
+    "CREATE EXTENSION IF NOT EXISTS postgis",
+    "CREATE TABLE catalogue_info ("
+    " name TEXT COLLATE \"C\" PRIMARY KEY,"
+    " value TEXT NOT NULL)",
+    "CREATE TABLE event ("
+    " public_id TEXT COLLATE \"C\" PRIMARY KEY,"
+    " origin_time BIGINT NOT NULL,"
+    " latitude DOUBLE PRECISION,"
+    " longitude DOUBLE PRECISION,"
+    " depth DOUBLE PRECISION,"
+    " magnitude DOUBLE PRECISION,"
+    " magnitude_type TEXT COLLATE \"C\","
+    " magnitude_station_count INTEGER,"
+    " event_type TEXT COLLATE \"C\","
+    " evaluation_mode TEXT COLLATE \"C\","
+    " evaluation_status TEXT COLLATE \"C\","
+    " source TEXT COLLATE \"C\" NOT NULL,"
+    " modified BIGINT NOT NULL,"
+    " place geography(Point, 4326) GENERATED ALWAYS AS (CASE WHEN latitude IS NOT NULL AND longitude IS NOT NULL"
+    " THEN ST_SetSRID(ST_MakePoint(longitude, latitude), 4326)::geography END) STORED)",
+    "CREATE INDEX event_by_time ON event (origin_time, magnitude)",
+    "CREATE INDEX event_by_place ON event USING GIST (place)",
+    "CREATE INDEX event_by_magnitude ON event (magnitude)",
+    "CREATE INDEX event_by_modified ON event (modified)",
+    "CREATE INDEX event_by_source ON event (source)",
+    "CREATE TABLE fetched_window ("
+    " upstream TEXT COLLATE \"C\" NOT NULL,"
+    " start_time BIGINT NOT NULL,"
+    " end_time BIGINT NOT NULL,"
+    " min_magnitude DOUBLE PRECISION,"
+    " max_magnitude DOUBLE PRECISION,"
+    " updated_after BIGINT,"
+    " fetched BIGINT NOT NULL,"
+    " region TEXT COLLATE \"C\")",
+    "CREATE INDEX fetched_window_by_time ON fetched_window (upstream, start_time)",
+    "CREATE TABLE event_claim ("
+    " public_id TEXT COLLATE \"C\" NOT NULL,"
+    " source TEXT COLLATE \"C\" NOT NULL,"
+    " claimed BIGINT NOT NULL,"
+    " PRIMARY KEY (public_id, source))",
+    "CREATE INDEX event_claim_by_source ON event_claim (source)",
+    // A source that writes an event over another's takes the row; the other
+    // keeps its claim here.
+    "CREATE FUNCTION event_claim_kept() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN"
+    " IF OLD.source <> NEW.source THEN"
+    " INSERT INTO event_claim (public_id, source, claimed) VALUES (OLD.public_id, OLD.source, OLD.modified)"
+    " ON CONFLICT (public_id, source) DO UPDATE SET claimed = excluded.claimed;"
+    " DELETE FROM event_claim WHERE public_id = NEW.public_id AND source = NEW.source;"
+    " END IF; RETURN NEW; END $$",
+    "CREATE TRIGGER event_claim_kept BEFORE UPDATE OF source ON event FOR EACH ROW EXECUTE FUNCTION event_claim_kept()",
+    "CREATE TABLE change_log ("
+    " stamp BIGINT PRIMARY KEY,"
+    " committed BIGINT)",
+};
+
+// A key of the advisory lock that makes one gateway at a time create the schema.
+constexpr long long SchemaLock = 0x4852565831LL;
+
+QString serverWords(const PGconn *connection)
+{
+    return QString::fromUtf8(PQerrorMessage(connection)).simplified();
+}
+
+QByteArray textOf(const QVariant &value)
+{
+    switch (value.typeId()) {
+    case QMetaType::Double:
+        return QByteArray::number(value.toDouble(), 'g', 17);
+    case QMetaType::Float:
+        return QByteArray::number(double(value.toFloat()), 'g', 17);
+    case QMetaType::LongLong:
+    case QMetaType::Int:
+    case QMetaType::UInt:
+    case QMetaType::ULongLong:
+        return value.toByteArray();
+    default:
+        return value.toString().toUtf8();
+    }
+}
+
+std::optional<double> numberOf(const std::optional<QByteArray> &text)
+{
+    return text ? std::optional<double>(text->toDouble()) : std::nullopt;
+}
+
+// Streams the rows of one statement, holding a connection of the pool
+// until the last row or its end.
+class PgCursor : public Catalogue::Cursor
+{
+public:
+    PgCursor(const PostgresCatalogue &catalogue, PGconn *connection, QString error)
+        : m_catalogue(catalogue)
+        , m_connection(connection)
+        , m_error(std::move(error))
+    {
+    }
+    ~PgCursor() override
+    {
+        if (!m_connection)
+            return;
+        if (!m_done) {
+            // Stop the server sending the rest, then read what is on its way.
+            if (PGcancel *cancel = PQgetCancel(m_connection)) {
+                char words[256];
+                PQcancel(cancel, words, sizeof words);
+                PQfreeCancel(cancel);
+            }
+            while (PGresult *rest = PQgetResult(m_connection))
+                PQclear(rest);
+        }
+        m_catalogue.release(m_connection);
+    }
+
+    bool next(EventRow &row) override
+    {
+        if (m_done || !m_connection)
+            return false;
+        PGresult *result = PQgetResult(m_connection);
+        const ExecStatusType status = result ? PQresultStatus(result) : PGRES_TUPLES_OK;
+        if (status == PGRES_SINGLE_TUPLE) {
+            std::vector<std::optional<QByteArray>> values(std::size_t(PQnfields(result)));
+            for (int column = 0; column < PQnfields(result); ++column) {
+                if (!PQgetisnull(result, 0, column))
+                    values[std::size_t(column)] = QByteArray(PQgetvalue(result, 0, column), PQgetlength(result, 0, column));
+            }
+            PQclear(result);
+            row = PostgresCatalogue::rowFrom(values);
+            return true;
+        }
+        if (status != PGRES_TUPLES_OK)
+            m_error = QString::fromUtf8(PQresultErrorMessage(result)).simplified();
+        PQclear(result);
+        while (PGresult *rest = PQgetResult(m_connection))
+            PQclear(rest);
+        m_done = true;
+        return false;
+    }
+    QString error() const override { return m_error; }
+
+private:
+    const PostgresCatalogue &m_catalogue;
+    PGconn *m_connection;
+    QString m_error;
+    bool m_done = false;
+};
+
+} // namespace
+
+bool PostgresCatalogue::isDatabaseUri(const QString &text)
+{
+    return text.startsWith(QLatin1String("postgresql://")) || text.startsWith(QLatin1String("postgres://"));
+}
+
+PostgresCatalogue::PostgresCatalogue(const QString &uri)
+    : m_uri(uri)
+{
+}
+
+PostgresCatalogue::~PostgresCatalogue()
+{
+    for (PGconn *connection : m_idle)
+        PQfinish(connection);
+}
+
+QString PostgresCatalogue::name() const
+{
+    QUrl url(m_uri);
+    url.setPassword(QString());
+    return url.toString();
+}
+
+PGconn *PostgresCatalogue::acquire(QString *error) const
+{
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        if (!m_idle.empty()) {
+            PGconn *connection = m_idle.back();
+            m_idle.pop_back();
+            return connection;
+        }
+    }
+    PGconn *connection = PQconnectdb(m_uri.toUtf8().constData());
+    if (PQstatus(connection) != CONNECTION_OK) {
+        *error = QStringLiteral("cannot connect to %1 (%2)").arg(name(), serverWords(connection));
+        PQfinish(connection);
+        return nullptr;
+    }
+    // Numbers as the shortest text that reads back exactly, times in UTC.
+    PQclear(PQexec(connection, "SET extra_float_digits = 1; SET TIME ZONE 'UTC'"));
+    return connection;
+}
+
+void PostgresCatalogue::release(PGconn *connection) const
+{
+    if (!connection)
+        return;
+    if (PQstatus(connection) != CONNECTION_OK || PQtransactionStatus(connection) != PQTRANS_IDLE) {
+        PQfinish(connection);
+        return;
+    }
+    const std::lock_guard<std::mutex> lock(m_mutex);
+    m_idle.push_back(connection);
+}
+
+QByteArray PostgresCatalogue::numbered(const QString &sql)
+{
+    // Marks outside quotes; the portable SQL has no "?" in its literals.
+    QByteArray out;
+    const QByteArray in = sql.toUtf8();
+    out.reserve(in.size() + 16);
+    int mark = 0;
+    bool quoted = false;
+    for (const char c : in) {
+        if (c == '\'')
+            quoted = !quoted;
+        if (c == '?' && !quoted)
+            out += '$' + QByteArray::number(++mark);
+        else
+            out += c;
+    }
+    return out;
+}
+
+bool PostgresCatalogue::run(PGconn *connection, const QString &sql, const QVariantList &values, Rows *rows, QString *error)
+{
+    std::vector<QByteArray> texts;
+    std::vector<const char *> pointers;
+    texts.reserve(std::size_t(values.size()));
+    for (const QVariant &value : values) {
+        texts.push_back(value.isNull() ? QByteArray() : textOf(value));
+        pointers.push_back(value.isNull() ? nullptr : texts.back().constData());
+    }
+    PGresult *result = PQexecParams(connection, numbered(sql).constData(), int(pointers.size()), nullptr,
+                                    pointers.data(), nullptr, nullptr, 0);
+    const ExecStatusType status = PQresultStatus(result);
+    if (status != PGRES_TUPLES_OK && status != PGRES_COMMAND_OK) {
+        *error = QString::fromUtf8(PQresultErrorMessage(result)).simplified();
+        if (error->isEmpty())
+            *error = serverWords(connection);
+        PQclear(result);
+        return false;
+    }
+    if (rows) {
+        rows->affected = QByteArray(PQcmdTuples(result)).toLongLong();
+        rows->rows.clear();
+        for (int r = 0; r < PQntuples(result); ++r) {
+            std::vector<std::optional<QByteArray>> row(std::size_t(PQnfields(result)));
+            for (int column = 0; column < PQnfields(result); ++column) {
+                if (!PQgetisnull(result, r, column))
+                    row[std::size_t(column)] = QByteArray(PQgetvalue(result, r, column), PQgetlength(result, r, column));
+            }
+            rows->rows.push_back(std::move(row));
+        }
+    }
+    PQclear(result);
+    return true;
+}
+
+bool PostgresCatalogue::run(const QString &sql, const QVariantList &values, Rows *rows, QString *error) const
+{
+    PGconn *connection = acquire(error);
+    if (!connection)
+        return false;
+    const bool ran = run(connection, sql, values, rows, error);
+    release(connection);
+    return ran;
+}
+
+bool PostgresCatalogue::open(QString *error)
+{
+    auto fail = [&](const QString &what) {
+        *error = QStringLiteral("%1: %2").arg(name(), what);
+        return false;
+    };
+    PGconn *connection = acquire(error);
+    if (!connection)
+        return false;
+    struct Give
+    {
+        const PostgresCatalogue *catalogue;
+        PGconn *connection;
+        ~Give() { catalogue->release(connection); }
+    } give { this, connection };
+    QString why;
+    Rows rows;
+    // One gateway at a time looks and, for an empty database, creates.
+    if (!run(connection, QStringLiteral("BEGIN"), {}, nullptr, &why)
+        || !run(connection, QStringLiteral("SELECT pg_advisory_xact_lock(%1)").arg(SchemaLock), {}, nullptr, &why)
+        || !run(connection, QStringLiteral("SELECT table_name FROM information_schema.tables WHERE table_schema ="
+                                           " current_schema() AND table_name <> 'spatial_ref_sys'"),
+                {}, &rows, &why)) {
+        run(connection, QStringLiteral("ROLLBACK"), {}, nullptr, &why);
+        return fail(why);
+    }
+    QStringList tables;
+    for (const auto &row : rows.rows)
+        tables << QString::fromUtf8(row[0].value_or(QByteArray()));
+    if (tables.contains(QLatin1String("catalogue_info"))) {
+        Rows version;
+        if (!run(connection, QStringLiteral("SELECT value FROM catalogue_info WHERE name = 'schema_version'"), {},
+                 &version, &why)
+            || version.rows.empty()) {
+            run(connection, QStringLiteral("ROLLBACK"), {}, nullptr, &why);
+            return fail(QStringLiteral("not a Harvix catalogue: it has no schema version"));
+        }
+        // A writer that stopped between its commit and noting it: its
+        // changes are visible (another's in progress are not), so they
+        // are noted as committed now.
+        run(connection, QStringLiteral("UPDATE change_log SET committed = ? WHERE committed IS NULL"),
+            { qlonglong(QDateTime::currentMSecsSinceEpoch() * 1000) }, nullptr, &why);
+        run(connection, QStringLiteral("COMMIT"), {}, nullptr, &why);
+        const int found = version.rows[0][0].value_or(QByteArray()).toInt();
+        if (found > SchemaVersion)
+            return fail(QStringLiteral("written by a newer harvix-gateway (schema %1; this one reads schema %2)")
+                            .arg(found).arg(SchemaVersion));
+        return true;
+    }
+    if (!tables.isEmpty()) {
+        run(connection, QStringLiteral("ROLLBACK"), {}, nullptr, &why);
+        return fail(QStringLiteral("not a Harvix catalogue: a database of another program (tables %1); it was left "
+                                   "as it is").arg(tables.mid(0, 5).join(QStringLiteral(", "))));
+    }
+    for (const char *statement : schema) {
+        if (!run(connection, QLatin1String(statement), {}, nullptr, &why)) {
+            QString ignored;
+            run(connection, QStringLiteral("ROLLBACK"), {}, nullptr, &ignored);
+            return fail(QStringLiteral("cannot be written (%1)").arg(why));
+        }
+    }
+    if (!run(connection, QStringLiteral("INSERT INTO catalogue_info (name, value) VALUES ('schema_version', ?)"),
+             { QString::number(SchemaVersion) }, nullptr, &why)
+        || !run(connection, QStringLiteral("COMMIT"), {}, nullptr, &why)) {
+        QString ignored;
+        run(connection, QStringLiteral("ROLLBACK"), {}, nullptr, &ignored);
+        return fail(QStringLiteral("cannot be written (%1)").arg(why));
+    }
+    return true;
+}
+
+QString PostgresCatalogue::eventColumns()
+{
+    return QStringLiteral("public_id, origin_time, latitude, longitude, depth, magnitude, magnitude_type,"
+                          " magnitude_station_count, event_type, evaluation_mode, evaluation_status, source");
+}
+
+EventRow PostgresCatalogue::rowFrom(const std::vector<std::optional<QByteArray>> &values)
+{
+    const auto text = [&](std::size_t i) { return QString::fromUtf8(values[i].value_or(QByteArray())); };
+    EventRow row;
+    row.publicId = text(0);
+    row.originTimeUs = values[1].value_or(QByteArray("0")).toLongLong();
+    row.latitude = numberOf(values[2]);
+    row.longitude = numberOf(values[3]);
+    row.depthKm = numberOf(values[4]);
+    row.magnitude = numberOf(values[5]);
+    row.magnitudeType = text(6);
+    if (values[7])
+        row.magnitudeStationCount = values[7]->toInt();
+    row.eventType = text(8);
+    row.evaluationMode = text(9);
+    row.evaluationStatus = text(10);
+    row.source = text(11);
+    return row;
+}
+
+std::unique_ptr<Catalogue::Cursor> PostgresCatalogue::stream(const QString &sql, const QVariantList &values) const
+{
+    QString error;
+    PGconn *connection = acquire(&error);
+    if (!connection)
+        return std::make_unique<PgCursor>(*this, nullptr, error);
+    std::vector<QByteArray> texts;
+    std::vector<const char *> pointers;
+    texts.reserve(std::size_t(values.size()));
+    for (const QVariant &value : values) {
+        texts.push_back(value.isNull() ? QByteArray() : textOf(value));
+        pointers.push_back(value.isNull() ? nullptr : texts.back().constData());
+    }
+    if (!PQsendQueryParams(connection, numbered(sql).constData(), int(pointers.size()), nullptr, pointers.data(),
+                           nullptr, nullptr, 0)
+        || !PQsetSingleRowMode(connection)) {
+        error = serverWords(connection);
+        PQfinish(connection);
+        return std::make_unique<PgCursor>(*this, nullptr, error);
+    }
+    return std::make_unique<PgCursor>(*this, connection, QString());
+}
+
+std::unique_ptr<Catalogue::Cursor> PostgresCatalogue::search(const EventFilter &filter) const
+{
+    // As the SQLite catalogue orders: by time, then magnitude (none first),
+    // then id.
+    return keepInside(filter, stream(QStringLiteral("SELECT %1 FROM event WHERE %2 ORDER BY origin_time,"
+                                                    " magnitude NULLS FIRST, public_id")
+                                         .arg(eventColumns(), filter.whereClause()),
+                                     filter.bindings()));
+}
+
+std::unique_ptr<Catalogue::Cursor> PostgresCatalogue::select(const EventQuery &query) const
+{
+    return stream(QStringLiteral("SELECT %1 FROM event%2%3").arg(eventColumns(), query.whereClause(), query.orderClause()),
+                  query.bindings());
+}
+
+std::unique_ptr<Catalogue::Writer> PostgresCatalogue::writer(const QString &source) const
+{
+    return std::make_unique<PostgresCatalogueWriter>(*this, source);
+}
+
+qint64 PostgresCatalogue::eventCount() const
+{
+    Rows rows;
+    QString error;
+    if (!run(QStringLiteral("SELECT COUNT(*) FROM event"), {}, &rows, &error) || rows.rows.empty())
+        return 0;
+    return rows.rows[0][0].value_or(QByteArray("0")).toLongLong();
+}
+
+qint64 PostgresCatalogue::lastModified() const
+{
+    Rows rows;
+    QString error;
+    if (!run(QStringLiteral("SELECT (SELECT MAX(modified) FROM event), (SELECT MAX(committed) FROM change_log)"), {},
+             &rows, &error)
+        || rows.rows.empty())
+        return 0;
+    return std::max(rows.rows[0][0].value_or(QByteArray("0")).toLongLong(),
+                    rows.rows[0][1].value_or(QByteArray("0")).toLongLong());
+}
+
+std::optional<EventRow> PostgresCatalogue::find(const QString &publicId) const
+{
+    Rows rows;
+    QString error;
+    if (!run(QStringLiteral("SELECT %1 FROM event WHERE public_id = ?").arg(eventColumns()), { publicId }, &rows, &error)
+        || rows.rows.empty())
+        return std::nullopt;
+    return rowFrom(rows.rows[0]);
+}
+
+QList<Catalogue::SourceSummary> PostgresCatalogue::summary() const
+{
+    QList<SourceSummary> sources;
+    Rows rows;
+    QString error;
+    if (!run(QStringLiteral("SELECT source, COUNT(*), MIN(origin_time), MAX(origin_time) FROM event GROUP BY source"
+                            " ORDER BY source"),
+             {}, &rows, &error))
+        return sources;
+    for (const auto &row : rows.rows) {
+        sources.append({ QString::fromUtf8(row[0].value_or(QByteArray())), row[1].value_or("0").toLongLong(),
+                         row[2].value_or("0").toLongLong(), row[3].value_or("0").toLongLong() });
+    }
+    return sources;
+}
+
+std::optional<Catalogue::TimeRange> PostgresCatalogue::timeRange() const
+{
+    Rows rows;
+    QString error;
+    if (!run(QStringLiteral("SELECT MIN(origin_time), MAX(origin_time) FROM event"), {}, &rows, &error)
+        || rows.rows.empty() || !rows.rows[0][0])
+        return std::nullopt;
+    return TimeRange { rows.rows[0][0]->toLongLong(), rows.rows[0][1].value_or("0").toLongLong() };
+}
+
+std::vector<GeoPoint> PostgresCatalogue::outline() const
+{
+    std::vector<GeoPoint> points;
+    Rows rows;
+    QString error;
+    if (!run(QStringLiteral("SELECT FLOOR(longitude + 180), MIN(latitude), MAX(latitude) FROM event"
+                            " WHERE latitude IS NOT NULL AND longitude IS NOT NULL GROUP BY 1 ORDER BY 1"),
+             {}, &rows, &error))
+        return points;
+    for (const auto &row : rows.rows) {
+        const double west = row[0].value_or("0").toDouble() - 180;
+        for (const double longitude : { west, std::min(west + 1, 180.0) }) {
+            points.push_back({ row[1].value_or("0").toDouble(), longitude });
+            points.push_back({ row[2].value_or("0").toDouble(), longitude });
+        }
+    }
+    return points;
+}
+
+std::optional<std::int64_t> PostgresCatalogue::lastFetched(const QString &upstream) const
+{
+    Rows rows;
+    QString error;
+    if (!run(QStringLiteral("SELECT MAX(fetched) FROM fetched_window WHERE upstream = ?"), { upstream }, &rows, &error)
+        || rows.rows.empty() || !rows.rows[0][0])
+        return std::nullopt;
+    return rows.rows[0][0]->toLongLong();
+}
+
+bool PostgresCatalogue::isFetched(const QString &upstream, const UpstreamWindow &window, std::int64_t sinceUs) const
+{
+    const SharedSql::Statement statement = SharedSql::countFetched(upstream, window, sinceUs);
+    Rows rows;
+    QString error;
+    return run(statement.sql, statement.values, &rows, &error) && !rows.rows.empty()
+        && rows.rows[0][0].value_or("0").toLongLong() > 0;
+}

@@ -1,0 +1,83 @@
+#pragma once
+
+// PostgresCatalogue is the catalogue in a PostgreSQL database with
+// PostGIS, through libpq: the same tables as the SQLite file, the same
+// portable SQL for searches (its "?" marks numbered for the server), and
+// the same answers, in the same order and digits. Connections come from a
+// pool that any thread takes from and gives back; a cursor keeps one while
+// it streams, row by row (libpq's single-row mode), so a search of any
+// size takes little memory. A password comes from ~/.pgpass or PGPASSWORD,
+// never from what is logged: name() leaves it out.
+
+#include "catalogue/catalogue.h"
+
+#include <QString>
+#include <QVariantList>
+
+#include <memory>
+#include <mutex>
+#include <vector>
+
+struct pg_conn;
+
+class PostgresCatalogue : public Catalogue
+{
+public:
+    static constexpr int SchemaVersion = 1;
+
+    // Whether a catalogue argument names a database: postgresql:// or postgres://.
+    static bool isDatabaseUri(const QString &text);
+
+    explicit PostgresCatalogue(const QString &uri);
+    ~PostgresCatalogue() override;
+
+    PostgresCatalogue(const PostgresCatalogue &) = delete;
+    PostgresCatalogue &operator=(const PostgresCatalogue &) = delete;
+
+    // Connects, then creates or checks the schema; false with a one-line
+    // error. A database that holds another program's tables is refused
+    // before anything is written to it.
+    bool open(QString *error);
+    // The URI without its password, for messages.
+    QString name() const override;
+
+    qint64 eventCount() const override;
+    qint64 lastModified() const override;
+    std::optional<EventRow> find(const QString &publicId) const override;
+    QList<SourceSummary> summary() const override;
+    std::optional<TimeRange> timeRange() const override;
+    std::vector<GeoPoint> outline() const override;
+    bool isFetched(const QString &upstream, const UpstreamWindow &window, std::int64_t sinceUs) const override;
+    std::optional<std::int64_t> lastFetched(const QString &upstream) const override;
+    std::unique_ptr<Cursor> search(const EventFilter &filter) const override;
+    std::unique_ptr<Cursor> select(const EventQuery &query) const override;
+    std::unique_ptr<Writer> writer(const QString &source) const override;
+
+    // A connection from the pool (a new one when none is idle), or null
+    // with the reason; give it back with release.
+    pg_conn *acquire(QString *error) const;
+    // Back to the pool, or closed when it is broken.
+    void release(pg_conn *connection) const;
+
+    // One statement with its values on a connection of the pool: the rows
+    // as text (null for SQL NULL), or false with the server's words.
+    struct Rows
+    {
+        std::vector<std::vector<std::optional<QByteArray>>> rows;
+        qint64 affected = 0;
+    };
+    bool run(const QString &sql, const QVariantList &values, Rows *rows, QString *error) const;
+    static bool run(pg_conn *connection, const QString &sql, const QVariantList &values, Rows *rows, QString *error);
+
+    // The portable SQL with its "?" marks numbered $1, $2, ...
+    static QByteArray numbered(const QString &sql);
+    static EventRow rowFrom(const std::vector<std::optional<QByteArray>> &values);
+    static QString eventColumns();
+
+private:
+    std::unique_ptr<Cursor> stream(const QString &sql, const QVariantList &values) const;
+
+    QString m_uri;
+    mutable std::mutex m_mutex;
+    mutable std::vector<pg_conn *> m_idle;
+};

@@ -1,0 +1,157 @@
+#include "catalogue/postgrescataloguewriter.h"
+
+#include "catalogue/postgrescatalogue.h"
+#include "catalogue/sharedsql.h"
+#include "catalogue/windows.h"
+
+#include <QDateTime>
+
+namespace {
+
+template <typename T>
+QVariant variantOf(const std::optional<T> &value)
+{
+    return value ? QVariant::fromValue(*value) : QVariant();
+}
+
+QVariant textOf(const QString &text)
+{
+    return text.isEmpty() ? QVariant() : QVariant(text);
+}
+
+} // namespace
+
+PostgresCatalogueWriter::PostgresCatalogueWriter(const PostgresCatalogue &catalogue, const QString &source)
+    : m_catalogue(catalogue)
+    , m_source(source)
+{
+}
+
+PostgresCatalogueWriter::~PostgresCatalogueWriter()
+{
+    if (m_inTransaction)
+        rollback();
+    m_catalogue.release(m_connection);
+}
+
+bool PostgresCatalogueWriter::run(const QString &sql, const QVariantList &values, qint64 *affected)
+{
+    PostgresCatalogue::Rows rows;
+    if (!PostgresCatalogue::run(m_connection, sql, values, &rows, &m_error))
+        return false;
+    if (affected)
+        *affected = rows.affected;
+    return true;
+}
+
+bool PostgresCatalogueWriter::begin()
+{
+    if (!m_connection && !(m_connection = m_catalogue.acquire(&m_error)))
+        return false;
+    m_stamp = SharedSql::nextStamp();
+    if (!run(QStringLiteral("BEGIN"), {}))
+        return false;
+    m_inTransaction = true;
+    // Becomes visible with the rows; commit() notes when that was.
+    if (!run(QStringLiteral("INSERT INTO change_log (stamp, committed) VALUES (?, NULL)"), { qlonglong(m_stamp) })) {
+        rollback();
+        return false;
+    }
+    return true;
+}
+
+bool PostgresCatalogueWriter::write(const EventRow &row)
+{
+    // The row is this source's now; the trigger event_claim_kept keeps the
+    // claim of the source that wrote it before. xmax is 0 for a new row.
+    PostgresCatalogue::Rows inserted;
+    const QVariantList values = { row.publicId, qlonglong(row.originTimeUs), variantOf(row.latitude),
+                                  variantOf(SharedSql::storedLongitude(row.longitude)), variantOf(row.depthKm),
+                                  variantOf(row.magnitude), textOf(row.magnitudeType), variantOf(row.magnitudeStationCount),
+                                  textOf(row.eventType), textOf(row.evaluationMode), textOf(row.evaluationStatus),
+                                  m_source, qlonglong(m_stamp) };
+    if (!PostgresCatalogue::run(
+            m_connection,
+            QStringLiteral("INSERT INTO event (public_id, origin_time, latitude, longitude, depth, magnitude, magnitude_type,"
+                           " magnitude_station_count, event_type, evaluation_mode, evaluation_status, source, modified)"
+                           " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) ON CONFLICT (public_id) DO UPDATE SET"
+                           " origin_time = excluded.origin_time, latitude = excluded.latitude,"
+                           " longitude = excluded.longitude, depth = excluded.depth, magnitude = excluded.magnitude,"
+                           " magnitude_type = excluded.magnitude_type,"
+                           " magnitude_station_count = excluded.magnitude_station_count,"
+                           " event_type = excluded.event_type, evaluation_mode = excluded.evaluation_mode,"
+                           " evaluation_status = excluded.evaluation_status, source = excluded.source,"
+                           " modified = excluded.modified RETURNING xmax = 0"),
+            values, &inserted, &m_error))
+        return false;
+    if (!inserted.rows.empty() && inserted.rows[0][0] == QByteArray("t"))
+        ++m_added;
+    else
+        ++m_updated;
+    return true;
+}
+
+bool PostgresCatalogueWriter::remove(const QString &publicId)
+{
+    qint64 gone = 0;
+    if (!run(SharedSql::handOver(), { qlonglong(m_stamp), publicId, m_source })
+        || !run(QStringLiteral("DELETE FROM event WHERE public_id = ? AND source = ?"), { publicId, m_source }, &gone))
+        return false;
+    m_removed += gone > 0 ? 1 : 0;
+    return run(QStringLiteral("DELETE FROM event_claim WHERE public_id = ? AND source = ?"), { publicId, m_source });
+}
+
+bool PostgresCatalogueWriter::unseen(const UpstreamWindow &window, std::vector<Unseen> *events)
+{
+    const SharedSql::Statement statement = SharedSql::unseen(window, m_source, m_stamp);
+    PostgresCatalogue::Rows rows;
+    if (!PostgresCatalogue::run(m_connection, statement.sql, statement.values, &rows, &m_error))
+        return false;
+    const auto number = [](const std::optional<QByteArray> &text) {
+        return text ? std::optional<double>(text->toDouble()) : std::nullopt;
+    };
+    for (const auto &row : rows.rows) {
+        if (window.region.contains(number(row[2]), number(row[3]), number(row[4])))
+            events->push_back({ QString::fromUtf8(row[0].value_or(QByteArray())), row[1].value_or("0").toLongLong() });
+    }
+    return true;
+}
+
+bool PostgresCatalogueWriter::removeSource(qint64 *count)
+{
+    return run(SharedSql::handOverAll(), { qlonglong(m_stamp), m_source })
+        && run(QStringLiteral("DELETE FROM event WHERE source = ?"), { m_source }, count)
+        && run(QStringLiteral("DELETE FROM event_claim WHERE source = ?"), { m_source });
+}
+
+bool PostgresCatalogueWriter::recordFetched(const QString &upstream, const UpstreamWindow &window)
+{
+    const SharedSql::Statement statement
+        = SharedSql::recordFetched(upstream, window, QDateTime::currentMSecsSinceEpoch() * 1000);
+    return run(statement.sql, statement.values);
+}
+
+bool PostgresCatalogueWriter::commit()
+{
+    m_inTransaction = false;
+    if (!run(QStringLiteral("COMMIT"), {})) {
+        QString ignored;
+        PostgresCatalogue::run(m_connection, QStringLiteral("ROLLBACK"), {}, nullptr, &ignored);
+        return false;
+    }
+    // Visible from now on; should the note be lost, nothing waits on it.
+    QString ignored;
+    PostgresCatalogue::run(m_connection, QStringLiteral("UPDATE change_log SET committed = ? WHERE stamp = ?"),
+                           { qlonglong(QDateTime::currentMSecsSinceEpoch() * 1000 + 1), qlonglong(m_stamp) }, nullptr,
+                           &ignored);
+    return true;
+}
+
+void PostgresCatalogueWriter::rollback()
+{
+    m_inTransaction = false;
+    if (m_connection) {
+        QString ignored;
+        PostgresCatalogue::run(m_connection, QStringLiteral("ROLLBACK"), {}, nullptr, &ignored);
+    }
+}

@@ -1,0 +1,119 @@
+#include "catalogue/sharedsql.h"
+
+#include "catalogue/windows.h"
+#include "geo/projection.h"
+
+#include <QDateTime>
+
+#include <algorithm>
+#include <atomic>
+#include <cmath>
+
+namespace SharedSql {
+
+const QLatin1String latestClaim("(SELECT c.source FROM event_claim c WHERE c.public_id = event.public_id"
+                                " ORDER BY c.claimed DESC, c.source LIMIT 1)");
+const QLatin1String anyClaim("EXISTS (SELECT 1 FROM event_claim c WHERE c.public_id = event.public_id)");
+
+QString handOver()
+{
+    return QStringLiteral("UPDATE event SET source = %1, modified = ? WHERE public_id = ? AND source = ? AND %2")
+        .arg(latestClaim, anyClaim);
+}
+
+QString handOverAll()
+{
+    return QStringLiteral("UPDATE event SET source = %1, modified = ? WHERE source = ? AND %2").arg(latestClaim, anyClaim);
+}
+
+Statement unseen(const UpstreamWindow &window, const QString &source, std::int64_t stamp)
+{
+    // Through the events' time index: the rows this source wrote last, and
+    // the claims it keeps on rows that others wrote since.
+    Statement statement { QStringLiteral("SELECT public_id, origin_time, latitude, longitude, depth FROM event"
+                                         " WHERE origin_time >= ? AND origin_time < ?"),
+                          { qlonglong(window.startUs), qlonglong(window.endUs) } };
+    const RegionTerms where = RegionTerms::of(window.region);
+    if (!where.sql.isEmpty()) {
+        statement.sql += QStringLiteral(" AND ") + where.sql;
+        statement.values << where.values;
+    }
+    if (window.minMagnitude) {
+        statement.sql += QStringLiteral(" AND magnitude >= ?");
+        statement.values << *window.minMagnitude;
+    }
+    if (window.maxMagnitude) {
+        statement.sql += QStringLiteral(" AND magnitude <= ?");
+        statement.values << *window.maxMagnitude;
+    }
+    statement.sql += QStringLiteral(" AND ((source = ? AND modified <> ?) OR EXISTS (SELECT 1 FROM event_claim c"
+                                    " WHERE c.public_id = event.public_id AND c.source = ? AND c.claimed <> ?))"
+                                    " ORDER BY origin_time, public_id");
+    statement.values << source << qlonglong(stamp) << source << qlonglong(stamp);
+    return statement;
+}
+
+Statement recordFetched(const QString &upstream, const UpstreamWindow &window, std::int64_t nowUs)
+{
+    const auto optional = [](const std::optional<double> &value) { return value ? QVariant(*value) : QVariant(); };
+    return { QStringLiteral("INSERT INTO fetched_window (upstream, start_time, end_time, min_magnitude, max_magnitude,"
+                            " updated_after, fetched, region) VALUES (?, ?, ?, ?, ?, ?, ?, ?)"),
+             { upstream, qlonglong(window.startUs), qlonglong(window.endUs), optional(window.minMagnitude),
+               optional(window.maxMagnitude),
+               window.updatedAfterUs ? QVariant(qlonglong(*window.updatedAfterUs)) : QVariant(), qlonglong(nowUs),
+               window.region.isWhole() ? QVariant() : QVariant(window.region.queryKeys()) } };
+}
+
+Statement countFetched(const QString &upstream, const UpstreamWindow &window, std::int64_t sinceUs)
+{
+    // A record covers the window when its time range holds it, its
+    // magnitude range is at least as wide, and its region is the window's
+    // or the whole world.
+    Statement statement { QStringLiteral("SELECT COUNT(*) FROM fetched_window WHERE upstream = ? AND start_time <= ?"
+                                         " AND end_time >= ? AND fetched >= ?"),
+                          { upstream, qlonglong(window.startUs), qlonglong(window.endUs), qlonglong(sinceUs) } };
+    if (window.minMagnitude) {
+        statement.sql += QStringLiteral(" AND (min_magnitude IS NULL OR min_magnitude <= ?)");
+        statement.values << *window.minMagnitude;
+    } else {
+        statement.sql += QStringLiteral(" AND min_magnitude IS NULL");
+    }
+    if (window.maxMagnitude) {
+        statement.sql += QStringLiteral(" AND (max_magnitude IS NULL OR max_magnitude >= ?)");
+        statement.values << *window.maxMagnitude;
+    } else {
+        statement.sql += QStringLiteral(" AND max_magnitude IS NULL");
+    }
+    if (window.updatedAfterUs) {
+        statement.sql += QStringLiteral(" AND (updated_after IS NULL OR updated_after <= ?)");
+        statement.values << qlonglong(*window.updatedAfterUs);
+    } else {
+        statement.sql += QStringLiteral(" AND updated_after IS NULL");
+    }
+    if (window.region.isWhole()) {
+        statement.sql += QStringLiteral(" AND region IS NULL");
+    } else {
+        statement.sql += QStringLiteral(" AND (region IS NULL OR region = ?)");
+        statement.values << window.region.queryKeys();
+    }
+    return statement;
+}
+
+std::optional<double> storedLongitude(std::optional<double> longitude)
+{
+    if (!longitude || !std::isfinite(*longitude))
+        return longitude;
+    return Geo::periodicLongitude(*longitude);
+}
+
+std::int64_t nextStamp()
+{
+    static std::atomic<std::int64_t> lastStamp { 0 };
+    const std::int64_t now = QDateTime::currentMSecsSinceEpoch() * 1000;
+    std::int64_t last = lastStamp.load();
+    while (!lastStamp.compare_exchange_weak(last, std::max(now, last + 1))) {
+    }
+    return std::max(now, last + 1);
+}
+
+} // namespace SharedSql

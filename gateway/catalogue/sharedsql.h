@@ -1,0 +1,51 @@
+#pragma once
+
+// The SQL that every catalogue database runs alike, kept to what SQLite
+// and PostgreSQL both take, with "?" marks for its values.
+
+#include <QLatin1String>
+#include <QString>
+#include <QVariantList>
+
+#include <cstdint>
+#include <optional>
+
+struct UpstreamWindow;
+
+namespace SharedSql {
+
+struct Statement
+{
+    QString sql;
+    QVariantList values;
+};
+
+// An event that other sources hold too passes to the one that claimed it
+// most recently.
+extern const QLatin1String latestClaim;
+extern const QLatin1String anyClaim;
+
+// A source lets go of an event it wrote last ("?" for the stamp, the id and
+// the source): it passes to the source that claimed it most recently, if any.
+QString handOver();
+// The same for every event of a source ("?" for the stamp and the source).
+QString handOverAll();
+
+// The events of a source inside a window that a transaction (stamped
+// stamp) has not written: public_id, origin_time, latitude, longitude,
+// depth, in time order; the caller tests the region exactly.
+Statement unseen(const UpstreamWindow &window, const QString &source, std::int64_t stamp);
+// A window of an upstream recorded as fetched now.
+Statement recordFetched(const QString &upstream, const UpstreamWindow &window, std::int64_t nowUs);
+// How many records of fetched windows cover the window since a time.
+Statement countFetched(const QString &upstream, const UpstreamWindow &window, std::int64_t sinceUs);
+
+// Longitudes are stored within (-180, 180], so that a box needs to know of
+// one meridian only.
+std::optional<double> storedLongitude(std::optional<double> longitude);
+
+// A stamp for a writer's transaction, later than any given before in this
+// process, so that its rows are told apart from all others.
+std::int64_t nextStamp();
+
+} // namespace SharedSql

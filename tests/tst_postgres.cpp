@@ -1,0 +1,156 @@
+#include "catalogue/postgrescatalogue.h"
+
+#include "testsupport/gatewayprocess.h"
+#include "testsupport/pgcluster.h"
+
+#include <QDateTime>
+#include <QtTest>
+
+// The gateway over PostgreSQL with PostGIS, against a throw-away server
+// that the test starts: the same imports give the same answers, byte for
+// byte, as over SQLite.
+class TestPostgres : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase();
+    void answersAreTheSameAsSqlite_data();
+    void answersAreTheSameAsSqlite();
+    void anotherProgramsDatabaseIsLeftAlone();
+
+private:
+    PgCluster cluster;
+    GatewayProcess sqlite;
+    GatewayProcess postgres;
+};
+
+namespace {
+
+// Events on a grid across 180 and both poles' sides, at every depth, two
+// at each place and time, one without a magnitude now and then: boxes,
+// circles and ties across the antimeridian.
+QByteArray worldEvents()
+{
+    QByteArray text = "#EventID | Time | Latitude | Longitude | Depth/km | Author | Catalog | Contributor "
+                      "| ContributorID | MagType | Magnitude | MagAuthor | EventLocationName | EventType\n";
+    const QDateTime start(QDate(2025, 3, 1), QTime(0, 0), Qt::UTC);
+    int n = 0;
+    for (double latitude = -85; latitude <= 85; latitude += 10) {
+        for (double longitude = 150; longitude <= 210; longitude += 7.5) {
+            for (int twin = 0; twin < 2; ++twin, ++n) {
+                text += "world" + QByteArray::number(n) + '|'
+                    + start.addSecs(qint64(n / 2) * 3600).toString(Qt::ISODateWithMs).toLatin1() + '|'
+                    + QByteArray::number(latitude) + '|' + QByteArray::number(longitude > 180 ? longitude - 360 : longitude)
+                    + '|' + QByteArray::number(n * 7 % 700) + "|||||Mw|" + (n % 9 == 0 ? QByteArray() : QByteArray::number(4 + (n % 5) * 0.1))
+                    + "|||earthquake\n";
+            }
+        }
+    }
+    return text;
+}
+
+} // namespace
+
+void TestPostgres::initTestCase()
+{
+    QString error;
+    QVERIFY2(cluster.start(&error), qPrintable(error));
+    const QString uri = cluster.createDatabase(QStringLiteral("harvix"), &error);
+    QVERIFY2(!uri.isEmpty(), qPrintable(error));
+    QStringList files;
+    for (const char *name : { "GeoNet_CMT_solutions.csv", "MLNZ20_RapidEvents_2024.csv", "MLNZ20_RapidEvents_2025.csv",
+                              "MLNZ20_RapidEvents_2026.csv" })
+        files << QStringLiteral(HARVIX_SHIPPED_DATA_DIR "/geonet/") + QLatin1String(name);
+    files << sqlite.writeFile(QStringLiteral("world.txt"), worldEvents());
+    for (const QString &catalogue : { sqlite.catalogue(), uri }) {
+        const GatewayProcess::Result imported = sqlite.run(QStringList { "import", "--catalogue", catalogue } + files);
+        QVERIFY2(imported.exitCode == 0, qPrintable(imported.output));
+    }
+    QVERIFY2(sqlite.start({ "--catalogue", sqlite.catalogue() }), qPrintable(sqlite.log()));
+    QVERIFY2(postgres.start({ "--catalogue", uri }), qPrintable(postgres.log()));
+    QVERIFY(postgres.log().contains(QStringLiteral("from postgresql://postgres@127.0.0.1:%1/harvix").arg(cluster.port())));
+}
+
+void TestPostgres::answersAreTheSameAsSqlite_data()
+{
+    QTest::addColumn<QString>("path");
+    const QString search = QStringLiteral("/services/quake/search?magnitudeLower=%1&magnitudeUpper=12&startDate=%2"
+                                          "&endDate=%3&outputFormat=quakeml1.0");
+    QTest::newRow("all of 2025") << search.arg(0).arg(QLatin1String("2025-01-01"), QLatin1String("2025-12-31"));
+    QTest::newRow("M4 and more, three years") << search.arg(4).arg(QLatin1String("2024-01-01"), QLatin1String("2026-12-31"));
+    QTest::newRow("box across 180") << search.arg(0).arg(QLatin1String("2025-01-01"), QLatin1String("2025-12-31"))
+                                           + QStringLiteral("&bbox=170,-50,-170,-30");
+    QTest::newRow("circle across 180") << search.arg(0).arg(QLatin1String("2025-01-01"), QLatin1String("2025-12-31"))
+                                              + QStringLiteral("&latitude=-35&longitude=179&maxRadiusKm=900");
+    QTest::newRow("slab depths") << search.arg(0).arg(QLatin1String("2024-01-01"), QLatin1String("2026-12-31"))
+                                        + QStringLiteral("&minDepth=100&maxDepth=300&bbox=174,-41,178,-37");
+    const QString fdsn = QStringLiteral("/fdsnws/event/1/query?");
+    QTest::newRow("fdsn text, a month") << fdsn + QStringLiteral("starttime=2025-03-01&endtime=2025-04-01&format=text");
+    QTest::newRow("fdsn xml, a month") << fdsn + QStringLiteral("starttime=2025-03-01&endtime=2025-04-01");
+    QTest::newRow("fdsn by magnitude") << fdsn + QStringLiteral("starttime=2024-06-01&endtime=2024-07-01&orderby=magnitude&format=text");
+    QTest::newRow("fdsn by magnitude, up") << fdsn + QStringLiteral("starttime=2024-06-01&endtime=2024-07-01&orderby=magnitude-asc&format=text");
+    QTest::newRow("fdsn oldest first, paged") << fdsn + QStringLiteral("starttime=2024-01-01&orderby=time-asc&limit=50&offset=101&format=text");
+    QTest::newRow("fdsn box across 180") << fdsn + QStringLiteral("minlongitude=170&maxlongitude=-170&minlatitude=-60&maxlatitude=10&format=text");
+    QTest::newRow("fdsn circle across 180") << fdsn + QStringLiteral("latitude=-30&longitude=180&maxradius=12&format=text");
+    QTest::newRow("fdsn ring near the pole") << fdsn + QStringLiteral("latitude=-89&longitude=0&minradius=3&maxradius=30&format=text");
+    QTest::newRow("fdsn one event") << fdsn + QStringLiteral("eventid=world17");
+    QTest::newRow("fdsn nothing") << fdsn + QStringLiteral("starttime=1990-01-01&endtime=1990-02-01&nodata=404");
+    QTest::newRow("home page") << QStringLiteral("/");
+    QTest::newRow("event page") << QStringLiteral("/services/quake/quakeml/1.0.1/ref/world40");
+}
+
+void TestPostgres::answersAreTheSameAsSqlite()
+{
+    QFETCH(QString, path);
+    GatewayProcess::Reply fromFile = GatewayProcess::get(sqlite.url(path));
+    GatewayProcess::Reply fromDatabase = GatewayProcess::get(postgres.url(path));
+    // What differs by the gateway and the moment: its own address, and when
+    // an FDSN error was asked for.
+    static const QRegularExpression submitted(QStringLiteral("Request Submitted:\n[^\n]*"));
+    for (auto [reply, gateway] : { std::pair { &fromFile, &sqlite }, std::pair { &fromDatabase, &postgres } }) {
+        reply->body.replace(gateway->url(QStringLiteral("/")).toString(QUrl::StripTrailingSlash).toLatin1(), "GATEWAY");
+        reply->body = QString::fromUtf8(reply->body).replace(submitted, QStringLiteral("Request Submitted: NOW")).toUtf8();
+    }
+    QCOMPARE(fromDatabase.status, fromFile.status);
+    QVERIFY2(fromFile.body.size() > 100 || fromFile.status != 200, fromFile.body.constData());
+    if (fromDatabase.body != fromFile.body) {
+        qsizetype at = 0;
+        while (at < fromFile.body.size() && at < fromDatabase.body.size() && fromFile.body[at] == fromDatabase.body[at])
+            ++at;
+        QFAIL(qPrintable(QStringLiteral("the replies differ at byte %1 of %2:\nSQLite:     %3\nPostgreSQL: %4")
+                             .arg(at).arg(fromFile.body.size())
+                             .arg(QString::fromUtf8(fromFile.body.mid(std::max<qsizetype>(0, at - 80), 200)),
+                                  QString::fromUtf8(fromDatabase.body.mid(std::max<qsizetype>(0, at - 80), 200)))));
+    }
+}
+
+void TestPostgres::anotherProgramsDatabaseIsLeftAlone()
+{
+    QString error;
+    const QString uri = cluster.createDatabase(QStringLiteral("theirs"), &error);
+    QVERIFY2(!uri.isEmpty(), qPrintable(error));
+    QString output;
+    QCOMPARE(cluster.runTool(QStringLiteral("psql"), { QStringLiteral("-h"), QStringLiteral("127.0.0.1"), QStringLiteral("-p"),
+                                                         QString::number(cluster.port()), QStringLiteral("-U"),
+                                                         QStringLiteral("postgres"), QStringLiteral("-d"), QStringLiteral("theirs"),
+                                                         QStringLiteral("-c"), QStringLiteral("CREATE TABLE orders (id int)") },
+                             &output),
+             0);
+    PostgresCatalogue catalogue(uri);
+    QVERIFY(!catalogue.open(&error));
+    QVERIFY2(error.contains(QLatin1String("not a Harvix catalogue: a database of another program (tables orders)")),
+             qPrintable(error));
+    QCOMPARE(cluster.runTool(QStringLiteral("psql"), { QStringLiteral("-h"), QStringLiteral("127.0.0.1"), QStringLiteral("-p"),
+                                                         QString::number(cluster.port()), QStringLiteral("-U"),
+                                                         QStringLiteral("postgres"), QStringLiteral("-d"), QStringLiteral("theirs"),
+                                                         QStringLiteral("-At"), QStringLiteral("-c"),
+                                                         QStringLiteral("SELECT string_agg(table_name, ',') FROM "
+                                                                        "information_schema.tables WHERE table_schema = 'public'") },
+                             &output),
+             0);
+    QCOMPARE(output, QStringLiteral("orders"));
+}
+
+QTEST_MAIN(TestPostgres)
+#include "tst_postgres.moc"
