@@ -2,6 +2,9 @@
 
 #include "testsupport/gatewayprocess.h"
 #include "testsupport/pgcluster.h"
+#include "testsupport/upstreamstandin.h"
+
+#include <httplib.h>
 
 #include <QDateTime>
 #include <QtTest>
@@ -18,11 +21,14 @@ private slots:
     void answersAreTheSameAsSqlite_data();
     void answersAreTheSameAsSqlite();
     void anotherProgramsDatabaseIsLeftAlone();
+    void everyGatewaySeesAnImport();
+    void oneSyncAtATime();
 
 private:
     PgCluster cluster;
     GatewayProcess sqlite;
     GatewayProcess postgres;
+    QString uri;
 };
 
 namespace {
@@ -56,7 +62,7 @@ void TestPostgres::initTestCase()
 {
     QString error;
     QVERIFY2(cluster.start(&error), qPrintable(error));
-    const QString uri = cluster.createDatabase(QStringLiteral("harvix"), &error);
+    uri = cluster.createDatabase(QStringLiteral("harvix"), &error);
     QVERIFY2(!uri.isEmpty(), qPrintable(error));
     QStringList files;
     for (const char *name : { "GeoNet_CMT_solutions.csv", "MLNZ20_RapidEvents_2024.csv", "MLNZ20_RapidEvents_2025.csv",
@@ -150,6 +156,69 @@ void TestPostgres::anotherProgramsDatabaseIsLeftAlone()
                              &output),
              0);
     QCOMPARE(output, QStringLiteral("orders"));
+}
+
+// Gateways keep nothing of the catalogue's between requests: an import
+// from the command line is in every gateway's next answer, pages included.
+void TestPostgres::everyGatewaySeesAnImport()
+{
+    GatewayProcess second;
+    QVERIFY2(second.start({ "--catalogue", uri }), qPrintable(second.log()));
+    const QString path = QStringLiteral("/fdsnws/event/1/query?eventid=late1&format=text");
+    QCOMPARE(GatewayProcess::get(second.url(path)).status, 204);
+    const QByteArray home = GatewayProcess::get(postgres.url(QStringLiteral("/"))).body;
+    const GatewayProcess::Result imported = second.run(
+        { "import", "--catalogue", uri,
+          second.writeFile(QStringLiteral("late.txt"),
+                           "#EventID | Time | Latitude | Longitude | Depth/km | Author | Catalog | Contributor | ContributorID"
+                           " | MagType | Magnitude | MagAuthor | EventLocationName | EventType\n"
+                           "late1|2026-11-30T10:00:00Z|-41.2|174.8|20|||||ML|5.5|||earthquake\n") });
+    QVERIFY2(imported.exitCode == 0, qPrintable(imported.output));
+    for (GatewayProcess *gateway : { &postgres, &second }) {
+        const GatewayProcess::Reply found = GatewayProcess::get(gateway->url(path));
+        QCOMPARE(found.status, 200);
+        QVERIFY(found.body.contains("late1|2026-11-30T10:00:00"));
+        const QByteArray now = GatewayProcess::get(gateway->url(QStringLiteral("/"))).body;
+        QVERIFY(now.contains("<tr><td>late.txt</td><td>1</td>"));
+        QVERIFY(now != home);
+    }
+}
+
+// Two syncs into one database: the second is refused while the first
+// copies, and runs once it is done.
+void TestPostgres::oneSyncAtATime()
+{
+    UpstreamStandIn server(UpstreamStandIn::Protocol::Fdsn);
+    EventRow row;
+    row.publicId = QStringLiteral("synced1");
+    row.originTimeUs = QDateTime(QDate(2023, 5, 3), QTime(1, 2), Qt::UTC).toMSecsSinceEpoch() * 1000;
+    row.latitude = -41;
+    row.longitude = 174;
+    row.magnitude = 3.3;
+    server.addEvent(row);
+    std::atomic<int> asked { 0 };
+    server.setFault([&](const httplib::Request &, httplib::Response &) {
+        ++asked;
+        std::this_thread::sleep_for(std::chrono::milliseconds(300));
+        return false;
+    });
+    QVERIFY(server.start());
+    const QStringList sync = { "sync", "--catalogue", uri, "--upstream", server.url(), "--from", "2023-04-01",
+                               "--to", "2023-06-30", "--refetch" };
+    QProcess first;
+    first.setProcessChannelMode(QProcess::MergedChannels);
+    first.start(QStringLiteral(HARVIX_GATEWAY), sync);
+    QTRY_VERIFY(asked >= 1);
+    const GatewayProcess::Result refused = postgres.run(sync);
+    QCOMPARE(refused.exitCode, 1);
+    QVERIFY2(refused.output.contains(QLatin1String("another harvix-gateway is copying into postgresql://postgres@")),
+             qPrintable(refused.output));
+    QVERIFY(first.waitForFinished(60000));
+    QVERIFY2(first.exitCode() == 0, first.readAll().constData());
+    const GatewayProcess::Result after = postgres.run(sync);
+    QVERIFY2(after.exitCode == 0, qPrintable(after.output));
+    QCOMPARE(GatewayProcess::get(postgres.url(QStringLiteral("/fdsnws/event/1/query?eventid=synced1&format=text"))).status,
+             200);
 }
 
 QTEST_MAIN(TestPostgres)

@@ -127,6 +127,17 @@ public:
     // A writer for the source (a file's name, an upstream's key).
     virtual std::unique_ptr<Writer> writer(const QString &source) const = 0;
 
+    // Held by the one process that copies from upstreams into a catalogue
+    // that several share; let go when destroyed.
+    class SyncLock
+    {
+    public:
+        virtual ~SyncLock() = default;
+    };
+    // The lock, or null when another process holds it. A catalogue file is
+    // one process's (SQLite itself keeps writers apart): always granted.
+    virtual std::unique_ptr<SyncLock> lockForSync() const { return std::make_unique<SyncLock>(); }
+
 protected:
     // The rows of a cursor that lie inside a search's region, for a
     // database that narrows the search to the region's envelopes.

@@ -74,8 +74,10 @@ const char *const schema[] = {
     " committed BIGINT)",
 };
 
-// A key of the advisory lock that makes one gateway at a time create the schema.
+// Keys of the advisory locks that make one gateway at a time create the
+// schema, and copy from upstreams.
 constexpr long long SchemaLock = 0x4852565831LL;
+constexpr long long SyncLockKey = 0x4852565832LL;
 
 QString serverWords(const PGconn *connection)
 {
@@ -426,6 +428,37 @@ std::unique_ptr<Catalogue::Cursor> PostgresCatalogue::select(const EventQuery &q
 std::unique_ptr<Catalogue::Writer> PostgresCatalogue::writer(const QString &source) const
 {
     return std::make_unique<PostgresCatalogueWriter>(*this, source);
+}
+
+std::unique_ptr<Catalogue::SyncLock> PostgresCatalogue::lockForSync() const
+{
+    class Held : public SyncLock
+    {
+    public:
+        Held(const PostgresCatalogue &catalogue, PGconn *connection) : m_catalogue(catalogue), m_connection(connection) {}
+        ~Held() override
+        {
+            // The session's lock goes with it, or with the connection.
+            QString ignored;
+            PostgresCatalogue::run(m_connection, QStringLiteral("SELECT pg_advisory_unlock(%1)").arg(SyncLockKey), {},
+                                   nullptr, &ignored);
+            m_catalogue.release(m_connection);
+        }
+
+    private:
+        const PostgresCatalogue &m_catalogue;
+        PGconn *m_connection;
+    };
+    QString error;
+    PGconn *connection = acquire(&error);
+    Rows rows;
+    if (!connection
+        || !run(connection, QStringLiteral("SELECT pg_try_advisory_lock(%1)").arg(SyncLockKey), {}, &rows, &error)
+        || rows.rows.empty() || rows.rows[0][0] != QByteArray("t")) {
+        release(connection);
+        return nullptr;
+    }
+    return std::make_unique<Held>(*this, connection);
 }
 
 qint64 PostgresCatalogue::eventCount() const

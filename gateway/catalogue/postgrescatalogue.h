@@ -52,6 +52,8 @@ public:
     std::unique_ptr<Cursor> search(const EventFilter &filter) const override;
     std::unique_ptr<Cursor> select(const EventQuery &query) const override;
     std::unique_ptr<Writer> writer(const QString &source) const override;
+    // pg_try_advisory_lock on a connection of its own, held with the lock.
+    std::unique_ptr<SyncLock> lockForSync() const override;
 
     // A connection from the pool (a new one when none is idle), or null
     // with the reason; give it back with release.

@@ -54,6 +54,13 @@ int sync(const Options &options)
     if (!opened)
         return 1;
     const Catalogue &catalogue = *opened;
+    // One sync at a time for a catalogue that several gateways share.
+    const std::unique_ptr<Catalogue::SyncLock> lock = catalogue.lockForSync();
+    if (!lock) {
+        say(QStringLiteral("another harvix-gateway is copying into %1 now; run this sync when it is done")
+                .arg(catalogue.name()));
+        return 1;
+    }
     const bool terminal = isatty(STDERR_FILENO);
     QElapsedTimer clock;
     clock.start();

@@ -61,6 +61,11 @@ void UpstreamFollower::run()
         const bool whole = copies % m_wholeEvery == 0 || lastBeganUs == 0;
         if (!whole)
             window.updatedAfterUs = lastBeganUs - std::int64_t(60) * 1000000;
+        // Where several gateways follow one catalogue, one copies at a time;
+        // the others wait for their next turn.
+        const std::unique_ptr<Catalogue::SyncLock> lock = m_catalogue.lockForSync();
+        if (!lock)
+            continue;
         const FetchReport report = m_upstream.fetch(m_catalogue, window);
         if (report.failed()) {
             if (!failing)
