@@ -24,6 +24,7 @@ const char *const usage =
     "       harvix-gateway sync [--catalogue FILE] --upstream URL --from DATE [--to DATE]\n"
     "                           [--min-magnitude M] [--updated-after TIME | --refetch]\n"
     "                           [--upstream-timeout SECONDS] [--upstream-format text|xml]\n"
+    "       harvix-gateway copy FROM TO\n"
     "       harvix-gateway --help | --version\n"
     "\n"
     "serve    answers Harvix's searches and event pages from the catalogue until\n"
@@ -34,8 +35,13 @@ const char *const usage =
     "         text and QuakeML 1.2, told apart by their content, also gzip-compressed\n"
     "sync     copies a long range from an upstream, a week at a time; a second\n"
     "         run goes on where an interrupted one stopped\n"
+    "copy     copies a whole catalogue into an empty one, between SQLite files and\n"
+    "         PostgreSQL databases either way, with its fetched windows and claims.\n"
     "\n"
     "--catalogue FILE   the catalogue to use; created empty when it does not exist.\n"
+    "                   A postgresql://USER@HOST:PORT/DATABASE URI names a\n"
+    "                   PostgreSQL database with PostGIS (password from ~/.pgpass\n"
+    "                   or PGPASSWORD).\n"
     "                   Without it: $XDG_DATA_HOME/harvix/catalogue.sqlite, made\n"
     "                   from GeoNet's catalogue files on first use.\n"
     "--listen ADDRESS:PORT   where to serve, for example 127.0.0.1:8470 or [::1]:8470\n"
@@ -94,6 +100,7 @@ int main(int argc, char *argv[])
         { "serve", QStringList { "--catalogue", "--follow", "--listen", "--max-events", "--refresh-after", "--write-timeout", "--workers" } + upstreamOptions },
         { "import", { "--catalogue" } },
         { "sync", QStringList { "--catalogue", "--from", "--to", "--min-magnitude", "--updated-after" } + upstreamOptions },
+        { "copy", {} },
     };
     if (!commandOptions.contains(command))
         return usageError(command.startsWith(u'-') ? QStringLiteral("unknown option '%1'").arg(command)
@@ -101,9 +108,11 @@ int main(int argc, char *argv[])
     Options options;
     QString error;
     if (!parseOptions(args, commandOptions.value(command), commandFlags.value(command),
-                      command == QLatin1String("import"), options, &error))
+                      command == QLatin1String("import") || command == QLatin1String("copy"), options, &error))
         return usageError(error);
     if (command == QLatin1String("serve"))
         return serve(options);
+    if (command == QLatin1String("copy"))
+        return copy(options);
     return command == QLatin1String("import") ? import(options) : sync(options);
 }

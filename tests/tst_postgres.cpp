@@ -6,6 +6,9 @@
 
 #include <httplib.h>
 
+#include "catalogue/sqlitecatalogue.h"
+#include "catalogue/windows.h"
+
 #include <QDateTime>
 #include <QtTest>
 
@@ -23,6 +26,7 @@ private slots:
     void anotherProgramsDatabaseIsLeftAlone();
     void everyGatewaySeesAnImport();
     void oneSyncAtATime();
+    void copiesBothWays();
 
 private:
     PgCluster cluster;
@@ -219,6 +223,62 @@ void TestPostgres::oneSyncAtATime()
     QVERIFY2(after.exitCode == 0, qPrintable(after.output));
     QCOMPARE(GatewayProcess::get(postgres.url(QStringLiteral("/fdsnws/event/1/query?eventid=synced1&format=text"))).status,
              200);
+}
+
+// A catalogue moved to PostgreSQL and back answers as the first did, with
+// its claims and its fetched windows.
+void TestPostgres::copiesBothWays()
+{
+    QString error;
+    const QString database = cluster.createDatabase(QStringLiteral("copied"), &error);
+    QVERIFY2(!database.isEmpty(), qPrintable(error));
+    qint64 events = 0;
+    {
+        SqliteCatalogue original(sqlite.catalogue());
+        QVERIFY(original.open(&error));
+        events = original.eventCount();
+    }
+    GatewayProcess::Result copied = sqlite.run({ "copy", sqlite.catalogue(), database });
+    QVERIFY2(copied.exitCode == 0, qPrintable(copied.output));
+    QVERIFY2(copied.output.contains(QStringLiteral("copied %1 events from %2 to postgresql://postgres@127.0.0.1:%3/copied")
+                                        .arg(events).arg(sqlite.catalogue()).arg(cluster.port())),
+             qPrintable(copied.output));
+    const QRegularExpression claims(QStringLiteral("[(: ]([1-9]\\d*) event_claim,"));
+    QVERIFY2(claims.match(copied.output).hasMatch(), qPrintable(copied.output));
+    // Into one that holds events: refused.
+    const GatewayProcess::Result again = sqlite.run({ "copy", sqlite.catalogue(), database });
+    QCOMPARE(again.exitCode, 1);
+    QVERIFY2(again.output.contains(QLatin1String("copy fills an empty catalogue only")), qPrintable(again.output));
+
+    // Back from the shared one, with a fetched window.
+    {
+        PostgresCatalogue shared(uri);
+        QVERIFY2(shared.open(&error), qPrintable(error));
+        const std::unique_ptr<Catalogue::Writer> writer = shared.writer(QStringLiteral("https://example.org/fdsnws/event/1/"));
+        UpstreamWindow window;
+        window.startUs = 0;
+        window.endUs = 86400000000;
+        QVERIFY(writer->begin() && writer->recordFetched(QStringLiteral("https://example.org/fdsnws/event/1/"), window)
+                && writer->commit());
+    }
+    const QString back = sqlite.path(QStringLiteral("back.sqlite"));
+    copied = sqlite.run({ "copy", uri, back });
+    QVERIFY2(copied.exitCode == 0, qPrintable(copied.output));
+    QVERIFY2(QRegularExpression(QStringLiteral(" [1-9]\\d* fetched_window,")).match(copied.output).hasMatch(),
+             qPrintable(copied.output));
+
+    GatewayProcess moved, returned;
+    QVERIFY2(moved.start({ "--catalogue", database }), qPrintable(moved.log()));
+    QVERIFY2(returned.start({ "--catalogue", back }), qPrintable(returned.log()));
+    for (const QString &path : { QStringLiteral("/services/quake/search?magnitudeLower=0&magnitudeUpper=12&startDate=2025-01-01"
+                                                "&endDate=2025-12-31&outputFormat=quakeml1.0"),
+                                 QStringLiteral("/fdsnws/event/1/query?starttime=2025-01-01&endtime=2026-01-01&minlongitude=170&maxlongitude=-170&format=text") }) {
+        const QByteArray expected = GatewayProcess::get(sqlite.url(path)).body;
+        QVERIFY(expected.size() > 1000);
+        QVERIFY2(GatewayProcess::get(moved.url(path)).body == expected, qPrintable(path));
+        // The shared one has since gained late1 and synced1, in other years.
+        QVERIFY2(GatewayProcess::get(returned.url(path)).body == expected, qPrintable(path));
+    }
 }
 
 QTEST_MAIN(TestPostgres)

@@ -15,9 +15,12 @@
 #include "geo/projection.h"
 
 #include <QList>
+#include <QStringList>
+#include <QVariantList>
 #include <QString>
 
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -61,6 +64,9 @@ public:
         virtual bool removeSource(qint64 *count) = 0;
         // Records, in the same transaction, that a window of an upstream is here.
         virtual bool recordFetched(const QString &upstream, const UpstreamWindow &window) = 0;
+        // A row of one of the catalogue's tables as another catalogue held
+        // it, for moving a whole catalogue (Catalogue::tables()).
+        virtual bool insertRow(const QString &table, const QStringList &columns, const QVariantList &values) = 0;
         // All of it is there after commit or, after a failure or a crash, none.
         virtual bool commit() = 0;
         virtual void rollback() = 0;
@@ -126,6 +132,18 @@ public:
 
     // A writer for the source (a file's name, an upstream's key).
     virtual std::unique_ptr<Writer> writer(const QString &source) const = 0;
+
+    // The tables that hold a catalogue, with the columns that a copy moves.
+    struct Table
+    {
+        QString name;
+        QStringList columns;
+    };
+    static QList<Table> tables();
+    // Calls row with each row of a table, its values in the columns' order
+    // (numbers as numbers); false with the reason, or when row returns false.
+    virtual bool readTable(const Table &table, const std::function<bool(const QVariantList &)> &row,
+                           QString *error) const = 0;
 
     // Held by the one process that copies from upstreams into a catalogue
     // that several share; let go when destroyed.

@@ -430,6 +430,47 @@ std::unique_ptr<Catalogue::Writer> PostgresCatalogue::writer(const QString &sour
     return std::make_unique<PostgresCatalogueWriter>(*this, source);
 }
 
+bool PostgresCatalogue::readTable(const Table &table, const std::function<bool(const QVariantList &)> &row,
+                                  QString *error) const
+{
+    PGconn *connection = acquire(error);
+    if (!connection)
+        return false;
+    bool read = true;
+    if (!PQsendQuery(connection, SharedSql::selectTable(table.name, table.columns).toUtf8().constData())
+        || !PQsetSingleRowMode(connection)) {
+        *error = serverWords(connection);
+        read = false;
+    }
+    QVariantList values;
+    while (PGresult *result = read ? PQgetResult(connection) : nullptr) {
+        const ExecStatusType status = PQresultStatus(result);
+        if (status == PGRES_SINGLE_TUPLE) {
+            values.clear();
+            for (int column = 0; column < PQnfields(result); ++column) {
+                const QByteArray text(PQgetvalue(result, 0, column), PQgetlength(result, 0, column));
+                // Numbers as numbers: a copy keeps every digit.
+                switch (PQgetisnull(result, 0, column) ? 0 : PQftype(result, column)) {
+                case 0: values << QVariant(); break;
+                case 20: case 21: case 23: values << QVariant(text.toLongLong()); break;
+                case 700: case 701: values << QVariant(text.toDouble()); break;
+                default: values << QVariant(QString::fromUtf8(text)); break;
+                }
+            }
+            if (!row(values))
+                read = false;
+        } else if (status != PGRES_TUPLES_OK) {
+            *error = QString::fromUtf8(PQresultErrorMessage(result)).simplified();
+            read = false;
+        }
+        PQclear(result);
+    }
+    while (PGresult *rest = PQgetResult(connection))
+        PQclear(rest);
+    release(connection);
+    return read;
+}
+
 std::unique_ptr<Catalogue::SyncLock> PostgresCatalogue::lockForSync() const
 {
     class Held : public SyncLock

@@ -54,6 +54,7 @@ public:
     std::unique_ptr<Writer> writer(const QString &source) const override;
     // pg_try_advisory_lock on a connection of its own, held with the lock.
     std::unique_ptr<SyncLock> lockForSync() const override;
+    bool readTable(const Table &table, const std::function<bool(const QVariantList &)> &row, QString *error) const override;
 
     // A connection from the pool (a new one when none is idle), or null
     // with the reason; give it back with release.

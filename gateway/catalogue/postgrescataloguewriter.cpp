@@ -131,6 +131,14 @@ bool PostgresCatalogueWriter::recordFetched(const QString &upstream, const Upstr
     return run(statement.sql, statement.values);
 }
 
+bool PostgresCatalogueWriter::insertRow(const QString &table, const QStringList &columns, const QVariantList &values)
+{
+    if (!run(SharedSql::insertRow(table, columns), values))
+        return false;
+    m_added += table == QLatin1String("event") ? 1 : 0;
+    return true;
+}
+
 bool PostgresCatalogueWriter::commit()
 {
     m_inTransaction = false;

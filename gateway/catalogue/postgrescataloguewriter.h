@@ -28,6 +28,7 @@ public:
     bool unseen(const UpstreamWindow &window, std::vector<Unseen> *events) override;
     bool removeSource(qint64 *count) override;
     bool recordFetched(const QString &upstream, const UpstreamWindow &window) override;
+    bool insertRow(const QString &table, const QStringList &columns, const QVariantList &values) override;
     bool commit() override;
     void rollback() override;
 

@@ -1,5 +1,6 @@
 #include "catalogue/sharedsql.h"
 
+#include "catalogue/catalogue.h"
 #include "catalogue/windows.h"
 #include "geo/projection.h"
 
@@ -8,6 +9,18 @@
 #include <algorithm>
 #include <atomic>
 #include <cmath>
+
+QList<Catalogue::Table> Catalogue::tables()
+{
+    return { { QStringLiteral("event"),
+               { "public_id", "origin_time", "latitude", "longitude", "depth", "magnitude", "magnitude_type",
+                 "magnitude_station_count", "event_type", "evaluation_mode", "evaluation_status", "source", "modified" } },
+             { QStringLiteral("event_claim"), { "public_id", "source", "claimed" } },
+             { QStringLiteral("fetched_window"),
+               { "upstream", "start_time", "end_time", "min_magnitude", "max_magnitude", "updated_after", "fetched",
+                 "region" } },
+             { QStringLiteral("change_log"), { "stamp", "committed" } } };
+}
 
 namespace SharedSql {
 
@@ -114,6 +127,17 @@ std::int64_t nextStamp()
     while (!lastStamp.compare_exchange_weak(last, std::max(now, last + 1))) {
     }
     return std::max(now, last + 1);
+}
+
+QString insertRow(const QString &table, const QStringList &columns)
+{
+    return QStringLiteral("INSERT INTO %1 (%2) VALUES (%3)")
+        .arg(table, columns.join(QStringLiteral(", ")), QStringList(columns.size(), QStringLiteral("?")).join(QStringLiteral(", ")));
+}
+
+QString selectTable(const QString &table, const QStringList &columns)
+{
+    return QStringLiteral("SELECT %1 FROM %2 ORDER BY %3").arg(columns.join(QStringLiteral(", ")), table, columns.join(QStringLiteral(", ")));
 }
 
 } // namespace SharedSql

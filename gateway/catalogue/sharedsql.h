@@ -5,6 +5,7 @@
 
 #include <QLatin1String>
 #include <QString>
+#include <QStringList>
 #include <QVariantList>
 
 #include <cstdint>
@@ -43,6 +44,11 @@ Statement countFetched(const QString &upstream, const UpstreamWindow &window, st
 // Longitudes are stored within (-180, 180], so that a box needs to know of
 // one meridian only.
 std::optional<double> storedLongitude(std::optional<double> longitude);
+
+// "INSERT INTO table (columns) VALUES (?, ...)", and every row of a table
+// in a fixed order, for moving a catalogue.
+QString insertRow(const QString &table, const QStringList &columns);
+QString selectTable(const QString &table, const QStringList &columns);
 
 // A stamp for a writer's transaction, later than any given before in this
 // process, so that its rows are told apart from all others.

@@ -645,6 +645,30 @@ std::unique_ptr<Catalogue::Cursor> SqliteCatalogue::select(const EventQuery &sel
     return std::make_unique<SqlCursor>(std::move(query));
 }
 
+bool SqliteCatalogue::readTable(const Table &table, const std::function<bool(const QVariantList &)> &row,
+                                QString *error) const
+{
+    QSqlQuery query(connection());
+    query.setForwardOnly(true);
+    if (!query.exec(SharedSql::selectTable(table.name, table.columns))) {
+        *error = sqliteText(query.lastError());
+        return false;
+    }
+    QVariantList values;
+    while (query.next()) {
+        values.clear();
+        for (int column = 0; column < table.columns.size(); ++column)
+            values << query.value(column);
+        if (!row(values))
+            return false;
+    }
+    if (query.lastError().isValid()) {
+        *error = sqliteText(query.lastError());
+        return false;
+    }
+    return true;
+}
+
 std::unique_ptr<Catalogue::Writer> SqliteCatalogue::writer(const QString &source) const
 {
     return std::make_unique<SqliteCatalogueWriter>(*this, source);

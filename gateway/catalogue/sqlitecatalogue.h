@@ -61,6 +61,7 @@ public:
     std::unique_ptr<Cursor> search(const EventFilter &filter) const override;
     std::unique_ptr<Cursor> select(const EventQuery &query) const override;
     std::unique_ptr<Writer> writer(const QString &source) const override;
+    bool readTable(const Table &table, const std::function<bool(const QVariantList &)> &row, QString *error) const override;
 
     // The columns in the order that rowFrom reads them.
     static QString eventColumns();

@@ -196,8 +196,24 @@ bool SqliteCatalogueWriter::recordFetched(const QString &upstream, const Upstrea
     return exec(record, statement.values);
 }
 
+bool SqliteCatalogueWriter::insertRow(const QString &table, const QStringList &columns, const QVariantList &values)
+{
+    auto insert = m_inserts.find(table);
+    if (insert == m_inserts.end()) {
+        insert = m_inserts.insert(table, QSqlQuery(m_db));
+        if (!insert->prepare(SharedSql::insertRow(table, columns)))
+            return fail(*insert);
+    }
+    if (!exec(*insert, values))
+        return false;
+    m_added += table == QLatin1String("event") ? 1 : 0;
+    return true;
+}
+
 void SqliteCatalogueWriter::finishStatements()
 {
+    for (QSqlQuery &insert : m_inserts)
+        insert.finish();
     for (QSqlQuery *query : { &m_update, &m_insert, &m_unclaim, &m_removeUnclaimed, &m_handOver })
         query->finish();
     m_inTransaction = false;

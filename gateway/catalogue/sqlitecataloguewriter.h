@@ -7,6 +7,7 @@
 
 #include "catalogue/catalogue.h"
 
+#include <QHash>
 #include <QSqlDatabase>
 #include <QSqlQuery>
 #include <QString>
@@ -29,6 +30,7 @@ public:
     bool unseen(const UpstreamWindow &window, std::vector<Unseen> *events) override;
     bool removeSource(qint64 *count) override;
     bool recordFetched(const QString &upstream, const UpstreamWindow &window) override;
+    bool insertRow(const QString &table, const QStringList &columns, const QVariantList &values) override;
     bool commit() override;
     void rollback() override;
 
@@ -50,6 +52,7 @@ private:
     QSqlQuery m_unclaim;
     QSqlQuery m_removeUnclaimed;
     QSqlQuery m_handOver;
+    QHash<QString, QSqlQuery> m_inserts;   // by table, for insertRow
     qint64 m_modifiedUs = 0;
     qint64 m_added = 0;
     qint64 m_updated = 0;

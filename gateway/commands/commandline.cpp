@@ -94,8 +94,12 @@ bool splitAddress(const QString &address, QString &host, int &port)
 // says what it would do, and a read-only catalogue is refused with that.
 std::unique_ptr<Catalogue> openCatalogue(const Options &options, const char *writing)
 {
+    return openCatalogueNamed(cataloguePath(options), !options.values.contains(QStringLiteral("--catalogue")), writing);
+}
+
+std::unique_ptr<Catalogue> openCatalogueNamed(const QString &named, bool isDefault, const char *writing)
+{
     QString error;
-    const QString named = cataloguePath(options);
     if (PostgresCatalogue::isDatabaseUri(named)) {
         auto database = std::make_unique<PostgresCatalogue>(named);
         if (!database->open(&error)) {
@@ -105,7 +109,6 @@ std::unique_ptr<Catalogue> openCatalogue(const Options &options, const char *wri
         return database;
     }
     auto catalogue = std::make_unique<SqliteCatalogue>(named);
-    const bool isDefault = !options.values.contains(QStringLiteral("--catalogue"));
     if (isDefault && !QFileInfo::exists(catalogue->path())) {
         say(QStringLiteral("making the catalogue %1 from GeoNet's catalogue files").arg(catalogue->path()));
         const bool made = DefaultCatalogue::create(catalogue->path(), [](const ImportReport &report) {
