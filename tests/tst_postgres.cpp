@@ -6,10 +6,13 @@
 
 #include <httplib.h>
 
+#include <csignal>
+
 #include "catalogue/sqlitecatalogue.h"
 #include "catalogue/windows.h"
 
 #include <QDateTime>
+#include <QProcess>
 #include <QtTest>
 
 // The gateway over PostgreSQL with PostGIS, against a throw-away server
@@ -27,6 +30,8 @@ private slots:
     void everyGatewaySeesAnImport();
     void oneSyncAtATime();
     void copiesBothWays();
+    void outageIsAnsweredThenOutlived();
+    void killedServerKeepsWhatWasCommitted();
 
 private:
     PgCluster cluster;
@@ -279,6 +284,74 @@ void TestPostgres::copiesBothWays()
         // The shared one has since gained late1 and synced1, in other years.
         QVERIFY2(GatewayProcess::get(returned.url(path)).body == expected, qPrintable(path));
     }
+}
+
+// The database away: every request is answered 503 with the reason, the
+// gateway lives on and answers again once the server is back.
+void TestPostgres::outageIsAnsweredThenOutlived()
+{
+    const QString path = QStringLiteral("/fdsnws/event/1/query?eventid=world17&format=text");
+    QCOMPARE(GatewayProcess::get(postgres.url(path)).status, 200);
+    cluster.stop();
+    for (const QString &asked : { path, QStringLiteral("/"), QStringLiteral("/services/quake/search?magnitudeLower=3"
+                                                                            "&magnitudeUpper=12&startDate=2025-01-01"
+                                                                            "&endDate=2025-01-31&outputFormat=quakeml1.0") }) {
+        const GatewayProcess::Reply away = GatewayProcess::get(postgres.url(asked));
+        QCOMPARE(away.status, 503);
+        QVERIFY2(away.body.startsWith("the catalogue cannot be reached now: cannot connect to postgresql://postgres@127.0.0.1:")
+                     && away.body.count('\n') == 1,
+                 away.body.constData());
+        QCOMPARE(away.headers.value("retry-after"), QByteArray("5"));
+    }
+    QCOMPARE(postgres.process().state(), QProcess::Running);
+    QString error;
+    QVERIFY2(cluster.restart(&error), qPrintable(error));
+    QTRY_COMPARE_WITH_TIMEOUT(GatewayProcess::get(postgres.url(path)).status, 200, 40000);
+}
+
+// An import in progress when the server is killed: nothing of it is kept,
+// everything committed before it is.
+void TestPostgres::killedServerKeepsWhatWasCommitted()
+{
+    QString error;
+    const QString database = cluster.createDatabase(QStringLiteral("killed"), &error);
+    QVERIFY2(!database.isEmpty(), qPrintable(error));
+    const QByteArray header = "#EventID | Time | Latitude | Longitude | Depth/km | Author | Catalog | Contributor"
+                              " | ContributorID | MagType | Magnitude | MagAuthor | EventLocationName | EventType\n";
+    QByteArray before = header, big = header;
+    for (int i = 0; i < 10; ++i)
+        before += "kept" + QByteArray::number(i) + "|2024-05-01T00:00:0" + QByteArray::number(i) + "Z|-41|174|5|||||ML|3|||earthquake\n";
+    for (int i = 0; i < 200000; ++i)
+        big += "lost" + QByteArray::number(i) + '|' + QDateTime(QDate(2020, 1, 1), QTime(0, 0), Qt::UTC).addSecs(i).toString(Qt::ISODate).toLatin1()
+            + "|-41|174|5|||||ML|3|||earthquake\n";
+    const GatewayProcess::Result first = postgres.run({ "import", "--catalogue", database, postgres.writeFile("before.txt", before) });
+    QVERIFY2(first.exitCode == 0, qPrintable(first.output));
+
+    QProcess import;
+    import.setProcessChannelMode(QProcess::MergedChannels);
+    import.start(QStringLiteral(HARVIX_GATEWAY), { "import", "--catalogue", database, postgres.writeFile("big.txt", big) });
+    // Killed once its transaction has written.
+    const auto writing = [&] {
+        QString rows;
+        cluster.runTool(QStringLiteral("psql"), { "-h", "127.0.0.1", "-p", QString::number(cluster.port()), "-U", "postgres",
+                                                  "-d", "killed", "-At", "-c",
+                                                  "SELECT count(*) FROM pg_locks l JOIN pg_stat_activity a USING (pid) WHERE "
+                                                  "a.application_name = 'harvix-gateway' AND l.mode = 'RowExclusiveLock'" },
+                        &rows);
+        return rows.toInt() > 0;
+    };
+    QTRY_VERIFY_WITH_TIMEOUT(writing(), 30000);
+    QVERIFY(::kill(pid_t(cluster.serverPid()), SIGKILL) == 0);
+    QVERIFY(import.waitForFinished(60000));
+    QCOMPARE(import.exitStatus(), QProcess::NormalExit);
+    QVERIFY2(import.exitCode() == 1, import.readAll().constData());
+
+    QTRY_VERIFY_WITH_TIMEOUT(cluster.restart(&error), 30000);
+    PostgresCatalogue catalogue(database);
+    QVERIFY2(catalogue.open(&error), qPrintable(error));
+    QCOMPARE(catalogue.eventCount(), qint64(10));
+    QCOMPARE(catalogue.summary().size(), qsizetype(1));
+    QCOMPARE(catalogue.summary().first().source, QStringLiteral("before.txt"));
 }
 
 QTEST_MAIN(TestPostgres)

@@ -133,6 +133,14 @@ public:
     // A writer for the source (a file's name, an upstream's key).
     virtual std::unique_ptr<Writer> writer(const QString &source) const = 0;
 
+    // Whether the catalogue can be read now; false with the reason when its
+    // database cannot be reached (a file is always there once open).
+    virtual bool isAvailable(QString *why) const
+    {
+        Q_UNUSED(why);
+        return true;
+    }
+
     // The tables that hold a catalogue, with the columns that a copy moves.
     struct Table
     {

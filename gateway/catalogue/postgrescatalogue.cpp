@@ -202,11 +202,30 @@ PGconn *PostgresCatalogue::acquire(QString *error) const
             return connection;
         }
     }
-    PGconn *connection = PQconnectdb(m_uri.toUtf8().constData());
+    {
+        // A database that is away is not asked again at once.
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        if (QDateTime::currentMSecsSinceEpoch() < m_retryAtMs) {
+            *error = m_lastFailure;
+            return nullptr;
+        }
+    }
+    const QByteArray uri = m_uri.toUtf8();
+    const char *const keys[] = { "dbname", "connect_timeout", "application_name", nullptr };
+    const char *const values[] = { uri.constData(), "5", "harvix-gateway", nullptr };
+    PGconn *connection = PQconnectdbParams(keys, values, 1);
     if (PQstatus(connection) != CONNECTION_OK) {
         *error = QStringLiteral("cannot connect to %1 (%2)").arg(name(), serverWords(connection));
         PQfinish(connection);
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        m_backoffMs = std::clamp(m_backoffMs * 2, 250, 30000);
+        m_retryAtMs = QDateTime::currentMSecsSinceEpoch() + m_backoffMs;
+        m_lastFailure = *error;
         return nullptr;
+    }
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        m_backoffMs = 0;
     }
     // Numbers as the shortest text that reads back exactly, times in UTC.
     PQclear(PQexec(connection, "SET extra_float_digits = 1; SET TIME ZONE 'UTC'"));
@@ -281,12 +300,34 @@ bool PostgresCatalogue::run(PGconn *connection, const QString &sql, const QVaria
 
 bool PostgresCatalogue::run(const QString &sql, const QVariantList &values, Rows *rows, QString *error) const
 {
-    PGconn *connection = acquire(error);
+    // A pooled connection that the server dropped (it restarted) is
+    // replaced once.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        PGconn *connection = acquire(error);
+        if (!connection)
+            return false;
+        const bool ran = run(connection, sql, values, rows, error);
+        const bool broken = PQstatus(connection) != CONNECTION_OK;
+        release(connection);
+        if (ran || !broken)
+            return ran;
+    }
+    return false;
+}
+
+bool PostgresCatalogue::isAvailable(QString *why) const
+{
+    PGconn *connection = acquire(why);
     if (!connection)
         return false;
-    const bool ran = run(connection, sql, values, rows, error);
+    // A pooled connection may have outlived its server.
+    if (PQstatus(connection) == CONNECTION_OK) {
+        PGresult *result = PQexec(connection, "");
+        PQclear(result);
+    }
+    const bool alive = PQstatus(connection) == CONNECTION_OK;
     release(connection);
-    return ran;
+    return alive || isAvailable(why);
 }
 
 bool PostgresCatalogue::open(QString *error)

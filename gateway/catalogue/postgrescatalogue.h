@@ -54,6 +54,7 @@ public:
     std::unique_ptr<Writer> writer(const QString &source) const override;
     // pg_try_advisory_lock on a connection of its own, held with the lock.
     std::unique_ptr<SyncLock> lockForSync() const override;
+    bool isAvailable(QString *why) const override;
     bool readTable(const Table &table, const std::function<bool(const QVariantList &)> &row, QString *error) const override;
 
     // A connection from the pool (a new one when none is idle), or null
@@ -83,4 +84,9 @@ private:
     QString m_uri;
     mutable std::mutex m_mutex;
     mutable std::vector<pg_conn *> m_idle;
+    // After a connection fails, none is tried again until this (ms since
+    // the epoch), twice as long after each failure, up to half a minute.
+    mutable qint64 m_retryAtMs = 0;
+    mutable int m_backoffMs = 0;
+    mutable QString m_lastFailure;
 };

@@ -1,5 +1,7 @@
 #include "http/gatewayserver.h"
 
+#include "catalogue/catalogue.h"
+
 #include <string_view>
 
 namespace {
@@ -15,7 +17,8 @@ bool startsWith(std::string_view text, std::string_view start)
 } // namespace
 
 GatewayServer::GatewayServer(const Catalogue &catalogue, const Limits &limits)
-    : m_search(catalogue)
+    : m_catalogue(catalogue)
+    , m_search(catalogue)
     , m_pages(catalogue)
     , m_fdsn(catalogue, limits.maxEvents)
     , m_transport(limits, *this)
@@ -31,6 +34,12 @@ void GatewayServer::setUpstream(Upstream *upstream, int refreshAfterMinutes, int
 
 void GatewayServer::answer(const HttpRequest &request, HttpReply &reply)
 {
+    // A database that cannot be reached is said so, and asked again later.
+    if (QString why; !m_catalogue.isAvailable(&why)) {
+        reply.text(503, QStringLiteral("the catalogue cannot be reached now: %1").arg(why));
+        reply.headers.emplace_back("Retry-After", "5");
+        return;
+    }
     const std::string_view path = request.path;
     if (path == SearchService::path)
         m_search.answer(request.query, reply);

@@ -37,6 +37,7 @@ public:
     void answer(const HttpRequest &request, HttpReply &reply) override;
 
 private:
+    const Catalogue &m_catalogue;
     SearchService m_search;
     PageService m_pages;
     const FdsnService m_fdsn;

@@ -72,6 +72,18 @@ bool PgCluster::start(QString *error)
         return false;
     }
     m_port = freePort();
+    return startServer(error);
+}
+
+bool PgCluster::restart(QString *error)
+{
+    stop();
+    return startServer(error);
+}
+
+bool PgCluster::startServer(QString *error)
+{
+    QString output;
     const QString options = QStringLiteral("-p %1 -k %2 -c listen_addresses=127.0.0.1 -c fsync=off -c max_connections=200"
                                            " -c wal_level=replica -c max_wal_senders=4")
                                 .arg(m_port)

@@ -25,7 +25,10 @@ public:
     // The folder the cluster's files are in, and its server's process.
     QString dataDirectory() const { return m_dir.filePath(QStringLiteral("data")); }
     qint64 serverPid() const;
+    // Stops at once (as a crash would leave it), and starts again on the
+    // same port.
     void stop();
+    bool restart(QString *error);
 
     // Runs one of PostgreSQL's programs (initdb, pg_ctl, psql...) as the
     // server's user; its exit status, with its output.
@@ -33,6 +36,8 @@ public:
 
 private:
     QTemporaryDir m_dir { QStringLiteral("/tmp/harvix-pg-XXXXXX") };
+    bool startServer(QString *error);
+
     int m_port = 0;
     bool m_running = false;
 };
