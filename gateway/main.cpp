@@ -15,7 +15,8 @@ using namespace CommandLine;
 namespace {
 
 const char *const usage =
-    "usage: harvix-gateway serve [--catalogue FILE] [--listen ADDRESS:PORT] [--write-timeout SECONDS]\n"
+    "usage: harvix-gateway serve [--catalogue FILE [--catalogue-read URI]] [--listen ADDRESS:PORT]\n"
+    "                            [--write-timeout SECONDS]\n"
     "                            [--workers N] [--max-events N]\n"
     "                            [--upstream URL [--follow SECONDS]]\n"
     "                            [--refresh-after MINUTES] [--upstream-timeout SECONDS]\n"
@@ -42,6 +43,8 @@ const char *const usage =
     "                   A postgresql://USER@HOST:PORT/DATABASE URI names a\n"
     "                   PostgreSQL database with PostGIS (password from ~/.pgpass\n"
     "                   or PGPASSWORD).\n"
+    "--catalogue-read URI   serve reads from this hot standby of the --catalogue\n"
+    "                   database; writes still go to --catalogue\n"
     "                   Without it: $XDG_DATA_HOME/harvix/catalogue.sqlite, made\n"
     "                   from GeoNet's catalogue files on first use.\n"
     "--listen ADDRESS:PORT   where to serve, for example 127.0.0.1:8470 or [::1]:8470\n"
@@ -97,7 +100,7 @@ int main(int argc, char *argv[])
         { "sync", { "--refetch" } },
     };
     const QMap<QString, QStringList> commandOptions = {
-        { "serve", QStringList { "--catalogue", "--follow", "--listen", "--max-events", "--refresh-after", "--write-timeout", "--workers" } + upstreamOptions },
+        { "serve", QStringList { "--catalogue", "--catalogue-read", "--follow", "--listen", "--max-events", "--refresh-after", "--write-timeout", "--workers" } + upstreamOptions },
         { "import", { "--catalogue" } },
         { "sync", QStringList { "--catalogue", "--from", "--to", "--min-magnitude", "--updated-after" } + upstreamOptions },
         { "copy", {} },

@@ -30,6 +30,7 @@ private slots:
     void everyGatewaySeesAnImport();
     void oneSyncAtATime();
     void copiesBothWays();
+    void standbyAnswersWhatThePrimaryWrote();
     void outageIsAnsweredThenOutlived();
     void killedServerKeepsWhatWasCommitted();
 
@@ -284,6 +285,39 @@ void TestPostgres::copiesBothWays()
         // The shared one has since gained late1 and synced1, in other years.
         QVERIFY2(GatewayProcess::get(returned.url(path)).body == expected, qPrintable(path));
     }
+}
+
+// A gateway that reads from a hot standby and writes to the primary: what
+// an import writes to the primary is answered once it has reached the
+// standby, and the standby answers with the primary gone.
+void TestPostgres::standbyAnswersWhatThePrimaryWrote()
+{
+    PgCluster standby;
+    QString error;
+    QVERIFY2(standby.startStandbyOf(cluster, &error), qPrintable(error));
+    GatewayProcess reader;
+    QVERIFY2(reader.start({ "--catalogue", uri, "--catalogue-read", standby.uri(QStringLiteral("harvix")) }),
+             qPrintable(reader.log()));
+    const QString path = QStringLiteral("/fdsnws/event/1/query?eventid=replicated1&format=text");
+    QCOMPARE(GatewayProcess::get(reader.url(path)).status, 204);
+    const GatewayProcess::Result imported = reader.run(
+        { "import", "--catalogue", uri,
+          reader.writeFile(QStringLiteral("replicated.txt"),
+                           "#EventID | Time | Latitude | Longitude | Depth/km | Author | Catalog | Contributor | ContributorID"
+                           " | MagType | Magnitude | MagAuthor | EventLocationName | EventType\n"
+                           "replicated1|2026-12-01T10:00:00Z|-38.7|176.1|7|||||ML|3.1|||earthquake\n") });
+    QVERIFY2(imported.exitCode == 0, qPrintable(imported.output));
+    QTRY_COMPARE_WITH_TIMEOUT(GatewayProcess::get(reader.url(path)).status, 200, 20000);
+    // Its writes go to the primary: a standby refuses them.
+    QString output;
+    QVERIFY(standby.runTool(QStringLiteral("psql"), { "-h", "127.0.0.1", "-p", QString::number(standby.port()), "-U",
+                                                       "postgres", "-d", "harvix", "-At", "-c", "SELECT pg_is_in_recovery()" },
+                            &output)
+            == 0);
+    QCOMPARE(output, QStringLiteral("t"));
+    cluster.stop();
+    QCOMPARE(GatewayProcess::get(reader.url(path)).status, 200);
+    QVERIFY2(cluster.restart(&error), qPrintable(error));
 }
 
 // The database away: every request is answered 503 with the reason, the

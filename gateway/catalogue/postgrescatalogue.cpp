@@ -131,7 +131,7 @@ public:
             while (PGresult *rest = PQgetResult(m_connection))
                 PQclear(rest);
         }
-        m_catalogue.release(m_connection);
+        m_catalogue.releaseRead(m_connection);
     }
 
     bool next(EventRow &row) override
@@ -174,12 +174,28 @@ bool PostgresCatalogue::isDatabaseUri(const QString &text)
     return text.startsWith(QLatin1String("postgresql://")) || text.startsWith(QLatin1String("postgres://"));
 }
 
-PostgresCatalogue::PostgresCatalogue(const QString &uri)
+namespace {
+
+// A URI without its password.
+QString shown(const QString &uri)
+{
+    QUrl url(uri);
+    url.setPassword(QString());
+    return url.toString();
+}
+
+} // namespace
+
+PostgresCatalogue::PostgresCatalogue(const QString &uri, const QString &readUri)
     : m_uri(uri)
+    , m_primary(uri, shown(uri))
+    , m_standby(readUri.isEmpty() ? nullptr : std::make_unique<Pool>(readUri, shown(readUri)))
 {
 }
 
-PostgresCatalogue::~PostgresCatalogue()
+PostgresCatalogue::~PostgresCatalogue() = default;
+
+PostgresCatalogue::Pool::~Pool()
 {
     for (PGconn *connection : m_idle)
         PQfinish(connection);
@@ -187,12 +203,10 @@ PostgresCatalogue::~PostgresCatalogue()
 
 QString PostgresCatalogue::name() const
 {
-    QUrl url(m_uri);
-    url.setPassword(QString());
-    return url.toString();
+    return shown(m_uri);
 }
 
-PGconn *PostgresCatalogue::acquire(QString *error) const
+PGconn *PostgresCatalogue::Pool::acquire(QString *error) const
 {
     {
         const std::lock_guard<std::mutex> lock(m_mutex);
@@ -201,10 +215,7 @@ PGconn *PostgresCatalogue::acquire(QString *error) const
             m_idle.pop_back();
             return connection;
         }
-    }
-    {
         // A database that is away is not asked again at once.
-        const std::lock_guard<std::mutex> lock(m_mutex);
         if (QDateTime::currentMSecsSinceEpoch() < m_retryAtMs) {
             *error = m_lastFailure;
             return nullptr;
@@ -214,25 +225,22 @@ PGconn *PostgresCatalogue::acquire(QString *error) const
     const char *const keys[] = { "dbname", "connect_timeout", "application_name", nullptr };
     const char *const values[] = { uri.constData(), "5", "harvix-gateway", nullptr };
     PGconn *connection = PQconnectdbParams(keys, values, 1);
+    const std::lock_guard<std::mutex> lock(m_mutex);
     if (PQstatus(connection) != CONNECTION_OK) {
-        *error = QStringLiteral("cannot connect to %1 (%2)").arg(name(), serverWords(connection));
+        *error = QStringLiteral("cannot connect to %1 (%2)").arg(m_name, serverWords(connection));
         PQfinish(connection);
-        const std::lock_guard<std::mutex> lock(m_mutex);
         m_backoffMs = std::clamp(m_backoffMs * 2, 250, 30000);
         m_retryAtMs = QDateTime::currentMSecsSinceEpoch() + m_backoffMs;
         m_lastFailure = *error;
         return nullptr;
     }
-    {
-        const std::lock_guard<std::mutex> lock(m_mutex);
-        m_backoffMs = 0;
-    }
+    m_backoffMs = 0;
     // Numbers as the shortest text that reads back exactly, times in UTC.
     PQclear(PQexec(connection, "SET extra_float_digits = 1; SET TIME ZONE 'UTC'"));
     return connection;
 }
 
-void PostgresCatalogue::release(PGconn *connection) const
+void PostgresCatalogue::Pool::release(PGconn *connection) const
 {
     if (!connection)
         return;
@@ -242,6 +250,18 @@ void PostgresCatalogue::release(PGconn *connection) const
     }
     const std::lock_guard<std::mutex> lock(m_mutex);
     m_idle.push_back(connection);
+}
+
+bool PostgresCatalogue::Pool::isAvailable(QString *why) const
+{
+    PGconn *connection = acquire(why);
+    if (!connection)
+        return false;
+    // A pooled connection may have outlived its server.
+    PQclear(PQexec(connection, ""));
+    const bool alive = PQstatus(connection) == CONNECTION_OK;
+    release(connection);
+    return alive || isAvailable(why);
 }
 
 QByteArray PostgresCatalogue::numbered(const QString &sql)
@@ -303,12 +323,12 @@ bool PostgresCatalogue::run(const QString &sql, const QVariantList &values, Rows
     // A pooled connection that the server dropped (it restarted) is
     // replaced once.
     for (int attempt = 0; attempt < 2; ++attempt) {
-        PGconn *connection = acquire(error);
+        PGconn *connection = reads().acquire(error);
         if (!connection)
             return false;
         const bool ran = run(connection, sql, values, rows, error);
         const bool broken = PQstatus(connection) != CONNECTION_OK;
-        release(connection);
+        reads().release(connection);
         if (ran || !broken)
             return ran;
     }
@@ -317,17 +337,7 @@ bool PostgresCatalogue::run(const QString &sql, const QVariantList &values, Rows
 
 bool PostgresCatalogue::isAvailable(QString *why) const
 {
-    PGconn *connection = acquire(why);
-    if (!connection)
-        return false;
-    // A pooled connection may have outlived its server.
-    if (PQstatus(connection) == CONNECTION_OK) {
-        PGresult *result = PQexec(connection, "");
-        PQclear(result);
-    }
-    const bool alive = PQstatus(connection) == CONNECTION_OK;
-    release(connection);
-    return alive || isAvailable(why);
+    return reads().isAvailable(why);
 }
 
 bool PostgresCatalogue::open(QString *error)
@@ -430,7 +440,7 @@ EventRow PostgresCatalogue::rowFrom(const std::vector<std::optional<QByteArray>>
 std::unique_ptr<Catalogue::Cursor> PostgresCatalogue::stream(const QString &sql, const QVariantList &values) const
 {
     QString error;
-    PGconn *connection = acquire(&error);
+    PGconn *connection = acquireRead(&error);
     if (!connection)
         return std::make_unique<PgCursor>(*this, nullptr, error);
     std::vector<QByteArray> texts;
@@ -474,7 +484,7 @@ std::unique_ptr<Catalogue::Writer> PostgresCatalogue::writer(const QString &sour
 bool PostgresCatalogue::readTable(const Table &table, const std::function<bool(const QVariantList &)> &row,
                                   QString *error) const
 {
-    PGconn *connection = acquire(error);
+    PGconn *connection = acquireRead(error);
     if (!connection)
         return false;
     bool read = true;
@@ -508,7 +518,7 @@ bool PostgresCatalogue::readTable(const Table &table, const std::function<bool(c
     }
     while (PGresult *rest = PQgetResult(connection))
         PQclear(rest);
-    release(connection);
+    releaseRead(connection);
     return read;
 }
 

@@ -28,7 +28,10 @@ public:
     // Whether a catalogue argument names a database: postgresql:// or postgres://.
     static bool isDatabaseUri(const QString &text);
 
-    explicit PostgresCatalogue(const QString &uri);
+    // readUri: a hot standby of the database (streaming replication) that
+    // answers every read, while writes, fetched windows' records and the
+    // sync lock go to uri; empty to read from uri too.
+    explicit PostgresCatalogue(const QString &uri, const QString &readUri = QString());
     ~PostgresCatalogue() override;
 
     PostgresCatalogue(const PostgresCatalogue &) = delete;
@@ -57,11 +60,14 @@ public:
     bool isAvailable(QString *why) const override;
     bool readTable(const Table &table, const std::function<bool(const QVariantList &)> &row, QString *error) const override;
 
-    // A connection from the pool (a new one when none is idle), or null
-    // with the reason; give it back with release.
-    pg_conn *acquire(QString *error) const;
+    // A connection to the primary from the pool (a new one when none is
+    // idle), or null with the reason; give it back with release.
+    pg_conn *acquire(QString *error) const { return m_primary.acquire(error); }
     // Back to the pool, or closed when it is broken.
-    void release(pg_conn *connection) const;
+    void release(pg_conn *connection) const { m_primary.release(connection); }
+    // The same on the database that answers reads.
+    pg_conn *acquireRead(QString *error) const { return reads().acquire(error); }
+    void releaseRead(pg_conn *connection) const { reads().release(connection); }
 
     // One statement with its values on a connection of the pool: the rows
     // as text (null for SQL NULL), or false with the server's words.
@@ -70,6 +76,7 @@ public:
         std::vector<std::vector<std::optional<QByteArray>>> rows;
         qint64 affected = 0;
     };
+    // On the database that answers reads.
     bool run(const QString &sql, const QVariantList &values, Rows *rows, QString *error) const;
     static bool run(pg_conn *connection, const QString &sql, const QVariantList &values, Rows *rows, QString *error);
 
@@ -79,14 +86,32 @@ public:
     static QString eventColumns();
 
 private:
+    // The connections to one server: idle ones kept for the next caller.
+    // After a connection fails, none is tried again for a while, twice as
+    // long after each failure, up to half a minute.
+    class Pool
+    {
+    public:
+        Pool(const QString &uri, const QString &name) : m_uri(uri), m_name(name) {}
+        ~Pool();
+        pg_conn *acquire(QString *error) const;
+        void release(pg_conn *connection) const;
+        bool isAvailable(QString *why) const;
+
+    private:
+        const QString m_uri;
+        const QString m_name;
+        mutable std::mutex m_mutex;
+        mutable std::vector<pg_conn *> m_idle;
+        mutable qint64 m_retryAtMs = 0;   // ms since the epoch
+        mutable int m_backoffMs = 0;
+        mutable QString m_lastFailure;
+    };
+
     std::unique_ptr<Cursor> stream(const QString &sql, const QVariantList &values) const;
+    const Pool &reads() const { return m_standby ? *m_standby : m_primary; }
 
     QString m_uri;
-    mutable std::mutex m_mutex;
-    mutable std::vector<pg_conn *> m_idle;
-    // After a connection fails, none is tried again until this (ms since
-    // the epoch), twice as long after each failure, up to half a minute.
-    mutable qint64 m_retryAtMs = 0;
-    mutable int m_backoffMs = 0;
-    mutable QString m_lastFailure;
+    Pool m_primary;
+    std::unique_ptr<Pool> m_standby;
 };

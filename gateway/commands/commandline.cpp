@@ -94,14 +94,21 @@ bool splitAddress(const QString &address, QString &host, int &port)
 // says what it would do, and a read-only catalogue is refused with that.
 std::unique_ptr<Catalogue> openCatalogue(const Options &options, const char *writing)
 {
-    return openCatalogueNamed(cataloguePath(options), !options.values.contains(QStringLiteral("--catalogue")), writing);
+    const QString reads = options.value("--catalogue-read");
+    if (!reads.isEmpty() && (!PostgresCatalogue::isDatabaseUri(reads) || !PostgresCatalogue::isDatabaseUri(cataloguePath(options)))) {
+        usageError(QStringLiteral("--catalogue-read takes a postgresql:// URI, beside a --catalogue that is one"));
+        return nullptr;
+    }
+    return openCatalogueNamed(cataloguePath(options), !options.values.contains(QStringLiteral("--catalogue")), writing,
+                              reads);
 }
 
-std::unique_ptr<Catalogue> openCatalogueNamed(const QString &named, bool isDefault, const char *writing)
+std::unique_ptr<Catalogue> openCatalogueNamed(const QString &named, bool isDefault, const char *writing,
+                                              const QString &readUri)
 {
     QString error;
     if (PostgresCatalogue::isDatabaseUri(named)) {
-        auto database = std::make_unique<PostgresCatalogue>(named);
+        auto database = std::make_unique<PostgresCatalogue>(named, readUri);
         if (!database->open(&error)) {
             say(error);
             return nullptr;

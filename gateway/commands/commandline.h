@@ -54,8 +54,10 @@ QString cataloguePath(const Options &options);
 // exist yet; null, having said why, when it cannot. A command that writes
 // to it says what it would do, and a read-only catalogue is refused with that.
 std::unique_ptr<Catalogue> openCatalogue(const Options &options, const char *writing = nullptr);
-// The same for a catalogue named (the default one is made when missing).
-std::unique_ptr<Catalogue> openCatalogueNamed(const QString &name, bool isDefault, const char *writing = nullptr);
+// The same for a catalogue named (the default one is made when missing),
+// read, when a database, from a standby of it.
+std::unique_ptr<Catalogue> openCatalogueNamed(const QString &name, bool isDefault, const char *writing = nullptr,
+                                              const QString &readUri = QString());
 // The upstream of --upstream, with --upstream-timeout and --upstream-format.
 bool upstreamOf(const Options &options, std::unique_ptr<Upstream> &upstream, QString *error);
 

@@ -75,6 +75,27 @@ bool PgCluster::start(QString *error)
     return startServer(error);
 }
 
+bool PgCluster::startStandbyOf(const PgCluster &primary, QString *error)
+{
+    if (!m_dir.isValid()
+        || (geteuid() == 0 && QProcess::execute(QStringLiteral("chown"), { QStringLiteral("postgres"), m_dir.path() }) != 0)) {
+        *error = QStringLiteral("no folder for the standby");
+        return false;
+    }
+    QString output;
+    if (runTool(QStringLiteral("pg_basebackup"), { QStringLiteral("-h"), QStringLiteral("127.0.0.1"), QStringLiteral("-p"),
+                                                   QString::number(primary.port()), QStringLiteral("-U"), QStringLiteral("postgres"),
+                                                   QStringLiteral("-D"), dataDirectory(), QStringLiteral("-R"),
+                                                   QStringLiteral("-X"), QStringLiteral("stream"), QStringLiteral("-c"),
+                                                   QStringLiteral("fast") },
+                &output) != 0) {
+        *error = QStringLiteral("pg_basebackup failed: ") + output.right(400);
+        return false;
+    }
+    m_port = freePort();
+    return startServer(error);
+}
+
 bool PgCluster::restart(QString *error)
 {
     stop();

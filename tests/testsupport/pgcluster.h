@@ -18,6 +18,9 @@ public:
 
     // False with the reason.
     bool start(QString *error);
+    // A hot standby of another cluster, kept by streaming replication:
+    // pg_basebackup of it, started on a port of its own.
+    bool startStandbyOf(const PgCluster &primary, QString *error);
     // A new empty database, and its URI.
     QString createDatabase(const QString &name, QString *error);
     QString uri(const QString &database) const;
