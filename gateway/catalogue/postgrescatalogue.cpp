@@ -462,12 +462,20 @@ std::unique_ptr<Catalogue::Cursor> PostgresCatalogue::stream(const QString &sql,
 
 std::unique_ptr<Catalogue::Cursor> PostgresCatalogue::search(const EventFilter &filter) const
 {
+    QString where = filter.whereClause();
+    QVariantList values = filter.bindings();
+    // A circle through the places' GiST index: great-circle on PostGIS's
+    // sphere, a little wider than ours, which decides.
+    if (const std::optional<SearchRegion::Circle> &circle = filter.region.circle) {
+        where += QStringLiteral(" AND ST_DWithin(place, ST_SetSRID(ST_MakePoint(?, ?), 4326)::geography, ?, false)");
+        values << circle->centre.longitude << circle->centre.latitude << circle->radiusKm * 1000 * 1.001 + 100;
+    }
     // As the SQLite catalogue orders: by time, then magnitude (none first),
     // then id.
     return keepInside(filter, stream(QStringLiteral("SELECT %1 FROM event WHERE %2 ORDER BY origin_time,"
                                                     " magnitude NULLS FIRST, public_id")
-                                         .arg(eventColumns(), filter.whereClause()),
-                                     filter.bindings()));
+                                         .arg(eventColumns(), where),
+                                     values));
 }
 
 std::unique_ptr<Catalogue::Cursor> PostgresCatalogue::select(const EventQuery &query) const
