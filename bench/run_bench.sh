@@ -52,4 +52,5 @@ gnuplot -e "datafile='$work/search.dat'; outfile='$here/search.png'" "$here/sear
 "$here/run_map_bench.sh" "$build"
 "$here/run_gateway_bench.sh" "$build"
 "$here/run_region_bench.sh" "$build"
+"$here/run_postgres_bench.sh" "$build"
 echo "bench: wrote $here/results.md and $here/results.png" >&2
