@@ -63,6 +63,10 @@ QByteArray worldEvents()
             }
         }
     }
+    // Three written again further on: the later values hold.
+    for (int again : { 3, 40, 77 })
+        text += "world" + QByteArray::number(again) + '|'
+            + start.addSecs(qint64(again / 2) * 3600).toString(Qt::ISODateWithMs).toLatin1() + "|-20|178|33|||||Mw|6.6|||earthquake\n";
     return text;
 }
 
@@ -79,10 +83,15 @@ void TestPostgres::initTestCase()
                               "MLNZ20_RapidEvents_2026.csv" })
         files << QStringLiteral(HARVIX_SHIPPED_DATA_DIR "/geonet/") + QLatin1String(name);
     files << sqlite.writeFile(QStringLiteral("world.txt"), worldEvents());
+    // Each file's counts of added and updated events are the same.
+    QStringList said;
     for (const QString &catalogue : { sqlite.catalogue(), uri }) {
         const GatewayProcess::Result imported = sqlite.run(QStringList { "import", "--catalogue", catalogue } + files);
         QVERIFY2(imported.exitCode == 0, qPrintable(imported.output));
+        said << imported.output;
     }
+    QCOMPARE(said[1], said[0]);
+    QVERIFY2(said[0].contains(QLatin1String("world.txt: 324 added, 3 updated")), qPrintable(said[0]));
     QVERIFY2(sqlite.start({ "--catalogue", sqlite.catalogue() }), qPrintable(sqlite.log()));
     QVERIFY2(postgres.start({ "--catalogue", uri }), qPrintable(postgres.log()));
     QVERIFY(postgres.log().contains(QStringLiteral("from postgresql://postgres@127.0.0.1:%1/harvix").arg(cluster.port())));

@@ -36,11 +36,54 @@ PostgresCatalogueWriter::~PostgresCatalogueWriter()
 
 bool PostgresCatalogueWriter::run(const QString &sql, const QVariantList &values, qint64 *affected)
 {
+    if (!flush())
+        return false;
     PostgresCatalogue::Rows rows;
     if (!PostgresCatalogue::run(m_connection, sql, values, &rows, &m_error))
         return false;
     if (affected)
         *affected = rows.affected;
+    return true;
+}
+
+bool PostgresCatalogueWriter::flush()
+{
+    if (m_waiting.empty())
+        return true;
+    // One upsert for the batch; xmax is 0 for a row that is new. The
+    // trigger event_claim_kept keeps the claim of a source written over.
+    static const QString row = QStringLiteral("(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+    QStringList rows;
+    QVariantList values;
+    values.reserve(qsizetype(m_waiting.size()) * 13);
+    for (const QVariantList &waiting : m_waiting) {
+        rows << row;
+        values << waiting;
+    }
+    m_waiting.clear();
+    m_waitingAt.clear();
+    PostgresCatalogue::Rows inserted;
+    if (!PostgresCatalogue::run(
+            m_connection,
+            QStringLiteral("INSERT INTO event (public_id, origin_time, latitude, longitude, depth, magnitude, magnitude_type,"
+                           " magnitude_station_count, event_type, evaluation_mode, evaluation_status, source, modified)"
+                           " VALUES %1 ON CONFLICT (public_id) DO UPDATE SET"
+                           " origin_time = excluded.origin_time, latitude = excluded.latitude,"
+                           " longitude = excluded.longitude, depth = excluded.depth, magnitude = excluded.magnitude,"
+                           " magnitude_type = excluded.magnitude_type,"
+                           " magnitude_station_count = excluded.magnitude_station_count,"
+                           " event_type = excluded.event_type, evaluation_mode = excluded.evaluation_mode,"
+                           " evaluation_status = excluded.evaluation_status, source = excluded.source,"
+                           " modified = excluded.modified RETURNING xmax = 0")
+                .arg(rows.join(QStringLiteral(", "))),
+            values, &inserted, &m_error))
+        return false;
+    for (const auto &result : inserted.rows) {
+        if (result[0] == QByteArray("t"))
+            ++m_added;
+        else
+            ++m_updated;
+    }
     return true;
 }
 
@@ -62,33 +105,22 @@ bool PostgresCatalogueWriter::begin()
 
 bool PostgresCatalogueWriter::write(const EventRow &row)
 {
-    // The row is this source's now; the trigger event_claim_kept keeps the
-    // claim of the source that wrote it before. xmax is 0 for a new row.
-    PostgresCatalogue::Rows inserted;
-    const QVariantList values = { row.publicId, qlonglong(row.originTimeUs), variantOf(row.latitude),
-                                  variantOf(SharedSql::storedLongitude(row.longitude)), variantOf(row.depthKm),
-                                  variantOf(row.magnitude), textOf(row.magnitudeType), variantOf(row.magnitudeStationCount),
-                                  textOf(row.eventType), textOf(row.evaluationMode), textOf(row.evaluationStatus),
-                                  m_source, qlonglong(m_stamp) };
-    if (!PostgresCatalogue::run(
-            m_connection,
-            QStringLiteral("INSERT INTO event (public_id, origin_time, latitude, longitude, depth, magnitude, magnitude_type,"
-                           " magnitude_station_count, event_type, evaluation_mode, evaluation_status, source, modified)"
-                           " VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?) ON CONFLICT (public_id) DO UPDATE SET"
-                           " origin_time = excluded.origin_time, latitude = excluded.latitude,"
-                           " longitude = excluded.longitude, depth = excluded.depth, magnitude = excluded.magnitude,"
-                           " magnitude_type = excluded.magnitude_type,"
-                           " magnitude_station_count = excluded.magnitude_station_count,"
-                           " event_type = excluded.event_type, evaluation_mode = excluded.evaluation_mode,"
-                           " evaluation_status = excluded.evaluation_status, source = excluded.source,"
-                           " modified = excluded.modified RETURNING xmax = 0"),
-            values, &inserted, &m_error))
-        return false;
-    if (!inserted.rows.empty() && inserted.rows[0][0] == QByteArray("t"))
-        ++m_added;
-    else
+    constexpr std::size_t Batch = 1000;
+    QVariantList values = { row.publicId, qlonglong(row.originTimeUs), variantOf(row.latitude),
+                            variantOf(SharedSql::storedLongitude(row.longitude)), variantOf(row.depthKm),
+                            variantOf(row.magnitude), textOf(row.magnitudeType), variantOf(row.magnitudeStationCount),
+                            textOf(row.eventType), textOf(row.evaluationMode), textOf(row.evaluationStatus),
+                            m_source, qlonglong(m_stamp) };
+    // An id written again before its batch went replaces the row waiting:
+    // to the catalogue, the second write is an update.
+    if (const auto waiting = m_waitingAt.constFind(row.publicId); waiting != m_waitingAt.constEnd()) {
+        m_waiting[*waiting] = std::move(values);
         ++m_updated;
-    return true;
+        return true;
+    }
+    m_waitingAt.insert(row.publicId, m_waiting.size());
+    m_waiting.push_back(std::move(values));
+    return m_waiting.size() < Batch || flush();
 }
 
 bool PostgresCatalogueWriter::remove(const QString &publicId)
@@ -105,7 +137,7 @@ bool PostgresCatalogueWriter::unseen(const UpstreamWindow &window, std::vector<U
 {
     const SharedSql::Statement statement = SharedSql::unseen(window, m_source, m_stamp);
     PostgresCatalogue::Rows rows;
-    if (!PostgresCatalogue::run(m_connection, statement.sql, statement.values, &rows, &m_error))
+    if (!flush() || !PostgresCatalogue::run(m_connection, statement.sql, statement.values, &rows, &m_error))
         return false;
     const auto number = [](const std::optional<QByteArray> &text) {
         return text ? std::optional<double>(text->toDouble()) : std::nullopt;
@@ -142,7 +174,7 @@ bool PostgresCatalogueWriter::insertRow(const QString &table, const QStringList 
 bool PostgresCatalogueWriter::commit()
 {
     m_inTransaction = false;
-    if (!run(QStringLiteral("COMMIT"), {})) {
+    if (!flush() || !run(QStringLiteral("COMMIT"), {})) {
         QString ignored;
         PostgresCatalogue::run(m_connection, QStringLiteral("ROLLBACK"), {}, nullptr, &ignored);
         return false;
@@ -158,6 +190,8 @@ bool PostgresCatalogueWriter::commit()
 void PostgresCatalogueWriter::rollback()
 {
     m_inTransaction = false;
+    m_waiting.clear();
+    m_waitingAt.clear();
     if (m_connection) {
         QString ignored;
         PostgresCatalogue::run(m_connection, QStringLiteral("ROLLBACK"), {}, nullptr, &ignored);

@@ -2,11 +2,14 @@
 
 // The PostgreSQL catalogue's writer: one transaction per file or fetched
 // window on a connection of its own from the pool, with the SQLite
-// writer's rules of claims and stamps (catalogue/sharedsql.h). A row is
-// put in with one upsert that says whether it was new.
+// writer's rules of claims and stamps (catalogue/sharedsql.h). Rows are
+// put in a thousand at a time, each batch one upsert that says which rows
+// were new; a batch is sent before anything else the writer does, so that
+// every statement sees the rows written before it.
 
 #include "catalogue/catalogue.h"
 
+#include <QHash>
 #include <QString>
 #include <QVariantList>
 
@@ -38,8 +41,11 @@ public:
     QString error() const override { return m_error; }
 
 private:
-    // Runs one statement of the transaction; the rows it gave, if asked.
+    // Runs one statement of the transaction (after the rows waiting); the
+    // rows it changed, if asked.
     bool run(const QString &sql, const QVariantList &values, qint64 *affected = nullptr);
+    // Sends the rows waiting.
+    bool flush();
 
     const PostgresCatalogue &m_catalogue;
     pg_conn *m_connection = nullptr;
@@ -49,5 +55,7 @@ private:
     qint64 m_updated = 0;
     qint64 m_removed = 0;
     bool m_inTransaction = false;
+    std::vector<QVariantList> m_waiting;      // rows not sent yet, one an id
+    QHash<QString, std::size_t> m_waitingAt;  // by id
     QString m_error;
 };
