@@ -26,13 +26,23 @@ for _ in $(seq 50); do xdotool getdisplaygeometry >/dev/null 2>&1 && break; slee
 "$gateway" serve >"$work/gateway.log" 2>&1 &
 server=$!
 for _ in $(seq 300); do grep -q serving "$work/gateway.log" && break; sleep 0.1; done
-"$harvix" >/dev/null 2>&1 &
-app=$!
-window=$(timeout 30 xdotool search --sync --onlyvisible --name '^Harvix 1\.1$' | head -n 1)
-sleep 1
+# (Re)starts Harvix with the settings given (none: as it was left), and
+# focuses its window.
+start_harvix() {
+    if [ -n "$app" ]; then kill $app; wait $app 2>/dev/null || true; fi
+    if [ -n "${1:-}" ]; then
+        mkdir -p "$work/config/Harvix"
+        printf '%b' "$1" >"$work/config/Harvix/Harvix.conf"
+    fi
+    "$harvix" >/dev/null 2>&1 &
+    app=$!
+    window=$(timeout 30 xdotool search --sync --onlyvisible --name '^Harvix 1\.1$' | head -n 1)
+    sleep 1
+    xdotool windowfocus --sync "$window" 2>/dev/null || true
+}
+start_harvix
 # URL field, then the magnitude list (one step up: >= 4), then the date list
 # (three steps down: last year), then search.
-xdotool windowfocus --sync "$window" 2>/dev/null || true
 xdotool key --delay 150 Tab Up Tab Down Down Down ctrl+r
 sleep 3
 import -window "$window" "$out"
@@ -50,15 +60,7 @@ fi
 if [ -n "$section" ]; then
     # From the Taranaki coast south-east across the North Island and the
     # Hikurangi trench, 50 km either side; the plots pane on its Section.
-    kill $app; wait $app 2>/dev/null || true
-    mkdir -p "$work/config/Harvix"
-    printf '[section]\nends=-38.2, 173.4, -41.2, 179.4\nhalfWidthKm=50\n\n[view]\nplot=3\nshowMap=true\nshowPlots=true\n' \
-        >"$work/config/Harvix/Harvix.conf"
-    "$harvix" >/dev/null 2>&1 &
-    app=$!
-    window=$(timeout 30 xdotool search --sync --onlyvisible --name '^Harvix 1\.1$' | head -n 1)
-    sleep 1
-    xdotool windowfocus --sync "$window" 2>/dev/null || true
+    start_harvix '[section]\nends=-38.2, 173.4, -41.2, 179.4\nhalfWidthKm=50\n\n[view]\nplot=3\nshowMap=true\nshowPlots=true\n'
     # The magnitude list down to "Show All", the date list to the last decade.
     xdotool key --delay 150 Tab Down Tab Down Down Down Down ctrl+r
     sleep 6
@@ -73,15 +75,7 @@ fi
 if [ -n "$live" ]; then
     # "Show >= Mag 4", "Show Last Year", Follow Live every 10 s; then an
     # event imported into the gateway's catalogue comes with the next run.
-    kill $app; wait $app 2>/dev/null || true
-    mkdir -p "$work/config/Harvix"
-    printf '[live]\nintervalSeconds=10\n\n[view]\nshowMap=true\nshowPlots=true\nplot=0\n' \
-        >"$work/config/Harvix/Harvix.conf"
-    "$harvix" >/dev/null 2>&1 &
-    app=$!
-    window=$(timeout 30 xdotool search --sync --onlyvisible --name '^Harvix 1\.1$' | head -n 1)
-    sleep 1
-    xdotool windowfocus --sync "$window" 2>/dev/null || true
+    start_harvix '[live]\nintervalSeconds=10\n\n[view]\nshowMap=true\nshowPlots=true\nplot=0\n'
     xdotool key --delay 150 Tab Up Tab Down Down Down ctrl+l
     sleep 4
     now=$(date -u -d '-20 minutes' +%Y-%m-%dT%H:%M:%S)

@@ -156,23 +156,15 @@ void TestPostgres::anotherProgramsDatabaseIsLeftAlone()
     const QString uri = cluster.createDatabase(QStringLiteral("theirs"), &error);
     QVERIFY2(!uri.isEmpty(), qPrintable(error));
     QString output;
-    QCOMPARE(cluster.runTool(QStringLiteral("psql"), { QStringLiteral("-h"), QStringLiteral("127.0.0.1"), QStringLiteral("-p"),
-                                                         QString::number(cluster.port()), QStringLiteral("-U"),
-                                                         QStringLiteral("postgres"), QStringLiteral("-d"), QStringLiteral("theirs"),
-                                                         QStringLiteral("-c"), QStringLiteral("CREATE TABLE orders (id int)") },
-                             &output),
-             0);
+    QCOMPARE(cluster.psql(QStringLiteral("theirs"), QStringLiteral("CREATE TABLE orders (id int)"), &output), 0);
     PostgresCatalogue catalogue(uri);
     QVERIFY(!catalogue.open(&error));
     QVERIFY2(error.contains(QLatin1String("not a Harvix catalogue: a database of another program (tables orders)")),
              qPrintable(error));
-    QCOMPARE(cluster.runTool(QStringLiteral("psql"), { QStringLiteral("-h"), QStringLiteral("127.0.0.1"), QStringLiteral("-p"),
-                                                         QString::number(cluster.port()), QStringLiteral("-U"),
-                                                         QStringLiteral("postgres"), QStringLiteral("-d"), QStringLiteral("theirs"),
-                                                         QStringLiteral("-At"), QStringLiteral("-c"),
-                                                         QStringLiteral("SELECT string_agg(table_name, ',') FROM "
-                                                                        "information_schema.tables WHERE table_schema = 'public'") },
-                             &output),
+    QCOMPARE(cluster.psql(QStringLiteral("theirs"),
+                          QStringLiteral("SELECT string_agg(table_name, ',') FROM information_schema.tables WHERE "
+                                         "table_schema = 'public'"),
+                          &output),
              0);
     QCOMPARE(output, QStringLiteral("orders"));
 }
@@ -319,10 +311,7 @@ void TestPostgres::standbyAnswersWhatThePrimaryWrote()
     QTRY_COMPARE_WITH_TIMEOUT(GatewayProcess::get(reader.url(path)).status, 200, 20000);
     // Its writes go to the primary: a standby refuses them.
     QString output;
-    QVERIFY(standby.runTool(QStringLiteral("psql"), { "-h", "127.0.0.1", "-p", QString::number(standby.port()), "-U",
-                                                       "postgres", "-d", "harvix", "-At", "-c", "SELECT pg_is_in_recovery()" },
-                            &output)
-            == 0);
+    QCOMPARE(standby.psql(QStringLiteral("harvix"), QStringLiteral("SELECT pg_is_in_recovery()"), &output), 0);
     QCOMPARE(output, QStringLiteral("t"));
     cluster.stop();
     QCOMPARE(GatewayProcess::get(reader.url(path)).status, 200);
@@ -376,11 +365,10 @@ void TestPostgres::killedServerKeepsWhatWasCommitted()
     // Killed once its transaction has written.
     const auto writing = [&] {
         QString rows;
-        cluster.runTool(QStringLiteral("psql"), { "-h", "127.0.0.1", "-p", QString::number(cluster.port()), "-U", "postgres",
-                                                  "-d", "killed", "-At", "-c",
-                                                  "SELECT count(*) FROM pg_locks l JOIN pg_stat_activity a USING (pid) WHERE "
-                                                  "a.application_name = 'harvix-gateway' AND l.mode = 'RowExclusiveLock'" },
-                        &rows);
+        cluster.psql(QStringLiteral("killed"),
+                     QStringLiteral("SELECT count(*) FROM pg_locks l JOIN pg_stat_activity a USING (pid) WHERE "
+                                    "a.application_name = 'harvix-gateway' AND l.mode = 'RowExclusiveLock'"),
+                     &rows);
         return rows.toInt() > 0;
     };
     QTRY_VERIFY_WITH_TIMEOUT(writing(), 30000);

@@ -101,6 +101,26 @@ QByteArray textOf(const QVariant &value)
     }
 }
 
+// A statement's values as libpq takes them: text, or null for NULL.
+class Parameters
+{
+public:
+    explicit Parameters(const QVariantList &values)
+    {
+        m_texts.reserve(std::size_t(values.size()));
+        for (const QVariant &value : values) {
+            m_texts.push_back(value.isNull() ? QByteArray() : textOf(value));
+            m_pointers.push_back(value.isNull() ? nullptr : m_texts.back().constData());
+        }
+    }
+    int count() const { return int(m_pointers.size()); }
+    const char *const *values() const { return m_pointers.data(); }
+
+private:
+    std::vector<QByteArray> m_texts;
+    std::vector<const char *> m_pointers;
+};
+
 std::optional<double> numberOf(const std::optional<QByteArray> &text)
 {
     return text ? std::optional<double>(text->toDouble()) : std::nullopt;
@@ -285,15 +305,9 @@ QByteArray PostgresCatalogue::numbered(const QString &sql)
 
 bool PostgresCatalogue::run(PGconn *connection, const QString &sql, const QVariantList &values, Rows *rows, QString *error)
 {
-    std::vector<QByteArray> texts;
-    std::vector<const char *> pointers;
-    texts.reserve(std::size_t(values.size()));
-    for (const QVariant &value : values) {
-        texts.push_back(value.isNull() ? QByteArray() : textOf(value));
-        pointers.push_back(value.isNull() ? nullptr : texts.back().constData());
-    }
-    PGresult *result = PQexecParams(connection, numbered(sql).constData(), int(pointers.size()), nullptr,
-                                    pointers.data(), nullptr, nullptr, 0);
+    const Parameters parameters(values);
+    PGresult *result = PQexecParams(connection, numbered(sql).constData(), parameters.count(), nullptr,
+                                    parameters.values(), nullptr, nullptr, 0);
     const ExecStatusType status = PQresultStatus(result);
     if (status != PGRES_TUPLES_OK && status != PGRES_COMMAND_OK) {
         *error = QString::fromUtf8(PQresultErrorMessage(result)).simplified();
@@ -333,6 +347,15 @@ bool PostgresCatalogue::run(const QString &sql, const QVariantList &values, Rows
             return ran;
     }
     return false;
+}
+
+std::optional<PostgresCatalogue::Rows> PostgresCatalogue::read(const QString &sql, const QVariantList &values) const
+{
+    Rows rows;
+    QString error;
+    if (!run(sql, values, &rows, &error))
+        return std::nullopt;
+    return rows;
 }
 
 bool PostgresCatalogue::isAvailable(QString *why) const
@@ -443,15 +466,9 @@ std::unique_ptr<Catalogue::Cursor> PostgresCatalogue::stream(const QString &sql,
     PGconn *connection = acquireRead(&error);
     if (!connection)
         return std::make_unique<PgCursor>(*this, nullptr, error);
-    std::vector<QByteArray> texts;
-    std::vector<const char *> pointers;
-    texts.reserve(std::size_t(values.size()));
-    for (const QVariant &value : values) {
-        texts.push_back(value.isNull() ? QByteArray() : textOf(value));
-        pointers.push_back(value.isNull() ? nullptr : texts.back().constData());
-    }
-    if (!PQsendQueryParams(connection, numbered(sql).constData(), int(pointers.size()), nullptr, pointers.data(),
-                           nullptr, nullptr, 0)
+    const Parameters parameters(values);
+    if (!PQsendQueryParams(connection, numbered(sql).constData(), parameters.count(), nullptr,
+                           parameters.values(), nullptr, nullptr, 0)
         || !PQsetSingleRowMode(connection)) {
         error = serverWords(connection);
         PQfinish(connection);
@@ -563,45 +580,34 @@ std::unique_ptr<Catalogue::SyncLock> PostgresCatalogue::lockForSync() const
 
 qint64 PostgresCatalogue::eventCount() const
 {
-    Rows rows;
-    QString error;
-    if (!run(QStringLiteral("SELECT COUNT(*) FROM event"), {}, &rows, &error) || rows.rows.empty())
-        return 0;
-    return rows.rows[0][0].value_or(QByteArray("0")).toLongLong();
+    const std::optional<Rows> rows = read(QStringLiteral("SELECT COUNT(*) FROM event"));
+    return rows && !rows->rows.empty() ? rows->rows[0][0].value_or("0").toLongLong() : 0;
 }
 
 qint64 PostgresCatalogue::lastModified() const
 {
-    Rows rows;
-    QString error;
-    if (!run(QStringLiteral("SELECT (SELECT MAX(modified) FROM event), (SELECT MAX(committed) FROM change_log)"), {},
-             &rows, &error)
-        || rows.rows.empty())
+    const std::optional<Rows> rows
+        = read(QStringLiteral("SELECT (SELECT MAX(modified) FROM event), (SELECT MAX(committed) FROM change_log)"));
+    if (!rows || rows->rows.empty())
         return 0;
-    return std::max(rows.rows[0][0].value_or(QByteArray("0")).toLongLong(),
-                    rows.rows[0][1].value_or(QByteArray("0")).toLongLong());
+    return std::max(rows->rows[0][0].value_or("0").toLongLong(), rows->rows[0][1].value_or("0").toLongLong());
 }
 
 std::optional<EventRow> PostgresCatalogue::find(const QString &publicId) const
 {
-    Rows rows;
-    QString error;
-    if (!run(QStringLiteral("SELECT %1 FROM event WHERE public_id = ?").arg(eventColumns()), { publicId }, &rows, &error)
-        || rows.rows.empty())
+    const std::optional<Rows> rows = read(QStringLiteral("SELECT %1 FROM event WHERE public_id = ?").arg(eventColumns()),
+                                          { publicId });
+    if (!rows || rows->rows.empty())
         return std::nullopt;
-    return rowFrom(rows.rows[0]);
+    return rowFrom(rows->rows[0]);
 }
 
 QList<Catalogue::SourceSummary> PostgresCatalogue::summary() const
 {
     QList<SourceSummary> sources;
-    Rows rows;
-    QString error;
-    if (!run(QStringLiteral("SELECT source, COUNT(*), MIN(origin_time), MAX(origin_time) FROM event GROUP BY source"
-                            " ORDER BY source"),
-             {}, &rows, &error))
-        return sources;
-    for (const auto &row : rows.rows) {
+    const std::optional<Rows> rows = read(QStringLiteral("SELECT source, COUNT(*), MIN(origin_time), MAX(origin_time)"
+                                                         " FROM event GROUP BY source ORDER BY source"));
+    for (const auto &row : rows ? rows->rows : decltype(rows->rows)()) {
         sources.append({ QString::fromUtf8(row[0].value_or(QByteArray())), row[1].value_or("0").toLongLong(),
                          row[2].value_or("0").toLongLong(), row[3].value_or("0").toLongLong() });
     }
@@ -610,24 +616,19 @@ QList<Catalogue::SourceSummary> PostgresCatalogue::summary() const
 
 std::optional<Catalogue::TimeRange> PostgresCatalogue::timeRange() const
 {
-    Rows rows;
-    QString error;
-    if (!run(QStringLiteral("SELECT MIN(origin_time), MAX(origin_time) FROM event"), {}, &rows, &error)
-        || rows.rows.empty() || !rows.rows[0][0])
+    const std::optional<Rows> rows = read(QStringLiteral("SELECT MIN(origin_time), MAX(origin_time) FROM event"));
+    if (!rows || rows->rows.empty() || !rows->rows[0][0])
         return std::nullopt;
-    return TimeRange { rows.rows[0][0]->toLongLong(), rows.rows[0][1].value_or("0").toLongLong() };
+    return TimeRange { rows->rows[0][0]->toLongLong(), rows->rows[0][1].value_or("0").toLongLong() };
 }
 
 std::vector<GeoPoint> PostgresCatalogue::outline() const
 {
     std::vector<GeoPoint> points;
-    Rows rows;
-    QString error;
-    if (!run(QStringLiteral("SELECT FLOOR(longitude + 180), MIN(latitude), MAX(latitude) FROM event"
-                            " WHERE latitude IS NOT NULL AND longitude IS NOT NULL GROUP BY 1 ORDER BY 1"),
-             {}, &rows, &error))
-        return points;
-    for (const auto &row : rows.rows) {
+    const std::optional<Rows> rows = read(QStringLiteral("SELECT FLOOR(longitude + 180), MIN(latitude), MAX(latitude)"
+                                                         " FROM event WHERE latitude IS NOT NULL AND longitude IS NOT NULL"
+                                                         " GROUP BY 1 ORDER BY 1"));
+    for (const auto &row : rows ? rows->rows : decltype(rows->rows)()) {
         const double west = row[0].value_or("0").toDouble() - 180;
         for (const double longitude : { west, std::min(west + 1, 180.0) }) {
             points.push_back({ row[1].value_or("0").toDouble(), longitude });
@@ -639,19 +640,16 @@ std::vector<GeoPoint> PostgresCatalogue::outline() const
 
 std::optional<std::int64_t> PostgresCatalogue::lastFetched(const QString &upstream) const
 {
-    Rows rows;
-    QString error;
-    if (!run(QStringLiteral("SELECT MAX(fetched) FROM fetched_window WHERE upstream = ?"), { upstream }, &rows, &error)
-        || rows.rows.empty() || !rows.rows[0][0])
+    const std::optional<Rows> rows
+        = read(QStringLiteral("SELECT MAX(fetched) FROM fetched_window WHERE upstream = ?"), { upstream });
+    if (!rows || rows->rows.empty() || !rows->rows[0][0])
         return std::nullopt;
-    return rows.rows[0][0]->toLongLong();
+    return rows->rows[0][0]->toLongLong();
 }
 
 bool PostgresCatalogue::isFetched(const QString &upstream, const UpstreamWindow &window, std::int64_t sinceUs) const
 {
     const SharedSql::Statement statement = SharedSql::countFetched(upstream, window, sinceUs);
-    Rows rows;
-    QString error;
-    return run(statement.sql, statement.values, &rows, &error) && !rows.rows.empty()
-        && rows.rows[0][0].value_or("0").toLongLong() > 0;
+    const std::optional<Rows> rows = read(statement.sql, statement.values);
+    return rows && !rows->rows.empty() && rows->rows[0][0].value_or("0").toLongLong() > 0;
 }

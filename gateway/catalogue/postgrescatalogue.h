@@ -109,6 +109,8 @@ private:
     };
 
     std::unique_ptr<Cursor> stream(const QString &sql, const QVariantList &values) const;
+    // The rows of a read, or nothing when it failed.
+    std::optional<Rows> read(const QString &sql, const QVariantList &values = {}) const;
     const Pool &reads() const { return m_standby ? *m_standby : m_primary; }
 
     QString m_uri;

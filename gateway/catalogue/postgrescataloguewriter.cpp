@@ -6,21 +6,6 @@
 
 #include <QDateTime>
 
-namespace {
-
-template <typename T>
-QVariant variantOf(const std::optional<T> &value)
-{
-    return value ? QVariant::fromValue(*value) : QVariant();
-}
-
-QVariant textOf(const QString &text)
-{
-    return text.isEmpty() ? QVariant() : QVariant(text);
-}
-
-} // namespace
-
 PostgresCatalogueWriter::PostgresCatalogueWriter(const PostgresCatalogue &catalogue, const QString &source)
     : m_catalogue(catalogue)
     , m_source(source)
@@ -106,10 +91,10 @@ bool PostgresCatalogueWriter::begin()
 bool PostgresCatalogueWriter::write(const EventRow &row)
 {
     constexpr std::size_t Batch = 1000;
-    QVariantList values = { row.publicId, qlonglong(row.originTimeUs), variantOf(row.latitude),
-                            variantOf(SharedSql::storedLongitude(row.longitude)), variantOf(row.depthKm),
-                            variantOf(row.magnitude), textOf(row.magnitudeType), variantOf(row.magnitudeStationCount),
-                            textOf(row.eventType), textOf(row.evaluationMode), textOf(row.evaluationStatus),
+    QVariantList values = { row.publicId, qlonglong(row.originTimeUs), SharedSql::orNull(row.latitude),
+                            SharedSql::orNull(SharedSql::storedLongitude(row.longitude)), SharedSql::orNull(row.depthKm),
+                            SharedSql::orNull(row.magnitude), SharedSql::orNull(row.magnitudeType), SharedSql::orNull(row.magnitudeStationCount),
+                            SharedSql::orNull(row.eventType), SharedSql::orNull(row.evaluationMode), SharedSql::orNull(row.evaluationStatus),
                             m_source, qlonglong(m_stamp) };
     // An id written again before its batch went replaces the row waiting:
     // to the catalogue, the second write is an update.

@@ -6,6 +6,7 @@
 #include <QLatin1String>
 #include <QString>
 #include <QStringList>
+#include <QVariant>
 #include <QVariantList>
 
 #include <cstdint>
@@ -40,6 +41,18 @@ Statement unseen(const UpstreamWindow &window, const QString &source, std::int64
 Statement recordFetched(const QString &upstream, const UpstreamWindow &window, std::int64_t nowUs);
 // How many records of fetched windows cover the window since a time.
 Statement countFetched(const QString &upstream, const UpstreamWindow &window, std::int64_t sinceUs);
+
+// A value as bound to a statement: nothing (NULL) for none, and for an
+// empty text, as the catalogue stores "unknown".
+template <typename T>
+QVariant orNull(const std::optional<T> &value)
+{
+    return value ? QVariant::fromValue(*value) : QVariant();
+}
+inline QVariant orNull(const QString &text)
+{
+    return text.isEmpty() ? QVariant() : QVariant(text);
+}
 
 // Longitudes are stored within (-180, 180], so that a box needs to know of
 // one meridian only.

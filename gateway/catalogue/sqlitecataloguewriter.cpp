@@ -9,21 +9,6 @@
 #include <QVariant>
 
 
-namespace {
-
-template <typename T>
-QVariant variantOf(const std::optional<T> &value)
-{
-    return value ? QVariant::fromValue(*value) : QVariant();
-}
-
-QVariant textOf(const QString &text)
-{
-    return text.isEmpty() ? QVariant() : QVariant(text);
-}
-
-} // namespace
-
 SqliteCatalogueWriter::SqliteCatalogueWriter(const SqliteCatalogue &catalogue, const QString &source)
     : m_db(catalogue.connection())
     , m_source(source)
@@ -109,15 +94,15 @@ bool SqliteCatalogueWriter::begin()
 void SqliteCatalogueWriter::bindRow(QSqlQuery &query, const EventRow &row)
 {
     query.bindValue(0, qlonglong(row.originTimeUs));
-    query.bindValue(1, variantOf(row.latitude));
-    query.bindValue(2, variantOf(SharedSql::storedLongitude(row.longitude)));
-    query.bindValue(3, variantOf(row.depthKm));
-    query.bindValue(4, variantOf(row.magnitude));
-    query.bindValue(5, textOf(row.magnitudeType));
-    query.bindValue(6, variantOf(row.magnitudeStationCount));
-    query.bindValue(7, textOf(row.eventType));
-    query.bindValue(8, textOf(row.evaluationMode));
-    query.bindValue(9, textOf(row.evaluationStatus));
+    query.bindValue(1, SharedSql::orNull(row.latitude));
+    query.bindValue(2, SharedSql::orNull(SharedSql::storedLongitude(row.longitude)));
+    query.bindValue(3, SharedSql::orNull(row.depthKm));
+    query.bindValue(4, SharedSql::orNull(row.magnitude));
+    query.bindValue(5, SharedSql::orNull(row.magnitudeType));
+    query.bindValue(6, SharedSql::orNull(row.magnitudeStationCount));
+    query.bindValue(7, SharedSql::orNull(row.eventType));
+    query.bindValue(8, SharedSql::orNull(row.evaluationMode));
+    query.bindValue(9, SharedSql::orNull(row.evaluationStatus));
     query.bindValue(12, row.publicId);
 }
 

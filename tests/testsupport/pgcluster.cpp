@@ -140,6 +140,14 @@ QString PgCluster::createDatabase(const QString &name, QString *error)
     return uri(name);
 }
 
+int PgCluster::psql(const QString &database, const QString &sql, QString *output) const
+{
+    return runTool(QStringLiteral("psql"), { QStringLiteral("-h"), QStringLiteral("127.0.0.1"), QStringLiteral("-p"),
+                                             QString::number(m_port), QStringLiteral("-U"), QStringLiteral("postgres"),
+                                             QStringLiteral("-d"), database, QStringLiteral("-At"), QStringLiteral("-c"), sql },
+                   output);
+}
+
 qint64 PgCluster::serverPid() const
 {
     QFile pid(dataDirectory() + QStringLiteral("/postmaster.pid"));

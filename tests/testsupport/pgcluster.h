@@ -33,6 +33,9 @@ public:
     void stop();
     bool restart(QString *error);
 
+    // One SQL statement through psql on a database: its exit status, and
+    // what it printed (rows unaligned, bare).
+    int psql(const QString &database, const QString &sql, QString *output) const;
     // Runs one of PostgreSQL's programs (initdb, pg_ctl, psql...) as the
     // server's user; its exit status, with its output.
     int runTool(const QString &tool, const QStringList &arguments, QString *output) const;
