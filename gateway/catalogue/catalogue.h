@@ -133,6 +133,10 @@ public:
     // A writer for the source (a file's name, an upstream's key).
     virtual std::unique_ptr<Writer> writer(const QString &source) const = 0;
 
+    // A number that grows with every change the catalogue hears of, for
+    // caches; nothing when it does not hear of them and must be asked.
+    virtual std::optional<std::uint64_t> changeSerial() const { return std::nullopt; }
+
     // Whether the catalogue can be read now; false with the reason when its
     // database cannot be reached (a file is always there once open).
     virtual bool isAvailable(QString *why) const

@@ -14,8 +14,10 @@
 #include <QString>
 #include <QVariantList>
 
+#include <atomic>
 #include <memory>
 #include <mutex>
+#include <thread>
 #include <vector>
 
 struct pg_conn;
@@ -58,6 +60,18 @@ public:
     // pg_try_advisory_lock on a connection of its own, held with the lock.
     std::unique_ptr<SyncLock> lockForSync() const override;
     bool isAvailable(QString *why) const override;
+    // While listening: bumped by every change any process commits.
+    std::optional<std::uint64_t> changeSerial() const override;
+
+    // Hears of every change that any process commits (LISTEN on the
+    // primary, to which every writer sends NOTIFY with its commit), on a
+    // thread of its own, so that caches need not ask. On losing the server
+    // it connects again, after twice as long each time, and reads the
+    // change log for what it missed meanwhile. Reads from a standby, which
+    // may not have a change yet when it is heard of, are never told.
+    void startListening();
+    void stopListening();
+    static constexpr const char *Channel = "harvix_catalogue";
     bool readTable(const Table &table, const std::function<bool(const QVariantList &)> &row, QString *error) const override;
 
     // A connection to the primary from the pool (a new one when none is
@@ -113,7 +127,13 @@ private:
     std::optional<Rows> read(const QString &sql, const QVariantList &values = {}) const;
     const Pool &reads() const { return m_standby ? *m_standby : m_primary; }
 
+    void listen();
+
     QString m_uri;
     Pool m_primary;
+    std::thread m_listener;
+    std::atomic<bool> m_stopListening { false };
+    std::atomic<bool> m_listening { false };
+    std::atomic<std::uint64_t> m_changes { 0 };
     std::unique_ptr<Pool> m_standby;
 };

@@ -159,7 +159,9 @@ bool PostgresCatalogueWriter::insertRow(const QString &table, const QStringList 
 bool PostgresCatalogueWriter::commit()
 {
     m_inTransaction = false;
-    if (!flush() || !run(QStringLiteral("COMMIT"), {})) {
+    // Every listening gateway hears of it when it commits.
+    if (!flush() || !run(QStringLiteral("NOTIFY %1").arg(QLatin1String(PostgresCatalogue::Channel)), {})
+        || !run(QStringLiteral("COMMIT"), {})) {
         QString ignored;
         PostgresCatalogue::run(m_connection, QStringLiteral("ROLLBACK"), {}, nullptr, &ignored);
         return false;

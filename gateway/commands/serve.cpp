@@ -4,6 +4,7 @@
 #include "commands/commandline.h"
 
 #include "catalogue/catalogue.h"
+#include "catalogue/postgrescatalogue.h"
 #include "http/gatewayserver.h"
 #include "upstream/follower.h"
 #include "upstream/upstream.h"
@@ -67,6 +68,9 @@ int serve(const Options &options)
     if (!opened)
         return 1;
     const Catalogue &catalogue = *opened;
+    // A shared database tells its gateways of every change as it commits.
+    if (auto *database = dynamic_cast<PostgresCatalogue *>(opened.get()))
+        database->startListening();
 
     // SIGINT and SIGTERM are taken by one thread of their own, which stops
     // the server; every other thread, the workers included, has them blocked.

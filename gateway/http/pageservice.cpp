@@ -22,7 +22,8 @@ void PageService::home(const QString &searchUrl, HttpReply &reply)
                      : QStringLiteral("The catalogue has not heard from %1 (%2) yet.")
                            .arg(m_upstream->name(), m_upstream->url().toString());
     }
-    reply.body = Pages::home(m_catalogue.summary(), searchUrl, *homePictures(), heard);
+    const std::shared_ptr<const Home> parts = home();
+    reply.body = Pages::home(parts->sources, searchUrl, parts->pictures, heard);
 }
 
 void PageService::notFound(const QString &path, HttpReply &reply) const
@@ -66,14 +67,20 @@ void PageService::event(const QString &text, HttpReply &reply) const
     reply.body = Pages::event(*row, place, neighbours);
 }
 
-std::shared_ptr<const std::string> PageService::homePictures()
+std::shared_ptr<const PageService::Home> PageService::home()
 {
-    // Made again only when the catalogue has changed.
-    const std::pair<std::int64_t, std::int64_t> version { m_catalogue.eventCount(), m_catalogue.lastModified() };
+    // Made again only when the catalogue has changed: a catalogue that hears
+    // of every change says so with its serial, else its count and latest
+    // change tell. Either is read before making, so that a change while
+    // making is made again next time.
+    const std::optional<std::uint64_t> serial = m_catalogue.changeSerial();
+    const std::pair<std::int64_t, std::int64_t> version
+        = serial ? std::pair<std::int64_t, std::int64_t>(-1, std::int64_t(*serial))
+                 : std::pair<std::int64_t, std::int64_t>(m_catalogue.eventCount(), m_catalogue.lastModified());
     {
         std::lock_guard<std::mutex> lock(m_picturesMutex);
-        if (m_pictures && m_picturesVersion == version)
-            return m_pictures;
+        if (m_home && m_picturesVersion == version)
+            return m_home;
     }
     // The catalogue is gone through a few times, never held whole.
     const SvgMap::EventSource events = [this](const std::function<void(const SvgEvent &)> &take) {
@@ -86,10 +93,11 @@ std::shared_ptr<const std::string> PageService::homePictures()
                 take({ { *row.latitude, *row.longitude }, row.magnitude, row.depthKm, row.originTimeUs });
         }
     };
-    auto pictures = std::make_shared<const std::string>(
-        Pages::homePictures(m_catalogue.outline(), version.first, events));
+    auto made = std::make_shared<Home>();
+    made->sources = m_catalogue.summary();
+    made->pictures = Pages::homePictures(m_catalogue.outline(), m_catalogue.eventCount(), events);
     std::lock_guard<std::mutex> lock(m_picturesMutex);
-    m_pictures = pictures;
+    m_home = made;
     m_picturesVersion = version;
-    return pictures;
+    return made;
 }

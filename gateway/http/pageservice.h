@@ -4,6 +4,7 @@
 // and a magnitude-time plot (made again only when the catalogue changes),
 // and the page of one event among its neighbours.
 
+#include "catalogue/catalogue.h"
 #include "http/httpreply.h"
 
 #include <QString>
@@ -14,7 +15,6 @@
 #include <string>
 #include <utility>
 
-class Catalogue;
 class Upstream;
 
 class PageService
@@ -33,11 +33,18 @@ public:
     void notFound(const QString &path, HttpReply &reply) const;
 
 private:
-    std::shared_ptr<const std::string> homePictures();
+    // What the home page shows of the catalogue: its sources and pictures,
+    // made again only when the catalogue has changed.
+    struct Home
+    {
+        QList<Catalogue::SourceSummary> sources;
+        std::string pictures;
+    };
+    std::shared_ptr<const Home> home();
 
     const Catalogue &m_catalogue;
     const Upstream *m_upstream = nullptr;
     std::mutex m_picturesMutex;
-    std::shared_ptr<const std::string> m_pictures;
+    std::shared_ptr<const Home> m_home;
     std::pair<std::int64_t, std::int64_t> m_picturesVersion;
 };
