@@ -49,9 +49,8 @@ void DesktopNotifier::notify(const QString &summary, const QString &body, const 
             const QDBusPendingReply<uint> reply = *watcher;
             watcher->deleteLater();
             if (reply.isError()) {
-                // The service went away: told the next way instead.
-                if (m_status)
-                    m_status->showMessage(summary + QStringLiteral(": ") + QString(body).replace(u'\n', QStringLiteral(", ")), 0);
+                // The service went away: told in the window instead.
+                tellInStatusBar(summary, body);
                 return;
             }
             m_shown.insert(reply.value(), key);
@@ -71,6 +70,11 @@ void DesktopNotifier::notify(const QString &summary, const QString &body, const 
         m_tray->showMessage(summary, body, QSystemTrayIcon::Warning);
         return;
     }
+    tellInStatusBar(summary, body);
+}
+
+void DesktopNotifier::tellInStatusBar(const QString &summary, const QString &body)
+{
     if (m_status)
         m_status->showMessage(summary + QStringLiteral(": ") + QString(body).replace(u'\n', QStringLiteral(", ")), 0);
 }

@@ -33,6 +33,7 @@ private slots:
 
 private:
     bool hasService() const;
+    void tellInStatusBar(const QString &summary, const QString &body);
 
     QPointer<QStatusBar> m_status;
     QSystemTrayIcon *m_tray = nullptr;

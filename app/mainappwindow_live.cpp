@@ -230,7 +230,9 @@ void MainAppWindow::showLiveResult(QuakeDataManager *search)
     m_live->revised = std::move(changes.revised);
     for (const std::string &id : changes.added)
         m_live->unseen.insert(id);
+    // Marked: the new events not seen yet that are still there.
     std::vector<int> marked;
+    std::unordered_set<std::string> unseen;
     for (std::size_t i = 0; i < search->quakeLocations().size(); ++i) {
         const std::string &id = *search->quakeLocations()[i].eventId;
         QTreeWidgetItem *item = tree->topLevelItem(int(i));
@@ -238,6 +240,7 @@ void MainAppWindow::showLiveResult(QuakeDataManager *search)
             item->setText(1, tr("new"));
             item->setForeground(1, newColour);
             marked.push_back(int(i));
+            unseen.insert(id);
         }
         const auto revised = m_live->revised.find(id);
         if (revised == m_live->revised.end())
@@ -250,12 +253,7 @@ void MainAppWindow::showLiveResult(QuakeDataManager *search)
                                                                                              qsizetype(was->second.size()))));
         }
     }
-    // Events that are gone are no longer unseen.
-    std::unordered_set<std::string> present;
-    for (const LocatedEvent &event : search->quakeLocations())
-        present.insert(*event.eventId);
-    for (auto id = m_live->unseen.begin(); id != m_live->unseen.end();)
-        id = present.count(*id) ? std::next(id) : m_live->unseen.erase(id);
+    m_live->unseen = std::move(unseen);
     if (comparing)
         restore(tree, search, state);
     tree->setUpdatesEnabled(true);

@@ -246,7 +246,8 @@ SearchRegion MainAppWindow::searchRegion(QString *words) const
     case AroundPlace: {
         QString name;
         const double km = findChild<QDoubleSpinBox *>(QStringLiteral("radiusCtrl"))->value();
-        if (const std::optional<GeoPoint> point = ShippedData::places().pointNamed(findChild<QLineEdit *>(QStringLiteral("placeCtrl"))->text(), &name)) {
+        const QString typed = findChild<QLineEdit *>(QStringLiteral("placeCtrl"))->text();
+        if (const std::optional<GeoPoint> point = ShippedData::places().pointNamed(typed, &name)) {
             region.circle = SearchRegion::Circle { *point, km };
             said << tr("within %1 km of %2").arg(km).arg(name);
         }

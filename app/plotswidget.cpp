@@ -38,8 +38,7 @@ PlotCanvas *PlotsWidget::create(Plot which, QWidget *parent)
     case MagnitudeTime: plot = new MagnitudeTimePlot(parent); break;
     case FrequencyMagnitude: plot = new FrequencyMagnitudePlot(parent); break;
     case DepthHistogram: plot = new DepthPlot(parent); break;
-    case Section:
-    case PlotCount: plot = new SectionPlot(parent); break;
+    case Section: plot = new SectionPlot(parent); break;
     }
     const char *const names[] = { "magnitudeTimePlot", "frequencyMagnitudePlot", "depthPlot", "sectionPlot" };
     plot->setObjectName(QLatin1String(names[which]));

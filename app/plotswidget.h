@@ -20,7 +20,8 @@ class PlotsWidget : public QTabWidget
     Q_OBJECT
 
 public:
-    enum Plot { MagnitudeTime, FrequencyMagnitude, DepthHistogram, Section, PlotCount };
+    enum Plot { MagnitudeTime, FrequencyMagnitude, DepthHistogram, Section };
+    static constexpr int PlotCount = Section + 1;
 
     explicit PlotsWidget(QWidget *parent = nullptr);
 

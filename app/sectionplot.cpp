@@ -59,25 +59,17 @@ SectionPlot::Scale SectionPlot::scaleIn(const QRectF &plot) const
     const double across = plot.width() / length, down = plot.height() / (m_bottomKm - m_topKm);
     // A short, deep section keeps the depth's scale and leaves room on the right.
     if (down <= across)
-        return { down, down };
-    return { across, across * exaggerationIn(plot) };
-}
-
-int SectionPlot::exaggerationIn(const QRectF &plot) const
-{
-    // The largest round factor that keeps every depth in the frame.
-    const double length = std::max(1.0, m_section ? m_section->lengthKm() : 1.0);
-    const double stretch = (plot.height() / (m_bottomKm - m_topKm)) / (plot.width() / length);
+        return { down, down, 1 };
+    // Else the largest round factor that keeps every depth in the frame.
     int factor = 1;
     for (int round : { 2, 3, 4, 5, 10, 20, 50, 100, 200, 500, 1000 })
-        if (round <= stretch)
+        if (round <= down / across)
             factor = round;
-    return factor;
+    return { across, across * factor, factor };
 }
 
-QPointF SectionPlot::positionIn(const QRectF &plot, const Placed &placed) const
+QPointF SectionPlot::positionIn(const QRectF &plot, const Scale &scale, const Placed &placed) const
 {
-    const Scale scale = scaleIn(plot);
     return { plot.left() + placed.alongKm * scale.across, plot.top() + (placed.depthKm - m_topKm) * scale.down };
 }
 
@@ -85,7 +77,7 @@ QPointF SectionPlot::positionOf(int index) const
 {
     for (const Placed &placed : m_placed)
         if (placed.index == index)
-            return positionIn(plotArea(rect()), placed);
+            return positionIn(plotArea(rect()), scaleIn(plotArea(rect())), placed);
     return QPointF();
 }
 
@@ -93,8 +85,9 @@ int SectionPlot::eventAt(const QPointF &position) const
 {
     // The one drawn on top.
     const QRectF plot = plotArea(rect());
+    const Scale scale = scaleIn(plot);
     for (auto placed = m_placed.rbegin(); placed != m_placed.rend(); ++placed) {
-        const QPointF d = positionIn(plot, *placed) - position;
+        const QPointF d = positionIn(plot, scale, *placed) - position;
         const double reach = EventSymbol::radius((*events())[std::size_t(placed->index)].location) + 1.5;
         if (d.x() * d.x() + d.y() * d.y() <= reach * reach)
             return placed->index;
@@ -127,11 +120,10 @@ void SectionPlot::drawPlot(QPainter &painter, const QRectF &plot, const QRectF &
         painter.drawLine(QPointF(x(km), plot.bottom()), QPointF(x(km), plot.bottom() + 4));
         painter.drawText(QRectF(x(km) - 30, plot.bottom() + 4, 60, 16), Qt::AlignHCenter | Qt::AlignTop, QString::number(km));
     }
-    const int factor = exaggerationIn(plot);
     painter.drawText(QRectF(plot.left(), area.bottom() - 20, plot.width(), 18), Qt::AlignCenter,
-                     factor == 1 || scale.across == scale.down
+                     scale.factor == 1
                          ? tr("Distance from A (km), true scale")
-                         : tr("Distance from A (km), depth exaggerated %1\u00D7").arg(factor));
+                         : tr("Distance from A (km), depth exaggerated %1\u00D7").arg(scale.factor));
     drawAxisTitle(painter, area.left() + 12, plot.center().y(), -90, tr("Depth (km)"));
     QFont bold = painter.font();
     bold.setWeight(QFont::Bold);
@@ -154,7 +146,7 @@ void SectionPlot::drawPlot(QPainter &painter, const QRectF &plot, const QRectF &
     painter.setClipRect(plot);
     for (const Placed &placed : m_placed) {
         const QuakeLocation &at = (*events())[std::size_t(placed.index)].location;
-        EventSymbol::draw(painter, positionIn(plot, placed), at, EventSymbol::radius(at));
+        EventSymbol::draw(painter, positionIn(plot, scale, placed), at, EventSymbol::radius(at));
     }
     painter.restore();
 }

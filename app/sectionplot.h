@@ -32,7 +32,7 @@ public:
     // In drawing order: smaller magnitudes first.
     const std::vector<Placed> &placed() const { return m_placed; }
     // How many times the depth axis is stretched against the distance axis.
-    int exaggeration() const { return exaggerationIn(plotArea(rect())); }
+    int exaggeration() const { return scaleIn(plotArea(rect())).factor; }
 
     int eventAt(const QPointF &position) const override;
     QPointF positionOf(int index) const override;
@@ -43,15 +43,16 @@ protected:
     void drawPlot(QPainter &painter, const QRectF &plot, const QRectF &area) const override;
 
 private:
-    // Pixels per kilometre across and down, in this plot's frame.
+    // Pixels per kilometre across and down in this plot's frame, and the
+    // whole factor by which down is stretched.
     struct Scale
     {
         double across;
         double down;
+        int factor;
     };
     Scale scaleIn(const QRectF &plot) const;
-    int exaggerationIn(const QRectF &plot) const;
-    QPointF positionIn(const QRectF &plot, const Placed &placed) const;
+    QPointF positionIn(const QRectF &plot, const Scale &scale, const Placed &placed) const;
 
     std::optional<CrossSection> m_section;
     std::vector<Placed> m_placed;

@@ -71,8 +71,7 @@ private:
 
 namespace {
 
-const QByteArray fdsnHeader = "#EventID | Time | Latitude | Longitude | Depth/km | Author | Catalog | Contributor "
-                              "| ContributorID | MagType | Magnitude | MagAuthor | EventLocationName | EventType\n";
+const QByteArray &fdsnHeader = fdsnTextHeader;
 
 // Events on both edges of January 2024 and of the magnitudes 3 to 12.
 const QByteArray edges = fdsnHeader
@@ -167,6 +166,8 @@ void TestGateway::commandLine_data()
                                               << "--refresh-after needs --upstream URL";
     QTest::newRow("format without upstream") << QStringList { "serve", "--upstream-format", "json" } << 2
                                              << "--upstream-format needs --upstream URL";
+    QTest::newRow("standby of a file") << QStringList { "serve", "--catalogue-read", "postgresql://127.0.0.1:1/x" } << 2
+                                       << "--catalogue-read takes a postgresql:// URI, beside a --catalogue that is one";
     QTest::newRow("follow without upstream") << QStringList { "serve", "--follow", "60" } << 2
                                              << "--follow needs --upstream URL";
     QTest::newRow("follow too often") << QStringList { "serve", "--upstream", "http://127.0.0.1:1/", "--follow", "5" }

@@ -1,5 +1,6 @@
 #include "catalogue/postgrescatalogue.h"
 
+#include "testsupport/fixtures.h"
 #include "testsupport/gatewayprocess.h"
 #include "testsupport/pgcluster.h"
 #include "testsupport/upstreamstandin.h"
@@ -49,8 +50,7 @@ namespace {
 // circles and ties across the antimeridian.
 QByteArray worldEvents()
 {
-    QByteArray text = "#EventID | Time | Latitude | Longitude | Depth/km | Author | Catalog | Contributor "
-                      "| ContributorID | MagType | Magnitude | MagAuthor | EventLocationName | EventType\n";
+    QByteArray text = fdsnTextHeader;
     const QDateTime start(QDate(2025, 3, 1), QTime(0, 0), Qt::UTC);
     int n = 0;
     for (double latitude = -85; latitude <= 85; latitude += 10) {
@@ -197,9 +197,7 @@ void TestPostgres::everyGatewaySeesAnImport()
     const GatewayProcess::Result imported = second.run(
         { "import", "--catalogue", uri,
           second.writeFile(QStringLiteral("late.txt"),
-                           "#EventID | Time | Latitude | Longitude | Depth/km | Author | Catalog | Contributor | ContributorID"
-                           " | MagType | Magnitude | MagAuthor | EventLocationName | EventType\n"
-                           "late1|2026-11-30T10:00:00Z|-41.2|174.8|20|||||ML|5.5|||earthquake\n") });
+                           fdsnText("late1|2026-11-30T10:00:00Z|-41.2|174.8|20|||||ML|5.5|||earthquake\n")) });
     QVERIFY2(imported.exitCode == 0, qPrintable(imported.output));
     for (GatewayProcess *gateway : { &postgres, &second }) {
         const GatewayProcess::Reply found = GatewayProcess::get(gateway->url(path));
@@ -323,9 +321,7 @@ void TestPostgres::standbyAnswersWhatThePrimaryWrote()
     const GatewayProcess::Result imported = reader.run(
         { "import", "--catalogue", uri,
           reader.writeFile(QStringLiteral("replicated.txt"),
-                           "#EventID | Time | Latitude | Longitude | Depth/km | Author | Catalog | Contributor | ContributorID"
-                           " | MagType | Magnitude | MagAuthor | EventLocationName | EventType\n"
-                           "replicated1|2026-12-01T10:00:00Z|-38.7|176.1|7|||||ML|3.1|||earthquake\n") });
+                           fdsnText("replicated1|2026-12-01T10:00:00Z|-38.7|176.1|7|||||ML|3.1|||earthquake\n")) });
     QVERIFY2(imported.exitCode == 0, qPrintable(imported.output));
     QTRY_COMPARE_WITH_TIMEOUT(GatewayProcess::get(reader.url(path)).status, 200, 20000);
     // Its writes go to the primary: a standby refuses them.
@@ -362,9 +358,7 @@ void TestPostgres::outageIsAnsweredThenOutlived()
     const GatewayProcess::Result imported = postgres.run(
         { "import", "--catalogue", uri,
           postgres.writeFile(QStringLiteral("after-outage.txt"),
-                             "#EventID | Time | Latitude | Longitude | Depth/km | Author | Catalog | Contributor | ContributorID"
-                             " | MagType | Magnitude | MagAuthor | EventLocationName | EventType\n"
-                             "after1|2026-12-02T10:00:00Z|-43.5|172.6|9|||||ML|3.3|||earthquake\n") });
+                             fdsnText("after1|2026-12-02T10:00:00Z|-43.5|172.6|9|||||ML|3.3|||earthquake\n")) });
     QVERIFY2(imported.exitCode == 0, qPrintable(imported.output));
     QTRY_VERIFY_WITH_TIMEOUT(GatewayProcess::get(postgres.url(QStringLiteral("/"))).body.contains("<td>after-outage.txt</td>"),
                              10000);
@@ -377,8 +371,7 @@ void TestPostgres::killedServerKeepsWhatWasCommitted()
     QString error;
     const QString database = cluster.createDatabase(QStringLiteral("killed"), &error);
     QVERIFY2(!database.isEmpty(), qPrintable(error));
-    const QByteArray header = "#EventID | Time | Latitude | Longitude | Depth/km | Author | Catalog | Contributor"
-                              " | ContributorID | MagType | Magnitude | MagAuthor | EventLocationName | EventType\n";
+    const QByteArray &header = fdsnTextHeader;
     QByteArray before = header, big = header;
     for (int i = 0; i < 10; ++i)
         before += "kept" + QByteArray::number(i) + "|2024-05-01T00:00:0" + QByteArray::number(i) + "Z|-41|174|5|||||ML|3|||earthquake\n";

@@ -126,6 +126,17 @@ private:
     std::vector<const char *> m_pointers;
 };
 
+// A row of a result as text, nothing for NULL.
+std::vector<std::optional<QByteArray>> rowOf(const PGresult *result, int row)
+{
+    std::vector<std::optional<QByteArray>> values(std::size_t(PQnfields(result)));
+    for (int column = 0; column < PQnfields(result); ++column) {
+        if (!PQgetisnull(result, row, column))
+            values[std::size_t(column)] = QByteArray(PQgetvalue(result, row, column), PQgetlength(result, row, column));
+    }
+    return values;
+}
+
 std::optional<double> numberOf(const std::optional<QByteArray> &text)
 {
     return text ? std::optional<double>(text->toDouble()) : std::nullopt;
@@ -166,13 +177,8 @@ public:
         PGresult *result = PQgetResult(m_connection);
         const ExecStatusType status = result ? PQresultStatus(result) : PGRES_TUPLES_OK;
         if (status == PGRES_SINGLE_TUPLE) {
-            std::vector<std::optional<QByteArray>> values(std::size_t(PQnfields(result)));
-            for (int column = 0; column < PQnfields(result); ++column) {
-                if (!PQgetisnull(result, 0, column))
-                    values[std::size_t(column)] = QByteArray(PQgetvalue(result, 0, column), PQgetlength(result, 0, column));
-            }
+            row = PostgresCatalogue::rowFrom(rowOf(result, 0));
             PQclear(result);
-            row = PostgresCatalogue::rowFrom(values);
             return true;
         }
         if (status != PGRES_TUPLES_OK)
@@ -392,14 +398,8 @@ bool PostgresCatalogue::run(PGconn *connection, const QString &sql, const QVaria
     if (rows) {
         rows->affected = QByteArray(PQcmdTuples(result)).toLongLong();
         rows->rows.clear();
-        for (int r = 0; r < PQntuples(result); ++r) {
-            std::vector<std::optional<QByteArray>> row(std::size_t(PQnfields(result)));
-            for (int column = 0; column < PQnfields(result); ++column) {
-                if (!PQgetisnull(result, r, column))
-                    row[std::size_t(column)] = QByteArray(PQgetvalue(result, r, column), PQgetlength(result, r, column));
-            }
-            rows->rows.push_back(std::move(row));
-        }
+        for (int r = 0; r < PQntuples(result); ++r)
+            rows->rows.push_back(rowOf(result, r));
     }
     PQclear(result);
     return true;

@@ -94,13 +94,8 @@ bool splitAddress(const QString &address, QString &host, int &port)
 // says what it would do, and a read-only catalogue is refused with that.
 std::unique_ptr<Catalogue> openCatalogue(const Options &options, const char *writing)
 {
-    const QString reads = options.value("--catalogue-read");
-    if (!reads.isEmpty() && (!PostgresCatalogue::isDatabaseUri(reads) || !PostgresCatalogue::isDatabaseUri(cataloguePath(options)))) {
-        usageError(QStringLiteral("--catalogue-read takes a postgresql:// URI, beside a --catalogue that is one"));
-        return nullptr;
-    }
     return openCatalogueNamed(cataloguePath(options), !options.values.contains(QStringLiteral("--catalogue")), writing,
-                              reads);
+                              options.value("--catalogue-read"));
 }
 
 std::unique_ptr<Catalogue> openCatalogueNamed(const QString &named, bool isDefault, const char *writing,

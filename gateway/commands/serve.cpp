@@ -64,6 +64,10 @@ int serve(const Options &options)
     if (options.values.contains(QStringLiteral("--follow"))
         && !positiveOption(options, "--follow", 0, MinimumFollowSeconds, followSeconds, &error))
         return usageError(error);
+    const QString reads = options.value("--catalogue-read");
+    if (!reads.isEmpty()
+        && (!PostgresCatalogue::isDatabaseUri(reads) || !PostgresCatalogue::isDatabaseUri(cataloguePath(options))))
+        return usageError(QStringLiteral("--catalogue-read takes a postgresql:// URI, beside a --catalogue that is one"));
     const std::unique_ptr<Catalogue> opened = openCatalogue(options);
     if (!opened)
         return 1;

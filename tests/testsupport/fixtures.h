@@ -31,3 +31,11 @@ inline QByteArray utf16Of(const QByteArray &utf8)
     text.replace(QLatin1String("encoding=\"UTF-8\""), QLatin1String("encoding=\"UTF-16\""));
     return QByteArray("\xFF\xFE") + QByteArray(reinterpret_cast<const char *>(text.utf16()), text.size() * 2);
 }
+
+// The header line of FDSN event text, and a document of such lines under it.
+inline const QByteArray fdsnTextHeader = "#EventID | Time | Latitude | Longitude | Depth/km | Author | Catalog | Contributor "
+                                         "| ContributorID | MagType | Magnitude | MagAuthor | EventLocationName | EventType\n";
+inline QByteArray fdsnText(const QByteArray &lines)
+{
+    return fdsnTextHeader + lines;
+}
