@@ -9,10 +9,7 @@
 namespace {
 
 constexpr double Radians = M_PI / 180;
-// Bounds are included: a value this close to one lies on it, whatever the
-// rounding of the arithmetic that tests it (a ten-thousandth of a
-// millimetre, in degrees or kilometres).
-constexpr double OnTheBound = 1e-9;
+using Geo::OnTheBound;
 
 QString number(double value)
 {
@@ -228,11 +225,13 @@ std::vector<std::pair<double, double>> longitudeRanges(double west, double east)
         return { { -180.0, 180.0 } };
     // Stored longitudes lie in (-180, 180]: a range that starts at -180
     // starts at 180.
+    // Each end is the bound itself, turned into range: the start plus the
+    // width may round past it.
     const double start = periodicLongitude(west);
-    const double end = start + width;
-    if (end <= 180)
+    const double end = periodicLongitude(east);
+    if (end >= start)
         return { { start, end } };
-    return { { start, 180.0 }, { -180.0, end - 360 } };
+    return { { start, 180.0 }, { -180.0, end } };
 }
 
 } // namespace Geo

@@ -97,6 +97,11 @@ struct SearchRegion::Parsed
 };
 
 namespace Geo {
+// Bounds are included: a value this close to one lies on it, whatever the
+// rounding of the arithmetic that tests it (a ten-thousandth of a
+// millimetre, in degrees or kilometres).
+constexpr double OnTheBound = 1e-9;
+
 // The longitudes from west to east (eastwards, read modulo 360) as one or
 // two ranges within -180..180; -180..180 when they go all the way round.
 std::vector<std::pair<double, double>> longitudeRanges(double west, double east);

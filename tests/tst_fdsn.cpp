@@ -170,6 +170,7 @@ void TestFdsn::refused_data()
     QTest::newRow("an empty catalog") << "catalog=" << 400 << "catalog has no value";
     QTest::newRow("an empty type in a list") << "eventtype=," << 400 << "eventtype lists an empty type";
     QTest::newRow("an empty event id") << "eventid=" << 400 << "eventid has no value";
+    QTest::newRow("an event id with a NUL") << "eventid=last%00junk" << 400 << "eventid holds a control character";
     QTest::newRow("an empty event type") << "eventtype=%20" << 400 << "eventtype has no value";
     QTest::newRow("too many event types") << "eventtype=" + QStringLiteral("a,").repeated(50) + "a" << 400
                                           << "eventtype lists 51 types; at most 50 are taken";

@@ -57,6 +57,7 @@ private slots:
     void magnitudesBinHalvesUp();
     void harvixShowsTheGatewaysEvents();
     void regionSearchesKeepInside();
+    void aCircleOfNoRadiusHoldsThePole();
 
     void cleanupTestCase() { catcher.uninstall(); }
 
@@ -172,6 +173,10 @@ void TestGateway::commandLine_data()
                                              << "--follow needs --upstream URL";
     QTest::newRow("follow too often") << QStringList { "serve", "--upstream", "http://127.0.0.1:1/", "--follow", "5" }
                                       << 2 << "--follow takes a whole number of at least 10";
+    QTest::newRow("follow too seldom") << QStringList { "serve", "--upstream", "http://127.0.0.1:1/", "--follow", "1073741824" }
+                                       << 2 << "--follow takes a whole number of at least 10 and at most 86400";
+    QTest::newRow("copy of no catalogue") << QStringList { "copy", "/nonexistent/typo.sqlite", gateway.path("copied.sqlite") }
+                                          << 2 << "no such catalogue: /nonexistent/typo.sqlite";
     QTest::newRow("negative refresh") << QStringList { "serve", "--upstream", "http://127.0.0.1:1/", "--refresh-after", "-1" }
                                       << 2 << "--refresh-after takes a whole number of at least 0";
     QTest::newRow("too many workers") << QStringList { "serve", "--workers", "500" } << 2
@@ -188,8 +193,9 @@ void TestGateway::commandLine()
     QVERIFY2(result.output.contains(output), qPrintable(result.output));
     if (exitCode == 2)
         QCOMPARE(result.output.count(u'\n'), 1);
-    // Nothing was made in the user's data folder.
+    // Nothing was made in the user's data folder, nor a copy's catalogue.
     QVERIFY(!QDir(gateway.dataHome()).exists());
+    QVERIFY(!QFileInfo::exists(gateway.path("copied.sqlite")));
 }
 
 void TestGateway::importsClaimOnlyWhatTheyDid_data()
@@ -317,6 +323,8 @@ void TestGateway::badRequests_data()
     QTest::newRow("lower above upper") << searchPath("5", "4", "2024-01-01", "2024-01-31") << "magnitudeLower 5 is above";
     QTest::newRow("repeated key") << searchPath("3", "12", "2024-01-01", "2024-01-31") + "&endDate=2024-02-01"
                                   << "endDate is given more than once";
+    QTest::newRow("a value with line ends") << searchPath("3", "12", "2024-01-01", "2024-01-31") + "&bbox=1%0D%0AX-Forged:%20yes"
+                                            << "bbox must be WEST,SOUTH,EAST,NORTH in degrees, not \"1??X-Forged: yes\"";
     QTest::newRow("other format") << QByteArray(searchPath("3", "12", "2024-01-01", "2024-01-31")).replace("quakeml1.0", "json")
                                   << "outputFormat must be quakeml1.0";
 }
@@ -348,6 +356,9 @@ void TestGateway::pages_data()
                          "We acknowledge the New Zealand GeoNet project", "Natural Earth", "GeoNames" };
     QTest::newRow("hostile id") << QByteArray("GET") << ref + "%3Cscript%3Ealert(1)%3C%2Fscript%3E" << 200
         << QStringList { "Event &lt;script&gt;alert(1)&lt;/script&gt;", "eventid=%3Cscript%3Ealert%281%29%3C%2Fscript%3E\"" };
+    QTest::newRow("id with a NUL") << QByteArray("GET") << ref + "first%00junk" << 400 << QStringList { "a path holds no NUL" };
+    QTest::newRow("id with a line end") << QByteArray("GET") << ref + "first%0D%0A" << 400
+        << QStringList { "an event id holds no control characters" };
     QTest::newRow("unknown id") << QByteArray("GET") << ref + "%3Cb%3Enone" << 404
         << QStringList { "no event with the id &lt;b&gt;none." };
     QTest::newRow("home") << QByteArray("GET") << QStringLiteral("/") << 200
@@ -697,6 +708,12 @@ void TestGateway::regionSearchesKeepInside()
           [&](const Event &e) { return e.latitude >= -50 && e.latitude <= -30 && eastOf(e.longitude, 170) <= 20; } },
         { "&bbox=175,-45,195,-40",
           [&](const Event &e) { return e.latitude >= -45 && e.latitude <= -40 && eastOf(e.longitude, 175) <= 20; } },
+        // The east edge as written, not as west plus width rounds it.
+        { "&bbox=160.1,-30,-175,-30",
+          [&](const Event &e) { return e.latitude == -30 && eastOf(e.longitude, 160.1) <= 24.9 + 1e-9; } },
+        // All the way round, however the two meridians are written.
+        { "&bbox=180,-50,-180,-30", [](const Event &e) { return e.latitude >= -50 && e.latitude <= -30; } },
+        { "&bbox=10,-50,-350,-30", [](const Event &e) { return e.latitude >= -50 && e.latitude <= -30; } },
         { "&minDepth=100&maxDepth=300", [](const Event &e) { return e.depth >= 100 && e.depth <= 300; } },
         { "&latitude=-30&longitude=179.5&maxRadiusKm=600",
           [&](const Event &e) { return kmBetween(-30, 179.5, e.latitude, e.longitude) <= 600; } },
@@ -745,6 +762,33 @@ void TestGateway::regionSearchesKeepInside()
         regional.url(QString::fromLatin1(searchPath("0", "12", "2024-06-01", "2024-06-30") + "&minDepth=300&maxDepth=100")));
     QCOMPARE(refused.status, 400);
     QCOMPARE(refused.body.trimmed(), QByteArray("minDepth 300 is above maxDepth 100"));
+}
+
+void TestGateway::aCircleOfNoRadiusHoldsThePole()
+{
+    // Every longitude of a pole is the pole: a circle of no radius there
+    // holds them all, in a Harvix search and in an FDSN query alike.
+    GatewayProcess polar;
+    const QByteArray text = fdsnHeader
+        + "p0|2024-06-01T00:00:00Z|-90|0|10|||||ML|4|||earthquake\n"
+          "p17|2024-06-01T01:00:00Z|-90|17|10|||||ML|4|||earthquake\n"
+          "p120|2024-06-01T02:00:00Z|-90|-120|10|||||ML|4|||earthquake\n"
+          "near|2024-06-01T03:00:00Z|-89.9999|17|10|||||ML|4|||earthquake\n";
+    QCOMPARE(polar.run({ "import", "--catalogue", polar.catalogue(), polar.writeFile("polar.txt", text) }).exitCode, 0);
+    QVERIFY(polar.start({ "--catalogue", polar.catalogue() }));
+    const GatewayProcess::Reply harvix = GatewayProcess::get(polar.url(QString::fromLatin1(
+        searchPath("0", "12", "2024-06-01", "2024-06-01") + "&latitude=-90&longitude=17&maxRadiusKm=0")));
+    QCOMPARE(harvix.status, 200);
+    QCOMPARE(idsOf(harvix.body), (QStringList { "p0", "p17", "p120" }));
+    const GatewayProcess::Reply fdsn = GatewayProcess::get(
+        polar.url(QStringLiteral("/fdsnws/event/1/query?latitude=-90&longitude=17&maxradius=0&orderby=time-asc&format=text")));
+    QCOMPARE(fdsn.status, 200);
+    QStringList ids;
+    for (const QByteArray &line : fdsn.body.split('\n')) {
+        if (!line.isEmpty() && !line.startsWith('#'))
+            ids << QString::fromLatin1(line.left(line.indexOf('|')));
+    }
+    QCOMPARE(ids, (QStringList { "p0", "p17", "p120" }));
 }
 
 QTEST_MAIN(TestGateway)

@@ -17,6 +17,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <string_view>
 
 namespace {
 
@@ -207,12 +208,43 @@ bool PostgresCatalogue::isDatabaseUri(const QString &text)
 
 namespace {
 
-// A URI without its password.
+// What a message may say of a database: its user, hosts and ports, and
+// name, read as libpq reads the URI; never a password, nor any other
+// parameter, whatever the URI's form.
 QString shown(const QString &uri)
 {
-    QUrl url(uri);
-    url.setPassword(QString());
-    return url.toString();
+    char *why = nullptr;
+    PQconninfoOption *const options = PQconninfoParse(uri.toUtf8().constData(), &why);
+    if (!options) {
+        PQfreemem(why);
+        return QStringLiteral("postgresql://(a URI that libpq cannot read)");
+    }
+    QString user, hosts, ports, database;
+    for (const PQconninfoOption *option = options; option->keyword; ++option) {
+        const QString value = option->val ? QString::fromUtf8(option->val) : QString();
+        const std::string_view keyword = option->keyword;
+        if (keyword == "user")
+            user = value;
+        else if (keyword == "host" || (keyword == "hostaddr" && hosts.isEmpty()))
+            hosts = value;
+        else if (keyword == "port")
+            ports = value;
+        else if (keyword == "dbname")
+            database = value;
+    }
+    PQconninfoFree(options);
+    // Each host with its own port, or the one port for all after the last.
+    const QStringList hostList = hosts.split(u',');
+    const QStringList portList = ports.split(u',');
+    QStringList places;
+    for (qsizetype i = 0; i < hostList.size(); ++i) {
+        const QString port = portList.size() == hostList.size() ? portList[i]
+            : portList.size() == 1 && i == hostList.size() - 1 ? portList[0]
+                                                                 : QString();
+        places << (port.isEmpty() ? hostList[i] : hostList[i] + u':' + port);
+    }
+    return QStringLiteral("postgresql://%1%2/%3")
+        .arg(user.isEmpty() ? QString() : user + u'@', places.join(u','), database);
 }
 
 } // namespace

@@ -5,6 +5,7 @@
 #include "catalogue/windows.h"
 
 #include <QDateTime>
+#include <QSet>
 
 PostgresCatalogueWriter::PostgresCatalogueWriter(const PostgresCatalogue &catalogue, const QString &source)
     : m_catalogue(catalogue)
@@ -35,15 +36,19 @@ bool PostgresCatalogueWriter::flush()
 {
     if (m_waiting.empty())
         return true;
-    // One upsert for the batch; xmax is 0 for a row that is new. The
-    // trigger event_claim_kept keeps the claim of a source written over.
+    // One upsert for the batch; xmax is 0 for a row that is new. A row
+    // whose values are all the same is not updated, only marked as written
+    // again after it, and is not counted. The trigger event_claim_kept keeps
+    // the claim of a source written over.
     static const QString row = QStringLiteral("(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
     QStringList rows;
     QVariantList values;
     values.reserve(qsizetype(m_waiting.size()) * 13);
+    QSet<QString> unchanged;
     for (const QVariantList &waiting : m_waiting) {
         rows << row;
         values << waiting;
+        unchanged.insert(waiting[0].toString());
     }
     m_waiting.clear();
     m_waitingAt.clear();
@@ -59,7 +64,13 @@ bool PostgresCatalogueWriter::flush()
                            " magnitude_station_count = excluded.magnitude_station_count,"
                            " event_type = excluded.event_type, evaluation_mode = excluded.evaluation_mode,"
                            " evaluation_status = excluded.evaluation_status, source = excluded.source,"
-                           " modified = excluded.modified RETURNING xmax = 0")
+                           " modified = excluded.modified WHERE (event.origin_time, event.latitude, event.longitude,"
+                           " event.depth, event.magnitude, event.magnitude_type, event.magnitude_station_count,"
+                           " event.event_type, event.evaluation_mode, event.evaluation_status, event.source)"
+                           " IS DISTINCT FROM (excluded.origin_time, excluded.latitude, excluded.longitude,"
+                           " excluded.depth, excluded.magnitude, excluded.magnitude_type,"
+                           " excluded.magnitude_station_count, excluded.event_type, excluded.evaluation_mode,"
+                           " excluded.evaluation_status, excluded.source) RETURNING xmax = 0, public_id")
                 .arg(rows.join(QStringLiteral(", "))),
             values, &inserted, &m_error))
         return false;
@@ -68,8 +79,17 @@ bool PostgresCatalogueWriter::flush()
             ++m_added;
         else
             ++m_updated;
+        unchanged.remove(QString::fromUtf8(result[1].value_or(QByteArray())));
     }
-    return true;
+    if (unchanged.isEmpty())
+        return true;
+    QVariantList touched { qlonglong(m_stamp) };
+    for (const QString &id : std::as_const(unchanged))
+        touched << id;
+    return PostgresCatalogue::run(m_connection,
+                                  QStringLiteral("UPDATE event SET modified = ? WHERE public_id IN (%1)")
+                                      .arg(QStringList(unchanged.size(), QStringLiteral("?")).join(QStringLiteral(", "))),
+                                  touched, nullptr, &m_error);
 }
 
 bool PostgresCatalogueWriter::begin()
@@ -99,8 +119,9 @@ bool PostgresCatalogueWriter::write(const EventRow &row)
     // An id written again before its batch went replaces the row waiting:
     // to the catalogue, the second write is an update.
     if (const auto waiting = m_waitingAt.constFind(row.publicId); waiting != m_waitingAt.constEnd()) {
+        if (m_waiting[*waiting] != values)
+            ++m_updated;
         m_waiting[*waiting] = std::move(values);
-        ++m_updated;
         return true;
     }
     m_waitingAt.insert(row.publicId, m_waiting.size());

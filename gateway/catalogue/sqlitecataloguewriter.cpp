@@ -13,6 +13,7 @@ SqliteCatalogueWriter::SqliteCatalogueWriter(const SqliteCatalogue &catalogue, c
     : m_db(catalogue.connection())
     , m_source(source)
     , m_update(m_db)
+    , m_touch(m_db)
     , m_insert(m_db)
     , m_unclaim(m_db)
     , m_removeUnclaimed(m_db)
@@ -52,12 +53,19 @@ bool SqliteCatalogueWriter::exec(QSqlQuery &query, const QVariantList &values)
 
 bool SqliteCatalogueWriter::begin()
 {
-    // Portable upsert: an UPDATE that finds nothing is followed by an INSERT.
+    // Portable upsert: an UPDATE of a row whose values differ, else one that
+    // only marks the row as written again, else an INSERT. Only the first
+    // counts as updated.
     if (!m_update.prepare(QStringLiteral(
             "UPDATE event SET origin_time = ?, latitude = ?, longitude = ?, depth = ?, magnitude = ?,"
             " magnitude_type = ?, magnitude_station_count = ?, event_type = ?, evaluation_mode = ?,"
-            " evaluation_status = ?, source = ?, modified = ? WHERE public_id = ?")))
+            " evaluation_status = ?, source = ?, modified = ? WHERE public_id = ? AND (origin_time IS NOT ?"
+            " OR latitude IS NOT ? OR longitude IS NOT ? OR depth IS NOT ? OR magnitude IS NOT ?"
+            " OR magnitude_type IS NOT ? OR magnitude_station_count IS NOT ? OR event_type IS NOT ?"
+            " OR evaluation_mode IS NOT ? OR evaluation_status IS NOT ? OR source IS NOT ?)")))
         return fail(m_update);
+    if (!m_touch.prepare(QStringLiteral("UPDATE event SET modified = ? WHERE public_id = ?")))
+        return fail(m_touch);
     if (!m_insert.prepare(QStringLiteral(
             "INSERT INTO event (origin_time, latitude, longitude, depth, magnitude, magnitude_type,"
             " magnitude_station_count, event_type, evaluation_mode, evaluation_status, source, modified,"
@@ -113,12 +121,19 @@ bool SqliteCatalogueWriter::write(const EventRow &row)
     bindRow(m_update, row);
     m_update.bindValue(10, m_source);
     m_update.bindValue(11, qlonglong(m_modifiedUs));
+    // The values again, each compared with the row's.
+    for (int i = 0; i <= 10; ++i)
+        m_update.bindValue(13 + i, m_update.boundValue(i));
     if (!m_update.exec())
         return fail(m_update);
     if (m_update.numRowsAffected() > 0) {
         ++m_updated;
         return true;
     }
+    if (!exec(m_touch, { qlonglong(m_modifiedUs), row.publicId }))
+        return false;
+    if (m_touch.numRowsAffected() > 0)
+        return true;
     bindRow(m_insert, row);
     m_insert.bindValue(10, m_source);
     m_insert.bindValue(11, qlonglong(m_modifiedUs));
@@ -199,7 +214,7 @@ void SqliteCatalogueWriter::finishStatements()
 {
     for (QSqlQuery &insert : m_inserts)
         insert.finish();
-    for (QSqlQuery *query : { &m_update, &m_insert, &m_unclaim, &m_removeUnclaimed, &m_handOver })
+    for (QSqlQuery *query : { &m_update, &m_touch, &m_insert, &m_unclaim, &m_removeUnclaimed, &m_handOver })
         query->finish();
     m_inTransaction = false;
 }

@@ -48,6 +48,7 @@ private:
     QSqlDatabase m_db;
     QString m_source;
     QSqlQuery m_update;
+    QSqlQuery m_touch;
     QSqlQuery m_insert;
     QSqlQuery m_unclaim;
     QSqlQuery m_removeUnclaimed;

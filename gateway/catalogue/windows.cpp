@@ -10,8 +10,12 @@ RegionTerms RegionTerms::of(const SearchRegion &region)
         EventQuery selection;
         selection.minLatitude = box.south - Hair;
         selection.maxLatitude = box.north + Hair;
-        selection.minLongitude = box.west - Hair;
-        selection.maxLongitude = box.east + Hair;
+        // A box all the way round has no longitudes to narrow by, however
+        // its west and east are written (180 and -180, 10 and -350).
+        if (box.width() + 2 * Hair < 360) {
+            selection.minLongitude = box.west - Hair;
+            selection.maxLongitude = box.west + box.width() + Hair;
+        }
         selections.push_back(selection);
     }
     if (region.minDepthKm || region.maxDepthKm) {

@@ -66,13 +66,16 @@ bool parseOptions(const QStringList &args, const QStringList &known, const QStri
 }
 
 bool positiveOption(const Options &options, const char *option, int fallback, int minimum, int &value,
-                    QString *error)
+                    QString *error, int maximum)
 {
     bool ok = true;
     value = options.values.contains(QLatin1String(option)) ? options.value(option).toInt(&ok) : fallback;
-    if (ok && value >= minimum)
+    if (ok && value >= minimum && value <= maximum)
         return true;
-    *error = QStringLiteral("%1 takes a whole number of at least %2").arg(QLatin1String(option)).arg(minimum);
+    *error = maximum == std::numeric_limits<int>::max()
+        ? QStringLiteral("%1 takes a whole number of at least %2").arg(QLatin1String(option)).arg(minimum)
+        : QStringLiteral("%1 takes a whole number of at least %2 and at most %3")
+              .arg(QLatin1String(option)).arg(minimum).arg(maximum);
     return false;
 }
 

@@ -9,6 +9,7 @@
 #include <QStringList>
 
 #include <cstdint>
+#include <limits>
 #include <memory>
 #include <optional>
 
@@ -40,9 +41,9 @@ int usageError(const QString &text);
 // Reads the options that a command takes.
 bool parseOptions(const QStringList &args, const QStringList &known, const QStringList &knownFlags,
                   bool takesFiles, Options &options, QString *error);
-// A whole number of at least minimum for an option.
+// A whole number of at least minimum (and at most maximum) for an option.
 bool positiveOption(const Options &options, const char *option, int fallback, int minimum, int &value,
-                    QString *error);
+                    QString *error, int maximum = std::numeric_limits<int>::max());
 bool splitAddress(const QString &address, QString &host, int &port);
 // A date (YYYY-MM-DD, the day's start) or an ISO 8601 time, UTC.
 std::optional<std::int64_t> timeOption(const QString &text);

@@ -5,8 +5,10 @@
 #include "commands/commandline.h"
 
 #include "catalogue/catalogue.h"
+#include "catalogue/postgrescatalogue.h"
 
 #include <QElapsedTimer>
+#include <QFileInfo>
 
 namespace CommandLine {
 
@@ -14,6 +16,9 @@ int copy(const Options &options)
 {
     if (options.files.size() != 2)
         return usageError(QStringLiteral("copy needs two catalogues: FROM and TO"));
+    // A source that is not there is a mistake, not an empty catalogue.
+    if (!PostgresCatalogue::isDatabaseUri(options.files[0]) && !QFileInfo::exists(options.files[0]))
+        return usageError(QStringLiteral("no such catalogue: %1").arg(options.files[0]));
     const std::unique_ptr<Catalogue> from = openCatalogueNamed(options.files[0], false);
     if (!from)
         return 1;

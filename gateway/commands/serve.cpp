@@ -24,8 +24,10 @@ namespace CommandLine {
 namespace {
 // Each worker is a thread; more than this only wastes them.
 constexpr int MaximumWorkers = 256;
-// An upstream is not asked more often than this by --follow.
+// An upstream is not asked more often than this by --follow, nor less
+// often than a day: each copy looks a week back.
 constexpr int MinimumFollowSeconds = 10;
+constexpr int MaximumFollowSeconds = 24 * 3600;
 } // namespace
 
 int serve(const Options &options)
@@ -62,7 +64,7 @@ int serve(const Options &options)
     }
     int followSeconds = 0;
     if (options.values.contains(QStringLiteral("--follow"))
-        && !positiveOption(options, "--follow", 0, MinimumFollowSeconds, followSeconds, &error))
+        && !positiveOption(options, "--follow", 0, MinimumFollowSeconds, followSeconds, &error, MaximumFollowSeconds))
         return usageError(error);
     const QString reads = options.value("--catalogue-read");
     if (!reads.isEmpty()
@@ -85,6 +87,7 @@ int serve(const Options &options)
     pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
 
     GatewayServer routes(catalogue, limits);
+    routes.setLog([](const QString &line) { say(line); });
     if (upstream)
         routes.setUpstream(upstream.get(), refreshAfter, upstream->timeoutSeconds());
     HttpTransport &server = routes.transport();

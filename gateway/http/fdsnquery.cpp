@@ -220,8 +220,13 @@ FdsnQuery::Parsed FdsnQuery::parse(std::string_view raw)
                 selection.eventTypes << spelling;
         }
     }
-    if (values.has("eventid"))
+    if (values.has("eventid")) {
         selection.eventId = QuakeML12Writer::idOf(values.given["eventid"]);
+        if (values.error.isEmpty()
+            && std::any_of(selection.eventId.begin(), selection.eventId.end(),
+                           [](QChar c) { return c.category() == QChar::Other_Control; }))
+            values.error = QStringLiteral("eventid holds a control character: no id does");
+    }
     selection.updatedAfterUs = values.time("updatedafter");
 
     for (const char *name : { "includeallorigins", "includeallmagnitudes", "includearrivals" }) {
@@ -257,7 +262,8 @@ bool FdsnQuery::matches(const EventRow &row) const
         return true;
     if (!row.latitude || !row.longitude)
         return false;
-    const double degrees = Geo::distanceKm({ circle->latitude, circle->longitude }, { *row.latitude, *row.longitude })
-        / Projection::EarthRadiusKm * 180 / M_PI;
-    return degrees >= circle->minRadius && degrees <= circle->maxRadius;
+    // Bounds included, to the same hair as a Harvix search's circle.
+    const double km = Geo::distanceKm({ circle->latitude, circle->longitude }, { *row.latitude, *row.longitude });
+    const double kmPerDegree = Projection::EarthRadiusKm * M_PI / 180;
+    return km >= circle->minRadius * kmPerDegree - Geo::OnTheBound && km <= circle->maxRadius * kmPerDegree + Geo::OnTheBound;
 }

@@ -34,12 +34,17 @@ void GatewayServer::setUpstream(Upstream *upstream, int refreshAfterMinutes, int
 
 void GatewayServer::answer(const HttpRequest &request, HttpReply &reply)
 {
-    // A database that cannot be reached is said so, and asked again later.
+    // A database that cannot be reached is said so, and asked again later;
+    // where it is, and why it cannot be reached, only the log is told.
     if (QString why; !m_catalogue.isAvailable(&why)) {
-        reply.text(503, QStringLiteral("the catalogue cannot be reached now: %1").arg(why));
+        if (!m_away.exchange(true) && m_log)
+            m_log(QStringLiteral("the catalogue cannot be reached: %1").arg(why));
+        reply.text(503, QStringLiteral("the catalogue cannot be reached now"));
         reply.headers.emplace_back("Retry-After", "5");
         return;
     }
+    if (m_away.load(std::memory_order_relaxed) && m_away.exchange(false) && m_log)
+        m_log(QStringLiteral("the catalogue answers again"));
     const std::string_view path = request.path;
     if (path == SearchService::path)
         m_search.answer(request.query, reply);

@@ -9,7 +9,9 @@
 #include "http/pageservice.h"
 #include "http/searchservice.h"
 
+#include <atomic>
 #include <cstdint>
+#include <functional>
 #include <optional>
 
 class Catalogue;
@@ -34,9 +36,15 @@ public:
     // it starts no new piece of the window after the seconds given.
     void setUpstream(Upstream *upstream, int refreshAfterMinutes, int seconds = 20);
 
+    // Where the server says what its clients are not told (why the
+    // catalogue cannot be reached), once as it happens and once as it ends.
+    void setLog(std::function<void(const QString &)> log) { m_log = std::move(log); }
+
     void answer(const HttpRequest &request, HttpReply &reply) override;
 
 private:
+    std::function<void(const QString &)> m_log;
+    std::atomic<bool> m_away { false };
     const Catalogue &m_catalogue;
     SearchService m_search;
     PageService m_pages;

@@ -44,6 +44,12 @@ struct HttpReply
     {
         status = code;
         type = textType;
-        body = line.toStdString() + '\n';
+        // One line whatever the reason quotes: a control character is shown as '?'.
+        QString shown = line;
+        for (QChar &c : shown) {
+            if (c.category() == QChar::Other_Control)
+                c = u'?';
+        }
+        body = shown.toStdString() + '\n';
     }
 };

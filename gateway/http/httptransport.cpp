@@ -260,6 +260,15 @@ int HttpTransport::answer(MHD_Connection *connection, Exchange &exchange, const 
             reply.headers.emplace_back("Connection", "close");
         return send(connection, exchange, reply);
     }
+    // The library hands the path on decoded, as a C string: one that
+    // holds a NUL would be cut at it and read as another.
+    const std::string_view rawPath = std::string_view(exchange.target).substr(0, exchange.target.find('?'));
+    for (std::size_t at = rawPath.find('%'); at != std::string_view::npos; at = rawPath.find('%', at + 1)) {
+        if (rawPath.substr(at + 1, 2) == "00") {
+            reply.text(400, QStringLiteral("a path holds no NUL (%00)"));
+            return send(connection, exchange, reply);
+        }
+    }
     HttpRequest request;
     request.path = path;
     request.target = exchange.target;

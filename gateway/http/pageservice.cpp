@@ -1,5 +1,7 @@
 #include "http/pageservice.h"
 
+#include <algorithm>
+
 #include "catalogue/catalogue.h"
 #include "catalogue/eventquery.h"
 #include "geo/places.h"
@@ -35,6 +37,12 @@ void PageService::notFound(const QString &path, HttpReply &reply) const
 
 void PageService::event(const QString &text, HttpReply &reply) const
 {
+    // No id holds a control character: one that seems to (a NUL, a line
+    // end) is a mistake, not an id to look for.
+    if (std::any_of(text.begin(), text.end(), [](QChar c) { return c.category() == QChar::Other_Control; })) {
+        reply.text(400, QStringLiteral("an event id holds no control characters"));
+        return;
+    }
     reply.type = HttpReply::htmlType;
     const std::optional<EventRow> row = m_catalogue.find(text);
     if (!row) {

@@ -72,7 +72,8 @@ void UpstreamFollower::run()
                 m_log(QStringLiteral("following %1: %2; asking again later, less and less often")
                           .arg(m_upstream.name(), report.error));
             failing = true;
-            waitSeconds = std::min(LongestWaitSeconds, waitSeconds * 2);
+            // Twice as long each time, up to an hour, never sooner than asked.
+            waitSeconds = std::max(m_seconds, std::min(LongestWaitSeconds, 2 * std::min(LongestWaitSeconds, waitSeconds)));
             continue;
         }
         if (failing)
