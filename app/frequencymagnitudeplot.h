@@ -14,7 +14,12 @@ class FrequencyMagnitudePlot : public PlotCanvas
 public:
     using PlotCanvas::PlotCanvas;
 
+    // "b = 0.66 ± 0.12": the uncertainty to two significant digits, b to
+    // as many decimals.
+    static QString bValueText(double b, double uncertainty);
+
 protected:
+    QList<KeyEntry> key() const override;
     void analyse(const std::vector<LocatedEvent> &events, QStringList &notes) override;
     void clear() override;
     void drawPlot(QPainter &painter, const QRectF &plot, const QRectF &area) const override;

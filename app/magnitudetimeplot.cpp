@@ -65,6 +65,28 @@ void MagnitudeTimePlot::analyse(const std::vector<LocatedEvent> &located, QStrin
         notes << tr("%1 without depth in grey").arg(eventsText(withoutDepth));
 }
 
+std::vector<QPointF> MagnitudeTimePlot::cumulativeSteps(const std::vector<double> &seconds, std::size_t most)
+{
+    std::vector<QPointF> steps;
+    if (seconds.empty())
+        return steps;
+    const std::size_t stride = std::max<std::size_t>(1, seconds.size() / std::max<std::size_t>(1, most));
+    steps.reserve(2 * std::min(seconds.size(), most + 1) + 1);
+    steps.emplace_back(seconds.front(), 0);
+    std::size_t counted = 0;
+    for (std::size_t i = 0; i < seconds.size(); ++i) {
+        // Up once all the events of a time are counted, every stride events.
+        const bool lastOfItsTime = i + 1 == seconds.size() || seconds[i + 1] != seconds[i];
+        if (!lastOfItsTime || (i + 1 - counted < stride && i + 1 != seconds.size()))
+            continue;
+        if (steps.back() != QPointF(seconds[i], double(counted)))
+            steps.emplace_back(seconds[i], double(counted));
+        counted = i + 1;
+        steps.emplace_back(seconds[i], double(counted));
+    }
+    return steps;
+}
+
 QPointF MagnitudeTimePlot::positionIn(const QRectF &plot, int index) const
 {
     const LocatedEvent &event = (*events())[std::size_t(index)];
@@ -145,12 +167,14 @@ void MagnitudeTimePlot::drawPlot(QPainter &painter, const QRectF &plot, const QR
     // the k-th counted.
     const double total = double(m_order.size());
     const auto yCount = [&](double count) { return plot.bottom() - count / total * plot.height(); };
+    std::vector<double> times;
+    times.reserve(m_order.size());
+    for (int i : m_order)
+        times.push_back(located[std::size_t(i)].utcSeconds);
     QPolygonF line;
-    line.reserve(int(std::min<std::size_t>(m_order.size(), 4000)) + 2);
-    const std::size_t stride = std::max<std::size_t>(1, m_order.size() / 4000);
-    for (std::size_t k = 0; k < m_order.size(); k += stride)
-        line << QPointF(x(located[std::size_t(m_order[k])].utcSeconds), yCount(double(k + 1)));
-    line << QPointF(x(located[std::size_t(m_order.back())].utcSeconds), yCount(total));
+    for (const QPointF &step : cumulativeSteps(times))
+        line << QPointF(x(step.x()), yCount(step.y()));
+    line << QPointF(plot.right(), yCount(total));
     painter.setPen(QPen(QColor(30, 30, 30), 1.5));
     painter.setBrush(Qt::NoBrush);
     painter.drawPolyline(line);

@@ -17,6 +17,11 @@ public:
     int eventAt(const QPointF &position) const override;
     QPointF positionOf(int index) const override;
 
+    // The cumulative number against time (seconds, count) as steps: level
+    // between events, up at each time by all of its events. With more than
+    // `most` times, the steps are taken every so many events, level still.
+    static std::vector<QPointF> cumulativeSteps(const std::vector<double> &ascendingSeconds, std::size_t most = 4000);
+
 protected:
     void analyse(const std::vector<LocatedEvent> &events, QStringList &notes) override;
     void clear() override;

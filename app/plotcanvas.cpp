@@ -1,10 +1,12 @@
 #include "app/plotcanvas.h"
 
 #include <QHelpEvent>
+#include <QImage>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QToolTip>
 
+#include <algorithm>
 #include <cmath>
 
 PlotCanvas::PlotCanvas(QWidget *parent)
@@ -17,6 +19,7 @@ void PlotCanvas::setData(const std::vector<LocatedEvent> *events)
 {
     m_events = events;
     m_notes.clear();
+    m_notesArea = QRectF();
     clear();
     if (events)
         analyse(*events, m_notes);
@@ -58,7 +61,7 @@ void PlotCanvas::paintEvent(QPaintEvent *)
     draw(painter, rect());
 }
 
-void PlotCanvas::draw(QPainter &painter, const QRectF &area) const
+void PlotCanvas::draw(QPainter &painter, const QRectF &area, bool withNotes) const
 {
     const QRectF plot = plotArea(area);
     painter.fillRect(area, Qt::white);
@@ -69,16 +72,83 @@ void PlotCanvas::draw(QPainter &painter, const QRectF &area) const
     painter.drawRect(plot);
     if (m_events)
         drawPlot(painter, plot, area);
-    // Notes, top right of the plot.
+    if (!withNotes)
+        return;
+    const QList<KeyEntry> entries = key();
+    if (m_notes.isEmpty() && entries.isEmpty())
+        return;
+    const QRectF box = notesBox(area);
     const QFontMetricsF metrics(painter.font());
-    double y = plot.top() + 4;
+    painter.fillRect(box, QColor(255, 255, 255, 220));
+    painter.setPen(Qt::black);
+    double y = box.top();
     for (const QString &note : m_notes) {
-        const QRectF box(plot.right() - metrics.horizontalAdvance(note) - 10, y, metrics.horizontalAdvance(note) + 6, metrics.height());
-        painter.fillRect(box, QColor(255, 255, 255, 220));
-        painter.setPen(Qt::black);
-        painter.drawText(box, Qt::AlignCenter, note);
+        painter.drawText(QRectF(box.left(), y, box.width(), metrics.height()), Qt::AlignCenter, note);
         y += metrics.height();
     }
+    for (const KeyEntry &entry : entries) {
+        const double side = metrics.height() - 4;
+        painter.save();
+        entry.swatch(painter, QRectF(box.left() + 4, y + 2, side, side));
+        painter.restore();
+        painter.setPen(Qt::black);
+        painter.drawText(QRectF(box.left() + side + 8, y, box.width() - side - 8, metrics.height()),
+                         Qt::AlignLeft | Qt::AlignVCenter, entry.text);
+        y += metrics.height();
+    }
+}
+
+QRectF PlotCanvas::notesBox(const QRectF &area) const
+{
+    // Anywhere in the room, also where a frame that keeps its scale leaves it.
+    const QRectF plot = PlotCanvas::plotArea(area);
+    const QFontMetricsF metrics(font());
+    const QList<KeyEntry> entries = key();
+    double width = 0;
+    for (const QString &note : m_notes)
+        width = std::max(width, metrics.horizontalAdvance(note) + 6);
+    for (const KeyEntry &entry : entries)
+        width = std::max(width, metrics.horizontalAdvance(entry.text) + metrics.height() + 10);
+    const QSizeF size(std::min(width, plot.width() - 8), metrics.height() * double(m_notes.size() + entries.size()));
+    const double left = plot.left() + 4, right = plot.right() - 4 - size.width();
+    const double top = plot.top() + 4, bottom = plot.bottom() - 4 - size.height();
+    const QRectF corners[] = { { QPointF(right, top), size }, { QPointF(left, top), size },
+                               { QPointF(right, bottom), size }, { QPointF(left, bottom), size } };
+    if (!m_events)
+        return corners[0];
+    if (m_notesArea == area && m_notesBox.size() == size)
+        return m_notesBox;
+    // The plot alone, drawn once more off screen: the corner with the
+    // fewest pixels of it takes the notes.
+    const QSize pixels = area.size().toSize().expandedTo(QSize(1, 1));
+    QImage drawn(pixels, QImage::Format_RGB32);
+    {
+        QPainter offscreen(&drawn);
+        offscreen.setFont(font());
+        offscreen.translate(-area.topLeft());
+        draw(offscreen, area, false);
+    }
+    const auto inked = [&](const QRectF &corner) {
+        const QRect cells = corner.translated(-area.topLeft()).toAlignedRect() & drawn.rect();
+        qint64 count = 0;
+        for (int y = cells.top(); y <= cells.bottom(); ++y) {
+            const auto *line = reinterpret_cast<const QRgb *>(drawn.constScanLine(y));
+            for (int x = cells.left(); x <= cells.right(); ++x)
+                count += qGray(line[x]) < 250 ? 1 : 0;
+        }
+        return count;
+    };
+    const QRectF *best = &corners[0];
+    qint64 least = inked(corners[0]);
+    for (const QRectF &corner : corners) {
+        if (const qint64 count = inked(corner); count < least) {
+            least = count;
+            best = &corner;
+        }
+    }
+    m_notesArea = area;
+    m_notesBox = *best;
+    return *best;
 }
 
 void PlotCanvas::mouseReleaseEvent(QMouseEvent *event)

@@ -7,9 +7,11 @@
 
 #include "quakeml/quakeeventrecord.h"
 
+#include <QList>
 #include <QStringList>
 #include <QWidget>
 
+#include <functional>
 #include <vector>
 
 class PlotCanvas : public QWidget
@@ -28,7 +30,13 @@ public:
     virtual int eventAt(const QPointF &position) const;
     // Where an event's dot is drawn, in the widget's coordinates.
     virtual QPointF positionOf(int index) const;
-    void draw(QPainter &painter, const QRectF &area) const;
+    // Draws the plot, its notes and key too unless asked not to.
+    void draw(QPainter &painter, const QRectF &area, bool withNotes = true) const;
+    // Where the notes and the key go in an area: the corner of the frame
+    // where the least of the plot is drawn, the top right on a tie.
+    QRectF notesBox(const QRectF &area) const;
+    // The frame of the plot in the widget.
+    QRectF frame() const { return plotArea(rect()); }
 
 signals:
     void eventClicked(int index);
@@ -42,8 +50,18 @@ protected:
     virtual void drawPlot(QPainter &painter, const QRectF &plot, const QRectF &area) const = 0;
     // Room on the right of the frame, for a second axis.
     virtual double rightMargin() const { return 16; }
+    // What the marks of the plot mean, shown under the notes: a text each,
+    // with a swatch drawn in the rectangle given.
+    struct KeyEntry
+    {
+        QString text;
+        std::function<void(QPainter &, const QRectF &)> swatch;
+    };
+    virtual QList<KeyEntry> key() const { return {}; }
 
-    QRectF plotArea(const QRectF &area) const;
+    // The frame of the plot in an area; a plot whose axes keep one scale
+    // may take less than the room there is.
+    virtual QRectF plotArea(const QRectF &area) const;
     const std::vector<LocatedEvent> *events() const { return m_events; }
 
     // "1 event", "312 events".
@@ -59,4 +77,7 @@ protected:
 private:
     const std::vector<LocatedEvent> *m_events = nullptr;
     QStringList m_notes;
+    // The notes' box for the area last asked, until the data change.
+    mutable QRectF m_notesArea;
+    mutable QRectF m_notesBox;
 };

@@ -53,10 +53,10 @@ void SectionPlot::analyse(const std::vector<LocatedEvent> &located, QStringList 
         notes << tr("%1 without depth not shown").arg(eventsText(withoutDepth));
 }
 
-SectionPlot::Scale SectionPlot::scaleIn(const QRectF &plot) const
+SectionPlot::Scale SectionPlot::scaleIn(const QRectF &room) const
 {
     const double length = std::max(1.0, m_section ? m_section->lengthKm() : 1.0);
-    const double across = plot.width() / length, down = plot.height() / (m_bottomKm - m_topKm);
+    const double across = room.width() / length, down = room.height() / (m_bottomKm - m_topKm);
     // A short, deep section keeps the depth's scale and leaves room on the right.
     if (down <= across)
         return { down, down, 1 };
@@ -68,6 +68,17 @@ SectionPlot::Scale SectionPlot::scaleIn(const QRectF &plot) const
     return { across, across * factor, factor };
 }
 
+QRectF SectionPlot::plotArea(const QRectF &area) const
+{
+    const QRectF room = PlotCanvas::plotArea(area);
+    if (!m_section)
+        return room;
+    const Scale scale = scaleIn(room);
+    const double length = std::max(1.0, m_section->lengthKm());
+    return QRectF(room.topLeft(), QSizeF(std::min(room.width(), length * scale.across),
+                                         std::min(room.height(), (m_bottomKm - m_topKm) * scale.down)));
+}
+
 QPointF SectionPlot::positionIn(const QRectF &plot, const Scale &scale, const Placed &placed) const
 {
     return { plot.left() + placed.alongKm * scale.across, plot.top() + (placed.depthKm - m_topKm) * scale.down };
@@ -77,7 +88,7 @@ QPointF SectionPlot::positionOf(int index) const
 {
     for (const Placed &placed : m_placed)
         if (placed.index == index)
-            return positionIn(plotArea(rect()), scaleIn(plotArea(rect())), placed);
+            return positionIn(plotArea(rect()), scaleIn(PlotCanvas::plotArea(rect())), placed);
     return QPointF();
 }
 
@@ -85,7 +96,7 @@ int SectionPlot::eventAt(const QPointF &position) const
 {
     // The one drawn on top.
     const QRectF plot = plotArea(rect());
-    const Scale scale = scaleIn(plot);
+    const Scale scale = scaleIn(PlotCanvas::plotArea(rect()));
     for (auto placed = m_placed.rbegin(); placed != m_placed.rend(); ++placed) {
         const QPointF d = positionIn(plot, scale, *placed) - position;
         const double reach = EventSymbol::radius((*events())[std::size_t(placed->index)].location) + 1.5;
@@ -103,7 +114,7 @@ void SectionPlot::drawPlot(QPainter &painter, const QRectF &plot, const QRectF &
                          tr("Choose View \u2192 Draw Section, then drag on the map from A to A\u2032."));
         return;
     }
-    const Scale scale = scaleIn(plot);
+    const Scale scale = scaleIn(PlotCanvas::plotArea(area));
     const double spanKm = plot.width() / scale.across, deepestKm = m_topKm + plot.height() / scale.down;
     const auto x = [&](double km) { return plot.left() + km * scale.across; };
     const auto y = [&](double km) { return plot.top() + (km - m_topKm) * scale.down; };
@@ -120,7 +131,8 @@ void SectionPlot::drawPlot(QPainter &painter, const QRectF &plot, const QRectF &
         painter.drawLine(QPointF(x(km), plot.bottom()), QPointF(x(km), plot.bottom() + 4));
         painter.drawText(QRectF(x(km) - 30, plot.bottom() + 4, 60, 16), Qt::AlignHCenter | Qt::AlignTop, QString::number(km));
     }
-    painter.drawText(QRectF(plot.left(), area.bottom() - 20, plot.width(), 18), Qt::AlignCenter,
+    const QRectF room = PlotCanvas::plotArea(area);
+    painter.drawText(QRectF(room.left(), area.bottom() - 20, room.width(), 18), Qt::AlignCenter,
                      scale.factor == 1
                          ? tr("Distance from A (km), true scale")
                          : tr("Distance from A (km), depth exaggerated %1\u00D7").arg(scale.factor));

@@ -32,7 +32,7 @@ public:
     // In drawing order: smaller magnitudes first.
     const std::vector<Placed> &placed() const { return m_placed; }
     // How many times the depth axis is stretched against the distance axis.
-    int exaggeration() const { return scaleIn(plotArea(rect())).factor; }
+    int exaggeration() const { return scaleIn(PlotCanvas::plotArea(rect())).factor; }
 
     int eventAt(const QPointF &position) const override;
     QPointF positionOf(int index) const override;
@@ -41,6 +41,9 @@ protected:
     void analyse(const std::vector<LocatedEvent> &events, QStringList &notes) override;
     void clear() override;
     void drawPlot(QPainter &painter, const QRectF &plot, const QRectF &area) const override;
+    // As much of the room as the profile's length and the deepest event
+    // take at the plot's scale: the axes end there.
+    QRectF plotArea(const QRectF &area) const override;
 
 private:
     // Pixels per kilometre across and down in this plot's frame, and the
@@ -51,7 +54,8 @@ private:
         double down;
         int factor;
     };
-    Scale scaleIn(const QRectF &plot) const;
+    // In the room the plot has (PlotCanvas::plotArea), not the frame it takes.
+    Scale scaleIn(const QRectF &room) const;
     QPointF positionIn(const QRectF &plot, const Scale &scale, const Placed &placed) const;
 
     std::optional<CrossSection> m_section;

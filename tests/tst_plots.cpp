@@ -1,0 +1,186 @@
+// The plots alone, offscreen: where their notes go, the frequency-magnitude
+// plot's figures, the cumulative count's steps and the section's axes.
+
+#include "app/depthplot.h"
+#include "app/frequencymagnitudeplot.h"
+#include "app/magnitudetimeplot.h"
+#include "app/sectionplot.h"
+
+#include <QImage>
+#include <QPainter>
+#include <QtTest>
+
+#include <cmath>
+#include <memory>
+
+class TestPlots : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void notesAreWhereNoDataIs_data();
+    void notesAreWhereNoDataIs();
+    void bValueShowsItsUncertainty_data();
+    void bValueShowsItsUncertainty();
+    void cumulativeCountRisesInSteps_data();
+    void cumulativeCountRisesInSteps();
+    void sectionAxesEndAtTheProfileAndTheDeepest_data();
+    void sectionAxesEndAtTheProfileAndTheDeepest();
+};
+
+namespace {
+
+const std::string eventId = "e";
+
+LocatedEvent located(double seconds, double magnitude, double depthKm, double latitude = -41, double longitude = 174)
+{
+    return { &eventId, { float(latitude), float(longitude), float(depthKm), float(magnitude) }, seconds };
+}
+
+// Pixels that are not white in a rectangle of an image.
+int inked(const QImage &image, const QRect &rect)
+{
+    int count = 0;
+    for (int y = rect.top(); y <= rect.bottom(); ++y) {
+        for (int x = rect.left(); x <= rect.right(); ++x)
+            count += qGray(image.pixel(x, y)) < 250 ? 1 : 0;
+    }
+    return count;
+}
+
+} // namespace
+
+void TestPlots::notesAreWhereNoDataIs_data()
+{
+    QTest::addColumn<QString>("plot");
+    QTest::addColumn<std::vector<LocatedEvent>>("events");
+    QTest::addColumn<int>("notes");
+    const double day = 86400, start = 1.7e9;
+    // As a user's small search gave: M0.9 to M1.7, too few above Mc for b,
+    // one without a magnitude.
+    std::vector<LocatedEvent> small;
+    for (int i = 0; i < 9; ++i)
+        small.push_back(located(start + i * day, 0.9 + 0.1 * i, 5 + i));
+    small.push_back(located(start, std::nan(""), 5));
+    QTest::newRow("frequency-magnitude, no b") << "fmd" << small << 2;
+    // Activity that rises to the right, and a top-right-heavy cloud.
+    std::vector<LocatedEvent> rising;
+    for (int i = 0; i < 400; ++i)
+        rising.push_back(located(start + std::sqrt(double(i)) * day, 1 + (i % 50) * 0.08, i % 3 == 0 ? std::nan("") : 10 + i % 40));
+    QTest::newRow("magnitude-time") << "time" << rising << 1;
+    QTest::newRow("depth, some without") << "depth" << rising << 1;
+    // Magnitudes as Gutenberg and Richter's law gives them, b = 1 above M1.
+    std::vector<LocatedEvent> lawful;
+    for (int i = 0; i < 400; ++i)
+        lawful.push_back(located(start + i * 60, std::round((1 - std::log10((i + 0.5) / 400)) * 10) / 10, 12));
+    QTest::newRow("frequency-magnitude, with b") << "fmd" << lawful << 3;
+}
+
+// The notes' box covers nothing of the plot: drawn without its notes, the
+// plot leaves the box white.
+void TestPlots::notesAreWhereNoDataIs()
+{
+    QFETCH(QString, plot);
+    QFETCH(std::vector<LocatedEvent>, events);
+    QFETCH(int, notes);
+    std::unique_ptr<PlotCanvas> canvas;
+    if (plot == QLatin1String("fmd"))
+        canvas = std::make_unique<FrequencyMagnitudePlot>();
+    else if (plot == QLatin1String("time"))
+        canvas = std::make_unique<MagnitudeTimePlot>();
+    else
+        canvas = std::make_unique<DepthPlot>();
+    canvas->resize(640, 280);
+    canvas->setData(&events);
+    QVERIFY2(canvas->notes().size() >= notes, qPrintable(canvas->notes().join(u'\n')));
+    const QRectF area(0, 0, 640, 280);
+    QImage drawn(640, 280, QImage::Format_RGB32);
+    {
+        QPainter painter(&drawn);
+        painter.setFont(canvas->font());
+        canvas->draw(painter, area, false);
+    }
+    const QRect box = canvas->notesBox(area).toAlignedRect();
+    QVERIFY(box.height() >= notes * 10);
+    QCOMPARE(inked(drawn, box), 0);
+}
+
+void TestPlots::bValueShowsItsUncertainty_data()
+{
+    QTest::addColumn<double>("b");
+    QTest::addColumn<double>("uncertainty");
+    QTest::addColumn<QString>("text");
+    QTest::newRow("two decimals") << 1.0234 << 0.1234 << QStringLiteral("b = 1.02 \u00B1 0.12");
+    QTest::newRow("a small uncertainty") << 0.66123 << 0.00423 << QStringLiteral("b = 0.6612 \u00B1 0.0042");
+    QTest::newRow("just under a tenth") << 0.8 << 0.0951 << QStringLiteral("b = 0.800 \u00B1 0.095");
+    QTest::newRow("a large one") << 1.3 << 1.52 << QStringLiteral("b = 1.3 \u00B1 1.5");
+    QTest::newRow("none") << 0.9 << 0.0 << QStringLiteral("b = 0.90 \u00B1 0.00");
+}
+
+void TestPlots::bValueShowsItsUncertainty()
+{
+    QFETCH(double, b);
+    QFETCH(double, uncertainty);
+    QFETCH(QString, text);
+    QCOMPARE(FrequencyMagnitudePlot::bValueText(b, uncertainty), text);
+}
+
+void TestPlots::cumulativeCountRisesInSteps_data()
+{
+    QTest::addColumn<std::vector<double>>("seconds");
+    QTest::addColumn<int>("most");
+    QTest::addColumn<QList<QPointF>>("steps");
+    QTest::newRow("none") << std::vector<double> {} << 4000 << QList<QPointF> {};
+    // Three at 14:10 and one at 16:15: level between them.
+    QTest::newRow("three at once, then one") << std::vector<double> { 100, 100, 100, 200 } << 4000
+                                             << QList<QPointF> { { 100, 0 }, { 100, 3 }, { 200, 3 }, { 200, 4 } };
+    QTest::newRow("one") << std::vector<double> { 5 } << 4000 << QList<QPointF> { { 5, 0 }, { 5, 1 } };
+    // Two steps of at least two events each, the last whatever is left.
+    QTest::newRow("more than the steps drawn") << std::vector<double> { 1, 2, 3, 4, 5 } << 2
+                                               << QList<QPointF> { { 1, 0 }, { 2, 0 }, { 2, 2 }, { 4, 2 }, { 4, 4 },
+                                                                   { 5, 4 }, { 5, 5 } };
+}
+
+void TestPlots::cumulativeCountRisesInSteps()
+{
+    QFETCH(std::vector<double>, seconds);
+    QFETCH(int, most);
+    QFETCH(QList<QPointF>, steps);
+    const std::vector<QPointF> drawn = MagnitudeTimePlot::cumulativeSteps(seconds, std::size_t(most));
+    QCOMPARE(QList<QPointF>(drawn.begin(), drawn.end()), steps);
+}
+
+void TestPlots::sectionAxesEndAtTheProfileAndTheDeepest_data()
+{
+    QTest::addColumn<double>("lengthDegrees");
+    QTest::addColumn<double>("deepestKm");
+    // Along the equator from 170° east: a long, shallow profile is
+    // exaggerated; a short, deep one keeps one scale and ends short.
+    QTest::newRow("620 km, 200 km deep") << 620 / 111.19 << 200.0;
+    QTest::newRow("100 km, 750 km deep") << 100 / 111.19 << 750.0;
+    QTest::newRow("1000 km, 30 km deep") << 1000 / 111.19 << 30.0;
+}
+
+void TestPlots::sectionAxesEndAtTheProfileAndTheDeepest()
+{
+    QFETCH(double, lengthDegrees);
+    QFETCH(double, deepestKm);
+    std::vector<LocatedEvent> events = { located(0, 3, 5, 0, 170), located(0, 4, deepestKm, 0, 170 + lengthDegrees / 2),
+                                         located(0, 2, 15, 0, 170 + lengthDegrees * 0.999) };
+    SectionPlot plot;
+    plot.resize(600, 300);
+    plot.setData(&events);
+    plot.setSection(CrossSection({ 0, 170 }, { 0, 170 + lengthDegrees }, 25));
+    QCOMPARE(plot.placed().size(), std::size_t(3));
+    const QRectF frame = plot.frame();
+    QVERIFY(frame.width() > 10 && frame.height() > 50);
+    // The event at A′ on the frame's right, the deepest on its bottom.
+    QVERIFY2(std::abs(plot.positionOf(2).x() - frame.right()) < 1,
+             qPrintable(QStringLiteral("%1 against %2").arg(plot.positionOf(2).x()).arg(frame.right())));
+    QVERIFY2(std::abs(plot.positionOf(1).y() - frame.bottom()) < 1,
+             qPrintable(QStringLiteral("%1 against %2").arg(plot.positionOf(1).y()).arg(frame.bottom())));
+    QVERIFY(std::abs(plot.positionOf(0).x() - frame.left()) < 1);
+}
+
+QTEST_MAIN(TestPlots)
+#include "tst_plots.moc"
