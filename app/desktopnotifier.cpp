@@ -75,8 +75,13 @@ void DesktopNotifier::notify(const QString &summary, const QString &body, const 
 
 void DesktopNotifier::tellInStatusBar(const QString &summary, const QString &body)
 {
-    if (m_status)
-        m_status->showMessage(summary + QStringLiteral(": ") + QString(body).replace(u'\n', QStringLiteral(", ")), 0);
+    if (!m_status)
+        return;
+    // Before what the bar said (a run's new and withdrawn events), not
+    // instead of it.
+    const QString notice = summary + QStringLiteral(": ") + QString(body).replace(u'\n', QStringLiteral(", "));
+    const QString said = m_status->currentMessage();
+    m_status->showMessage(said.isEmpty() ? notice : notice + QStringLiteral(". ") + said, 0);
 }
 
 void DesktopNotifier::actionInvoked(uint id, const QString &action)

@@ -22,6 +22,8 @@
 #include <QTreeWidget>
 
 #include <algorithm>
+#include <cmath>
+#include <functional>
 #include <unordered_map>
 
 namespace {
@@ -169,7 +171,12 @@ void MainAppWindow::setFollowLive(bool on)
         }
         m_live->running = nullptr;
         m_map->setMarkedEvents({});
+        m_map->setWithdrawn({});
         QTreeWidget *tree = findChild<QTreeWidget *>(QStringLiteral("treeWidget"));
+        // The withdrawn ones go with the marks.
+        const int events = m_shownSearch ? int(m_shownSearch->quakeLocations().size()) : 0;
+        while (tree->topLevelItemCount() > events)
+            delete tree->takeTopLevelItem(tree->topLevelItemCount() - 1);
         for (int i = 0; i < tree->topLevelItemCount(); ++i)
             tree->topLevelItem(i)->setText(1, QString());
         updateLiveTitle();
@@ -221,6 +228,21 @@ void MainAppWindow::showLiveResult(QuakeDataManager *search)
     if (comparing)
         changes = LiveChanges::between(m_shownSearch->quakeEvents(), search->quakeEvents());
     const TreeState state = stateOf(tree, m_shownSearch);
+    // The withdrawn events as they were shown, before their items go.
+    if (comparing && !changes.withdrawn.empty()) {
+        const std::unordered_set<std::string> gone(changes.withdrawn.begin(), changes.withdrawn.end());
+        const std::vector<LocatedEvent> &before = m_shownSearch->quakeLocations();
+        for (std::size_t i = 0; i < before.size(); ++i) {
+            QTreeWidgetItem *item = tree->topLevelItem(int(i));
+            if (!item || !gone.count(*before[i].eventId))
+                continue;
+            const QuakeLocation &at = before[i].location;
+            std::optional<GeoPoint> where;
+            if (std::isfinite(at.latitude) && std::isfinite(at.longitude))
+                where = GeoPoint { at.latitude, at.longitude };
+            m_live->withdrawn.push_back({ *before[i].eventId, std::unique_ptr<QTreeWidgetItem>(item->clone()), where });
+        }
+    }
 
     // The new result in place of the last, painted once.
     tree->setUpdatesEnabled(false);
@@ -249,14 +271,40 @@ void MainAppWindow::showLiveResult(QuakeDataManager *search)
             QTreeWidgetItem *child = item->child(row);
             const auto was = revised->second.find(child->text(0).toStdString());
             if (was != revised->second.end())
-                child->setText(1, tr("%1 (was %2)").arg(child->text(1), QString::fromLatin1(was->second.data(),
-                                                                                             qsizetype(was->second.size()))));
+                child->setText(1, tr("%1 (was %2)").arg(child->text(1).trimmed(),
+                                                        QString::fromLatin1(was->second.data(), qsizetype(was->second.size()))
+                                                            .trimmed()));
         }
     }
     m_live->unseen = std::move(unseen);
+    // The withdrawn ones after the events, greyed, unless they are back.
+    std::unordered_set<std::string> present;
+    for (const LocatedEvent &event : search->quakeLocations())
+        present.insert(*event.eventId);
+    std::vector<GeoPoint> crossed;
+    auto &withdrawn = m_live->withdrawn;
+    withdrawn.erase(std::remove_if(withdrawn.begin(), withdrawn.end(),
+                                   [&](const Live::Withdrawn &trace) { return present.count(trace.id) > 0; }),
+                    withdrawn.end());
+    for (const Live::Withdrawn &trace : withdrawn) {
+        QTreeWidgetItem *item = trace.item->clone();
+        item->setText(1, tr("withdrawn"));
+        const QColor grey(130, 130, 130);
+        std::function<void(QTreeWidgetItem *)> paleAll = [&](QTreeWidgetItem *row) {
+            for (int column = 0; column < 2; ++column)
+                row->setForeground(column, grey);
+            for (int child = 0; child < row->childCount(); ++child)
+                paleAll(row->child(child));
+        };
+        paleAll(item);
+        tree->addTopLevelItem(item);
+        if (trace.at)
+            crossed.push_back(*trace.at);
+    }
     if (comparing)
         restore(tree, search, state);
     tree->setUpdatesEnabled(true);
+    m_map->setWithdrawn(crossed);
     m_map->setMarkedEvents(marked);
     updateLiveTitle();
 

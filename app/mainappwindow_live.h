@@ -9,10 +9,14 @@
 #include <QPointer>
 #include <QString>
 #include <QTimer>
+#include <QTreeWidgetItem>
 
 #include <map>
+#include <memory>
+#include <optional>
 #include <string>
 #include <unordered_set>
+#include <vector>
 
 class DesktopNotifier;
 class QuakeDataManager;
@@ -34,6 +38,16 @@ struct MainAppWindow::Live
     // While a followed result replaces the last: the map keeps its view.
     bool keepingView = false;
     QString baseTitle;
+    // What runs withdrew, shown after the events, greyed, and crossed out
+    // on the map, until following starts afresh or the event is back: the
+    // event's item as it was, and where it was.
+    struct Withdrawn
+    {
+        std::string id;
+        std::unique_ptr<QTreeWidgetItem> item;
+        std::optional<GeoPoint> at;
+    };
+    std::vector<Withdrawn> withdrawn;
 
     // Forgets what was compared: the next result is the first.
     void restart()
@@ -41,5 +55,6 @@ struct MainAppWindow::Live
         comparing = false;
         unseen.clear();
         revised.clear();
+        withdrawn.clear();
     }
 };

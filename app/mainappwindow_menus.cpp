@@ -27,6 +27,12 @@ void MainAppWindow::setupMenuBar()
     auto *savePlotAction = new QAction(QStringLiteral("Save Plot As\u2026"), this);
     connect(savePlotAction, SIGNAL(triggered()), this, SLOT(savePlotAs()));
     fileMenu->addAction(savePlotAction);
+    fileMenu->addSeparator();
+    auto *quitAction = new QAction(tr("Quit"), this);
+    quitAction->setObjectName(QStringLiteral("actionQuit"));
+    quitAction->setShortcut(QKeySequence(tr("Ctrl+Q")));
+    connect(quitAction, SIGNAL(triggered()), this, SLOT(close()));
+    fileMenu->addAction(quitAction);
 
     auto *searchAction = new QAction(QStringLiteral("Search for earthquakes"), this);
     searchAction->setShortcut(QKeySequence(tr("Ctrl+R")));

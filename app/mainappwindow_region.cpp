@@ -72,8 +72,7 @@ void MainAppWindow::setupRegionBar()
     auto *kind = new QComboBox;
     kind->setObjectName(QStringLiteral("regionCtrl"));
     kind->addItems({ tr("Whole service"), tr("Map's view"), tr("Drawn box"), tr("Around a place") });
-    kind->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
-    kind->setMinimumContentsLength(8);
+    kind->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     kind->setToolTip(tr("Where to search: everywhere, what the map shows, a box drawn on the map (hold Shift and "
                         "drag), or around a place"));
     row->addWidget(kind);
@@ -137,6 +136,8 @@ void MainAppWindow::setupRegionBar()
     const auto changed = [this] { regionChanged(); };
     connect(kind, &QComboBox::currentIndexChanged, this, changed);
     connect(place, &QLineEdit::textChanged, this, changed);
+    // Enter in the place searches, as the button does.
+    connect(place, &QLineEdit::returnPressed, this, [this] { on_searchCtrl_clicked(); });
     connect(radius, &QDoubleSpinBox::valueChanged, this, changed);
     connect(minDepth, &QSpinBox::valueChanged, this, changed);
     connect(maxDepth, &QSpinBox::valueChanged, this, changed);
@@ -161,6 +162,7 @@ void MainAppWindow::setupRegionBar()
         if (chosen == around) {
             place->setText(text);
             kind->setCurrentIndex(AroundPlace);
+            on_searchCtrl_clicked();
         } else if (chosen == watch) {
             watchPlaces(text);
         }
@@ -310,5 +312,5 @@ void MainAppWindow::goToPlace()
         return;
     }
     findChild<QAction *>(QStringLiteral("actionShowMap"))->setChecked(true);
-    m_map->centreOn(*point);
+    m_map->showPlace(*point, name);
 }

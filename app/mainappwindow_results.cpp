@@ -151,5 +151,7 @@ void MainAppWindow::treeViewItemClicked(QTreeWidgetItem *item, int column)
     // the URL field holds now.
     const QString pages = m_shownSearch ? QuakeService::eventPageUrlFor(m_shownSearch->url())
                                         : QuakeService::eventPageUrl();
-    QDesktopServices::openUrl(QUrl(pages + item->text(1)));
+    const QUrl page(pages + item->text(1));
+    if (!QDesktopServices::openUrl(page))
+        statusBar()->showMessage(tr("The web browser could not be started to show %1").arg(page.toString()));
 }

@@ -41,6 +41,9 @@ void MapWidget::setEvents(const std::vector<LocatedEvent> *events, bool keepView
 {
     m_selection.select(-1);
     m_selection.mark({});
+    m_place.reset();
+    if (!keepView)
+        m_withdrawn.clear();
     if (keepView && m_events.count() > 0) {
         // The same projection, scale and offset: what the map shows stays.
         m_events.setEvents(events, m_viewport.projection());
@@ -55,17 +58,62 @@ void MapWidget::setEvents(const std::vector<LocatedEvent> *events, bool keepView
                 points.push_back({ event.location.latitude, event.location.longitude });
         }
     }
+    // Centred on the region searched, which holds the events.
+    if (std::vector<GeoPoint> outline = regionOutline(); !outline.empty())
+        points = std::move(outline);
     m_viewport.setProjection(Projection::centredOn(points.empty() ? newZealand : points));
     m_events.setEvents(events, m_viewport.projection());
     m_land.project(m_viewport.projection());
     fitToEvents();
 }
 
+void MapWidget::setWithdrawn(const std::vector<GeoPoint> &places)
+{
+    m_withdrawn = places;
+    update();
+}
+
+std::vector<QPointF> MapWidget::pointersToMarked() const
+{
+    // Where the line from the middle to the event leaves the map, a little inside.
+    std::vector<QPointF> tips;
+    const QRectF inside = QRectF(rect()).adjusted(8, 8, -8, -8);
+    const QPointF middle = inside.center();
+    for (int index : m_selection.marked()) {
+        if (index < 0 || index >= m_events.count() || !m_events.hasPosition(index))
+            continue;
+        const QPointF at = positionOf(index);
+        if (inside.contains(at) || inside.width() <= 0 || inside.height() <= 0)
+            continue;
+        const QPointF towards = at - middle;
+        const double reach = std::min(towards.x() != 0 ? inside.width() / 2 / std::abs(towards.x()) : 1e300,
+                                      towards.y() != 0 ? inside.height() / 2 / std::abs(towards.y()) : 1e300);
+        tips.push_back(middle + towards * reach);
+    }
+    return tips;
+}
+
+std::vector<GeoPoint> MapWidget::regionOutline() const
+{
+    std::vector<GeoPoint> points;
+    const SearchRegion &region = m_region.region();
+    if (region.box && region.box->width() < 360)
+        points = region.box->outline();
+    if (region.circle) {
+        const std::vector<GeoPoint> circle = region.circle->outline();
+        points.insert(points.end(), circle.begin(), circle.end());
+    }
+    return points;
+}
+
 void MapWidget::fitToEvents()
 {
     QRectF bounds = m_viewport.projection().bounds(newZealand);
     double largest = 0;
-    if (!m_events.drawOrder().empty()) {
+    if (const std::vector<GeoPoint> outline = regionOutline(); !outline.empty()) {
+        bounds = m_viewport.projection().bounds(outline);
+        largest = m_events.largestRadius();
+    } else if (!m_events.drawOrder().empty()) {
         double left = 1e300, right = -1e300, top = 1e300, bottom = -1e300;
         for (quint32 index : m_events.drawOrder()) {
             const QPointF km = m_events.kmOf(index);
@@ -166,8 +214,43 @@ void MapWidget::draw(QPainter &painter, const QRectF &area) const
 {
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing, true);
-    for (const MapLayer *layer : std::initializer_list<const MapLayer *> { &m_land, &m_events, &m_region, &m_section, &m_selection,
-                                                                           &m_legend, &m_credits })
+    for (const MapLayer *layer : std::initializer_list<const MapLayer *> { &m_land, &m_events, &m_region, &m_section, &m_selection })
+        layer->render(painter, area, m_viewport);
+    // A place gone to: a pin and its name.
+    if (m_place) {
+        const QPointF at = m_viewport.toScreen(projection().project(m_place->first));
+        painter.setPen(QPen(Qt::white, 4));
+        painter.drawLine(at - QPointF(7, 7), at + QPointF(7, 7));
+        painter.drawLine(at - QPointF(7, -7), at + QPointF(7, -7));
+        painter.setPen(QPen(QColor(20, 20, 20), 2));
+        painter.drawLine(at - QPointF(7, 7), at + QPointF(7, 7));
+        painter.drawLine(at - QPointF(7, -7), at + QPointF(7, -7));
+        QFont bold = painter.font();
+        bold.setWeight(QFont::Bold);
+        painter.setFont(bold);
+        const QRectF label(at + QPointF(10, -20), QSizeF(QFontMetricsF(bold).horizontalAdvance(m_place->second) + 6, 18));
+        painter.fillRect(label, QColor(255, 255, 255, 210));
+        painter.drawText(label, Qt::AlignCenter, m_place->second);
+    }
+    // Withdrawn events: grey crosses where they were.
+    painter.setPen(QPen(QColor(110, 110, 110), 2));
+    for (const GeoPoint &point : m_withdrawn) {
+        const QPointF at = m_viewport.toScreen(projection().project(point));
+        painter.drawLine(at - QPointF(5, 5), at + QPointF(5, 5));
+        painter.drawLine(at - QPointF(5, -5), at + QPointF(5, -5));
+    }
+    // New events off the map: an arrow on the edge towards each.
+    const QPointF middle = QRectF(rect()).center();
+    for (const QPointF &tip : pointersToMarked()) {
+        const QPointF towards = tip - middle;
+        const double length = std::hypot(towards.x(), towards.y());
+        const QPointF along = towards / std::max(length, 1e-9), across(-along.y(), along.x());
+        const QPolygonF arrow { tip, tip - along * 14 + across * 7, tip - along * 14 - across * 7 };
+        painter.setPen(QPen(Qt::white, 2));
+        painter.setBrush(SelectionLayer::markColour());
+        painter.drawPolygon(arrow);
+    }
+    for (const MapLayer *layer : std::initializer_list<const MapLayer *> { &m_legend, &m_credits })
         layer->render(painter, area, m_viewport);
     painter.restore();
 }
@@ -255,6 +338,17 @@ void MapWidget::mouseReleaseEvent(QMouseEvent *event)
 void MapWidget::setMarkedEvents(const std::vector<int> &indices)
 {
     m_selection.mark(indices);
+    update();
+}
+
+void MapWidget::showPlace(const GeoPoint &point, const QString &name, double kmAcross)
+{
+    const QPointF km = projection().project(point);
+    const double w = std::max(1, width()), h = std::max(1, height());
+    m_viewport.fit(QRectF(km - QPointF(kmAcross / 2, kmAcross / 2), QSizeF(kmAcross, kmAcross)),
+                   QRectF(0, 0, w, h));
+    m_place = std::make_pair(point, name);
+    m_fitted = false;
     update();
 }
 

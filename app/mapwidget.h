@@ -24,6 +24,9 @@
 #include <QFontMetricsF>
 #include <QWidget>
 
+#include <optional>
+#include <utility>
+
 #include <vector>
 
 class MapWidget : public QWidget
@@ -75,6 +78,17 @@ public:
 
     // Puts the point in the middle of the map, at the same scale.
     void centreOn(const GeoPoint &point);
+    // Puts a place in the middle of the map, shown about kmAcross wide
+    // around it, marked with its name until another search is shown.
+    void showPlace(const GeoPoint &point, const QString &name, double kmAcross = 300);
+    // Where events were that following live saw withdrawn: crossed out.
+    void setWithdrawn(const std::vector<GeoPoint> &places);
+    const std::vector<GeoPoint> &withdrawn() const { return m_withdrawn; }
+    // Arrows on the map's edge towards the marked events it does not show,
+    // where they are drawn.
+    std::vector<QPointF> pointersToMarked() const;
+    // The place marked, if any.
+    const std::optional<std::pair<GeoPoint, QString>> &markedPlace() const { return m_place; }
     // Outlines the region (nothing for the whole world).
     void setRegion(const SearchRegion &region);
     // Outlines a cross-section's swath, with its ends named A and A′.
@@ -95,6 +109,7 @@ public:
     bool save(const QString &path, QString *error) const;
 
 public slots:
+    // Fits the region searched, when one is outlined, else the events.
     void fitToEvents();
 
 signals:
@@ -132,6 +147,11 @@ private:
     SelectionLayer m_selection { m_events };
     LegendLayer m_legend { m_events };
     CreditsLayer m_credits;
+    // The outline of the region searched, if it has a box or a circle.
+    std::vector<GeoPoint> regionOutline() const;
+
+    std::optional<std::pair<GeoPoint, QString>> m_place;
+    std::vector<GeoPoint> m_withdrawn;
     bool m_fitted = false;
     QPointF m_pressedAt;
     QPointF m_offsetAtPress;

@@ -29,6 +29,8 @@ WatchPlacesDialog::WatchPlacesDialog(const QList<WatchedPlace> &places, QComplet
     m_table->setObjectName(QStringLiteral("watchTable"));
     m_table->setHorizontalHeaderLabels({ tr("Place"), tr("Latitude"), tr("Longitude"), tr("Radius (km)"),
                                          tr("Lowest magnitude") });
+    // Every heading whole; the place takes what is left.
+    m_table->horizontalHeader()->setSectionResizeMode(QHeaderView::ResizeToContents);
     m_table->horizontalHeader()->setSectionResizeMode(Name, QHeaderView::Stretch);
     m_table->setSelectionBehavior(QAbstractItemView::SelectRows);
     for (const WatchedPlace &place : places)
@@ -76,8 +78,10 @@ WatchPlacesDialog::WatchPlacesDialog(const QList<WatchedPlace> &places, QComplet
     connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
     connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
     auto *layout = new QVBoxLayout(this);
-    layout->addWidget(new QLabel(tr("While Harvix follows a search live, a new event inside one of these places, at "
-                                    "or above its magnitude, is told as a desktop notification.")));
+    auto *explanation = new QLabel(tr("While Harvix follows a search live, a new event inside one of these places, at "
+                                      "or above its magnitude, is told as a desktop notification."));
+    explanation->setWordWrap(true);
+    layout->addWidget(explanation);
     layout->addWidget(m_table);
     layout->addLayout(adding);
     layout->addWidget(buttons);

@@ -200,11 +200,18 @@ void TestLive::followingShowsWhatChangedInPlace()
         R"(\(2026p200002\) at \d\d:\d\d$)"));
     QVERIFY2(said.match(window->statusBar()->currentMessage()).hasMatch(), qPrintable(window->statusBar()->currentMessage()));
     QCOMPARE(window->windowTitle(), QStringLiteral("(1) Harvix 1.1"));
-    QVERIFY(!eventItem(QStringLiteral("2026p200002")));
+    // The withdrawn event stays after the others, greyed and said so, and
+    // crossed out on the map where it was.
+    QCOMPARE(tree()->indexOfTopLevelItem(eventItem(QStringLiteral("2026p200002"))), 62);
+    QCOMPARE(eventItem(QStringLiteral("2026p200002"))->text(1), QStringLiteral("withdrawn"));
+    QCOMPARE(map()->withdrawn().size(), std::size_t(1));
+    QCOMPARE(map()->withdrawn()[0].latitude, -40.5);
     QCOMPARE(eventItem(QStringLiteral("2026p200003"))->text(1), QStringLiteral("new"));
     QCOMPARE(eventItem(QStringLiteral("2026p200001"))->text(1), QString());
     const QString magnitudeNow = rowText(QStringLiteral("2026p200001"), QStringLiteral("Richter Magnitude:"));
-    QVERIFY2(magnitudeNow.endsWith(QStringLiteral(" (was %1)").arg(magnitudeBefore)) && !magnitudeNow.startsWith(magnitudeBefore),
+    QVERIFY2(magnitudeNow.endsWith(QStringLiteral(" (was %1)").arg(magnitudeBefore.trimmed()))
+                 && !magnitudeNow.startsWith(magnitudeBefore) && !magnitudeNow.contains(QLatin1String("  "))
+                 && !magnitudeNow.contains(QLatin1String(" )")),
              qPrintable(magnitudeNow));
     // The view as it was.
     QVERIFY(!eventItem(QStringLiteral("2026p100012"))->isExpanded());
@@ -216,6 +223,14 @@ void TestLive::followingShowsWhatChangedInPlace()
     // The new event is ringed on the map until it is selected.
     const int newIndex = tree()->indexOfTopLevelItem(eventItem(QStringLiteral("2026p200003")));
     QCOMPARE(map()->markedEvents(), std::vector<int>({ newIndex }));
+    // Off the map's view, an arrow on its edge points to it.
+    map()->centreOn({ -47, 167 });
+    QCOMPARE(map()->pointersToMarked().size(), std::size_t(1));
+    const QPointF tip = map()->pointersToMarked()[0];
+    QVERIFY2(std::min({ tip.x(), tip.y(), map()->width() - tip.x(), map()->height() - tip.y() }) < 10,
+             qPrintable(QStringLiteral("%1,%2").arg(tip.x()).arg(tip.y())));
+    // Towards the event: north-east of the map's middle, as -39.5 is of -47.
+    QVERIFY(tip.y() < map()->height() / 2.0);
     tree()->setCurrentItem(eventItem(QStringLiteral("2026p200003")));
     QVERIFY(map()->markedEvents().empty());
     QCOMPARE(window->windowTitle(), QStringLiteral("Harvix 1.1"));
@@ -232,13 +247,15 @@ void TestLive::followingShowsWhatChangedInPlace()
     QVERIFY2(window->statusBar()->currentMessage().startsWith(QLatin1String("Following live: the search at ")),
              qPrintable(window->statusBar()->currentMessage()));
     QVERIFY(window->statusBar()->currentMessage().endsWith(QLatin1String("; the last result is still shown.")));
-    QCOMPARE(tree()->topLevelItemCount(), 62);
+    QCOMPARE(tree()->topLevelItemCount(), 63);   // the withdrawn one too
     QVERIFY(!QApplication::activeModalWidget());
 
     // Off stops at once, remembered.
     follow()->trigger();
     QVERIFY(!timer()->isActive());
     QCOMPARE(QSettings().value(QStringLiteral("live/following")).toBool(), false);
+    QCOMPARE(tree()->topLevelItemCount(), 62);
+    QVERIFY(map()->withdrawn().empty());
 }
 
 // Wellington watched within 50 km from M4: only events new since the first
@@ -299,12 +316,14 @@ void TestLive::watchedPlacesAreNotifiedOnce()
     QCOMPARE(standIn.shown.size(), 1);
 
     // Without a notification service (and no tray offscreen), the status
-    // bar says it.
+    // bar says it, and still what the run withdrew.
     standIn.stop();
-    server->setBody(document(before + told + quake("2026p300005", -41.0, "6.1")));
+    server->setBody(document(told + quake("2026p300005", -41.0, "6.1")));
     QVERIFY(QMetaObject::invokeMethod(timer(), "timeout"));
     QTRY_VERIFY2(window->statusBar()->currentMessage().startsWith(QLatin1String("M6.1 earthquake: ")),
                  qPrintable(window->statusBar()->currentMessage()));
+    QVERIFY2(window->statusBar()->currentMessage().contains(QLatin1String("1 withdrawn (2026p300001)")),
+             qPrintable(window->statusBar()->currentMessage()));
     QCOMPARE(standIn.shown.size(), 1);
 }
 

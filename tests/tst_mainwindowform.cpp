@@ -1,5 +1,6 @@
 #include "app/mainappwindow.h"
 #include "service/quakeservice.h"
+#include "app/watchplacesdialog.h"
 #include "ui_mainappwindow.h"
 
 #include <QComboBox>
@@ -9,6 +10,8 @@
 #include <QMenuBar>
 #include <QPushButton>
 #include <QStatusBar>
+#include <QStyleOptionComboBox>
+#include <QTableWidget>
 #include <QTextBlock>
 #include <QTextDocument>
 #include <QTreeWidget>
@@ -34,6 +37,7 @@ private slots:
     void barsAndWindow();
     void objectNameRule();
     void welcomeMessage();
+    void noTextIsCut();
 
 private:
     MainAppWindow *window = nullptr;
@@ -234,4 +238,26 @@ void TestMainWindowForm::welcomeMessage()
 }
 
 QTEST_MAIN(TestMainWindowForm)
+// The region bar's choices and the Watch Places headings are whole on screen.
+void TestMainWindowForm::noTextIsCut()
+{
+    win().show();
+    QVERIFY(QTest::qWaitForWindowExposed(&win()));
+    auto *kind = win().findChild<QComboBox *>(QStringLiteral("regionCtrl"));
+    QStyleOptionComboBox option;
+    option.initFrom(kind);
+    const QRect field = kind->style()->subControlRect(QStyle::CC_ComboBox, &option, QStyle::SC_ComboBoxEditField, kind);
+    for (int i = 0; i < kind->count(); ++i)
+        QVERIFY2(kind->fontMetrics().horizontalAdvance(kind->itemText(i)) <= field.width(), qPrintable(kind->itemText(i)));
+
+    WatchPlacesDialog dialog({}, nullptr, &win());
+    dialog.show();
+    QVERIFY(QTest::qWaitForWindowExposed(&dialog));
+    QHeaderView *header = dialog.findChild<QTableWidget *>(QStringLiteral("watchTable"))->horizontalHeader();
+    for (int i = 0; i < header->count(); ++i) {
+        const QString heading = header->model()->headerData(i, Qt::Horizontal).toString();
+        QVERIFY2(header->fontMetrics().horizontalAdvance(heading) < header->sectionSize(i), qPrintable(heading));
+    }
+}
+
 #include "tst_mainwindowform.moc"

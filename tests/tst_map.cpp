@@ -387,6 +387,23 @@ void TestMap::regionIsAskedForAndKept()
              QStringLiteral("Retrieved 1 quake events matching search criteria within 50 km of Christchurch."));
     QCOMPARE(tree()->topLevelItemCount(), 1);
     QCOMPARE(map()->eventCount(), 1);
+    // The map fits the circle searched, whole, not its one event.
+    const GeoPoint christchurch { -43.53333, 172.63333 };
+    double across = 1e9;
+    for (int bearing = 0; bearing < 360; bearing += 30) {
+        const QPointF edge = map()->positionOf(Geo::destination(christchurch, bearing, 50));
+        QVERIFY2(QRectF(map()->rect()).contains(edge), qPrintable(QStringLiteral("bearing %1").arg(bearing)));
+        if (bearing == 90)
+            across = edge.x() - map()->positionOf(Geo::destination(christchurch, 270, 50)).x();
+    }
+    QVERIFY2(across > 0.6 * std::min(map()->width(), map()->height()), qPrintable(QString::number(across)));
+
+    // Enter in the place searches again.
+    const qsizetype searches = server->requestTargets().size();
+    window->statusBar()->clearMessage();
+    QTest::keyClick(window->findChild<QLineEdit *>(QStringLiteral("placeCtrl")), Qt::Key_Return);
+    QTRY_COMPARE(server->requestTargets().size(), searches + 1);
+    QTRY_VERIFY(window->statusBar()->currentMessage().startsWith(QLatin1String("Retrieved")));
 
     // Depths combine with it; a new window remembers both.
     window->findChild<QSpinBox *>(QStringLiteral("minDepthCtrl"))->setValue(200);
@@ -435,6 +452,12 @@ void TestMap::regionIsAskedForAndKept()
     window->findChild<QAction *>(QStringLiteral("actionGoToPlace"))->trigger();
     const QPointF middle = QRectF(map()->rect()).center() - map()->positionOf(0);   // the box's first
     QVERIFY2(middle.manhattanLength() < 2, qPrintable(QStringLiteral("%1,%2").arg(middle.x()).arg(middle.y())));
+    // Zoomed in to the place, and marked.
+    const SearchRegion::Box shown = map()->visibleBox();
+    QVERIFY2(shown.width() < 8 && shown.north - shown.south < 8,
+             qPrintable(QStringLiteral("%1 by %2 degrees").arg(shown.width()).arg(shown.north - shown.south)));
+    QVERIFY(map()->markedPlace());
+    QCOMPARE(map()->markedPlace()->first.latitude, -45.5);
 
     // A point picked on the map's menu is searched around.
     QTimer::singleShot(0, this, [] {
@@ -448,6 +471,8 @@ void TestMap::regionIsAskedForAndKept()
     QContextMenuEvent menuEvent(QContextMenuEvent::Mouse, picked, map()->mapToGlobal(picked));
     QApplication::sendEvent(map(), &menuEvent);
     QCOMPARE(window->findChild<QComboBox *>(QStringLiteral("regionCtrl"))->currentIndex(), 3);
+    // And searched at once.
+    QTRY_VERIFY(server->requestTargets().last().contains("&latitude=-45.5"));
     const QUrlQuery around(QUrl(window->queryString()));
     QVERIFY2(std::abs(around.queryItemValue(QStringLiteral("latitude")).toDouble() + 45.5) < 0.05
                  && std::abs(around.queryItemValue(QStringLiteral("longitude")).toDouble() - 166.9) < 0.05,

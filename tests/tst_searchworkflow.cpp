@@ -55,6 +55,7 @@ private slots:
     void blankUrlIsNotRefused();
     void clicksOnItems_data();
     void clicksOnItems();
+    void aPageTheBrowserCannotShowIsSaid();
     void menuStructure();
     void queryStringDialogChangesNothing();
     void aboutBoxes();
@@ -481,6 +482,28 @@ void TestSearchWorkflow::clicksOnItems()
         QCOMPARE(catcher.urls, QList<QUrl>({ QUrl(opened) }));
 }
 
+// Offscreen, with no handler of its own, nothing can show a page: the
+// status bar says so, with the page's URL.
+void TestSearchWorkflow::aPageTheBrowserCannotShowIsSaid()
+{
+    search(readFixture("geonet-three-events.xml"));
+    QTreeWidgetItem *event = tree()->topLevelItem(0);
+    QTreeWidgetItem *reference = nullptr;
+    for (int row = 0; row < event->childCount(); ++row) {
+        if (event->child(row)->text(0) == QLatin1String("Reference ID:"))
+            reference = event->child(row);
+    }
+    QVERIFY(reference);
+    catcher.uninstall();
+    window->treeViewItemClicked(reference, 1);
+    catcher.install();
+    const QString said = window->statusBar()->currentMessage();
+    QVERIFY2(said.startsWith(QStringLiteral("The web browser could not be started to show http://127.0.0.1:%1/")
+                                 .arg(server->port()))
+                 && said.endsWith(reference->text(1)),
+             qPrintable(said));
+}
+
 void TestSearchWorkflow::menuStructure()
 {
     QMenuBar *bar = window->menuBar();
@@ -500,7 +523,8 @@ void TestSearchWorkflow::menuStructure()
         return texts;
     };
     QCOMPARE(entries(top.at(0)), QStringList({ QStringLiteral("Export Events As\u2026|"),
-                                               QStringLiteral("Save Map As\u2026|"), QStringLiteral("Save Plot As\u2026|") }));
+                                               QStringLiteral("Save Map As\u2026|"), QStringLiteral("Save Plot As\u2026|"),
+                                               QStringLiteral("|"), QStringLiteral("Quit|Ctrl+Q") }));
     QCOMPARE(entries(top.at(1)), QStringList({ "Search for earthquakes|Ctrl+R", "Show WebService Query String|", "|",
                                                "Clear Region|", "|", "Follow Live|Ctrl+L", "Watch Places\u2026|" }));
     QCOMPARE(entries(top.at(2)), QStringList({ "Expand All|Ctrl++", "Collapse All|Ctrl+-", "|", "Show Map|",
@@ -513,6 +537,10 @@ void TestSearchWorkflow::menuStructure()
         QVERIFY(a);
         QCOMPARE(a->parent(), window);
     }
+    // Quit closes the window, as its close box does.
+    QVERIFY(window->isVisible());
+    action(QStringLiteral("Quit"))->trigger();
+    QVERIFY(!window->isVisible());
 }
 
 void TestSearchWorkflow::queryStringDialogChangesNothing()
