@@ -13,6 +13,7 @@
 #include "catalogue/windows.h"
 
 #include <QDateTime>
+#include <QFile>
 #include <QProcess>
 #include <QtTest>
 
@@ -28,10 +29,12 @@ private slots:
     void answersAreTheSameAsSqlite_data();
     void answersAreTheSameAsSqlite();
     void anotherProgramsDatabaseIsLeftAlone();
+    void deploymentStepsWorkForAnOwnerWhoIsNoSuperuser();
     void passwordsAreNeverShown_data();
     void passwordsAreNeverShown();
     void everyGatewaySeesAnImport();
     void oneSyncAtATime();
+    void aSourceThatLetsGoLeavesTheOthersValues();
     void copiesBothWays();
     void standbyAnswersWhatThePrimaryWrote();
     void outageIsAnsweredThenOutlived();
@@ -176,6 +179,50 @@ void TestPostgres::anotherProgramsDatabaseIsLeftAlone()
     QCOMPARE(output, QStringLiteral("orders"));
 }
 
+// docs/deployment.md's steps as written: a role that is no superuser owns
+// the database, a superuser creates PostGIS in it, and the role signs in
+// with a password by scram-sha-256.
+void TestPostgres::deploymentStepsWorkForAnOwnerWhoIsNoSuperuser()
+{
+    QString output;
+    const QStringList asPostgres = { "-h", "127.0.0.1", "-p", QString::number(cluster.port()), "-U", "postgres" };
+    QVERIFY2(cluster.runTool(QStringLiteral("createuser"), asPostgres + QStringList { "owner" }, &output) == 0, qPrintable(output));
+    QVERIFY2(cluster.runTool(QStringLiteral("createdb"), asPostgres + QStringList { "-O", "owner", "deployed" }, &output) == 0,
+             qPrintable(output));
+    QCOMPARE(cluster.psql(QStringLiteral("deployed"), QStringLiteral("CREATE EXTENSION postgis"), &output), 0);
+    QCOMPARE(cluster.psql(QStringLiteral("postgres"), QStringLiteral("ALTER ROLE owner PASSWORD 'S3cretPw'"), &output), 0);
+    // The rule for the gateways comes before the throw-away cluster's own.
+    const QString rules = cluster.dataDirectory() + QStringLiteral("/pg_hba.conf");
+    QFile file(rules);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray before = file.readAll();
+    file.close();
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write("host deployed owner 127.0.0.1/32 scram-sha-256\n" + before);
+    file.close();
+    QCOMPARE(cluster.psql(QStringLiteral("postgres"), QStringLiteral("SELECT pg_reload_conf()"), &output), 0);
+
+    const QString at = QStringLiteral("postgresql://owner@127.0.0.1:%1/deployed").arg(cluster.port());
+    const QString file1 = postgres.writeFile(QStringLiteral("deployed.txt"),
+                                             fdsnText("deployed1|2026-12-03T10:00:00Z|-43.5|172.6|9|||||ML|3.3|||earthquake\n"));
+    const GatewayProcess::Result refused = postgres.run({ "import", "--catalogue", at, file1 });
+    QVERIFY2(refused.exitCode == 1 && refused.output.contains(QLatin1String("password")), qPrintable(refused.output));
+    const GatewayProcess::Result imported = postgres.run({ "import", "--catalogue", at + QStringLiteral("?password=S3cretPw"), file1 });
+    QVERIFY2(imported.exitCode == 0, qPrintable(imported.output));
+    GatewayProcess deployed;
+    QVERIFY2(deployed.start({ "--catalogue", at + QStringLiteral("?password=S3cretPw") }), qPrintable(deployed.log()));
+    QCOMPARE(GatewayProcess::get(deployed.url(QStringLiteral("/fdsnws/event/1/query?eventid=deployed1&format=text"))).status, 200);
+    QCOMPARE(cluster.psql(QStringLiteral("deployed"), QStringLiteral("SELECT tableowner FROM pg_tables WHERE tablename = 'event'"),
+                          &output),
+             0);
+    QCOMPARE(output, QStringLiteral("owner"));
+    // The cluster's rules as they were, for the tests after.
+    QVERIFY(file.open(QIODevice::WriteOnly | QIODevice::Truncate));
+    file.write(before);
+    file.close();
+    QCOMPARE(cluster.psql(QStringLiteral("postgres"), QStringLiteral("SELECT pg_reload_conf()"), &output), 0);
+}
+
 // A password in the URI is used, never said: not in errors, not in the
 // log, whatever the URI's form; the log names its user, hosts and database.
 void TestPostgres::passwordsAreNeverShown_data()
@@ -268,6 +315,46 @@ void TestPostgres::oneSyncAtATime()
     QVERIFY2(after.exitCode == 0, qPrintable(after.output));
     QCOMPARE(GatewayProcess::get(postgres.url(QStringLiteral("/fdsnws/event/1/query?eventid=synced1&format=text"))).status,
              200);
+}
+
+// A file and an upstream hold one event with values of their own: once the
+// upstream withdraws it, the file's values show again, under its name.
+void TestPostgres::aSourceThatLetsGoLeavesTheOthersValues()
+{
+    QString error;
+    const QString database = cluster.createDatabase(QStringLiteral("claims"), &error);
+    QVERIFY2(!database.isEmpty(), qPrintable(error));
+    const GatewayProcess::Result imported = postgres.run(
+        { "import", "--catalogue", database,
+          postgres.writeFile(QStringLiteral("fileA.txt"), fdsnText("xshared|2023-05-03T01:02:00Z|-41|174|12|||||ML|3.0|||earthquake\n")) });
+    QVERIFY2(imported.exitCode == 0, qPrintable(imported.output));
+    UpstreamStandIn server(UpstreamStandIn::Protocol::Fdsn);
+    EventRow row;
+    row.publicId = QStringLiteral("xshared");
+    row.originTimeUs = QDateTime(QDate(2023, 5, 3), QTime(1, 2), Qt::UTC).toMSecsSinceEpoch() * 1000;
+    row.latitude = -41;
+    row.longitude = 174;
+    row.depthKm = 10;
+    row.magnitude = 4.0;
+    row.eventType = QStringLiteral("earthquake");
+    server.addEvent(row);
+    QVERIFY(server.start());
+    const QStringList sync = { "sync", "--catalogue", database, "--upstream", server.url(), "--from", "2023-05-01",
+                               "--to", "2023-05-08", "--refetch" };
+    GatewayProcess::Result synced = postgres.run(sync);
+    QVERIFY2(synced.exitCode == 0, qPrintable(synced.output));
+    PostgresCatalogue catalogue(database);
+    QVERIFY2(catalogue.open(&error), qPrintable(error));
+    QCOMPARE(catalogue.find(QStringLiteral("xshared"))->magnitude, std::optional<double>(4.0));
+    row.eventType = QStringLiteral("not existing");
+    server.reviseEvent(row, 0);
+    synced = postgres.run(sync);
+    QVERIFY2(synced.exitCode == 0, qPrintable(synced.output));
+    const std::optional<EventRow> shown = catalogue.find(QStringLiteral("xshared"));
+    QVERIFY(shown);
+    QCOMPARE(shown->source, QStringLiteral("fileA.txt"));
+    QCOMPARE(shown->magnitude, std::optional<double>(3.0));
+    QCOMPARE(shown->depthKm, std::optional<double>(12));
 }
 
 // A catalogue moved to PostgreSQL and back answers as the first did, with

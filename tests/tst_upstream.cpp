@@ -32,6 +32,10 @@ private slots:
     void failuresStoreNothing_data();
     void failuresStoreNothing();
     void laterFetchesUpdateAndRemove();
+    void aSourceThatLetsGoLeavesTheOthersValues_data();
+    void aSourceThatLetsGoLeavesTheOthersValues();
+    void aRevisionPastTheWindowsEndIsNoRemoval_data();
+    void aRevisionPastTheWindowsEndIsNoRemoval();
     void syncMirrorsTheUpstream_data();
     void syncMirrorsTheUpstream();
     void searchesMirrorTheirWindows();
@@ -333,6 +337,85 @@ void TestUpstream::laterFetchesUpdateAndRemove()
     QCOMPARE(report.removed, qint64(1));
     QCOMPARE(count(*catalogue), qint64(1));
     QCOMPARE(catalogue->find(QStringLiteral("2025p1"))->magnitude, std::optional<double>(4.4));
+}
+
+void TestUpstream::aSourceThatLetsGoLeavesTheOthersValues_data()
+{
+    QTest::addColumn<bool>("markedWithdrawn");   // else it is simply gone
+    QTest::newRow("withdrawn") << true;
+    QTest::newRow("gone") << false;
+}
+
+// A file and an upstream hold one event, each with values of its own: when
+// the upstream lets go of it, the event shows the file's values again,
+// under the file's name, not the withdrawn ones.
+void TestUpstream::aSourceThatLetsGoLeavesTheOthersValues()
+{
+    QFETCH(bool, markedWithdrawn);
+    EventRow fromFile = quake("xshared", utc(2026, 11, 10), 3.0);
+    fromFile.depthKm = 12;
+    const std::unique_ptr<Catalogue::Writer> file = catalogue->writer(QStringLiteral("fileA.csv"));
+    QVERIFY(file->begin() && file->write(fromFile) && file->commit());
+
+    UpstreamStandIn server(Protocol::Fdsn);
+    EventRow upstreamRow = quake("xshared", utc(2026, 11, 10), 4.0);
+    upstreamRow.depthKm = 10;
+    server.addEvent(upstreamRow);
+    QVERIFY(server.start());
+    auto upstream = upstreamFor(server.url());
+    const UpstreamWindow week = window(utc(2026, 11, 9), utc(2026, 11, 16));
+    FetchReport report = upstream->fetch(*catalogue, week);
+    QVERIFY2(!report.failed(), qPrintable(report.error));
+    QCOMPARE(catalogue->find(QStringLiteral("xshared"))->magnitude, std::optional<double>(4.0));
+
+    if (markedWithdrawn) {
+        upstreamRow.eventType = QStringLiteral("not existing");
+        server.reviseEvent(upstreamRow, 0);
+    } else {
+        server.dropEvent(QStringLiteral("xshared"));
+    }
+    report = upstream->fetch(*catalogue, week);
+    QVERIFY2(!report.failed(), qPrintable(report.error));
+    QCOMPARE(report.removed, qint64(0));
+    const std::optional<EventRow> shown = catalogue->find(QStringLiteral("xshared"));
+    QVERIFY(shown);
+    QCOMPARE(shown->source, QStringLiteral("fileA.csv"));
+    QCOMPARE(shown->magnitude, std::optional<double>(3.0));
+    QCOMPARE(shown->depthKm, std::optional<double>(12));
+    QCOMPARE(shown->eventType, QStringLiteral("earthquake"));
+}
+
+void TestUpstream::aRevisionPastTheWindowsEndIsNoRemoval_data()
+{
+    QTest::addColumn<int>("protocol");
+    QTest::newRow("FDSN") << int(Protocol::Fdsn);
+    QTest::newRow("quake search") << int(Protocol::QuakeSearch);
+}
+
+// The upstream moves an event from just before a window's end to just
+// after it: copying the window again does not take it for gone.
+void TestUpstream::aRevisionPastTheWindowsEndIsNoRemoval()
+{
+    QFETCH(int, protocol);
+    UpstreamStandIn server { Protocol(protocol) };
+    const std::int64_t midnight = utc(2026, 12, 2);
+    server.addEvent(quake("edge1", midnight - 100000, 3.4));
+    QVERIFY(server.start());
+    auto upstream = upstreamFor(server.url());
+    const UpstreamWindow day = window(utc(2026, 12, 1), midnight);
+    FetchReport report = upstream->fetch(*catalogue, day);
+    QVERIFY2(!report.failed(), qPrintable(report.error));
+    QCOMPARE(count(*catalogue), qint64(1));
+
+    server.reviseEvent(quake("edge1", midnight + 200000, 3.4), 0);
+    report = upstream->fetch(*catalogue, day);
+    QVERIFY2(!report.failed(), qPrintable(report.error));
+    QCOMPARE(report.removed, qint64(0));
+    const std::optional<EventRow> kept = catalogue->find(QStringLiteral("edge1"));
+    QVERIFY(kept);
+    // At its revised time (GeoNet's quake search gives whole seconds).
+    QVERIFY2(kept->originTimeUs >= midnight && kept->originTimeUs <= midnight + 200000,
+             qPrintable(QString::number(kept->originTimeUs - midnight)));
 }
 
 void TestUpstream::syncMirrorsTheUpstream_data()

@@ -24,6 +24,34 @@ namespace {
 // The tables as SQLite has them, in PostgreSQL's words: text compared
 // byte by byte (COLLATE "C"), as SQLite compares it, so that both order
 // alike; a geography point of each event with a position, for PostGIS.
+// The values of its event that each claim keeps, as its source wrote them
+// (schema 2; a claim of schema 1 takes its event's).
+const char claimValues[] =
+    "ALTER TABLE event_claim ADD COLUMN IF NOT EXISTS origin_time BIGINT,"
+    " ADD COLUMN IF NOT EXISTS latitude DOUBLE PRECISION, ADD COLUMN IF NOT EXISTS longitude DOUBLE PRECISION,"
+    " ADD COLUMN IF NOT EXISTS depth DOUBLE PRECISION, ADD COLUMN IF NOT EXISTS magnitude DOUBLE PRECISION,"
+    " ADD COLUMN IF NOT EXISTS magnitude_type TEXT COLLATE \"C\","
+    " ADD COLUMN IF NOT EXISTS magnitude_station_count INTEGER, ADD COLUMN IF NOT EXISTS event_type TEXT COLLATE \"C\","
+    " ADD COLUMN IF NOT EXISTS evaluation_mode TEXT COLLATE \"C\","
+    " ADD COLUMN IF NOT EXISTS evaluation_status TEXT COLLATE \"C\"";
+// A source that writes an event over another's takes the row; the other
+// keeps its claim, with its values, in event_claim.
+const char claimKept[] =
+    "CREATE OR REPLACE FUNCTION event_claim_kept() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN"
+    " IF OLD.source <> NEW.source THEN"
+    " INSERT INTO event_claim (public_id, source, claimed, origin_time, latitude, longitude, depth, magnitude,"
+    " magnitude_type, magnitude_station_count, event_type, evaluation_mode, evaluation_status)"
+    " VALUES (OLD.public_id, OLD.source, OLD.modified, OLD.origin_time, OLD.latitude, OLD.longitude, OLD.depth,"
+    " OLD.magnitude, OLD.magnitude_type, OLD.magnitude_station_count, OLD.event_type, OLD.evaluation_mode,"
+    " OLD.evaluation_status)"
+    " ON CONFLICT (public_id, source) DO UPDATE SET claimed = excluded.claimed, origin_time = excluded.origin_time,"
+    " latitude = excluded.latitude, longitude = excluded.longitude, depth = excluded.depth,"
+    " magnitude = excluded.magnitude, magnitude_type = excluded.magnitude_type,"
+    " magnitude_station_count = excluded.magnitude_station_count, event_type = excluded.event_type,"
+    " evaluation_mode = excluded.evaluation_mode, evaluation_status = excluded.evaluation_status;"
+    " DELETE FROM event_claim WHERE public_id = NEW.public_id AND source = NEW.source;"
+    " END IF; RETURN NEW; END $$";
+
 const char *const schema[] = {
     "CREATE EXTENSION IF NOT EXISTS postgis",
     "CREATE TABLE catalogue_info ("
@@ -66,14 +94,8 @@ const char *const schema[] = {
     " claimed BIGINT NOT NULL,"
     " PRIMARY KEY (public_id, source))",
     "CREATE INDEX event_claim_by_source ON event_claim (source)",
-    // A source that writes an event over another's takes the row; the other
-    // keeps its claim here.
-    "CREATE FUNCTION event_claim_kept() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN"
-    " IF OLD.source <> NEW.source THEN"
-    " INSERT INTO event_claim (public_id, source, claimed) VALUES (OLD.public_id, OLD.source, OLD.modified)"
-    " ON CONFLICT (public_id, source) DO UPDATE SET claimed = excluded.claimed;"
-    " DELETE FROM event_claim WHERE public_id = NEW.public_id AND source = NEW.source;"
-    " END IF; RETURN NEW; END $$",
+    claimValues,
+    claimKept,
     "CREATE TRIGGER event_claim_kept BEFORE UPDATE OF source ON event FOR EACH ROW EXECUTE FUNCTION event_claim_kept()",
     "CREATE TABLE change_log ("
     " stamp BIGINT PRIMARY KEY,"
@@ -488,8 +510,12 @@ bool PostgresCatalogue::open(QString *error)
     // One gateway at a time looks and, for an empty database, creates.
     if (!run(connection, QStringLiteral("BEGIN"), {}, nullptr, &why)
         || !run(connection, QStringLiteral("SELECT pg_advisory_xact_lock(%1)").arg(SchemaLock), {}, nullptr, &why)
-        || !run(connection, QStringLiteral("SELECT table_name FROM information_schema.tables WHERE table_schema ="
-                                           " current_schema() AND table_name <> 'spatial_ref_sys'"),
+        // The tables and views of the schema but an extension's own (PostGIS
+        // puts spatial_ref_sys and two views there, made by a superuser).
+        || !run(connection, QStringLiteral("SELECT c.relname FROM pg_class c JOIN pg_namespace n ON n.oid = c.relnamespace"
+                                           " WHERE n.nspname = current_schema() AND c.relkind IN ('r', 'p', 'v', 'm', 'f')"
+                                           " AND NOT EXISTS (SELECT 1 FROM pg_depend d WHERE d.classid = 'pg_class'::regclass"
+                                           " AND d.objid = c.oid AND d.deptype = 'e') ORDER BY c.relname"),
                 {}, &rows, &why)) {
         run(connection, QStringLiteral("ROLLBACK"), {}, nullptr, &why);
         return fail(why);
@@ -505,16 +531,29 @@ bool PostgresCatalogue::open(QString *error)
             run(connection, QStringLiteral("ROLLBACK"), {}, nullptr, &why);
             return fail(QStringLiteral("not a Harvix catalogue: it has no schema version"));
         }
+        const int found = version.rows[0][0].value_or(QByteArray()).toInt();
+        if (found > SchemaVersion) {
+            run(connection, QStringLiteral("ROLLBACK"), {}, nullptr, &why);
+            return fail(QStringLiteral("written by a newer harvix-gateway (schema %1; this one reads schema %2)")
+                            .arg(found).arg(SchemaVersion));
+        }
+        // What came later, under the same lock.
+        if (found < 2
+            && (!run(connection, QLatin1String(claimValues), {}, nullptr, &why)
+                || !run(connection, SharedSql::claimsTakeTheirEventsValues(), {}, nullptr, &why)
+                || !run(connection, QLatin1String(claimKept), {}, nullptr, &why)
+                || !run(connection, QStringLiteral("UPDATE catalogue_info SET value = ? WHERE name = 'schema_version'"),
+                        { QString::number(SchemaVersion) }, nullptr, &why))) {
+            QString ignored;
+            run(connection, QStringLiteral("ROLLBACK"), {}, nullptr, &ignored);
+            return fail(QStringLiteral("cannot be brought up to date (%1)").arg(why));
+        }
         // A writer that stopped between its commit and noting it: its
         // changes are visible (another's in progress are not), so they
         // are noted as committed now.
         run(connection, QStringLiteral("UPDATE change_log SET committed = ? WHERE committed IS NULL"),
             { qlonglong(QDateTime::currentMSecsSinceEpoch() * 1000) }, nullptr, &why);
         run(connection, QStringLiteral("COMMIT"), {}, nullptr, &why);
-        const int found = version.rows[0][0].value_or(QByteArray()).toInt();
-        if (found > SchemaVersion)
-            return fail(QStringLiteral("written by a newer harvix-gateway (schema %1; this one reads schema %2)")
-                            .arg(found).arg(SchemaVersion));
         return true;
     }
     if (!tables.isEmpty()) {

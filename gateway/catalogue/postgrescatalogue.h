@@ -25,7 +25,7 @@ struct pg_conn;
 class PostgresCatalogue : public Catalogue
 {
 public:
-    static constexpr int SchemaVersion = 1;
+    static constexpr int SchemaVersion = 2;
 
     // Whether a catalogue argument names a database: postgresql:// or postgres://.
     static bool isDatabaseUri(const QString &text);

@@ -15,7 +15,9 @@ QList<Catalogue::Table> Catalogue::tables()
     return { { QStringLiteral("event"),
                { "public_id", "origin_time", "latitude", "longitude", "depth", "magnitude", "magnitude_type",
                  "magnitude_station_count", "event_type", "evaluation_mode", "evaluation_status", "source", "modified" } },
-             { QStringLiteral("event_claim"), { "public_id", "source", "claimed" } },
+             { QStringLiteral("event_claim"),
+               { "public_id", "source", "claimed", "origin_time", "latitude", "longitude", "depth", "magnitude",
+                 "magnitude_type", "magnitude_station_count", "event_type", "evaluation_mode", "evaluation_status" } },
              { QStringLiteral("fetched_window"),
                { "upstream", "start_time", "end_time", "min_magnitude", "max_magnitude", "updated_after", "fetched",
                  "region" } },
@@ -24,19 +26,35 @@ QList<Catalogue::Table> Catalogue::tables()
 
 namespace SharedSql {
 
-const QLatin1String latestClaim("(SELECT c.source FROM event_claim c WHERE c.public_id = event.public_id"
-                                " ORDER BY c.claimed DESC, c.source LIMIT 1)");
+// The event's values and source as the source that claimed it most
+// recently wrote them.
+const QLatin1String latestClaim(
+    "(origin_time, latitude, longitude, depth, magnitude, magnitude_type, magnitude_station_count, event_type,"
+    " evaluation_mode, evaluation_status, source) = (SELECT COALESCE(c.origin_time, event.origin_time), c.latitude,"
+    " c.longitude, c.depth, c.magnitude, c.magnitude_type, c.magnitude_station_count, c.event_type,"
+    " c.evaluation_mode, c.evaluation_status, c.source FROM event_claim c WHERE c.public_id = event.public_id"
+    " ORDER BY c.claimed DESC, c.source LIMIT 1)");
 const QLatin1String anyClaim("EXISTS (SELECT 1 FROM event_claim c WHERE c.public_id = event.public_id)");
 
 QString handOver()
 {
-    return QStringLiteral("UPDATE event SET source = %1, modified = ? WHERE public_id = ? AND source = ? AND %2")
+    return QStringLiteral("UPDATE event SET %1, modified = ? WHERE public_id = ? AND source = ? AND %2")
         .arg(latestClaim, anyClaim);
 }
 
 QString handOverAll()
 {
-    return QStringLiteral("UPDATE event SET source = %1, modified = ? WHERE source = ? AND %2").arg(latestClaim, anyClaim);
+    return QStringLiteral("UPDATE event SET %1, modified = ? WHERE source = ? AND %2").arg(latestClaim, anyClaim);
+}
+
+QString claimsTakeTheirEventsValues()
+{
+    return QStringLiteral(
+        "UPDATE event_claim SET (origin_time, latitude, longitude, depth, magnitude, magnitude_type,"
+        " magnitude_station_count, event_type, evaluation_mode, evaluation_status) = (SELECT e.origin_time,"
+        " e.latitude, e.longitude, e.depth, e.magnitude, e.magnitude_type, e.magnitude_station_count, e.event_type,"
+        " e.evaluation_mode, e.evaluation_status FROM event e WHERE e.public_id = event_claim.public_id)"
+        " WHERE origin_time IS NULL");
 }
 
 Statement unseen(const UpstreamWindow &window, const QString &source, std::int64_t stamp)

@@ -28,10 +28,14 @@ extern const QLatin1String latestClaim;
 extern const QLatin1String anyClaim;
 
 // A source lets go of an event it wrote last ("?" for the stamp, the id and
-// the source): it passes to the source that claimed it most recently, if any.
+// the source): it passes to the source that claimed it most recently, if
+// any, with the values that source wrote.
 QString handOver();
 // The same for every event of a source ("?" for the stamp and the source).
 QString handOverAll();
+// Claims made before they kept values take their event's, as a hand-over
+// gave them then.
+QString claimsTakeTheirEventsValues();
 
 // The events of a source inside a window that a transaction (stamped
 // stamp) has not written: public_id, origin_time, latitude, longitude,

@@ -22,6 +22,24 @@ namespace {
 
 std::atomic<quint64> nextSerial { 0 };
 
+// A source that writes an event over another's takes the row; the other
+// keeps its claim, with its values, in event_claim.
+const char claimKept[] =
+    "CREATE TRIGGER IF NOT EXISTS event_claim_kept BEFORE UPDATE OF source ON event"
+    " WHEN OLD.source <> NEW.source BEGIN"
+    " INSERT INTO event_claim (public_id, source, claimed, origin_time, latitude, longitude, depth, magnitude,"
+    " magnitude_type, magnitude_station_count, event_type, evaluation_mode, evaluation_status)"
+    " VALUES (OLD.public_id, OLD.source, OLD.modified, OLD.origin_time, OLD.latitude, OLD.longitude, OLD.depth,"
+    " OLD.magnitude, OLD.magnitude_type, OLD.magnitude_station_count, OLD.event_type, OLD.evaluation_mode,"
+    " OLD.evaluation_status)"
+    " ON CONFLICT (public_id, source) DO UPDATE SET claimed = excluded.claimed, origin_time = excluded.origin_time,"
+    " latitude = excluded.latitude, longitude = excluded.longitude, depth = excluded.depth,"
+    " magnitude = excluded.magnitude, magnitude_type = excluded.magnitude_type,"
+    " magnitude_station_count = excluded.magnitude_station_count, event_type = excluded.event_type,"
+    " evaluation_mode = excluded.evaluation_mode, evaluation_status = excluded.evaluation_status;"
+    " DELETE FROM event_claim WHERE public_id = NEW.public_id AND source = NEW.source;"
+    " END";
+
 const char *const schema[] = {
     "CREATE TABLE IF NOT EXISTS catalogue_info ("
     " name VARCHAR(64) PRIMARY KEY,"
@@ -57,20 +75,27 @@ const char *const schema[] = {
     // The event row's source, the one that wrote it last, holds it; the
     // others that hold it too are listed here, so that an event stays while
     // any source holds it. With one source, as nearly always, it is empty.
+    // Each keeps the values that its source last wrote, so that the event
+    // shows them again when a source that wrote over them lets go.
     "CREATE TABLE IF NOT EXISTS event_claim ("
     " public_id VARCHAR(255) NOT NULL,"
     " source VARCHAR(255) NOT NULL,"
     " claimed BIGINT NOT NULL,"              // the stamp of the transaction that last wrote it
+    " origin_time BIGINT,"
+    " latitude DOUBLE PRECISION,"
+    " longitude DOUBLE PRECISION,"
+    " depth DOUBLE PRECISION,"
+    " magnitude DOUBLE PRECISION,"
+    " magnitude_type VARCHAR(32),"
+    " magnitude_station_count INTEGER,"
+    " event_type VARCHAR(64),"
+    " evaluation_mode VARCHAR(32),"
+    " evaluation_status VARCHAR(32),"
     " PRIMARY KEY (public_id, source)) WITHOUT ROWID",
     "CREATE INDEX IF NOT EXISTS event_claim_by_source ON event_claim (source)",
     // A source that writes an event over another's takes the row; the other
     // keeps its claim here.
-    "CREATE TRIGGER IF NOT EXISTS event_claim_kept BEFORE UPDATE OF source ON event"
-    " WHEN OLD.source <> NEW.source BEGIN"
-    " INSERT INTO event_claim (public_id, source, claimed) VALUES (OLD.public_id, OLD.source, OLD.modified)"
-    " ON CONFLICT (public_id, source) DO UPDATE SET claimed = excluded.claimed;"
-    " DELETE FROM event_claim WHERE public_id = NEW.public_id AND source = NEW.source;"
-    " END",
+    claimKept,
     // When each transaction's changes became visible. A transaction stamps
     // its rows when it begins, so a long import's rows carry a time older
     // than the polls that ran while it did; a search for what changed after
@@ -312,6 +337,19 @@ bool SqliteCatalogue::open(QString *error)
         // as the row says; schema 2's fetched windows are of the whole world.
         if (version < 3 && !columnsOf(query, QStringLiteral("fetched_window")).contains(QLatin1String("region")))
             written = written && query.exec(QStringLiteral("ALTER TABLE fetched_window ADD COLUMN region VARCHAR(255)"));
+        // Schema 3's claims keep no values: each takes the event's as they
+        // are, as a hand-over gave them before.
+        if (version < 4 && !columnsOf(query, QStringLiteral("event_claim")).contains(QLatin1String("origin_time"))) {
+            for (const char *column : { "origin_time BIGINT", "latitude DOUBLE PRECISION", "longitude DOUBLE PRECISION",
+                                        "depth DOUBLE PRECISION", "magnitude DOUBLE PRECISION",
+                                        "magnitude_type VARCHAR(32)", "magnitude_station_count INTEGER",
+                                        "event_type VARCHAR(64)", "evaluation_mode VARCHAR(32)",
+                                        "evaluation_status VARCHAR(32)" })
+                written = written && query.exec(QStringLiteral("ALTER TABLE event_claim ADD COLUMN %1").arg(QLatin1String(column)));
+            written = written && query.exec(SharedSql::claimsTakeTheirEventsValues())
+                && query.exec(QStringLiteral("DROP TRIGGER IF EXISTS event_claim_kept"))
+                && query.exec(QLatin1String(claimKept));
+        }
         if (version < SchemaVersion) {
             written = written && query.exec(QStringLiteral("UPDATE catalogue_info SET value = '%1' WHERE name = "
                                                            "'schema_version'").arg(SchemaVersion));

@@ -24,7 +24,7 @@
 class SqliteCatalogue : public Catalogue
 {
 public:
-    static constexpr int SchemaVersion = 3;
+    static constexpr int SchemaVersion = 4;
     // SQLite's application_id of a Harvix catalogue: "HRVX".
     static constexpr quint32 ApplicationId = 0x48525658;
 

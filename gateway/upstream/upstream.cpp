@@ -224,14 +224,18 @@ bool Upstream::confirmGone(const Catalogue &catalogue, const UpstreamWindow &win
                            FetchReport &report)
 {
     constexpr std::int64_t secondUs = 1000000;
+    // A revision may move an event's time out of the window (past its end,
+    // into the next day): it is looked for this far either side of the
+    // time it had.
+    constexpr std::int64_t revisedUs = 60 * secondUs;
     // A few events, or a window too short to halve: each is asked for in
-    // its own second, which no cap cuts.
+    // the two minutes around it, which no cap cuts.
     if (missing.size() <= 2 || window.endUs - window.startUs <= 2 * secondUs) {
         for (const Unseen &event : missing) {
             // Anywhere: an event moved out of the region is not gone.
             UpstreamWindow own = window;
-            own.startUs = event.originTimeUs;
-            own.endUs = event.originTimeUs + 1;
+            own.startUs = event.originTimeUs - revisedUs;
+            own.endUs = event.originTimeUs + revisedUs;
             own.region = SearchRegion();
             std::vector<Unseen> unseen;
             const Answer answer = fetchWindow(catalogue, own, {}, false, report, unseen);
