@@ -1,5 +1,7 @@
 #include "geo/places.h"
 
+#include "geo/offshoreregions.h"
+
 #include <QFile>
 #include <QRegularExpression>
 #include <QStringList>
@@ -146,6 +148,16 @@ QString Places::describe(const GeoPoint &event) const
     return QStringLiteral("%1 km %2 of %3")
         .arg(rounded)
         .arg(compassPoint(Geo::bearingDegrees(place->point, event)), place->name);
+}
+
+QString Places::catalogueName(const GeoPoint &event) const
+{
+    double km = 0;
+    if (nearest(event, &km) && km > OffshoreRegions::FarFromTownsKm) {
+        if (const QString region = OffshoreRegions::nameOf(event); !region.isEmpty())
+            return region;
+    }
+    return describe(event);
 }
 
 const Places::Place *Places::find(const QString &name) const

@@ -42,6 +42,11 @@ public:
     const Place *nearest(const GeoPoint &event, double *distanceKm = nullptr) const;
     // "12 km NE of Taupo"; empty when there are no places.
     QString describe(const GeoPoint &event) const;
+    // As a catalogue names an event: as describe does near a town; far
+    // from every town, by the sea or islands around New Zealand that hold
+    // it ("Kermadec Islands region", geo/offshoreregions.h), else still as
+    // describe does.
+    QString catalogueName(const GeoPoint &event) const;
 
     // The place a user names: "Christchurch, NZ", or "Christchurch" for
     // the New Zealand one, else the largest of the name (any case); null

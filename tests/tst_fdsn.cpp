@@ -364,7 +364,7 @@ void TestFdsn::seisplotjsReadsWhatHarvixSees()
                     QVERIFY(event.value(QLatin1String("depthKm")).isNull());
                 QCOMPARE(event.value(QLatin1String("magnitude")).toDouble(),
                          values[QStringLiteral("/quakeml/eventParameters/event/magnitude/mag/value")].toDouble());
-                QCOMPARE(event.value(QLatin1String("place")).toString(), places.describe({ latitude, longitude }));
+                QCOMPARE(event.value(QLatin1String("place")).toString(), places.catalogueName({ latitude, longitude }));
                 ++compared;
             }
             path.chop(xml.name().size() + 1);

@@ -58,6 +58,7 @@ private slots:
     void harvixShowsTheGatewaysEvents();
     void regionSearchesKeepInside();
     void aCircleOfNoRadiusHoldsThePole();
+    void aFarEventsPageNamesItsRegion();
 
     void cleanupTestCase() { catcher.uninstall(); }
 
@@ -351,8 +352,11 @@ void TestGateway::pages_data()
         << QStringList { "<title>Event first: ", "2024-01-01 00:00:00.000 UTC", "2024-01-01 13:00:00.000 NZDT",
                          "-41.5&#176;", "10.5 km", "<a href=\"/fdsnws/event/1/query?eventid=first\">",
                          "<a href=\"/fdsnws/event/1/query?format=text&amp;eventid=first\">", "<svg ",
-                         // Only "before", a second earlier and 70 km away: the others come after.
-                         "<p>1 event beside this one.</p>",
+                         // "before", a second earlier and 70 km away; five in the thirty days after,
+                         // listed largest first, linked to their pages.
+                         "<p>1 event before this one, 5 events after it.</p>",
+                         "<h3>After it</h3>", "<td><a href=\"top\">top</a></td><td>2024-01-20 00:00:00",
+                         "<td>12</td><td>70 km</td>",
                          "We acknowledge the New Zealand GeoNet project", "Natural Earth", "GeoNames" };
     QTest::newRow("hostile id") << QByteArray("GET") << ref + "%3Cscript%3Ealert(1)%3C%2Fscript%3E" << 200
         << QStringList { "Event &lt;script&gt;alert(1)&lt;/script&gt;", "eventid=%3Cscript%3Ealert%281%29%3C%2Fscript%3E\"" };
@@ -789,6 +793,27 @@ void TestGateway::aCircleOfNoRadiusHoldsThePole()
             ids << QString::fromLatin1(line.left(line.indexOf('|')));
     }
     QCOMPARE(ids, (QStringList { "p0", "p17", "p120" }));
+}
+
+// GeoNet's quake search as it gives a Kermadec event: far from any town,
+// and with -1 for a station count it does not know.
+void TestGateway::aFarEventsPageNamesItsRegion()
+{
+    GatewayProcess far;
+    const QByteArray csv = "publicid,eventtype,origintime,modificationtime,longitude,latitude,magnitude,depth,"
+                           "magnitudetype,depthtype,evaluationmethod,evaluationstatus,evaluationmode,earthmodel,"
+                           "usedphasecount,usedstationcount,magnitudestationcount,minimumdistance,azimuthalgap,"
+                           "originerror,magnitudeuncertainty\n"
+                           "2026p900001,earthquake,2026-11-02T03:04:05.6Z,2026-11-02T04:00:00Z,-177.6,-29.9,6.1,33,"
+                           "Mw,,NonLinLoc,reviewed,manual,nz3drx,80,40,-1,1.2,90,0.5,0.1\n";
+    const GatewayProcess::Result imported = far.run({ "import", "--catalogue", far.catalogue(), far.writeFile("far.csv", csv) });
+    QVERIFY2(imported.exitCode == 0 && imported.output.contains(QLatin1String("1 added")), qPrintable(imported.output));
+    QVERIFY(far.start({ "--catalogue", far.catalogue() }));
+    const GatewayProcess::Reply page = GatewayProcess::get(far.url(QStringLiteral("/services/quake/quakeml/1.0.1/ref/2026p900001")));
+    QCOMPARE(page.status, 200);
+    QVERIFY2(page.body.contains("<title>Event 2026p900001: Kermadec Islands region"), page.body.constData());
+    QVERIFY2(page.body.contains("<tr><th>Stations (magnitude)</th><td>unknown</td></tr>"), page.body.constData());
+    QVERIFY2(!page.body.contains("-1</td>"), page.body.constData());
 }
 
 QTEST_MAIN(TestGateway)

@@ -195,12 +195,16 @@ void TestGeo::places_data()
     QTest::addColumn<double>("latitude");
     QTest::addColumn<double>("longitude");
     QTest::addColumn<QString>("text");
+    QTest::addColumn<QString>("catalogueName");   // as the gateway names it; the same near a town
     // Worked by hand (haversine, R = 6371 km) from data/places/places.csv.
-    QTest::newRow("under Lake Taupo") << -38.80 << 175.90 << "20 km SW of Taupo";
-    QTest::newRow("in Taupo") << -38.69 << 176.07 << "Within 5 km of Taupo";
-    QTest::newRow("off East Cape") << -37.55 << 178.90 << "145 km NE of Gisborne";
-    QTest::newRow("Fiordland") << -45.5 << 166.9 << "150 km NW of Invercargill";
-    QTest::newRow("Kermadecs, far from any town") << -29.5 << -177.5 << QStringLiteral("960 km S of Nuku\u2018alofa");
+    QTest::newRow("under Lake Taupo") << -38.80 << 175.90 << "20 km SW of Taupo" << QString();
+    QTest::newRow("in Taupo") << -38.69 << 176.07 << "Within 5 km of Taupo" << QString();
+    QTest::newRow("off East Cape") << -37.55 << 178.90 << "145 km NE of Gisborne" << QString();
+    QTest::newRow("Fiordland") << -45.5 << 166.9 << "150 km NW of Invercargill" << QString();
+    // Farther than 300 km from any town: named by its region, as GeoNet does.
+    QTest::newRow("Kermadecs, far from any town") << -29.5 << -177.5 << QStringLiteral("960 km S of Nuku\u2018alofa")
+                                                  << "Kermadec Islands region";
+    QTest::newRow("Auckland Islands") << -50.7 << 166.1 << "505 km S of Invercargill" << "Auckland Islands region";
 }
 
 void TestGeo::places()
@@ -208,7 +212,9 @@ void TestGeo::places()
     QFETCH(double, latitude);
     QFETCH(double, longitude);
     QFETCH(QString, text);
+    QFETCH(QString, catalogueName);
     QCOMPARE(placeList.describe({ latitude, longitude }), text);
+    QCOMPARE(placeList.catalogueName({ latitude, longitude }), catalogueName.isEmpty() ? text : catalogueName);
 }
 
 void TestGeo::scales()

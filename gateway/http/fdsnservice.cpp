@@ -32,7 +32,7 @@ QString placeOf(const EventRow &row)
 {
     if (!row.latitude || !row.longitude)
         return QString();
-    return ShippedData::places().describe({ *row.latitude, *row.longitude });
+    return ShippedData::places().catalogueName({ *row.latitude, *row.longitude });
 }
 
 // Reads the events of a query, skipping the first offset - 1 and giving at

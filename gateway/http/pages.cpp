@@ -8,6 +8,9 @@
 #include <QTimeZone>
 #include <QUrl>
 
+#include <algorithm>
+#include <cmath>
+
 namespace Pages {
 
 const char *const acknowledgement =
@@ -144,7 +147,7 @@ std::string home(const QList<Catalogue::SourceSummary> &sources, const QString &
     return out;
 }
 
-std::string event(const EventRow &row, const QString &place, const std::vector<SvgEvent> &neighbours)
+std::string event(const EventRow &row, const QString &place, const Neighbours &neighbours)
 {
     std::string out;
     appendPageStart(out, place.isEmpty() ? QStringLiteral("Event %1").arg(row.publicId)
@@ -160,8 +163,10 @@ std::string event(const EventRow &row, const QString &place, const std::vector<S
     appendRow(out, "Depth", numberText(row.depthKm, " km"));
     appendRow(out, "Magnitude", numberText(row.magnitude, ""));
     appendRow(out, "Magnitude type", row.magnitudeType);
+    // GeoNet writes -1 for a count it does not know.
     if (row.magnitudeStationCount)
-        appendRow(out, "Stations (magnitude)", QString::number(*row.magnitudeStationCount));
+        appendRow(out, "Stations (magnitude)",
+                  *row.magnitudeStationCount >= 0 ? QString::number(*row.magnitudeStationCount) : QStringLiteral("unknown"));
     appendRow(out, "Evaluation mode", row.evaluationMode);
     appendRow(out, "Evaluation status", row.evaluationStatus);
     appendRow(out, "Source", row.source);
@@ -172,12 +177,39 @@ std::string event(const EventRow &row, const QString &place, const std::vector<S
         // near a pole, where the centre stops at 85°.
         const Projection projection(*row.latitude, *row.longitude);
         const QPointF at = projection.project(self.at);
-        out += "<h2>The events within 100 km in the 30 days before it</h2>\n";
-        out += SvgMap::map(projection, QRectF(at.x() - 130, at.y() - 130, 260, 260), SvgMap::eventsOf(neighbours),
-                           &self);
+        out += "<h2>The events within 100 km in the 30 days before it and after it</h2>\n";
+        std::vector<SvgEvent> all = neighbours.before;
+        all.insert(all.end(), neighbours.after.begin(), neighbours.after.end());
+        out += SvgMap::map(projection, QRectF(at.x() - 130, at.y() - 130, 260, 260), SvgMap::eventsOf(all), &self);
         out += SvgMap::legend();
-        out += "\n<p>" + std::to_string(neighbours.size()) + (neighbours.size() == 1 ? " event" : " events")
-            + " beside this one.</p>\n";
+        const auto events = [](std::size_t count) {
+            return std::to_string(count) + (count == 1 ? " event" : " events");
+        };
+        out += "\n<p>" + events(neighbours.before.size()) + " before this one, " + events(neighbours.after.size())
+            + " after it.</p>\n";
+        // Those after it, the largest first, so that a sequence's biggest
+        // aftershocks lead.
+        if (!neighbours.listedAfter.empty()) {
+            std::vector<Neighbours::Listed> listed = neighbours.listedAfter;
+            std::stable_sort(listed.begin(), listed.end(), [](const Neighbours::Listed &a, const Neighbours::Listed &b) {
+                return a.magnitude.value_or(-99) > b.magnitude.value_or(-99);
+            });
+            constexpr std::size_t MostListed = 20;
+            out += listed.size() > MostListed ? "<h3>The 20 largest after it</h3>\n" : "<h3>After it</h3>\n";
+            out += "<table><tr><th>Event</th><th>Origin time (UTC)</th><th>Magnitude</th><th>Distance</th></tr>\n";
+            for (std::size_t i = 0; i < listed.size() && i < MostListed; ++i) {
+                out += "<tr><td>";
+                appendLink(out, QString::fromLatin1(QUrl::toPercentEncoding(listed[i].publicId)), listed[i].publicId);
+                out += "</td><td>";
+                appendEscaped(out, utcText(listed[i].timeUs));
+                out += "</td><td>";
+                appendEscaped(out, numberText(listed[i].magnitude, ""));
+                out += "</td><td>";
+                appendEscaped(out, QStringLiteral("%1 km").arg(std::lround(listed[i].km)));
+                out += "</td></tr>\n";
+            }
+            out += "</table>\n";
+        }
     }
     const QString id = QString::fromLatin1(QUrl::toPercentEncoding(row.publicId));
     out += "<ul><li>";

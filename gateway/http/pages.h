@@ -28,9 +28,24 @@ std::string home(const QList<Catalogue::SourceSummary> &sources, const QString &
 // outline: points around all the events with a position (their extent);
 // count: how many events there are.
 std::string homePictures(const std::vector<GeoPoint> &outline, std::int64_t count, const SvgMap::EventSource &events);
-// The page of one event: its values, its place, and a map of it among the
-// catalogue's events within 100 km in the 30 days before it.
-std::string event(const EventRow &row, const QString &place, const std::vector<SvgEvent> &neighbours);
+// The catalogue's events within 100 km of an event in the 30 days before
+// it and after it, in time order; those after it are listed too.
+struct Neighbours
+{
+    struct Listed
+    {
+        QString publicId;
+        std::int64_t timeUs = 0;
+        std::optional<double> magnitude;
+        double km = 0;
+    };
+    std::vector<SvgEvent> before;
+    std::vector<SvgEvent> after;
+    std::vector<Listed> listedAfter;
+};
+// The page of one event: its values, its place, a map of it among its
+// neighbours, and a list of those after it (its aftershocks, if any).
+std::string event(const EventRow &row, const QString &place, const Neighbours &neighbours);
 std::string notFound(const QString &what);
 
 // "2024-01-01 01:11:54.9 UTC" and the same moment in New Zealand time.

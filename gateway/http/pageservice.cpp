@@ -51,25 +51,34 @@ void PageService::event(const QString &text, HttpReply &reply) const
         return;
     }
     QString place;
-    std::vector<SvgEvent> neighbours;
+    Pages::Neighbours neighbours;
     if (row->latitude && row->longitude) {
         const GeoPoint at { *row->latitude, *row->longitude };
-        place = ShippedData::places().describe(at);
-        // The events within 100 km in the 30 days before it.
-        EventQuery before;
-        before.startUs = row->originTimeUs - std::int64_t(30) * 86400 * 1000000;
-        before.endUs = row->originTimeUs;
-        before.minLatitude = *row->latitude - 1;
-        before.maxLatitude = *row->latitude + 1;
-        before.order = EventQuery::Order::TimeAscending;
-        const std::unique_ptr<Catalogue::Cursor> cursor = m_catalogue.select(before);
+        place = ShippedData::places().catalogueName(at);
+        // The events within 100 km in the 30 days before it and after it.
+        constexpr std::int64_t month = std::int64_t(30) * 86400 * 1000000;
+        EventQuery around;
+        around.startUs = row->originTimeUs - month;
+        around.endUs = row->originTimeUs + month;
+        around.minLatitude = *row->latitude - 1;
+        around.maxLatitude = *row->latitude + 1;
+        around.order = EventQuery::Order::TimeAscending;
+        const std::unique_ptr<Catalogue::Cursor> cursor = m_catalogue.select(around);
         EventRow other;
         while (cursor->next(other)) {
             if (other.publicId == row->publicId || !other.longitude)
                 continue;
             const GeoPoint there { *other.latitude, *other.longitude };
-            if (Geo::distanceKm(at, there) <= 100)
-                neighbours.push_back({ there, other.magnitude, other.depthKm, other.originTimeUs });
+            const double km = Geo::distanceKm(at, there);
+            if (km > 100)
+                continue;
+            const SvgEvent drawn { there, other.magnitude, other.depthKm, other.originTimeUs };
+            if (other.originTimeUs < row->originTimeUs) {
+                neighbours.before.push_back(drawn);
+            } else {
+                neighbours.after.push_back(drawn);
+                neighbours.listedAfter.push_back({ other.publicId, other.originTimeUs, other.magnitude, km });
+            }
         }
     }
     reply.body = Pages::event(*row, place, neighbours);
