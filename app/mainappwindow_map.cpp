@@ -8,6 +8,7 @@
 #include "app/mapwidget.h"
 #include "app/picturefile.h"
 #include "app/plotswidget.h"
+#include "app/sectionplot.h"
 #include "service/quakedatamanager.h"
 
 #include <QDateTime>
@@ -76,6 +77,12 @@ void MainAppWindow::savePlotAs()
 
 void MainAppWindow::showEventsBesideTree(QuakeDataManager *manager)
 {
+    std::unordered_set<const std::string *> fixed;
+    for (const RawEvent &raw : manager->rawEvents()) {
+        if (SectionPlot::isFixedDepth(raw[RawEvent::DepthType]))
+            fixed.insert(raw.eventId);
+    }
+    m_plots->setFixedDepths(std::move(fixed));
     // The same events, in the same order as the tree's items.
     m_links->setEvents(manager->quakeLocations(), m_live->keepingView);
 }

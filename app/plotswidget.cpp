@@ -26,6 +26,11 @@ void PlotsWidget::setEvents(const std::vector<LocatedEvent> *events)
         plot->setData(events);
 }
 
+void PlotsWidget::setFixedDepths(std::unordered_set<const std::string *> fixed)
+{
+    static_cast<SectionPlot *>(m_plots[Section])->setFixedDepths(std::move(fixed));
+}
+
 void PlotsWidget::setSection(const std::optional<CrossSection> &section)
 {
     static_cast<SectionPlot *>(m_plots[Section])->setSection(section);

@@ -13,6 +13,8 @@
 #include <QTabWidget>
 
 #include <optional>
+#include <string>
+#include <unordered_set>
 #include <vector>
 
 class PlotsWidget : public QTabWidget
@@ -33,6 +35,8 @@ public:
     PlotCanvas *plot(Plot which) const;
     // The profile the Section plot shows; none clears it.
     void setSection(const std::optional<CrossSection> &section);
+    // The events whose depth the agency fixed, before the events.
+    void setFixedDepths(std::unordered_set<const std::string *> fixed);
     // A plot of its own, for pictures and measurements.
     static PlotCanvas *create(Plot which, QWidget *parent = nullptr);
     // Writes the plot shown as PNG or SVG by the file's suffix.

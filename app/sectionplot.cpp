@@ -14,6 +14,11 @@ void SectionPlot::setSection(const std::optional<CrossSection> &section)
     setData(events());
 }
 
+bool SectionPlot::isFixedDepth(std::string_view depthType)
+{
+    return depthType == "operator assigned";
+}
+
 void SectionPlot::clear()
 {
     m_placed.clear();
@@ -26,6 +31,7 @@ void SectionPlot::analyse(const std::vector<LocatedEvent> &located, QStringList 
     if (!m_section)
         return;
     int withoutDepth = 0;
+    bool anyLocated = false;
     for (std::size_t i = 0; i < located.size(); ++i) {
         const QuakeLocation &at = located[i].location;
         if (!std::isfinite(at.latitude) || !std::isfinite(at.longitude))
@@ -37,10 +43,24 @@ void SectionPlot::analyse(const std::vector<LocatedEvent> &located, QStringList 
             ++withoutDepth;
             continue;
         }
-        m_placed.push_back({ int(i), offset.alongKm, at.depthKm });
-        m_topKm = std::min(m_topKm, double(at.depthKm));
-        m_bottomKm = std::max(m_bottomKm, double(at.depthKm));
+        const bool fixed = m_fixedDepths.count(located[i].eventId) > 0;
+        m_placed.push_back({ int(i), offset.alongKm, at.depthKm, fixed });
+        anyLocated = anyLocated || !fixed;
     }
+    // The depths span the located events: a depth the agency fixed (often
+    // a round one far below) does not squash them.
+    for (const Placed &placed : m_placed) {
+        if (placed.fixedDepth && anyLocated)
+            continue;
+        m_topKm = std::min(m_topKm, placed.depthKm);
+        m_bottomKm = std::max(m_bottomKm, placed.depthKm);
+    }
+    const auto outside = std::remove_if(m_placed.begin(), m_placed.end(), [this](const Placed &placed) {
+        return placed.depthKm < m_topKm || placed.depthKm > m_bottomKm;
+    });
+    const int fixedOutside = int(m_placed.end() - outside);
+    m_placed.erase(outside, m_placed.end());
+    const int fixedShown = int(std::count_if(m_placed.begin(), m_placed.end(), [](const Placed &p) { return p.fixedDepth; }));
     // Larger over smaller, as on the map.
     const auto magnitude = [&located](const Placed &placed) {
         const float value = located[std::size_t(placed.index)].location.magnitude;
@@ -48,7 +68,12 @@ void SectionPlot::analyse(const std::vector<LocatedEvent> &located, QStringList 
     };
     std::stable_sort(m_placed.begin(), m_placed.end(),
                      [&](const Placed &a, const Placed &b) { return magnitude(a) < magnitude(b); });
-    notes << tr("%1 within %2 km of A\u2013A\u2032").arg(eventsText(int(m_placed.size()))).arg(m_section->halfWidthKm());
+    notes << tr("%1 within %2 km of A\u2013A\u2032").arg(eventsText(int(m_placed.size() + std::size_t(fixedOutside))))
+                 .arg(m_section->halfWidthKm());
+    if (fixedShown > 0)
+        notes << tr("%1 at a depth the agency fixed, barred").arg(eventsText(fixedShown));
+    if (fixedOutside > 0)
+        notes << tr("%1 at a fixed depth beyond the located ones not shown").arg(eventsText(fixedOutside));
     if (withoutDepth > 0)
         notes << tr("%1 without depth not shown").arg(eventsText(withoutDepth));
 }
@@ -158,7 +183,14 @@ void SectionPlot::drawPlot(QPainter &painter, const QRectF &plot, const QRectF &
     painter.setClipRect(plot);
     for (const Placed &placed : m_placed) {
         const QuakeLocation &at = (*events())[std::size_t(placed.index)].location;
-        EventSymbol::draw(painter, positionIn(plot, scale, placed), at, EventSymbol::radius(at));
+        const QPointF centre = positionIn(plot, scale, placed);
+        const double radius = EventSymbol::radius(at);
+        EventSymbol::draw(painter, centre, at, radius);
+        if (placed.fixedDepth) {
+            // A bar across: held at that depth, not found there.
+            painter.setPen(QPen(Qt::black, 2));
+            painter.drawLine(centre - QPointF(radius + 4, 0), centre + QPointF(radius + 4, 0));
+        }
     }
     painter.restore();
 }

@@ -10,6 +10,9 @@
 #include "geo/crosssection.h"
 
 #include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_set>
 
 class SectionPlot : public PlotCanvas
 {
@@ -20,6 +23,12 @@ public:
 
     // The profile; none clears the plot.
     void setSection(const std::optional<CrossSection> &section);
+    // The events (by their identifiers in the store) whose depth the agency
+    // fixed rather than located: marked, and no measure of the depth axis.
+    // Given before the events they belong to.
+    void setFixedDepths(std::unordered_set<const std::string *> fixed) { m_fixedDepths = std::move(fixed); }
+    // A depth type that says the agency fixed the depth.
+    static bool isFixedDepth(std::string_view depthType);
     const std::optional<CrossSection> &section() const { return m_section; }
 
     // An event in the swath, where it is drawn.
@@ -28,6 +37,7 @@ public:
         int index;
         double alongKm;
         double depthKm;
+        bool fixedDepth = false;
     };
     // In drawing order: smaller magnitudes first.
     const std::vector<Placed> &placed() const { return m_placed; }
@@ -59,6 +69,7 @@ private:
     QPointF positionIn(const QRectF &plot, const Scale &scale, const Placed &placed) const;
 
     std::optional<CrossSection> m_section;
+    std::unordered_set<const std::string *> m_fixedDepths;
     std::vector<Placed> m_placed;
     double m_topKm = 0;      // the depths the frame spans, at least
     double m_bottomKm = 10;

@@ -176,7 +176,7 @@ void QuakeEventParser::parseOrigin(QXmlStreamReader &reader)
     QString *const raw = m_texts.raw;
     m_texts.hasOrigin = true;
     for (const RawEvent::Field field : { RawEvent::Time, RawEvent::Latitude, RawEvent::Longitude, RawEvent::Depth,
-                                         RawEvent::Mode, RawEvent::Status })
+                                         RawEvent::DepthType, RawEvent::Mode, RawEvent::Status })
         raw[field].clear();
     raw[RawEvent::ReferenceId] = referenceOf(reader.attributes().value(QLatin1String("publicID"))).toString();
 
@@ -190,6 +190,8 @@ void QuakeEventParser::parseOrigin(QXmlStreamReader &reader)
             raw[RawEvent::Longitude] = parseElementWithValue(reader);
         else if (name == u"depth")
             raw[RawEvent::Depth] = parseElementWithValue(reader);
+        else if (name == u"depthType")
+            raw[RawEvent::DepthType] = reader.readElementText(QXmlStreamReader::SkipChildElements);
         else if (name == u"evaluationMode")
             raw[RawEvent::Mode] = reader.readElementText();
         else if (name == u"evaluationStatus")

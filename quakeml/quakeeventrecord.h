@@ -44,9 +44,11 @@ struct LocatedEvent
 struct RawEvent
 {
     // The reference id is as the origin's resource id ends, percent-encoded
-    // where the service encoded it; depth is in km.
+    // where the service encoded it; depth is in km, and its type as QuakeML
+    // words it ("from location", "operator assigned" for a depth the
+    // agency fixed).
     enum Field { ReferenceId, Time, Latitude, Longitude, Depth, Magnitude, MagnitudeType, Stations, Mode, Status,
-                 EventType, FieldCount };
+                 EventType, DepthType, FieldCount };
 
     const std::string *eventId = nullptr;
     std::string texts;

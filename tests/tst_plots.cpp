@@ -26,6 +26,7 @@ private slots:
     void cumulativeCountRisesInSteps();
     void sectionAxesEndAtTheProfileAndTheDeepest_data();
     void sectionAxesEndAtTheProfileAndTheDeepest();
+    void sectionMarksDepthsTheAgencyFixed();
 };
 
 namespace {
@@ -180,6 +181,28 @@ void TestPlots::sectionAxesEndAtTheProfileAndTheDeepest()
     QVERIFY2(std::abs(plot.positionOf(1).y() - frame.bottom()) < 1,
              qPrintable(QStringLiteral("%1 against %2").arg(plot.positionOf(1).y()).arg(frame.bottom())));
     QVERIFY(std::abs(plot.positionOf(0).x() - frame.left()) < 1);
+}
+
+// Slab events to 200 km and two the agency held at 750 km and at 100 km:
+// the depths end at the deepest located one, the deep fixed one is left
+// out and said so, the other marked.
+void TestPlots::sectionMarksDepthsTheAgencyFixed()
+{
+    const std::string fixedDeep = "fixed deep", fixedShallow = "fixed shallow";
+    std::vector<LocatedEvent> events = { located(0, 3, 20, 0, 170.5), located(0, 4, 200, 0, 172),
+                                         located(0, 5, 750, 0, 173), located(0, 3, 100, 0, 174) };
+    events[2].eventId = &fixedDeep;
+    events[3].eventId = &fixedShallow;
+    SectionPlot plot;
+    plot.resize(600, 300);
+    plot.setSection(CrossSection({ 0, 170 }, { 0, 176 }, 25));
+    plot.setFixedDepths({ &fixedDeep, &fixedShallow });
+    plot.setData(&events);
+    QCOMPARE(plot.placed().size(), std::size_t(3));
+    QVERIFY(std::abs(plot.positionOf(1).y() - plot.frame().bottom()) < 1);
+    QVERIFY(plot.positionOf(2).isNull());
+    QCOMPARE(plot.notes(), QStringList({ "4 events within 25 km of A\u2013A\u2032", "1 event at a depth the agency fixed, barred",
+                                         "1 event at a fixed depth beyond the located ones not shown" }));
 }
 
 QTEST_MAIN(TestPlots)

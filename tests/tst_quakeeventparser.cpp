@@ -1,4 +1,5 @@
 #include "quakeml/quakeeventparser.h"
+#include "app/sectionplot.h"
 #include "quakeml/quakemlreader.h"
 #include "testsupport/replyinvariants.h"
 
@@ -84,6 +85,8 @@ private slots:
     void eventShapes_data();
     void eventShapes();
     void getQuakeEventReplacesCallerData();
+    void depthTypeIsKept_data();
+    void depthTypeIsKept();
     void createEventID_data();
     void createEventID();
     void zuluToNZTime_data();
@@ -264,6 +267,32 @@ void TestQuakeEventParser::getQuakeEventReplacesCallerData()
     std::map<std::string, std::string> againFields;
     parser.getQuakeEvent(again, againFields);
     QVERIFY(againFields == fields);
+}
+
+void TestQuakeEventParser::depthTypeIsKept_data()
+{
+    QTest::addColumn<QString>("origins");
+    QTest::addColumn<QString>("depthType");
+    const QString fixed = QStringLiteral("<origin><depth><value>750</value></depth><depthType>operator assigned</depthType></origin>");
+    QTest::newRow("as GeoNet writes a fixed depth") << fixed << "operator assigned";
+    QTest::newRow("none") << "<origin><depth><value>12</value></depth></origin>" << "";
+    // A later origin replaces all an earlier one gave.
+    QTest::newRow("a later origin without one") << fixed + "<origin><depth><value>9</value></depth></origin>" << "";
+}
+
+void TestQuakeEventParser::depthTypeIsKept()
+{
+    QFETCH(QString, origins);
+    QFETCH(QString, depthType);
+    QXmlStreamReader reader(QStringLiteral("<event>") + origins + QStringLiteral("</event>"));
+    reader.readNext();
+    reader.readNext();
+    QuakeEventParser parser(reader);
+    std::string id;
+    std::map<std::string, std::string> fields;
+    parser.getQuakeEvent(id, fields);
+    QCOMPARE(QString::fromStdString(std::string(parser.rawEvent(&id)[RawEvent::DepthType])), depthType);
+    QCOMPARE(SectionPlot::isFixedDepth(parser.rawEvent(&id)[RawEvent::DepthType]), !depthType.isEmpty());
 }
 
 void TestQuakeEventParser::createEventID_data()
