@@ -7,6 +7,9 @@
 #include <QFileInfo>
 #include <QStringList>
 
+#include <chrono>
+#include <thread>
+
 QString ImportReport::summary() const
 {
     qint64 skippedRows = 0;
@@ -24,8 +27,14 @@ QString ImportReport::summary() const
 
 namespace CatalogueImport {
 
-ImportReport importFile(const Catalogue &catalogue, const QString &path, const Progress &progress, bool replace)
+namespace {
+
+// One transaction of the file's rows; mayRetry says whether the database
+// chose it as a deadlock's victim, so that the same again may succeed.
+ImportReport importOnce(const Catalogue &catalogue, const QString &path, const Progress &progress, bool replace,
+                        bool &mayRetry)
 {
+    mayRetry = false;
     ImportReport report;
     report.file = path;
     QFile file(path);
@@ -36,7 +45,8 @@ ImportReport importFile(const Catalogue &catalogue, const QString &path, const P
 
     const std::unique_ptr<Catalogue::Writer> made = catalogue.writer(QFileInfo(path).fileName());
     Catalogue::Writer &writer = *made;
-    if (!writer.begin()) {
+    if (!writer.begin() || !writer.holdOtherBulkWritesOff()) {
+        mayRetry = writer.mayRetry();
         report.error = QStringLiteral("%1: the catalogue cannot be written: %2").arg(path, writer.error());
         return report;
     }
@@ -78,6 +88,7 @@ ImportReport importFile(const Catalogue &catalogue, const QString &path, const P
         return report;
     }
     if (!writeError.isEmpty() || !writer.commit()) {
+        mayRetry = writer.mayRetry();
         writer.rollback();
         report.error = QStringLiteral("%1: the catalogue cannot be written: %2")
                            .arg(path, writeError.isEmpty() ? writer.error() : writeError);
@@ -89,6 +100,25 @@ ImportReport importFile(const Catalogue &catalogue, const QString &path, const P
     report.updated = writer.updated();
     report.removed = replaced;
     return report;
+}
+
+} // namespace
+
+ImportReport importFile(const Catalogue &catalogue, const QString &path, const Progress &progress, bool replace)
+{
+    // Imports into a shared database wait for each other
+    // (holdOtherBulkWritesOff), so that two that share events never
+    // deadlock; one that meets a sync's writes in another order may still
+    // be chosen as a deadlock's victim, rolled back whole, and is made
+    // again a moment later.
+    constexpr int Attempts = 5;
+    for (int attempt = 1;; ++attempt) {
+        bool mayRetry = false;
+        ImportReport report = importOnce(catalogue, path, progress, replace, mayRetry);
+        if (!mayRetry || attempt == Attempts)
+            return report;
+        std::this_thread::sleep_for(std::chrono::milliseconds(250 << attempt));
+    }
 }
 
 } // namespace CatalogueImport

@@ -226,7 +226,9 @@ void TestCrashSafety::unusableCatalogues_data()
     QTest::newRow("another program's SQLite, by its id") << "foreign-id"
         << "not a Harvix catalogue: an SQLite database of another program (application id 1234)"
         << "(application id 1234); it was left as it is";
-    QTest::newRow("newer schema") << "newer" << "written by a newer harvix-gateway (schema 99; this one reads schema 3)"
+    QTest::newRow("newer schema") << "newer"
+                                  << QStringLiteral("written by a newer harvix-gateway (schema 99; this one reads schema %1)")
+                                         .arg(SqliteCatalogue::SchemaVersion)
                                   << "written by a newer harvix-gateway";
     QTest::newRow("read-only") << "readonly" << QString() << "is read-only: nothing can be imported into it";
     QTest::newRow("read-only, in a read-only folder") << "readonly-folder" << QString()

@@ -41,6 +41,11 @@ public:
         virtual ~Writer() = default;
 
         virtual bool begin() = 0;
+        // For a bulk write (a file's import) into a catalogue that several
+        // processes write: waits until no other bulk write holds it, and
+        // keeps the others off until this transaction ends, so that two
+        // imports of shared events never deadlock. After begin().
+        virtual bool holdOtherBulkWritesOff() { return true; }
         // A later row for an id replaces the earlier one's values.
         virtual bool write(const EventRow &row) = 0;
         // For an event that the source no longer holds (withdrawn, or
@@ -75,6 +80,9 @@ public:
         virtual qint64 updated() const = 0;
         virtual qint64 removed() const = 0;
         virtual QString error() const = 0;
+        // Whether the transaction that failed may succeed if made again
+        // from its start (the database chose it as a deadlock's victim).
+        virtual bool mayRetry() const { return false; }
     };
 
     // Streams events one row at a time.
@@ -85,6 +93,9 @@ public:
         // False at the end, or on failure with the reason in error().
         virtual bool next(EventRow &row) = 0;
         virtual QString error() const = 0;
+        // Whether the transaction that failed may succeed if made again
+        // from its start (the database chose it as a deadlock's victim).
+        virtual bool mayRetry() const { return false; }
     };
 
     struct SourceSummary

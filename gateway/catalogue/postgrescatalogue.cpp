@@ -17,6 +17,8 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstdio>
+#include <iterator>
 #include <string_view>
 
 namespace {
@@ -274,8 +276,110 @@ QString shown(const QString &uri)
 PostgresCatalogue::PostgresCatalogue(const QString &uri, const QString &readUri)
     : m_uri(uri)
     , m_primary(uri, shown(uri))
-    , m_standby(readUri.isEmpty() ? nullptr : std::make_unique<Pool>(readUri, shown(readUri)))
+    , m_standby(readUri.isEmpty() ? nullptr : std::make_unique<Pool>(readUri, shown(readUri), true))
 {
+}
+
+namespace {
+
+// A line of the gateway's log, as its commands write them.
+void say(const QString &line)
+{
+    std::fprintf(stderr, "harvix-gateway: %s\n", line.toLocal8Bit().constData());
+}
+
+} // namespace
+
+void PostgresCatalogue::notice(void *, const char *message)
+{
+    say(QStringLiteral("the database says: %1").arg(QString::fromUtf8(message).simplified()));
+}
+
+PGconn *PostgresCatalogue::acquireRead(QString *error) const
+{
+    if (!m_standby)
+        return m_primary.acquire(error);
+    QString why;
+    if (PGconn *connection = m_standby->acquire(&why)) {
+        if (m_standbyAway.exchange(false))
+            say(QStringLiteral("reading from the standby %1 again").arg(m_standby->name()));
+        return connection;
+    }
+    if (!m_standbyAway.exchange(true))
+        say(QStringLiteral("reading from the primary while the standby cannot be read: %1").arg(why));
+    PGconn *connection = m_primary.acquire(error);
+    if (connection) {
+        const std::lock_guard<std::mutex> lock(m_lentMutex);
+        m_lentFromPrimary.insert(connection);
+    }
+    return connection;
+}
+
+void PostgresCatalogue::releaseRead(PGconn *connection) const
+{
+    if (!connection)
+        return;
+    if (m_standby) {
+        std::unique_lock<std::mutex> lock(m_lentMutex);
+        if (!m_lentFromPrimary.erase(connection)) {
+            lock.unlock();
+            m_standby->release(connection);
+            return;
+        }
+    }
+    m_primary.release(connection);
+}
+
+void PostgresCatalogue::forgetRead(PGconn *connection) const
+{
+    const std::lock_guard<std::mutex> lock(m_lentMutex);
+    m_lentFromPrimary.erase(connection);
+}
+
+void PostgresCatalogue::sampleHorizon() const
+{
+    const std::int64_t nowUs = QDateTime::currentMSecsSinceEpoch() * 1000;
+    {
+        const std::lock_guard<std::mutex> lock(m_horizonMutex);
+        if (!m_horizons.empty() && nowUs - m_horizons.back().first < 1000000)
+            return;
+    }
+    // A standby that has replayed all it received sees the primary as of
+    // now; one that lags (paused, delayed, busy), as of its last replayed
+    // commit. The primary sees all it committed.
+    std::int64_t horizonUs = nowUs;
+    if (m_standby) {
+        QString why;
+        PGconn *connection = acquireRead(&why);
+        if (!connection)
+            return;
+        PGresult *result = PQexec(connection, "SELECT pg_is_in_recovery(), pg_last_wal_receive_lsn() = pg_last_wal_replay_lsn(),"
+                                              " (extract(epoch FROM pg_last_xact_replay_timestamp()) * 1000000)::bigint");
+        if (PQresultStatus(result) == PGRES_TUPLES_OK && PQntuples(result) == 1
+            && QByteArray(PQgetvalue(result, 0, 0)) == "t" && QByteArray(PQgetvalue(result, 0, 1)) != "t")
+            horizonUs = PQgetisnull(result, 0, 2) ? 0 : QByteArray(PQgetvalue(result, 0, 2)).toLongLong();
+        PQclear(result);
+        releaseRead(connection);
+    }
+    const std::lock_guard<std::mutex> lock(m_horizonMutex);
+    m_horizons.emplace_back(nowUs, horizonUs);
+    // Two days back is more than any client waits between polls.
+    while (m_horizons.size() > 1 && m_horizons.front().first < nowUs - std::int64_t(2) * 86400 * 1000000)
+        m_horizons.pop_front();
+}
+
+std::int64_t PostgresCatalogue::visibleHorizonAt(std::int64_t gatewayUs) const
+{
+    const std::lock_guard<std::mutex> lock(m_horizonMutex);
+    const auto after = std::upper_bound(m_horizons.begin(), m_horizons.end(), gatewayUs,
+                                        [](std::int64_t at, const std::pair<std::int64_t, std::int64_t> &sample) {
+                                            return at < sample.first;
+                                        });
+    // Before the first sample this gateway cannot say: no later than what
+    // its first reads saw.
+    if (after == m_horizons.begin())
+        return m_horizons.empty() ? gatewayUs : std::min(gatewayUs, m_horizons.front().second);
+    return std::prev(after)->second;
 }
 
 PostgresCatalogue::~PostgresCatalogue()
@@ -317,7 +421,7 @@ void PostgresCatalogue::listen()
             m_listening = false;
             for (int waited = 0; waited < backoffMs && !m_stopListening; waited += 50)
                 std::this_thread::sleep_for(std::chrono::milliseconds(50));
-            backoffMs = std::min(backoffMs * 2, 30000);
+            backoffMs = std::min(backoffMs * 2, LongestRetryMs);
             continue;
         }
         backoffMs = 250;
@@ -356,24 +460,68 @@ PostgresCatalogue::Pool::~Pool()
 
 QString PostgresCatalogue::name() const
 {
-    return shown(m_uri);
+    return m_standby ? QStringLiteral("%1 (reading %2)").arg(shown(m_uri), m_standby->name()) : shown(m_uri);
 }
 
 PGconn *PostgresCatalogue::Pool::acquire(QString *error) const
 {
-    {
-        const std::lock_guard<std::mutex> lock(m_mutex);
-        if (!m_idle.empty()) {
-            PGconn *connection = m_idle.back();
-            m_idle.pop_back();
+    // A pooled connection that fails the standby's check because it broke
+    // is replaced once.
+    for (int attempt = 0; attempt < 2; ++attempt) {
+        PGconn *connection = nullptr;
+        bool check = false;
+        const qint64 nowMs = QDateTime::currentMSecsSinceEpoch();
+        {
+            const std::lock_guard<std::mutex> lock(m_mutex);
+            if (!m_idle.empty()) {
+                connection = m_idle.back();
+                m_idle.pop_back();
+                check = m_mustBeStandby && nowMs >= m_checkedAtMs + StandbyCheckMs;
+            } else if (nowMs < m_retryAtMs) {
+                // A database that is away is not asked again at once.
+                *error = m_lastFailure;
+                return nullptr;
+            }
+        }
+        if (!connection) {
+            connection = connect(error);
+            if (!connection)
+                return nullptr;
+            check = m_mustBeStandby;
+        }
+        if (!check)
+            return connection;
+        PGresult *result = PQexec(connection, "SELECT pg_is_in_recovery()");
+        const bool answered = PQresultStatus(result) == PGRES_TUPLES_OK && PQntuples(result) == 1;
+        const bool standby = answered && QByteArray(PQgetvalue(result, 0, 0)) == "t";
+        PQclear(result);
+        if (standby) {
+            const std::lock_guard<std::mutex> lock(m_mutex);
+            m_checkedAtMs = nowMs;
+            m_notStandby = false;
             return connection;
         }
-        // A database that is away is not asked again at once.
-        if (QDateTime::currentMSecsSinceEpoch() < m_retryAtMs) {
-            *error = m_lastFailure;
-            return nullptr;
-        }
+        PQfinish(connection);
+        if (!answered)
+            continue;
+        // Promoted (or never a standby): none of its connections is read.
+        *error = QStringLiteral("%1 is not a standby (pg_is_in_recovery() is false): it was promoted, or is a primary")
+                     .arg(m_name);
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        for (PGconn *idle : m_idle)
+            PQfinish(idle);
+        m_idle.clear();
+        m_notStandby = true;
+        m_retryAtMs = nowMs + LongestRetryMs;
+        m_lastFailure = *error;
+        return nullptr;
     }
+    *error = QStringLiteral("cannot read from %1 (its connections broke)").arg(m_name);
+    return nullptr;
+}
+
+PGconn *PostgresCatalogue::Pool::connect(QString *error) const
+{
     const QByteArray uri = m_uri.toUtf8();
     const char *const keys[] = { "dbname", "connect_timeout", "application_name", nullptr };
     const char *const values[] = { uri.constData(), "5", "harvix-gateway", nullptr };
@@ -382,12 +530,15 @@ PGconn *PostgresCatalogue::Pool::acquire(QString *error) const
     if (PQstatus(connection) != CONNECTION_OK) {
         *error = QStringLiteral("cannot connect to %1 (%2)").arg(m_name, serverWords(connection));
         PQfinish(connection);
-        m_backoffMs = std::clamp(m_backoffMs * 2, 250, 30000);
+        m_backoffMs = std::clamp(m_backoffMs * 2, 250, LongestRetryMs);
         m_retryAtMs = QDateTime::currentMSecsSinceEpoch() + m_backoffMs;
         m_lastFailure = *error;
         return nullptr;
     }
     m_backoffMs = 0;
+    // What the server says outside a reply ("terminating connection due to
+    // administrator command") goes to the gateway's log.
+    PQsetNoticeProcessor(connection, &PostgresCatalogue::notice, nullptr);
     // Numbers as the shortest text that reads back exactly, times in UTC.
     PQclear(PQexec(connection, "SET extra_float_digits = 1; SET TIME ZONE 'UTC'"));
     return connection;
@@ -436,13 +587,16 @@ QByteArray PostgresCatalogue::numbered(const QString &sql)
     return out;
 }
 
-bool PostgresCatalogue::run(PGconn *connection, const QString &sql, const QVariantList &values, Rows *rows, QString *error)
+bool PostgresCatalogue::run(PGconn *connection, const QString &sql, const QVariantList &values, Rows *rows, QString *error,
+                            QByteArray *sqlState)
 {
     const Parameters parameters(values);
     PGresult *result = PQexecParams(connection, numbered(sql).constData(), parameters.count(), nullptr,
                                     parameters.values(), nullptr, nullptr, 0);
     const ExecStatusType status = PQresultStatus(result);
     if (status != PGRES_TUPLES_OK && status != PGRES_COMMAND_OK) {
+        if (sqlState)
+            *sqlState = QByteArray(PQresultErrorField(result, PG_DIAG_SQLSTATE));
         *error = QString::fromUtf8(PQresultErrorMessage(result)).simplified();
         if (error->isEmpty())
             *error = serverWords(connection);
@@ -464,12 +618,12 @@ bool PostgresCatalogue::run(const QString &sql, const QVariantList &values, Rows
     // A pooled connection that the server dropped (it restarted) is
     // replaced once.
     for (int attempt = 0; attempt < 2; ++attempt) {
-        PGconn *connection = reads().acquire(error);
+        PGconn *connection = acquireRead(error);
         if (!connection)
             return false;
         const bool ran = run(connection, sql, values, rows, error);
         const bool broken = PQstatus(connection) != CONNECTION_OK;
-        reads().release(connection);
+        releaseRead(connection);
         if (ran || !broken)
             return ran;
     }
@@ -487,7 +641,8 @@ std::optional<PostgresCatalogue::Rows> PostgresCatalogue::read(const QString &sq
 
 bool PostgresCatalogue::isAvailable(QString *why) const
 {
-    return reads().isAvailable(why);
+    // Reads go to the primary while the standby is away.
+    return (m_standby && m_standby->isAvailable(why)) || m_primary.isAvailable(why);
 }
 
 bool PostgresCatalogue::open(QString *error)
@@ -496,6 +651,15 @@ bool PostgresCatalogue::open(QString *error)
         *error = QStringLiteral("%1: %2").arg(name(), what);
         return false;
     };
+    // A read server that is no standby would be read while writes go
+    // elsewhere: refused. One that is away is read once it is back.
+    if (m_standby) {
+        QString why;
+        if (PGconn *standby = m_standby->acquire(&why))
+            m_standby->release(standby);
+        else if (m_standby->isNotStandby())
+            return fail(why);
+    }
     PGconn *connection = acquire(error);
     if (!connection)
         return false;
@@ -616,6 +780,7 @@ std::unique_ptr<Catalogue::Cursor> PostgresCatalogue::stream(const QString &sql,
         || !PQsetSingleRowMode(connection)) {
         error = serverWords(connection);
         PQfinish(connection);
+        forgetRead(connection);
         return std::make_unique<PgCursor>(*this, nullptr, error);
     }
     return std::make_unique<PgCursor>(*this, connection, QString());
@@ -641,8 +806,20 @@ std::unique_ptr<Catalogue::Cursor> PostgresCatalogue::search(const EventFilter &
 
 std::unique_ptr<Catalogue::Cursor> PostgresCatalogue::select(const EventQuery &query) const
 {
-    return stream(QStringLiteral("SELECT %1 FROM event%2%3").arg(eventColumns(), query.whereClause(), query.orderClause()),
-                  query.bindings());
+    EventQuery asked = query;
+    if (m_standby) {
+        // What a standby replays late committed before a poll that could
+        // not see it yet: a poll for what changed after T is given all
+        // that committed after what this gateway's reads of T saw, a
+        // second to spare for clocks.
+        sampleHorizon();
+        if (asked.updatedAfterUs) {
+            constexpr std::int64_t spare = 1000000;
+            asked.updatedAfterUs = std::min(*asked.updatedAfterUs, visibleHorizonAt(*asked.updatedAfterUs - spare) - spare);
+        }
+    }
+    return stream(QStringLiteral("SELECT %1 FROM event%2%3").arg(eventColumns(), asked.whereClause(), asked.orderClause()),
+                  asked.bindings());
 }
 
 std::unique_ptr<Catalogue::Writer> PostgresCatalogue::writer(const QString &source) const

@@ -15,9 +15,13 @@
 #include <QVariantList>
 
 #include <atomic>
+#include <deque>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <thread>
+#include <unordered_set>
+#include <utility>
 #include <vector>
 
 struct pg_conn;
@@ -72,6 +76,8 @@ public:
     void startListening();
     void stopListening();
     static constexpr const char *Channel = "harvix_catalogue";
+    // The advisory lock that bulk writes (imports) hold one at a time.
+    static constexpr long long BulkWriteLock = 0x4852565833LL;
     bool readTable(const Table &table, const std::function<bool(const QVariantList &)> &row, QString *error) const override;
 
     // A connection to the primary from the pool (a new one when none is
@@ -79,9 +85,12 @@ public:
     pg_conn *acquire(QString *error) const { return m_primary.acquire(error); }
     // Back to the pool, or closed when it is broken.
     void release(pg_conn *connection) const { m_primary.release(connection); }
-    // The same on the database that answers reads.
-    pg_conn *acquireRead(QString *error) const { return reads().acquire(error); }
-    void releaseRead(pg_conn *connection) const { reads().release(connection); }
+    // The same on the database that answers reads: the standby, or the
+    // primary while the standby cannot be read (it is away, or was
+    // promoted), said once in the log as it happens and once as it ends.
+    pg_conn *acquireRead(QString *error) const;
+    void releaseRead(pg_conn *connection) const;
+
 
     // One statement with its values on a connection of the pool: the rows
     // as text (null for SQL NULL), or false with the server's words.
@@ -92,7 +101,9 @@ public:
     };
     // On the database that answers reads.
     bool run(const QString &sql, const QVariantList &values, Rows *rows, QString *error) const;
-    static bool run(pg_conn *connection, const QString &sql, const QVariantList &values, Rows *rows, QString *error);
+    // sqlState: the failure's SQLSTATE ("40P01" for a deadlock's victim).
+    static bool run(pg_conn *connection, const QString &sql, const QVariantList &values, Rows *rows, QString *error,
+                    QByteArray *sqlState = nullptr);
 
     // The portable SQL with its "?" marks numbered $1, $2, ...
     static QByteArray numbered(const QString &sql);
@@ -100,32 +111,69 @@ public:
     static QString eventColumns();
 
 private:
-    // The connections to one server: idle ones kept for the next caller.
     // After a connection fails, none is tried again for a while, twice as
-    // long after each failure, up to half a minute.
+    // long after each failure, up to two seconds: a server that is back is
+    // answered within moments, well inside the Retry-After of a 503.
+    static constexpr int LongestRetryMs = 2000;
+    // How often a standby's connections are asked whether it still is one.
+    static constexpr int StandbyCheckMs = 2000;
+
+    // The connections to one server: idle ones kept for the next caller.
+    // A standby's are checked to be in recovery when made and every
+    // StandbyCheckMs; once promoted, none of them is handed out.
     class Pool
     {
     public:
-        Pool(const QString &uri, const QString &name) : m_uri(uri), m_name(name) {}
+        Pool(const QString &uri, const QString &name, bool mustBeStandby = false)
+            : m_uri(uri), m_name(name), m_mustBeStandby(mustBeStandby) {}
         ~Pool();
         pg_conn *acquire(QString *error) const;
         void release(pg_conn *connection) const;
         bool isAvailable(QString *why) const;
+        // Whether the last check found a server that is not in recovery.
+        bool isNotStandby() const
+        {
+            const std::lock_guard<std::mutex> lock(m_mutex);
+            return m_notStandby;
+        }
+        const QString &name() const { return m_name; }
 
     private:
+        pg_conn *connect(QString *error) const;
+
         const QString m_uri;
         const QString m_name;
+        const bool m_mustBeStandby;
         mutable std::mutex m_mutex;
         mutable std::vector<pg_conn *> m_idle;
         mutable qint64 m_retryAtMs = 0;   // ms since the epoch
         mutable int m_backoffMs = 0;
         mutable QString m_lastFailure;
+        mutable qint64 m_checkedAtMs = 0;
+        mutable bool m_notStandby = false;
     };
+
+    // The server's notices, and errors outside a reply, to the gateway's log.
+    static void notice(void *, const char *message);
+    // A connection lent for reading that was closed instead of given back.
+    void forgetRead(pg_conn *connection) const;
+    // When what this gateway reads had reached the primary's commits of a
+    // moment: a client that polls with updatedafter T is given what
+    // committed after the reads of T saw, however late the standby
+    // replayed it. Samples of (this gateway's time, the commit time up to
+    // which its reads see), taken as queries come, at most one a second.
+    std::int64_t visibleHorizonAt(std::int64_t gatewayUs) const;
+    void sampleHorizon() const;
 
     std::unique_ptr<Cursor> stream(const QString &sql, const QVariantList &values) const;
     // The rows of a read, or nothing when it failed.
     std::optional<Rows> read(const QString &sql, const QVariantList &values = {}) const;
-    const Pool &reads() const { return m_standby ? *m_standby : m_primary; }
+    // Connections lent to readers from the primary while the standby is away.
+    mutable std::mutex m_lentMutex;
+    mutable std::unordered_set<pg_conn *> m_lentFromPrimary;
+    mutable std::atomic<bool> m_standbyAway { false };
+    mutable std::mutex m_horizonMutex;
+    mutable std::deque<std::pair<std::int64_t, std::int64_t>> m_horizons;
 
     void listen();
 

@@ -25,7 +25,7 @@ bool PostgresCatalogueWriter::run(const QString &sql, const QVariantList &values
     if (!flush())
         return false;
     PostgresCatalogue::Rows rows;
-    if (!PostgresCatalogue::run(m_connection, sql, values, &rows, &m_error))
+    if (!PostgresCatalogue::run(m_connection, sql, values, &rows, &m_error, &m_sqlState))
         return false;
     if (affected)
         *affected = rows.affected;
@@ -72,7 +72,7 @@ bool PostgresCatalogueWriter::flush()
                            " excluded.magnitude_station_count, excluded.event_type, excluded.evaluation_mode,"
                            " excluded.evaluation_status, excluded.source) RETURNING xmax = 0, public_id")
                 .arg(rows.join(QStringLiteral(", "))),
-            values, &inserted, &m_error))
+            values, &inserted, &m_error, &m_sqlState))
         return false;
     for (const auto &result : inserted.rows) {
         if (result[0] == QByteArray("t"))
@@ -169,9 +169,27 @@ bool PostgresCatalogueWriter::recordFetched(const QString &upstream, const Upstr
     return run(statement.sql, statement.values);
 }
 
+bool PostgresCatalogueWriter::holdOtherBulkWritesOff()
+{
+    // A lock of the transaction's: let go at its commit or rollback.
+    return run(QStringLiteral("SELECT pg_advisory_xact_lock(%1)").arg(PostgresCatalogue::BulkWriteLock), {});
+}
+
+bool PostgresCatalogueWriter::mayRetry() const
+{
+    // Chosen as a deadlock's victim, or a serialisation failure: the same
+    // transaction again may well succeed.
+    return m_sqlState == "40P01" || m_sqlState == "40001";
+}
+
 bool PostgresCatalogueWriter::insertRow(const QString &table, const QStringList &columns, const QVariantList &values)
 {
-    if (!run(SharedSql::insertRow(table, columns), values))
+    // A copied event is a change of this catalogue, seen by updatedafter
+    // from this commit on: it takes this transaction's stamp.
+    QVariantList copied = values;
+    if (const qsizetype modified = columns.indexOf(QStringLiteral("modified")); table == QLatin1String("event") && modified >= 0)
+        copied[modified] = qlonglong(m_stamp);
+    if (!run(SharedSql::insertRow(table, columns), copied))
         return false;
     m_added += table == QLatin1String("event") ? 1 : 0;
     return true;

@@ -26,6 +26,7 @@ public:
     ~PostgresCatalogueWriter() override;
 
     bool begin() override;
+    bool holdOtherBulkWritesOff() override;
     bool write(const EventRow &row) override;
     bool remove(const QString &publicId) override;
     bool unseen(const UpstreamWindow &window, std::vector<Unseen> *events) override;
@@ -39,6 +40,7 @@ public:
     qint64 updated() const override { return m_updated; }
     qint64 removed() const override { return m_removed; }
     QString error() const override { return m_error; }
+    bool mayRetry() const override;
 
 private:
     // Runs one statement of the transaction (after the rows waiting); the
@@ -58,4 +60,5 @@ private:
     std::vector<QVariantList> m_waiting;      // rows not sent yet, one an id
     QHash<QString, std::size_t> m_waitingAt;  // by id
     QString m_error;
+    QByteArray m_sqlState;   // of the last failure
 };

@@ -204,7 +204,12 @@ bool SqliteCatalogueWriter::insertRow(const QString &table, const QStringList &c
         if (!insert->prepare(SharedSql::insertRow(table, columns)))
             return fail(*insert);
     }
-    if (!exec(*insert, values))
+    // A copied event is a change of this catalogue, seen by updatedafter
+    // from this commit on: it takes this transaction's stamp.
+    QVariantList copied = values;
+    if (const qsizetype modified = columns.indexOf(QStringLiteral("modified")); table == QLatin1String("event") && modified >= 0)
+        copied[modified] = qlonglong(m_modifiedUs);
+    if (!exec(*insert, copied))
         return false;
     m_added += table == QLatin1String("event") ? 1 : 0;
     return true;
