@@ -178,34 +178,26 @@ std::string event(const EventRow &row, const QString &place, const Neighbours &n
         const Projection projection(*row.latitude, *row.longitude);
         const QPointF at = projection.project(self.at);
         out += "<h2>The events within 100 km in the 30 days before it and after it</h2>\n";
-        std::vector<SvgEvent> all = neighbours.before;
-        all.insert(all.end(), neighbours.after.begin(), neighbours.after.end());
-        out += SvgMap::map(projection, QRectF(at.x() - 130, at.y() - 130, 260, 260), SvgMap::eventsOf(all), &self);
+        out += SvgMap::map(projection, QRectF(at.x() - 130, at.y() - 130, 260, 260), neighbours.events, &self);
         out += SvgMap::legend();
-        const auto events = [](std::size_t count) {
+        const auto events = [](std::int64_t count) {
             return std::to_string(count) + (count == 1 ? " event" : " events");
         };
-        out += "\n<p>" + events(neighbours.before.size()) + " before this one, " + events(neighbours.after.size())
-            + " after it.</p>\n";
-        // Those after it, the largest first, so that a sequence's biggest
-        // aftershocks lead.
-        if (!neighbours.listedAfter.empty()) {
-            std::vector<Neighbours::Listed> listed = neighbours.listedAfter;
-            std::stable_sort(listed.begin(), listed.end(), [](const Neighbours::Listed &a, const Neighbours::Listed &b) {
-                return a.magnitude.value_or(-99) > b.magnitude.value_or(-99);
-            });
-            constexpr std::size_t MostListed = 20;
-            out += listed.size() > MostListed ? "<h3>The 20 largest after it</h3>\n" : "<h3>After it</h3>\n";
+        out += "\n<p>" + events(neighbours.before) + " before this one, " + events(neighbours.after) + " after it.</p>\n";
+        // The largest after it, so that a sequence's biggest aftershocks lead.
+        if (!neighbours.largestAfter.empty()) {
+            out += neighbours.after > std::int64_t(Neighbours::MostListed) ? "<h3>The 20 largest after it</h3>\n"
+                                                                           : "<h3>After it</h3>\n";
             out += "<table><tr><th>Event</th><th>Origin time (UTC)</th><th>Magnitude</th><th>Distance</th></tr>\n";
-            for (std::size_t i = 0; i < listed.size() && i < MostListed; ++i) {
+            for (const Neighbours::Listed &listed : neighbours.largestAfter) {
                 out += "<tr><td>";
-                appendLink(out, QString::fromLatin1(QUrl::toPercentEncoding(listed[i].publicId)), listed[i].publicId);
+                appendLink(out, QString::fromLatin1(QUrl::toPercentEncoding(listed.publicId)), listed.publicId);
                 out += "</td><td>";
-                appendEscaped(out, utcText(listed[i].timeUs));
+                appendEscaped(out, utcText(listed.timeUs));
                 out += "</td><td>";
-                appendEscaped(out, numberText(listed[i].magnitude, ""));
+                appendEscaped(out, numberText(listed.magnitude, ""));
                 out += "</td><td>";
-                appendEscaped(out, QStringLiteral("%1 km").arg(std::lround(listed[i].km)));
+                appendEscaped(out, QStringLiteral("%1 km").arg(std::lround(listed.km)));
                 out += "</td></tr>\n";
             }
             out += "</table>\n";

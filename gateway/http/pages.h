@@ -29,9 +29,11 @@ std::string home(const QList<Catalogue::SourceSummary> &sources, const QString &
 // count: how many events there are.
 std::string homePictures(const std::vector<GeoPoint> &outline, std::int64_t count, const SvgMap::EventSource &events);
 // The catalogue's events within 100 km of an event in the 30 days before
-// it and after it, in time order; those after it are listed too.
+// it and after it: how many, the largest of those after it, and all of
+// them for the map, given as often as asked and never held whole.
 struct Neighbours
 {
+    static constexpr std::size_t MostListed = 20;
     struct Listed
     {
         QString publicId;
@@ -39,9 +41,10 @@ struct Neighbours
         std::optional<double> magnitude;
         double km = 0;
     };
-    std::vector<SvgEvent> before;
-    std::vector<SvgEvent> after;
-    std::vector<Listed> listedAfter;
+    std::int64_t before = 0;
+    std::int64_t after = 0;
+    std::vector<Listed> largestAfter;   // at most MostListed, the largest first
+    SvgMap::EventSource events;
 };
 // The page of one event: its values, its place, a map of it among its
 // neighbours, and a list of those after it (its aftershocks, if any).

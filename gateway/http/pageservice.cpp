@@ -55,7 +55,9 @@ void PageService::event(const QString &text, HttpReply &reply) const
     if (row->latitude && row->longitude) {
         const GeoPoint at { *row->latitude, *row->longitude };
         place = ShippedData::places().catalogueName(at);
-        // The events within 100 km in the 30 days before it and after it.
+        // The events within 100 km in the 30 days before it and after it,
+        // read once to count them and find the largest after it, and again
+        // as the map draws them.
         constexpr std::int64_t month = std::int64_t(30) * 86400 * 1000000;
         EventQuery around;
         around.startUs = row->originTimeUs - month;
@@ -63,23 +65,40 @@ void PageService::event(const QString &text, HttpReply &reply) const
         around.minLatitude = *row->latitude - 1;
         around.maxLatitude = *row->latitude + 1;
         around.order = EventQuery::Order::TimeAscending;
-        const std::unique_ptr<Catalogue::Cursor> cursor = m_catalogue.select(around);
-        EventRow other;
-        while (cursor->next(other)) {
-            if (other.publicId == row->publicId || !other.longitude)
-                continue;
-            const GeoPoint there { *other.latitude, *other.longitude };
-            const double km = Geo::distanceKm(at, there);
-            if (km > 100)
-                continue;
-            const SvgEvent drawn { there, other.magnitude, other.depthKm, other.originTimeUs };
-            if (other.originTimeUs < row->originTimeUs) {
-                neighbours.before.push_back(drawn);
-            } else {
-                neighbours.after.push_back(drawn);
-                neighbours.listedAfter.push_back({ other.publicId, other.originTimeUs, other.magnitude, km });
+        const Catalogue &catalogue = m_catalogue;
+        const QString self = row->publicId;
+        const auto eachNeighbour = [&catalogue, around, at, self](const std::function<void(const EventRow &, double km)> &take) {
+            const std::unique_ptr<Catalogue::Cursor> cursor = catalogue.select(around);
+            EventRow other;
+            while (cursor->next(other)) {
+                if (other.publicId == self || !other.latitude || !other.longitude)
+                    continue;
+                const double km = Geo::distanceKm(at, { *other.latitude, *other.longitude });
+                if (km <= 100)
+                    take(other, km);
             }
-        }
+        };
+        using Listed = Pages::Neighbours::Listed;
+        const auto larger = [](const Listed &a, const Listed &b) { return a.magnitude.value_or(-99) > b.magnitude.value_or(-99); };
+        eachNeighbour([&](const EventRow &other, double km) {
+            if (other.originTimeUs < row->originTimeUs) {
+                ++neighbours.before;
+                return;
+            }
+            ++neighbours.after;
+            std::vector<Listed> &largest = neighbours.largestAfter;
+            const Listed listed { other.publicId, other.originTimeUs, other.magnitude, km };
+            if (largest.size() == Pages::Neighbours::MostListed && !larger(listed, largest.back()))
+                return;
+            largest.insert(std::upper_bound(largest.begin(), largest.end(), listed, larger), listed);
+            if (largest.size() > Pages::Neighbours::MostListed)
+                largest.pop_back();
+        });
+        neighbours.events = [eachNeighbour](const std::function<void(const SvgEvent &)> &take) {
+            eachNeighbour([&take](const EventRow &other, double) {
+                take({ { *other.latitude, *other.longitude }, other.magnitude, other.depthKm, other.originTimeUs });
+            });
+        };
     }
     reply.body = Pages::event(*row, place, neighbours);
 }
