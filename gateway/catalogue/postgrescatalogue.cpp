@@ -38,21 +38,9 @@ const char claimValues[] =
     " ADD COLUMN IF NOT EXISTS evaluation_status TEXT COLLATE \"C\"";
 // A source that writes an event over another's takes the row; the other
 // keeps its claim, with its values, in event_claim.
-const char claimKept[] =
-    "CREATE OR REPLACE FUNCTION event_claim_kept() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN"
-    " IF OLD.source <> NEW.source THEN"
-    " INSERT INTO event_claim (public_id, source, claimed, origin_time, latitude, longitude, depth, magnitude,"
-    " magnitude_type, magnitude_station_count, event_type, evaluation_mode, evaluation_status)"
-    " VALUES (OLD.public_id, OLD.source, OLD.modified, OLD.origin_time, OLD.latitude, OLD.longitude, OLD.depth,"
-    " OLD.magnitude, OLD.magnitude_type, OLD.magnitude_station_count, OLD.event_type, OLD.evaluation_mode,"
-    " OLD.evaluation_status)"
-    " ON CONFLICT (public_id, source) DO UPDATE SET claimed = excluded.claimed, origin_time = excluded.origin_time,"
-    " latitude = excluded.latitude, longitude = excluded.longitude, depth = excluded.depth,"
-    " magnitude = excluded.magnitude, magnitude_type = excluded.magnitude_type,"
-    " magnitude_station_count = excluded.magnitude_station_count, event_type = excluded.event_type,"
-    " evaluation_mode = excluded.evaluation_mode, evaluation_status = excluded.evaluation_status;"
-    " DELETE FROM event_claim WHERE public_id = NEW.public_id AND source = NEW.source;"
-    " END IF; RETURN NEW; END $$";
+const QByteArray claimKept = "CREATE OR REPLACE FUNCTION event_claim_kept() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN"
+                              " IF OLD.source <> NEW.source THEN " + SharedSql::claimKeptStatements()
+    + " END IF; RETURN NEW; END $$";
 
 const char *const schema[] = {
     "CREATE EXTENSION IF NOT EXISTS postgis",
@@ -97,7 +85,7 @@ const char *const schema[] = {
     " PRIMARY KEY (public_id, source))",
     "CREATE INDEX event_claim_by_source ON event_claim (source)",
     claimValues,
-    claimKept,
+    claimKept.constData(),
     "CREATE TRIGGER event_claim_kept BEFORE UPDATE OF source ON event FOR EACH ROW EXECUTE FUNCTION event_claim_kept()",
     "CREATE TABLE change_log ("
     " stamp BIGINT PRIMARY KEY,"
@@ -705,7 +693,7 @@ bool PostgresCatalogue::open(QString *error)
         if (found < 2
             && (!run(connection, QLatin1String(claimValues), {}, nullptr, &why)
                 || !run(connection, SharedSql::claimsTakeTheirEventsValues(), {}, nullptr, &why)
-                || !run(connection, QLatin1String(claimKept), {}, nullptr, &why)
+                || !run(connection, QString::fromLatin1(claimKept), {}, nullptr, &why)
                 || !run(connection, QStringLiteral("UPDATE catalogue_info SET value = ? WHERE name = 'schema_version'"),
                         { QString::number(SchemaVersion) }, nullptr, &why))) {
             QString ignored;

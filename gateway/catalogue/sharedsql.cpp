@@ -47,6 +47,21 @@ QString handOverAll()
     return QStringLiteral("UPDATE event SET %1, modified = ? WHERE source = ? AND %2").arg(latestClaim, anyClaim);
 }
 
+QByteArray claimKeptStatements()
+{
+    return "INSERT INTO event_claim (public_id, source, claimed, origin_time, latitude, longitude, depth, magnitude,"
+           " magnitude_type, magnitude_station_count, event_type, evaluation_mode, evaluation_status)"
+           " VALUES (OLD.public_id, OLD.source, OLD.modified, OLD.origin_time, OLD.latitude, OLD.longitude, OLD.depth,"
+           " OLD.magnitude, OLD.magnitude_type, OLD.magnitude_station_count, OLD.event_type, OLD.evaluation_mode,"
+           " OLD.evaluation_status)"
+           " ON CONFLICT (public_id, source) DO UPDATE SET claimed = excluded.claimed, origin_time = excluded.origin_time,"
+           " latitude = excluded.latitude, longitude = excluded.longitude, depth = excluded.depth,"
+           " magnitude = excluded.magnitude, magnitude_type = excluded.magnitude_type,"
+           " magnitude_station_count = excluded.magnitude_station_count, event_type = excluded.event_type,"
+           " evaluation_mode = excluded.evaluation_mode, evaluation_status = excluded.evaluation_status;"
+           " DELETE FROM event_claim WHERE public_id = NEW.public_id AND source = NEW.source;";
+}
+
 QString claimsTakeTheirEventsValues()
 {
     return QStringLiteral(

@@ -36,6 +36,10 @@ QString handOverAll();
 // Claims made before they kept values take their event's, as a hand-over
 // gave them then.
 QString claimsTakeTheirEventsValues();
+// What the trigger event_claim_kept does when a source writes over
+// another's event (OLD and NEW the row before and after): the other keeps
+// its claim, with its values, and the writer's own claim goes.
+QByteArray claimKeptStatements();
 
 // The events of a source inside a window that a transaction (stamped
 // stamp) has not written: public_id, origin_time, latitude, longitude,

@@ -24,21 +24,8 @@ std::atomic<quint64> nextSerial { 0 };
 
 // A source that writes an event over another's takes the row; the other
 // keeps its claim, with its values, in event_claim.
-const char claimKept[] =
-    "CREATE TRIGGER IF NOT EXISTS event_claim_kept BEFORE UPDATE OF source ON event"
-    " WHEN OLD.source <> NEW.source BEGIN"
-    " INSERT INTO event_claim (public_id, source, claimed, origin_time, latitude, longitude, depth, magnitude,"
-    " magnitude_type, magnitude_station_count, event_type, evaluation_mode, evaluation_status)"
-    " VALUES (OLD.public_id, OLD.source, OLD.modified, OLD.origin_time, OLD.latitude, OLD.longitude, OLD.depth,"
-    " OLD.magnitude, OLD.magnitude_type, OLD.magnitude_station_count, OLD.event_type, OLD.evaluation_mode,"
-    " OLD.evaluation_status)"
-    " ON CONFLICT (public_id, source) DO UPDATE SET claimed = excluded.claimed, origin_time = excluded.origin_time,"
-    " latitude = excluded.latitude, longitude = excluded.longitude, depth = excluded.depth,"
-    " magnitude = excluded.magnitude, magnitude_type = excluded.magnitude_type,"
-    " magnitude_station_count = excluded.magnitude_station_count, event_type = excluded.event_type,"
-    " evaluation_mode = excluded.evaluation_mode, evaluation_status = excluded.evaluation_status;"
-    " DELETE FROM event_claim WHERE public_id = NEW.public_id AND source = NEW.source;"
-    " END";
+const QByteArray claimKept = "CREATE TRIGGER IF NOT EXISTS event_claim_kept BEFORE UPDATE OF source ON event"
+                              " WHEN OLD.source <> NEW.source BEGIN " + SharedSql::claimKeptStatements() + " END";
 
 const char *const schema[] = {
     "CREATE TABLE IF NOT EXISTS catalogue_info ("
@@ -95,7 +82,7 @@ const char *const schema[] = {
     "CREATE INDEX IF NOT EXISTS event_claim_by_source ON event_claim (source)",
     // A source that writes an event over another's takes the row; the other
     // keeps its claim here.
-    claimKept,
+    claimKept.constData(),
     // When each transaction's changes became visible. A transaction stamps
     // its rows when it begins, so a long import's rows carry a time older
     // than the polls that ran while it did; a search for what changed after
@@ -348,7 +335,7 @@ bool SqliteCatalogue::open(QString *error)
                 written = written && query.exec(QStringLiteral("ALTER TABLE event_claim ADD COLUMN %1").arg(QLatin1String(column)));
             written = written && query.exec(SharedSql::claimsTakeTheirEventsValues())
                 && query.exec(QStringLiteral("DROP TRIGGER IF EXISTS event_claim_kept"))
-                && query.exec(QLatin1String(claimKept));
+                && query.exec(QString::fromLatin1(claimKept));
         }
         if (version < SchemaVersion) {
             written = written && query.exec(QStringLiteral("UPDATE catalogue_info SET value = '%1' WHERE name = "
