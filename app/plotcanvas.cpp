@@ -70,8 +70,12 @@ void PlotCanvas::draw(QPainter &painter, const QRectF &area, bool withNotes) con
     painter.setPen(QColor(120, 120, 120));
     painter.setBrush(Qt::NoBrush);
     painter.drawRect(plot);
-    if (m_events)
+    if (m_events) {
+        // Whatever pen, brush or font the plot leaves, the notes start afresh.
+        painter.save();
         drawPlot(painter, plot, area);
+        painter.restore();
+    }
     if (!withNotes)
         return;
     const QList<KeyEntry> entries = key();
@@ -100,8 +104,9 @@ void PlotCanvas::draw(QPainter &painter, const QRectF &area, bool withNotes) con
 
 QRectF PlotCanvas::notesBox(const QRectF &area) const
 {
-    // Anywhere in the room, also where a frame that keeps its scale leaves it.
-    const QRectF plot = PlotCanvas::plotArea(area);
+    // The frame's corners first, then the room's, where a frame that keeps
+    // its scale leaves some (and is too narrow for the notes, perhaps).
+    const QRectF room = PlotCanvas::plotArea(area), frame = plotArea(area);
     const QFontMetricsF metrics(font());
     const QList<KeyEntry> entries = key();
     double width = 0;
@@ -109,11 +114,18 @@ QRectF PlotCanvas::notesBox(const QRectF &area) const
         width = std::max(width, metrics.horizontalAdvance(note) + 6);
     for (const KeyEntry &entry : entries)
         width = std::max(width, metrics.horizontalAdvance(entry.text) + metrics.height() + 10);
-    const QSizeF size(std::min(width, plot.width() - 8), metrics.height() * double(m_notes.size() + entries.size()));
-    const double left = plot.left() + 4, right = plot.right() - 4 - size.width();
-    const double top = plot.top() + 4, bottom = plot.bottom() - 4 - size.height();
-    const QRectF corners[] = { { QPointF(right, top), size }, { QPointF(left, top), size },
-                               { QPointF(right, bottom), size }, { QPointF(left, bottom), size } };
+    const QSizeF size(std::min(width, room.width() - 8), metrics.height() * double(m_notes.size() + entries.size()));
+    std::vector<QRectF> corners;
+    for (const QRectF &plot : { frame, room }) {
+        if (plot.width() < size.width() + 8 || plot.height() < size.height() + 8)
+            continue;
+        const double left = plot.left() + 4, right = plot.right() - 4 - size.width();
+        const double top = plot.top() + 4, bottom = plot.bottom() - 4 - size.height();
+        for (const QPointF &corner : { QPointF(right, top), QPointF(left, top), QPointF(right, bottom), QPointF(left, bottom) })
+            corners.emplace_back(corner, size);
+    }
+    if (corners.empty())
+        corners.emplace_back(QPointF(room.right() - 4 - size.width(), room.top() + 4), size);
     if (!m_events)
         return corners[0];
     if (m_notesArea == area && m_notesBox.size() == size)
