@@ -14,6 +14,7 @@
 #include <QTableWidget>
 #include <QTextBlock>
 #include <QTextDocument>
+#include <QTimer>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 #include <QtTest>
@@ -232,8 +233,9 @@ void TestMainWindowForm::welcomeMessage()
     QVERIFY2(pattern.match(message).hasMatch(), qPrintable(message));
     QCOMPARE(message, MainAppWindow::welcomeMessage());
 
-    // It stays: no time-out clears it.
-    QTest::qWait(200);
+    // It stays: no time-out is running to clear it.
+    for (const QTimer *timer : fresh.statusBar()->findChildren<QTimer *>())
+        QVERIFY(!timer->isActive());
     QCOMPARE(fresh.statusBar()->currentMessage(), message);
 }
 
