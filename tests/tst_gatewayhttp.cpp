@@ -117,15 +117,20 @@ QStringList logLines(const QString &log)
     return lines;
 }
 
-// The log lines once the gateway has written all it had to write.
+// The log lines once the gateway has written all it had to write: a
+// request of its own is sent after every earlier one has ended, and its
+// line is waited for.
 QStringList settledLines(const GatewayProcess &gateway)
 {
-    QString seen;
-    do {
-        seen = gateway.log();
-        QTest::qWait(200);
-    } while (gateway.log() != seen);
-    return logLines(seen);
+    static int marks = 0;
+    const QString mark = QStringLiteral("/settled-%1").arg(++marks);
+    GatewayProcess::get(gateway.url(mark));
+    const QString line = QStringLiteral("\"GET %1 ").arg(mark);
+    QElapsedTimer waited;
+    waited.start();
+    while (!gateway.log().contains(line) && waited.elapsed() < 10000)
+        QTest::qWait(10);
+    return logLines(gateway.log());
 }
 
 struct Reply
@@ -280,6 +285,7 @@ void TestGatewayHttp::slowSendersHoldNoWorker()
     const QByteArray request = "GET / HTTP/1.1\r\nHost: gateway\r\nUser-Agent: slow\r\n\r\n";
     std::vector<std::thread> slow;
     std::atomic<int> timedOut { 0 };
+    std::atomic<int> sentBytes { 0 };
     std::atomic<bool> stop { false };
     for (int c = 0; c < 4; ++c) {
         slow.emplace_back([&] {
@@ -287,6 +293,7 @@ void TestGatewayHttp::slowSendersHoldNoWorker()
             for (qsizetype i = 0; i < request.size() && !stop; ++i) {
                 if (!client.send(request.mid(i, 1)))
                     break;
+                ++sentBytes;
                 std::this_thread::sleep_for(std::chrono::milliseconds(500));
             }
             client.setReadTimeout(2000);
@@ -299,7 +306,8 @@ void TestGatewayHttp::slowSendersHoldNoWorker()
         for (std::thread &thread : slow)
             thread.join();
     });
-    QTest::qWait(1500);
+    // Every slow client well into its request before the normal ones come.
+    QTRY_VERIFY_WITH_TIMEOUT(sentBytes >= 4 * 3, 10000);
     for (int i = 0; i < 3; ++i) {
         RawClient normal(gateway.port());
         QVERIFY(normal.send("GET / HTTP/1.1\r\nHost: gateway\r\nConnection: close\r\n\r\n"));
