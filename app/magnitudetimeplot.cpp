@@ -26,6 +26,7 @@ bool has(float value)
 void MagnitudeTimePlot::clear()
 {
     m_order.clear();
+    m_steps.clear();
 }
 
 void MagnitudeTimePlot::analyse(const std::vector<LocatedEvent> &located, QStringList &notes)
@@ -41,6 +42,11 @@ void MagnitudeTimePlot::analyse(const std::vector<LocatedEvent> &located, QStrin
     }
     std::stable_sort(m_order.begin(), m_order.end(),
                      [&located](int a, int b) { return located[std::size_t(a)].utcSeconds < located[std::size_t(b)].utcSeconds; });
+    std::vector<double> times;
+    times.reserve(m_order.size());
+    for (int i : m_order)
+        times.push_back(located[std::size_t(i)].utcSeconds);
+    m_steps = cumulativeSteps(times);
     if (!m_order.empty()) {
         m_firstTime = located[std::size_t(m_order.front())].utcSeconds;
         m_lastTime = located[std::size_t(m_order.back())].utcSeconds;
@@ -167,12 +173,8 @@ void MagnitudeTimePlot::drawPlot(QPainter &painter, const QRectF &plot, const QR
     // the k-th counted.
     const double total = double(m_order.size());
     const auto yCount = [&](double count) { return plot.bottom() - count / total * plot.height(); };
-    std::vector<double> times;
-    times.reserve(m_order.size());
-    for (int i : m_order)
-        times.push_back(located[std::size_t(i)].utcSeconds);
     QPolygonF line;
-    for (const QPointF &step : cumulativeSteps(times))
+    for (const QPointF &step : m_steps)
         line << QPointF(x(step.x()), yCount(step.y()));
     line << QPointF(plot.right(), yCount(total));
     painter.setPen(QPen(QColor(30, 30, 30), 1.5));

@@ -34,4 +34,5 @@ private:
     double m_firstTime = 0, m_lastTime = 1;
     double m_lowMagnitude = 0, m_highMagnitude = 1;
     std::vector<int> m_order;   // events drawn, by time
+    std::vector<QPointF> m_steps;   // their cumulative number (cumulativeSteps)
 };

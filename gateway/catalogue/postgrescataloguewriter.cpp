@@ -5,7 +5,6 @@
 #include "catalogue/windows.h"
 
 #include <QDateTime>
-#include <QSet>
 
 PostgresCatalogueWriter::PostgresCatalogueWriter(const PostgresCatalogue &catalogue, const QString &source)
     : m_catalogue(catalogue)
@@ -44,12 +43,12 @@ bool PostgresCatalogueWriter::flush()
     QStringList rows;
     QVariantList values;
     values.reserve(qsizetype(m_waiting.size()) * 13);
-    QSet<QString> unchanged;
     for (const QVariantList &waiting : m_waiting) {
         rows << row;
         values << waiting;
-        unchanged.insert(waiting[0].toString());
     }
+    const std::vector<QVariantList> batch = std::move(m_waiting);
+    const QHash<QString, std::size_t> batchAt = std::move(m_waitingAt);
     m_waiting.clear();
     m_waitingAt.clear();
     PostgresCatalogue::Rows inserted;
@@ -74,22 +73,23 @@ bool PostgresCatalogueWriter::flush()
                 .arg(rows.join(QStringLiteral(", "))),
             values, &inserted, &m_error, &m_sqlState))
         return false;
-    for (const auto &result : inserted.rows) {
-        if (result[0] == QByteArray("t"))
-            ++m_added;
-        else
-            ++m_updated;
-        unchanged.remove(QString::fromUtf8(result[1].value_or(QByteArray())));
-    }
-    if (unchanged.isEmpty())
+    for (const auto &result : inserted.rows)
+        ++(result[0] == QByteArray("t") ? m_added : m_updated);
+    if (inserted.rows.size() == batch.size())
         return true;
+    // The rows not returned were the same as before.
+    std::vector<bool> returned(batch.size(), false);
+    for (const auto &result : inserted.rows)
+        returned[batchAt.value(QString::fromUtf8(result[1].value_or(QByteArray())))] = true;
     QVariantList touched { qlonglong(m_stamp) };
-    for (const QString &id : std::as_const(unchanged))
-        touched << id;
+    for (std::size_t i = 0; i < batch.size(); ++i) {
+        if (!returned[i])
+            touched << batch[i][0];
+    }
     return PostgresCatalogue::run(m_connection,
                                   QStringLiteral("UPDATE event SET modified = ? WHERE public_id IN (%1)")
-                                      .arg(QStringList(unchanged.size(), QStringLiteral("?")).join(QStringLiteral(", "))),
-                                  touched, nullptr, &m_error);
+                                      .arg(QStringList(touched.size() - 1, QStringLiteral("?")).join(QStringLiteral(", "))),
+                                  touched, nullptr, &m_error, &m_sqlState);
 }
 
 bool PostgresCatalogueWriter::begin()

@@ -27,6 +27,12 @@ std::atomic<quint64> nextSerial { 0 };
 const QByteArray claimKept = "CREATE TRIGGER IF NOT EXISTS event_claim_kept BEFORE UPDATE OF source ON event"
                               " WHEN OLD.source <> NEW.source BEGIN " + SharedSql::claimKeptStatements() + " END";
 
+// The values of its event that a claim keeps, as the event table has them.
+const char *const claimValues[] = { "origin_time BIGINT", "latitude DOUBLE PRECISION", "longitude DOUBLE PRECISION",
+                                    "depth DOUBLE PRECISION", "magnitude DOUBLE PRECISION", "magnitude_type VARCHAR(32)",
+                                    "magnitude_station_count INTEGER", "event_type VARCHAR(64)",
+                                    "evaluation_mode VARCHAR(32)", "evaluation_status VARCHAR(32)" };
+
 const char *const schema[] = {
     "CREATE TABLE IF NOT EXISTS catalogue_info ("
     " name VARCHAR(64) PRIMARY KEY,"
@@ -62,27 +68,15 @@ const char *const schema[] = {
     // The event row's source, the one that wrote it last, holds it; the
     // others that hold it too are listed here, so that an event stays while
     // any source holds it. With one source, as nearly always, it is empty.
-    // Each keeps the values that its source last wrote, so that the event
-    // shows them again when a source that wrote over them lets go.
+    // Each keeps the values that its source last wrote (claimValues), so
+    // that the event shows them again when a source that wrote over them
+    // lets go; the trigger claimKept keeps them.
     "CREATE TABLE IF NOT EXISTS event_claim ("
     " public_id VARCHAR(255) NOT NULL,"
     " source VARCHAR(255) NOT NULL,"
     " claimed BIGINT NOT NULL,"              // the stamp of the transaction that last wrote it
-    " origin_time BIGINT,"
-    " latitude DOUBLE PRECISION,"
-    " longitude DOUBLE PRECISION,"
-    " depth DOUBLE PRECISION,"
-    " magnitude DOUBLE PRECISION,"
-    " magnitude_type VARCHAR(32),"
-    " magnitude_station_count INTEGER,"
-    " event_type VARCHAR(64),"
-    " evaluation_mode VARCHAR(32),"
-    " evaluation_status VARCHAR(32),"
     " PRIMARY KEY (public_id, source)) WITHOUT ROWID",
     "CREATE INDEX IF NOT EXISTS event_claim_by_source ON event_claim (source)",
-    // A source that writes an event over another's takes the row; the other
-    // keeps its claim here.
-    claimKept.constData(),
     // When each transaction's changes became visible. A transaction stamps
     // its rows when it begins, so a long import's rows carry a time older
     // than the polls that ran while it did; a search for what changed after
@@ -121,6 +115,21 @@ QStringList columnsOf(QSqlQuery &query, const QString &table)
     }
     query.finish();
     return columns;
+}
+
+// The claims' values and the trigger that keeps them, for a new catalogue
+// and one made before schema 4, whose claims take their events' values as
+// a hand-over gave them then.
+bool keepClaimValues(QSqlQuery &query)
+{
+    if (columnsOf(query, QStringLiteral("event_claim")).contains(QLatin1String("origin_time")))
+        return true;
+    for (const char *column : claimValues) {
+        if (!query.exec(QStringLiteral("ALTER TABLE event_claim ADD COLUMN %1").arg(QLatin1String(column))))
+            return false;
+    }
+    return query.exec(SharedSql::claimsTakeTheirEventsValues()) && query.exec(QStringLiteral("DROP TRIGGER IF EXISTS event_claim_kept"))
+        && query.exec(QString::fromLatin1(claimKept));
 }
 
 template <typename T>
@@ -324,19 +333,7 @@ bool SqliteCatalogue::open(QString *error)
         // as the row says; schema 2's fetched windows are of the whole world.
         if (version < 3 && !columnsOf(query, QStringLiteral("fetched_window")).contains(QLatin1String("region")))
             written = written && query.exec(QStringLiteral("ALTER TABLE fetched_window ADD COLUMN region VARCHAR(255)"));
-        // Schema 3's claims keep no values: each takes the event's as they
-        // are, as a hand-over gave them before.
-        if (version < 4 && !columnsOf(query, QStringLiteral("event_claim")).contains(QLatin1String("origin_time"))) {
-            for (const char *column : { "origin_time BIGINT", "latitude DOUBLE PRECISION", "longitude DOUBLE PRECISION",
-                                        "depth DOUBLE PRECISION", "magnitude DOUBLE PRECISION",
-                                        "magnitude_type VARCHAR(32)", "magnitude_station_count INTEGER",
-                                        "event_type VARCHAR(64)", "evaluation_mode VARCHAR(32)",
-                                        "evaluation_status VARCHAR(32)" })
-                written = written && query.exec(QStringLiteral("ALTER TABLE event_claim ADD COLUMN %1").arg(QLatin1String(column)));
-            written = written && query.exec(SharedSql::claimsTakeTheirEventsValues())
-                && query.exec(QStringLiteral("DROP TRIGGER IF EXISTS event_claim_kept"))
-                && query.exec(QString::fromLatin1(claimKept));
-        }
+        written = written && keepClaimValues(query);
         if (version < SchemaVersion) {
             written = written && query.exec(QStringLiteral("UPDATE catalogue_info SET value = '%1' WHERE name = "
                                                            "'schema_version'").arg(SchemaVersion));
@@ -372,6 +369,10 @@ bool SqliteCatalogue::open(QString *error)
             db.rollback();
             return fail(QStringLiteral("cannot be written (%1)").arg(sqliteText(query.lastError())));
         }
+    }
+    if (!keepClaimValues(query)) {
+        db.rollback();
+        return fail(QStringLiteral("cannot be written (%1)").arg(sqliteText(query.lastError())));
     }
     query.prepare(QStringLiteral("INSERT INTO catalogue_info (name, value) VALUES ('schema_version', ?)"));
     query.addBindValue(QString::number(SchemaVersion));
