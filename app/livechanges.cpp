@@ -1,5 +1,7 @@
 #include "app/livechanges.h"
 
+#include "quakeml/quakelabels.h"
+
 #include <unordered_map>
 
 namespace {
@@ -9,8 +11,7 @@ namespace {
 // change. One without a reference is known by its key.
 const std::string &identityOf(const std::pair<const std::string, QuakeFieldMap> &entry)
 {
-    static const std::string referenceLabel = "Reference ID:";
-    const auto reference = entry.second.find(referenceLabel);
+    const auto reference = entry.second.find(QuakeLabels::Reference);
     return reference != entry.second.end() && !reference->second.empty() ? reference->second : entry.first;
 }
 

@@ -1,20 +1,38 @@
 #include "app/mainappwindow.h"
 #include "ui_mainappwindow.h"
 
-#include "app/querycomposition.h"
-#include "service/quakeservice.h"
-#include "service/quakedatamanager.h"
-
-#include "app/mainappwindow_live.h"
+#include "app/eventlinks.h"
+#include "app/livefollower.h"
 #include "app/mapwidget.h"
+#include "app/panes.h"
+#include "app/querycomposition.h"
+#include "app/regionbar.h"
+#include "app/resultitems.h"
+#include "app/resulttree.h"
+#include "app/searchrunner.h"
+#include "app/watchplacesdialog.h"
+#include "app/windowmenus.h"
+#include "quakeml/quakelabels.h"
+#include "service/quakedatamanager.h"
+#include "service/quakeservice.h"
 
+#include <QAction>
 #include <QComboBox>
 #include <QDate>
+#include <QDesktopServices>
+#include <QInputDialog>
 #include <QLineEdit>
 #include <QMessageBox>
 #include <QPushButton>
 #include <QStatusBar>
 #include <QTreeWidget>
+#include <QUrl>
+
+struct MainAppWindow::TreeBuild
+{
+    QList<QTreeWidgetItem *> items;
+    QFont boldFont;
+};
 
 MainAppWindow::MainAppWindow(QWidget *parent)
     : QMainWindow(parent)
@@ -23,16 +41,44 @@ MainAppWindow::MainAppWindow(QWidget *parent)
     ui->setupUi(this);
     // The default address is kept with the other service address rather than in the form.
     findChild<QLineEdit *>(QStringLiteral("searchUrlCtrl"))->setText(QuakeService::searchUrl());
+    QTreeWidget *tree = findChild<QTreeWidget *>(QStringLiteral("treeWidget"));
 
-    setupMap();
-    setupPlots();
-    setupRegionBar();
+    m_searches = new SearchRunner(this);
+    m_results = std::make_unique<ResultTree>(tree);
+    m_panes = new Panes(this, tree);
+    MapWidget *map = m_panes->map();
+    m_region = new RegionBar([map] { return map->visibleBox(); }, this);
+    addToolBar(Qt::TopToolBarArea, m_region);
+    m_live = new LiveFollower(this, tree, map);
     setupMenuBar();
-    setupLive();
 
-    connect(findChild<QTreeWidget *>(QStringLiteral("treeWidget")),
-            SIGNAL(itemClicked(QTreeWidgetItem*,int)),
-            this, SLOT(treeViewItemClicked(QTreeWidgetItem*,int)));
+    // A reply's events get their items and circles between pieces of reading.
+    connect(m_searches, &SearchRunner::eventsRead, this,
+            [this](QuakeDataManager *search) { m_panes->prepareFor(m_results->prepare(search)); });
+    connect(m_searches, &SearchRunner::ended, this, [this](const QuakeDataManager *search) { m_results->dropPrepared(search); });
+
+    connect(m_region, &RegionBar::outlineChanged, map, &MapWidget::setRegion);
+    connect(m_region, &RegionBar::sectionChanged, m_panes, &Panes::setSection);
+    connect(m_region, &RegionBar::searchRequested, this, &MainAppWindow::on_searchCtrl_clicked);
+    connect(map, &MapWidget::boxDrawn, m_region, &RegionBar::setDrawnBox);
+    connect(m_panes, &Panes::sectionDrawn, m_region, &RegionBar::setSectionEnds);
+    connect(m_panes, &Panes::searchAroundWanted, this, [this](const QString &point) {
+        m_region->setAroundPlace(point);
+        on_searchCtrl_clicked();
+    });
+    connect(m_panes, &Panes::watchWanted, this,
+            [this](const QString &point) { WatchPlacesDialog::edit(m_region->placeField()->completer(), point, this); });
+    m_region->announce();
+
+    connect(m_live, &LiveFollower::runDue, this, &MainAppWindow::runLive);
+    connect(tree, &QTreeWidget::currentItemChanged, this,
+            [this](QTreeWidgetItem *current) { m_live->markSeen(current, m_searches->shown()); });
+    connect(m_live, &LiveFollower::eventWanted, this, [this](const QString &reference) {
+        m_panes->links()->showInTree(LiveFollower::indexOfReference(m_searches->shown(), reference));
+    });
+    findChild<QAction *>(QStringLiteral("actionFollowLive"))->setChecked(LiveFollower::wasFollowing());
+
+    connect(tree, SIGNAL(itemClicked(QTreeWidgetItem*,int)), this, SLOT(treeViewItemClicked(QTreeWidgetItem*,int)));
     // A default button works only in dialogs: Enter in the URL field presses
     // the search button here, which does nothing while a search runs.
     connect(findChild<QLineEdit *>(QStringLiteral("searchUrlCtrl")), SIGNAL(returnPressed()),
@@ -43,16 +89,19 @@ MainAppWindow::MainAppWindow(QWidget *parent)
 
 MainAppWindow::~MainAppWindow()
 {
-    // The searches go first, while this is still the window their
-    // connections expect (each one's end drops its prepared items).
+    // The searches go first, while the parts they reach are still there.
     qDeleteAll(findChildren<QuakeDataManager *>(Qt::FindDirectChildrenOnly));
     delete ui;
 }
 
 QString MainAppWindow::welcomeMessage()
 {
-    return tr("Welcome to Harvix") + QLatin1String(" (") + QLatin1String(__DATE__)
-        + QLatin1Char(')');
+    return tr("Welcome to Harvix") + QLatin1String(" (") + QLatin1String(__DATE__) + QLatin1Char(')');
+}
+
+void MainAppWindow::setupMenuBar()
+{
+    WindowMenus::fill(this, m_panes, m_region);
 }
 
 QString MainAppWindow::queryString()
@@ -63,13 +112,12 @@ QString MainAppWindow::queryString()
     // A region's keys follow the five of every search.
     return assembleQueryString(QueryComposition::magnitudeLowerBound(magIndex),
                                QueryComposition::daysBack(dateIndex), searchUrl)
-        + searchRegion().queryKeys();
+        + m_region->region().queryKeys();
 }
 
 QString MainAppWindow::assembleQueryString(int magnitudeLower, int daysBack, QString &searchUrl)
 {
-    return QueryComposition::assemble(magnitudeLower, daysBack, searchUrl,
-                                      QDate::currentDate());
+    return QueryComposition::assemble(magnitudeLower, daysBack, searchUrl, QDate::currentDate());
 }
 
 void MainAppWindow::on_searchCtrl_clicked()
@@ -79,8 +127,10 @@ void MainAppWindow::on_searchCtrl_clicked()
                               tr("Cannot perform search without a URL of the web service!"));
         return;
     }
-    if (!regionIsSearchable())
+    if (const QString problem = m_region->problem(); !problem.isEmpty()) {
+        QMessageBox::critical(this, tr("Region"), problem);
         return;
+    }
     findChild<QPushButton *>(QStringLiteral("searchCtrl"))->setEnabled(false);
     startQuery();
 }
@@ -92,33 +142,14 @@ void MainAppWindow::startQuery()
 
 QuakeDataManager *MainAppWindow::startSearch(bool quiet)
 {
-    QString url = queryString();
-    auto *manager = new QuakeDataManager(this, url);
-    manager->setQuiet(quiet);
     QString words;
-    const SearchRegion region = searchRegion(&words);
-    m_map->setRegion(region);
-    m_regionWords[manager] = words;
-    connect(manager, SIGNAL(quakeDataLoaded(QuakeDataManager*)),
-            this, SLOT(quakeDataLoaded(QuakeDataManager*)));
-    connect(manager, SIGNAL(quakeDataFailed(QuakeDataManager*)),
-            this, SLOT(quakeDataFailed(QuakeDataManager*)));
-    // While the reply is read, its events' items are made between the
-    // pieces of reading, and the window goes on painting. (The status bar
-    // keeps the bytes received until the result.)
-    connect(manager, &QuakeDataManager::eventsRead, this, [this, manager] { prepareTreeItems(manager); });
-    // However a search ends, its items that were not shown go with it.
-    connect(manager, &QObject::destroyed, this, [this, manager] {
-        dropPreparedItems(manager);
-        m_regionWords.erase(manager);
-    });
-    manager->performRequest();
-    return manager;
+    const SearchRegion region = m_region->region(&words);
+    m_panes->map()->setRegion(region);
+    return m_searches->start(queryString(), region, words, quiet);
 }
 
-void MainAppWindow::displayDownloadProgress(qint64 bytesReceived, qint64 bytesTotal)
+void MainAppWindow::displayDownloadProgress(qint64 bytesReceived, qint64 /*bytesTotal*/)
 {
-    Q_UNUSED(bytesTotal);
     statusBar()->showMessage(tr("%1 bytes received..").arg(bytesReceived), 0);
 }
 
@@ -128,26 +159,28 @@ void MainAppWindow::quakeDataLoaded(QuakeDataManager *inQDMgr)
     // A search that started after this one has its result on screen already
     // (this one may have waited behind its error box). Its progress messages
     // may have covered that result's count.
-    if (m_shownSearch && inQDMgr->serial() < m_shownSearch->serial()) {
-        showResultMessage(m_shownSearch);
+    if (m_searches->isSuperseded(inQDMgr)) {
+        statusBar()->showMessage(m_searches->resultMessage(m_searches->shown()), 0);
         inQDMgr->deleteLater();
         return;
     }
-    if (isLiveRun(inQDMgr)) {
-        showLiveResult(inQDMgr);
+    QTreeWidget *tree = findChild<QTreeWidget *>(QStringLiteral("treeWidget"));
+    if (m_live->isRun(inQDMgr)) {
+        if (!m_live->showResult(inQDMgr, m_searches->shown(), [&] { buildTreeModel(inQDMgr, tree); },
+                                m_searches->resultMessage(inQDMgr)))
+            return;
     } else {
         // A search of the button's starts what following compares afresh.
         m_live->restart();
-        updateLiveTitle();
-        buildTreeModel(inQDMgr, findChild<QTreeWidget *>(QStringLiteral("treeWidget")));
+        buildTreeModel(inQDMgr, tree);
     }
-    releaseIdleSearches(inQDMgr);
+    m_searches->releaseIdle(inQDMgr);
 }
 
 void MainAppWindow::quakeDataFailed(QuakeDataManager *inQDMgr)
 {
-    if (isLiveRun(inQDMgr)) {
-        liveRunFailed(inQDMgr);
+    if (m_live->isRun(inQDMgr)) {
+        m_live->runFailed(inQDMgr);
         return;
     }
     // The manager has shown the error; the tree keeps what it had.
@@ -156,12 +189,112 @@ void MainAppWindow::quakeDataFailed(QuakeDataManager *inQDMgr)
     inQDMgr->deleteLater();
 }
 
-// Every search but the one shown and those still in flight is finished with:
-// its store is not needed any more.
-void MainAppWindow::releaseIdleSearches(QuakeDataManager *shown)
+void MainAppWindow::buildTreeModel(QuakeDataManager *manager, QTreeWidget *tree)
 {
-    for (QuakeDataManager *manager : findChildren<QuakeDataManager *>(Qt::FindDirectChildrenOnly)) {
-        if (manager != shown && !manager->isInFlight())
-            manager->deleteLater();
+    if (!tree || !manager)
+        return;
+    m_searches->setShown(manager);
+    tree->clear();
+
+    const QuakeEventStore &events = manager->quakeEvents();
+    TreeBuild build;
+    if (!m_results->takePrepared(manager, build.items)) {
+        build.boldFont = ResultTree::boldFont(tree);
+        build.items.reserve(qsizetype(events.size()));
+        m_treeBuild = &build;
+        // newTreeItemForQuakeEvent only reads the fields; the store is not
+        // copied for it, since a big one takes as long to copy as to show.
+        for (const auto &[eventId, fields] : events)
+            newTreeItemForQuakeEvent(tree, eventId, const_cast<QuakeFieldMap &>(fields));
+        m_treeBuild = nullptr;
     }
+    if (events.empty()) {
+        auto *none = new QTreeWidgetItem;
+        none->setText(0, tr("No quake events matching search criteria"));
+        build.items.append(none);
+    }
+    // One insertion for the whole result: item by item, a big tree takes
+    // several times as long.
+    tree->addTopLevelItems(build.items);
+    tree->expandAll();
+    m_panes->showEvents(manager, m_live->isKeepingView());
+    statusBar()->showMessage(m_searches->resultMessage(manager), 0);
+}
+
+void MainAppWindow::newTreeItemForQuakeEvent(QTreeWidget *tree, const std::string &eventId,
+                                             std::map<std::string, std::string> &fields)
+{
+    // One font shared by all items of a build, rather than a copy each.
+    QTreeWidgetItem *eventItem = ResultItems::eventItem(eventId, fields, m_treeBuild ? m_treeBuild->boldFont
+                                                                                        : ResultTree::boldFont(tree));
+    if (m_treeBuild)
+        m_treeBuild->items.append(eventItem);
+    else
+        tree->addTopLevelItem(eventItem);
+}
+
+void MainAppWindow::treeViewItemClicked(QTreeWidgetItem *item, int column)
+{
+    if (column != 1 || !item || item->text(0).toLatin1() != QuakeLabels::Reference.c_str())
+        return;
+    // The page belongs to the service that gave the result, not to whatever
+    // the URL field holds now.
+    const QuakeDataManager *shown = m_searches->shown();
+    const QString pages = shown ? QuakeService::eventPageUrlFor(shown->url()) : QuakeService::eventPageUrl();
+    const QUrl page(pages + item->text(1));
+    if (!QDesktopServices::openUrl(page))
+        statusBar()->showMessage(tr("The web browser could not be started to show %1").arg(page.toString()));
+}
+
+void MainAppWindow::showAbout()
+{
+    QMessageBox::about(this, tr("About Harvix..."),
+                       tr("The <b>Harvix</b> queries the WebService of the New Zealand GeoNet "
+                          "project to retrieve data about earthquakes in New Zealand."));
+}
+
+void MainAppWindow::showQueryString()
+{
+    // Shown only so that the address can be copied; what comes back is ignored.
+    QInputDialog::getText(this, tr("Query String"), tr("Query String for current filter settings:"),
+                          QLineEdit::Normal, queryString());
+}
+
+void MainAppWindow::treeViewExpandAll()
+{
+    findChild<QTreeWidget *>(QStringLiteral("treeWidget"))->expandAll();
+}
+
+void MainAppWindow::treeViewCollapseAll()
+{
+    findChild<QTreeWidget *>(QStringLiteral("treeWidget"))->collapseAll();
+}
+
+void MainAppWindow::setFollowLive(bool on)
+{
+    // The run in flight goes, unseen.
+    if (!on && m_live->running())
+        m_searches->cancel(m_live->running());
+    on ? m_live->start() : m_live->stop(m_searches->shown());
+}
+
+void MainAppWindow::runLive()
+{
+    // A search that cannot run says so once, in the status bar.
+    if (m_live->running())
+        return;
+    if (findChild<QLineEdit *>(QStringLiteral("searchUrlCtrl"))->text().isEmpty())
+        statusBar()->showMessage(tr("Following live: there is no URL of the web service to search."), 0);
+    else
+        m_live->setRunning(startSearch(true));
+}
+
+bool MainAppWindow::exportEvents(const QString &path, QString *error)
+{
+    return m_panes->exportEvents(m_searches->shown(), path, error);
+}
+
+void MainAppWindow::exportEventsAs()
+{
+    m_panes->exportEventsAs(m_searches->shown());
 }

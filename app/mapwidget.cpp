@@ -187,13 +187,12 @@ QString MapWidget::describe(int index) const
     if (index < 0 || index >= eventCount())
         return QString();
     const LocatedEvent &event = (*m_events.events())[std::size_t(index)];
-    // The store's identifier: "[id] local time", Latin-1.
-    const QString key = QString::fromLatin1(event.eventId->data(), qsizetype(event.eventId->size()));
-    const qsizetype close = key.indexOf(QLatin1String("] "));
+    // Its reference and local time, or its identifier when it has no origin.
+    const auto latin1 = [](std::string_view text) { return QString::fromLatin1(text.data(), qsizetype(text.size())); };
     QStringList lines;
-    lines << (key.startsWith(u'[') && close > 0 ? key.mid(1, close - 1) : key);
-    if (close > 0)
-        lines << key.mid(close + 2);
+    lines << latin1(event.reference.empty() ? std::string_view(*event.eventId) : event.reference);
+    if (!event.localTime.empty())
+        lines << latin1(event.localTime);
     const QuakeLocation &at = event.location;
     lines << tr("Magnitude %1, depth %2")
                  .arg(std::isfinite(at.magnitude) ? numberText(at.magnitude) : tr("unknown"),

@@ -107,3 +107,15 @@ QTreeWidgetItem *ResultItems::eventItem(const std::string &eventId, const QuakeF
     event->addChildren(rows);
     return event;
 }
+
+int ResultItems::rowOf(const QuakeFieldMap &fields, const std::string &label)
+{
+    // One row per non-empty field, in the map's order.
+    int row = 0;
+    for (const auto &[name, value] : fields) {
+        if (name == label)
+            return value.empty() ? -1 : row;
+        row += value.empty() ? 0 : 1;
+    }
+    return -1;
+}

@@ -22,4 +22,7 @@ namespace ResultItems {
 // per non-empty field (label, value) in the map's order. Not in a tree yet.
 QTreeWidgetItem *eventItem(const std::string &eventId, const QuakeFieldMap &fields, const QFont &font);
 
+// The row of an event's item that shows the label, or -1.
+int rowOf(const QuakeFieldMap &fields, const std::string &label);
+
 } // namespace ResultItems

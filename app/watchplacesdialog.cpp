@@ -143,3 +143,11 @@ QList<WatchedPlace> WatchPlacesDialog::places() const
     }
     return places;
 }
+
+void WatchPlacesDialog::edit(QCompleter *completer, const QString &proposed, QWidget *parent)
+{
+    WatchPlacesDialog dialog(WatchedPlace::load(), completer, parent);
+    dialog.propose(proposed);
+    if (dialog.exec() == QDialog::Accepted)
+        WatchedPlace::save(dialog.places());
+}

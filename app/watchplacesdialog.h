@@ -18,6 +18,10 @@ class WatchPlacesDialog : public QDialog
 public:
     WatchPlacesDialog(const QList<WatchedPlace> &places, QCompleter *completer, QWidget *parent);
 
+    // Shows the watched places for editing, the place given proposed for
+    // adding, and saves them when the user accepts.
+    static void edit(QCompleter *completer, const QString &proposed, QWidget *parent);
+
     // Fills the row that adds a place, for the user to finish.
     void propose(const QString &place);
     // As the table holds them; rows that do not read as a place are left out.

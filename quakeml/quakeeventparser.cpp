@@ -1,6 +1,7 @@
 #include "quakeml/quakeeventparser.h"
 
 #include "quakeml/latin1.h"
+#include "quakeml/quakelabels.h"
 #include "quakeml/utctime.h"
 
 #include <QDateTime>
@@ -11,16 +12,6 @@
 #include <limits>
 
 namespace {
-
-const std::string kDepthLabel = "Focal Depth:";
-const std::string kLatitudeLabel = "Latitude:";
-const std::string kLongitudeLabel = "Longitude:";
-const std::string kModeLabel = "Origin evaluation mode:";
-const std::string kStatusLabel = "Origin evaluation status:";
-const std::string kReferenceLabel = "Reference ID:";
-const std::string kMagnitudeLabel = "Richter Magnitude:";
-const std::string kStationCountLabel = "Station Count (Magnitude):";
-const std::string kTimeLabel = "Universal Time:";
 
 const char kDegreeSign = '\xB0';
 
@@ -238,6 +229,7 @@ void QuakeEventParser::convert()
         m_utcSeconds = us ? double(*us) / 1e6 : None;
         const std::string localTime = timeText.isEmpty() ? std::string() : localTimeText(timeText, us);
         std::string referenceId = Latin1::fromText(raw[RawEvent::ReferenceId]);
+        m_referenceLength = referenceId.size();
 
         m_eventId.reserve(referenceId.size() + localTime.size() + 3);
         m_eventId += '[';
@@ -245,19 +237,19 @@ void QuakeEventParser::convert()
         m_eventId += "] ";
         m_eventId += localTime;
 
-        m_fields[kTimeLabel] = Latin1::fromText(timeText);
-        m_fields[kDepthLabel] = stringWithDouble(depth, "km");
-        (m_fields[kLatitudeLabel] = stringWithDouble(latitude, "")) += kDegreeSign;
-        (m_fields[kLongitudeLabel] = stringWithDouble(longitude, "")) += kDegreeSign;
-        m_fields[kModeLabel] = Latin1::fromText(raw[RawEvent::Mode]);
-        m_fields[kStatusLabel] = Latin1::fromText(raw[RawEvent::Status]);
-        m_fields[kReferenceLabel] = std::move(referenceId);
+        m_fields[QuakeLabels::Time] = Latin1::fromText(timeText);
+        m_fields[QuakeLabels::Depth] = stringWithDouble(depth, "km");
+        (m_fields[QuakeLabels::Latitude] = stringWithDouble(latitude, "")) += kDegreeSign;
+        (m_fields[QuakeLabels::Longitude] = stringWithDouble(longitude, "")) += kDegreeSign;
+        m_fields[QuakeLabels::Mode] = Latin1::fromText(raw[RawEvent::Mode]);
+        m_fields[QuakeLabels::Status] = Latin1::fromText(raw[RawEvent::Status]);
+        m_fields[QuakeLabels::Reference] = std::move(referenceId);
     }
     if (m_texts.hasMagnitude) {
         double magnitude = 0.0;
         m_location.magnitude = numberOrNone(raw[RawEvent::Magnitude], &magnitude);
-        m_fields[kMagnitudeLabel] = stringWithDouble(magnitude, "");
-        m_fields[kStationCountLabel] = std::to_string(raw[RawEvent::Stations].toInt(nullptr, 10));
+        m_fields[QuakeLabels::Magnitude] = stringWithDouble(magnitude, "");
+        m_fields[QuakeLabels::StationCount] = std::to_string(raw[RawEvent::Stations].toInt(nullptr, 10));
     }
     m_isEarthquake = raw[RawEvent::EventType] == u"earthquake" && !m_fields.empty();
 }

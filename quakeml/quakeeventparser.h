@@ -53,6 +53,9 @@ public:
     QuakeLocation location() const { return m_location; }
     // The origin time, seconds since 1970 (UTC), NaN when it is missing.
     double utcSeconds() const { return m_utcSeconds; }
+    // Where the identifier holds the reference id: from its second
+    // character, this many; npos when the event has no origin.
+    std::size_t referenceLength() const { return m_referenceLength; }
     // The reply's own texts of the values, for exports.
     RawEvent rawEvent(const std::string *eventId) const;
 
@@ -86,4 +89,5 @@ private:
     QuakeFieldMap m_fields;
     QuakeLocation m_location;
     double m_utcSeconds;
+    std::size_t m_referenceLength = std::string::npos;
 };

@@ -36,6 +36,10 @@ struct LocatedEvent
     QuakeLocation location;
     // Seconds since 1970, UTC; NaN when the reply gave no readable time.
     double utcSeconds = std::nan("");
+    // Within the identifier: the reference id and the local time, empty
+    // where the event has no origin.
+    std::string_view reference {};
+    std::string_view localTime {};
 };
 
 // The texts an event's reply held for what an export writes, unrounded,

@@ -12,9 +12,7 @@
 #include <QByteArray>
 #include <QString>
 
-#include <algorithm>
 #include <functional>
-#include <iterator>
 #include <vector>
 
 class QXmlStreamReader;
@@ -70,7 +68,7 @@ public:
     // store, every other child is skipped whole.
     static void readEventParameters(QXmlStreamReader &reader, QuakeEventStore &store);
     // The same, noting each event's location as it is read (in document
-    // order, repeated identifiers included; see alignLocations).
+    // order, repeated identifiers included; see StoreOrder).
     static void readEventParameters(QXmlStreamReader &reader, QuakeEventStore &store,
                                     std::vector<LocatedEvent> &located, std::vector<RawEvent> *raw = nullptr);
     // Reads the events as readEventParameters does but converts none: each
@@ -82,28 +80,4 @@ public:
     // readEventParameters does with each event it reads.
     static void storeEvent(QuakeEventParser &parser, QuakeEventStore &store, std::vector<LocatedEvent> &located,
                            std::vector<RawEvent> *raw);
-    // The raw values of the store's events, in the store's order.
-    static std::vector<const RawEvent *> alignRaw(const std::vector<RawEvent> &raw);
-    // Puts the locations noted while reading into the store's order, the
-    // last of each identifier kept, as the store keeps it.
-    static void alignLocations(std::vector<LocatedEvent> &located);
-
-    // Puts notes made of events as they were read (each with the
-    // identifier's string in the store, idOf) in the store's order, keeping
-    // the last of each identifier, as the store keeps it; the others go to
-    // dropped.
-    template <typename Note, typename IdOf, typename Dropped>
-    static void alignToStore(std::vector<Note> &notes, const IdOf &idOf, const Dropped &dropped)
-    {
-        std::stable_sort(notes.begin(), notes.end(),
-                         [&](const Note &a, const Note &b) { return *idOf(a) < *idOf(b); });
-        auto kept = notes.begin();
-        for (auto it = notes.begin(); it != notes.end(); ++it) {
-            if (std::next(it) != notes.end() && idOf(*std::next(it)) == idOf(*it))
-                dropped(*it);
-            else
-                *kept++ = *it;
-        }
-        notes.erase(kept, notes.end());
-    }
 };

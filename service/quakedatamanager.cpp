@@ -1,6 +1,7 @@
 #include "service/quakedatamanager.h"
 
 #include "quakeml/quakemlreader.h"
+#include "quakeml/storeorder.h"
 #include "quakeml/replybody.h"
 #include "geo/searchregion.h"
 #include "service/disposal.h"
@@ -49,13 +50,6 @@ void giveBackFreedMemory()
 #ifdef __GLIBC__
     malloc_trim(0);
 #endif
-}
-
-// The region that a search's URL names, or the whole world (also when the
-// URL names it wrongly: the service says what is wrong with it).
-SearchRegion regionOf(const QString &url)
-{
-    return SearchRegion::parse(QUrlQuery(QUrl(url, QUrl::TolerantMode))).region.value_or(SearchRegion());
 }
 
 // Whether an event, as its reply wrote it, lies in the region; a value is
@@ -296,7 +290,7 @@ void QuakeDataManager::startReading(std::unique_ptr<ReplyBody> body)
     Reading *const reading = m_reading.get();
     // A search of a region shows nothing outside it, whatever the service
     // sent.
-    reading->thread = std::thread([this, reading, region = regionOf(m_url)] {
+    reading->thread = std::thread([this, reading, region = m_region] {
         Reading::Batch batch;
         {
             QMutexLocker lock(&reading->mutex);
@@ -428,7 +422,7 @@ void QuakeDataManager::parseResponse(QString &text)
 
 void QuakeDataManager::finishReading(const QuakeMLError &error)
 {
-    QuakeMLReader::alignLocations(m_locations);
+    StoreOrder::alignLocations(m_locations);
     if (!error.isError())
         return;
     const QString position = QString::asprintf("\n\n(Line #%ld, Column #%ld)",

@@ -5,6 +5,7 @@
 // serves one search, as a child of the window, which releases it once a
 // later result is shown.
 
+#include "geo/searchregion.h"
 #include "quakeml/quakeeventrecord.h"
 
 #include <QObject>
@@ -37,6 +38,10 @@ public:
     // the window to say (a search that runs by itself, over and over, must
     // not stack boxes).
     void setQuiet(bool quiet) { m_quiet = quiet; }
+    // The region searched: an event the reply holds outside it is not
+    // shown, whatever the service sent. The whole world unless set.
+    void setRegion(const SearchRegion &region) { m_region = region; }
+
     // What went wrong, for a quiet search; empty when nothing did.
     QString errorText() const { return m_errorText; }
 
@@ -108,6 +113,7 @@ private:
     std::vector<LocatedEvent> m_locations;
     std::vector<RawEvent> m_rawEvents;
     QString m_url;
+    SearchRegion m_region;
     QString m_serviceNote;
     QString m_errorText;
     QNetworkAccessManager *m_networkManager;

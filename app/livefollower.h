@@ -1,0 +1,103 @@
+#pragma once
+
+// LiveFollower: following a search live. The search runs again every so
+// often; each result is shown in place of the last with what changed
+// marked (new events until they are selected, revised values beside what
+// they were, withdrawn events greyed after the rest and crossed out on the
+// map) and the view as the user left it. New events inside watched places
+// are told as desktop notifications, each once. The window runs the
+// searches and builds the tree; the follower keeps the rest.
+
+#include "quakeml/quakeeventrecord.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+#include <functional>
+#include <map>
+#include <memory>
+#include <optional>
+#include <string>
+#include <unordered_set>
+#include <vector>
+
+class DesktopNotifier;
+class MapWidget;
+class QMainWindow;
+class QTimer;
+class QTreeWidget;
+class QTreeWidgetItem;
+class QuakeDataManager;
+
+class LiveFollower : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Marks the window's tree and map; counts the unseen events in the
+    // window's title.
+    LiveFollower(QMainWindow *window, QTreeWidget *tree, MapWidget *map);
+    ~LiveFollower() override;
+
+    // Whether following was on when the program last ran.
+    static bool wasFollowing();
+    // Starts following (a run is due at once and then every interval) or
+    // stops it; remembered. Stopping leaves the result shown without its
+    // marks; the run in flight is the caller's to cancel.
+    void start();
+    void stop(const QuakeDataManager *shown);
+
+    // The run in flight, if any: runs never overlap.
+    QuakeDataManager *running() const { return m_running; }
+    void setRunning(QuakeDataManager *search) { m_running = search; }
+    bool isRun(const QuakeDataManager *search) const { return search && m_running == search; }
+
+    // Forgets what was compared: the next result is the first.
+    void restart();
+    // While a followed result replaces the last: the map keeps its view.
+    bool isKeepingView() const { return m_keepingView; }
+
+    // Shows a run's result in place of the shown one: build puts it in the
+    // tree; then its changes are marked and told, after the result's
+    // message. False, the run having failed, when it holds an error.
+    bool showResult(QuakeDataManager *search, const QuakeDataManager *shown,
+                    const std::function<void()> &build, const QString &resultMessage);
+    void runFailed(QuakeDataManager *search);
+    // The tree's current item is seen: its event is not new any more.
+    void markSeen(QTreeWidgetItem *current, const QuakeDataManager *shown);
+
+    // The index of the event of this reference among the search's, or -1.
+    static int indexOfReference(const QuakeDataManager *search, const QString &reference);
+
+signals:
+    void runDue();
+    // A notification was chosen: the window is raised, and the event of
+    // this reference is wanted.
+    void eventWanted(const QString &reference);
+
+private:
+    struct Withdrawn;
+    void updateTitle();
+    // Tells of the new events inside watched places.
+    void notifyWatchers(const QuakeDataManager *search, const std::vector<std::string> &added);
+
+    QMainWindow *m_window;
+    QTreeWidget *m_tree;
+    MapWidget *m_map;
+    QTimer *m_timer;
+    DesktopNotifier *m_notifier;
+    QString m_baseTitle;
+    QPointer<QuakeDataManager> m_running;
+    // A result of following is shown: the next one is compared with it.
+    bool m_comparing = false;
+    bool m_keepingView = false;
+    // New events not selected yet, and the earlier values of what the last
+    // run revised.
+    std::unordered_set<std::string> m_unseen;
+    std::map<std::string, QuakeFieldMap> m_revised;
+    // Events told of already, by reference: never twice.
+    std::unordered_set<std::string> m_notified;
+    // What runs withdrew, until following starts afresh or the event is back.
+    std::vector<std::unique_ptr<Withdrawn>> m_withdrawn;
+};

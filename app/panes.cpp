@@ -1,0 +1,242 @@
+#include "app/panes.h"
+
+#include "app/eventexport.h"
+#include "app/eventlinks.h"
+#include "app/mapwidget.h"
+#include "app/picturefile.h"
+#include "app/plotswidget.h"
+#include "app/sectionplot.h"
+#include "geo/places.h"
+#include "geo/shippeddata.h"
+#include "quakeml/storeorder.h"
+#include "service/quakedatamanager.h"
+
+#include <QAction>
+#include <QDockWidget>
+#include <QFileDialog>
+#include <QInputDialog>
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QMenu>
+#include <QMessageBox>
+#include <QProgressDialog>
+#include <QSettings>
+#include <QStatusBar>
+#include <QTreeWidget>
+
+namespace {
+
+const char *const showMapKey = "view/showMap";
+const char *const showPlotsKey = "view/showPlots";
+const char *const plotKey = "view/plot";
+constexpr int MapWidth = 560;
+constexpr int PlotsHeight = 260;
+
+} // namespace
+
+Panes::Panes(QMainWindow *window, QTreeWidget *tree)
+    : QObject(window)
+    , m_window(window)
+    , m_map(new MapWidget)
+    , m_plots(new PlotsWidget)
+{
+    m_map->setObjectName(QStringLiteral("mapWidget"));
+    m_mapDock = addPane(tr("Map"), QStringLiteral("mapDock"), m_map, showMapKey);
+    // The window grows by the map's width when the map is shown.
+    if (m_mapDock->isVisibleTo(window)) {
+        window->resize(window->width() + MapWidth, window->height() + 100);
+        window->resizeDocks({ m_mapDock }, { MapWidth }, Qt::Horizontal);
+    }
+
+    m_plots->setObjectName(QStringLiteral("plotsWidget"));
+    m_plotsDock = addPane(tr("Plots"), QStringLiteral("plotsDock"), m_plots, showPlotsKey);
+    // The plot that was shown last.
+    m_plots->setCurrentIndex(QSettings().value(QLatin1String(plotKey), 0).toInt());
+    connect(m_plots, &QTabWidget::currentChanged, this, [](int index) { QSettings().setValue(QLatin1String(plotKey), index); });
+    window->splitDockWidget(m_mapDock, m_plotsDock, Qt::Vertical);
+    m_links = new EventLinks(tree, m_map, m_plots, window->statusBar(), this);
+    connect(m_map, &MapWidget::pointMenuRequested, this, &Panes::showPointMenu);
+    connect(m_map, &MapWidget::sectionDrawn, this, [this](const GeoPoint &a, const GeoPoint &b) {
+        emit sectionDrawn(a, b);
+        m_plots->setCurrentIndex(PlotsWidget::Section);
+        emit plotsWanted();
+        m_window->statusBar()->clearMessage();
+    });
+    if (m_plotsDock->isVisibleTo(window)) {
+        window->resize(window->width(), window->height() + PlotsHeight);
+        window->resizeDocks({ m_plotsDock }, { PlotsHeight }, Qt::Vertical);
+    }
+}
+
+QDockWidget *Panes::addPane(const QString &title, const QString &name, QWidget *content, const char *shownKey)
+{
+    auto *dock = new QDockWidget(title, m_window);
+    dock->setObjectName(name);
+    dock->setFeatures(QDockWidget::NoDockWidgetFeatures);
+    dock->setTitleBarWidget(new QWidget(dock));   // no title: a pane, not a tool window
+    dock->setWidget(content);
+    m_window->addDockWidget(Qt::RightDockWidgetArea, dock);
+    dock->setVisible(QSettings().value(QLatin1String(shownKey), true).toBool());
+    return dock;
+}
+
+void Panes::showPointMenu(const GeoPoint &point, const QPoint &at)
+{
+    const QString text = QStringLiteral("%1, %2").arg(point.latitude, 0, 'f', 3)
+                             .arg(Geo::periodicLongitude(point.longitude), 0, 'f', 3);
+    QMenu menu(m_window);
+    QAction *around = menu.addAction(tr("Search Around Here"));
+    around->setObjectName(QStringLiteral("actionSearchAroundHere"));
+    QAction *watch = menu.addAction(tr("Watch Here\u2026"));
+    watch->setObjectName(QStringLiteral("actionWatchHere"));
+    QAction *chosen = menu.exec(at);
+    if (chosen == around)
+        emit searchAroundWanted(text);
+    else if (chosen == watch)
+        emit watchWanted(text);
+}
+
+bool Panes::isMapVisible() const
+{
+    return m_mapDock->isVisible();
+}
+
+bool Panes::isMapShown() const
+{
+    return m_mapDock->isVisibleTo(m_window);
+}
+
+bool Panes::arePlotsShown() const
+{
+    return m_plotsDock->isVisibleTo(m_window);
+}
+
+void Panes::setMapShown(bool shown)
+{
+    m_mapDock->setVisible(shown);
+    QSettings().setValue(QLatin1String(showMapKey), shown);
+}
+
+void Panes::setPlotsShown(bool shown)
+{
+    m_plotsDock->setVisible(shown);
+    QSettings().setValue(QLatin1String(showPlotsKey), shown);
+}
+
+void Panes::showEvents(const QuakeDataManager *search, bool keepMapView)
+{
+    std::unordered_set<const std::string *> fixed;
+    for (const RawEvent &raw : search->rawEvents()) {
+        if (SectionPlot::isFixedDepth(raw[RawEvent::DepthType]))
+            fixed.insert(raw.eventId);
+    }
+    m_plots->setFixedDepths(std::move(fixed));
+    // The same events, in the same order as the tree's items.
+    m_links->setEvents(search->quakeLocations(), keepMapView);
+}
+
+void Panes::setSection(const CrossSection &section)
+{
+    m_map->setSection(section);
+    m_plots->setSection(section);
+}
+
+void Panes::prepareFor(const std::vector<QuakeLocation> &events) const
+{
+    if (m_mapDock->isVisible())
+        m_map->prepareFor(events);
+}
+
+void Panes::drawSection()
+{
+    emit mapWanted();
+    m_map->startSection();
+    m_window->statusBar()->showMessage(tr("Drag on the map from A to A\u2032 to draw a section; Escape leaves it."));
+}
+
+void Panes::saveMapAs()
+{
+    const QString path = PictureFile::ask(m_window, tr("Save Map As"), QStringLiteral("harvix-map.png"));
+    QString error;
+    if (path.isEmpty())
+        return;
+    if (!m_map->save(path, &error))
+        QMessageBox::warning(m_window, tr("Save Map As"), tr("The map was not saved: %1").arg(error));
+    else
+        m_window->statusBar()->showMessage(tr("The map was saved as %1.").arg(path), 0);
+}
+
+void Panes::savePlotAs()
+{
+    const QString path = PictureFile::ask(m_window, tr("Save Plot As"), QStringLiteral("harvix-plot.png"));
+    QString error;
+    if (path.isEmpty())
+        return;
+    if (!m_plots->save(PlotsWidget::Plot(m_plots->currentIndex()), path, &error))
+        QMessageBox::warning(m_window, tr("Save Plot As"), tr("The plot was not saved: %1").arg(error));
+    else
+        m_window->statusBar()->showMessage(tr("The plot was saved as %1.").arg(path), 0);
+}
+
+void Panes::goToPlace(const QString &typed, QCompleter *completer)
+{
+    QInputDialog dialog(m_window);
+    dialog.setWindowTitle(tr("Go to Place"));
+    dialog.setLabelText(tr("A town or city, or a latitude and longitude:"));
+    dialog.setTextValue(typed);
+    if (auto *field = dialog.findChild<QLineEdit *>())
+        field->setCompleter(completer);
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    QString name;
+    const std::optional<GeoPoint> point = ShippedData::places().pointNamed(dialog.textValue(), &name);
+    if (!point) {
+        QMessageBox::critical(m_window, tr("Go to Place"),
+                              tr("No place is called \"%1\".").arg(dialog.textValue().trimmed()));
+        return;
+    }
+    emit mapWanted();
+    m_map->showPlace(*point, name);
+}
+
+bool Panes::exportEvents(const QuakeDataManager *search, const QString &path, QString *error)
+{
+    const std::optional<EventExport::Format> format = EventExport::formatOf(path);
+    if (!format) {
+        *error = tr("%1: the name must end in .csv, .geojson or .xml").arg(path);
+        return false;
+    }
+    // In the tree's order.
+    const std::vector<const RawEvent *> events = search ? StoreOrder::alignRaw(search->rawEvents())
+                                                        : std::vector<const RawEvent *>();
+    // A bar and a Cancel button for an export that takes more than a second.
+    QProgressDialog progress(tr("Exporting %1 events...").arg(events.size()), tr("Cancel"), 0, int(events.size()),
+                             m_window);
+    progress.setWindowTitle(tr("Export Events"));
+    progress.setMinimumDuration(1000);
+    progress.setWindowModality(Qt::WindowModal);
+    return EventExport::writeFile(path, *format, events, [&progress](qint64 done, qint64) {
+        progress.setValue(int(done));
+        return !progress.wasCanceled();
+    }, error);
+}
+
+void Panes::exportEventsAs(const QuakeDataManager *search)
+{
+    QString selected;
+    QString path = QFileDialog::getSaveFileName(
+        m_window, tr("Export Events As"), QStringLiteral("harvix-events.csv"),
+        tr("CSV, GeoNet's quake search columns (*.csv);;GeoJSON (*.geojson);;QuakeML 1.2 (*.xml)"), &selected);
+    if (path.isEmpty())
+        return;
+    if (!EventExport::formatOf(path))
+        path += selected.contains(QLatin1String("geojson")) ? QStringLiteral(".geojson")
+              : selected.contains(QLatin1String("QuakeML")) ? QStringLiteral(".xml") : QStringLiteral(".csv");
+    QString error;
+    if (exportEvents(search, path, &error))
+        m_window->statusBar()->showMessage(tr("The events were exported to %1 (times in UTC).").arg(path), 0);
+    else if (!error.isEmpty())
+        QMessageBox::warning(m_window, tr("Export Events As"), tr("The events were not exported: %1").arg(error));
+    else
+        m_window->statusBar()->showMessage(tr("The export was cancelled; nothing was written."), 0);
+}

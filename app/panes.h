@@ -1,0 +1,83 @@
+#pragma once
+
+// Panes: the map and the plots beside the result tree, each in a dock of
+// its own without a title bar (the form stays as it is), shown or hidden
+// as last time; EventLinks ties their events to the tree's items. Also the
+// commands that save what they show, and the export of the shown events.
+
+#include "geo/crosssection.h"
+#include "quakeml/quakeeventrecord.h"
+
+#include <QObject>
+
+#include <vector>
+
+class EventLinks;
+class MapWidget;
+class PlotsWidget;
+class QCompleter;
+class QDockWidget;
+class QMainWindow;
+class QStatusBar;
+class QString;
+class QTreeWidget;
+class QuakeDataManager;
+
+class Panes : public QObject
+{
+    Q_OBJECT
+
+public:
+    // Docks the panes in the window, which grows by their size.
+    Panes(QMainWindow *window, QTreeWidget *tree);
+
+    MapWidget *map() const { return m_map; }
+    PlotsWidget *plots() const { return m_plots; }
+    EventLinks *links() const { return m_links; }
+    bool isMapVisible() const;
+    bool isMapShown() const;
+    bool arePlotsShown() const;
+
+    // The search's events on the map and the plots; the map keeps its view
+    // when asked to.
+    void showEvents(const QuakeDataManager *search, bool keepMapView);
+    void setSection(const CrossSection &section);
+    // The circles of events being read, made while the window has time.
+    void prepareFor(const std::vector<QuakeLocation> &events) const;
+    // The next drag on the map draws a cross-section's profile.
+    void drawSection();
+
+    void setMapShown(bool shown);
+    void setPlotsShown(bool shown);
+    void saveMapAs();
+    void savePlotAs();
+    // Asks for a place, the field's text first, and centres the map on it.
+    void goToPlace(const QString &typed, QCompleter *completer);
+
+    // Writes the search's events as CSV, GeoJSON or QuakeML 1.2 by the
+    // name's suffix, whole or not at all; false with a reason, or an empty
+    // one when the user cancelled.
+    bool exportEvents(const QuakeDataManager *search, const QString &path, QString *error);
+    void exportEventsAs(const QuakeDataManager *search);
+
+signals:
+    // The map or the plots were asked to show.
+    void mapWanted();
+    void plotsWanted();
+    // Chosen on the map's menu for a point ("-41.290, 174.780").
+    void searchAroundWanted(const QString &point);
+    void watchWanted(const QString &point);
+    // A profile drawn on the map, now the Section plot's.
+    void sectionDrawn(const GeoPoint &a, const GeoPoint &b);
+
+private:
+    void showPointMenu(const GeoPoint &point, const QPoint &at);
+    QDockWidget *addPane(const QString &title, const QString &name, QWidget *content, const char *shownKey);
+
+    QMainWindow *m_window;
+    QDockWidget *m_mapDock;
+    MapWidget *m_map;
+    QDockWidget *m_plotsDock;
+    PlotsWidget *m_plots;
+    EventLinks *m_links;
+};

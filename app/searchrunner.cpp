@@ -1,0 +1,61 @@
+#include "app/searchrunner.h"
+
+#include "service/quakedatamanager.h"
+
+SearchRunner::SearchRunner(QObject *window)
+    : QObject(window)
+    , m_window(window)
+{
+}
+
+QuakeDataManager *SearchRunner::start(QString url, const SearchRegion &region, const QString &words, bool quiet)
+{
+    auto *search = new QuakeDataManager(m_window, url);
+    search->setQuiet(quiet);
+    search->setRegion(region);
+    m_regionWords[search] = words;
+    connect(search, SIGNAL(quakeDataLoaded(QuakeDataManager*)), m_window, SLOT(quakeDataLoaded(QuakeDataManager*)));
+    connect(search, SIGNAL(quakeDataFailed(QuakeDataManager*)), m_window, SLOT(quakeDataFailed(QuakeDataManager*)));
+    // While the reply is read, its events' items are made between the
+    // pieces of reading, and the window goes on painting.
+    connect(search, &QuakeDataManager::eventsRead, this, [this, search] { emit eventsRead(search); });
+    connect(search, &QObject::destroyed, this, [this, search] {
+        emit ended(search);
+        m_regionWords.erase(search);
+    });
+    search->performRequest();
+    return search;
+}
+
+void SearchRunner::cancel(QuakeDataManager *search)
+{
+    disconnect(search, nullptr, m_window, nullptr);
+    disconnect(search, &QuakeDataManager::eventsRead, this, nullptr);
+    search->deleteLater();
+}
+
+bool SearchRunner::isSuperseded(const QuakeDataManager *search) const
+{
+    return m_shown && search->serial() < m_shown->serial();
+}
+
+QString SearchRunner::resultMessage(const QuakeDataManager *search) const
+{
+    const std::size_t count = search->quakeEvents().size();
+    QString message = tr("Retrieved %1 quake events matching search criteria").arg(qulonglong(count));
+    const auto region = m_regionWords.find(search);
+    if (region != m_regionWords.end() && !region->second.isEmpty())
+        message += u' ' + region->second;
+    message += u'.';
+    if (count == 0 && !search->serviceNote().isEmpty())
+        message += u' ' + search->serviceNote();
+    return message;
+}
+
+void SearchRunner::releaseIdle(const QuakeDataManager *shown)
+{
+    for (QuakeDataManager *search : m_window->findChildren<QuakeDataManager *>(Qt::FindDirectChildrenOnly)) {
+        if (search != shown && !search->isInFlight())
+            search->deleteLater();
+    }
+}

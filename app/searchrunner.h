@@ -1,0 +1,55 @@
+#pragma once
+
+// SearchRunner starts the window's searches and keeps what it must know of
+// them: which result is shown, the region each one searched in words, and
+// which are finished with. Each search is a QuakeDataManager, a child of the
+// window, which it signals; the runner is told when each has read more
+// events and when it goes.
+
+#include "geo/searchregion.h"
+#include "service/quakedatamanager.h"
+
+#include <QObject>
+#include <QPointer>
+#include <QString>
+
+#include <unordered_map>
+
+
+class SearchRunner : public QObject
+{
+    Q_OBJECT
+
+public:
+    // The window: the searches' parent, whose quakeDataLoaded and
+    // quakeDataFailed slots they signal.
+    explicit SearchRunner(QObject *window);
+
+    // A quiet search shows no message box.
+    QuakeDataManager *start(QString url, const SearchRegion &region, const QString &words, bool quiet);
+    // A search whose result is not wanted any more: it goes, unseen.
+    void cancel(QuakeDataManager *search);
+
+    // The search whose result the tree shows: an older result that arrives
+    // later is dropped, and event pages open at this search's service.
+    QuakeDataManager *shown() const { return m_shown; }
+    void setShown(QuakeDataManager *search) { m_shown = search; }
+    // Whether a later search's result is shown already.
+    bool isSuperseded(const QuakeDataManager *search) const;
+    // "Retrieved 12 quake events matching search criteria within 50 km of
+    // Christchurch."; where nothing was found, the service may say why.
+    QString resultMessage(const QuakeDataManager *search) const;
+    // Every search but the one shown and those still in flight is
+    // finished with: its store is not needed any more.
+    void releaseIdle(const QuakeDataManager *shown);
+
+signals:
+    void eventsRead(QuakeDataManager *search);
+    // However a search ends, before it goes.
+    void ended(const QuakeDataManager *search);
+
+private:
+    QObject *m_window;
+    QPointer<QuakeDataManager> m_shown;
+    std::unordered_map<const QuakeDataManager *, QString> m_regionWords;
+};

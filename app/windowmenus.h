@@ -1,0 +1,16 @@
+#pragma once
+
+// The window's menu bar: File, Search, View and Help, each action joined
+// to the window's slot or the part that does its job.
+
+class Panes;
+class QMainWindow;
+class RegionBar;
+
+namespace WindowMenus {
+
+// Fills the window's menu bar; Show Map and Show Plots are checked as
+// their panes are shown.
+void fill(QMainWindow *window, Panes *panes, RegionBar *region);
+
+} // namespace WindowMenus
