@@ -2,7 +2,7 @@
 
 #include "catalogue/postgrescatalogue.h"
 #include "catalogue/sqlitecatalogue.h"
-#include "defaultcatalogue.h"
+#include "import/defaultcatalogue.h"
 #include "quakeml/utctime.h"
 #include "upstream/upstream.h"
 

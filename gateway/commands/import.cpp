@@ -4,7 +4,7 @@
 #include "commands/commandline.h"
 
 #include "catalogue/catalogue.h"
-#include "catalogueimport.h"
+#include "import/catalogueimport.h"
 
 #include <QFileInfo>
 

@@ -5,7 +5,7 @@
 #include "catalogue/catalogue.h"
 #include "formats/fieldparsing.h"
 #include "upstream/upstream.h"
-#include "upstreamsync.h"
+#include "upstream/upstreamsync.h"
 
 #include <QDateTime>
 #include <QElapsedTimer>

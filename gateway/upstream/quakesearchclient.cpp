@@ -4,56 +4,41 @@
 
 #include <QJsonDocument>
 #include <QJsonObject>
+#include <QTemporaryFile>
 
-QString QuakeSearchClient::query(const UpstreamWindow &window)
+UpstreamClient::Asked QuakeSearchClient::ask(const UpstreamWindow &window, QTemporaryFile &body, int &requests)
 {
-    static const QueryKeys keys = { "startdate", "enddate", "minmag", "maxmag", "modificationtime", QueryKeys::Region::QuakeSearch };
-    return windowQuery(window, keys);
-}
-
-Upstream::Answer QuakeSearchClient::ask(const UpstreamWindow &piece, QTemporaryFile &body,
-                                        std::optional<qint64> &expected, FetchReport &report)
-{
+    static const UpstreamHttp::QueryKeys keys = { "startdate", "enddate", "minmag", "maxmag", "modificationtime",
+                                                  UpstreamHttp::QueryKeys::Region::QuakeSearch };
+    const QString query = UpstreamHttp::windowQuery(window, keys);
     const auto get = [&](QTemporaryFile &file, const QString &endpoint) {
-        Response response;
-        if (!fetchInto(file, endpoint + query(piece), response, report))
-            return Answer::Failed;
-        const Answer answer = answerOf(response.status, file, endpoint, report);
-        if (answer == Answer::Nothing) {
-            report.error = QStringLiteral("%1 answered HTTP 204").arg(endpoint);
-            return Answer::Failed;
-        }
-        return answer;
+        Asked asked = m_http.fetch(file, endpoint, query, requests);
+        if (asked.answer == Answer::Nothing)
+            asked = { Answer::Failed, QStringLiteral("%1 answered HTTP 204").arg(endpoint), std::nullopt };
+        return asked;
     };
+    const auto failed = [](const QString &why) { return Asked { Answer::Failed, why, std::nullopt }; };
 
     QTemporaryFile counted;
-    if (const Answer answer = get(counted, QStringLiteral("count?")); answer != Answer::Events)
-        return answer;
+    if (Asked asked = get(counted, QStringLiteral("count?")); asked.answer != Answer::Events)
+        return asked;
     counted.seek(0);
     const QJsonObject json = QJsonDocument::fromJson(counted.readAll()).object();
-    if (!json.value(QLatin1String("count")).isDouble()) {
-        report.error = QStringLiteral("count? did not answer JSON with a count");
-        return Answer::Failed;
-    }
+    if (!json.value(QLatin1String("count")).isDouble())
+        return failed(QStringLiteral("count? did not answer JSON with a count"));
     const qint64 count = qint64(json.value(QLatin1String("count")).toDouble());
+    const int limit = m_http.options().quakeSearchLimit;
     if (count == 0)
-        return Answer::Nothing;
-    if (count > m_options.quakeSearchLimit) {
-        report.error = QStringLiteral("more than %1 events").arg(m_options.quakeSearchLimit);
-        return Answer::TooBig;
-    }
-    if (const Answer answer = get(body, QStringLiteral("csv?")); answer != Answer::Events)
-        return answer;
-    if (body.size() == 0) {
-        report.error = QStringLiteral("csv? answered nothing where count? said %1 events").arg(count);
-        return Answer::Failed;
-    }
-    if (endsInsideLine(body)) {
-        report.error = QStringLiteral("the CSV reply ends inside a row");
-        return Answer::Failed;
-    }
-    expected = count;
-    return Answer::Events;
+        return { Answer::Nothing, QString(), std::nullopt };
+    if (count > limit)
+        return { Answer::TooBig, QStringLiteral("more than %1 events").arg(limit), std::nullopt };
+    if (Asked asked = get(body, QStringLiteral("csv?")); asked.answer != Answer::Events)
+        return asked;
+    if (body.size() == 0)
+        return failed(QStringLiteral("csv? answered nothing where count? said %1 events").arg(count));
+    if (UpstreamHttp::endsInsideLine(body))
+        return failed(QStringLiteral("the CSV reply ends inside a row"));
+    return { Answer::Events, QString(), count };
 }
 
 ReadOutcome QuakeSearchClient::read(QIODevice &body, const RowSink &sink) const

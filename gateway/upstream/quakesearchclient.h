@@ -5,19 +5,18 @@
 // A window over the limit is halved until every piece is under it, and a
 // CSV reply with fewer rows than count? announced is a failure.
 
-#include "upstream/upstream.h"
+#include "upstream/upstreamhttp.h"
 
-class QuakeSearchClient : public Upstream
+class QuakeSearchClient : public UpstreamClient
 {
 public:
-    QuakeSearchClient(const QUrl &url, const Options &options) : Upstream(url, options) {}
+    QuakeSearchClient(const QUrl &url, const UpstreamOptions &options) : m_http(url, options) {}
 
-protected:
-    Answer ask(const UpstreamWindow &piece, QTemporaryFile &body, std::optional<qint64> &expected,
-               FetchReport &report) override;
+    Asked ask(const UpstreamWindow &window, QTemporaryFile &body, int &requests) override;
     ReadOutcome read(QIODevice &body, const RowSink &sink) const override;
     QString format() const override;
+    bool isUnreachable() const override { return m_http.isUnreachable(); }
 
 private:
-    static QString query(const UpstreamWindow &window);
+    UpstreamHttp m_http;
 };

@@ -1,4 +1,4 @@
-#include "catalogueimport.h"
+#include "import/catalogueimport.h"
 
 #include "catalogue/catalogue.h"
 #include "formats/cataloguefile.h"

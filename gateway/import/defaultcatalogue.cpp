@@ -1,4 +1,4 @@
-#include "defaultcatalogue.h"
+#include "import/defaultcatalogue.h"
 
 #include "catalogue/sqlitecatalogue.h"
 #include "geo/shippeddata.h"

@@ -4,7 +4,7 @@
 // from GeoNet's catalogue files that are installed with the gateway (or
 // lie in the build tree), found relative to the executable.
 
-#include "catalogueimport.h"
+#include "import/catalogueimport.h"
 
 #include <QStringList>
 

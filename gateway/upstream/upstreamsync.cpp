@@ -1,4 +1,4 @@
-#include "upstreamsync.h"
+#include "upstream/upstreamsync.h"
 
 #include "catalogue/catalogue.h"
 
