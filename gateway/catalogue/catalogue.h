@@ -144,6 +144,9 @@ public:
     // A writer for the source (a file's name, an upstream's key).
     virtual std::unique_ptr<Writer> writer(const QString &source) const = 0;
 
+    // A database that several gateways share tells each of every change as
+    // it commits, from now on; a file has nothing to tell.
+    virtual void startHearingOfChanges() {}
     // A number that grows with every change the catalogue hears of, for
     // caches; nothing when it does not hear of them and must be asked.
     virtual std::optional<std::uint64_t> changeSerial() const { return std::nullopt; }

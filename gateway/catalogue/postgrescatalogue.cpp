@@ -375,7 +375,7 @@ PostgresCatalogue::~PostgresCatalogue()
     stopListening();
 }
 
-void PostgresCatalogue::startListening()
+void PostgresCatalogue::startHearingOfChanges()
 {
     if (!m_standby && !m_listener.joinable())
         m_listener = std::thread([this] { listen(); });
@@ -677,7 +677,7 @@ bool PostgresCatalogue::open(QString *error)
         tables << QString::fromUtf8(row[0].value_or(QByteArray()));
     if (tables.contains(QLatin1String("catalogue_info"))) {
         Rows version;
-        if (!run(connection, QStringLiteral("SELECT value FROM catalogue_info WHERE name = 'schema_version'"), {},
+        if (!run(connection, SharedSql::selectSchemaVersion, {},
                  &version, &why)
             || version.rows.empty()) {
             run(connection, QStringLiteral("ROLLBACK"), {}, nullptr, &why);
@@ -720,7 +720,7 @@ bool PostgresCatalogue::open(QString *error)
             return fail(QStringLiteral("cannot be written (%1)").arg(why));
         }
     }
-    if (!run(connection, QStringLiteral("INSERT INTO catalogue_info (name, value) VALUES ('schema_version', ?)"),
+    if (!run(connection, SharedSql::insertSchemaVersion,
              { QString::number(SchemaVersion) }, nullptr, &why)
         || !run(connection, QStringLiteral("COMMIT"), {}, nullptr, &why)) {
         QString ignored;
@@ -728,12 +728,6 @@ bool PostgresCatalogue::open(QString *error)
         return fail(QStringLiteral("cannot be written (%1)").arg(why));
     }
     return true;
-}
-
-QString PostgresCatalogue::eventColumns()
-{
-    return QStringLiteral("public_id, origin_time, latitude, longitude, depth, magnitude, magnitude_type,"
-                          " magnitude_station_count, event_type, evaluation_mode, evaluation_status, source");
 }
 
 EventRow PostgresCatalogue::rowFrom(const std::vector<std::optional<QByteArray>> &values)
@@ -788,7 +782,7 @@ std::unique_ptr<Catalogue::Cursor> PostgresCatalogue::search(const EventFilter &
     // then id.
     return keepInside(filter, stream(QStringLiteral("SELECT %1 FROM event WHERE %2 ORDER BY origin_time,"
                                                     " magnitude NULLS FIRST, public_id")
-                                         .arg(eventColumns(), where),
+                                         .arg(SharedSql::eventColumns, where),
                                      values));
 }
 
@@ -806,7 +800,7 @@ std::unique_ptr<Catalogue::Cursor> PostgresCatalogue::select(const EventQuery &q
             asked.updatedAfterUs = std::min(*asked.updatedAfterUs, visibleHorizonAt(*asked.updatedAfterUs - spare) - spare);
         }
     }
-    return stream(QStringLiteral("SELECT %1 FROM event%2%3").arg(eventColumns(), asked.whereClause(), asked.orderClause()),
+    return stream(QStringLiteral("SELECT %1 FROM event%2%3").arg(SharedSql::eventColumns, asked.whereClause(), asked.orderClause()),
                   asked.bindings());
 }
 
@@ -889,14 +883,14 @@ std::unique_ptr<Catalogue::SyncLock> PostgresCatalogue::lockForSync() const
 
 qint64 PostgresCatalogue::eventCount() const
 {
-    const std::optional<Rows> rows = read(QStringLiteral("SELECT COUNT(*) FROM event"));
+    const std::optional<Rows> rows = read(SharedSql::countEvents);
     return rows && !rows->rows.empty() ? rows->rows[0][0].value_or("0").toLongLong() : 0;
 }
 
 qint64 PostgresCatalogue::lastModified() const
 {
     const std::optional<Rows> rows
-        = read(QStringLiteral("SELECT (SELECT MAX(modified) FROM event), (SELECT MAX(committed) FROM change_log)"));
+        = read(SharedSql::lastModified);
     if (!rows || rows->rows.empty())
         return 0;
     return std::max(rows->rows[0][0].value_or("0").toLongLong(), rows->rows[0][1].value_or("0").toLongLong());
@@ -904,7 +898,7 @@ qint64 PostgresCatalogue::lastModified() const
 
 std::optional<EventRow> PostgresCatalogue::find(const QString &publicId) const
 {
-    const std::optional<Rows> rows = read(QStringLiteral("SELECT %1 FROM event WHERE public_id = ?").arg(eventColumns()),
+    const std::optional<Rows> rows = read(SharedSql::findEvent(),
                                           { publicId });
     if (!rows || rows->rows.empty())
         return std::nullopt;
@@ -914,8 +908,7 @@ std::optional<EventRow> PostgresCatalogue::find(const QString &publicId) const
 QList<Catalogue::SourceSummary> PostgresCatalogue::summary() const
 {
     QList<SourceSummary> sources;
-    const std::optional<Rows> rows = read(QStringLiteral("SELECT source, COUNT(*), MIN(origin_time), MAX(origin_time)"
-                                                         " FROM event GROUP BY source ORDER BY source"));
+    const std::optional<Rows> rows = read(SharedSql::sourceSummary);
     for (const auto &row : rows ? rows->rows : decltype(rows->rows)()) {
         sources.append({ QString::fromUtf8(row[0].value_or(QByteArray())), row[1].value_or("0").toLongLong(),
                          row[2].value_or("0").toLongLong(), row[3].value_or("0").toLongLong() });
@@ -925,7 +918,7 @@ QList<Catalogue::SourceSummary> PostgresCatalogue::summary() const
 
 std::optional<Catalogue::TimeRange> PostgresCatalogue::timeRange() const
 {
-    const std::optional<Rows> rows = read(QStringLiteral("SELECT MIN(origin_time), MAX(origin_time) FROM event"));
+    const std::optional<Rows> rows = read(SharedSql::timeRange);
     if (!rows || rows->rows.empty() || !rows->rows[0][0])
         return std::nullopt;
     return TimeRange { rows->rows[0][0]->toLongLong(), rows->rows[0][1].value_or("0").toLongLong() };
@@ -950,7 +943,7 @@ std::vector<GeoPoint> PostgresCatalogue::outline() const
 std::optional<std::int64_t> PostgresCatalogue::lastFetched(const QString &upstream) const
 {
     const std::optional<Rows> rows
-        = read(QStringLiteral("SELECT MAX(fetched) FROM fetched_window WHERE upstream = ?"), { upstream });
+        = read(SharedSql::lastFetched, { upstream });
     if (!rows || rows->rows.empty() || !rows->rows[0][0])
         return std::nullopt;
     return rows->rows[0][0]->toLongLong();

@@ -73,7 +73,7 @@ public:
     // it connects again, after twice as long each time, and reads the
     // change log for what it missed meanwhile. Reads from a standby, which
     // may not have a change yet when it is heard of, are never told.
-    void startListening();
+    void startHearingOfChanges() override;
     void stopListening();
     static constexpr const char *Channel = "harvix_catalogue";
     // The advisory lock that bulk writes (imports) hold one at a time.
@@ -108,7 +108,6 @@ public:
     // The portable SQL with its "?" marks numbered $1, $2, ...
     static QByteArray numbered(const QString &sql);
     static EventRow rowFrom(const std::vector<std::optional<QByteArray>> &values);
-    static QString eventColumns();
 
 private:
     // After a connection fails, none is tried again for a while, twice as

@@ -101,7 +101,7 @@ bool PostgresCatalogueWriter::begin()
         return false;
     m_inTransaction = true;
     // Becomes visible with the rows; commit() notes when that was.
-    if (!run(QStringLiteral("INSERT INTO change_log (stamp, committed) VALUES (?, NULL)"), { qlonglong(m_stamp) })) {
+    if (!run(SharedSql::openChange, { qlonglong(m_stamp) })) {
         rollback();
         return false;
     }
@@ -133,10 +133,10 @@ bool PostgresCatalogueWriter::remove(const QString &publicId)
 {
     qint64 gone = 0;
     if (!run(SharedSql::handOver(), { qlonglong(m_stamp), publicId, m_source })
-        || !run(QStringLiteral("DELETE FROM event WHERE public_id = ? AND source = ?"), { publicId, m_source }, &gone))
+        || !run(SharedSql::deleteUnclaimedEvent, { publicId, m_source }, &gone))
         return false;
     m_removed += gone > 0 ? 1 : 0;
-    return run(QStringLiteral("DELETE FROM event_claim WHERE public_id = ? AND source = ?"), { publicId, m_source });
+    return run(SharedSql::deleteClaim, { publicId, m_source });
 }
 
 bool PostgresCatalogueWriter::unseen(const UpstreamWindow &window, std::vector<Unseen> *events)
@@ -158,8 +158,8 @@ bool PostgresCatalogueWriter::unseen(const UpstreamWindow &window, std::vector<U
 bool PostgresCatalogueWriter::removeSource(qint64 *count)
 {
     return run(SharedSql::handOverAll(), { qlonglong(m_stamp), m_source })
-        && run(QStringLiteral("DELETE FROM event WHERE source = ?"), { m_source }, count)
-        && run(QStringLiteral("DELETE FROM event_claim WHERE source = ?"), { m_source });
+        && run(SharedSql::deleteSourceEvents, { m_source }, count)
+        && run(SharedSql::deleteSourceClaims, { m_source });
 }
 
 bool PostgresCatalogueWriter::recordFetched(const QString &upstream, const UpstreamWindow &window)
@@ -207,7 +207,7 @@ bool PostgresCatalogueWriter::commit()
     }
     // Visible from now on; should the note be lost, nothing waits on it.
     QString ignored;
-    PostgresCatalogue::run(m_connection, QStringLiteral("UPDATE change_log SET committed = ? WHERE stamp = ?"),
+    PostgresCatalogue::run(m_connection, SharedSql::closeChange,
                            { qlonglong(QDateTime::currentMSecsSinceEpoch() * 1000 + 1), qlonglong(m_stamp) }, nullptr,
                            &ignored);
     return true;

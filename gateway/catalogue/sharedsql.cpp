@@ -24,6 +24,28 @@ QList<Catalogue::Table> Catalogue::tables()
              { QStringLiteral("change_log"), { "stamp", "committed" } } };
 }
 
+const QString SharedSql::sourceSummary = QStringLiteral("SELECT source, COUNT(*), MIN(origin_time), MAX(origin_time) FROM event GROUP BY source ORDER BY source");
+const QString SharedSql::deleteUnclaimedEvent = QStringLiteral("DELETE FROM event WHERE public_id = ? AND source = ?");
+const QString SharedSql::deleteSourceEvents = QStringLiteral("DELETE FROM event WHERE source = ?");
+const QString SharedSql::deleteClaim = QStringLiteral("DELETE FROM event_claim WHERE public_id = ? AND source = ?");
+const QString SharedSql::deleteSourceClaims = QStringLiteral("DELETE FROM event_claim WHERE source = ?");
+const QString SharedSql::insertSchemaVersion = QStringLiteral("INSERT INTO catalogue_info (name, value) VALUES ('schema_version', ?)");
+const QString SharedSql::selectSchemaVersion = QStringLiteral("SELECT value FROM catalogue_info WHERE name = 'schema_version'");
+const QString SharedSql::openChange = QStringLiteral("INSERT INTO change_log (stamp, committed) VALUES (?, NULL)");
+const QString SharedSql::closeChange = QStringLiteral("UPDATE change_log SET committed = ? WHERE stamp = ?");
+const QString SharedSql::lastModified = QStringLiteral("SELECT (SELECT MAX(modified) FROM event), (SELECT MAX(committed) FROM change_log)");
+const QString SharedSql::countEvents = QStringLiteral("SELECT COUNT(*) FROM event");
+const QString SharedSql::lastFetched = QStringLiteral("SELECT MAX(fetched) FROM fetched_window WHERE upstream = ?");
+const QString SharedSql::timeRange = QStringLiteral("SELECT MIN(origin_time), MAX(origin_time) FROM event");
+const QString SharedSql::eventColumns = QStringLiteral(
+    "public_id, origin_time, latitude, longitude, depth, magnitude, magnitude_type,"
+    " magnitude_station_count, event_type, evaluation_mode, evaluation_status, source");
+
+QString SharedSql::findEvent()
+{
+    return QStringLiteral("SELECT %1 FROM event WHERE public_id = ?").arg(eventColumns);
+}
+
 namespace SharedSql {
 
 // The event's values and source as the source that claimed it most

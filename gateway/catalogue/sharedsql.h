@@ -16,6 +16,38 @@ struct UpstreamWindow;
 
 namespace SharedSql {
 
+// Statements every catalogue runs as they are.
+// Each source's events: how many, the first and the last origin time.
+extern const QString sourceSummary;
+// An event its source wrote last, once no claim is left.
+extern const QString deleteUnclaimedEvent;
+// Every event a source wrote last.
+extern const QString deleteSourceEvents;
+// A source's claim of an event.
+extern const QString deleteClaim;
+// Every claim of a source.
+extern const QString deleteSourceClaims;
+// The schema version of a new catalogue.
+extern const QString insertSchemaVersion;
+// The schema version.
+extern const QString selectSchemaVersion;
+// A transaction stamped, not committed yet.
+extern const QString openChange;
+// A transaction's stamp committed at a time.
+extern const QString closeChange;
+// When the catalogue last changed: its latest row, or its latest removal.
+extern const QString lastModified;
+// How many events.
+extern const QString countEvents;
+// When an upstream was last copied from.
+extern const QString lastFetched;
+// The first and the last origin time.
+extern const QString timeRange;
+// The columns of an event, in the order in which rows are read.
+extern const QString eventColumns;
+// One event by its id ("?").
+QString findEvent();
+
 struct Statement
 {
     QString sql;

@@ -303,7 +303,7 @@ bool SqliteCatalogue::open(QString *error)
     query.finish();
 
     if (tables.contains(QLatin1String("catalogue_info"))) {
-        if (!query.exec(QStringLiteral("SELECT value FROM catalogue_info WHERE name = 'schema_version'"))
+        if (!query.exec(SharedSql::selectSchemaVersion)
             || !query.next())
             return fail(QStringLiteral("not a Harvix catalogue: it has no schema version"));
         const int version = query.value(0).toInt();
@@ -374,7 +374,7 @@ bool SqliteCatalogue::open(QString *error)
         db.rollback();
         return fail(QStringLiteral("cannot be written (%1)").arg(sqliteText(query.lastError())));
     }
-    query.prepare(QStringLiteral("INSERT INTO catalogue_info (name, value) VALUES ('schema_version', ?)"));
+    query.prepare(SharedSql::insertSchemaVersion);
     query.addBindValue(QString::number(SchemaVersion));
     if (!query.exec() || !db.commit()) {
         db.rollback();
@@ -387,15 +387,9 @@ bool SqliteCatalogue::open(QString *error)
 qint64 SqliteCatalogue::eventCount() const
 {
     QSqlQuery query(connection());
-    if (query.exec(QStringLiteral("SELECT COUNT(*) FROM event")) && query.next())
+    if (query.exec(SharedSql::countEvents) && query.next())
         return query.value(0).toLongLong();
     return 0;
-}
-
-QString SqliteCatalogue::eventColumns()
-{
-    return QStringLiteral("public_id, origin_time, latitude, longitude, depth, magnitude, magnitude_type,"
-                          " magnitude_station_count, event_type, evaluation_mode, evaluation_status, source");
 }
 
 EventRow SqliteCatalogue::rowFrom(const QSqlQuery &query)
@@ -420,7 +414,7 @@ std::optional<EventRow> SqliteCatalogue::find(const QString &publicId) const
 {
     QSqlQuery query(connection());
     query.setForwardOnly(true);
-    query.prepare(QStringLiteral("SELECT %1 FROM event WHERE public_id = ?").arg(eventColumns()));
+    query.prepare(SharedSql::findEvent());
     query.addBindValue(publicId);
     if (query.exec() && query.next())
         return rowFrom(query);
@@ -454,51 +448,10 @@ qint64 SqliteCatalogue::lastModified() const
     // the log knows when each one was committed.
     QSqlQuery query(connection());
     query.setForwardOnly(true);
-    if (query.exec(QStringLiteral("SELECT (SELECT MAX(modified) FROM event), (SELECT MAX(committed) FROM change_log)"))
+    if (query.exec(SharedSql::lastModified)
         && query.next())
         return std::max(query.value(0).toLongLong(), query.value(1).toLongLong());
     return 0;
-}
-
-std::unique_ptr<Catalogue::Cursor> Catalogue::keepInside(const EventFilter &filter, std::unique_ptr<Cursor> cursor)
-{
-    class Inside : public Cursor
-    {
-    public:
-        Inside(const SearchRegion &region, std::unique_ptr<Cursor> rows)
-            : m_region(region)
-            , m_rows(std::move(rows))
-        {
-        }
-        bool next(EventRow &row) override
-        {
-            while (m_rows->next(row)) {
-                if (m_region.contains(row.latitude, row.longitude, row.depthKm))
-                    return true;
-            }
-            return false;
-        }
-        QString error() const override { return m_rows->error(); }
-
-    private:
-        const SearchRegion m_region;
-        const std::unique_ptr<Cursor> m_rows;
-    };
-    if (filter.region.isWhole())
-        return cursor;
-    return std::make_unique<Inside>(filter.region, std::move(cursor));
-}
-
-QString Catalogue::agencyOf(const QString &source)
-{
-    if (source.startsWith(QLatin1String("MLNZ20_")) || source.startsWith(QLatin1String("GeoNet_")))
-        return QStringLiteral("GeoNet");
-    const QUrl url(source);
-    if (url.scheme() != QLatin1String("http") && url.scheme() != QLatin1String("https"))
-        return QString();
-    const QString host = url.host();
-    return host == QLatin1String("geonet.org.nz") || host.endsWith(QLatin1String(".geonet.org.nz"))
-        ? QStringLiteral("GeoNet") : host;
 }
 
 QList<Catalogue::SourceSummary> SqliteCatalogue::summary() const
@@ -506,8 +459,7 @@ QList<Catalogue::SourceSummary> SqliteCatalogue::summary() const
     QList<SourceSummary> sources;
     QSqlQuery query(connection());
     query.setForwardOnly(true);
-    if (!query.exec(QStringLiteral("SELECT source, COUNT(*), MIN(origin_time), MAX(origin_time)"
-                                   " FROM event GROUP BY source ORDER BY source")))
+    if (!query.exec(SharedSql::sourceSummary))
         return sources;
     while (query.next()) {
         sources.append({ query.value(0).toString(), query.value(1).toLongLong(),
@@ -520,7 +472,7 @@ std::optional<Catalogue::TimeRange> SqliteCatalogue::timeRange() const
 {
     QSqlQuery query(connection());
     query.setForwardOnly(true);
-    if (!query.exec(QStringLiteral("SELECT MIN(origin_time), MAX(origin_time) FROM event")) || !query.next()
+    if (!query.exec(SharedSql::timeRange) || !query.next()
         || query.value(0).isNull())
         return std::nullopt;
     return TimeRange { query.value(0).toLongLong(), query.value(1).toLongLong() };
@@ -530,7 +482,7 @@ std::optional<std::int64_t> SqliteCatalogue::lastFetched(const QString &upstream
 {
     QSqlQuery query(connection());
     query.setForwardOnly(true);
-    query.prepare(QStringLiteral("SELECT MAX(fetched) FROM fetched_window WHERE upstream = ?"));
+    query.prepare(SharedSql::lastFetched);
     query.addBindValue(upstream);
     if (!query.exec() || !query.next() || query.value(0).isNull())
         return std::nullopt;
@@ -633,7 +585,7 @@ std::unique_ptr<Catalogue::Cursor> SqliteCatalogue::search(const EventFilter &se
     QSqlQuery query(connection());
     query.setForwardOnly(true);
     query.prepare(QStringLiteral("SELECT %1 FROM event%2 WHERE %3%4 ORDER BY origin_time, magnitude, public_id")
-                      .arg(eventColumns(), place ? QStringLiteral(" INDEXED BY event_by_cell") : QString(), search.whereClause(),
+                      .arg(SharedSql::eventColumns, place ? QStringLiteral(" INDEXED BY event_by_cell") : QString(), search.whereClause(),
                            place ? QStringLiteral(" AND ") + place->sql : QString()));
     for (const QVariant &value : search.bindings())
         query.addBindValue(value);
@@ -657,7 +609,7 @@ std::unique_ptr<Catalogue::Cursor> SqliteCatalogue::select(const EventQuery &sel
     QSqlQuery query(connection());
     query.setForwardOnly(true);
     query.prepare(QStringLiteral("SELECT %1 FROM event%2%3%4%5")
-                      .arg(eventColumns(), place ? QStringLiteral(" INDEXED BY event_by_cell") : QString(), where,
+                      .arg(SharedSql::eventColumns, place ? QStringLiteral(" INDEXED BY event_by_cell") : QString(), where,
                            place ? (where.isEmpty() ? QStringLiteral(" WHERE ") : QStringLiteral(" AND ")) + place->sql
                                  : QString(),
                            selection.orderClause()));

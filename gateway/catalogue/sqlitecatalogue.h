@@ -64,7 +64,6 @@ public:
     bool readTable(const Table &table, const std::function<bool(const QVariantList &)> &row, QString *error) const override;
 
     // The columns in the order that rowFrom reads them.
-    static QString eventColumns();
     static EventRow rowFrom(const QSqlQuery &query);
 
 private:

@@ -77,9 +77,9 @@ bool SqliteCatalogueWriter::begin()
     // no other source holds goes.
     if (!m_handOver.prepare(SharedSql::handOver()))
         return fail(m_handOver);
-    if (!m_removeUnclaimed.prepare(QStringLiteral("DELETE FROM event WHERE public_id = ? AND source = ?")))
+    if (!m_removeUnclaimed.prepare(SharedSql::deleteUnclaimedEvent))
         return fail(m_removeUnclaimed);
-    if (!m_unclaim.prepare(QStringLiteral("DELETE FROM event_claim WHERE public_id = ? AND source = ?")))
+    if (!m_unclaim.prepare(SharedSql::deleteClaim))
         return fail(m_unclaim);
     // Every transaction marks its rows with a time of its own, so that
     // unseen() tells them apart from all others.
@@ -91,7 +91,7 @@ bool SqliteCatalogueWriter::begin()
     m_inTransaction = true;
     // Becomes visible with the rows; commit() notes when that was.
     QSqlQuery log(m_db);
-    log.prepare(QStringLiteral("INSERT INTO change_log (stamp, committed) VALUES (?, NULL)"));
+    log.prepare(SharedSql::openChange);
     if (!exec(log, { qlonglong(m_modifiedUs) })) {
         rollback();
         return false;
@@ -179,11 +179,11 @@ bool SqliteCatalogueWriter::removeSource(qint64 *count)
     query.prepare(SharedSql::handOverAll());
     if (!exec(query, { qlonglong(m_modifiedUs), m_source }))
         return false;
-    query.prepare(QStringLiteral("DELETE FROM event WHERE source = ?"));
+    query.prepare(SharedSql::deleteSourceEvents);
     if (!exec(query, { m_source }))
         return false;
     *count = query.numRowsAffected();
-    query.prepare(QStringLiteral("DELETE FROM event_claim WHERE source = ?"));
+    query.prepare(SharedSql::deleteSourceClaims);
     return exec(query, { m_source });
 }
 
@@ -238,7 +238,7 @@ bool SqliteCatalogueWriter::commit()
     // committed then.
     QSqlQuery note(m_db);
     note.exec(QStringLiteral("PRAGMA synchronous = NORMAL"));
-    note.prepare(QStringLiteral("UPDATE change_log SET committed = ? WHERE stamp = ?"));
+    note.prepare(SharedSql::closeChange);
     note.addBindValue(qlonglong(QDateTime::currentMSecsSinceEpoch() * 1000 + 1));
     note.addBindValue(qlonglong(m_modifiedUs));
     note.exec();

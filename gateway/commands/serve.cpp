@@ -74,9 +74,7 @@ int serve(const Options &options)
     if (!opened)
         return 1;
     const Catalogue &catalogue = *opened;
-    // A shared database tells its gateways of every change as it commits.
-    if (auto *database = dynamic_cast<PostgresCatalogue *>(opened.get()))
-        database->startListening();
+    opened->startHearingOfChanges();
 
     // SIGINT and SIGTERM are taken by one thread of their own, which stops
     // the server; every other thread, the workers included, has them blocked.
