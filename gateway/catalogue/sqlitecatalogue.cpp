@@ -22,76 +22,6 @@ namespace {
 
 std::atomic<quint64> nextSerial { 0 };
 
-// A source that writes an event over another's takes the row; the other
-// keeps its claim, with its values, in event_claim.
-const QByteArray claimKept = "CREATE TRIGGER IF NOT EXISTS event_claim_kept BEFORE UPDATE OF source ON event"
-                              " WHEN OLD.source <> NEW.source BEGIN " + SharedSql::claimKeptStatements() + " END";
-
-// The values of its event that a claim keeps, as the event table has them.
-const char *const claimValues[] = { "origin_time BIGINT", "latitude DOUBLE PRECISION", "longitude DOUBLE PRECISION",
-                                    "depth DOUBLE PRECISION", "magnitude DOUBLE PRECISION", "magnitude_type VARCHAR(32)",
-                                    "magnitude_station_count INTEGER", "event_type VARCHAR(64)",
-                                    "evaluation_mode VARCHAR(32)", "evaluation_status VARCHAR(32)" };
-
-const char *const schema[] = {
-    "CREATE TABLE IF NOT EXISTS catalogue_info ("
-    " name VARCHAR(64) PRIMARY KEY,"
-    " value VARCHAR(255) NOT NULL)",
-    "CREATE TABLE IF NOT EXISTS event ("
-    " public_id VARCHAR(255) PRIMARY KEY,"
-    " origin_time BIGINT NOT NULL,"          // UTC, microseconds since 1970
-    " latitude DOUBLE PRECISION,"
-    " longitude DOUBLE PRECISION,"
-    " depth DOUBLE PRECISION,"               // km
-    " magnitude DOUBLE PRECISION,"
-    " magnitude_type VARCHAR(32),"
-    " magnitude_station_count INTEGER,"
-    " event_type VARCHAR(64),"
-    " evaluation_mode VARCHAR(32),"
-    " evaluation_status VARCHAR(32),"
-    " source VARCHAR(255) NOT NULL,"
-    " modified BIGINT NOT NULL)",
-    "CREATE INDEX IF NOT EXISTS event_by_time ON event (origin_time, magnitude)",
-    // Windows copied from an upstream, so that a recent one is not asked
-    // for again and an interrupted sync goes on where it stopped.
-    "CREATE TABLE IF NOT EXISTS fetched_window ("
-    " upstream VARCHAR(255) NOT NULL,"
-    " start_time BIGINT NOT NULL,"
-    " end_time BIGINT NOT NULL,"
-    " min_magnitude DOUBLE PRECISION,"
-    " max_magnitude DOUBLE PRECISION,"
-    " updated_after BIGINT,"
-    " fetched BIGINT NOT NULL,"
-    " region VARCHAR(255))",
-    "CREATE INDEX IF NOT EXISTS fetched_window_by_time ON fetched_window (upstream, start_time)",
-    // Every source that holds an event: a file's name or an upstream's URL.
-    // The event row's source, the one that wrote it last, holds it; the
-    // others that hold it too are listed here, so that an event stays while
-    // any source holds it. With one source, as nearly always, it is empty.
-    // Each keeps the values that its source last wrote (claimValues), so
-    // that the event shows them again when a source that wrote over them
-    // lets go; the trigger claimKept keeps them.
-    "CREATE TABLE IF NOT EXISTS event_claim ("
-    " public_id VARCHAR(255) NOT NULL,"
-    " source VARCHAR(255) NOT NULL,"
-    " claimed BIGINT NOT NULL,"              // the stamp of the transaction that last wrote it
-    " PRIMARY KEY (public_id, source)) WITHOUT ROWID",
-    "CREATE INDEX IF NOT EXISTS event_claim_by_source ON event_claim (source)",
-    // When each transaction's changes became visible. A transaction stamps
-    // its rows when it begins, so a long import's rows carry a time older
-    // than the polls that ran while it did; a search for what changed after
-    // a time also takes the stamps of transactions committed after it.
-    "CREATE TABLE IF NOT EXISTS change_log ("
-    " stamp BIGINT PRIMARY KEY,"
-    " committed BIGINT)",                    // nothing until the writer has noted it
-    // Each event by the degree of latitude and longitude it lies in, then
-    // time: a search of a small region reads the few cells it covers in
-    // time order instead of every event of its times. The cell is an
-    // expression of the row, so the index needs nothing but itself.
-    "CREATE INDEX IF NOT EXISTS event_by_cell ON event"
-    " ((CAST(latitude + 90 AS INTEGER) * 361 + CAST(longitude + 180 AS INTEGER)), origin_time)",
-};
-
 // The cell of an event's place, as event_by_cell indexes it.
 const char cellOfEvent[] = "(CAST(latitude + 90 AS INTEGER) * 361 + CAST(longitude + 180 AS INTEGER))";
 
@@ -100,36 +30,9 @@ const char cellOfEvent[] = "(CAST(latitude + 90 AS INTEGER) * 361 + CAST(longitu
 // as a search without a region does.
 constexpr int CellIndexLimit = 20000;
 
-
 QString lastError(const QSqlQuery &query)
 {
     return query.lastError().text().simplified();
-}
-
-QStringList columnsOf(QSqlQuery &query, const QString &table)
-{
-    QStringList columns;
-    if (query.exec(QStringLiteral("PRAGMA table_info(%1)").arg(table))) {
-        while (query.next())
-            columns << query.value(1).toString();
-    }
-    query.finish();
-    return columns;
-}
-
-// The claims' values and the trigger that keeps them, for a new catalogue
-// and one made before schema 4, whose claims take their events' values as
-// a hand-over gave them then.
-bool keepClaimValues(QSqlQuery &query)
-{
-    if (columnsOf(query, QStringLiteral("event_claim")).contains(QLatin1String("origin_time")))
-        return true;
-    for (const char *column : claimValues) {
-        if (!query.exec(QStringLiteral("ALTER TABLE event_claim ADD COLUMN %1").arg(QLatin1String(column))))
-            return false;
-    }
-    return query.exec(SharedSql::claimsTakeTheirEventsValues()) && query.exec(QStringLiteral("DROP TRIGGER IF EXISTS event_claim_kept"))
-        && query.exec(QString::fromLatin1(claimKept));
 }
 
 template <typename T>
@@ -146,6 +49,12 @@ SqliteCatalogue::SqliteCatalogue(const QString &path)
     : m_path(path)
     , m_serial(++nextSerial)
 {
+}
+
+QString SqliteCatalogue::errorText(const QSqlError &error)
+{
+    const QString text = error.databaseText().simplified();
+    return text.isEmpty() ? error.text().simplified() : text;
 }
 
 SqliteCatalogue::~SqliteCatalogue()
@@ -183,205 +92,6 @@ QSqlDatabase SqliteCatalogue::connection() const
     std::lock_guard<std::mutex> lock(m_mutex);
     m_connectionNames.append(name);
     return db;
-}
-
-namespace {
-
-// What the first bytes of an existing file say about it: empty, an SQLite
-// database with this application id (0 for none), or something else.
-enum class FileKind { Empty, SQLite, NotSQLite, Unreadable };
-
-FileKind kindOf(const QString &path, quint32 &applicationId, QString &why)
-{
-    QFile file(path);
-    if (!file.open(QIODevice::ReadOnly)) {
-        why = file.errorString();
-        return FileKind::Unreadable;
-    }
-    const QByteArray header = file.read(100);
-    if (header.isEmpty())
-        return FileKind::Empty;
-    if (header.size() < 100 || !header.startsWith(QByteArray("SQLite format 3\0", 16)))
-        return FileKind::NotSQLite;
-    // The header's application id, big-endian at offset 68.
-    applicationId = quint32(quint8(header[68])) << 24 | quint32(quint8(header[69])) << 16
-        | quint32(quint8(header[70])) << 8 | quint32(quint8(header[71]));
-    return FileKind::SQLite;
-}
-
-// SQLite's own words for what went wrong, without Qt's additions.
-QString sqliteText(const QSqlError &error)
-{
-    const QString text = error.databaseText().simplified();
-    return text.isEmpty() ? error.text().simplified() : text;
-}
-
-// The tables of an SQLite file, through a connection that writes nothing.
-QStringList tablesOf(const QString &path, QString *error)
-{
-    QStringList tables;
-    const QString name = QStringLiteral("harvix-catalogue-inspect-%1").arg(++nextSerial);
-    {
-        QSqlDatabase db = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), name);
-        db.setDatabaseName(path);
-        db.setConnectOptions(QStringLiteral("QSQLITE_OPEN_READONLY;QSQLITE_BUSY_TIMEOUT=30000"));
-        if (!db.open()) {
-            *error = sqliteText(db.lastError());
-        } else {
-            QSqlQuery query(db);
-            query.setForwardOnly(true);
-            if (!query.exec(QStringLiteral("SELECT name FROM sqlite_master WHERE type = 'table'")))
-                *error = sqliteText(query.lastError());
-            while (query.next())
-                tables << query.value(0).toString();
-        }
-        db.close();
-    }
-    QSqlDatabase::removeDatabase(name);
-    return tables;
-}
-
-} // namespace
-
-bool SqliteCatalogue::open(QString *error)
-{
-    auto fail = [&](const QString &what) {
-        *error = QStringLiteral("%1: %2").arg(m_path, what);
-        return false;
-    };
-    const QFileInfo file(m_path);
-    quint32 applicationId = 0;
-    if (file.exists()) {
-        if (!file.isFile())
-            return fail(QStringLiteral("not a Harvix catalogue: not a file"));
-        QString why;
-        switch (kindOf(m_path, applicationId, why)) {
-        case FileKind::Unreadable:
-            return fail(QStringLiteral("cannot be read (%1)").arg(why));
-        case FileKind::NotSQLite:
-            return fail(QStringLiteral("not a Harvix catalogue: the file is not an SQLite database"));
-        case FileKind::SQLite:
-            if (applicationId != 0 && applicationId != ApplicationId)
-                return fail(QStringLiteral("not a Harvix catalogue: an SQLite database of another program "
-                                           "(application id %1); it was left as it is").arg(applicationId));
-            break;
-        case FileKind::Empty:
-            break;
-        }
-    } else if (!QFileInfo(file.absolutePath()).isDir()) {
-        return fail(QStringLiteral("the folder %1 does not exist").arg(file.absolutePath()));
-    }
-    m_readOnly = file.exists() && !file.isWritable();
-    // A read-only catalogue in a folder that may not be written either has
-    // no room for SQLite's shared-memory file: it is read as it stands.
-    m_immutable = m_readOnly && !QFileInfo(file.absolutePath()).isWritable()
-        && !QFileInfo::exists(m_path + QStringLiteral("-wal"));
-    // A file without our mark is looked at read-only first: opening another
-    // program's database for writing would fold its WAL into it.
-    if (file.exists() && applicationId != ApplicationId) {
-        QString why;
-        const QStringList tables = tablesOf(m_path, &why);
-        if (!why.isEmpty())
-            return fail(QStringLiteral("not a Harvix catalogue: the file is damaged or not an SQLite database (%1)")
-                            .arg(why));
-        if (!tables.isEmpty() && !tables.contains(QLatin1String("catalogue_info")))
-            return fail(QStringLiteral("not a Harvix catalogue: an SQLite database of another program (tables %1); "
-                                       "it was left as it is").arg(tables.mid(0, 5).join(QStringLiteral(", "))));
-    }
-    QSqlDatabase db = connection();
-    if (!db.isOpen())
-        return fail(QStringLiteral("cannot be opened (%1)").arg(sqliteText(db.lastError())));
-
-    QSqlQuery query(db);
-    query.setForwardOnly(true);
-    if (!query.exec(QStringLiteral("SELECT name FROM sqlite_master WHERE type = 'table'")))
-        return fail(QStringLiteral("not a Harvix catalogue: the file is damaged or not an SQLite database (%1)")
-                        .arg(sqliteText(query.lastError())));
-    QStringList tables;
-    while (query.next())
-        tables << query.value(0).toString();
-    query.finish();
-
-    if (tables.contains(QLatin1String("catalogue_info"))) {
-        if (!query.exec(SharedSql::selectSchemaVersion)
-            || !query.next())
-            return fail(QStringLiteral("not a Harvix catalogue: it has no schema version"));
-        const int version = query.value(0).toInt();
-        query.finish();
-        if (version > SchemaVersion)
-            return fail(QStringLiteral("written by a newer harvix-gateway (schema %1; this one reads "
-                                       "schema %2)").arg(version).arg(SchemaVersion));
-        if (m_readOnly) {
-            if (version < SchemaVersion)
-                return fail(QStringLiteral("read-only, and written by an older harvix-gateway (schema %1): "
-                                           "open it once with write access to bring it up to date").arg(version));
-            // Written before the cell index came: searched by time alone.
-            m_cellIndex = query.exec(QStringLiteral("SELECT 1 FROM sqlite_master WHERE type = 'index' AND name = "
-                                                    "'event_by_cell'"))
-                && query.next();
-            query.finish();
-            return true;
-        }
-        // Tables that came later, and the mark that catalogues made before
-        // it lack.
-        if (!db.transaction())
-            return fail(QStringLiteral("cannot be written (%1)").arg(sqliteText(db.lastError())));
-        bool written = true;
-        for (const char *statement : schema)
-            written = written && query.exec(QLatin1String(statement));
-        // Schema 1's events are each held by the source that wrote them,
-        // as the row says; schema 2's fetched windows are of the whole world.
-        if (version < 3 && !columnsOf(query, QStringLiteral("fetched_window")).contains(QLatin1String("region")))
-            written = written && query.exec(QStringLiteral("ALTER TABLE fetched_window ADD COLUMN region VARCHAR(255)"));
-        written = written && keepClaimValues(query);
-        if (version < SchemaVersion) {
-            written = written && query.exec(QStringLiteral("UPDATE catalogue_info SET value = '%1' WHERE name = "
-                                                           "'schema_version'").arg(SchemaVersion));
-        }
-        // A writer that stopped between its commit and noting it: its
-        // changes are visible, so they are noted as committed now.
-        written = written && query.exec(QStringLiteral("UPDATE change_log SET committed = %1 WHERE committed IS NULL")
-                                            .arg(QDateTime::currentMSecsSinceEpoch() * 1000));
-        if (!written || !db.commit()) {
-            const QString why = sqliteText(written ? db.lastError() : query.lastError());
-            db.rollback();
-            return fail(QStringLiteral("cannot be written (%1)").arg(why));
-        }
-        if (applicationId == 0 && !query.exec(QStringLiteral("PRAGMA application_id = %1").arg(ApplicationId)))
-            return fail(QStringLiteral("cannot be written (%1)").arg(sqliteText(query.lastError())));
-        m_cellIndex = true;
-        return true;
-    }
-    if (!tables.isEmpty())
-        return fail(QStringLiteral("not a Harvix catalogue: an SQLite database of another program (tables %1); "
-                                   "it was left as it is").arg(tables.mid(0, 5).join(QStringLiteral(", "))));
-
-    // An empty database: a new catalogue.
-    if (m_readOnly)
-        return fail(QStringLiteral("read-only, and not a catalogue"));
-    if (!query.exec(QStringLiteral("PRAGMA application_id = %1").arg(ApplicationId))
-        || !query.exec(QStringLiteral("PRAGMA journal_mode=WAL")))
-        return fail(QStringLiteral("cannot be written (%1)").arg(sqliteText(query.lastError())));
-    if (!db.transaction())
-        return fail(QStringLiteral("cannot be written (%1)").arg(sqliteText(db.lastError())));
-    for (const char *statement : schema) {
-        if (!query.exec(QLatin1String(statement))) {
-            db.rollback();
-            return fail(QStringLiteral("cannot be written (%1)").arg(sqliteText(query.lastError())));
-        }
-    }
-    if (!keepClaimValues(query)) {
-        db.rollback();
-        return fail(QStringLiteral("cannot be written (%1)").arg(sqliteText(query.lastError())));
-    }
-    query.prepare(SharedSql::insertSchemaVersion);
-    query.addBindValue(QString::number(SchemaVersion));
-    if (!query.exec() || !db.commit()) {
-        db.rollback();
-        return fail(QStringLiteral("cannot be written (%1)").arg(sqliteText(query.lastError())));
-    }
-    m_cellIndex = true;
-    return true;
 }
 
 qint64 SqliteCatalogue::eventCount() const
@@ -629,7 +339,7 @@ bool SqliteCatalogue::readTable(const Table &table, const std::function<bool(con
     QSqlQuery query(connection());
     query.setForwardOnly(true);
     if (!query.exec(SharedSql::selectTable(table.name, table.columns))) {
-        *error = sqliteText(query.lastError());
+        *error = errorText(query.lastError());
         return false;
     }
     QVariantList values;
@@ -641,7 +351,7 @@ bool SqliteCatalogue::readTable(const Table &table, const std::function<bool(con
             return false;
     }
     if (query.lastError().isValid()) {
-        *error = sqliteText(query.lastError());
+        *error = errorText(query.lastError());
         return false;
     }
     return true;

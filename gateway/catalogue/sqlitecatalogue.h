@@ -21,6 +21,8 @@
 #include <optional>
 #include <vector>
 
+class QSqlError;
+
 class SqliteCatalogue : public Catalogue
 {
 public:
@@ -65,6 +67,8 @@ public:
 
     // The columns in the order that rowFrom reads them.
     static EventRow rowFrom(const QSqlQuery &query);
+    // SQLite's own words for what went wrong, without Qt's additions.
+    static QString errorText(const QSqlError &error);
 
 private:
     // "cell IN (...) AND origin_time >= ? ..." for the box and times, with
