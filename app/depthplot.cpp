@@ -43,14 +43,12 @@ void DepthPlot::drawPlot(QPainter &painter, const QRectF &plot, const QRectF &ar
                          EventScales::depthColour(depth + bin / 2));
     }
     painter.setPen(Qt::black);
-    const double step = Ticks::stepAtLeast(deepest / 5);
-    for (double depth = 0; depth <= deepest; depth += step) {
+    for (const double depth : Ticks::axisTicks(0, deepest, 5)) {
         painter.drawLine(QPointF(plot.left() - 4, y(depth)), QPointF(plot.left(), y(depth)));
         painter.drawText(QRectF(area.left(), y(depth) - 8, plot.left() - area.left() - 6, 16), Qt::AlignRight | Qt::AlignVCenter,
                          QString::number(depth));
     }
-    const double countStep = Ticks::stepAtLeast(most / 5.0);
-    for (double count = 0; count <= most; count += countStep) {
+    for (const double count : Ticks::axisTicks(0, most, 5)) {
         painter.drawLine(QPointF(x(count), plot.bottom()), QPointF(x(count), plot.bottom() + 4));
         painter.drawText(QRectF(x(count) - 30, plot.bottom() + 4, 60, 16), Qt::AlignHCenter | Qt::AlignTop, QString::number(count));
     }

@@ -180,8 +180,7 @@ void MagnitudeTimePlot::drawPlot(QPainter &painter, const QRectF &plot, const QR
     painter.setPen(QPen(QColor(30, 30, 30), 1.5));
     painter.setBrush(Qt::NoBrush);
     painter.drawPolyline(line);
-    const double step = Ticks::stepAtLeast(total / 5);
-    for (double count = 0; count <= total; count += step) {
+    for (const double count : Ticks::axisTicks(0, total, 5)) {
         painter.drawLine(QPointF(plot.right(), yCount(count)), QPointF(plot.right() + 4, yCount(count)));
         painter.drawText(QRectF(plot.right() + 6, yCount(count) - 8, area.right() - plot.right() - 6, 16),
                          Qt::AlignLeft | Qt::AlignVCenter, QString::number(count, 'g', 10));

@@ -145,14 +145,12 @@ void SectionPlot::drawPlot(QPainter &painter, const QRectF &plot, const QRectF &
     const auto y = [&](double km) { return plot.top() + (km - m_topKm) * scale.down; };
 
     // Depth down the left, distance from A below; A and A′ over the frame.
-    const double depthStep = Ticks::stepAtLeast((deepestKm - m_topKm) / 6);
-    for (double depth = std::ceil(m_topKm / depthStep) * depthStep; depth <= deepestKm; depth += depthStep) {
+    for (const double depth : Ticks::axisTicks(m_topKm, deepestKm, 6)) {
         painter.drawLine(QPointF(plot.left() - 4, y(depth)), QPointF(plot.left(), y(depth)));
         painter.drawText(QRectF(area.left(), y(depth) - 8, plot.left() - area.left() - 6, 16), Qt::AlignRight | Qt::AlignVCenter,
                          QString::number(depth));
     }
-    const double distanceStep = Ticks::stepAtLeast(spanKm / 7);
-    for (double km = 0; km <= spanKm; km += distanceStep) {
+    for (const double km : Ticks::axisTicks(0, spanKm, 7)) {
         painter.drawLine(QPointF(x(km), plot.bottom()), QPointF(x(km), plot.bottom() + 4));
         painter.drawText(QRectF(x(km) - 30, plot.bottom() + 4, 60, 16), Qt::AlignHCenter | Qt::AlignTop, QString::number(km));
     }

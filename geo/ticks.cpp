@@ -20,6 +20,23 @@ double stepAtLeast(double rough)
     return 10 * power;
 }
 
+std::vector<double> axisTicks(double low, double high, double about)
+{
+    std::vector<double> ticks;
+    if (!(high >= low) || !std::isfinite(low) || !std::isfinite(high) || !(about > 0))
+        return ticks;
+    const double step = high > low ? stepAtLeast((high - low) / about) : 1;
+    // Each one from its index, so that no error adds up along the axis.
+    const double first = std::ceil(low / step);
+    for (double i = 0;; ++i) {
+        const double tick = (first + i) * step;
+        if (tick > high * (1 + 1e-12) + 1e-12)
+            break;
+        ticks.push_back(tick);
+    }
+    return ticks;
+}
+
 double lengthAtMost(double rough)
 {
     const double power = std::pow(10.0, std::floor(std::log10(rough)));

@@ -12,6 +12,10 @@ namespace Ticks {
 
 // The smallest round step at least rough: an axis's ticks.
 double stepAtLeast(double rough);
+// The ticks of an axis from low to high: the multiples of the round step
+// at least (high - low) / about that lie between them. None for an empty
+// or broken range.
+std::vector<double> axisTicks(double low, double high, double about);
 // The largest round length at most rough: a scale bar's.
 double lengthAtMost(double rough);
 

@@ -11,7 +11,7 @@
 #include <string>
 #include <string_view>
 
-// Display label ("Latitude:") to display value ("-41.286 \xB0").
+// Display label (quakeml/quakelabels.h) to display value ("-41.286 \xB0").
 using QuakeFieldMap = std::map<std::string, std::string>;
 
 // Event identifier ("[3366146] Tue, 14 July 2009 at 21:22:29") to its fields.

@@ -6,6 +6,7 @@
 #include "geo/projection.h"
 #include "geo/searchregion.h"
 #include "geo/statistics.h"
+#include "geo/ticks.h"
 #include "geo/viewport.h"
 
 #include <QRandomGenerator>
@@ -32,6 +33,8 @@ private slots:
     void places_data();
     void places();
     void scales();
+    void axisTicks_data();
+    void axisTicks();
     void hitGridMissesNothingNear_data();
     void hitGridMissesNothingNear();
     void zoomKeepsThePlaceUnderThePointer_data();
@@ -227,6 +230,34 @@ void TestGeo::scales()
     QCOMPARE(EventScales::depthColour(650), EventScales::depthColour(300));
     QVERIFY(EventScales::depthColour(50) != EventScales::depthColour(150));
     QVERIFY(EventScales::noDepthColour() != EventScales::depthColour(0));
+}
+
+void TestGeo::axisTicks_data()
+{
+    QTest::addColumn<double>("low");
+    QTest::addColumn<double>("high");
+    QTest::addColumn<double>("about");
+    QTest::addColumn<QList<double>>("ticks");
+    QTest::newRow("depths to 23 km") << 0.0 << 23.0 << 5.0 << QList<double> { 0, 5, 10, 15, 20 };
+    QTest::newRow("from 12 km, steps of 20") << 12.0 << 97.0 << 6.0 << QList<double> { 20, 40, 60, 80 };
+    // Added up, 0.1 three times falls short of 0.3 and loses the last tick.
+    QTest::newRow("tenths, the end kept") << 0.0 << 0.3 << 3.0 << QList<double> { 0, 0.1, 0.2, 0.3 };
+    QTest::newRow("steps of 2.5") << 0.0 << 12.0 << 5.0 << QList<double> { 0, 2.5, 5, 7.5, 10 };
+    QTest::newRow("one value") << 5.0 << 5.0 << 5.0 << QList<double> { 5 };
+    QTest::newRow("the wrong way round") << 10.0 << 0.0 << 5.0 << QList<double> {};
+    QTest::newRow("not a number") << 0.0 << std::nan("") << 5.0 << QList<double> {};
+}
+
+void TestGeo::axisTicks()
+{
+    QFETCH(double, low);
+    QFETCH(double, high);
+    QFETCH(double, about);
+    QFETCH(QList<double>, ticks);
+    const std::vector<double> got = Ticks::axisTicks(low, high, about);
+    QCOMPARE(qsizetype(got.size()), ticks.size());
+    for (qsizetype i = 0; i < ticks.size(); ++i)
+        QVERIFY2(std::fabs(got[std::size_t(i)] - ticks[i]) < 1e-9, qPrintable(QString::number(got[std::size_t(i)])));
 }
 
 void TestGeo::gutenbergRichter_data()
