@@ -225,15 +225,12 @@ std::optional<Format> formatOf(const QString &path)
     return std::nullopt;
 }
 
-bool write(QIODevice &out, Format format, const std::vector<const RawEvent *> &events, const Progress &progress,
-           QString *error)
+Outcome write(QIODevice &out, Format format, const std::vector<const RawEvent *> &events, const Progress &progress)
 {
     std::string chunk;
     const auto flush = [&] {
-        if (out.write(chunk.data(), qint64(chunk.size())) != qint64(chunk.size())) {
-            *error = out.errorString();
+        if (out.write(chunk.data(), qint64(chunk.size())) != qint64(chunk.size()))
             return false;
-        }
         chunk.clear();
         return true;
     };
@@ -261,37 +258,31 @@ bool write(QIODevice &out, Format format, const std::vector<const RawEvent *> &e
         }
         ++done;
         if (chunk.size() > 256 * 1024 && !flush())
-            return false;
-        if (progress && done % 2000 == 0 && !progress(done, total)) {
-            error->clear();
-            return false;
-        }
+            return Outcome::failed(out.errorString());
+        if (progress && done % 2000 == 0 && !progress(done, total))
+            return Outcome::cancelled();
     }
     chunk += format == Format::GeoJson ? "\n]}\n" : format == Format::QuakeML ? "</eventParameters>\n</q:quakeml>\n" : "";
     if (!flush())
-        return false;
+        return Outcome::failed(out.errorString());
     if (progress)
         progress(total, total);
-    return true;
+    return Outcome::done();
 }
 
-bool writeFile(const QString &path, Format format, const std::vector<const RawEvent *> &events,
-               const Progress &progress, QString *error)
+Outcome writeFile(const QString &path, Format format, const std::vector<const RawEvent *> &events,
+                  const Progress &progress)
 {
     QSaveFile file(path);
-    if (!file.open(QIODevice::WriteOnly)) {
-        *error = file.errorString();
-        return false;
-    }
-    if (!write(file, format, events, progress, error)) {
+    if (!file.open(QIODevice::WriteOnly))
+        return Outcome::failed(file.errorString());
+    if (const Outcome written = write(file, format, events, progress); written.kind != Outcome::Done) {
         file.cancelWriting();
-        return false;
+        return written;
     }
-    if (!file.commit()) {
-        *error = file.errorString();
-        return false;
-    }
-    return true;
+    if (!file.commit())
+        return Outcome::failed(file.errorString());
+    return Outcome::done();
 }
 
 } // namespace EventExport

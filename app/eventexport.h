@@ -11,6 +11,7 @@
 // A file is written under a temporary name and takes its own only once
 // whole, so that a cancelled or failed export leaves nothing behind.
 
+#include "geo/outcome.h"
 #include "quakeml/quakeeventrecord.h"
 
 #include <QString>
@@ -32,12 +33,10 @@ std::optional<Format> formatOf(const QString &path);
 using Progress = std::function<bool(qint64 done, qint64 total)>;
 
 // The events, in the order given, with the values their reply held.
-bool write(QIODevice &out, Format format, const std::vector<const RawEvent *> &events, const Progress &progress,
-           QString *error);
+Outcome write(QIODevice &out, Format format, const std::vector<const RawEvent *> &events, const Progress &progress);
 
-// Writes the file whole or not at all; false with a reason, or with an
-// empty one when the progress callback cancelled.
-bool writeFile(const QString &path, Format format, const std::vector<const RawEvent *> &events,
-               const Progress &progress, QString *error);
+// Writes the file whole or not at all.
+Outcome writeFile(const QString &path, Format format, const std::vector<const RawEvent *> &events,
+                  const Progress &progress);
 
 } // namespace EventExport

@@ -28,12 +28,6 @@
 #include <QTreeWidget>
 #include <QUrl>
 
-struct MainAppWindow::TreeBuild
-{
-    QList<QTreeWidgetItem *> items;
-    QFont boldFont;
-};
-
 MainAppWindow::MainAppWindow(QWidget *parent)
     : QMainWindow(parent)
     , ui(new Ui_MainAppWindow)
@@ -197,7 +191,7 @@ void MainAppWindow::buildTreeModel(QuakeDataManager *manager, QTreeWidget *tree)
     tree->clear();
 
     const QuakeEventStore &events = manager->quakeEvents();
-    TreeBuild build;
+    ResultTree::Build build;
     if (!m_results->takePrepared(manager, build.items)) {
         build.boldFont = ResultTree::boldFont(tree);
         build.items.reserve(qsizetype(events.size()));
@@ -291,7 +285,9 @@ void MainAppWindow::runLive()
 
 bool MainAppWindow::exportEvents(const QString &path, QString *error)
 {
-    return m_panes->exportEvents(m_searches->shown(), path, error);
+    const Outcome exported = m_panes->exportEvents(m_searches->shown(), path);
+    *error = exported.kind == Outcome::Cancelled ? tr("the export was cancelled") : exported.error;
+    return exported.kind == Outcome::Done;
 }
 
 void MainAppWindow::exportEventsAs()

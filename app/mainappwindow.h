@@ -18,6 +18,8 @@
 // The window keeps no pointers to the form's controls and finds each one
 // by object name when it needs it.
 
+#include "app/resulttree.h"
+
 #include <QMainWindow>
 #include <QString>
 
@@ -31,7 +33,6 @@ class QTreeWidget;
 class QTreeWidgetItem;
 class QuakeDataManager;
 class RegionBar;
-class ResultTree;
 class SearchRunner;
 class Ui_MainAppWindow;
 
@@ -54,8 +55,7 @@ public:
     static QString welcomeMessage();
 
     // Writes the tree's events as CSV, GeoJSON or QuakeML 1.2 by the name's
-    // suffix, whole or not at all; false with a reason, or an empty one when
-    // the user cancelled.
+    // suffix, whole or not at all; false with the reason, a cancel included.
     bool exportEvents(const QString &path, QString *error);
 
 public slots:
@@ -74,16 +74,15 @@ public slots:
     void setFollowLive(bool on);
 
 private:
-    // While buildTreeModel runs: the items that newTreeItemForQuakeEvent
-    // makes, inserted in one call at the end, with the font they share.
-    struct TreeBuild;
     // Starts a search of what the controls say; a quiet one shows no
     // message box.
     QuakeDataManager *startSearch(bool quiet);
     void runLive();
 
     Ui_MainAppWindow *ui;
-    TreeBuild *m_treeBuild = nullptr;
+    // While buildTreeModel runs: the items that newTreeItemForQuakeEvent
+    // makes, inserted in one call at the end, with the font they share.
+    ResultTree::Build *m_treeBuild = nullptr;
     SearchRunner *m_searches;
     std::unique_ptr<ResultTree> m_results;
     Panes *m_panes;

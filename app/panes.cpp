@@ -199,13 +199,11 @@ void Panes::goToPlace(const QString &typed, QCompleter *completer)
     m_map->showPlace(*point, name);
 }
 
-bool Panes::exportEvents(const QuakeDataManager *search, const QString &path, QString *error)
+Outcome Panes::exportEvents(const QuakeDataManager *search, const QString &path)
 {
     const std::optional<EventExport::Format> format = EventExport::formatOf(path);
-    if (!format) {
-        *error = tr("%1: the name must end in .csv, .geojson or .xml").arg(path);
-        return false;
-    }
+    if (!format)
+        return Outcome::failed(tr("%1: the name must end in .csv, .geojson or .xml").arg(path));
     // In the tree's order.
     const std::vector<const RawEvent *> events = search ? StoreOrder::alignRaw(search->rawEvents())
                                                         : std::vector<const RawEvent *>();
@@ -218,7 +216,7 @@ bool Panes::exportEvents(const QuakeDataManager *search, const QString &path, QS
     return EventExport::writeFile(path, *format, events, [&progress](qint64 done, qint64) {
         progress.setValue(int(done));
         return !progress.wasCanceled();
-    }, error);
+    });
 }
 
 void Panes::exportEventsAs(const QuakeDataManager *search)
@@ -232,11 +230,16 @@ void Panes::exportEventsAs(const QuakeDataManager *search)
     if (!EventExport::formatOf(path))
         path += selected.contains(QLatin1String("geojson")) ? QStringLiteral(".geojson")
               : selected.contains(QLatin1String("QuakeML")) ? QStringLiteral(".xml") : QStringLiteral(".csv");
-    QString error;
-    if (exportEvents(search, path, &error))
+    const Outcome exported = exportEvents(search, path);
+    switch (exported.kind) {
+    case Outcome::Done:
         m_window->statusBar()->showMessage(tr("The events were exported to %1 (times in UTC).").arg(path), 0);
-    else if (!error.isEmpty())
-        QMessageBox::warning(m_window, tr("Export Events As"), tr("The events were not exported: %1").arg(error));
-    else
+        break;
+    case Outcome::Failed:
+        QMessageBox::warning(m_window, tr("Export Events As"), tr("The events were not exported: %1").arg(exported.error));
+        break;
+    case Outcome::Cancelled:
         m_window->statusBar()->showMessage(tr("The export was cancelled; nothing was written."), 0);
+        break;
+    }
 }

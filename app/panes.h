@@ -6,6 +6,7 @@
 // commands that save what they show, and the export of the shown events.
 
 #include "geo/crosssection.h"
+#include "geo/outcome.h"
 #include "quakeml/quakeeventrecord.h"
 
 #include <QObject>
@@ -55,9 +56,8 @@ public:
     void goToPlace(const QString &typed, QCompleter *completer);
 
     // Writes the search's events as CSV, GeoJSON or QuakeML 1.2 by the
-    // name's suffix, whole or not at all; false with a reason, or an empty
-    // one when the user cancelled.
-    bool exportEvents(const QuakeDataManager *search, const QString &path, QString *error);
+    // name's suffix, whole or not at all.
+    Outcome exportEvents(const QuakeDataManager *search, const QString &path);
     void exportEventsAs(const QuakeDataManager *search);
 
 signals:

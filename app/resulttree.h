@@ -30,6 +30,14 @@ public:
     ResultTree(const ResultTree &) = delete;
     ResultTree &operator=(const ResultTree &) = delete;
 
+    // A result's items made at once, to be inserted in one call, with the
+    // font they share.
+    struct Build
+    {
+        QList<QTreeWidgetItem *> items;
+        QFont boldFont;
+    };
+
     // The font of an event's item: the tree's, bold.
     static QFont boldFont(const QTreeWidget *tree);
 

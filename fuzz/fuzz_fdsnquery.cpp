@@ -10,13 +10,13 @@
 
 extern "C" int LLVMFuzzerTestOneInput(const uint8_t *data, size_t size)
 {
-    const FdsnQuery::Parsed parsed = FdsnQuery::parse(std::string_view(reinterpret_cast<const char *>(data), size));
-    if (!parsed.query) {
+    const Parsed<FdsnQuery> parsed = FdsnQuery::parse(std::string_view(reinterpret_cast<const char *>(data), size));
+    if (!parsed.value) {
         if (parsed.error.isEmpty() || parsed.error.contains(u'\n'))
             __builtin_trap();
         return 0;
     }
-    const FdsnQuery &query = *parsed.query;
+    const FdsnQuery &query = *parsed.value;
     const EventQuery &selection = query.selection;
     if (selection.whereClause().count(u'?') != selection.bindings().size())
         __builtin_trap();

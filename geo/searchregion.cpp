@@ -138,9 +138,9 @@ QString SearchRegion::queryKeys() const
     return keys;
 }
 
-SearchRegion::Parsed SearchRegion::parse(const std::function<std::optional<QString>(const char *key)> &valueOf)
+Parsed<SearchRegion> SearchRegion::parse(const std::function<std::optional<QString>(const char *key)> &valueOf)
 {
-    Parsed parsed;
+    Parsed<SearchRegion> parsed;
     SearchRegion region;
     const auto refuse = [&parsed](const QString &reason) {
         parsed.error = reason;
@@ -202,11 +202,11 @@ SearchRegion::Parsed SearchRegion::parse(const std::function<std::optional<QStri
             return refuse(QStringLiteral("maxRadiusKm must be kilometres, 0 or more, not %1").arg(quoted(*radius)));
         region.circle = Circle { { *lat, *lon }, *km };
     }
-    parsed.region = region;
+    parsed.value = region;
     return parsed;
 }
 
-SearchRegion::Parsed SearchRegion::parse(const QUrlQuery &query)
+Parsed<SearchRegion> SearchRegion::parse(const QUrlQuery &query)
 {
     return parse([&query](const char *key) -> std::optional<QString> {
         const QString name = QLatin1String(key);

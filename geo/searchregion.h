@@ -6,6 +6,7 @@
 // given. Harvix writes a region as keys of its search and tests what comes
 // back against it; the gateway reads the keys and selects by the same test.
 
+#include "geo/parsed.h"
 #include "geo/projection.h"
 
 #include <QString>
@@ -76,12 +77,11 @@ struct SearchRegion
     QString queryKeys() const;
 
     static constexpr const char *Keys[] = { "bbox", "minDepth", "maxDepth", "latitude", "longitude", "maxRadiusKm" };
-    struct Parsed;
     // Reads the region from the keys' values (nullopt for a key not given);
     // a bad value is refused with a one-line reason that names its key.
-    static Parsed parse(const std::function<std::optional<QString>(const char *key)> &valueOf);
+    static Parsed<SearchRegion> parse(const std::function<std::optional<QString>(const char *key)> &valueOf);
     // The same from a URL's query.
-    static Parsed parse(const QUrlQuery &query);
+    static Parsed<SearchRegion> parse(const QUrlQuery &query);
 
     bool operator==(const SearchRegion &other) const
     {
@@ -90,11 +90,6 @@ struct SearchRegion
     }
 };
 
-struct SearchRegion::Parsed
-{
-    std::optional<SearchRegion> region;
-    QString error;   // set when region is not
-};
 
 namespace Geo {
 // Bounds are included: a value this close to one lies on it, whatever the

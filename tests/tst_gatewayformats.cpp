@@ -298,13 +298,13 @@ void TestGatewayFormats::searchQuery()
 {
     QFETCH(QByteArray, query);
     QFETCH(QString, result);
-    const SearchQuery::Parsed parsed = SearchQuery::parse(std::string_view(query.constData(), std::size_t(query.size())));
-    if (!parsed.query) {
+    const Parsed<SearchQuery> parsed = SearchQuery::parse(std::string_view(query.constData(), std::size_t(query.size())));
+    if (!parsed.value) {
         QVERIFY2(parsed.error.startsWith(result), qPrintable(parsed.error));
         QVERIFY(!parsed.error.contains(u'\n'));
         return;
     }
-    const SearchQuery &q = *parsed.query;
+    const SearchQuery &q = *parsed.value;
     const qint64 day = qint64(86400) * 1000000;
     QVERIFY(q.startUs % day == 0 && q.endUs % day == 0);
     const QString bounds = QStringLiteral("%1..%2 %3..%4")

@@ -463,16 +463,16 @@ void TestGeo::regionHoldsItsBounds()
     QFETCH(double, longitude);
     QFETCH(double, depth);
     QFETCH(bool, inside);
-    const SearchRegion::Parsed parsed = SearchRegion::parse(QUrlQuery(keys));
-    QVERIFY2(parsed.region, qPrintable(parsed.error));
+    const Parsed<SearchRegion> parsed = SearchRegion::parse(QUrlQuery(keys));
+    QVERIFY2(parsed.value, qPrintable(parsed.error));
     const auto given = [](double value) { return std::isnan(value) ? std::nullopt : std::optional<double>(value); };
-    QCOMPARE(parsed.region->contains(given(latitude), given(longitude), given(depth)), inside);
+    QCOMPARE(parsed.value->contains(given(latitude), given(longitude), given(depth)), inside);
     // The keys it writes are read back as the same region.
-    const SearchRegion::Parsed again = SearchRegion::parse(QUrlQuery(parsed.region->queryKeys().mid(1)));
-    QVERIFY(again.region && *again.region == *parsed.region);
+    const Parsed<SearchRegion> again = SearchRegion::parse(QUrlQuery(parsed.value->queryKeys().mid(1)));
+    QVERIFY(again.value && *again.value == *parsed.value);
     // Whatever lies inside lies inside one of the envelopes a database narrows by.
     if (inside) {
-        for (const SearchRegion::Box &box : parsed.region->envelopes())
+        for (const SearchRegion::Box &box : parsed.value->envelopes())
             QVERIFY(box.contains(latitude, longitude));
     }
 }

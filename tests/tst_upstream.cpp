@@ -790,9 +790,9 @@ void TestUpstream::regionsAreAskedForAndMirroredInside()
     server.dropEvent(QStringLiteral("2026p102"));
     server.dropEvent(QStringLiteral("2026p103"));
     UpstreamWindow region = window(utc(2026, 3, 1), utc(2026, 4, 1));
-    const SearchRegion::Parsed parsed = SearchRegion::parse(QUrlQuery(keys));
-    QVERIFY2(parsed.region, qPrintable(parsed.error));
-    region.region = *parsed.region;
+    const Parsed<SearchRegion> parsed = SearchRegion::parse(QUrlQuery(keys));
+    QVERIFY2(parsed.value, qPrintable(parsed.error));
+    region.region = *parsed.value;
     targets.clear();
     report = upstream->fetch(*catalogue, region);
     QVERIFY2(!report.failed(), qPrintable(report.error));

@@ -119,9 +119,10 @@ public:
     // What the catalogue is, for messages: its file, or its database's
     // URI without a password.
     virtual QString name() const = 0;
-    virtual qint64 eventCount() const = 0;
+    // Reads say that they failed: nothing when the database cannot be read.
+    virtual std::optional<qint64> eventCount() const = 0;
     // When the catalogue last changed (microseconds), 0 for never.
-    virtual qint64 lastModified() const = 0;
+    virtual std::optional<qint64> lastModified() const = 0;
     virtual std::optional<EventRow> find(const QString &publicId) const = 0;
     virtual QList<SourceSummary> summary() const = 0;
     virtual std::optional<TimeRange> timeRange() const = 0;

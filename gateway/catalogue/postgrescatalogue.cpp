@@ -262,18 +262,19 @@ std::unique_ptr<Catalogue::SyncLock> PostgresCatalogue::lockForSync() const
     return std::make_unique<Held>(*this, connection);
 }
 
-qint64 PostgresCatalogue::eventCount() const
+std::optional<qint64> PostgresCatalogue::eventCount() const
 {
     const std::optional<Rows> rows = read(SharedSql::countEvents);
-    return rows && !rows->rows.empty() ? rows->rows[0][0].value_or("0").toLongLong() : 0;
+    if (!rows || rows->rows.empty())
+        return std::nullopt;
+    return rows->rows[0][0].value_or("0").toLongLong();
 }
 
-qint64 PostgresCatalogue::lastModified() const
+std::optional<qint64> PostgresCatalogue::lastModified() const
 {
-    const std::optional<Rows> rows
-        = read(SharedSql::lastModified);
+    const std::optional<Rows> rows = read(SharedSql::lastModified);
     if (!rows || rows->rows.empty())
-        return 0;
+        return std::nullopt;
     return std::max(rows->rows[0][0].value_or("0").toLongLong(), rows->rows[0][1].value_or("0").toLongLong());
 }
 

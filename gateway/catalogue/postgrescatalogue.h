@@ -50,8 +50,8 @@ public:
     // The URI without its password, for messages.
     QString name() const override;
 
-    qint64 eventCount() const override;
-    qint64 lastModified() const override;
+    std::optional<qint64> eventCount() const override;
+    std::optional<qint64> lastModified() const override;
     std::optional<EventRow> find(const QString &publicId) const override;
     QList<SourceSummary> summary() const override;
     std::optional<TimeRange> timeRange() const override;

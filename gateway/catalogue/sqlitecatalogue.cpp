@@ -94,12 +94,12 @@ QSqlDatabase SqliteCatalogue::connection() const
     return db;
 }
 
-qint64 SqliteCatalogue::eventCount() const
+std::optional<qint64> SqliteCatalogue::eventCount() const
 {
     QSqlQuery query(connection());
     if (query.exec(SharedSql::countEvents) && query.next())
         return query.value(0).toLongLong();
-    return 0;
+    return std::nullopt;
 }
 
 EventRow SqliteCatalogue::rowFrom(const QSqlQuery &query)
@@ -151,7 +151,7 @@ std::vector<GeoPoint> SqliteCatalogue::outline() const
     return points;
 }
 
-qint64 SqliteCatalogue::lastModified() const
+std::optional<qint64> SqliteCatalogue::lastModified() const
 {
     // A removal leaves no stamp on any row, and a long import's stamp is
     // older than those of the transactions that committed while it ran:
@@ -161,7 +161,7 @@ qint64 SqliteCatalogue::lastModified() const
     if (query.exec(SharedSql::lastModified)
         && query.next())
         return std::max(query.value(0).toLongLong(), query.value(1).toLongLong());
-    return 0;
+    return std::nullopt;
 }
 
 QList<Catalogue::SourceSummary> SqliteCatalogue::summary() const

@@ -52,8 +52,8 @@ public:
     QSqlDatabase connection() const;
 
     QString name() const override { return m_path; }
-    qint64 eventCount() const override;
-    qint64 lastModified() const override;
+    std::optional<qint64> eventCount() const override;
+    std::optional<qint64> lastModified() const override;
     std::optional<EventRow> find(const QString &publicId) const override;
     QList<SourceSummary> summary() const override;
     std::optional<TimeRange> timeRange() const override;

@@ -25,8 +25,13 @@ int copy(const Options &options)
     const std::unique_ptr<Catalogue> to = openCatalogueNamed(options.files[1], false, "copied");
     if (!to)
         return 1;
-    if (const qint64 held = to->eventCount(); held > 0) {
-        say(QStringLiteral("%1 holds %2 events already: copy fills an empty catalogue only").arg(to->name()).arg(held));
+    const std::optional<qint64> held = to->eventCount();
+    if (!held) {
+        say(QStringLiteral("%1 cannot be read: copy fills an empty catalogue only").arg(to->name()));
+        return 1;
+    }
+    if (*held > 0) {
+        say(QStringLiteral("%1 holds %2 events already: copy fills an empty catalogue only").arg(to->name()).arg(*held));
         return 1;
     }
     QElapsedTimer clock;

@@ -104,11 +104,12 @@ int serve(const Options &options)
         return 1;
     }
     host = server.host();
+    const std::optional<qint64> held = catalogue.eventCount();
     say(QStringLiteral("serving http://%1:%2/ from %3 (%4 events)%5")
             .arg(host.contains(u':') ? u'[' + host + u']' : host)
             .arg(server.port())
             .arg(catalogue.name())
-            .arg(catalogue.eventCount())
+            .arg(held ? QString::number(*held) : QStringLiteral("an unknown number of"))
             .arg(upstream ? QStringLiteral(", copying from ") + upstream->url().toString() : QString()));
 
     // The first signal lets the replies in progress finish (for a minute at

@@ -47,9 +47,9 @@ constexpr std::array<Name, 28> names = { {
     { "format", nullptr }, { "nodata", nullptr },
 } };
 
-FdsnQuery::Parsed failure(const QString &reason)
+Parsed<FdsnQuery> failure(const QString &reason)
 {
-    FdsnQuery::Parsed parsed;
+    Parsed<FdsnQuery> parsed;
     parsed.error = reason;
     return parsed;
 }
@@ -132,7 +132,7 @@ public:
 
 } // namespace
 
-FdsnQuery::Parsed FdsnQuery::parse(std::string_view raw)
+Parsed<FdsnQuery> FdsnQuery::parse(std::string_view raw)
 {
     Values values;
     for (const auto &[key, value] : QueryString::pairs(raw)) {
@@ -251,8 +251,8 @@ FdsnQuery::Parsed FdsnQuery::parse(std::string_view raw)
 
     if (!values.error.isEmpty())
         return failure(values.error);
-    Parsed parsed;
-    parsed.query = query;
+    Parsed<FdsnQuery> parsed;
+    parsed.value = query;
     return parsed;
 }
 

@@ -7,6 +7,7 @@
 // one-line reason that names it.
 
 #include "catalogue/eventquery.h"
+#include "geo/parsed.h"
 
 #include <QString>
 
@@ -46,14 +47,6 @@ struct FdsnQuery
     // Whether an event that the selection gave lies in the circle.
     bool matches(const EventRow &row) const;
 
-    struct Parsed;
     // The raw query string, the part after '?', still percent-encoded.
-    static Parsed parse(std::string_view query);
-
-};
-
-struct FdsnQuery::Parsed
-{
-    std::optional<FdsnQuery> query;
-    QString error;                  // set when query is not
+    static Parsed<FdsnQuery> parse(std::string_view query);
 };

@@ -115,23 +115,23 @@ void FdsnService::error(HttpReply &reply, int status, const QString &details, co
 
 void FdsnService::query(std::string_view raw, const QString &url, HttpReply &reply) const
 {
-    FdsnQuery::Parsed parsed = FdsnQuery::parse(raw);
-    if (!parsed.query) {
+    Parsed<FdsnQuery> parsed = FdsnQuery::parse(raw);
+    if (!parsed.value) {
         error(reply, 400, parsed.error, url);
         return;
     }
-    if (!parsed.query->catalog.isEmpty() || !parsed.query->contributor.isEmpty()) {
+    if (!parsed.value->catalog.isEmpty() || !parsed.value->contributor.isEmpty()) {
         // The names that catalogs and contributors list, as sources.
         QStringList sources;
         for (const Catalogue::SourceSummary &source : m_catalogue.summary()) {
-            if ((parsed.query->catalog.isEmpty() || source.source == parsed.query->catalog)
-                && (parsed.query->contributor.isEmpty()
-                    || Catalogue::agencyOf(source.source) == parsed.query->contributor))
+            if ((parsed.value->catalog.isEmpty() || source.source == parsed.value->catalog)
+                && (parsed.value->contributor.isEmpty()
+                    || Catalogue::agencyOf(source.source) == parsed.value->contributor))
                 sources << source.source;
         }
-        parsed.query->selection.sources = sources;
+        parsed.value->selection.sources = sources;
     }
-    auto query = std::make_shared<const FdsnQuery>(std::move(*parsed.query));
+    auto query = std::make_shared<const FdsnQuery>(std::move(*parsed.value));
     if (m_maxEvents) {
         Selection counting(m_catalogue, query);
         EventRow row;

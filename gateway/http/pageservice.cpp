@@ -109,13 +109,17 @@ std::shared_ptr<const PageService::Home> PageService::home()
     // of every change says so with its serial, else its count and latest
     // change tell. Either is read before making, so that a change while
     // making is made again next time.
+    // One that cannot be read now is not kept.
     const std::optional<std::uint64_t> serial = m_catalogue.changeSerial();
+    const std::optional<qint64> count = serial ? std::nullopt : m_catalogue.eventCount();
+    const std::optional<qint64> modified = serial ? std::nullopt : m_catalogue.lastModified();
+    const bool known = serial || (count && modified);
     const std::pair<std::int64_t, std::int64_t> version
         = serial ? std::pair<std::int64_t, std::int64_t>(-1, std::int64_t(*serial))
-                 : std::pair<std::int64_t, std::int64_t>(m_catalogue.eventCount(), m_catalogue.lastModified());
+                 : std::pair<std::int64_t, std::int64_t>(count.value_or(-1), modified.value_or(-1));
     {
         std::lock_guard<std::mutex> lock(m_picturesMutex);
-        if (m_home && m_picturesVersion == version)
+        if (m_home && known && m_picturesVersion == version)
             return m_home;
     }
     // The catalogue is gone through a few times, never held whole.
@@ -131,7 +135,9 @@ std::shared_ptr<const PageService::Home> PageService::home()
     };
     auto made = std::make_shared<Home>();
     made->sources = m_catalogue.summary();
-    made->pictures = Pages::homePictures(m_catalogue.outline(), m_catalogue.eventCount(), events);
+    made->pictures = Pages::homePictures(m_catalogue.outline(), (serial ? m_catalogue.eventCount() : count).value_or(0), events);
+    if (!known)
+        return made;
     std::lock_guard<std::mutex> lock(m_picturesMutex);
     m_home = made;
     m_picturesVersion = version;

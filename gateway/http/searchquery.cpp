@@ -59,16 +59,16 @@ std::optional<std::int64_t> dayOf(const std::string &text)
     return UtcTime::daysFromCivil(parts[0], parts[1], parts[2]);
 }
 
-SearchQuery::Parsed failure(const QString &reason)
+Parsed<SearchQuery> failure(const QString &reason)
 {
-    SearchQuery::Parsed parsed;
+    Parsed<SearchQuery> parsed;
     parsed.error = reason;
     return parsed;
 }
 
 } // namespace
 
-SearchQuery::Parsed SearchQuery::parse(std::string_view query)
+Parsed<SearchQuery> SearchQuery::parse(std::string_view query)
 {
     std::map<std::string_view, std::string> values;
     for (const auto &[key, value] : QueryString::pairs(query)) {
@@ -119,17 +119,17 @@ SearchQuery::Parsed SearchQuery::parse(std::string_view query)
         return failure(QStringLiteral("outputFormat must be quakeml1.0, not %1")
                            .arg(quoted(values["outputFormat"])));
 
-    const SearchRegion::Parsed region = SearchRegion::parse([&values](const char *key) -> std::optional<QString> {
+    const Parsed<SearchRegion> region = SearchRegion::parse([&values](const char *key) -> std::optional<QString> {
         const auto found = values.find(key);
         if (found == values.end())
             return std::nullopt;
         return QString::fromUtf8(found->second.data(), qsizetype(found->second.size()));
     });
-    if (!region.region)
+    if (!region.value)
         return failure(region.error);
-    result.region = *region.region;
+    result.region = *region.value;
 
-    Parsed parsed;
-    parsed.query = result;
+    Parsed<SearchQuery> parsed;
+    parsed.value = result;
     return parsed;
 }

@@ -12,6 +12,7 @@
 // name a region (SearchRegion's keys), and only events inside it match.
 
 #include "catalogue/windows.h"
+#include "geo/parsed.h"
 
 #include <QString>
 
@@ -23,13 +24,6 @@
 // endDate, both UTC.
 struct SearchQuery : EventFilter
 {
-    struct Parsed;
     // The raw query string, the part after '?', still percent-encoded.
-    static Parsed parse(std::string_view query);
-};
-
-struct SearchQuery::Parsed
-{
-    std::optional<SearchQuery> query;
-    QString error;                      // set when query is not
+    static Parsed<SearchQuery> parse(std::string_view query);
 };

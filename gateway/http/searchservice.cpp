@@ -23,12 +23,12 @@ void SearchService::answer(std::string_view query, HttpReply &reply) const
 {
     // Web pages may use the search too.
     reply.headers.emplace_back("Access-Control-Allow-Origin", "*");
-    SearchQuery::Parsed parsed = SearchQuery::parse(query);
-    if (!parsed.query) {
+    Parsed<SearchQuery> parsed = SearchQuery::parse(query);
+    if (!parsed.value) {
         reply.text(400, parsed.error);
         return;
     }
-    auto search = std::make_shared<const SearchQuery>(std::move(*parsed.query));
+    auto search = std::make_shared<const SearchQuery>(std::move(*parsed.value));
     if (m_upstream && !m_catalogue.isFetched(m_upstream->key(), UpstreamWindow::of(*search), freshSinceUs())) {
         auto refresh = std::make_shared<Refresh>();
         reply.defer([this, search, refresh] { *refresh = refreshFromUpstream(*search); },
