@@ -94,22 +94,3 @@ bool PostgresCatalogue::run(PGconn *connection, const QString &sql, const QVaria
     return true;
 }
 
-EventRow PostgresCatalogue::rowFrom(const std::vector<std::optional<QByteArray>> &values)
-{
-    const auto text = [&](std::size_t i) { return QString::fromUtf8(values[i].value_or(QByteArray())); };
-    EventRow row;
-    row.publicId = text(0);
-    row.originTimeUs = values[1].value_or(QByteArray("0")).toLongLong();
-    row.latitude = numberOf(values[2]);
-    row.longitude = numberOf(values[3]);
-    row.depthKm = numberOf(values[4]);
-    row.magnitude = numberOf(values[5]);
-    row.magnitudeType = text(6);
-    if (values[7])
-        row.magnitudeStationCount = values[7]->toInt();
-    row.eventType = text(8);
-    row.evaluationMode = text(9);
-    row.evaluationStatus = text(10);
-    row.source = text(11);
-    return row;
-}

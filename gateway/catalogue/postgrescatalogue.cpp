@@ -26,6 +26,16 @@ using namespace PgStatement;
 
 namespace {
 
+// A row of a result as text, null for NULL.
+struct TextFields
+{
+    std::vector<std::optional<QByteArray>> values;
+    bool isNull(int i) const { return !values[std::size_t(i)]; }
+    QString text(int i) const { return QString::fromUtf8(values[std::size_t(i)].value_or(QByteArray())); }
+    qint64 whole(int i) const { return values[std::size_t(i)].value_or("0").toLongLong(); }
+    double number(int i) const { return values[std::size_t(i)].value_or("0").toDouble(); }
+};
+
 // Streams the rows of one statement, holding a connection of the pool
 // until the last row or its end.
 class PgCursor : public Catalogue::Cursor
@@ -61,7 +71,7 @@ public:
         const Result result(PQgetResult(m_connection));
         const ExecStatusType status = result ? PQresultStatus(result.get()) : PGRES_TUPLES_OK;
         if (status == PGRES_SINGLE_TUPLE) {
-            row = PostgresCatalogue::rowFrom(rowOf(result.get(), 0));
+            row = SqlCatalogue::eventRowOf(TextFields { rowOf(result.get(), 0) });
             return true;
         }
         if (status != PGRES_TUPLES_OK)
@@ -119,15 +129,6 @@ bool PostgresCatalogue::run(const QString &sql, const QVariantList &values, Rows
             return ran;
     }
     return false;
-}
-
-std::optional<PostgresCatalogue::Rows> PostgresCatalogue::read(const QString &sql, const QVariantList &values) const
-{
-    Rows rows;
-    QString error;
-    if (!run(sql, values, &rows, &error))
-        return std::nullopt;
-    return rows;
 }
 
 std::unique_ptr<Catalogue::Cursor> PostgresCatalogue::stream(const QString &sql, const QVariantList &values) const
@@ -231,6 +232,31 @@ bool PostgresCatalogue::readTable(const Table &table, const std::function<bool(c
     return read;
 }
 
+bool PostgresCatalogue::read(const QString &sql, const QVariantList &values, SqlRows *rows) const
+{
+    Rows got;
+    QString error;
+    if (!run(sql, values, &got, &error))
+        return false;
+    rows->rows.clear();
+    rows->rows.reserve(got.rows.size());
+    for (const auto &row : got.rows) {
+        QVariantList fields;
+        fields.reserve(qsizetype(row.size()));
+        for (const std::optional<QByteArray> &value : row)
+            fields << (value ? QVariant(QString::fromUtf8(*value)) : QVariant());
+        rows->rows.push_back(std::move(fields));
+    }
+    rows->affected = got.affected;
+    return true;
+}
+
+QString PostgresCatalogue::outlineStatement() const
+{
+    return QStringLiteral("SELECT FLOOR(longitude + 180), MIN(latitude), MAX(latitude)"
+                          " FROM event WHERE latitude IS NOT NULL AND longitude IS NOT NULL GROUP BY 1 ORDER BY 1");
+}
+
 std::unique_ptr<Catalogue::SyncLock> PostgresCatalogue::lockForSync() const
 {
     class Held : public SyncLock
@@ -262,78 +288,3 @@ std::unique_ptr<Catalogue::SyncLock> PostgresCatalogue::lockForSync() const
     return std::make_unique<Held>(*this, connection);
 }
 
-std::optional<qint64> PostgresCatalogue::eventCount() const
-{
-    const std::optional<Rows> rows = read(SharedSql::countEvents);
-    if (!rows || rows->rows.empty())
-        return std::nullopt;
-    return rows->rows[0][0].value_or("0").toLongLong();
-}
-
-std::optional<qint64> PostgresCatalogue::lastModified() const
-{
-    const std::optional<Rows> rows = read(SharedSql::lastModified);
-    if (!rows || rows->rows.empty())
-        return std::nullopt;
-    return std::max(rows->rows[0][0].value_or("0").toLongLong(), rows->rows[0][1].value_or("0").toLongLong());
-}
-
-std::optional<EventRow> PostgresCatalogue::find(const QString &publicId) const
-{
-    const std::optional<Rows> rows = read(SharedSql::findEvent(),
-                                          { publicId });
-    if (!rows || rows->rows.empty())
-        return std::nullopt;
-    return rowFrom(rows->rows[0]);
-}
-
-QList<Catalogue::SourceSummary> PostgresCatalogue::summary() const
-{
-    QList<SourceSummary> sources;
-    const std::optional<Rows> rows = read(SharedSql::sourceSummary);
-    for (const auto &row : rows ? rows->rows : decltype(rows->rows)()) {
-        sources.append({ QString::fromUtf8(row[0].value_or(QByteArray())), row[1].value_or("0").toLongLong(),
-                         row[2].value_or("0").toLongLong(), row[3].value_or("0").toLongLong() });
-    }
-    return sources;
-}
-
-std::optional<Catalogue::TimeRange> PostgresCatalogue::timeRange() const
-{
-    const std::optional<Rows> rows = read(SharedSql::timeRange);
-    if (!rows || rows->rows.empty() || !rows->rows[0][0])
-        return std::nullopt;
-    return TimeRange { rows->rows[0][0]->toLongLong(), rows->rows[0][1].value_or("0").toLongLong() };
-}
-
-std::vector<GeoPoint> PostgresCatalogue::outline() const
-{
-    std::vector<GeoPoint> points;
-    const std::optional<Rows> rows = read(QStringLiteral("SELECT FLOOR(longitude + 180), MIN(latitude), MAX(latitude)"
-                                                         " FROM event WHERE latitude IS NOT NULL AND longitude IS NOT NULL"
-                                                         " GROUP BY 1 ORDER BY 1"));
-    for (const auto &row : rows ? rows->rows : decltype(rows->rows)()) {
-        const double west = row[0].value_or("0").toDouble() - 180;
-        for (const double longitude : { west, std::min(west + 1, 180.0) }) {
-            points.push_back({ row[1].value_or("0").toDouble(), longitude });
-            points.push_back({ row[2].value_or("0").toDouble(), longitude });
-        }
-    }
-    return points;
-}
-
-std::optional<std::int64_t> PostgresCatalogue::lastFetched(const QString &upstream) const
-{
-    const std::optional<Rows> rows
-        = read(SharedSql::lastFetched, { upstream });
-    if (!rows || rows->rows.empty() || !rows->rows[0][0])
-        return std::nullopt;
-    return rows->rows[0][0]->toLongLong();
-}
-
-bool PostgresCatalogue::isFetched(const QString &upstream, const UpstreamWindow &window, std::int64_t sinceUs) const
-{
-    const SharedSql::Statement statement = SharedSql::countFetched(upstream, window, sinceUs);
-    const std::optional<Rows> rows = read(statement.sql, statement.values);
-    return rows && !rows->rows.empty() && rows->rows[0][0].value_or("0").toLongLong() > 0;
-}

@@ -9,7 +9,7 @@
 // size takes little memory. A password comes from ~/.pgpass or PGPASSWORD,
 // never from what is logged: name() leaves it out.
 
-#include "catalogue/catalogue.h"
+#include "catalogue/sqlcatalogue.h"
 
 #include <QString>
 #include <QVariantList>
@@ -26,7 +26,7 @@
 
 struct pg_conn;
 
-class PostgresCatalogue : public Catalogue
+class PostgresCatalogue : public SqlCatalogue
 {
 public:
     static constexpr int SchemaVersion = 2;
@@ -50,14 +50,6 @@ public:
     // The URI without its password, for messages.
     QString name() const override;
 
-    std::optional<qint64> eventCount() const override;
-    std::optional<qint64> lastModified() const override;
-    std::optional<EventRow> find(const QString &publicId) const override;
-    QList<SourceSummary> summary() const override;
-    std::optional<TimeRange> timeRange() const override;
-    std::vector<GeoPoint> outline() const override;
-    bool isFetched(const QString &upstream, const UpstreamWindow &window, std::int64_t sinceUs) const override;
-    std::optional<std::int64_t> lastFetched(const QString &upstream) const override;
     std::unique_ptr<Cursor> search(const EventFilter &filter) const override;
     std::unique_ptr<Cursor> select(const EventQuery &query) const override;
     std::unique_ptr<Writer> writer(const QString &source) const override;
@@ -107,7 +99,10 @@ public:
 
     // The portable SQL with its "?" marks numbered $1, $2, ...
     static QByteArray numbered(const QString &sql);
-    static EventRow rowFrom(const std::vector<std::optional<QByteArray>> &values);
+
+protected:
+    bool read(const QString &sql, const QVariantList &values, SqlRows *rows) const override;
+    QString outlineStatement() const override;
 
 private:
     // After a connection fails, none is tried again for a while, twice as
@@ -165,8 +160,6 @@ private:
     void sampleHorizon() const;
 
     std::unique_ptr<Cursor> stream(const QString &sql, const QVariantList &values) const;
-    // The rows of a read, or nothing when it failed.
-    std::optional<Rows> read(const QString &sql, const QVariantList &values = {}) const;
     // Connections lent to readers from the primary while the standby is away.
     mutable std::mutex m_lentMutex;
     mutable std::unordered_set<pg_conn *> m_lentFromPrimary;

@@ -35,13 +35,15 @@ QString lastError(const QSqlQuery &query)
     return query.lastError().text().simplified();
 }
 
-template <typename T>
-std::optional<T> optionalOf(const QVariant &value)
+// The fields of the row a query stands on.
+struct QueryFields
 {
-    if (value.isNull())
-        return std::nullopt;
-    return value.value<T>();
-}
+    const QSqlQuery &query;
+    bool isNull(int i) const { return query.isNull(i); }
+    QString text(int i) const { return query.value(i).toString(); }
+    qint64 whole(int i) const { return query.value(i).toLongLong(); }
+    double number(int i) const { return query.value(i).toDouble(); }
+};
 
 } // namespace
 
@@ -94,120 +96,34 @@ QSqlDatabase SqliteCatalogue::connection() const
     return db;
 }
 
-std::optional<qint64> SqliteCatalogue::eventCount() const
-{
-    QSqlQuery query(connection());
-    if (query.exec(SharedSql::countEvents) && query.next())
-        return query.value(0).toLongLong();
-    return std::nullopt;
-}
-
-EventRow SqliteCatalogue::rowFrom(const QSqlQuery &query)
-{
-    EventRow row;
-    row.publicId = query.value(0).toString();
-    row.originTimeUs = query.value(1).toLongLong();
-    row.latitude = optionalOf<double>(query.value(2));
-    row.longitude = optionalOf<double>(query.value(3));
-    row.depthKm = optionalOf<double>(query.value(4));
-    row.magnitude = optionalOf<double>(query.value(5));
-    row.magnitudeType = query.value(6).toString();
-    row.magnitudeStationCount = optionalOf<int>(query.value(7));
-    row.eventType = query.value(8).toString();
-    row.evaluationMode = query.value(9).toString();
-    row.evaluationStatus = query.value(10).toString();
-    row.source = query.value(11).toString();
-    return row;
-}
-
-std::optional<EventRow> SqliteCatalogue::find(const QString &publicId) const
+bool SqliteCatalogue::read(const QString &sql, const QVariantList &values, SqlRows *rows) const
 {
     QSqlQuery query(connection());
     query.setForwardOnly(true);
-    query.prepare(SharedSql::findEvent());
-    query.addBindValue(publicId);
-    if (query.exec() && query.next())
-        return rowFrom(query);
-    return std::nullopt;
+    if (!query.prepare(sql))
+        return false;
+    for (int i = 0; i < values.size(); ++i)
+        query.bindValue(i, values[i]);
+    if (!query.exec())
+        return false;
+    rows->rows.clear();
+    const int columns = query.record().count();
+    while (query.next()) {
+        QVariantList row;
+        row.reserve(columns);
+        for (int column = 0; column < columns; ++column)
+            row << query.value(column);
+        rows->rows.push_back(std::move(row));
+    }
+    return !query.lastError().isValid();
 }
 
-std::vector<GeoPoint> SqliteCatalogue::outline() const
+QString SqliteCatalogue::outlineStatement() const
 {
-    std::vector<GeoPoint> points;
-    QSqlQuery query(connection());
-    query.setForwardOnly(true);
     // Longitudes from -180 to 180 made 0 to 360 first, so that the cast
     // to a whole number, which drops the fraction, is the floor.
-    if (!query.exec(QStringLiteral("SELECT CAST(longitude + 180 AS INTEGER), MIN(latitude), MAX(latitude) FROM event"
-                                   " WHERE latitude IS NOT NULL AND longitude IS NOT NULL GROUP BY 1")))
-        return points;
-    while (query.next()) {
-        const double west = query.value(0).toDouble() - 180;
-        for (const double longitude : { west, std::min(west + 1, 180.0) }) {
-            points.push_back({ query.value(1).toDouble(), longitude });
-            points.push_back({ query.value(2).toDouble(), longitude });
-        }
-    }
-    return points;
-}
-
-std::optional<qint64> SqliteCatalogue::lastModified() const
-{
-    // A removal leaves no stamp on any row, and a long import's stamp is
-    // older than those of the transactions that committed while it ran:
-    // the log knows when each one was committed.
-    QSqlQuery query(connection());
-    query.setForwardOnly(true);
-    if (query.exec(SharedSql::lastModified)
-        && query.next())
-        return std::max(query.value(0).toLongLong(), query.value(1).toLongLong());
-    return std::nullopt;
-}
-
-QList<Catalogue::SourceSummary> SqliteCatalogue::summary() const
-{
-    QList<SourceSummary> sources;
-    QSqlQuery query(connection());
-    query.setForwardOnly(true);
-    if (!query.exec(SharedSql::sourceSummary))
-        return sources;
-    while (query.next()) {
-        sources.append({ query.value(0).toString(), query.value(1).toLongLong(),
-                         query.value(2).toLongLong(), query.value(3).toLongLong() });
-    }
-    return sources;
-}
-
-std::optional<Catalogue::TimeRange> SqliteCatalogue::timeRange() const
-{
-    QSqlQuery query(connection());
-    query.setForwardOnly(true);
-    if (!query.exec(SharedSql::timeRange) || !query.next()
-        || query.value(0).isNull())
-        return std::nullopt;
-    return TimeRange { query.value(0).toLongLong(), query.value(1).toLongLong() };
-}
-
-std::optional<std::int64_t> SqliteCatalogue::lastFetched(const QString &upstream) const
-{
-    QSqlQuery query(connection());
-    query.setForwardOnly(true);
-    query.prepare(SharedSql::lastFetched);
-    query.addBindValue(upstream);
-    if (!query.exec() || !query.next() || query.value(0).isNull())
-        return std::nullopt;
-    return query.value(0).toLongLong();
-}
-
-bool SqliteCatalogue::isFetched(const QString &upstream, const UpstreamWindow &window, std::int64_t sinceUs) const
-{
-    const SharedSql::Statement statement = SharedSql::countFetched(upstream, window, sinceUs);
-    QSqlQuery query(connection());
-    query.setForwardOnly(true);
-    query.prepare(statement.sql);
-    for (const QVariant &value : statement.values)
-        query.addBindValue(value);
-    return query.exec() && query.next() && query.value(0).toLongLong() > 0;
+    return QStringLiteral("SELECT CAST(longitude + 180 AS INTEGER), MIN(latitude), MAX(latitude) FROM event"
+                          " WHERE latitude IS NOT NULL AND longitude IS NOT NULL GROUP BY 1");
 }
 
 namespace {
@@ -222,7 +138,7 @@ public:
     {
         if (!m_query.isActive() || !m_query.next())
             return false;
-        row = SqliteCatalogue::rowFrom(m_query);
+        row = SqlCatalogue::eventRowOf(QueryFields { m_query });
         return true;
     }
 

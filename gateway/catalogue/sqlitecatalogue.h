@@ -8,7 +8,7 @@
 // its own connection; statements are prepared, queries forward-only, and
 // the SQL is kept to what PostgreSQL takes too.
 
-#include "catalogue/catalogue.h"
+#include "catalogue/sqlcatalogue.h"
 #include "geo/searchregion.h"
 
 #include <QList>
@@ -23,7 +23,7 @@
 
 class QSqlError;
 
-class SqliteCatalogue : public Catalogue
+class SqliteCatalogue : public SqlCatalogue
 {
 public:
     static constexpr int SchemaVersion = 4;
@@ -52,23 +52,17 @@ public:
     QSqlDatabase connection() const;
 
     QString name() const override { return m_path; }
-    std::optional<qint64> eventCount() const override;
-    std::optional<qint64> lastModified() const override;
-    std::optional<EventRow> find(const QString &publicId) const override;
-    QList<SourceSummary> summary() const override;
-    std::optional<TimeRange> timeRange() const override;
-    std::vector<GeoPoint> outline() const override;
-    bool isFetched(const QString &upstream, const UpstreamWindow &window, std::int64_t sinceUs) const override;
-    std::optional<std::int64_t> lastFetched(const QString &upstream) const override;
     std::unique_ptr<Cursor> search(const EventFilter &filter) const override;
     std::unique_ptr<Cursor> select(const EventQuery &query) const override;
     std::unique_ptr<Writer> writer(const QString &source) const override;
     bool readTable(const Table &table, const std::function<bool(const QVariantList &)> &row, QString *error) const override;
 
-    // The columns in the order that rowFrom reads them.
-    static EventRow rowFrom(const QSqlQuery &query);
     // SQLite's own words for what went wrong, without Qt's additions.
     static QString errorText(const QSqlError &error);
+
+protected:
+    bool read(const QString &sql, const QVariantList &values, SqlRows *rows) const override;
+    QString outlineStatement() const override;
 
 private:
     // "cell IN (...) AND origin_time >= ? ..." for the box and times, with

@@ -1,0 +1,95 @@
+#include "catalogue/sqlcatalogue.h"
+
+#include "catalogue/sharedsql.h"
+#include "catalogue/windows.h"
+
+#include <algorithm>
+
+namespace {
+
+// The one row of a read, or nothing when it failed or found none.
+std::optional<QVariantList> firstRow(bool read, const SqlRows &rows)
+{
+    if (!read || rows.rows.empty())
+        return std::nullopt;
+    return rows.rows.front();
+}
+
+} // namespace
+
+std::optional<qint64> SqlCatalogue::eventCount() const
+{
+    SqlRows rows;
+    const std::optional<QVariantList> row = firstRow(read(SharedSql::countEvents, {}, &rows), rows);
+    return row ? std::optional<qint64>(row->at(0).toLongLong()) : std::nullopt;
+}
+
+std::optional<qint64> SqlCatalogue::lastModified() const
+{
+    // A removal leaves no stamp on any row, and a long import's stamp is
+    // older than those of the transactions that committed while it ran:
+    // the log knows when each one was committed.
+    SqlRows rows;
+    const std::optional<QVariantList> row = firstRow(read(SharedSql::lastModified, {}, &rows), rows);
+    return row ? std::optional<qint64>(std::max(row->at(0).toLongLong(), row->at(1).toLongLong())) : std::nullopt;
+}
+
+std::optional<EventRow> SqlCatalogue::find(const QString &publicId) const
+{
+    SqlRows rows;
+    const std::optional<QVariantList> row = firstRow(read(SharedSql::findEvent(), { publicId }, &rows), rows);
+    return row ? std::optional<EventRow>(eventRowOf(VariantFields { *row })) : std::nullopt;
+}
+
+QList<Catalogue::SourceSummary> SqlCatalogue::summary() const
+{
+    QList<SourceSummary> sources;
+    SqlRows rows;
+    if (!read(SharedSql::sourceSummary, {}, &rows))
+        return sources;
+    for (const QVariantList &row : rows.rows)
+        sources.append({ row[0].toString(), row[1].toLongLong(), row[2].toLongLong(), row[3].toLongLong() });
+    return sources;
+}
+
+std::optional<Catalogue::TimeRange> SqlCatalogue::timeRange() const
+{
+    SqlRows rows;
+    const std::optional<QVariantList> row = firstRow(read(SharedSql::timeRange, {}, &rows), rows);
+    if (!row || row->at(0).isNull())
+        return std::nullopt;
+    return TimeRange { row->at(0).toLongLong(), row->at(1).toLongLong() };
+}
+
+std::vector<GeoPoint> SqlCatalogue::outline() const
+{
+    std::vector<GeoPoint> points;
+    SqlRows rows;
+    if (!read(outlineStatement(), {}, &rows))
+        return points;
+    for (const QVariantList &row : rows.rows) {
+        const double west = row[0].toDouble() - 180;
+        for (const double longitude : { west, std::min(west + 1, 180.0) }) {
+            points.push_back({ row[1].toDouble(), longitude });
+            points.push_back({ row[2].toDouble(), longitude });
+        }
+    }
+    return points;
+}
+
+std::optional<std::int64_t> SqlCatalogue::lastFetched(const QString &upstream) const
+{
+    SqlRows rows;
+    const std::optional<QVariantList> row = firstRow(read(SharedSql::lastFetched, { upstream }, &rows), rows);
+    if (!row || row->at(0).isNull())
+        return std::nullopt;
+    return row->at(0).toLongLong();
+}
+
+bool SqlCatalogue::isFetched(const QString &upstream, const UpstreamWindow &window, std::int64_t sinceUs) const
+{
+    const SharedSql::Statement statement = SharedSql::countFetched(upstream, window, sinceUs);
+    SqlRows rows;
+    const std::optional<QVariantList> row = firstRow(read(statement.sql, statement.values, &rows), rows);
+    return row && row->at(0).toLongLong() > 0;
+}

@@ -1,0 +1,68 @@
+#pragma once
+
+// What both databases answer alike: the catalogue's small reads, each
+// written once over a read that either database runs, and an event's
+// columns (SharedSql::eventColumns) made a row in one place, whatever holds
+// the fields.
+
+#include "catalogue/catalogue.h"
+#include "catalogue/sqldriver.h"
+
+#include <QVariant>
+
+class SqlCatalogue : public Catalogue
+{
+public:
+    std::optional<qint64> eventCount() const override;
+    std::optional<qint64> lastModified() const override;
+    std::optional<EventRow> find(const QString &publicId) const override;
+    QList<SourceSummary> summary() const override;
+    std::optional<TimeRange> timeRange() const override;
+    std::vector<GeoPoint> outline() const override;
+    bool isFetched(const QString &upstream, const UpstreamWindow &window, std::int64_t sinceUs) const override;
+    std::optional<std::int64_t> lastFetched(const QString &upstream) const override;
+
+    // An event's row from its fields: Fields tells whether field i is null
+    // (isNull) and gives it as text, a whole number or a number.
+    template <typename Fields>
+    static EventRow eventRowOf(const Fields &fields);
+
+protected:
+    // One statement on the database that answers reads: its rows, or false
+    // when it failed.
+    virtual bool read(const QString &sql, const QVariantList &values, SqlRows *rows) const = 0;
+    // Each degree of longitude that holds events (its western edge plus
+    // 180, a whole number) with their least and greatest latitude.
+    virtual QString outlineStatement() const = 0;
+};
+
+// A row of values, null for NULL.
+struct VariantFields
+{
+    const QVariantList &values;
+    bool isNull(int i) const { return values[i].isNull(); }
+    QString text(int i) const { return values[i].toString(); }
+    qint64 whole(int i) const { return values[i].toLongLong(); }
+    double number(int i) const { return values[i].toDouble(); }
+};
+
+template <typename Fields>
+EventRow SqlCatalogue::eventRowOf(const Fields &fields)
+{
+    const auto number = [&](int i) { return fields.isNull(i) ? std::optional<double>() : fields.number(i); };
+    EventRow row;
+    row.publicId = fields.text(0);
+    row.originTimeUs = fields.whole(1);
+    row.latitude = number(2);
+    row.longitude = number(3);
+    row.depthKm = number(4);
+    row.magnitude = number(5);
+    row.magnitudeType = fields.text(6);
+    if (!fields.isNull(7))
+        row.magnitudeStationCount = int(fields.whole(7));
+    row.eventType = fields.text(8);
+    row.evaluationMode = fields.text(9);
+    row.evaluationStatus = fields.text(10);
+    row.source = fields.text(11);
+    return row;
+}
