@@ -13,116 +13,113 @@
 #include <QMenu>
 #include <QMenuBar>
 
-void WindowMenus::fill(QMainWindow *window, Panes *panes, RegionBar *region)
+namespace {
+
+// An action of the window's, named for tests and settings where it has a
+// name, with its shortcut if any.
+QAction *action(QMainWindow *window, const QString &text, const char *name = nullptr,
+                const QKeySequence &shortcut = QKeySequence())
 {
-    QMenuBar *bar = window->menuBar();
+    auto *made = new QAction(text, window);
+    if (name)
+        made->setObjectName(QLatin1String(name));
+    if (!shortcut.isEmpty())
+        made->setShortcut(shortcut);
+    return made;
+}
 
-    auto *saveMapAction = new QAction(QStringLiteral("Save Map As\u2026"), window);
-    QObject::connect(saveMapAction, &QAction::triggered, panes, &Panes::saveMapAs);
-    auto *exportAction = new QAction(QStringLiteral("Export Events As\u2026"), window);
+// A checkable action that follows its pane: checked when the pane asks to
+// be shown.
+QAction *paneAction(QMainWindow *window, const QString &text, const char *name, bool shown)
+{
+    QAction *made = action(window, text, name);
+    made->setCheckable(true);
+    made->setChecked(shown);
+    return made;
+}
+
+void addFileMenu(QMainWindow *window, Panes *panes)
+{
+    QMenu *menu = window->menuBar()->addMenu(QStringLiteral("File"));
+    QAction *exportAction = menu->addAction(QStringLiteral("Export Events As\u2026"));
     QObject::connect(exportAction, SIGNAL(triggered()), window, SLOT(exportEventsAs()));
-    QMenu *fileMenu = bar->addMenu(QStringLiteral("File"));
-    fileMenu->addAction(exportAction);
-    fileMenu->addAction(saveMapAction);
-    auto *savePlotAction = new QAction(QStringLiteral("Save Plot As\u2026"), window);
-    QObject::connect(savePlotAction, &QAction::triggered, panes, &Panes::savePlotAs);
-    fileMenu->addAction(savePlotAction);
-    fileMenu->addSeparator();
-    auto *quitAction = new QAction(QObject::tr("Quit"), window);
-    quitAction->setObjectName(QStringLiteral("actionQuit"));
-    quitAction->setShortcut(QKeySequence(QObject::tr("Ctrl+Q")));
-    QObject::connect(quitAction, SIGNAL(triggered()), window, SLOT(close()));
-    fileMenu->addAction(quitAction);
+    QObject::connect(menu->addAction(QStringLiteral("Save Map As\u2026")), &QAction::triggered, panes, &Panes::saveMapAs);
+    QObject::connect(menu->addAction(QStringLiteral("Save Plot As\u2026")), &QAction::triggered, panes, &Panes::savePlotAs);
+    menu->addSeparator();
+    QAction *quit = action(window, QObject::tr("Quit"), "actionQuit", QKeySequence(QObject::tr("Ctrl+Q")));
+    QObject::connect(quit, SIGNAL(triggered()), window, SLOT(close()));
+    menu->addAction(quit);
+}
 
-    auto *searchAction = new QAction(QStringLiteral("Search for earthquakes"), window);
-    searchAction->setShortcut(QKeySequence(QObject::tr("Ctrl+R")));
-    QObject::connect(searchAction, SIGNAL(triggered()), window, SLOT(on_searchCtrl_clicked()));
-
-    auto *queryAction = new QAction(QStringLiteral("Show WebService Query String"), window);
-    QObject::connect(queryAction, SIGNAL(triggered()), window, SLOT(showQueryString()));
-
-    auto *clearRegionAction = new QAction(QObject::tr("Clear Region"), window);
-    clearRegionAction->setObjectName(QStringLiteral("actionClearRegion"));
-    QObject::connect(clearRegionAction, &QAction::triggered, region, &RegionBar::clear);
-
-    auto *followAction = new QAction(QObject::tr("Follow Live"), window);
-    followAction->setObjectName(QStringLiteral("actionFollowLive"));
-    followAction->setCheckable(true);
-    followAction->setShortcut(QKeySequence(QObject::tr("Ctrl+L")));
-    followAction->setToolTip(QObject::tr("Search again every minute and mark what changed"));
-    QObject::connect(followAction, SIGNAL(toggled(bool)), window, SLOT(setFollowLive(bool)));
-
-    QMenu *searchMenu = bar->addMenu(QStringLiteral("Search"));
-    searchMenu->addAction(searchAction);
-    searchMenu->addAction(queryAction);
-    searchMenu->addSeparator();
-    searchMenu->addAction(clearRegionAction);
-    auto *watchAction = new QAction(QObject::tr("Watch Places\u2026"), window);
-    watchAction->setObjectName(QStringLiteral("actionWatchPlaces"));
-    QObject::connect(watchAction, &QAction::triggered, window,
+void addSearchMenu(QMainWindow *window, RegionBar *region)
+{
+    QAction *search = action(window, QStringLiteral("Search for earthquakes"), nullptr, QKeySequence(QObject::tr("Ctrl+R")));
+    QObject::connect(search, SIGNAL(triggered()), window, SLOT(on_searchCtrl_clicked()));
+    QAction *query = action(window, QStringLiteral("Show WebService Query String"));
+    QObject::connect(query, SIGNAL(triggered()), window, SLOT(showQueryString()));
+    QAction *clear = action(window, QObject::tr("Clear Region"), "actionClearRegion");
+    QObject::connect(clear, &QAction::triggered, region, &RegionBar::clear);
+    QAction *follow = action(window, QObject::tr("Follow Live"), "actionFollowLive", QKeySequence(QObject::tr("Ctrl+L")));
+    follow->setCheckable(true);
+    follow->setToolTip(QObject::tr("Search again every minute and mark what changed"));
+    QObject::connect(follow, SIGNAL(toggled(bool)), window, SLOT(setFollowLive(bool)));
+    QAction *watch = action(window, QObject::tr("Watch Places\u2026"), "actionWatchPlaces");
+    QObject::connect(watch, &QAction::triggered, window,
                      [window, region] { WatchPlacesDialog::edit(region->placeField()->completer(), QString(), window); });
 
-    searchMenu->addSeparator();
-    searchMenu->addAction(followAction);
-    searchMenu->addAction(watchAction);
+    QMenu *menu = window->menuBar()->addMenu(QStringLiteral("Search"));
+    menu->addActions({ search, query });
+    menu->addSeparator();
+    menu->addAction(clear);
+    menu->addSeparator();
+    menu->addActions({ follow, watch });
+}
 
-    auto *expandAction = new QAction(QStringLiteral("Expand All"), window);
-    expandAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Plus));
-    QObject::connect(expandAction, SIGNAL(triggered()), window, SLOT(treeViewExpandAll()));
+void addViewMenu(QMainWindow *window, Panes *panes, RegionBar *region)
+{
+    QAction *expand = action(window, QStringLiteral("Expand All"), nullptr, QKeySequence(Qt::CTRL | Qt::Key_Plus));
+    QObject::connect(expand, SIGNAL(triggered()), window, SLOT(treeViewExpandAll()));
+    QAction *collapse = action(window, QStringLiteral("Collapse All"), nullptr, QKeySequence(Qt::CTRL | Qt::Key_Minus));
+    QObject::connect(collapse, SIGNAL(triggered()), window, SLOT(treeViewCollapseAll()));
+    QMenu *menu = window->menuBar()->addMenu(QStringLiteral("View"));
+    menu->addActions({ expand, collapse });
+    menu->addSeparator();
 
-    auto *collapseAction = new QAction(QStringLiteral("Collapse All"), window);
-    collapseAction->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_Minus));
-    QObject::connect(collapseAction, SIGNAL(triggered()), window, SLOT(treeViewCollapseAll()));
-
-    QMenu *viewMenu = bar->addMenu(QStringLiteral("View"));
-    viewMenu->addAction(expandAction);
-    viewMenu->addAction(collapseAction);
-    viewMenu->addSeparator();
-
-    auto *showMapAction = new QAction(QStringLiteral("Show Map"), window);
-    showMapAction->setObjectName(QStringLiteral("actionShowMap"));
-    showMapAction->setCheckable(true);
-    showMapAction->setChecked(panes->isMapShown());
-    QObject::connect(showMapAction, &QAction::toggled, panes, &Panes::setMapShown);
-    viewMenu->addAction(showMapAction);
-    QObject::connect(panes, &Panes::mapWanted, showMapAction, [showMapAction] { showMapAction->setChecked(true); });
-
-    auto *showPlotsAction = new QAction(QStringLiteral("Show Plots"), window);
-    showPlotsAction->setObjectName(QStringLiteral("actionShowPlots"));
-    showPlotsAction->setCheckable(true);
-    showPlotsAction->setChecked(panes->arePlotsShown());
-    QObject::connect(showPlotsAction, &QAction::toggled, panes, &Panes::setPlotsShown);
-    viewMenu->addAction(showPlotsAction);
-    QObject::connect(panes, &Panes::plotsWanted, showPlotsAction, [showPlotsAction] { showPlotsAction->setChecked(true); });
-
-    auto *fitMapAction = new QAction(QStringLiteral("Fit Map to Events"), window);
-    QObject::connect(fitMapAction, &QAction::triggered, panes->map(), &MapWidget::fitToEvents);
-    viewMenu->addAction(fitMapAction);
-
-    auto *goToPlaceAction = new QAction(QObject::tr("Go to Place\u2026"), window);
-    goToPlaceAction->setObjectName(QStringLiteral("actionGoToPlace"));
-    goToPlaceAction->setShortcut(QKeySequence(QObject::tr("Ctrl+G")));
-    QObject::connect(goToPlaceAction, &QAction::triggered, panes, [panes, region] {
+    QAction *showMap = paneAction(window, QStringLiteral("Show Map"), "actionShowMap", panes->isMapShown());
+    QObject::connect(showMap, &QAction::toggled, panes, &Panes::setMapShown);
+    QObject::connect(panes, &Panes::mapWanted, showMap, [showMap] { showMap->setChecked(true); });
+    QAction *showPlots = paneAction(window, QStringLiteral("Show Plots"), "actionShowPlots", panes->arePlotsShown());
+    QObject::connect(showPlots, &QAction::toggled, panes, &Panes::setPlotsShown);
+    QObject::connect(panes, &Panes::plotsWanted, showPlots, [showPlots] { showPlots->setChecked(true); });
+    QAction *fit = action(window, QStringLiteral("Fit Map to Events"));
+    QObject::connect(fit, &QAction::triggered, panes->map(), &MapWidget::fitToEvents);
+    QAction *goTo = action(window, QObject::tr("Go to Place\u2026"), "actionGoToPlace", QKeySequence(QObject::tr("Ctrl+G")));
+    QObject::connect(goTo, &QAction::triggered, panes, [panes, region] {
         panes->goToPlace(region->placeField()->text(), region->placeField()->completer());
     });
-    viewMenu->addAction(goToPlaceAction);
+    QAction *section = action(window, QObject::tr("Draw Section"), "actionDrawSection", QKeySequence(QObject::tr("Ctrl+Shift+D")));
+    section->setToolTip(QObject::tr("Drag on the map from A to A\u2032 to plot the events' depths along it"));
+    QObject::connect(section, &QAction::triggered, panes, &Panes::drawSection);
+    menu->addActions({ showMap, showPlots, fit, goTo, section });
+}
 
-    auto *drawSectionAction = new QAction(QObject::tr("Draw Section"), window);
-    drawSectionAction->setObjectName(QStringLiteral("actionDrawSection"));
-    drawSectionAction->setShortcut(QKeySequence(QObject::tr("Ctrl+Shift+D")));
-    drawSectionAction->setToolTip(QObject::tr("Drag on the map from A to A\u2032 to plot the events' depths along it"));
-    QObject::connect(drawSectionAction, &QAction::triggered, panes, &Panes::drawSection);
-    viewMenu->addAction(drawSectionAction);
+void addHelpMenu(QMainWindow *window)
+{
+    QAction *aboutQt = action(window, QStringLiteral("About Qt"));
+    QObject::connect(aboutQt, SIGNAL(triggered()), qApp, SLOT(aboutQt()));
+    QAction *about = action(window, QStringLiteral("About Harvix"));
+    QObject::connect(about, SIGNAL(triggered()), window, SLOT(showAbout()));
+    QMenu *menu = window->menuBar()->addMenu(QStringLiteral("Help"));
+    menu->addActions({ about, aboutQt });
+}
 
-    bar->addSeparator();
+} // namespace
 
-    auto *aboutQtAction = new QAction(QStringLiteral("About Qt"), window);
-    QObject::connect(aboutQtAction, SIGNAL(triggered()), qApp, SLOT(aboutQt()));
-
-    auto *aboutAction = new QAction(QStringLiteral("About Harvix"), window);
-    QObject::connect(aboutAction, SIGNAL(triggered()), window, SLOT(showAbout()));
-
-    QMenu *helpMenu = bar->addMenu(QStringLiteral("Help"));
-    helpMenu->addAction(aboutAction);
-    helpMenu->addAction(aboutQtAction);
+void WindowMenus::fill(QMainWindow *window, Panes *panes, RegionBar *region)
+{
+    addFileMenu(window, panes);
+    addSearchMenu(window, region);
+    addViewMenu(window, panes, region);
+    window->menuBar()->addSeparator();
+    addHelpMenu(window);
 }
