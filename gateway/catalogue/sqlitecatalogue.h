@@ -65,6 +65,12 @@ protected:
     QString outlineStatement() const override;
 
 private:
+    // The file checked before it is opened: a catalogue, an empty file or
+    // none; its application id.
+    bool checkFile(quint32 *applicationId, QString *why);
+    // A catalogue of an older schema brought up to date; a new one made.
+    bool upgrade(QSqlDatabase &db, int version, quint32 applicationId, QString *why);
+    bool create(QSqlDatabase &db, QString *why);
     // "cell IN (...) AND origin_time >= ? ..." for the box and times, with
     // its values, when their cells hold few events; nothing when the time
     // index is the better way.

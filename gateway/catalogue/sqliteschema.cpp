@@ -160,33 +160,35 @@ QStringList tablesOf(const QString &path, QString *error)
 
 } // namespace
 
-bool SqliteCatalogue::open(QString *error)
+bool SqliteCatalogue::checkFile(quint32 *applicationId, QString *why)
 {
-    auto fail = [&](const QString &what) {
-        *error = QStringLiteral("%1: %2").arg(m_path, what);
-        return false;
-    };
     const QFileInfo file(m_path);
-    quint32 applicationId = 0;
     if (file.exists()) {
-        if (!file.isFile())
-            return fail(QStringLiteral("not a Harvix catalogue: not a file"));
-        QString why;
-        switch (kindOf(m_path, applicationId, why)) {
+        if (!file.isFile()) {
+            *why = QStringLiteral("not a Harvix catalogue: not a file");
+            return false;
+        }
+        QString words;
+        switch (kindOf(m_path, *applicationId, words)) {
         case FileKind::Unreadable:
-            return fail(QStringLiteral("cannot be read (%1)").arg(why));
+            *why = QStringLiteral("cannot be read (%1)").arg(words);
+            return false;
         case FileKind::NotSQLite:
-            return fail(QStringLiteral("not a Harvix catalogue: the file is not an SQLite database"));
+            *why = QStringLiteral("not a Harvix catalogue: the file is not an SQLite database");
+            return false;
         case FileKind::SQLite:
-            if (applicationId != 0 && applicationId != ApplicationId)
-                return fail(QStringLiteral("not a Harvix catalogue: an SQLite database of another program "
-                                           "(application id %1); it was left as it is").arg(applicationId));
+            if (*applicationId != 0 && *applicationId != ApplicationId) {
+                *why = QStringLiteral("not a Harvix catalogue: an SQLite database of another program "
+                                      "(application id %1); it was left as it is").arg(*applicationId);
+                return false;
+            }
             break;
         case FileKind::Empty:
             break;
         }
     } else if (!QFileInfo(file.absolutePath()).isDir()) {
-        return fail(QStringLiteral("the folder %1 does not exist").arg(file.absolutePath()));
+        *why = QStringLiteral("the folder %1 does not exist").arg(file.absolutePath());
+        return false;
     }
     m_readOnly = file.exists() && !file.isWritable();
     // A read-only catalogue in a folder that may not be written either has
@@ -195,16 +197,95 @@ bool SqliteCatalogue::open(QString *error)
         && !QFileInfo::exists(m_path + QStringLiteral("-wal"));
     // A file without our mark is looked at read-only first: opening another
     // program's database for writing would fold its WAL into it.
-    if (file.exists() && applicationId != ApplicationId) {
-        QString why;
-        const QStringList tables = tablesOf(m_path, &why);
-        if (!why.isEmpty())
-            return fail(QStringLiteral("not a Harvix catalogue: the file is damaged or not an SQLite database (%1)")
-                            .arg(why));
-        if (!tables.isEmpty() && !tables.contains(QLatin1String("catalogue_info")))
-            return fail(QStringLiteral("not a Harvix catalogue: an SQLite database of another program (tables %1); "
-                                       "it was left as it is").arg(tables.mid(0, 5).join(QStringLiteral(", "))));
+    if (file.exists() && *applicationId != ApplicationId) {
+        QString words;
+        const QStringList tables = tablesOf(m_path, &words);
+        if (!words.isEmpty()) {
+            *why = QStringLiteral("not a Harvix catalogue: the file is damaged or not an SQLite database (%1)").arg(words);
+            return false;
+        }
+        if (!tables.isEmpty() && !tables.contains(QLatin1String("catalogue_info"))) {
+            *why = QStringLiteral("not a Harvix catalogue: an SQLite database of another program (tables %1); "
+                                  "it was left as it is").arg(tables.mid(0, 5).join(QStringLiteral(", ")));
+            return false;
+        }
     }
+    return true;
+}
+
+bool SqliteCatalogue::upgrade(QSqlDatabase &db, int version, quint32 applicationId, QString *why)
+{
+    QSqlQuery query(db);
+    // Tables that came later, and the mark that catalogues made before it
+    // lack.
+    if (!db.transaction()) {
+        *why = QStringLiteral("cannot be written (%1)").arg(errorText(db.lastError()));
+        return false;
+    }
+    bool written = true;
+    for (const char *statement : schema)
+        written = written && query.exec(QLatin1String(statement));
+    // Schema 1's events are each held by the source that wrote them, as the
+    // row says; schema 2's fetched windows are of the whole world.
+    if (version < 3 && !columnsOf(query, QStringLiteral("fetched_window")).contains(QLatin1String("region")))
+        written = written && query.exec(QStringLiteral("ALTER TABLE fetched_window ADD COLUMN region VARCHAR(255)"));
+    written = written && keepClaimValues(query);
+    if (version < SchemaVersion) {
+        written = written && query.exec(QStringLiteral("UPDATE catalogue_info SET value = '%1' WHERE name = "
+                                                       "'schema_version'").arg(SchemaVersion));
+    }
+    // A writer that stopped between its commit and noting it: its changes
+    // are visible, so they are noted as committed now.
+    written = written && query.exec(QStringLiteral("UPDATE change_log SET committed = %1 WHERE committed IS NULL")
+                                        .arg(QDateTime::currentMSecsSinceEpoch() * 1000));
+    if (!written || !db.commit()) {
+        *why = QStringLiteral("cannot be written (%1)").arg(errorText(written ? db.lastError() : query.lastError()));
+        db.rollback();
+        return false;
+    }
+    if (applicationId == 0 && !query.exec(QStringLiteral("PRAGMA application_id = %1").arg(ApplicationId))) {
+        *why = QStringLiteral("cannot be written (%1)").arg(errorText(query.lastError()));
+        return false;
+    }
+    return true;
+}
+
+bool SqliteCatalogue::create(QSqlDatabase &db, QString *why)
+{
+    QSqlQuery query(db);
+    const auto failed = [&](const QSqlError &error) {
+        *why = QStringLiteral("cannot be written (%1)").arg(errorText(error));
+        db.rollback();
+        return false;
+    };
+    if (!query.exec(QStringLiteral("PRAGMA application_id = %1").arg(ApplicationId))
+        || !query.exec(QStringLiteral("PRAGMA journal_mode=WAL")))
+        return failed(query.lastError());
+    if (!db.transaction())
+        return failed(db.lastError());
+    for (const char *statement : schema) {
+        if (!query.exec(QLatin1String(statement)))
+            return failed(query.lastError());
+    }
+    if (!keepClaimValues(query))
+        return failed(query.lastError());
+    query.prepare(SharedSql::insertSchemaVersion);
+    query.addBindValue(QString::number(SchemaVersion));
+    if (!query.exec() || !db.commit())
+        return failed(query.lastError());
+    return true;
+}
+
+bool SqliteCatalogue::open(QString *error)
+{
+    QString why;
+    auto fail = [&](const QString &what) {
+        *error = QStringLiteral("%1: %2").arg(m_path, what);
+        return false;
+    };
+    quint32 applicationId = 0;
+    if (!checkFile(&applicationId, &why))
+        return fail(why);
     QSqlDatabase db = connection();
     if (!db.isOpen())
         return fail(QStringLiteral("cannot be opened (%1)").arg(errorText(db.lastError())));
@@ -220,83 +301,33 @@ bool SqliteCatalogue::open(QString *error)
     query.finish();
 
     if (tables.contains(QLatin1String("catalogue_info"))) {
-        if (!query.exec(SharedSql::selectSchemaVersion)
-            || !query.next())
+        if (!query.exec(SharedSql::selectSchemaVersion) || !query.next())
             return fail(QStringLiteral("not a Harvix catalogue: it has no schema version"));
         const int version = query.value(0).toInt();
         query.finish();
         if (version > SchemaVersion)
             return fail(QStringLiteral("written by a newer harvix-gateway (schema %1; this one reads "
                                        "schema %2)").arg(version).arg(SchemaVersion));
-        if (m_readOnly) {
-            if (version < SchemaVersion)
-                return fail(QStringLiteral("read-only, and written by an older harvix-gateway (schema %1): "
-                                           "open it once with write access to bring it up to date").arg(version));
-            // Written before the cell index came: searched by time alone.
-            m_cellIndex = query.exec(QStringLiteral("SELECT 1 FROM sqlite_master WHERE type = 'index' AND name = "
-                                                    "'event_by_cell'"))
-                && query.next();
-            query.finish();
-            return true;
+        if (!m_readOnly) {
+            m_cellIndex = true;
+            return upgrade(db, version, applicationId, &why) || fail(why);
         }
-        // Tables that came later, and the mark that catalogues made before
-        // it lack.
-        if (!db.transaction())
-            return fail(QStringLiteral("cannot be written (%1)").arg(errorText(db.lastError())));
-        bool written = true;
-        for (const char *statement : schema)
-            written = written && query.exec(QLatin1String(statement));
-        // Schema 1's events are each held by the source that wrote them,
-        // as the row says; schema 2's fetched windows are of the whole world.
-        if (version < 3 && !columnsOf(query, QStringLiteral("fetched_window")).contains(QLatin1String("region")))
-            written = written && query.exec(QStringLiteral("ALTER TABLE fetched_window ADD COLUMN region VARCHAR(255)"));
-        written = written && keepClaimValues(query);
-        if (version < SchemaVersion) {
-            written = written && query.exec(QStringLiteral("UPDATE catalogue_info SET value = '%1' WHERE name = "
-                                                           "'schema_version'").arg(SchemaVersion));
-        }
-        // A writer that stopped between its commit and noting it: its
-        // changes are visible, so they are noted as committed now.
-        written = written && query.exec(QStringLiteral("UPDATE change_log SET committed = %1 WHERE committed IS NULL")
-                                            .arg(QDateTime::currentMSecsSinceEpoch() * 1000));
-        if (!written || !db.commit()) {
-            const QString why = errorText(written ? db.lastError() : query.lastError());
-            db.rollback();
-            return fail(QStringLiteral("cannot be written (%1)").arg(why));
-        }
-        if (applicationId == 0 && !query.exec(QStringLiteral("PRAGMA application_id = %1").arg(ApplicationId)))
-            return fail(QStringLiteral("cannot be written (%1)").arg(errorText(query.lastError())));
-        m_cellIndex = true;
+        if (version < SchemaVersion)
+            return fail(QStringLiteral("read-only, and written by an older harvix-gateway (schema %1): "
+                                       "open it once with write access to bring it up to date").arg(version));
+        // Written before the cell index came: searched by time alone.
+        m_cellIndex = query.exec(QStringLiteral("SELECT 1 FROM sqlite_master WHERE type = 'index' AND name = "
+                                                "'event_by_cell'"))
+            && query.next();
+        query.finish();
         return true;
     }
     if (!tables.isEmpty())
         return fail(QStringLiteral("not a Harvix catalogue: an SQLite database of another program (tables %1); "
                                    "it was left as it is").arg(tables.mid(0, 5).join(QStringLiteral(", "))));
-
     // An empty database: a new catalogue.
     if (m_readOnly)
         return fail(QStringLiteral("read-only, and not a catalogue"));
-    if (!query.exec(QStringLiteral("PRAGMA application_id = %1").arg(ApplicationId))
-        || !query.exec(QStringLiteral("PRAGMA journal_mode=WAL")))
-        return fail(QStringLiteral("cannot be written (%1)").arg(errorText(query.lastError())));
-    if (!db.transaction())
-        return fail(QStringLiteral("cannot be written (%1)").arg(errorText(db.lastError())));
-    for (const char *statement : schema) {
-        if (!query.exec(QLatin1String(statement))) {
-            db.rollback();
-            return fail(QStringLiteral("cannot be written (%1)").arg(errorText(query.lastError())));
-        }
-    }
-    if (!keepClaimValues(query)) {
-        db.rollback();
-        return fail(QStringLiteral("cannot be written (%1)").arg(errorText(query.lastError())));
-    }
-    query.prepare(SharedSql::insertSchemaVersion);
-    query.addBindValue(QString::number(SchemaVersion));
-    if (!query.exec() || !db.commit()) {
-        db.rollback();
-        return fail(QStringLiteral("cannot be written (%1)").arg(errorText(query.lastError())));
-    }
     m_cellIndex = true;
-    return true;
+    return create(db, &why) || fail(why);
 }
