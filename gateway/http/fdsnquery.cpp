@@ -130,34 +130,11 @@ public:
     }
 };
 
-} // namespace
-
-Parsed<FdsnQuery> FdsnQuery::parse(std::string_view raw)
+// A search by distance (latitude, longitude, minradius, maxradius), and
+// the band of latitudes and longitudes that holds it, for the catalogue.
+void readCircle(Values &values, FdsnQuery &query)
 {
-    Values values;
-    for (const auto &[key, value] : QueryString::pairs(raw)) {
-        const std::string lower = QString::fromStdString(key).toLower().toStdString();
-        const auto name = std::find_if(names.begin(), names.end(), [&lower](const Name &n) {
-            return lower == n.full || (n.brief && lower == n.brief);
-        });
-        if (name == names.end())
-            return failure(QStringLiteral("unknown parameter %1").arg(quoted(key)));
-        if (!values.given.emplace(name->full, value).second)
-            return failure(QStringLiteral("%1 is given more than once").arg(QLatin1String(name->full)));
-    }
-
-    FdsnQuery query;
     EventQuery &selection = query.selection;
-    selection.startUs = values.time("starttime");
-    selection.endUs = values.time("endtime");
-    if (values.error.isEmpty() && selection.startUs && selection.endUs && *selection.startUs > *selection.endUs)
-        values.error = QStringLiteral("starttime is after endtime");
-    selection.minLatitude = values.number("minlatitude", -90, 90);
-    selection.maxLatitude = values.number("maxlatitude", -90, 90);
-    values.ordered("minlatitude", selection.minLatitude, "maxlatitude", selection.maxLatitude);
-    selection.minLongitude = values.number("minlongitude", -360, 360);
-    selection.maxLongitude = values.number("maxlongitude", -360, 360);
-
     const std::optional<double> latitude = values.number("latitude", -90, 90);
     const std::optional<double> longitude = values.number("longitude", -360, 360);
     const std::optional<double> minRadius = values.number("minradius", 0, 180);
@@ -167,7 +144,7 @@ Parsed<FdsnQuery> FdsnQuery::parse(std::string_view raw)
         if (!latitude || !longitude) {
             values.error = QStringLiteral("a search by distance needs both latitude and longitude");
         } else {
-            query.circle = Circle { *latitude, *longitude, minRadius.value_or(0), maxRadius.value_or(180) };
+            query.circle = FdsnQuery::Circle { *latitude, *longitude, minRadius.value_or(0), maxRadius.value_or(180) };
             // The band of latitudes that holds the circle, for the catalogue.
             const double south = std::max(-90.0, *latitude - query.circle->maxRadius);
             const double north = std::min(90.0, *latitude + query.circle->maxRadius);
@@ -185,13 +162,12 @@ Parsed<FdsnQuery> FdsnQuery::parse(std::string_view raw)
             }
         }
     }
+}
 
-    selection.minDepthKm = values.number("mindepth", -1e4, 1e4);
-    selection.maxDepthKm = values.number("maxdepth", -1e4, 1e4);
-    values.ordered("mindepth", selection.minDepthKm, "maxdepth", selection.maxDepthKm);
-    selection.minMagnitude = values.number("minmagnitude", -20, 20);
-    selection.maxMagnitude = values.number("maxmagnitude", -20, 20);
-    values.ordered("minmagnitude", selection.minMagnitude, "maxmagnitude", selection.maxMagnitude);
+// The parameters that name things: a magnitude type, event types (as
+// QuakeML spells them too) and an event's id.
+void readTexts(Values &values, EventQuery &selection)
+{
     // A text that names nothing would select everything, or nothing.
     for (const char *name : { "magnitudetype", "eventtype", "eventid", "catalog", "contributor" }) {
         if (values.error.isEmpty() && values.has(name) && QString::fromStdString(values.given[name]).trimmed().isEmpty())
@@ -227,6 +203,45 @@ Parsed<FdsnQuery> FdsnQuery::parse(std::string_view raw)
                            [](QChar c) { return c.category() == QChar::Other_Control; }))
             values.error = QStringLiteral("eventid holds a control character: no id does");
     }
+}
+
+} // namespace
+
+Parsed<FdsnQuery> FdsnQuery::parse(std::string_view raw)
+{
+    Values values;
+    for (const auto &[key, value] : QueryString::pairs(raw)) {
+        const std::string lower = QString::fromStdString(key).toLower().toStdString();
+        const auto name = std::find_if(names.begin(), names.end(), [&lower](const Name &n) {
+            return lower == n.full || (n.brief && lower == n.brief);
+        });
+        if (name == names.end())
+            return failure(QStringLiteral("unknown parameter %1").arg(quoted(key)));
+        if (!values.given.emplace(name->full, value).second)
+            return failure(QStringLiteral("%1 is given more than once").arg(QLatin1String(name->full)));
+    }
+
+    FdsnQuery query;
+    EventQuery &selection = query.selection;
+    selection.startUs = values.time("starttime");
+    selection.endUs = values.time("endtime");
+    if (values.error.isEmpty() && selection.startUs && selection.endUs && *selection.startUs > *selection.endUs)
+        values.error = QStringLiteral("starttime is after endtime");
+    selection.minLatitude = values.number("minlatitude", -90, 90);
+    selection.maxLatitude = values.number("maxlatitude", -90, 90);
+    values.ordered("minlatitude", selection.minLatitude, "maxlatitude", selection.maxLatitude);
+    selection.minLongitude = values.number("minlongitude", -360, 360);
+    selection.maxLongitude = values.number("maxlongitude", -360, 360);
+
+    readCircle(values, query);
+
+    selection.minDepthKm = values.number("mindepth", -1e4, 1e4);
+    selection.maxDepthKm = values.number("maxdepth", -1e4, 1e4);
+    values.ordered("mindepth", selection.minDepthKm, "maxdepth", selection.maxDepthKm);
+    selection.minMagnitude = values.number("minmagnitude", -20, 20);
+    selection.maxMagnitude = values.number("maxmagnitude", -20, 20);
+    values.ordered("minmagnitude", selection.minMagnitude, "maxmagnitude", selection.maxMagnitude);
+    readTexts(values, selection);
     selection.updatedAfterUs = values.time("updatedafter");
 
     for (const char *name : { "includeallorigins", "includeallmagnitudes", "includearrivals" }) {
