@@ -167,21 +167,8 @@ bool LiveFollower::showResult(QuakeDataManager *search, const QuakeDataManager *
     const std::vector<LocatedEvent> &before = shown ? shown->quakeLocations() : none;
     const ResultTree::State state = ResultTree::stateOf(m_tree, before);
     const QString withdrawnNames = comparing ? listed(changes.withdrawn, shown->quakeEvents()) : QString();
-    // The withdrawn events as they were shown, before their items go.
-    if (comparing && !changes.withdrawn.empty()) {
-        const std::unordered_set<std::string> gone(changes.withdrawn.begin(), changes.withdrawn.end());
-        for (std::size_t i = 0; i < before.size(); ++i) {
-            QTreeWidgetItem *item = m_tree->topLevelItem(int(i));
-            if (!item || !gone.count(*before[i].eventId))
-                continue;
-            const QuakeLocation &at = before[i].location;
-            std::optional<GeoPoint> where;
-            if (std::isfinite(at.latitude) && std::isfinite(at.longitude))
-                where = GeoPoint { at.latitude, at.longitude };
-            m_withdrawn.push_back(std::make_unique<Withdrawn>(
-                Withdrawn { *before[i].eventId, std::unique_ptr<QTreeWidgetItem>(item->clone()), where }));
-        }
-    }
+    if (comparing)
+        keepWithdrawn(changes.withdrawn, before);
 
     // The new result in place of the last, painted once.
     m_tree->setUpdatesEnabled(false);
@@ -191,45 +178,9 @@ bool LiveFollower::showResult(QuakeDataManager *search, const QuakeDataManager *
     m_revised = std::move(changes.revised);
     for (const std::string &id : changes.added)
         m_unseen.insert(id);
-    // Marked: the new events not seen yet that are still there.
-    std::vector<int> marked;
-    std::unordered_set<std::string> unseen;
     const std::vector<LocatedEvent> &after = search->quakeLocations();
-    for (std::size_t i = 0; i < after.size(); ++i) {
-        const std::string &id = *after[i].eventId;
-        QTreeWidgetItem *item = m_tree->topLevelItem(int(i));
-        if (m_unseen.count(id)) {
-            item->setText(1, tr("new"));
-            item->setForeground(1, newColour);
-            marked.push_back(int(i));
-            unseen.insert(id);
-        }
-        const auto revised = m_revised.find(id);
-        if (revised == m_revised.end())
-            continue;
-        const QuakeFieldMap &fields = search->quakeEvents().at(id);
-        for (const auto &[label, was] : revised->second) {
-            if (QTreeWidgetItem *row = item->child(ResultItems::rowOf(fields, label)))
-                row->setText(1, tr("%1 (was %2)").arg(row->text(1).trimmed(), latin1(was).trimmed()));
-        }
-    }
-    m_unseen = std::move(unseen);
-    // The withdrawn ones after the events, greyed, unless they are back.
-    std::unordered_set<std::string> present;
-    for (const LocatedEvent &event : after)
-        present.insert(*event.eventId);
-    m_withdrawn.erase(std::remove_if(m_withdrawn.begin(), m_withdrawn.end(),
-                                     [&](const auto &trace) { return present.count(trace->id) > 0; }),
-                      m_withdrawn.end());
-    std::vector<GeoPoint> crossed;
-    for (const auto &trace : m_withdrawn) {
-        QTreeWidgetItem *item = trace->item->clone();
-        item->setText(1, tr("withdrawn"));
-        paleAll(item);
-        m_tree->addTopLevelItem(item);
-        if (trace->at)
-            crossed.push_back(*trace->at);
-    }
+    const std::vector<int> marked = markChanges(search);
+    const std::vector<GeoPoint> crossed = showWithdrawn(after);
     if (comparing)
         ResultTree::restore(m_tree, after, state);
     m_tree->setUpdatesEnabled(true);
@@ -251,6 +202,72 @@ bool LiveFollower::showResult(QuakeDataManager *search, const QuakeDataManager *
     if (comparing)
         notifyWatchers(search, changes.added);
     return true;
+}
+
+void LiveFollower::keepWithdrawn(const std::vector<std::string> &withdrawn, const std::vector<LocatedEvent> &before)
+{
+    // The withdrawn events as they were shown, before their items go.
+    const std::unordered_set<std::string> gone(withdrawn.begin(), withdrawn.end());
+    for (std::size_t i = 0; i < before.size(); ++i) {
+        QTreeWidgetItem *item = m_tree->topLevelItem(int(i));
+        if (!item || !gone.count(*before[i].eventId))
+            continue;
+        const QuakeLocation &at = before[i].location;
+        std::optional<GeoPoint> where;
+        if (std::isfinite(at.latitude) && std::isfinite(at.longitude))
+            where = GeoPoint { at.latitude, at.longitude };
+        m_withdrawn.push_back(std::make_unique<Withdrawn>(
+            Withdrawn { *before[i].eventId, std::unique_ptr<QTreeWidgetItem>(item->clone()), where }));
+    }
+}
+
+std::vector<int> LiveFollower::markChanges(const QuakeDataManager *search)
+{
+    const std::vector<LocatedEvent> &after = search->quakeLocations();
+    // Marked: the new events not seen yet that are still there.
+    std::vector<int> marked;
+    std::unordered_set<std::string> unseen;
+    for (std::size_t i = 0; i < after.size(); ++i) {
+        const std::string &id = *after[i].eventId;
+        QTreeWidgetItem *item = m_tree->topLevelItem(int(i));
+        if (m_unseen.count(id)) {
+            item->setText(1, tr("new"));
+            item->setForeground(1, newColour);
+            marked.push_back(int(i));
+            unseen.insert(id);
+        }
+        const auto revised = m_revised.find(id);
+        if (revised == m_revised.end())
+            continue;
+        const QuakeFieldMap &fields = search->quakeEvents().at(id);
+        for (const auto &[label, was] : revised->second) {
+            if (QTreeWidgetItem *row = item->child(ResultItems::rowOf(fields, label)))
+                row->setText(1, tr("%1 (was %2)").arg(row->text(1).trimmed(), latin1(was).trimmed()));
+        }
+    }
+    m_unseen = std::move(unseen);
+    return marked;
+}
+
+std::vector<GeoPoint> LiveFollower::showWithdrawn(const std::vector<LocatedEvent> &after)
+{
+    // The withdrawn ones after the events, greyed, unless they are back.
+    std::unordered_set<std::string> present;
+    for (const LocatedEvent &event : after)
+        present.insert(*event.eventId);
+    m_withdrawn.erase(std::remove_if(m_withdrawn.begin(), m_withdrawn.end(),
+                                     [&](const auto &trace) { return present.count(trace->id) > 0; }),
+                      m_withdrawn.end());
+    std::vector<GeoPoint> crossed;
+    for (const auto &trace : m_withdrawn) {
+        QTreeWidgetItem *item = trace->item->clone();
+        item->setText(1, tr("withdrawn"));
+        paleAll(item);
+        m_tree->addTopLevelItem(item);
+        if (trace->at)
+            crossed.push_back(*trace->at);
+    }
+    return crossed;
 }
 
 void LiveFollower::markSeen(QTreeWidgetItem *current, const QuakeDataManager *shown)

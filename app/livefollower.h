@@ -8,6 +8,7 @@
 // are told as desktop notifications, each once. The window runs the
 // searches and builds the tree; the follower keeps the rest.
 
+#include "geo/projection.h"
 #include "quakeml/quakeeventrecord.h"
 
 #include <QObject>
@@ -79,6 +80,14 @@ signals:
 private:
     struct Withdrawn;
     void updateTitle();
+    // What the next result withdraws, kept as the tree shows it now.
+    void keepWithdrawn(const std::vector<std::string> &withdrawn, const std::vector<LocatedEvent> &before);
+    // The new events marked until seen, the revised values beside what they
+    // were; the indices of the new ones.
+    std::vector<int> markChanges(const QuakeDataManager *search);
+    // The withdrawn events after the rest, greyed, unless they are back;
+    // where they were, to cross out.
+    std::vector<GeoPoint> showWithdrawn(const std::vector<LocatedEvent> &after);
     // Tells of the new events inside watched places.
     void notifyWatchers(const QuakeDataManager *search, const std::vector<std::string> &added);
 
