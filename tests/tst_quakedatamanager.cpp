@@ -1,4 +1,5 @@
 #include "app/mainappwindow.h"
+#include "quakeml/quakemlreader.h"
 #include "service/quakedatamanager.h"
 
 #include "testsupport/fixtures.h"
@@ -192,6 +193,20 @@ void TestQuakeDataManager::replies()
     // Every reply is freed once handled, failed ones too.
     QTRY_COMPARE(manager->findChildren<QNetworkReply *>().size(), 0);
     QCOMPARE(manager->url(), url);
+
+    // A whole reply given as text is read into the same events as the
+    // reply read as it arrives.
+    if (status == 200 && mode == int(HttpTestServer::Mode::Normal)) {
+        QuakeDataManager whole(nullptr, url);
+        whole.setQuiet(true);
+        QString text = QuakeMLReader::decodeReply(body);
+        whole.parseResponse(text);
+        QStringList read;
+        for (const auto &entry : whole.quakeEvents())
+            read << QString::fromLatin1(entry.first.c_str());
+        QCOMPARE(read, stored);
+        QCOMPARE(whole.quakeLocations().size(), manager->quakeLocations().size());
+    }
 }
 
 void TestQuakeDataManager::refusedConnection()
