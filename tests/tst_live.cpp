@@ -1,5 +1,6 @@
 #include "app/mainappwindow.h"
 #include "app/mapwidget.h"
+#include "app/resulttree.h"
 
 #include "testsupport/httptestserver.h"
 
@@ -73,6 +74,8 @@ private slots:
     void cleanup();
     void followingShowsWhatChangedInPlace();
     void watchedPlacesAreNotifiedOnce();
+    void treeStateFollowsItsEvents_data();
+    void treeStateFollowsItsEvents();
 
 private:
     QTreeWidget *tree() { return window->findChild<QTreeWidget *>(QStringLiteral("treeWidget")); }
@@ -328,6 +331,53 @@ void TestLive::watchedPlacesAreNotifiedOnce()
     QVERIFY2(window->statusBar()->currentMessage().contains(QLatin1String("1 withdrawn (2026p300001)")),
              qPrintable(window->statusBar()->currentMessage()));
     QCOMPARE(standIn.shown.size(), 2);
+}
+
+void TestLive::treeStateFollowsItsEvents_data()
+{
+    QTest::addColumn<QStringList>("after");
+    QTest::addColumn<int>("collapsedAt");   // where event b is now, collapsed
+    QTest::addColumn<int>("currentAt");     // where event c is now, its row 1 current; -1: none
+    QTest::newRow("same order") << QStringList { "a", "b", "c" } << 1 << 2;
+    QTest::newRow("one gone, one new, reordered") << QStringList { "d", "c", "b" } << 2 << 1;
+    QTest::newRow("the current one gone") << QStringList { "b", "a" } << 0 << -1;
+}
+
+void TestLive::treeStateFollowsItsEvents()
+{
+    QFETCH(QStringList, after);
+    QFETCH(int, collapsedAt);
+    QFETCH(int, currentAt);
+    // Trees of events each with three rows; the i-th item is the i-th event.
+    std::vector<std::string> ids;
+    ids.reserve(8);
+    const auto fill = [&ids](QTreeWidget &tree, const QStringList &names) {
+        std::vector<LocatedEvent> events;
+        tree.clear();
+        for (const QString &name : names) {
+            ids.push_back(name.toStdString());
+            auto *item = new QTreeWidgetItem(QStringList { name });
+            for (int row = 0; row < 3; ++row)
+                item->addChild(new QTreeWidgetItem(QStringList { QString::number(row) }));
+            tree.addTopLevelItem(item);
+            events.push_back({ &ids.back(), {}, 0.0 });
+        }
+        tree.expandAll();
+        return events;
+    };
+    QTreeWidget tree;
+    tree.setColumnCount(2);
+    const std::vector<LocatedEvent> before = fill(tree, { "a", "b", "c" });
+    tree.topLevelItem(1)->setExpanded(false);
+    tree.setCurrentItem(tree.topLevelItem(2)->child(1));
+    const ResultTree::State state = ResultTree::stateOf(&tree, before);
+
+    const std::vector<LocatedEvent> now = fill(tree, after);
+    ResultTree::restore(&tree, now, state);
+    for (int i = 0; i < tree.topLevelItemCount(); ++i)
+        QCOMPARE(tree.topLevelItem(i)->isExpanded(), i != collapsedAt);
+    QTreeWidgetItem *const expected = currentAt < 0 ? nullptr : tree.topLevelItem(currentAt)->child(1);
+    QCOMPARE(tree.currentItem(), expected);
 }
 
 QTEST_MAIN(TestLive)

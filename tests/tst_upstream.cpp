@@ -2,6 +2,7 @@
 #include "http/searchquery.h"
 #include "upstream/follower.h"
 #include "upstream/upstream.h"
+#include "upstream/upstreamhttp.h"
 
 #include "testsupport/gatewayprocess.h"
 #include "testsupport/upstreamstandin.h"
@@ -29,6 +30,8 @@ private slots:
     void windowsOverTheCapAreSplit();
     void emptyReplies_data();
     void emptyReplies();
+    void statusesAreRead_data();
+    void statusesAreRead();
     void failuresStoreNothing_data();
     void failuresStoreNothing();
     void laterFetchesUpdateAndRemove();
@@ -222,6 +225,41 @@ void TestUpstream::emptyReplies()
     QVERIFY2(!report.failed(), qPrintable(report.error));
     QCOMPARE(count(*catalogue), qint64(0));
     QVERIFY(catalogue->isFetched(upstream->url().toString(), quiet, 0));
+}
+
+void TestUpstream::statusesAreRead_data()
+{
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QByteArray>("body");
+    QTest::addColumn<int>("answer");
+    QTest::addColumn<QString>("error");
+    using Answer = UpstreamClient::Answer;
+    QTest::newRow("200") << 200 << QByteArray("a,b\n") << int(Answer::Events) << "";
+    QTest::newRow("204") << 204 << QByteArray() << int(Answer::Nothing) << "";
+    QTest::newRow("413 with FDSN's words")
+        << 413 << QByteArray("Error 413: Request Entity Too Large\n\nThe query matches 30000 events\n")
+        << int(Answer::TooBig) << "the service refuses the events (HTTP 413: The query matches 30000 events)";
+    QTest::newRow("400 that says too many") << 400 << QByteArray("Your query exceeds the limit of 20000\n")
+                                            << int(Answer::TooBig)
+                                            << "the service refuses the events (HTTP 400: Your query exceeds the limit of 20000)";
+    QTest::newRow("400 of another mistake") << 400 << QByteArray("Error 400: Bad Request\n\nBad date\n")
+                                            << int(Answer::Failed) << "query? answered HTTP 400: Bad date";
+    QTest::newRow("500 of HTML only") << 500 << QByteArray("<html><body>down</body></html>\n") << int(Answer::Failed)
+                                      << "query? answered HTTP 500";
+}
+
+void TestUpstream::statusesAreRead()
+{
+    QFETCH(int, status);
+    QFETCH(QByteArray, body);
+    QFETCH(int, answer);
+    QFETCH(QString, error);
+    QTemporaryFile file;
+    QVERIFY(file.open());
+    file.write(body);
+    const UpstreamClient::Asked asked = UpstreamHttp::answerOf(status, file, QStringLiteral("query?"));
+    QCOMPARE(int(asked.answer), answer);
+    QCOMPARE(asked.error, error);
 }
 
 void TestUpstream::failuresStoreNothing_data()
