@@ -238,17 +238,23 @@ bool PostgresCatalogue::read(const QString &sql, const QVariantList &values, Sql
     QString error;
     if (!run(sql, values, &got, &error))
         return false;
-    rows->rows.clear();
-    rows->rows.reserve(got.rows.size());
+    *rows = valuesOf(got);
+    return true;
+}
+
+SqlRows PostgresCatalogue::valuesOf(const Rows &got)
+{
+    SqlRows rows;
+    rows.affected = got.affected;
+    rows.rows.reserve(got.rows.size());
     for (const auto &row : got.rows) {
         QVariantList fields;
         fields.reserve(qsizetype(row.size()));
         for (const std::optional<QByteArray> &value : row)
             fields << (value ? QVariant(QString::fromUtf8(*value)) : QVariant());
-        rows->rows.push_back(std::move(fields));
+        rows.rows.push_back(std::move(fields));
     }
-    rows->affected = got.affected;
-    return true;
+    return rows;
 }
 
 QString PostgresCatalogue::outlineStatement() const

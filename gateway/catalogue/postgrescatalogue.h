@@ -97,6 +97,9 @@ public:
     static bool run(pg_conn *connection, const QString &sql, const QVariantList &values, Rows *rows, QString *error,
                     QByteArray *sqlState = nullptr);
 
+    // Rows as text made values (text, or null for NULL).
+    static SqlRows valuesOf(const Rows &rows);
+
     // The portable SQL with its "?" marks numbered $1, $2, ...
     static QByteArray numbered(const QString &sql);
 

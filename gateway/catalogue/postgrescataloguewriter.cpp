@@ -22,18 +22,8 @@ bool PostgresTransaction::run(const QString &sql, const QVariantList &values, Sq
     PostgresCatalogue::Rows got;
     if (!PostgresCatalogue::run(m_connection, sql, values, rows ? &got : nullptr, &m_error, &m_sqlState))
         return false;
-    if (rows) {
-        rows->affected = got.affected;
-        rows->rows.clear();
-        rows->rows.reserve(got.rows.size());
-        for (const auto &row : got.rows) {
-            QVariantList values;
-            values.reserve(qsizetype(row.size()));
-            for (const std::optional<QByteArray> &value : row)
-                values << (value ? QVariant(QString::fromUtf8(*value)) : QVariant());
-            rows->rows.push_back(std::move(values));
-        }
-    }
+    if (rows)
+        *rows = PostgresCatalogue::valuesOf(got);
     return true;
 }
 
