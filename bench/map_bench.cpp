@@ -138,10 +138,9 @@ int main(int argc, char *argv[])
     const std::pair<EventExport::Format, const char *> formats[] = {
         { EventExport::Format::Csv, "csv" }, { EventExport::Format::GeoJson, "geojson" }, { EventExport::Format::QuakeML, "xml" } };
     for (const auto &[format, suffix] : formats) {
-        QString error;
         clock.restart();
-        if (!EventExport::writeFile(dir.filePath(QStringLiteral("events.") + QLatin1String(suffix)), format, aligned,
-                                    {}, &error))
+        if (EventExport::writeFile(dir.filePath(QStringLiteral("events.") + QLatin1String(suffix)), format, aligned, {}).kind
+            != Outcome::Done)
             return 1;
         std::printf("stage=export format=%s events=%d seconds=%.3f\n", suffix, events, clock.nsecsElapsed() / 1e9);
     }

@@ -159,11 +159,8 @@ std::unique_ptr<Catalogue::Cursor> PostgresCatalogue::search(const EventFilter &
         where += QStringLiteral(" AND ST_DWithin(place, ST_SetSRID(ST_MakePoint(?, ?), 4326)::geography, ?, false)");
         values << circle->centre.longitude << circle->centre.latitude << circle->radiusKm * 1000 * 1.001 + 100;
     }
-    // As the SQLite catalogue orders: by time, then magnitude (none first),
-    // then id.
-    return keepInside(filter, stream(QStringLiteral("SELECT %1 FROM event WHERE %2 ORDER BY origin_time,"
-                                                    " magnitude NULLS FIRST, public_id")
-                                         .arg(SharedSql::eventColumns, where),
+    return keepInside(filter, stream(QStringLiteral("SELECT %1 FROM event WHERE %2%3")
+                                         .arg(SharedSql::eventColumns, where, SharedSql::searchOrder),
                                      values));
 }
 

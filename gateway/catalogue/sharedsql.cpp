@@ -37,6 +37,7 @@ const QString SharedSql::lastModified = QStringLiteral("SELECT (SELECT MAX(modif
 const QString SharedSql::countEvents = QStringLiteral("SELECT COUNT(*) FROM event");
 const QString SharedSql::lastFetched = QStringLiteral("SELECT MAX(fetched) FROM fetched_window WHERE upstream = ?");
 const QString SharedSql::timeRange = QStringLiteral("SELECT MIN(origin_time), MAX(origin_time) FROM event");
+const QString SharedSql::searchOrder = QStringLiteral(" ORDER BY origin_time, magnitude NULLS FIRST, public_id");
 const QString SharedSql::eventColumns = QStringLiteral(
     "public_id, origin_time, latitude, longitude, depth, magnitude, magnitude_type,"
     " magnitude_station_count, event_type, evaluation_mode, evaluation_status, source");

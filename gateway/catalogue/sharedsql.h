@@ -43,6 +43,9 @@ extern const QString countEvents;
 extern const QString lastFetched;
 // The first and the last origin time.
 extern const QString timeRange;
+// The order of a search's events: by time, then magnitude (none first),
+// then id.
+extern const QString searchOrder;
 // The columns of an event, in the order in which rows are read.
 extern const QString eventColumns;
 // One event by its id ("?").

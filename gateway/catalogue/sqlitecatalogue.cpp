@@ -210,9 +210,10 @@ std::unique_ptr<Catalogue::Cursor> SqliteCatalogue::search(const EventFilter &se
         place = fewInCells(*smallest, search.startUs, search.endUs);
     QSqlQuery query(connection());
     query.setForwardOnly(true);
-    query.prepare(QStringLiteral("SELECT %1 FROM event%2 WHERE %3%4 ORDER BY origin_time, magnitude, public_id")
-                      .arg(SharedSql::eventColumns, place ? QStringLiteral(" INDEXED BY event_by_cell") : QString(), search.whereClause(),
-                           place ? QStringLiteral(" AND ") + place->sql : QString()));
+    query.prepare(QStringLiteral("SELECT %1 FROM event%2 WHERE %3%4%5")
+                      .arg(SharedSql::eventColumns, place ? QStringLiteral(" INDEXED BY event_by_cell") : QString(),
+                           search.whereClause(), place ? QStringLiteral(" AND ") + place->sql : QString(),
+                           SharedSql::searchOrder));
     for (const QVariant &value : search.bindings())
         query.addBindValue(value);
     if (place) {
