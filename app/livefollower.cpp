@@ -38,7 +38,7 @@ QString latin1(std::string_view text)
 // An event's reference, or its identifier when it has none.
 std::string_view referenceOf(const LocatedEvent &event)
 {
-    return event.reference.empty() ? std::string_view(*event.eventId) : event.reference;
+    return event.reference().empty() ? std::string_view(*event.eventId) : event.reference();
 }
 
 QString listed(const std::vector<std::string> &ids, const QuakeEventStore &before)

@@ -190,9 +190,9 @@ QString MapWidget::describe(int index) const
     // Its reference and local time, or its identifier when it has no origin.
     const auto latin1 = [](std::string_view text) { return QString::fromLatin1(text.data(), qsizetype(text.size())); };
     QStringList lines;
-    lines << latin1(event.reference.empty() ? std::string_view(*event.eventId) : event.reference);
-    if (!event.localTime.empty())
-        lines << latin1(event.localTime);
+    lines << latin1(event.referenceLength < 0 ? std::string_view(*event.eventId) : event.reference());
+    if (!event.localTime().empty())
+        lines << latin1(event.localTime());
     const QuakeLocation &at = event.location;
     lines << tr("Magnitude %1, depth %2")
                  .arg(std::isfinite(at.magnitude) ? numberText(at.magnitude) : tr("unknown"),

@@ -4,6 +4,7 @@
 // Latin-1 text; std::string compares by unsigned byte value, which gives the
 // order in which events and their rows are listed.
 
+#include <algorithm>
 #include <array>
 #include <cmath>
 #include <cstdint>
@@ -36,10 +37,24 @@ struct LocatedEvent
     QuakeLocation location;
     // Seconds since 1970, UTC; NaN when the reply gave no readable time.
     double utcSeconds = std::nan("");
-    // Within the identifier: the reference id and the local time, empty
-    // where the event has no origin.
-    std::string_view reference {};
-    std::string_view localTime {};
+    // How long the reference id is, which the identifier holds from its
+    // second character: "[reference] local time"; -1 for an event without
+    // an origin, whose identifier is its own.
+    std::int32_t referenceLength = -1;
+
+    // The reference id and the local time, empty where the event has no
+    // origin.
+    std::string_view reference() const
+    {
+        return referenceLength < 0 ? std::string_view() : std::string_view(*eventId).substr(1, std::size_t(referenceLength));
+    }
+    std::string_view localTime() const
+    {
+        if (referenceLength < 0)
+            return std::string_view();
+        const std::string_view id(*eventId);
+        return id.substr(std::min(id.size(), std::size_t(referenceLength) + 3));
+    }
 };
 
 // The texts an event's reply held for what an export writes, unrounded,

@@ -161,13 +161,9 @@ void QuakeMLReader::storeEvent(QuakeEventParser &parser, QuakeEventStore &store,
                                std::vector<RawEvent> *raw)
 {
     const std::string &eventId = ::store(parser, store);
-    LocatedEvent event { &eventId, parser.location(), parser.utcSeconds(), {}, {} };
-    if (const std::size_t length = parser.referenceLength(); length != std::string::npos) {
-        // "[reference] local time"
-        event.reference = std::string_view(eventId).substr(1, length);
-        event.localTime = std::string_view(eventId).substr(std::min(eventId.size(), length + 3));
-    }
-    located.push_back(event);
+    const std::size_t length = parser.referenceLength();
+    located.push_back({ &eventId, parser.location(), parser.utcSeconds(),
+                        length == std::string::npos ? -1 : std::int32_t(std::min<std::size_t>(length, INT32_MAX)) });
     if (raw)
         raw->push_back(parser.rawEvent(&eventId));
 }

@@ -15,15 +15,15 @@ QSqlQuery *SqliteTransaction::statement(const QString &sql)
 {
     auto found = m_statements.find(sql);
     if (found == m_statements.end()) {
-        QSqlQuery query(m_db);
-        query.setForwardOnly(true);
-        if (!query.prepare(sql)) {
-            failed(query);
+        auto query = std::make_shared<QSqlQuery>(m_db);
+        query->setForwardOnly(true);
+        if (!query->prepare(sql)) {
+            failed(*query);
             return nullptr;
         }
         found = m_statements.insert(sql, std::move(query));
     }
-    return &*found;
+    return found->get();
 }
 
 bool SqliteTransaction::failed(const QSqlQuery &query)
@@ -67,8 +67,8 @@ bool SqliteTransaction::run(const QString &sql, const QVariantList &values, SqlR
 
 void SqliteTransaction::finishStatements()
 {
-    for (QSqlQuery &query : m_statements)
-        query.finish();
+    for (const std::shared_ptr<QSqlQuery> &query : std::as_const(m_statements))
+        query->finish();
     m_statements.clear();
 }
 
@@ -143,9 +143,21 @@ SqliteCatalogueWriter::SqliteCatalogueWriter(const SqliteCatalogue &catalogue, c
 {
 }
 
+QSqlQuery *SqliteCatalogueWriter::rowStatement(QSqlQuery *&slot, const QString &sql)
+{
+    if (!slot)
+        slot = m_sqlite->statement(sql);
+    return slot;
+}
+
+void SqliteCatalogueWriter::endRows()
+{
+    m_update = m_touch = m_insert = nullptr;
+}
+
 bool SqliteCatalogueWriter::writeRow(const EventRow &row)
 {
-    QSqlQuery *update = m_sqlite->statement(updateChanged);
+    QSqlQuery *update = rowStatement(m_update, updateChanged);
     if (!update)
         return fail();
     bindRow(*update, row, m_source, m_stamp);
@@ -158,7 +170,7 @@ bool SqliteCatalogueWriter::writeRow(const EventRow &row)
         ++m_updated;
         return true;
     }
-    QSqlQuery *touched = m_sqlite->statement(touch);
+    QSqlQuery *touched = rowStatement(m_touch, touch);
     if (!touched)
         return fail();
     touched->bindValue(0, qlonglong(m_stamp));
@@ -167,7 +179,7 @@ bool SqliteCatalogueWriter::writeRow(const EventRow &row)
         return m_sqlite->failed(*touched) || fail();
     if (touched->numRowsAffected() > 0)
         return true;
-    QSqlQuery *inserted = m_sqlite->statement(insert);
+    QSqlQuery *inserted = rowStatement(m_insert, insert);
     if (!inserted)
         return fail();
     bindRow(*inserted, row, m_source, m_stamp);

@@ -14,6 +14,8 @@
 #include <QSqlDatabase>
 #include <QSqlQuery>
 
+#include <memory>
+
 class SqliteCatalogue;
 
 class SqliteTransaction : public SqlTransaction
@@ -29,8 +31,8 @@ public:
     void runAfterCommit(const QString &sql, const QVariantList &values) override;
     QString error() const override { return m_error; }
 
-    // The statement of this text, prepared once in the transaction; null,
-    // with the reason, when it cannot be.
+    // The statement of this text, prepared once in the transaction and
+    // kept until its end; null, with the reason, when it cannot be.
     QSqlQuery *statement(const QString &sql);
     bool failed(const QSqlQuery &query);
 
@@ -38,7 +40,7 @@ private:
     void finishStatements();
 
     QSqlDatabase m_db;
-    QHash<QString, QSqlQuery> m_statements;
+    QHash<QString, std::shared_ptr<QSqlQuery>> m_statements;
     QString m_error;
 };
 
@@ -49,7 +51,15 @@ public:
 
 protected:
     bool writeRow(const EventRow &row) override;
+    void endRows() override;
 
 private:
+    // The statement kept in slot, prepared at its first use in the
+    // transaction.
+    QSqlQuery *rowStatement(QSqlQuery *&slot, const QString &sql);
+
     SqliteTransaction *m_sqlite;
+    QSqlQuery *m_update = nullptr;
+    QSqlQuery *m_touch = nullptr;
+    QSqlQuery *m_insert = nullptr;
 };
