@@ -5,6 +5,7 @@
 #include "app/livefollower.h"
 #include "app/mapwidget.h"
 #include "app/panes.h"
+#include "app/periodbar.h"
 #include "app/querycomposition.h"
 #include "app/regionbar.h"
 #include "app/resultitems.h"
@@ -43,6 +44,10 @@ MainAppWindow::MainAppWindow(QWidget *parent)
     MapWidget *map = m_panes->map();
     m_region = new RegionBar([map] { return map->visibleBox(); }, this);
     addToolBar(Qt::TopToolBarArea, m_region);
+    addToolBarBreak();
+    m_period = new PeriodBar(findChild<QComboBox *>(QStringLiteral("magRangeCtrl")),
+                             findChild<QComboBox *>(QStringLiteral("dateRangeCtrl")), this);
+    addToolBar(Qt::TopToolBarArea, m_period);
     m_live = new LiveFollower(this, tree, map);
     setupMenuBar();
 
@@ -103,9 +108,10 @@ QString MainAppWindow::queryString()
     QString searchUrl = findChild<QLineEdit *>(QStringLiteral("searchUrlCtrl"))->text();
     const int magIndex = findChild<QComboBox *>(QStringLiteral("magRangeCtrl"))->currentIndex();
     const int dateIndex = findChild<QComboBox *>(QStringLiteral("dateRangeCtrl"))->currentIndex();
-    // A region's keys follow the five of every search.
-    return assembleQueryString(QueryComposition::magnitudeLowerBound(magIndex),
-                               QueryComposition::daysBack(dateIndex), searchUrl)
+    const int magnitude = QueryComposition::magnitudeLowerBound(magIndex), days = QueryComposition::daysBack(dateIndex);
+    // A period or a magnitude of the bar's in place of the lists'; a region's keys follow the five of every search.
+    return (m_period->overridesLists() ? m_period->query(magnitude, days, searchUrl, QDate::currentDate())
+                                       : assembleQueryString(magnitude, days, searchUrl))
         + m_region->region().queryKeys();
 }
 
@@ -139,7 +145,8 @@ QuakeDataManager *MainAppWindow::startSearch(bool quiet)
     QString words;
     const SearchRegion region = m_region->region(&words);
     m_panes->map()->setRegion(region);
-    return m_searches->start(queryString(), region, words, quiet);
+    const QString when = m_period->words();
+    return m_searches->start(queryString(), region, when.isEmpty() || words.isEmpty() ? when + words : when + QStringLiteral(", ") + words, quiet);
 }
 
 void MainAppWindow::displayDownloadProgress(qint64 bytesReceived, qint64 /*bytesTotal*/)
@@ -290,7 +297,4 @@ bool MainAppWindow::exportEvents(const QString &path, QString *error)
     return exported.kind == Outcome::Done;
 }
 
-void MainAppWindow::exportEventsAs()
-{
-    m_panes->exportEventsAs(m_searches->shown());
-}
+void MainAppWindow::exportEventsAs() { m_panes->exportEventsAs(m_searches->shown()); }

@@ -29,6 +29,7 @@
 
 class LiveFollower;
 class Panes;
+class PeriodBar;
 class QTreeWidget;
 class QTreeWidgetItem;
 class QuakeDataManager;
@@ -87,5 +88,6 @@ private:
     std::unique_ptr<ResultTree> m_results;
     Panes *m_panes;
     RegionBar *m_region;
+    PeriodBar *m_period;
     LiveFollower *m_live;
 };

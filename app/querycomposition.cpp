@@ -36,14 +36,17 @@ int daysBack(int index)
 
 QString assemble(int magnitudeLower, int days, const QString &searchUrl, const QDate &today)
 {
-    const QDate start = today.addDays(-days);
+    return assembleOver(QString::number(magnitudeLower), today.addDays(-days), today, searchUrl);
+}
+
+QString assembleOver(const QString &magnitudeLower, const QDate &start, const QDate &end, const QString &searchUrl)
+{
     QString query = searchUrl;
-    query += QString::asprintf("magnitudeLower=%d&magnitudeUpper=%d",
-                               magnitudeLower, MagnitudeUpperBound);
+    query += QStringLiteral("magnitudeLower=%1&magnitudeUpper=%2").arg(magnitudeLower).arg(MagnitudeUpperBound);
     query += QLatin1Char('&');
     query += QString::asprintf("startDate=%d-%02d-%02d&endDate=%d-%02d-%02d",
                                start.year(), start.month(), start.day(),
-                               today.year(), today.month(), today.day());
+                               end.year(), end.month(), end.day());
     query += QLatin1Char('&');
     query += QLatin1String("outputFormat=quakeml1.0");
     return query;

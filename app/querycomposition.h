@@ -23,5 +23,8 @@ constexpr int MagnitudeUpperBound = 12;
 // searchUrl followed directly by the query for the given lower bound and the
 // days before today, ending today.
 QString assemble(int magnitudeLower, int days, const QString &searchUrl, const QDate &today);
+// The same for a lower bound as the service reads it ("3", "2.5") and the
+// dates from start to end.
+QString assembleOver(const QString &magnitudeLower, const QDate &start, const QDate &end, const QString &searchUrl);
 
 } // namespace QueryComposition

@@ -4,6 +4,8 @@
 
 #include <QComboBox>
 #include <QLineEdit>
+#include <QDateEdit>
+#include <QDoubleSpinBox>
 #include <QtTest>
 
 class TestQueryComposition : public QObject
@@ -19,6 +21,8 @@ private slots:
     void tablesAndFallbacks();
     void windowQueryFollowsControls();
     void windowFallsBackOnEmptyLists();
+    void periodAndMagnitudeReplaceTheLists_data();
+    void periodAndMagnitudeReplaceTheLists();
 };
 
 void TestQueryComposition::assemble_data()
@@ -161,6 +165,50 @@ void TestQueryComposition::windowFallsBackOnEmptyLists()
     date->clear();
     QCOMPARE(mag->currentIndex(), -1);
     QVERIFY(window.queryString().contains(QLatin1String("magnitudeLower=3&magnitudeUpper=12")));
+}
+
+void TestQueryComposition::periodAndMagnitudeReplaceTheLists_data()
+{
+    QTest::addColumn<int>("kind");
+    QTest::addColumn<double>("magnitude");
+    QTest::addColumn<QString>("keys");   // %1: today, %2: a day ago, as the default list gives them
+    QTest::newRow("the defaults: the lists'") << 0 << -2.0 << "magnitudeLower=3&magnitudeUpper=12&startDate=%2&endDate=%1";
+    QTest::newRow("a period") << 1 << -2.0 << "magnitudeLower=3&magnitudeUpper=12&startDate=2016-11-13&endDate=2016-11-20";
+    QTest::newRow("a magnitude") << 0 << 2.5 << "magnitudeLower=2.5&magnitudeUpper=12&startDate=%2&endDate=%1";
+    QTest::newRow("both, below zero") << 1 << -0.5 << "magnitudeLower=-0.5&magnitudeUpper=12&startDate=2016-11-13&endDate=2016-11-20";
+}
+
+void TestQueryComposition::periodAndMagnitudeReplaceTheLists()
+{
+    QFETCH(int, kind);
+    QFETCH(double, magnitude);
+    QFETCH(QString, keys);
+    MainAppWindow window;
+    auto *period = window.findChild<QComboBox *>(QStringLiteral("periodCtrl"));
+    auto *from = window.findChild<QDateEdit *>(QStringLiteral("periodFromCtrl"));
+    auto *to = window.findChild<QDateEdit *>(QStringLiteral("periodToCtrl"));
+    auto *least = window.findChild<QDoubleSpinBox *>(QStringLiteral("minMagnitudeCtrl"));
+    QVERIFY(period && from && to && least);
+    from->setDate(QDate(2016, 11, 13));
+    to->setDate(QDate(2016, 11, 20));
+    period->setCurrentIndex(kind);
+    least->setValue(magnitude);
+    const QString url = window.findChild<QLineEdit *>(QStringLiteral("searchUrlCtrl"))->text();
+    const QDate today = QDate::currentDate();
+    const QString query = window.queryString();
+    // Put back as a first run has them, for the tests after this one.
+    period->setCurrentIndex(0);
+    least->setValue(least->minimum());
+    QCOMPARE(query, url + keys.arg(today.toString(Qt::ISODate), today.addDays(-1).toString(Qt::ISODate))
+                        + QStringLiteral("&outputFormat=quakeml1.0"));
+    QCOMPARE(window.findChild<QComboBox *>(QStringLiteral("dateRangeCtrl"))->isEnabled(), true);
+    QCOMPARE(window.findChild<QComboBox *>(QStringLiteral("magRangeCtrl"))->isEnabled(), true);
+    period->setCurrentIndex(kind);
+    least->setValue(magnitude);
+    QCOMPARE(window.findChild<QComboBox *>(QStringLiteral("dateRangeCtrl"))->isEnabled(), kind == 0);
+    QCOMPARE(window.findChild<QComboBox *>(QStringLiteral("magRangeCtrl"))->isEnabled(), magnitude <= least->minimum());
+    period->setCurrentIndex(0);
+    least->setValue(least->minimum());
 }
 
 QTEST_MAIN(TestQueryComposition)

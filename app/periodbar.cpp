@@ -1,0 +1,135 @@
+#include "app/periodbar.h"
+
+#include "app/querycomposition.h"
+
+#include <QComboBox>
+#include <QDateEdit>
+#include <QDateTime>
+#include <QDoubleSpinBox>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QSettings>
+
+namespace {
+
+const char kindKey[] = "period/kind";
+const char fromKey[] = "period/from";
+const char toKey[] = "period/to";
+const char magnitudeKey[] = "period/minMagnitude";
+
+QDateEdit *dateField(const QString &name, const QDate &date)
+{
+    auto *field = new QDateEdit(date);
+    field->setObjectName(name);
+    field->setDisplayFormat(QStringLiteral("yyyy-MM-dd"));
+    field->setCalendarPopup(true);
+    field->setMinimumDate(QDate(1900, 1, 1));
+    return field;
+}
+
+} // namespace
+
+PeriodBar::PeriodBar(QComboBox *magnitudeList, QComboBox *dateList, QWidget *parent)
+    : QToolBar(tr("Period"), parent)
+    , m_magnitudeList(magnitudeList)
+    , m_dateList(dateList)
+    , m_kind(new QComboBox)
+{
+    setObjectName(QStringLiteral("periodBar"));
+    setMovable(false);
+    const QSettings settings;
+    const QDate today = QDateTime::currentDateTimeUtc().date();
+    m_from = dateField(QStringLiteral("periodFromCtrl"), settings.value(QLatin1String(fromKey), today.addDays(-7)).toDate());
+    m_to = dateField(QStringLiteral("periodToCtrl"), settings.value(QLatin1String(toKey), today).toDate());
+    m_minMagnitude = new QDoubleSpinBox;
+    m_minMagnitude->setObjectName(QStringLiteral("minMagnitudeCtrl"));
+    m_minMagnitude->setRange(AsListedMagnitude, 10);
+    m_minMagnitude->setSingleStep(0.1);
+    m_minMagnitude->setDecimals(1);
+    m_minMagnitude->setSpecialValueText(tr("as listed"));
+    m_minMagnitude->setToolTip(tr("The lowest magnitude to search; at its lowest, the Magnitude list applies"));
+    m_minMagnitude->setValue(settings.value(QLatin1String(magnitudeKey), AsListedMagnitude).toDouble());
+
+    m_kind->setObjectName(QStringLiteral("periodCtrl"));
+    m_kind->addItems({ tr("As listed"), tr("From") });
+    m_kind->setToolTip(tr("When to search: the days the Date Range list says, or between two dates (UTC)"));
+    m_kind->setCurrentIndex(settings.value(QLatin1String(kindKey), AsListed).toInt() == Period ? Period : AsListed);
+
+    auto *fields = new QWidget;
+    auto *row = new QHBoxLayout(fields);
+    row->setContentsMargins(0, 0, 0, 0);
+    row->setSpacing(4);
+    row->addWidget(new QLabel(tr("When:")));
+    row->addWidget(m_kind);
+    row->addWidget(m_from);
+    row->addWidget(new QLabel(tr("to")));
+    row->addWidget(m_to);
+    row->addSpacing(8);
+    row->addWidget(new QLabel(tr("Magnitude at least:")));
+    row->addWidget(m_minMagnitude);
+    row->addStretch();
+    addWidget(fields);
+
+    const auto changes = [this] {
+        QSettings settings;
+        settings.setValue(QLatin1String(kindKey), m_kind->currentIndex());
+        settings.setValue(QLatin1String(fromKey), m_from->date());
+        settings.setValue(QLatin1String(toKey), m_to->date());
+        settings.setValue(QLatin1String(magnitudeKey), m_minMagnitude->value());
+        update();
+        emit changed();
+    };
+    connect(m_kind, &QComboBox::currentIndexChanged, this, changes);
+    connect(m_from, &QDateEdit::dateChanged, this, changes);
+    connect(m_to, &QDateEdit::dateChanged, this, changes);
+    connect(m_minMagnitude, &QDoubleSpinBox::valueChanged, this, changes);
+    update();
+}
+
+void PeriodBar::update()
+{
+    const bool period = m_kind->currentIndex() == Period;
+    m_from->setEnabled(period);
+    m_to->setEnabled(period);
+    m_dateList->setEnabled(!period);
+    m_magnitudeList->setEnabled(!minMagnitude());
+}
+
+std::optional<std::pair<QDate, QDate>> PeriodBar::period() const
+{
+    if (m_kind->currentIndex() != Period)
+        return std::nullopt;
+    return std::make_pair(m_from->date(), m_to->date());
+}
+
+std::optional<double> PeriodBar::minMagnitude() const
+{
+    if (m_minMagnitude->value() <= AsListedMagnitude)
+        return std::nullopt;
+    return m_minMagnitude->value();
+}
+
+void PeriodBar::setPeriod(const QDate &from, const QDate &to)
+{
+    m_from->setDate(from);
+    m_to->setDate(to);
+    m_kind->setCurrentIndex(Period);
+}
+
+QString PeriodBar::query(int listMagnitude, int listDays, const QString &searchUrl, const QDate &today) const
+{
+    const std::optional<std::pair<QDate, QDate>> dates = period();
+    const std::optional<double> magnitude = minMagnitude();
+    return QueryComposition::assembleOver(magnitude ? QString::number(*magnitude, 'f', 1) : QString::number(listMagnitude),
+                                          dates ? dates->first : today.addDays(-listDays), dates ? dates->second : today,
+                                          searchUrl);
+}
+
+QString PeriodBar::words() const
+{
+    const std::optional<std::pair<QDate, QDate>> dates = period();
+    if (!dates)
+        return QString();
+    const QString format = QStringLiteral("d MMM yyyy");
+    return tr("from %1 to %2").arg(dates->first.toString(format), dates->second.toString(format));
+}

@@ -1,0 +1,57 @@
+#pragma once
+
+// PeriodBar: any period and any lowest magnitude, beside the form's two
+// lists, which apply while it is left at its defaults (and are disabled
+// while it is not). A period is a range of UTC dates, as the service
+// counts them; remembered between runs.
+
+#include <QDate>
+#include <QString>
+#include <QToolBar>
+
+#include <optional>
+#include <utility>
+
+class QComboBox;
+class QDateEdit;
+class QDoubleSpinBox;
+
+class PeriodBar : public QToolBar
+{
+    Q_OBJECT
+
+public:
+    // The items of periodCtrl.
+    enum Kind { AsListed, Period };
+    // The lowest magnitude that minMagnitudeCtrl takes; at it, the list applies.
+    static constexpr double AsListedMagnitude = -2;
+
+    // The form's two lists, which the bar disables while it overrides them.
+    PeriodBar(QComboBox *magnitudeList, QComboBox *dateList, QWidget *parent = nullptr);
+
+    // The dates searched, or nothing while the date list applies.
+    std::optional<std::pair<QDate, QDate>> period() const;
+    // The lowest magnitude searched, or nothing while the list applies.
+    std::optional<double> minMagnitude() const;
+    bool overridesLists() const { return period() || minMagnitude(); }
+
+    // The request for the lists' values where the bar leaves them be.
+    QString query(int listMagnitude, int listDays, const QString &searchUrl, const QDate &today) const;
+    // "from 13 Nov 2016 to 20 Nov 2016", empty while the list applies.
+    QString words() const;
+
+    void setPeriod(const QDate &from, const QDate &to);
+
+signals:
+    void changed();
+
+private:
+    void update();
+
+    QComboBox *m_magnitudeList;
+    QComboBox *m_dateList;
+    QComboBox *m_kind;
+    QDateEdit *m_from;
+    QDateEdit *m_to;
+    QDoubleSpinBox *m_minMagnitude;
+};
