@@ -169,10 +169,16 @@ void Panes::saveMapAs()
 void Panes::savePlotAs()
 {
     const QString path = PictureFile::ask(m_window, tr("Save Plot As"), QStringLiteral("harvix-plot.png"));
-    QString error;
     if (path.isEmpty())
         return;
-    if (!m_plots->save(PlotsWidget::Plot(m_plots->currentIndex()), path, &error))
+    // As big on paper as on a screen of 96 dots to the inch, at first.
+    const QSize shown = m_plots->currentWidget()->size();
+    const std::optional<PictureFile::PrintSize> print = PictureFile::askPrintSize(
+        m_window, tr("Save Plot As"), { QSizeF(shown) / 96 * 2.54, 300 });
+    if (!print)
+        return;
+    QString error;
+    if (!m_plots->save(PlotsWidget::Plot(m_plots->currentIndex()), path, *print, &error))
         QMessageBox::warning(m_window, tr("Save Plot As"), tr("The plot was not saved: %1").arg(error));
     else
         m_window->statusBar()->showMessage(tr("The plot was saved as %1.").arg(path), 0);

@@ -55,6 +55,13 @@ PlotCanvas *PlotsWidget::plot(Plot which) const
     return m_plots[which];
 }
 
+bool PlotsWidget::save(Plot which, const QString &path, const PictureFile::PrintSize &print, QString *error) const
+{
+    const PlotCanvas *canvas = m_plots[which];
+    return PictureFile::save(path, print, tabText(which),
+                             [canvas](QPainter &painter, const QRectF &area) { canvas->draw(painter, area); }, error);
+}
+
 bool PlotsWidget::save(Plot which, const QString &path, QString *error) const
 {
     const PlotCanvas *canvas = m_plots[which];

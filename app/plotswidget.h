@@ -6,6 +6,7 @@
 // frequencymagnitudeplot.h, depthplot.h, sectionplot.h). Events without the value a plot needs are left out of it
 // and counted on it. A click on a dot reports its event.
 
+#include "app/picturefile.h"
 #include "app/plotcanvas.h"
 #include "geo/crosssection.h"
 #include "quakeml/quakeeventrecord.h"
@@ -39,8 +40,10 @@ public:
     void setFixedDepths(std::unordered_set<const std::string *> fixed);
     // A plot of its own, for pictures and measurements.
     static PlotCanvas *create(Plot which, QWidget *parent = nullptr);
-    // Writes the plot shown as PNG or SVG by the file's suffix.
+    // Writes the plot shown as PNG or SVG by the file's suffix, at its size
+    // on screen or at a size on paper.
     bool save(Plot which, const QString &path, QString *error) const;
+    bool save(Plot which, const QString &path, const PictureFile::PrintSize &print, QString *error) const;
 
 signals:
     void eventClicked(int index);

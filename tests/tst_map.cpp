@@ -42,6 +42,8 @@ private slots:
     void zoomKeepsThePointUnderThePointer();
     void saves_data();
     void saves();
+    void plotsKeepTheirSizeOnPaper_data();
+    void plotsKeepTheirSizeOnPaper();
     void showMapIsRemembered();
     void plotsShowTheSearch();
     void spritesMadeAheadDrawTheSame();
@@ -242,6 +244,47 @@ void TestMap::zoomKeepsThePointUnderThePointer()
     QCOMPARE(map()->positionOf(2), before + QPointF(40, -10));
     action(QStringLiteral("Fit Map to Events"))->trigger();
     QCOMPARE(map()->scale(), scale);
+}
+
+void TestMap::plotsKeepTheirSizeOnPaper_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<double>("widthCm");
+    QTest::addColumn<double>("heightCm");
+    QTest::addColumn<int>("dpi");
+    QTest::newRow("PNG, 8 by 5 cm at 300 dpi") << "plot.png" << 8.0 << 5.0 << 300;
+    QTest::newRow("PNG, 17 by 10 cm at 600 dpi") << "plot.png" << 17.0 << 10.0 << 600;
+    QTest::newRow("SVG, 8 by 5 cm") << "plot.svg" << 8.0 << 5.0 << 300;
+}
+
+void TestMap::plotsKeepTheirSizeOnPaper()
+{
+    QFETCH(QString, name);
+    QFETCH(double, widthCm);
+    QFETCH(double, heightCm);
+    QFETCH(int, dpi);
+    search(four);
+    QTemporaryDir dir;
+    const QString path = dir.filePath(name);
+    QString error;
+    auto *plots = window->findChild<PlotsWidget *>(QStringLiteral("plotsWidget"));
+    QVERIFY2(plots->save(PlotsWidget::FrequencyMagnitude, path, { QSizeF(widthCm, heightCm), dpi }, &error),
+             qPrintable(error));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QByteArray bytes = file.readAll();
+    if (name.endsWith(QLatin1String(".svg"))) {
+        // Vectors, as wide on paper as asked (to a point of rounding).
+        const QRegularExpressionMatch width = QRegularExpression(QStringLiteral("width=\"([0-9.]+)mm\"")).match(QString::fromUtf8(bytes));
+        QVERIFY(width.hasMatch());
+        QVERIFY2(std::fabs(width.captured(1).toDouble() - widthCm * 10) < 0.4, qPrintable(width.captured(1)));
+        QVERIFY(bytes.contains("<path") || bytes.contains("<polyline"));
+        return;
+    }
+    const QImage image = QImage::fromData(bytes, "PNG");
+    QVERIFY(std::abs(image.width() - widthCm / 2.54 * dpi) <= 3);
+    QVERIFY(std::abs(image.height() - heightCm / 2.54 * dpi) <= 3);
+    QCOMPARE(image.dotsPerMeterX(), qRound(dpi / 0.0254));
 }
 
 void TestMap::saves_data()
