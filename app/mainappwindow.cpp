@@ -11,6 +11,7 @@
 #include "app/resultitems.h"
 #include "app/resulttree.h"
 #include "app/searchrunner.h"
+#include "app/sequenceaction.h"
 #include "app/watchplacesdialog.h"
 #include "app/windowmenus.h"
 #include "quakeml/quakelabels.h"
@@ -49,8 +50,8 @@ MainAppWindow::MainAppWindow(QWidget *parent)
                              findChild<QComboBox *>(QStringLiteral("dateRangeCtrl")), this);
     addToolBar(Qt::TopToolBarArea, m_period);
     m_live = new LiveFollower(this, tree, map);
+    m_sequence = new SequenceAction(this, tree, m_searches, m_region, m_period);
     setupMenuBar();
-
     // A reply's events get their items and circles between pieces of reading.
     connect(m_searches, &SearchRunner::eventsRead, this,
             [this](QuakeDataManager *search) { m_panes->prepareFor(m_results->prepare(search)); });
@@ -100,7 +101,7 @@ QString MainAppWindow::welcomeMessage()
 
 void MainAppWindow::setupMenuBar()
 {
-    WindowMenus::fill(this, m_panes, m_region);
+    WindowMenus::fill(this, m_panes, m_region, m_sequence->action());
 }
 
 QString MainAppWindow::queryString()
@@ -145,8 +146,7 @@ QuakeDataManager *MainAppWindow::startSearch(bool quiet)
     QString words;
     const SearchRegion region = m_region->region(&words);
     m_panes->map()->setRegion(region);
-    const QString when = m_period->words();
-    return m_searches->start(queryString(), region, when.isEmpty() || words.isEmpty() ? when + words : when + QStringLiteral(", ") + words, quiet);
+    return m_searches->start(queryString(), region, m_period->wordsWith(words), quiet);
 }
 
 void MainAppWindow::displayDownloadProgress(qint64 bytesReceived, qint64 /*bytesTotal*/)

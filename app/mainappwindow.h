@@ -35,6 +35,7 @@ class QTreeWidgetItem;
 class QuakeDataManager;
 class RegionBar;
 class SearchRunner;
+class SequenceAction;
 class Ui_MainAppWindow;
 
 class MainAppWindow : public QMainWindow
@@ -90,4 +91,5 @@ private:
     RegionBar *m_region;
     PeriodBar *m_period;
     LiveFollower *m_live;
+    SequenceAction *m_sequence;
 };

@@ -116,11 +116,22 @@ void PeriodBar::setPeriod(const QDate &from, const QDate &to)
     m_kind->setCurrentIndex(Period);
 }
 
+QString PeriodBar::wordsWith(const QString &region) const
+{
+    const QString when = words();
+    return when.isEmpty() || region.isEmpty() ? when + region : when + QStringLiteral(", ") + region;
+}
+
+void PeriodBar::setMinMagnitude(double magnitude)
+{
+    m_minMagnitude->setValue(magnitude);
+}
+
 QString PeriodBar::query(int listMagnitude, int listDays, const QString &searchUrl, const QDate &today) const
 {
     const std::optional<std::pair<QDate, QDate>> dates = period();
     const std::optional<double> magnitude = minMagnitude();
-    return QueryComposition::assembleOver(magnitude ? QString::number(*magnitude, 'f', 1) : QString::number(listMagnitude),
+    return QueryComposition::assembleOver(magnitude ? QString::number(*magnitude, 'g', 4) : QString::number(listMagnitude),
                                           dates ? dates->first : today.addDays(-listDays), dates ? dates->second : today,
                                           searchUrl);
 }

@@ -37,10 +37,13 @@ public:
 
     // The request for the lists' values where the bar leaves them be.
     QString query(int listMagnitude, int listDays, const QString &searchUrl, const QDate &today) const;
-    // "from 13 Nov 2016 to 20 Nov 2016", empty while the list applies.
+    // "from 13 Nov 2016 to 20 Nov 2016", empty while the list applies;
+    // before the words of the region.
     QString words() const;
+    QString wordsWith(const QString &region) const;
 
     void setPeriod(const QDate &from, const QDate &to);
+    void setMinMagnitude(double magnitude);
 
 signals:
     void changed();

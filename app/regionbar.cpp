@@ -169,8 +169,10 @@ void RegionBar::setDrawnBox(const SearchRegion::Box &box)
     }
 }
 
-void RegionBar::setAroundPlace(const QString &place)
+void RegionBar::setAroundPlace(const QString &place, std::optional<double> radiusKm)
 {
+    if (radiusKm)
+        m_radius->setValue(*radiusKm);
     m_place->setText(place);
     m_kind->setCurrentIndex(AroundPlace);
 }

@@ -43,8 +43,9 @@ public:
 
     void setDrawnBox(const SearchRegion::Box &box);
     void setSectionEnds(const GeoPoint &a, const GeoPoint &b);
-    // Around this place ("-41.290, 174.780").
-    void setAroundPlace(const QString &place);
+    // Around this place ("-41.290, 174.780"), at the radius given or the
+    // one the control holds.
+    void setAroundPlace(const QString &place, std::optional<double> radiusKm = std::nullopt);
     // The whole service again, at any depth.
     void clear();
     // Tells the outline and the section as they are now.

@@ -51,7 +51,7 @@ void addFileMenu(QMainWindow *window, Panes *panes)
     menu->addAction(quit);
 }
 
-void addSearchMenu(QMainWindow *window, RegionBar *region)
+void addSearchMenu(QMainWindow *window, RegionBar *region, QAction *showSequence)
 {
     QAction *search = action(window, QStringLiteral("Search for earthquakes"), nullptr, QKeySequence(QObject::tr("Ctrl+R")));
     QObject::connect(search, SIGNAL(triggered()), window, SLOT(on_searchCtrl_clicked()));
@@ -73,6 +73,8 @@ void addSearchMenu(QMainWindow *window, RegionBar *region)
     menu->addAction(clear);
     menu->addSeparator();
     menu->addActions({ follow, watch });
+    menu->addSeparator();
+    menu->addAction(showSequence);
 }
 
 void addViewMenu(QMainWindow *window, Panes *panes, RegionBar *region)
@@ -115,10 +117,10 @@ void addHelpMenu(QMainWindow *window)
 
 } // namespace
 
-void WindowMenus::fill(QMainWindow *window, Panes *panes, RegionBar *region)
+void WindowMenus::fill(QMainWindow *window, Panes *panes, RegionBar *region, QAction *showSequence)
 {
     addFileMenu(window, panes);
-    addSearchMenu(window, region);
+    addSearchMenu(window, region, showSequence);
     addViewMenu(window, panes, region);
     window->menuBar()->addSeparator();
     addHelpMenu(window);

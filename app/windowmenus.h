@@ -4,6 +4,7 @@
 // to the window's slot or the part that does its job.
 
 class Panes;
+class QAction;
 class QMainWindow;
 class RegionBar;
 
@@ -11,6 +12,6 @@ namespace WindowMenus {
 
 // Fills the window's menu bar; Show Map and Show Plots are checked as
 // their panes are shown.
-void fill(QMainWindow *window, Panes *panes, RegionBar *region);
+void fill(QMainWindow *window, Panes *panes, RegionBar *region, QAction *showSequence);
 
 } // namespace WindowMenus

@@ -42,6 +42,8 @@ private slots:
     void zoomKeepsThePointUnderThePointer();
     void saves_data();
     void saves();
+    void sequenceIsOneActionAway_data();
+    void sequenceIsOneActionAway();
     void plotsKeepTheirSizeOnPaper_data();
     void plotsKeepTheirSizeOnPaper();
     void showMapIsRemembered();
@@ -95,6 +97,7 @@ void TestMap::init()
     QSettings().setValue(QStringLiteral("view/showMap"), true);
     QSettings().remove(QStringLiteral("region"));   // a failed test may have left one
     QSettings().remove(QStringLiteral("section"));
+    QSettings().remove(QStringLiteral("period"));
     server = new HttpTestServer;
     QVERIFY(server->listen());
     window = new MainAppWindow;
@@ -244,6 +247,44 @@ void TestMap::zoomKeepsThePointUnderThePointer()
     QCOMPARE(map()->positionOf(2), before + QPointF(40, -10));
     action(QStringLiteral("Fit Map to Events"))->trigger();
     QCOMPARE(map()->scale(), scale);
+}
+
+void TestMap::sequenceIsOneActionAway_data()
+{
+    // Gardner and Knopoff's window as SeismoStats fits it, worked out apart:
+    // M5.0, 10^(0.1238 * 5 + 0.983) = 39.994 km and 10^(0.5409 * 5 - 0.547)
+    // = 143.7 days; M4.0, 30.07 km and 41.4 days.
+    QTest::addColumn<int>("event");
+    QTest::addColumn<QString>("centre");
+    QTest::addColumn<double>("radiusKm");
+    QTest::addColumn<int>("days");
+    QTest::newRow("M5.0 in the Kermadecs") << 0 << "latitude=-30&longitude=-178" << 39.994 << 144;
+    QTest::newRow("M4.0 in Fiordland") << 1 << "latitude=-45.5&longitude=166.9" << 30.07 << 42;
+}
+
+void TestMap::sequenceIsOneActionAway()
+{
+    QFETCH(int, event);
+    QFETCH(QString, centre);
+    QFETCH(double, radiusKm);
+    QFETCH(int, days);
+    search(four);
+    QAction *sequence = window->findChild<QAction *>(QStringLiteral("actionShowSequence"));
+    QVERIFY(sequence && tree()->actions().contains(sequence));
+    tree()->setCurrentItem(tree()->topLevelItem(event));
+    const qsizetype asked = server->requestTargets().size();
+    sequence->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(server->requestTargets().size() > asked, 10000);
+    const QString target = QString::fromLatin1(server->requestTargets().last());
+    const QDate start(2026, 1, 2);
+    const QDate end = std::min(start.addDays(days), QDateTime::currentDateTimeUtc().date());
+    QVERIFY2(target.contains(QStringLiteral("magnitudeLower=0&magnitudeUpper=12&startDate=2026-01-02&endDate=")
+                             + end.toString(Qt::ISODate)),
+             qPrintable(target));
+    QVERIFY2(target.contains(u'&' + centre + QStringLiteral("&maxRadiusKm=")), qPrintable(target));
+    const QRegularExpressionMatch radius = QRegularExpression(QStringLiteral("maxRadiusKm=([0-9.]+)")).match(target);
+    QVERIFY(radius.hasMatch() && std::fabs(radius.captured(1).toDouble() - radiusKm) < 0.5);
+    QTRY_VERIFY_WITH_TIMEOUT(window->statusBar()->currentMessage().startsWith(QLatin1String("Retrieved")), 10000);
 }
 
 void TestMap::plotsKeepTheirSizeOnPaper_data()

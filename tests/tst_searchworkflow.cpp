@@ -526,7 +526,8 @@ void TestSearchWorkflow::menuStructure()
                                                QStringLiteral("Save Map As\u2026|"), QStringLiteral("Save Plot As\u2026|"),
                                                QStringLiteral("|"), QStringLiteral("Quit|Ctrl+Q") }));
     QCOMPARE(entries(top.at(1)), QStringList({ "Search for earthquakes|Ctrl+R", "Show WebService Query String|", "|",
-                                               "Clear Region|", "|", "Follow Live|Ctrl+L", "Watch Places\u2026|" }));
+                                               "Clear Region|", "|", "Follow Live|Ctrl+L", "Watch Places\u2026|", "|",
+                                               "Show Its Sequence|" }));
     QCOMPARE(entries(top.at(2)), QStringList({ "Expand All|Ctrl++", "Collapse All|Ctrl+-", "|", "Show Map|",
                                                "Show Plots|", "Fit Map to Events|", "Go to Place\u2026|Ctrl+G",
                                                "Draw Section|Ctrl+Shift+D" }));
