@@ -138,8 +138,13 @@ void bindRow(QSqlQuery &query, const EventRow &row, const QString &source, qint6
 } // namespace
 
 SqliteCatalogueWriter::SqliteCatalogueWriter(const SqliteCatalogue &catalogue, const QString &source)
-    : SqlCatalogueWriter(std::make_unique<SqliteTransaction>(catalogue.connection()), source)
-    , m_sqlite(static_cast<SqliteTransaction *>(&transaction()))
+    : SqliteCatalogueWriter(new SqliteTransaction(catalogue.connection()), source)
+{
+}
+
+SqliteCatalogueWriter::SqliteCatalogueWriter(SqliteTransaction *transaction, const QString &source)
+    : SqlCatalogueWriter(std::unique_ptr<SqlTransaction>(transaction), source)
+    , m_sqlite(transaction)
 {
 }
 

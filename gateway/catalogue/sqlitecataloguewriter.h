@@ -54,6 +54,8 @@ protected:
     void endRows() override;
 
 private:
+    // Owns the transaction, and keeps it at hand as SQLite's.
+    SqliteCatalogueWriter(SqliteTransaction *transaction, const QString &source);
     // The statement kept in slot, prepared at its first use in the
     // transaction.
     QSqlQuery *rowStatement(QSqlQuery *&slot, const QString &sql);
