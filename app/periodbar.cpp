@@ -24,6 +24,8 @@ QDateEdit *dateField(const QString &name, const QDate &date)
     field->setDisplayFormat(QStringLiteral("yyyy-MM-dd"));
     field->setCalendarPopup(true);
     field->setMinimumDate(QDate(1900, 1, 1));
+    // The whole date beside the popup's arrow.
+    field->setMinimumWidth(field->fontMetrics().horizontalAdvance(QStringLiteral("0000-00-00")) + 48);
     return field;
 }
 

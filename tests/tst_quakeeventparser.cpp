@@ -87,6 +87,8 @@ private slots:
     void getQuakeEventReplacesCallerData();
     void depthTypeIsKept_data();
     void depthTypeIsKept();
+    void locatedEventsCarryTheirReference_data();
+    void locatedEventsCarryTheirReference();
     void createEventID_data();
     void createEventID();
     void zuluToNZTime_data();
@@ -293,6 +295,46 @@ void TestQuakeEventParser::depthTypeIsKept()
     parser.getQuakeEvent(id, fields);
     QCOMPARE(QString::fromStdString(std::string(parser.rawEvent(&id)[RawEvent::DepthType])), depthType);
     QCOMPARE(SectionPlot::isFixedDepth(parser.rawEvent(&id)[RawEvent::DepthType]), !depthType.isEmpty());
+}
+
+void TestQuakeEventParser::locatedEventsCarryTheirReference_data()
+{
+    QTest::addColumn<QString>("event");
+    QTest::addColumn<QByteArray>("reference");
+    QTest::addColumn<bool>("hasTime");
+    QTest::newRow("GeoNet's origin") << "<event publicID=\"smi:geonet.org.nz/event/2016p858000\"><origin publicID="
+                                        "\"smi:geonet.org.nz/origin/2016p858000g/1\"><time><value>2016-11-13T11:02:56"
+                                        "</value></time></origin></event>"
+                                     << QByteArray("2016p858000") << true;
+    QTest::newRow("an origin without a reference") << "<event><origin publicID=\"x\"><time><value>2016-11-13T11:02:56"
+                                                      "</value></time></origin></event>"
+                                                   << QByteArray() << true;
+    QTest::newRow("no origin") << "<event publicID=\"e/7\"><magnitude><mag><value>3</value></mag></magnitude></event>"
+                               << QByteArray() << false;
+}
+
+void TestQuakeEventParser::locatedEventsCarryTheirReference()
+{
+    QFETCH(QString, event);
+    QFETCH(QByteArray, reference);
+    QFETCH(bool, hasTime);
+    QXmlStreamReader reader(QStringLiteral("<eventParameters>") + event + QStringLiteral("</eventParameters>"));
+    reader.readNextStartElement();
+    QuakeEventStore store;
+    std::vector<LocatedEvent> located;
+    QuakeMLReader::readEventParameters(reader, store, located);
+    QCOMPARE(located.size(), std::size_t(1));
+    const LocatedEvent &at = located.front();
+    // What the tree shows of it, read back from the store.
+    const QuakeFieldMap &fields = store.at(*at.eventId);
+    const auto shown = fields.find("Reference ID:");
+    QCOMPARE(QByteArray::fromStdString(std::string(at.reference())), reference);
+    QCOMPARE(shown == fields.end() ? QByteArray() : QByteArray::fromStdString(shown->second), reference);
+    // The local time is the identifier's after its reference, whole.
+    QCOMPARE(at.localTime().empty(), !hasTime);
+    if (hasTime)
+        QCOMPARE(QByteArray::fromStdString(*at.eventId),
+                 "[" + reference + "] " + QByteArray::fromStdString(std::string(at.localTime())));
 }
 
 void TestQuakeEventParser::createEventID_data()

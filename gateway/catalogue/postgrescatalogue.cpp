@@ -30,10 +30,13 @@ namespace {
 struct TextFields
 {
     std::vector<std::optional<QByteArray>> values;
-    bool isNull(int i) const { return !values[std::size_t(i)]; }
     QString text(int i) const { return QString::fromUtf8(values[std::size_t(i)].value_or(QByteArray())); }
     qint64 whole(int i) const { return values[std::size_t(i)].value_or("0").toLongLong(); }
-    double number(int i) const { return values[std::size_t(i)].value_or("0").toDouble(); }
+    std::optional<double> number(int i) const { return numberOf(values[std::size_t(i)]); }
+    std::optional<int> count(int i) const
+    {
+        return values[std::size_t(i)] ? std::optional<int>(values[std::size_t(i)]->toInt()) : std::nullopt;
+    }
 };
 
 // Streams the rows of one statement, holding a connection of the pool

@@ -64,7 +64,7 @@ bool PostgresCatalogueWriter::holdOtherBulkWritesOff()
     return run(QStringLiteral("SELECT pg_advisory_xact_lock(%1)").arg(PostgresCatalogue::BulkWriteLock), {});
 }
 
-bool PostgresCatalogueWriter::writeRow(const EventRow &row)
+bool PostgresCatalogueWriter::write(const EventRow &row)
 {
     constexpr std::size_t Batch = 1000;
     QVariantList values = { row.publicId, qlonglong(row.originTimeUs), SharedSql::orNull(row.latitude),

@@ -44,7 +44,7 @@ public:
     bool holdOtherBulkWritesOff() override;
 
 protected:
-    bool writeRow(const EventRow &row) override;
+    bool write(const EventRow &row) override;
     bool flushRows() override;
     void endRows() override;
     bool beforeCommit() override;

@@ -38,7 +38,7 @@ std::optional<EventRow> SqlCatalogue::find(const QString &publicId) const
 {
     SqlRows rows;
     const std::optional<QVariantList> row = firstRow(read(SharedSql::findEvent(), { publicId }, &rows), rows);
-    return row ? std::optional<EventRow>(eventRowOf(VariantFields { *row })) : std::nullopt;
+    return row ? std::optional<EventRow>(eventRowOf(VariantFields<QVariantList> { *row })) : std::nullopt;
 }
 
 QList<Catalogue::SourceSummary> SqlCatalogue::summary() const

@@ -22,8 +22,8 @@ public:
     bool isFetched(const QString &upstream, const UpstreamWindow &window, std::int64_t sinceUs) const override;
     std::optional<std::int64_t> lastFetched(const QString &upstream) const override;
 
-    // An event's row from its fields: Fields tells whether field i is null
-    // (isNull) and gives it as text, a whole number or a number.
+    // An event's row from its fields: Fields gives field i as text, as a
+    // whole number, or as a number (nothing for NULL), each read once.
     template <typename Fields>
     static EventRow eventRowOf(const Fields &fields);
 
@@ -36,30 +36,37 @@ protected:
     virtual QString outlineStatement() const = 0;
 };
 
-// A row of values, null for NULL.
+// Values, null for NULL: a row of a read, or the row a query stands on.
+template <typename Values>
 struct VariantFields
 {
-    const QVariantList &values;
-    bool isNull(int i) const { return values[i].isNull(); }
-    QString text(int i) const { return values[i].toString(); }
-    qint64 whole(int i) const { return values[i].toLongLong(); }
-    double number(int i) const { return values[i].toDouble(); }
+    const Values &values;
+    QString text(int i) const { return values.value(i).toString(); }
+    qint64 whole(int i) const { return values.value(i).toLongLong(); }
+    std::optional<double> number(int i) const
+    {
+        const QVariant value = values.value(i);
+        return value.isNull() ? std::nullopt : std::optional<double>(value.toDouble());
+    }
+    std::optional<int> count(int i) const
+    {
+        const QVariant value = values.value(i);
+        return value.isNull() ? std::nullopt : std::optional<int>(value.toInt());
+    }
 };
 
 template <typename Fields>
 EventRow SqlCatalogue::eventRowOf(const Fields &fields)
 {
-    const auto number = [&](int i) { return fields.isNull(i) ? std::optional<double>() : fields.number(i); };
     EventRow row;
     row.publicId = fields.text(0);
     row.originTimeUs = fields.whole(1);
-    row.latitude = number(2);
-    row.longitude = number(3);
-    row.depthKm = number(4);
-    row.magnitude = number(5);
+    row.latitude = fields.number(2);
+    row.longitude = fields.number(3);
+    row.depthKm = fields.number(4);
+    row.magnitude = fields.number(5);
     row.magnitudeType = fields.text(6);
-    if (!fields.isNull(7))
-        row.magnitudeStationCount = int(fields.whole(7));
+    row.magnitudeStationCount = fields.count(7);
     row.eventType = fields.text(8);
     row.evaluationMode = fields.text(9);
     row.evaluationStatus = fields.text(10);

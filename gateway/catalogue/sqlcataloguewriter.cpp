@@ -44,13 +44,6 @@ bool SqlCatalogueWriter::begin()
     return true;
 }
 
-bool SqlCatalogueWriter::write(const EventRow &row)
-{
-    // The row is this source's now; the trigger event_claim_kept keeps the
-    // claim of the source that wrote it before.
-    return writeRow(row);
-}
-
 bool SqlCatalogueWriter::remove(const QString &publicId)
 {
     // One that it wrote last passes to the source that claimed it most

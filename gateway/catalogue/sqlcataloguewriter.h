@@ -6,6 +6,8 @@
 // go in is the dialect's: SQLite's three prepared statements, or
 // PostgreSQL's batched upsert, which is sent before anything else the
 // writer runs, so that every statement sees the rows written before it.
+// A row written is the source's now; the trigger event_claim_kept keeps the
+// claim of the source that wrote it before.
 
 #include "catalogue/catalogue.h"
 #include "catalogue/sqldriver.h"
@@ -19,7 +21,6 @@ public:
     ~SqlCatalogueWriter() override;
 
     bool begin() override;
-    bool write(const EventRow &row) override;
     bool remove(const QString &publicId) override;
     bool unseen(const UpstreamWindow &window, std::vector<Unseen> *events) override;
     bool removeSource(qint64 *count) override;
@@ -37,8 +38,6 @@ public:
 protected:
     SqlCatalogueWriter(std::unique_ptr<SqlTransaction> transaction, const QString &source);
 
-    // The dialect: an event row of the source, stamped, in.
-    virtual bool writeRow(const EventRow &row) = 0;
     // Sends rows kept back, if any.
     virtual bool flushRows() { return true; }
     // The transaction ends: what the dialect kept of it goes.

@@ -35,15 +35,6 @@ QString lastError(const QSqlQuery &query)
     return query.lastError().text().simplified();
 }
 
-// The fields of the row a query stands on.
-struct QueryFields
-{
-    const QSqlQuery &query;
-    bool isNull(int i) const { return query.isNull(i); }
-    QString text(int i) const { return query.value(i).toString(); }
-    qint64 whole(int i) const { return query.value(i).toLongLong(); }
-    double number(int i) const { return query.value(i).toDouble(); }
-};
 
 } // namespace
 
@@ -104,8 +95,12 @@ bool SqliteCatalogue::read(const QString &sql, const QVariantList &values, SqlRo
         return false;
     for (int i = 0; i < values.size(); ++i)
         query.bindValue(i, values[i]);
-    if (!query.exec())
-        return false;
+    return query.exec() && takeRows(query, rows);
+}
+
+bool SqliteCatalogue::takeRows(QSqlQuery &query, SqlRows *rows)
+{
+    rows->affected = query.numRowsAffected();
     rows->rows.clear();
     const int columns = query.record().count();
     while (query.next()) {
@@ -115,7 +110,9 @@ bool SqliteCatalogue::read(const QString &sql, const QVariantList &values, SqlRo
             row << query.value(column);
         rows->rows.push_back(std::move(row));
     }
-    return !query.lastError().isValid();
+    const bool read = !query.lastError().isValid();
+    query.finish();
+    return read;
 }
 
 QString SqliteCatalogue::outlineStatement() const
@@ -138,7 +135,7 @@ public:
     {
         if (!m_query.isActive() || !m_query.next())
             return false;
-        row = SqlCatalogue::eventRowOf(QueryFields { m_query });
+        row = SqlCatalogue::eventRowOf(VariantFields<QSqlQuery> { m_query });
         return true;
     }
 

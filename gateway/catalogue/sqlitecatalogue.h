@@ -57,6 +57,9 @@ public:
     std::unique_ptr<Writer> writer(const QString &source) const override;
     bool readTable(const Table &table, const std::function<bool(const QVariantList &)> &row, QString *error) const override;
 
+    // The rows of a query that ran, and how many it changed; false when
+    // reading them failed.
+    static bool takeRows(QSqlQuery &query, SqlRows *rows);
     // SQLite's own words for what went wrong, without Qt's additions.
     static QString errorText(const QSqlError &error);
 

@@ -4,7 +4,6 @@
 #include "catalogue/sqlitecatalogue.h"
 
 #include <QSqlError>
-#include <QSqlRecord>
 
 SqliteTransaction::~SqliteTransaction()
 {
@@ -49,20 +48,7 @@ bool SqliteTransaction::run(const QString &sql, const QVariantList &values, SqlR
         query->bindValue(i, values[i]);
     if (!query->exec())
         return failed(*query);
-    if (!rows)
-        return true;
-    rows->affected = query->numRowsAffected();
-    rows->rows.clear();
-    const int columns = query->record().count();
-    while (query->next()) {
-        QVariantList row;
-        row.reserve(columns);
-        for (int column = 0; column < columns; ++column)
-            row << query->value(column);
-        rows->rows.push_back(std::move(row));
-    }
-    query->finish();
-    return true;
+    return !rows || SqliteCatalogue::takeRows(*query, rows) || failed(*query);
 }
 
 void SqliteTransaction::finishStatements()
@@ -160,7 +146,7 @@ void SqliteCatalogueWriter::endRows()
     m_update = m_touch = m_insert = nullptr;
 }
 
-bool SqliteCatalogueWriter::writeRow(const EventRow &row)
+bool SqliteCatalogueWriter::write(const EventRow &row)
 {
     QSqlQuery *update = rowStatement(m_update, updateChanged);
     if (!update)

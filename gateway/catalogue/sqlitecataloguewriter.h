@@ -50,7 +50,7 @@ public:
     SqliteCatalogueWriter(const SqliteCatalogue &catalogue, const QString &source);
 
 protected:
-    bool writeRow(const EventRow &row) override;
+    bool write(const EventRow &row) override;
     void endRows() override;
 
 private:
