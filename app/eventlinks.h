@@ -1,9 +1,10 @@
 #pragma once
 
 // EventLinks ties one event together wherever the window shows it: a
-// click on the map or a plot selects its tree item, the tree's current
-// item is marked on the map, and the place of the event hovered or
-// selected goes to the status bar. The i-th event of the map and the plots
+// click on the map or a plot, or a row chosen in the list, selects its
+// tree item; the tree's current item is marked on the map and the plots
+// and selected in the list, and the place of the event hovered or selected
+// goes to the status bar. The i-th event of the map and the plots
 // is the tree's i-th top-level item.
 
 #include "quakeml/quakeeventrecord.h"
@@ -12,6 +13,7 @@
 
 #include <vector>
 
+class EventList;
 class MapWidget;
 class PlotsWidget;
 class QStatusBar;
@@ -23,11 +25,16 @@ class EventLinks : public QObject
     Q_OBJECT
 
 public:
-    EventLinks(QTreeWidget *tree, MapWidget *map, PlotsWidget *plots, QStatusBar *status, QObject *parent);
+    EventLinks(QTreeWidget *tree, MapWidget *map, PlotsWidget *plots, EventList *list, QStatusBar *status,
+               QObject *parent);
 
-    // The shown search's events, in the tree's order; they must stay until
-    // the next call. The map keeps its view when asked to.
-    void setEvents(const std::vector<LocatedEvent> &events, bool keepMapView = false);
+    // The shown search's events, in the tree's order, and their raw texts;
+    // they must stay until the next call. The map keeps its view when asked
+    // to.
+    void setEvents(const std::vector<LocatedEvent> &events, const std::vector<RawEvent> *raw = nullptr,
+                   bool keepMapView = false);
+    // The event of the tree's current item, or -1.
+    int currentEvent() const;
 
 public slots:
     void showInTree(int index);
@@ -41,5 +48,6 @@ private:
     QTreeWidget *m_tree;
     MapWidget *m_map;
     PlotsWidget *m_plots;
+    EventList *m_list;
     QStatusBar *m_status;
 };

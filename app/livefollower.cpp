@@ -111,7 +111,14 @@ void LiveFollower::restart()
     m_comparing = false;
     m_unseen.clear();
     m_revised.clear();
+    m_revisedEvents.clear();
     m_withdrawn.clear();
+}
+
+void LiveFollower::setMarks(const std::vector<int> &added)
+{
+    m_map->setMarkedEvents(added);
+    emit marksChanged(added, m_revisedEvents);
 }
 
 void LiveFollower::start()
@@ -130,7 +137,7 @@ void LiveFollower::stop(const QuakeDataManager *shown)
     restart();
     m_timer->stop();
     m_running = nullptr;
-    m_map->setMarkedEvents({});
+    setMarks({});
     m_map->setWithdrawn({});
     // The withdrawn ones go with the marks.
     const int events = shown ? int(shown->quakeLocations().size()) : 0;
@@ -185,7 +192,7 @@ bool LiveFollower::showResult(QuakeDataManager *search, const QuakeDataManager *
         ResultTree::restore(m_tree, after, state);
     m_tree->setUpdatesEnabled(true);
     m_map->setWithdrawn(crossed);
-    m_map->setMarkedEvents(marked);
+    setMarks(marked);
     updateTitle();
 
     m_window->statusBar()->showMessage(
@@ -226,6 +233,7 @@ std::vector<int> LiveFollower::markChanges(const QuakeDataManager *search)
     const std::vector<LocatedEvent> &after = search->quakeLocations();
     // Marked: the new events not seen yet that are still there.
     std::vector<int> marked;
+    m_revisedEvents.clear();
     std::unordered_set<std::string> unseen;
     for (std::size_t i = 0; i < after.size(); ++i) {
         const std::string &id = *after[i].eventId;
@@ -239,6 +247,7 @@ std::vector<int> LiveFollower::markChanges(const QuakeDataManager *search)
         const auto revised = m_revised.find(id);
         if (revised == m_revised.end())
             continue;
+        m_revisedEvents.push_back(int(i));
         const QuakeFieldMap &fields = search->quakeEvents().at(id);
         for (const auto &[label, was] : revised->second) {
             if (QTreeWidgetItem *row = item->child(ResultItems::rowOf(fields, label)))
@@ -279,7 +288,7 @@ void LiveFollower::markSeen(QTreeWidgetItem *current, const QuakeDataManager *sh
     m_tree->topLevelItem(index)->setText(1, QString());
     std::vector<int> marked = m_map->markedEvents();
     marked.erase(std::remove(marked.begin(), marked.end(), index), marked.end());
-    m_map->setMarkedEvents(marked);
+    setMarks(marked);
     updateTitle();
 }
 

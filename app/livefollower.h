@@ -76,8 +76,11 @@ signals:
     // A notification was chosen: the window is raised, and the event of
     // this reference is wanted.
     void eventWanted(const QString &reference);
+    // The indices of the shown events marked new (not seen yet) and revised.
+    void marksChanged(const std::vector<int> &added, const std::vector<int> &revised);
 
 private:
+    void setMarks(const std::vector<int> &added);
     struct Withdrawn;
     void updateTitle();
     // What the next result withdraws, kept as the tree shows it now.
@@ -98,6 +101,7 @@ private:
     DesktopNotifier *m_notifier;
     QString m_baseTitle;
     QPointer<QuakeDataManager> m_running;
+    std::vector<int> m_revisedEvents;   // the indices of m_revised's events
     // A result of following is shown: the next one is compared with it.
     bool m_comparing = false;
     bool m_keepingView = false;

@@ -2,6 +2,9 @@
 #include "ui_mainappwindow.h"
 
 #include "app/eventlinks.h"
+#include "app/eventlist.h"
+#include "app/eventlistmodel.h"
+#include "app/lastyearoffer.h"
 #include "app/livefollower.h"
 #include "app/mapwidget.h"
 #include "app/panes.h"
@@ -12,7 +15,6 @@
 #include "app/resulttree.h"
 #include "app/searchrunner.h"
 #include "app/sequenceaction.h"
-#include "app/watchplacesdialog.h"
 #include "app/windowmenus.h"
 #include "quakeml/quakelabels.h"
 #include "service/quakedatamanager.h"
@@ -49,25 +51,21 @@ MainAppWindow::MainAppWindow(QWidget *parent)
     m_period = new PeriodBar(findChild<QComboBox *>(QStringLiteral("magRangeCtrl")),
                              findChild<QComboBox *>(QStringLiteral("dateRangeCtrl")), this);
     addToolBar(Qt::TopToolBarArea, m_period);
+    m_period->keepForm(findChild<QLineEdit *>(QStringLiteral("searchUrlCtrl")));
+    new LastYearOffer(this, m_searches, m_period);
     m_live = new LiveFollower(this, tree, map);
     m_sequence = new SequenceAction(this, tree, m_searches, m_region, m_period);
+    m_panes->addSequence(m_sequence);
+    connect(m_panes->list(), &EventList::pageWanted, this, &MainAppWindow::openEventPage);
+    connect(m_live, &LiveFollower::marksChanged, m_panes->list()->model(), &EventListModel::setMarks);
     setupMenuBar();
     // A reply's events get their items and circles between pieces of reading.
     connect(m_searches, &SearchRunner::eventsRead, this,
             [this](QuakeDataManager *search) { m_panes->prepareFor(m_results->prepare(search)); });
     connect(m_searches, &SearchRunner::ended, this, [this](const QuakeDataManager *search) { m_results->dropPrepared(search); });
 
-    connect(m_region, &RegionBar::outlineChanged, map, &MapWidget::setRegion);
-    connect(m_region, &RegionBar::sectionChanged, m_panes, &Panes::setSection);
+    m_panes->linkRegion(m_region);
     connect(m_region, &RegionBar::searchRequested, this, &MainAppWindow::on_searchCtrl_clicked);
-    connect(map, &MapWidget::boxDrawn, m_region, &RegionBar::setDrawnBox);
-    connect(m_panes, &Panes::sectionDrawn, m_region, &RegionBar::setSectionEnds);
-    connect(m_panes, &Panes::searchAroundWanted, this, [this](const QString &point) {
-        m_region->setAroundPlace(point);
-        on_searchCtrl_clicked();
-    });
-    connect(m_panes, &Panes::watchWanted, this,
-            [this](const QString &point) { WatchPlacesDialog::edit(m_region->placeField()->completer(), point, this); });
     m_region->announce();
 
     connect(m_live, &LiveFollower::runDue, this, &MainAppWindow::runLive);
@@ -236,13 +234,13 @@ void MainAppWindow::newTreeItemForQuakeEvent(QTreeWidget *tree, const std::strin
 
 void MainAppWindow::treeViewItemClicked(QTreeWidgetItem *item, int column)
 {
-    if (column != 1 || !item || item->text(0).toLatin1() != QuakeLabels::Reference.c_str())
-        return;
-    // The page belongs to the service that gave the result, not to whatever
-    // the URL field holds now.
-    const QuakeDataManager *shown = m_searches->shown();
-    const QString pages = shown ? QuakeService::eventPageUrlFor(shown->url()) : QuakeService::eventPageUrl();
-    const QUrl page(pages + item->text(1));
+    if (column == 1 && item && item->text(0).toLatin1() == QuakeLabels::Reference.c_str())
+        openEventPage(item->text(1));
+}
+
+void MainAppWindow::openEventPage(const QString &reference)
+{
+    const QUrl page = m_searches->pageOf(reference);
     if (!QDesktopServices::openUrl(page))
         statusBar()->showMessage(tr("The web browser could not be started to show %1").arg(page.toString()));
 }

@@ -80,6 +80,7 @@ private:
     // message box.
     QuakeDataManager *startSearch(bool quiet);
     void runLive();
+    void openEventPage(const QString &reference);
 
     Ui_MainAppWindow *ui;
     // While buildTreeModel runs: the items that newTreeItemForQuakeEvent

@@ -2,10 +2,14 @@
 
 #include "app/eventexport.h"
 #include "app/eventlinks.h"
+#include "app/eventlist.h"
 #include "app/mapwidget.h"
 #include "app/picturefile.h"
 #include "app/plotswidget.h"
+#include "app/regionbar.h"
 #include "app/sectionplot.h"
+#include "app/sequenceaction.h"
+#include "app/watchplacesdialog.h"
 #include "geo/places.h"
 #include "geo/shippeddata.h"
 #include "quakeml/storeorder.h"
@@ -22,13 +26,14 @@
 #include <QProgressDialog>
 #include <QSettings>
 #include <QStatusBar>
+#include <QTableView>
 #include <QTreeWidget>
 
 namespace {
 
 const char *const showMapKey = "view/showMap";
 const char *const showPlotsKey = "view/showPlots";
-const char *const plotKey = "view/plot";
+const char *const tabKey = "view/tab";
 constexpr int MapWidth = 560;
 constexpr int PlotsHeight = 260;
 
@@ -39,6 +44,7 @@ Panes::Panes(QMainWindow *window, QTreeWidget *tree)
     , m_window(window)
     , m_map(new MapWidget)
     , m_plots(new PlotsWidget)
+    , m_list(new EventList)
 {
     m_map->setObjectName(QStringLiteral("mapWidget"));
     m_mapDock = addPane(tr("Map"), QStringLiteral("mapDock"), m_map, showMapKey);
@@ -50,15 +56,16 @@ Panes::Panes(QMainWindow *window, QTreeWidget *tree)
 
     m_plots->setObjectName(QStringLiteral("plotsWidget"));
     m_plotsDock = addPane(tr("Plots"), QStringLiteral("plotsDock"), m_plots, showPlotsKey);
-    // The plot that was shown last.
-    m_plots->setCurrentIndex(QSettings().value(QLatin1String(plotKey), 0).toInt());
-    connect(m_plots, &QTabWidget::currentChanged, this, [](int index) { QSettings().setValue(QLatin1String(plotKey), index); });
+    // The list first, then the plots.
+    m_list->setObjectName(QStringLiteral("eventList"));
+    m_plots->insertTab(0, m_list, tr("List"));
+    m_plots->setCurrentIndex(0);
     window->splitDockWidget(m_mapDock, m_plotsDock, Qt::Vertical);
-    m_links = new EventLinks(tree, m_map, m_plots, window->statusBar(), this);
+    m_links = new EventLinks(tree, m_map, m_plots, m_list, window->statusBar(), this);
     connect(m_map, &MapWidget::pointMenuRequested, this, &Panes::showPointMenu);
     connect(m_map, &MapWidget::sectionDrawn, this, [this](const GeoPoint &a, const GeoPoint &b) {
         emit sectionDrawn(a, b);
-        m_plots->setCurrentIndex(PlotsWidget::Section);
+        m_plots->showPlot(PlotsWidget::Section);
         emit plotsWanted();
         m_window->statusBar()->clearMessage();
     });
@@ -66,6 +73,27 @@ Panes::Panes(QMainWindow *window, QTreeWidget *tree)
         window->resize(window->width(), window->height() + PlotsHeight);
         window->resizeDocks({ m_plotsDock }, { PlotsHeight }, Qt::Vertical);
     }
+}
+
+void Panes::addSequence(SequenceAction *sequence)
+{
+    m_plots->addTab(sequence->page(), tr("Sequence"));
+    sequence->offerOn(m_list->table());
+    m_eventAction = sequence->action();
+    // The tab that was shown last, once every page is there.
+    m_plots->setCurrentIndex(QSettings().value(QLatin1String(tabKey), 0).toInt());
+    connect(m_plots, &QTabWidget::currentChanged, this, [](int index) { QSettings().setValue(QLatin1String(tabKey), index); });
+}
+
+void Panes::linkRegion(RegionBar *region)
+{
+    connect(region, &RegionBar::outlineChanged, m_map, &MapWidget::setRegion);
+    connect(region, &RegionBar::sectionChanged, this, &Panes::setSection);
+    connect(m_map, &MapWidget::boxDrawn, region, &RegionBar::setDrawnBox);
+    connect(this, &Panes::sectionDrawn, region, &RegionBar::setSectionEnds);
+    connect(this, &Panes::searchAroundWanted, region, &RegionBar::searchAround);
+    connect(this, &Panes::watchWanted, this,
+            [this, region](const QString &point) { WatchPlacesDialog::edit(region->placeField()->completer(), point, m_window); });
 }
 
 QDockWidget *Panes::addPane(const QString &title, const QString &name, QWidget *content, const char *shownKey)
@@ -85,12 +113,21 @@ void Panes::showPointMenu(const GeoPoint &point, const QPoint &at)
     const QString text = QStringLiteral("%1, %2").arg(point.latitude, 0, 'f', 3)
                              .arg(Geo::periodicLongitude(point.longitude), 0, 'f', 3);
     QMenu menu(m_window);
+    // Over an event, first what is done with it.
+    const int event = m_map->eventAt(m_map->mapFromGlobal(at));
+    QAction *forEvent = event >= 0 && m_eventAction ? menu.addAction(m_eventAction->text()) : nullptr;
+    if (forEvent)
+        menu.addSeparator();
     QAction *around = menu.addAction(tr("Search Around Here"));
     around->setObjectName(QStringLiteral("actionSearchAroundHere"));
     QAction *watch = menu.addAction(tr("Watch Here\u2026"));
     watch->setObjectName(QStringLiteral("actionWatchHere"));
     QAction *chosen = menu.exec(at);
-    if (chosen == around)
+    if (chosen && chosen == forEvent) {
+        // The event becomes the current one, then its action runs.
+        m_links->showInTree(event);
+        m_eventAction->trigger();
+    } else if (chosen == around)
         emit searchAroundWanted(text);
     else if (chosen == watch)
         emit watchWanted(text);
@@ -132,7 +169,7 @@ void Panes::showEvents(const QuakeDataManager *search, bool keepMapView)
     }
     m_plots->setFixedDepths(std::move(fixed));
     // The same events, in the same order as the tree's items.
-    m_links->setEvents(search->quakeLocations(), keepMapView);
+    m_links->setEvents(search->quakeLocations(), &search->rawEvents(), keepMapView);
 }
 
 void Panes::setSection(const CrossSection &section)
@@ -172,13 +209,18 @@ void Panes::savePlotAs()
     if (path.isEmpty())
         return;
     // As big on paper as on a screen of 96 dots to the inch, at first.
+    const std::optional<PlotsWidget::Plot> plot = m_plots->currentPlot();
+    if (!plot) {
+        QMessageBox::information(m_window, tr("Save Plot As"), tr("Show one of the plots first: it is the plot saved."));
+        return;
+    }
     const QSize shown = m_plots->currentWidget()->size();
     const std::optional<PictureFile::PrintSize> print = PictureFile::askPrintSize(
         m_window, tr("Save Plot As"), { QSizeF(shown) / 96 * 2.54, 300 });
     if (!print)
         return;
     QString error;
-    if (!m_plots->save(PlotsWidget::Plot(m_plots->currentIndex()), path, *print, &error))
+    if (!m_plots->save(*plot, path, *print, &error))
         QMessageBox::warning(m_window, tr("Save Plot As"), tr("The plot was not saved: %1").arg(error));
     else
         m_window->statusBar()->showMessage(tr("The plot was saved as %1.").arg(path), 0);

@@ -14,6 +14,10 @@
 #include <vector>
 
 class EventLinks;
+class EventList;
+class QAction;
+class RegionBar;
+class SequenceAction;
 class MapWidget;
 class PlotsWidget;
 class QCompleter;
@@ -35,6 +39,13 @@ public:
     MapWidget *map() const { return m_map; }
     PlotsWidget *plots() const { return m_plots; }
     EventLinks *links() const { return m_links; }
+    EventList *list() const { return m_list; }
+    // The sequence's page after the plots, its action on the list's menu
+    // and on the map's over an event; then the tab shown last time.
+    void addSequence(SequenceAction *sequence);
+    // The region bar outlines its region and section on the map, and takes
+    // the boxes, profiles and places chosen there.
+    void linkRegion(RegionBar *region);
     bool isMapVisible() const;
     bool isMapShown() const;
     bool arePlotsShown() const;
@@ -79,5 +90,7 @@ private:
     MapWidget *m_map;
     QDockWidget *m_plotsDock;
     PlotsWidget *m_plots;
+    EventList *m_list;
     EventLinks *m_links;
+    QAction *m_eventAction = nullptr;
 };

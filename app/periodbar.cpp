@@ -8,6 +8,7 @@
 #include <QDoubleSpinBox>
 #include <QHBoxLayout>
 #include <QLabel>
+#include <QLineEdit>
 #include <QSettings>
 
 namespace {
@@ -16,6 +17,9 @@ const char kindKey[] = "period/kind";
 const char fromKey[] = "period/from";
 const char toKey[] = "period/to";
 const char magnitudeKey[] = "period/minMagnitude";
+const char urlKey[] = "form/url";
+const char magnitudeListKey[] = "form/magnitude";
+const char dateListKey[] = "form/date";
 
 QDateEdit *dateField(const QString &name, const QDate &date)
 {
@@ -145,4 +149,21 @@ QString PeriodBar::words() const
         return QString();
     const QString format = QStringLiteral("d MMM yyyy");
     return tr("from %1 to %2").arg(dates->first.toString(format), dates->second.toString(format));
+}
+
+void PeriodBar::keepForm(QLineEdit *url)
+{
+    const QSettings settings;
+    if (settings.contains(QLatin1String(urlKey)))
+        url->setText(settings.value(QLatin1String(urlKey)).toString());
+    const auto restore = [&settings](QComboBox *list, const char *key) {
+        const int index = settings.value(QLatin1String(key), -1).toInt();
+        if (index >= 0 && index < list->count())
+            list->setCurrentIndex(index);
+        connect(list, &QComboBox::currentIndexChanged, list,
+                [key](int chosen) { QSettings().setValue(QLatin1String(key), chosen); });
+    };
+    restore(m_magnitudeList, magnitudeListKey);
+    restore(m_dateList, dateListKey);
+    connect(url, &QLineEdit::textChanged, url, [](const QString &text) { QSettings().setValue(QLatin1String(urlKey), text); });
 }

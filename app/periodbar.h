@@ -15,6 +15,7 @@
 class QComboBox;
 class QDateEdit;
 class QDoubleSpinBox;
+class QLineEdit;
 
 class PeriodBar : public QToolBar
 {
@@ -28,6 +29,9 @@ public:
 
     // The form's two lists, which the bar disables while it overrides them.
     PeriodBar(QComboBox *magnitudeList, QComboBox *dateList, QWidget *parent = nullptr);
+    // The search's address and the two lists as they were last chosen,
+    // from now on remembered too; a first run keeps the form's defaults.
+    void keepForm(QLineEdit *url);
 
     // The dates searched, or nothing while the date list applies.
     std::optional<std::pair<QDate, QDate>> period() const;

@@ -17,6 +17,7 @@ PlotCanvas::PlotCanvas(QWidget *parent)
 
 void PlotCanvas::setData(const std::vector<LocatedEvent> *events)
 {
+    m_selected = -1;
     m_events = events;
     m_notes.clear();
     m_notesArea = QRectF();
@@ -55,10 +56,23 @@ void PlotCanvas::drawAxisTitle(QPainter &painter, double x, double centreY, int 
     painter.restore();
 }
 
+void PlotCanvas::setSelectedEvent(int index)
+{
+    m_selected = index;
+    update();
+}
+
 void PlotCanvas::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
     draw(painter, rect());
+    const QPointF at = m_selected >= 0 ? positionOf(m_selected) : QPointF();
+    if (!at.isNull() && frame().adjusted(-2, -2, 2, 2).contains(at)) {
+        painter.setRenderHint(QPainter::Antialiasing, true);
+        painter.setBrush(Qt::NoBrush);
+        painter.setPen(QPen(QColor(0x20, 0x20, 0x20), 2));
+        painter.drawEllipse(at, 7, 7);
+    }
 }
 
 void PlotCanvas::draw(QPainter &painter, const QRectF &area, bool withNotes) const

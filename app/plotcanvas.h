@@ -28,8 +28,12 @@ public:
     QStringList notes() const { return m_notes; }
     // The event whose dot holds the point, or -1 (for plots of single events).
     virtual int eventAt(const QPointF &position) const;
-    // Where an event's dot is drawn, in the widget's coordinates.
+    // Where an event's dot is drawn, in the widget's coordinates; a null
+    // point for none.
     virtual QPointF positionOf(int index) const;
+    // Rings the event's dot, where the plot draws one; -1 for none.
+    void setSelectedEvent(int index);
+    int selectedEvent() const { return m_selected; }
     // Draws the plot, its notes and key too unless asked not to.
     void draw(QPainter &painter, const QRectF &area, bool withNotes = true) const;
     // Where the notes and the key go in an area: the corner of the frame
@@ -77,6 +81,7 @@ protected:
 private:
     const std::vector<LocatedEvent> *m_events = nullptr;
     QStringList m_notes;
+    int m_selected = -1;
     // The notes' box for the area last asked, until the data change.
     mutable QRectF m_notesArea;
     mutable QRectF m_notesBox;

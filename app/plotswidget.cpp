@@ -55,16 +55,31 @@ PlotCanvas *PlotsWidget::plot(Plot which) const
     return m_plots[which];
 }
 
+std::optional<PlotsWidget::Plot> PlotsWidget::currentPlot() const
+{
+    for (int i = 0; i < PlotCount; ++i) {
+        if (currentWidget() == m_plots[i])
+            return Plot(i);
+    }
+    return std::nullopt;
+}
+
+void PlotsWidget::setSelectedEvent(int index)
+{
+    for (PlotCanvas *plot : m_plots)
+        plot->setSelectedEvent(index);
+}
+
 bool PlotsWidget::save(Plot which, const QString &path, const PictureFile::PrintSize &print, QString *error) const
 {
     const PlotCanvas *canvas = m_plots[which];
-    return PictureFile::save(path, print, tabText(which),
+    return PictureFile::save(path, print, tabText(indexOf(canvas)),
                              [canvas](QPainter &painter, const QRectF &area) { canvas->draw(painter, area); }, error);
 }
 
 bool PlotsWidget::save(Plot which, const QString &path, QString *error) const
 {
     const PlotCanvas *canvas = m_plots[which];
-    return PictureFile::save(path, canvas->size().isEmpty() ? QSize(800, 500) : canvas->size(), tabText(which),
+    return PictureFile::save(path, canvas->size().isEmpty() ? QSize(800, 500) : canvas->size(), tabText(indexOf(canvas)),
                              [canvas](QPainter &painter, const QRectF &area) { canvas->draw(painter, area); }, error);
 }

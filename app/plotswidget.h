@@ -1,7 +1,7 @@
 #pragma once
 
 // PlotsWidget shows the events of the shown search as four plots, a tab
-// each, drawn with QPainter: magnitude against time, frequency-magnitude,
+// each (beside whatever other pages the window adds), drawn with QPainter: magnitude against time, frequency-magnitude,
 // a depth histogram and a cross-section (app/magnitudetimeplot.h,
 // frequencymagnitudeplot.h, depthplot.h, sectionplot.h). Events without the value a plot needs are left out of it
 // and counted on it. A click on a dot reports its event.
@@ -34,6 +34,11 @@ public:
     int eventCount() const { return m_eventCount; }
 
     PlotCanvas *plot(Plot which) const;
+    // The plot on the tab shown, if a plot is.
+    std::optional<Plot> currentPlot() const;
+    void showPlot(Plot which) { setCurrentWidget(plot(which)); }
+    // Rings the event on the plots that draw it; -1 for none.
+    void setSelectedEvent(int index);
     // The profile the Section plot shows; none clears it.
     void setSection(const std::optional<CrossSection> &section);
     // The events whose depth the agency fixed, before the events.

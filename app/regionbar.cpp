@@ -177,6 +177,12 @@ void RegionBar::setAroundPlace(const QString &place, std::optional<double> radiu
     m_kind->setCurrentIndex(AroundPlace);
 }
 
+void RegionBar::searchAround(const QString &place)
+{
+    setAroundPlace(place);
+    emit searchRequested();
+}
+
 void RegionBar::clear()
 {
     m_kind->setCurrentIndex(WholeService);

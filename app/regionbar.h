@@ -46,6 +46,8 @@ public:
     // Around this place ("-41.290, 174.780"), at the radius given or the
     // one the control holds.
     void setAroundPlace(const QString &place, std::optional<double> radiusKm = std::nullopt);
+    // The same, then asks for the search.
+    void searchAround(const QString &place);
     // The whole service again, at any depth.
     void clear();
     // Tells the outline and the section as they are now.

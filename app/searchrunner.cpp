@@ -1,6 +1,8 @@
 #include "app/searchrunner.h"
 
 #include "service/quakedatamanager.h"
+#include "service/quakeservice.h"
+
 
 SearchRunner::SearchRunner(QObject *window)
     : QObject(window)
@@ -23,6 +25,7 @@ QuakeDataManager *SearchRunner::start(QString url, const SearchRegion &region, c
         emit ended(search);
         m_regionWords.erase(search);
     });
+    emit started(search);
     search->performRequest();
     return search;
 }
@@ -58,4 +61,12 @@ void SearchRunner::releaseIdle(const QuakeDataManager *shown)
         if (search != shown && !search->isInFlight())
             search->deleteLater();
     }
+}
+
+QUrl SearchRunner::pageOf(const QString &reference) const
+{
+    // The page belongs to the service that gave the result, not to whatever
+    // the URL field holds now.
+    const QString pages = m_shown ? QuakeService::eventPageUrlFor(m_shown->url()) : QuakeService::eventPageUrl();
+    return QUrl(pages + reference);
 }

@@ -12,6 +12,7 @@
 #include <QObject>
 #include <QPointer>
 #include <QString>
+#include <QUrl>
 
 #include <unordered_map>
 
@@ -33,7 +34,11 @@ public:
     // The search whose result the tree shows: an older result that arrives
     // later is dropped, and event pages open at this search's service.
     QuakeDataManager *shown() const { return m_shown; }
-    void setShown(QuakeDataManager *search) { m_shown = search; }
+    void setShown(QuakeDataManager *search)
+    {
+        m_shown = search;
+        emit shownChanged(search);
+    }
     // Whether a later search's result is shown already.
     bool isSuperseded(const QuakeDataManager *search) const;
     // "Retrieved 12 quake events matching search criteria within 50 km of
@@ -43,7 +48,13 @@ public:
     // finished with: its store is not needed any more.
     void releaseIdle(const QuakeDataManager *shown);
 
+    // An event's page at the shown search's service.
+    QUrl pageOf(const QString &reference) const;
+
 signals:
+    void started(const QuakeDataManager *search);
+    // Its result is about to be shown.
+    void shownChanged(const QuakeDataManager *search);
     void eventsRead(QuakeDataManager *search);
     // However a search ends, before it goes.
     void ended(const QuakeDataManager *search);

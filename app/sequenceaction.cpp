@@ -5,11 +5,15 @@
 #include "app/resulttree.h"
 #include "app/searchrunner.h"
 #include "geo/sequencewindow.h"
+#include "geo/places.h"
+#include "geo/shippeddata.h"
+#include "service/quakedatamanager.h"
 
 #include <QAction>
 #include <QDateTime>
 #include <QMainWindow>
 #include <QStatusBar>
+#include <QTabWidget>
 #include <QTreeWidget>
 
 #include <cmath>
@@ -23,13 +27,42 @@ SequenceAction::SequenceAction(QMainWindow *window, QTreeWidget *tree, const Sea
     , m_region(region)
     , m_period(period)
     , m_action(new QAction(tr("Show Its Sequence"), window))
+    , m_page(new SequencePage)
 {
+    m_page->setObjectName(QStringLiteral("sequencePage"));
     m_action->setObjectName(QStringLiteral("actionShowSequence"));
     m_action->setToolTip(tr("Search the current event's aftershocks: the distance and days of Gardner and Knopoff's "
                             "window, at every magnitude"));
     connect(m_action, &QAction::triggered, this, &SequenceAction::showSequence);
-    m_tree->setContextMenuPolicy(Qt::ActionsContextMenu);
-    m_tree->addAction(m_action);
+    offerOn(m_tree);
+    connect(searches, &SearchRunner::started, this, [this](const QuakeDataManager *search) {
+        if (m_asking)
+            m_url = search->url();
+    });
+    connect(searches, &SearchRunner::shownChanged, this, &SequenceAction::shown);
+}
+
+void SequenceAction::offerOn(QWidget *widget)
+{
+    widget->setContextMenuPolicy(Qt::ActionsContextMenu);
+    widget->addAction(m_action);
+}
+
+void SequenceAction::shown(const QuakeDataManager *search)
+{
+    if (!search || m_url.isEmpty() || search->url() != m_url) {
+        m_page->clear();
+        return;
+    }
+    const bool first = !m_page->hasSequence();
+    m_page->setSequence(m_mainshock, search->quakeLocations());
+    // The page comes forward once, not at every run of following live.
+    for (QWidget *above = m_page->parentWidget(); first && above; above = above->parentWidget()) {
+        if (auto *tabs = qobject_cast<QTabWidget *>(above)) {
+            tabs->setCurrentWidget(m_page);
+            break;
+        }
+    }
 }
 
 void SequenceAction::showSequence()
@@ -55,5 +88,13 @@ void SequenceAction::showSequence()
                              SequenceWindow::radiusKm(at.magnitude));
     m_period->setPeriod(start, std::max(start, end));
     m_period->setMinMagnitude(0);
+    m_mainshock = { QString::fromLatin1(event.reference().data(), qsizetype(event.reference().size())),
+                    ShippedData::places().describe({ at.latitude, at.longitude }),
+                    event.utcSeconds, at.latitude, at.longitude, at.depthKm, at.magnitude,
+                    double(qRound(SequenceWindow::radiusKm(at.magnitude))), start, std::max(start, end) };
+    m_url.clear();
+    m_page->clear();
+    m_asking = true;
     QMetaObject::invokeMethod(m_window, "on_searchCtrl_clicked");
+    m_asking = false;
 }

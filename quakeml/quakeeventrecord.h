@@ -41,6 +41,9 @@ struct LocatedEvent
     // second character: "[reference] local time"; -1 for an event without
     // an origin, whose identifier is its own.
     std::int32_t referenceLength = -1;
+    // Where the event's raw texts are among the search's raw events (read
+    // order), or -1 when they were not kept. It fills what would be padding.
+    std::int32_t rawIndex = -1;
 
     // The reference id and the local time, empty where the event has no
     // origin.

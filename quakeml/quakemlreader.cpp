@@ -163,7 +163,8 @@ void QuakeMLReader::storeEvent(QuakeEventParser &parser, QuakeEventStore &store,
     const std::string &eventId = ::store(parser, store);
     const std::size_t length = parser.referenceLength();
     located.push_back({ &eventId, parser.location(), parser.utcSeconds(),
-                        length == std::string::npos ? -1 : std::int32_t(std::min<std::size_t>(length, INT32_MAX)) });
+                        length == std::string::npos ? -1 : std::int32_t(std::min<std::size_t>(length, INT32_MAX)),
+                        raw && raw->size() < INT32_MAX ? std::int32_t(raw->size()) : -1 });
     if (raw)
         raw->push_back(parser.rawEvent(&eventId));
 }

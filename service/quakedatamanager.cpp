@@ -402,8 +402,10 @@ void QuakeDataManager::readServiceNote(const QNetworkReply *reply)
     const QDate start = QDate::fromString(query.queryItemValue(QStringLiteral("startDate")), Qt::ISODate);
     const QDate end = QDate::fromString(query.queryItemValue(QStringLiteral("endDate")), Qt::ISODate);
     const auto text = [](const QDate &date) { return QLocale::c().toString(date, QStringLiteral("d MMM yyyy")); };
-    if (start.isValid() && start > last)
+    if (start.isValid() && start > last) {
         m_serviceNote = tr("The service holds events up to %1").arg(text(last));
+        m_catalogueEndsBefore = last;
+    }
     else if (end.isValid() && end < first)
         m_serviceNote = tr("The service holds events from %1 on").arg(text(first));
     else

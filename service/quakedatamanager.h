@@ -8,6 +8,7 @@
 #include "geo/searchregion.h"
 #include "quakeml/quakeeventrecord.h"
 
+#include <QDate>
 #include <QObject>
 #include <QString>
 
@@ -61,6 +62,9 @@ public:
     // holds ("The service holds events up to 30 Jun 2026 and could not
     // reach GeoNet."), from its reply's headers; empty otherwise.
     QString serviceNote() const { return m_serviceNote; }
+    // The last UTC day the gateway's catalogue holds, when the search began
+    // after it; null otherwise.
+    QDate catalogueEndsBefore() const { return m_catalogueEndsBefore; }
     QString url() const { return m_url; }
 
     // Searches are numbered in the order in which they start.
@@ -115,6 +119,7 @@ private:
     QString m_url;
     SearchRegion m_region;
     QString m_serviceNote;
+    QDate m_catalogueEndsBefore;
     QString m_errorText;
     QNetworkAccessManager *m_networkManager;
     qint64 m_maximumReplySize = MaximumReplySize;

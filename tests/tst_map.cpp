@@ -407,7 +407,7 @@ void TestMap::plotsShowTheSearch()
     QVERIFY(plots->plot(PlotsWidget::FrequencyMagnitude)->notes().contains(
         QStringLiteral("No b-value: 2 events at or above Mc: at least 50 are needed for a b-value")));
     // A click on a dot selects the event in the tree and on the map.
-    plots->setCurrentIndex(PlotsWidget::MagnitudeTime);
+    plots->showPlot(PlotsWidget::MagnitudeTime);
     QTest::mouseClick(magnitudeTime, Qt::LeftButton, {}, magnitudeTime->positionOf(1).toPoint());
     QCOMPARE(tree()->currentItem(), tree()->topLevelItem(1));
     QCOMPARE(map()->selectedEvent(), 1);
@@ -600,7 +600,7 @@ void TestMap::sectionPlacesEventsAlongItsProfile()
     const double kmPerPixel = 1 / map()->scale();
     QVERIFY(Geo::distanceKm(plot->section()->a(), GeoPoint { 0, 174 }) < kmPerPixel);
     QVERIFY(Geo::distanceKm(plot->section()->b(), GeoPoint { 0, 185 }) < kmPerPixel);
-    QCOMPARE(plots->currentIndex(), int(PlotsWidget::Section));
+    QVERIFY(plots->currentPlot() == PlotsWidget::Section);
     // The swath is outlined in the section's colour.
     const QImage drawn = map()->grab().toImage();
     int ink = 0;
@@ -619,7 +619,7 @@ void TestMap::sectionPlacesEventsAlongItsProfile()
     QVERIFY(QTest::qWaitForWindowExposed(window));
     search(six);
     plots = window->findChild<PlotsWidget *>(QStringLiteral("plotsWidget"));
-    plots->setCurrentIndex(PlotsWidget::Section);
+    plots->showPlot(PlotsWidget::Section);
     plot = static_cast<SectionPlot *>(plots->plot(PlotsWidget::Section));
     QCOMPARE(plot->notes(), QStringList({ "3 events within 25 km of A\u2013A\u2032", "1 event without depth not shown" }));
     const double kmPerDegree = 6371 * M_PI / 180;

@@ -1,0 +1,280 @@
+#include "app/eventlistmodel.h"
+
+#include "geo/places.h"
+#include "geo/shippeddata.h"
+#include "geo/statistics.h"
+
+#include <QBrush>
+#include <QColor>
+#include <QDateTime>
+#include <QFont>
+
+#include <algorithm>
+#include <cmath>
+#include <numeric>
+
+namespace {
+
+const QColor newColour(0xd9, 0x5f, 0x02);
+const QColor revisedColour(0x1f, 0x5f, 0xbf);
+
+QString latin1(std::string_view text)
+{
+    return QString::fromLatin1(text.data(), qsizetype(text.size()));
+}
+
+// A number's key for sorting; NaN for none.
+double numberOf(const LocatedEvent &event, int column)
+{
+    switch (column) {
+    case EventListModel::Time: return event.utcSeconds;
+    case EventListModel::Magnitude: return double(event.location.magnitude);
+    case EventListModel::Depth: return double(event.location.depthKm);
+    default: return std::nan("");
+    }
+}
+
+} // namespace
+
+EventListModel::EventListModel(QObject *parent)
+    : QAbstractTableModel(parent)
+{
+}
+
+void EventListModel::setEvents(const std::vector<LocatedEvent> *events, const std::vector<RawEvent> *raw)
+{
+    beginResetModel();
+    m_events = events && !events->empty() ? events : nullptr;
+    m_raw = m_events ? raw : nullptr;
+    m_new.clear();
+    m_revised.clear();
+    m_rows.clear();
+    m_rows.shrink_to_fit();
+    arrange(m_rows);
+    endResetModel();
+}
+
+bool EventListModel::passes(int event) const
+{
+    if (m_filter.isEmpty())
+        return true;
+    const LocatedEvent &located = (*m_events)[std::size_t(event)];
+    return latin1(located.reference()).contains(m_filter, Qt::CaseInsensitive)
+        || text(event, Place).contains(m_filter, Qt::CaseInsensitive);
+}
+
+void EventListModel::arrange(std::vector<std::int32_t> &rows) const
+{
+    rows.clear();
+    if (!m_events)
+        return;
+    rows.reserve(m_events->size());
+    for (std::size_t i = 0; i < m_events->size(); ++i) {
+        if (passes(int(i)))
+            rows.push_back(std::int32_t(i));
+    }
+    const bool ascending = m_sortOrder == Qt::AscendingOrder;
+    const std::vector<LocatedEvent> &events = *m_events;
+    // Equal values keep the store's order; missing ones go last either way.
+    const auto byKey = [ascending](const auto &keyOf) {
+        return [ascending, keyOf](std::int32_t a, std::int32_t b) {
+            const auto ka = keyOf(a), kb = keyOf(b);
+            if (ka.first != kb.first)
+                return ka.first;   // a has a value and b has none
+            if (ka.first && ka.second != kb.second)
+                return ascending ? ka.second < kb.second : kb.second < ka.second;
+            return a < b;
+        };
+    };
+    switch (m_sortColumn) {
+    case Time:
+    case Magnitude:
+    case Depth: {
+        const int column = m_sortColumn;
+        std::sort(rows.begin(), rows.end(), byKey([&events, column](std::int32_t i) {
+                      const double value = numberOf(events[std::size_t(i)], column);
+                      return std::make_pair(!std::isnan(value), value);
+                  }));
+        break;
+    }
+    case Type:
+    case Reference: {
+        const int column = m_sortColumn;
+        const std::vector<RawEvent> *raw = m_raw;
+        std::sort(rows.begin(), rows.end(), byKey([&events, raw, column](std::int32_t i) {
+                      const LocatedEvent &event = events[std::size_t(i)];
+                      std::string_view key;
+                      if (column == Reference)
+                          key = event.reference();
+                      else if (raw && event.rawIndex >= 0)
+                          key = (*raw)[std::size_t(event.rawIndex)][RawEvent::MagnitudeType];
+                      return std::make_pair(!key.empty(), key);
+                  }));
+        break;
+    }
+    case Place: {
+        // Places are worded once each for the sort, not at every comparison.
+        std::vector<QString> places(events.size());
+        for (std::int32_t row : rows)
+            places[std::size_t(row)] = text(row, Place);
+        std::sort(rows.begin(), rows.end(), byKey([&places](std::int32_t i) {
+                      const QString &place = places[std::size_t(i)];
+                      return std::make_pair(!place.isEmpty(), std::cref(place));
+                  }));
+        break;
+    }
+    }
+}
+
+void EventListModel::sort(int column, Qt::SortOrder order)
+{
+    if (column < 0 || column >= ColumnCount)
+        return;
+    m_sortColumn = column;
+    m_sortOrder = order;
+    emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
+    const std::vector<std::int32_t> before = m_rows;
+    arrange(m_rows);
+    // The selection and the current row stay on their events.
+    const QModelIndexList persistent = persistentIndexList();
+    QModelIndexList moved;
+    for (const QModelIndex &index : persistent) {
+        const int row = index.row() < int(before.size()) ? rowOf(before[std::size_t(index.row())]) : -1;
+        moved << (row < 0 ? QModelIndex() : createIndex(row, index.column()));
+    }
+    changePersistentIndexList(persistent, moved);
+    emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);
+}
+
+void EventListModel::setFilter(const QString &text)
+{
+    const QString filter = text.trimmed();
+    if (filter == m_filter)
+        return;
+    beginResetModel();
+    m_filter = filter;
+    arrange(m_rows);
+    endResetModel();
+}
+
+void EventListModel::setMarks(const std::vector<int> &added, const std::vector<int> &revised)
+{
+    m_new = std::unordered_set<int>(added.begin(), added.end());
+    m_revised = std::unordered_set<int>(revised.begin(), revised.end());
+    if (!m_rows.empty())
+        emit dataChanged(index(0, 0), index(rowCount() - 1, ColumnCount - 1), { Qt::ForegroundRole, Qt::FontRole });
+}
+
+EventListModel::Mark EventListModel::markOf(int event) const
+{
+    return m_new.count(event) ? New : m_revised.count(event) ? Revised : Unmarked;
+}
+
+int EventListModel::eventAt(int row) const
+{
+    return row >= 0 && std::size_t(row) < m_rows.size() ? m_rows[std::size_t(row)] : -1;
+}
+
+int EventListModel::rowOf(int event) const
+{
+    const auto found = std::find(m_rows.begin(), m_rows.end(), event);
+    return found == m_rows.end() ? -1 : int(found - m_rows.begin());
+}
+
+int EventListModel::rowCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : int(m_rows.size());
+}
+
+int EventListModel::columnCount(const QModelIndex &parent) const
+{
+    return parent.isValid() ? 0 : ColumnCount;
+}
+
+QString EventListModel::text(int event, Column column) const
+{
+    if (!m_events || event < 0 || std::size_t(event) >= m_events->size())
+        return QString();
+    const LocatedEvent &located = (*m_events)[std::size_t(event)];
+    const QuakeLocation &at = located.location;
+    switch (column) {
+    case Time: {
+        if (!std::isfinite(located.utcSeconds))
+            return QString();
+        const qint64 seconds = qint64(std::floor(located.utcSeconds));
+        return QDateTime::fromSecsSinceEpoch(seconds, Qt::UTC).toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss t"));
+    }
+    case Magnitude:
+        return std::isfinite(at.magnitude) ? QString::number(Statistics::binOf(at.magnitude) / 10.0, 'f', 1) : QString();
+    case Type:
+        if (!m_raw || located.rawIndex < 0 || std::size_t(located.rawIndex) >= m_raw->size())
+            return QString();
+        return QString::fromUtf8((*m_raw)[std::size_t(located.rawIndex)][RawEvent::MagnitudeType]);
+    case Depth:
+        return std::isfinite(at.depthKm) ? QString::number(double(at.depthKm), 'f', 1) : QString();
+    case Place:
+        if (!std::isfinite(at.latitude) || !std::isfinite(at.longitude))
+            return QString();
+        return ShippedData::places().describe({ at.latitude, at.longitude });
+    case Reference:
+        return latin1(located.referenceLength < 0 ? std::string_view(*located.eventId) : located.reference());
+    case ColumnCount:
+        break;
+    }
+    return QString();
+}
+
+QVariant EventListModel::data(const QModelIndex &index, int role) const
+{
+    const int event = eventAt(index.row());
+    if (event < 0)
+        return QVariant();
+    switch (role) {
+    case Qt::DisplayRole:
+        return text(event, Column(index.column()));
+    case Qt::TextAlignmentRole:
+        if (index.column() == Magnitude || index.column() == Depth)
+            return int(Qt::AlignRight | Qt::AlignVCenter);
+        return QVariant();
+    case Qt::ForegroundRole:
+        switch (markOf(event)) {
+        case New: return QBrush(newColour);
+        case Revised: return QBrush(revisedColour);
+        case Unmarked: break;
+        }
+        if (index.column() == Reference)
+            return QBrush(QColor(0x1a, 0x5f, 0xb4));   // a link: a click opens its page
+        return QVariant();
+    case Qt::FontRole:
+        if (markOf(event) == New) {
+            QFont bold;
+            bold.setWeight(QFont::Bold);
+            return bold;
+        }
+        return QVariant();
+    case Qt::ToolTipRole:
+        switch (markOf(event)) {
+        case New: return tr("New since following began; not looked at yet");
+        case Revised: return tr("Revised since the last run: the tree shows what it was");
+        case Unmarked: break;
+        }
+        return index.column() == Reference ? tr("Open the event's page") : QVariant();
+    default:
+        return QVariant();
+    }
+}
+
+QVariant EventListModel::headerData(int section, Qt::Orientation orientation, int role) const
+{
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole)
+        return QAbstractTableModel::headerData(section, orientation, role);
+    switch (section) {
+    case Time: return tr("Time");
+    case Magnitude: return tr("Magnitude");
+    case Type: return tr("Type");
+    case Depth: return tr("Depth (km)");
+    case Place: return tr("Place");
+    case Reference: return tr("Reference ID");
+    default: return QVariant();
+    }
+}

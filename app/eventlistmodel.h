@@ -1,0 +1,70 @@
+#pragma once
+
+// EventListModel: the shown search's events one a row, over the search's
+// own records (no copy of them): time in local time with its zone,
+// magnitude, the magnitude's type, depth, place and reference id. Rows
+// sort by value (10.0 after 9.5, 100 km after 20 km), events without the
+// value last either way; a filter keeps the events whose place or
+// reference holds its text. What the model keeps beyond the records is one
+// 32-bit row an event, and the marks of following live.
+
+#include "quakeml/quakeeventrecord.h"
+
+#include <QAbstractTableModel>
+
+#include <cstdint>
+#include <unordered_set>
+#include <vector>
+
+class EventListModel : public QAbstractTableModel
+{
+    Q_OBJECT
+
+public:
+    enum Column { Time, Magnitude, Type, Depth, Place, Reference, ColumnCount };
+    enum Mark { Unmarked, New, Revised };
+
+    explicit EventListModel(QObject *parent = nullptr);
+
+    // The search's events in the store's order and their raw texts; they
+    // must stay until the next call. Null clears.
+    void setEvents(const std::vector<LocatedEvent> *events, const std::vector<RawEvent> *raw);
+    // Keeps the events whose place or reference id holds the text (any
+    // case); empty keeps all.
+    void setFilter(const QString &text);
+    QString filter() const { return m_filter; }
+    // Events following live marks: new and not seen yet, or revised.
+    void setMarks(const std::vector<int> &added, const std::vector<int> &revised);
+    Mark markOf(int event) const;
+
+    // The event a row shows, or -1; the row showing an event, or -1.
+    int eventAt(int row) const;
+    int rowOf(int event) const;
+    int eventCount() const { return m_events ? int(m_events->size()) : 0; }
+    // What the model keeps for its rows, in bytes.
+    qint64 bytes() const { return qint64(m_rows.capacity() * sizeof(std::int32_t)); }
+
+    int rowCount(const QModelIndex &parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex &parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex &index, int role = Qt::DisplayRole) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role = Qt::DisplayRole) const override;
+    void sort(int column, Qt::SortOrder order = Qt::AscendingOrder) override;
+
+    // "2016-11-14 00:02:56 NZDT", "7.8", "MLv", "15.1", "25 km N of
+    // Culverden", "2016p858000": what a cell shows.
+    QString text(int event, Column column) const;
+
+private:
+    // The rows kept by the filter, in the order asked.
+    void arrange(std::vector<std::int32_t> &rows) const;
+    bool passes(int event) const;
+
+    const std::vector<LocatedEvent> *m_events = nullptr;
+    const std::vector<RawEvent> *m_raw = nullptr;
+    std::vector<std::int32_t> m_rows;
+    int m_sortColumn = Time;
+    Qt::SortOrder m_sortOrder = Qt::DescendingOrder;
+    QString m_filter;
+    std::unordered_set<int> m_new;
+    std::unordered_set<int> m_revised;
+};
