@@ -88,11 +88,12 @@ void SequencePage::setSequence(const Mainshock &mainshock, const std::vector<Loc
                 .arg(qRound(mainshock.radiusKm))
                 .arg(c.toString(mainshock.start, QStringLiteral("d MMM yyyy")),
                      c.toString(mainshock.end, QStringLiteral("d MMM yyyy")));
-    html += tr("<p><b>%n event(s) after it</b>", nullptr, counts.after);
+    const auto eventsText = [](int n) { return n == 1 ? tr("1 event") : tr("%1 events").arg(n); };
+    html += tr("<p><b>%1 after it</b>").arg(eventsText(counts.after));
     if (counts.before > 0)
-        html += tr(", %n earlier the same day", nullptr, counts.before);
+        html += tr(", %1 before it").arg(counts.before);
     if (counts.withoutMagnitude > 0)
-        html += tr("; %n without a magnitude", nullptr, counts.withoutMagnitude);
+        html += tr("; %1 without a magnitude").arg(counts.withoutMagnitude);
     html += QStringLiteral(".</p>");
     if (!counts.atLeast.empty()) {
         html += tr("<table cellspacing=\"0\" cellpadding=\"3\"><tr><th align=\"left\">Magnitude</th>"

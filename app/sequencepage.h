@@ -35,7 +35,7 @@ public:
     struct Counts
     {
         int after = 0;                  // events after the mainshock
-        int before = 0;                 // events of the window before it
+        int before = 0;                 // events of the window before it (its day)
         int withoutMagnitude = 0;       // of those after it
         std::vector<int> atLeast;       // after it, of M >= 0, 1, 2, ...
     };

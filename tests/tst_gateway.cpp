@@ -11,6 +11,8 @@
 #include <QComboBox>
 #include <QDir>
 #include <QHeaderView>
+#include <QLabel>
+#include <QSettings>
 #include <QLineEdit>
 #include <QNetworkAccessManager>
 #include <QNetworkReply>
@@ -623,6 +625,8 @@ void TestGateway::harvixShowsTheGatewaysEvents()
         QSKIP("port 8470, Harvix's default, is in use here");
     QVERIFY2(started, qPrintable(own.log()));
 
+    // A first run's window, with the form's default address.
+    QSettings().remove(QStringLiteral("form"));
     MainAppWindow window;
     window.show();
     ModalWatcher watcher;
@@ -667,6 +671,20 @@ void TestGateway::harvixShowsTheGatewaysEvents()
              QStringLiteral("Retrieved 0 quake events matching search criteria. The service holds events up to %1 "
                             "and could not reach 127.0.0.1.")
                  .arg(QLocale::c().toString(when.addSecs(3600).date(), QStringLiteral("d MMM yyyy"))));
+    // Beside it, the same search over the last year the catalogue holds.
+    auto *offer = window.findChild<QLabel *>(QStringLiteral("lastYearCtrl"));
+    QVERIFY(offer && offer->isVisible());
+    const QDate last = when.addSecs(3600).date();
+    const QRegularExpressionMatch link = QRegularExpression(QStringLiteral("href=\"([^\"]+)\"")).match(offer->text());
+    QVERIFY2(link.hasMatch() && offer->text().contains(QLocale::c().toString(last, QStringLiteral("d MMM yyyy"))),
+             qPrintable(offer->text()));
+    emit offer->linkActivated(link.captured(1));
+    QTRY_VERIFY_WITH_TIMEOUT(window.statusBar()->currentMessage().startsWith(QLatin1String("Retrieved 2")), 20000);
+    QVERIFY(!offer->isVisible());
+    QVERIFY2(window.queryString().contains(QStringLiteral("&startDate=%1&endDate=%2")
+                                               .arg(last.addYears(-1).addDays(1).toString(Qt::ISODate),
+                                                    last.toString(Qt::ISODate))),
+             qPrintable(window.queryString()));
 }
 
 void TestGateway::regionSearchesKeepInside()

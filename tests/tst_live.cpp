@@ -1,3 +1,4 @@
+#include "app/eventlistmodel.h"
 #include "app/mainappwindow.h"
 #include "app/mapwidget.h"
 #include "app/resulttree.h"
@@ -226,6 +227,13 @@ void TestLive::followingShowsWhatChangedInPlace()
     // The new event is ringed on the map until it is selected.
     const int newIndex = tree()->indexOfTopLevelItem(eventItem(QStringLiteral("2026p200003")));
     QCOMPARE(map()->markedEvents(), std::vector<int>({ newIndex }));
+    // And in the list, the new one and the revised one.
+    const EventListModel *list = window->findChild<EventListModel *>();
+    const int revisedIndex = tree()->indexOfTopLevelItem(eventItem(QStringLiteral("2026p200001")));
+    QCOMPARE(list->markOf(newIndex), EventListModel::New);
+    QCOMPARE(list->markOf(revisedIndex), EventListModel::Revised);
+    QCOMPARE(list->markOf(5), EventListModel::Unmarked);
+    QVERIFY(list->data(list->index(list->rowOf(newIndex), 0), Qt::ForegroundRole).isValid());
     // Off the map's view, an arrow on its edge points to it.
     map()->centreOn({ -47, 167 });
     QCOMPARE(map()->pointersToMarked().size(), std::size_t(1));
@@ -236,6 +244,7 @@ void TestLive::followingShowsWhatChangedInPlace()
     QVERIFY(tip.y() < map()->height() / 2.0);
     tree()->setCurrentItem(eventItem(QStringLiteral("2026p200003")));
     QVERIFY(map()->markedEvents().empty());
+    QCOMPARE(list->markOf(newIndex), EventListModel::Unmarked);
     QCOMPARE(window->windowTitle(), QStringLiteral("Harvix 1.1"));
     QCOMPARE(eventItem(QStringLiteral("2026p200003"))->text(1), QString());
 

@@ -1,0 +1,347 @@
+// The first minute with a result: the list of events beside the tree, an
+// event's sequence from the list or the map, and a form that remembers.
+
+#include "app/eventlist.h"
+#include "app/eventlistmodel.h"
+#include "app/mainappwindow.h"
+#include "app/mapwidget.h"
+#include "app/plotswidget.h"
+#include "app/sequencepage.h"
+#include "service/quakeservice.h"
+#include "testsupport/httptestserver.h"
+#include "testsupport/urlcatcher.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QHeaderView>
+#include <QLineEdit>
+#include <QMenu>
+#include <QPushButton>
+#include <QSettings>
+#include <QStatusBar>
+#include <QTableView>
+#include <QTreeWidget>
+#include <QtTest>
+
+class TestEventList : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { catcher.install(); }
+    void cleanupTestCase() { catcher.uninstall(); }
+    void init();
+    void cleanup();
+
+    void rowsReadAtAGlance();
+    void sortsByValue_data();
+    void sortsByValue();
+    void filterNarrows_data();
+    void filterNarrows();
+    void selectionIsShared();
+    void referenceOpensItsPage();
+    void sequenceFromTheMapAndItsPage();
+    void formIsRemembered();
+
+private:
+    void search(const QByteArray &body);
+    QTableView *table() { return window->findChild<QTableView *>(QStringLiteral("eventTable")); }
+    EventListModel *model() { return qobject_cast<EventListModel *>(table()->model()); }
+    QTreeWidget *tree() { return window->findChild<QTreeWidget *>(QStringLiteral("treeWidget")); }
+    MapWidget *map() { return window->findChild<MapWidget *>(QStringLiteral("mapWidget")); }
+    // The reference ids of the rows, top down.
+    QStringList references();
+    // The store's index of the event of a reference.
+    int eventOf(const QString &reference);
+
+    HttpTestServer *server = nullptr;
+    MainAppWindow *window = nullptr;
+    UrlCatcher catcher;
+};
+
+namespace {
+
+QByteArray quake(const char *id, const char *time, const char *latitude, const char *longitude, const char *depth,
+                 const char *magnitude, const char *type)
+{
+    QByteArray text = QByteArray("<event publicID=\"smi:geonet.org.nz/event/") + id + "\"><type>earthquake</type>"
+        "<origin publicID=\"smi:geonet.org.nz/origin/" + id + "g/1\"><time><value>" + time + "</value></time>"
+        "<latitude><value>" + latitude + "</value></latitude><longitude><value>" + longitude + "</value></longitude>";
+    if (*depth)
+        text += QByteArray("<depth><value>") + depth + "</value></depth>";
+    text += "</origin>";
+    if (*magnitude) {
+        text += QByteArray("<magnitude><mag><value>") + magnitude + "</value></mag>";
+        if (*type)
+            text += QByteArray("<type>") + type + "</type>";
+        text += "</magnitude>";
+    }
+    return text + "</event>\n";
+}
+
+// Kaikoura's and Christchurch's mainshocks as GeoNet lists them, and three
+// made up: numbers that sort otherwise as text (10.0 and 9.5, 100 and 20
+// km), a magnitude without a type and an event without magnitude or depth.
+const QByteArray five = "<?xml version=\"1.0\"?>\n<quakeml xmlns=\"http://quakeml.org/xmlns/quakeml/1.0\"><eventParameters>\n"
+    + quake("2016p858000", "2016-11-13T11:02:56", "-42.6925", "173.0217", "15.11", "7.8", "Mw")
+    + quake("2011p150000", "2011-02-21T23:51:42", "-43.583", "172.680", "5.0", "6.2", "ML")
+    + quake("2026p000003", "2026-06-01T00:00:00", "-41.29", "174.78", "100", "9.5", "MLv")
+    + quake("2026p000004", "2026-06-02T00:00:00", "-38.69", "176.07", "20", "10.0", "")
+    + quake("2026p000005", "2026-06-03T00:00:00", "-36.85", "174.76", "", "", "")
+    + "</eventParameters></quakeml>\n";
+
+} // namespace
+
+void TestEventList::init()
+{
+    QSettings().clear();
+    QSettings().setValue(QStringLiteral("view/showMap"), true);
+    QSettings().setValue(QStringLiteral("view/showPlots"), true);
+    server = new HttpTestServer;
+    QVERIFY(server->listen());
+    window = new MainAppWindow;
+    window->resize(1400, 1000);
+    window->show();
+    QVERIFY(QTest::qWaitForWindowExposed(window));
+    window->findChild<QLineEdit *>(QStringLiteral("searchUrlCtrl"))
+        ->setText(server->url(QStringLiteral("/services/quake/search?")).toString());
+    catcher.urls.clear();
+}
+
+void TestEventList::cleanup()
+{
+    delete window;
+    delete server;
+}
+
+void TestEventList::search(const QByteArray &body)
+{
+    server->setBody(body);
+    window->statusBar()->clearMessage();
+    QTest::mouseClick(window->findChild<QPushButton *>(QStringLiteral("searchCtrl")), Qt::LeftButton);
+    QTRY_VERIFY_WITH_TIMEOUT(window->statusBar()->currentMessage().startsWith(QLatin1String("Retrieved")), 10000);
+}
+
+QStringList TestEventList::references()
+{
+    QStringList ids;
+    for (int row = 0; row < model()->rowCount(); ++row)
+        ids << model()->index(row, EventListModel::Reference).data().toString();
+    return ids;
+}
+
+int TestEventList::eventOf(const QString &reference)
+{
+    for (int i = 0; i < tree()->topLevelItemCount(); ++i) {
+        if (tree()->topLevelItem(i)->text(0).startsWith(u'[' + reference + u']'))
+            return i;
+    }
+    return -1;
+}
+
+void TestEventList::rowsReadAtAGlance()
+{
+    search(five);
+    auto *plots = window->findChild<PlotsWidget *>(QStringLiteral("plotsWidget"));
+    QCOMPARE(plots->tabText(0), QStringLiteral("List"));
+    QCOMPARE(plots->widget(0)->findChild<QTableView *>(QStringLiteral("eventTable")), table());
+    QStringList headers;
+    for (int column = 0; column < model()->columnCount(); ++column)
+        headers << model()->headerData(column, Qt::Horizontal).toString();
+    QCOMPARE(headers, QStringList({ "Time", "Magnitude", "Type", "Depth (km)", "Place", "Reference ID" }));
+    // Newest first.
+    QCOMPARE(references(), QStringList({ "2026p000005", "2026p000004", "2026p000003", "2016p858000", "2011p150000" }));
+    QCOMPARE(table()->horizontalHeader()->sortIndicatorSection(), int(EventListModel::Time));
+    QCOMPARE(table()->horizontalHeader()->sortIndicatorOrder(), Qt::DescendingOrder);
+
+    // Kaikoura's row as GeoNet's page gives it, in New Zealand's summer time
+    // (the tests run in Pacific/Auckland).
+    QStringList kaikoura;
+    for (int column = 0; column < EventListModel::ColumnCount; ++column)
+        kaikoura << model()->index(3, column).data().toString();
+    QCOMPARE(kaikoura.mid(0, 4), QStringList({ "2016-11-14 00:02:56 NZDT", "7.8", "Mw", "15.1" }));
+    QVERIFY2(kaikoura.at(4).contains(QLatin1String(" of ")), qPrintable(kaikoura.at(4)));
+    QCOMPARE(kaikoura.at(5), QStringLiteral("2016p858000"));
+    // Winter time, a magnitude without a type, and nothing where nothing is known.
+    QCOMPARE(model()->index(2, EventListModel::Time).data().toString(), QStringLiteral("2026-06-01 12:00:00 NZST"));
+    QCOMPARE(model()->index(1, EventListModel::Type).data().toString(), QString());
+    QCOMPARE(model()->index(0, EventListModel::Magnitude).data().toString(), QString());
+    QCOMPARE(model()->index(0, EventListModel::Depth).data().toString(), QString());
+    QVERIFY(model()->index(2, EventListModel::Place).data().toString().contains(QLatin1String("Wellington")));
+}
+
+void TestEventList::sortsByValue_data()
+{
+    QTest::addColumn<int>("column");
+    QTest::addColumn<int>("order");
+    QTest::addColumn<QStringList>("expected");
+    // Events without the value come last either way.
+    QTest::newRow("time, oldest first") << int(EventListModel::Time) << int(Qt::AscendingOrder)
+        << QStringList({ "2011p150000", "2016p858000", "2026p000003", "2026p000004", "2026p000005" });
+    QTest::newRow("magnitude, 10.0 after 9.5") << int(EventListModel::Magnitude) << int(Qt::AscendingOrder)
+        << QStringList({ "2011p150000", "2016p858000", "2026p000003", "2026p000004", "2026p000005" });
+    QTest::newRow("magnitude, largest first") << int(EventListModel::Magnitude) << int(Qt::DescendingOrder)
+        << QStringList({ "2026p000004", "2026p000003", "2016p858000", "2011p150000", "2026p000005" });
+    QTest::newRow("depth, 100 km after 20 km") << int(EventListModel::Depth) << int(Qt::AscendingOrder)
+        << QStringList({ "2011p150000", "2016p858000", "2026p000004", "2026p000003", "2026p000005" });
+    QTest::newRow("type") << int(EventListModel::Type) << int(Qt::AscendingOrder)
+        << QStringList({ "2011p150000", "2026p000003", "2016p858000", "2026p000004", "2026p000005" });
+    QTest::newRow("reference, descending") << int(EventListModel::Reference) << int(Qt::DescendingOrder)
+        << QStringList({ "2026p000005", "2026p000004", "2026p000003", "2016p858000", "2011p150000" });
+}
+
+void TestEventList::sortsByValue()
+{
+    QFETCH(int, column);
+    QFETCH(int, order);
+    QFETCH(QStringList, expected);
+    search(five);
+    // The selected event stays selected wherever its row goes.
+    tree()->setCurrentItem(tree()->topLevelItem(eventOf(QStringLiteral("2016p858000"))));
+    table()->sortByColumn(column, Qt::SortOrder(order));
+    QCOMPARE(references(), expected);
+    QCOMPARE(model()->eventAt(table()->currentIndex().row()), eventOf(QStringLiteral("2016p858000")));
+    // By place: every event with a place before the one without.
+    table()->sortByColumn(EventListModel::Place, Qt::AscendingOrder);
+    QStringList places;
+    for (int row = 0; row < model()->rowCount(); ++row)
+        places << model()->index(row, EventListModel::Place).data().toString();
+    QStringList sorted = places;
+    std::sort(sorted.begin(), sorted.end());
+    QCOMPARE(places, sorted);
+}
+
+void TestEventList::filterNarrows_data()
+{
+    QTest::addColumn<QString>("text");
+    QTest::addColumn<QStringList>("expected");
+    QTest::newRow("a place, any case") << "wellington" << QStringList({ "2026p000003" });
+    QTest::newRow("a reference, any case") << "2016P858" << QStringList({ "2016p858000" });
+    QTest::newRow("part of references") << "2026p" << QStringList({ "2026p000005", "2026p000004", "2026p000003" });
+    QTest::newRow("nothing") << "Nowhere at all" << QStringList();
+}
+
+void TestEventList::filterNarrows()
+{
+    QFETCH(QString, text);
+    QFETCH(QStringList, expected);
+    search(five);
+    auto *filter = window->findChild<QLineEdit *>(QStringLiteral("eventFilterCtrl"));
+    QVERIFY(filter);
+    filter->setText(text);
+    QTRY_COMPARE(references(), expected);
+    filter->clear();
+    QTRY_COMPARE(model()->rowCount(), 5);
+}
+
+void TestEventList::selectionIsShared()
+{
+    search(five);
+    auto *plots = window->findChild<PlotsWidget *>(QStringLiteral("plotsWidget"));
+    const int wellington = eventOf(QStringLiteral("2026p000003"));
+    // A row chosen: the tree's item, the map's ring and the plots' mark.
+    QTest::mouseClick(table()->viewport(), Qt::LeftButton, {},
+                      table()->visualRect(model()->index(model()->rowOf(wellington), EventListModel::Place)).center());
+    QCOMPARE(tree()->indexOfTopLevelItem(tree()->currentItem()), wellington);
+    QCOMPARE(map()->selectedEvent(), wellington);
+    QCOMPARE(plots->plot(PlotsWidget::MagnitudeTime)->selectedEvent(), wellington);
+    // And back: the tree's item chosen selects the row.
+    const int kaikoura = eventOf(QStringLiteral("2016p858000"));
+    tree()->setCurrentItem(tree()->topLevelItem(kaikoura)->child(2));
+    QCOMPARE(model()->eventAt(table()->currentIndex().row()), kaikoura);
+    QCOMPARE(table()->selectionModel()->selectedRows().size(), 1);
+    QCOMPARE(map()->selectedEvent(), kaikoura);
+    // A dot clicked on a plot selects the row too.
+    emit plots->plot(PlotsWidget::MagnitudeTime)->eventClicked(wellington);
+    QCOMPARE(model()->eventAt(table()->currentIndex().row()), wellington);
+}
+
+void TestEventList::referenceOpensItsPage()
+{
+    search(five);
+    const QModelIndex cell = model()->index(3, EventListModel::Reference);
+    QCOMPARE(cell.data().toString(), QStringLiteral("2016p858000"));
+    QTest::mouseClick(table()->viewport(), Qt::LeftButton, {}, table()->visualRect(cell).center());
+    const QString pages = QuakeService::eventPageUrlFor(server->url(QStringLiteral("/services/quake/search?")).toString());
+    QCOMPARE(catcher.urls, QList<QUrl>({ QUrl(pages + QStringLiteral("2016p858000")) }));
+    // Another column opens nothing.
+    QTest::mouseClick(table()->viewport(), Qt::LeftButton, {},
+                      table()->visualRect(model()->index(3, EventListModel::Time)).center());
+    QCOMPARE(catcher.urls.size(), 1);
+}
+
+void TestEventList::sequenceFromTheMapAndItsPage()
+{
+    search(five);
+    QAction *sequence = window->findChild<QAction *>(QStringLiteral("actionShowSequence"));
+    QVERIFY(table()->actions().contains(sequence));
+    auto *page = window->findChild<SequencePage *>(QStringLiteral("sequencePage"));
+    QVERIFY(page && !page->hasSequence());
+    auto *plots = window->findChild<PlotsWidget *>(QStringLiteral("plotsWidget"));
+    QCOMPARE(plots->tabText(plots->indexOf(page)), QStringLiteral("Sequence"));
+
+    // Kaikoura's event, chosen on the map's menu over it.
+    const int kaikoura = eventOf(QStringLiteral("2016p858000"));
+    QTimer::singleShot(0, this, [] {
+        auto *menu = qobject_cast<QMenu *>(QApplication::activePopupWidget());
+        QVERIFY(menu);
+        QAction *chosen = nullptr;
+        for (QAction *action : menu->actions())
+            if (action->text() == QLatin1String("Show Its Sequence"))
+                chosen = action;
+        QVERIFY(chosen);
+        QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(chosen).center());
+    });
+    // Its sequence, as a service gives it: a foreshock the same day, the
+    // mainshock again, and three after it (M4.5, M5.0, no magnitude).
+    server->setBody("<?xml version=\"1.0\"?>\n<quakeml xmlns=\"http://quakeml.org/xmlns/quakeml/1.0\"><eventParameters>\n"
+                    + quake("2016p857900", "2016-11-13T10:00:00", "-42.60", "173.10", "12", "3.0", "ML")
+                    + quake("2016p858000", "2016-11-13T11:02:56", "-42.6925", "173.0217", "15.11", "7.8", "Mw")
+                    + quake("2016p858010", "2016-11-13T11:32:00", "-42.40", "173.50", "10", "4.5", "ML")
+                    + quake("2016p858020", "2016-11-14T00:00:00", "-42.20", "173.70", "8", "5.0", "ML")
+                    + quake("2016p858030", "2016-11-15T00:00:00", "-42.30", "173.60", "9", "", "")
+                    + "</eventParameters></quakeml>\n");
+    const qsizetype asked = server->requestTargets().size();
+    const QPoint over = map()->positionOf(kaikoura).toPoint();
+    QContextMenuEvent menuEvent(QContextMenuEvent::Mouse, over, map()->mapToGlobal(over));
+    QApplication::sendEvent(map(), &menuEvent);
+    QTRY_VERIFY_WITH_TIMEOUT(server->requestTargets().size() > asked, 10000);
+    // Gardner and Knopoff's window for M7.8, worked out apart: 10^(0.1238 *
+    // 7.8 + 0.983) = 88.8 km; 10^(0.032 * 7.8 + 2.7389) = 973.9 days.
+    const QString target = QString::fromLatin1(server->requestTargets().last());
+    QVERIFY2(target.contains(QLatin1String("magnitudeLower=0&magnitudeUpper=12&startDate=2016-11-13&endDate=2019-07-15")),
+             qPrintable(target));
+    QVERIFY2(target.contains(QLatin1String("&latitude=-42.69")) && target.contains(QLatin1String("&maxRadiusKm=89")),
+             qPrintable(target));
+    // Its page comes forward with the mainshock and the window.
+    QTRY_VERIFY_WITH_TIMEOUT(page->hasSequence(), 10000);
+    QCOMPARE(plots->currentWidget(), page);
+    const QString text = page->text();
+    QVERIFY2(text.contains(QLatin1String("Sequence of M7.8 2016p858000")), qPrintable(text));
+    QVERIFY2(text.contains(QLatin1String("within 89 km of it, from 13 Nov 2016 to 15 Jul 2019")), qPrintable(text));
+    QVERIFY2(text.contains(QLatin1String("2016-11-14 00:02:56 NZDT")), qPrintable(text));
+    QVERIFY2(text.contains(QLatin1String("3 events after it, 1 before it; 1 without a magnitude.")), qPrintable(text));
+    QVERIFY2(text.contains(QLatin1String("M3 or more\n2\nM4 or more\n2\nM5 or more\n1")), qPrintable(text));
+
+    // Another search is not the sequence: the page says how to get one.
+    window->findChild<QComboBox *>(QStringLiteral("periodCtrl"))->setCurrentIndex(0);
+    search(five);
+    QVERIFY(!page->hasSequence());
+}
+
+void TestEventList::formIsRemembered()
+{
+    const QString url = server->url(QStringLiteral("/elsewhere?")).toString();
+    window->findChild<QLineEdit *>(QStringLiteral("searchUrlCtrl"))->setText(url);
+    window->findChild<QComboBox *>(QStringLiteral("magRangeCtrl"))->setCurrentIndex(1);
+    window->findChild<QComboBox *>(QStringLiteral("dateRangeCtrl"))->setCurrentIndex(3);
+    delete window;
+    window = new MainAppWindow;
+    QCOMPARE(window->findChild<QLineEdit *>(QStringLiteral("searchUrlCtrl"))->text(), url);
+    QCOMPARE(window->findChild<QComboBox *>(QStringLiteral("magRangeCtrl"))->currentIndex(), 1);
+    QCOMPARE(window->findChild<QComboBox *>(QStringLiteral("dateRangeCtrl"))->currentIndex(), 3);
+    QVERIFY(window->queryString().startsWith(url + QStringLiteral("magnitudeLower=6&")));
+}
+
+QTEST_MAIN(TestEventList)
+#include "tst_eventlist.moc"
