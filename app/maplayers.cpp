@@ -44,6 +44,30 @@ void draw(QPainter &painter, const QPointF &at, const QuakeLocation &location, d
     painter.drawEllipse(at, radius, radius);
 }
 
+double mapRadius(const QuakeLocation &location, double zoom)
+{
+    return std::isfinite(location.magnitude) ? std::max(1.5, EventScales::radius(location.magnitude) * zoom)
+                                             : std::max(2.0, EventScales::NoMagnitudeRadius * zoom);
+}
+
+void drawOnMap(QPainter &painter, const QPointF &at, const QuakeLocation &location, double radius)
+{
+    const QColor colour = EventScales::colourOf(known(location.depthKm));
+    if (!std::isfinite(location.magnitude)) {
+        painter.setPen(QPen(colour.darker(130), 1.2));
+        painter.setBrush(Qt::NoBrush);
+    } else if (radius < DotBelow) {
+        painter.setPen(Qt::NoPen);
+        painter.setBrush(colour);
+    } else {
+        painter.setPen(QPen(colour.darker(115), 1.5));
+        QColor faint = colour;
+        faint.setAlpha(70);
+        painter.setBrush(faint);
+    }
+    painter.drawEllipse(at, radius, radius);
+}
+
 } // namespace EventSymbol
 
 void LandLayer::project(const Projection &projection)
@@ -105,12 +129,12 @@ void EventLayer::setEvents(const std::vector<LocatedEvent> *events, const Projec
             m_projected[i] = { float(km.x()), float(km.y()) };
             m_drawOrder.push_back(quint32(i));
         }
-        // Larger events over smaller ones; those without a magnitude first.
+        // Smaller events over larger ones; those without a magnitude last.
         std::stable_sort(m_drawOrder.begin(), m_drawOrder.end(), [this](quint32 a, quint32 b) {
             return drawKey(a) < drawKey(b);
         });
         for (quint32 index : m_drawOrder)
-            m_largestRadius = std::max(m_largestRadius, radiusOf(index));
+            m_largestRadius = std::max(m_largestRadius, radiusOf(index, 1.0));
     }
     m_grid.build(m_drawOrder, [this](std::uint32_t index) { return kmOf(index); });
 }
@@ -125,15 +149,15 @@ bool EventLayer::hasPosition(int index) const
     return hasPosition((*m_events)[std::size_t(index)].location);
 }
 
-double EventLayer::radiusOf(quint32 index) const
+double EventLayer::radiusOf(quint32 index, double zoom) const
 {
-    return EventSymbol::radius((*m_events)[index].location);
+    return EventSymbol::mapRadius((*m_events)[index].location, zoom);
 }
 
 float EventLayer::drawKey(quint32 index) const
 {
     const float magnitude = (*m_events)[index].location.magnitude;
-    return std::isfinite(magnitude) ? magnitude : -100.0f;
+    return std::isfinite(magnitude) ? -magnitude : 100.0f;
 }
 
 qint64 EventLayer::bytes() const
@@ -146,8 +170,9 @@ int EventLayer::eventAt(const QPointF &pixel, const Viewport &viewport, int *oth
     int found = -1;
     int count = 0;
     // Of the circles that hold the point, the one drawn last is on top.
+    const double zoom = EventScales::zoomFactor(viewport.scale());
     m_grid.near(viewport.toKm(pixel), (m_largestRadius + 1) / viewport.scale(), [&](std::uint32_t index) {
-        const double radius = radiusOf(index);
+        const double radius = radiusOf(index, zoom);
         const QPointF d = viewport.toScreen(kmOf(index)) - pixel;
         if (d.x() * d.x() + d.y() * d.y() > (radius + 1) * (radius + 1))
             return;
@@ -160,13 +185,13 @@ int EventLayer::eventAt(const QPointF &pixel, const Viewport &viewport, int *oth
     return found;
 }
 
-quint32 EventLayer::spriteKey(const QuakeLocation &location)
+quint32 EventLayer::spriteKey(const QuakeLocation &location, double zoom)
 {
     // Depth in 2 km steps to 300 km; the radius in quarter pixels below 8 px,
     // where a quarter shows, in halves below 16 px and in whole pixels above,
     // where it does not (and where the sprites are big: this halves their
     // memory). None for a circle bigger than any sprite.
-    const double radius = EventSymbol::radius(location);
+    const double radius = EventSymbol::mapRadius(location, zoom);
     if (!(radius <= MaxSpriteRadius))
         return NoSprite;
     const bool hasDepth = std::isfinite(location.depthKm), hasMagnitude = std::isfinite(location.magnitude);
@@ -216,7 +241,7 @@ void EventLayer::makeSprites(const std::vector<QuakeLocation> &events) const
     };
     std::vector<Wanted> wanted;
     for (const QuakeLocation &location : events) {
-        const quint32 key = spriteKey(location);
+        const quint32 key = spriteKey(location, m_zoom);
         if (key == NoSprite || m_sprites.count(key))
             continue;
         QuakeLocation quantised = location;
@@ -238,7 +263,7 @@ void EventLayer::makeSprites(const std::vector<QuakeLocation> &events) const
         std::size_t end = first;
         for (; end < wanted.size() && wanted[end].sheet == wanted[first].sheet; ++end) {
             const Wanted &sprite = wanted[end];
-            EventSymbol::draw(painter, QRectF(sprite.place).center(), sprite.location, sprite.radius);
+            EventSymbol::drawOnMap(painter, QRectF(sprite.place).center(), sprite.location, sprite.radius);
         }
         first = end;
     }
@@ -251,6 +276,8 @@ void EventLayer::render(QPainter &painter, const QRectF &area, const Viewport &v
     // drawing 100,000 antialiased ellipses; an SVG gets real circles.
     const bool raster = painter.paintEngine() && painter.paintEngine()->type() == QPaintEngine::Raster;
     const QRectF visible = area.adjusted(-40, -40, 40, 40);
+    const double zoom = EventScales::zoomFactor(viewport.scale());
+    m_zoom = zoom;
     struct Shown
     {
         QPointF at;
@@ -264,7 +291,7 @@ void EventLayer::render(QPainter &painter, const QRectF &area, const Viewport &v
         if (!visible.contains(at))
             continue;
         const QuakeLocation &location = (*m_events)[index].location;
-        const quint32 key = raster ? spriteKey(location) : NoSprite;
+        const quint32 key = raster ? spriteKey(location, zoom) : NoSprite;
         if (key != NoSprite && !m_sprites.count(key))
             unmade.push_back(location);
         shown.push_back({ at, &location, key });
@@ -277,19 +304,20 @@ void EventLayer::render(QPainter &painter, const QRectF &area, const Viewport &v
                                       std::round(event.at.y()) - sprite.height() / 2),
                               sprite);
         } else {
-            EventSymbol::draw(painter, event.at, *event.location, EventSymbol::radius(*event.location));
+            EventSymbol::drawOnMap(painter, event.at, *event.location, EventSymbol::mapRadius(*event.location, zoom));
         }
     }
 }
 
 void SelectionLayer::render(QPainter &painter, const QRectF &, const Viewport &viewport) const
 {
+    const double zoom = EventScales::zoomFactor(viewport.scale());
     painter.setBrush(Qt::NoBrush);
     for (int index : m_marked) {
         if (index < 0 || index >= m_events.count() || !m_events.hasPosition(index))
             continue;
         const QPointF at = viewport.toScreen(m_events.kmOf(quint32(index)));
-        const double radius = m_events.radiusOf(quint32(index)) + 4;
+        const double radius = m_events.radiusOf(quint32(index), zoom) + 4;
         painter.setPen(QPen(Qt::white, 5));
         painter.drawEllipse(at, radius, radius);
         painter.setPen(QPen(markColour(), 3));
@@ -298,7 +326,7 @@ void SelectionLayer::render(QPainter &painter, const QRectF &, const Viewport &v
     if (m_selected < 0)
         return;
     const QPointF at = viewport.toScreen(m_events.kmOf(quint32(m_selected)));
-    const double radius = m_events.radiusOf(quint32(m_selected)) + 5;
+    const double radius = m_events.radiusOf(quint32(m_selected), zoom) + 5;
     painter.setBrush(Qt::NoBrush);
     painter.setPen(QPen(Qt::white, 4));
     painter.drawEllipse(at, radius, radius);
@@ -407,12 +435,14 @@ QStringList LegendLayer::counts() const
 QRectF LegendLayer::box(const QRectF &area, const QFontMetricsF &metrics) const
 {
     const double line = metrics.height();
+    if (m_folded)
+        return QRectF(area.left() + 8, area.top() + 8, metrics.horizontalAdvance(tr("Legend \u25B8")) + 16, line + 8);
     const double magnitudesHeight = 2 * EventScales::radius(6) + 4;
     const double height = line * 2 + magnitudesHeight + 14 + line + counts().size() * line + 16;
     return QRectF(area.left() + 8, area.top() + 8, 190, height);
 }
 
-void LegendLayer::render(QPainter &painter, const QRectF &area, const Viewport &) const
+void LegendLayer::render(QPainter &painter, const QRectF &area, const Viewport &viewport) const
 {
     const QFontMetricsF metrics(painter.font());
     const double line = metrics.height();
@@ -428,14 +458,14 @@ void LegendLayer::render(QPainter &painter, const QRectF &area, const Viewport &
     double y = box.top() + 4;
     painter.drawText(QRectF(box.left() + 8, y, width - 16, line), Qt::AlignLeft, tr("Magnitude"));
     y += line;
-    // Reference circles on the map's own scale.
+    // Reference circles on the map's own scale, at its zoom, grey.
     double x = box.left() + 10;
     const double middle = y + magnitudesHeight / 2;
+    const double zoom = EventScales::zoomFactor(viewport.scale());
     for (const double magnitude : EventScales::LegendMagnitudes) {
-        const double radius = EventScales::radius(magnitude);
-        painter.setPen(QPen(QColor(60, 60, 60), 0.8));
-        painter.setBrush(QColor(200, 200, 200));
-        painter.drawEllipse(QPointF(x + radius, middle), radius, radius);
+        QuakeLocation grey { 0, 0, std::nanf(""), float(magnitude) };
+        const double radius = EventSymbol::mapRadius(grey, zoom);
+        EventSymbol::drawOnMap(painter, QPointF(x + radius, middle), grey, radius);
         painter.setPen(Qt::black);
         painter.drawText(QPointF(x + 2 * radius + 3, middle + metrics.ascent() / 2 - 1), QStringLiteral("M%1").arg(magnitude));
         x += 2 * radius + 3 + metrics.horizontalAdvance(QStringLiteral("M6")) + 10;

@@ -31,13 +31,20 @@ public:
     virtual void render(QPainter &painter, const QRectF &area, const Viewport &viewport) const = 0;
 };
 
-// An event's circle, as the map and the section draw it: sized by
-// magnitude and coloured by depth, hollow without a magnitude.
+// An event's circle, as the section draws it: sized by magnitude and
+// coloured by depth, hollow without a magnitude. The map draws the same
+// circles lighter, so that the land shows between them: a dot of the
+// depth's colour while small, a ring over a faint disc once large enough
+// to read as one, and shrunk at a country's scale (EventScales::zoomFactor).
 namespace EventSymbol {
 // The location's value, when it has one (it holds NaN for none).
 std::optional<double> known(float value);
 double radius(const QuakeLocation &location);
 void draw(QPainter &painter, const QPointF &at, const QuakeLocation &location, double radius);
+// Below this radius the map draws a dot.
+constexpr double DotBelow = 3.5;
+double mapRadius(const QuakeLocation &location, double zoom);
+void drawOnMap(QPainter &painter, const QPointF &at, const QuakeLocation &location, double radius);
 } // namespace EventSymbol
 
 // Land on the sea: the shipped land's rings, projected once per projection.
@@ -53,8 +60,9 @@ private:
 };
 
 // The events, a circle each, sized by magnitude and coloured by depth
-// (geo/eventscales.h), larger over smaller. Events without a magnitude are
-// hollow, events without a depth grey, events without a position not drawn.
+// (geo/eventscales.h), the largest first so that no small event hides
+// under a large one. Events without a magnitude are hollow, events without
+// a depth grey, events without a position not drawn.
 class EventLayer : public MapLayer
 {
 public:
@@ -66,9 +74,11 @@ public:
     static bool hasPosition(const QuakeLocation &at);
     bool hasPosition(int index) const;
     QPointF kmOf(quint32 index) const { return QPointF(m_projected[index].x, m_projected[index].y); }
-    double radiusOf(quint32 index) const;
+    // In pixels at a zoom factor (EventScales::zoomFactor).
+    double radiusOf(quint32 index, double zoom) const;
     // The events with a position, in the order they are drawn.
     const std::vector<quint32> &drawOrder() const { return m_drawOrder; }
+    // The largest radius at any zoom.
     double largestRadius() const { return m_largestRadius; }
     // The event drawn on top at the pixel, or -1; with how many others are there too.
     int eventAt(const QPointF &pixel, const Viewport &viewport, int *others) const;
@@ -91,13 +101,14 @@ private:
         float y;   // km south
     };
 
-    // What orders the drawing: by magnitude, those without one first.
+    // What orders the drawing, lowest first: the largest magnitude first,
+    // those without one last.
     float drawKey(quint32 index) const;
     // Each circle is drawn once per colour and size into a sheet of such
     // sprites, then copied from there.
     static constexpr double MaxSpriteRadius = 200;
     static constexpr quint32 NoSprite = 0x7FFFFFFF;
-    static quint32 spriteKey(const QuakeLocation &location);
+    static quint32 spriteKey(const QuakeLocation &location, double zoom);
     // Where a new sprite of this side goes, and on which sheet.
     QPoint placeSprite(int side, quint32 *sheet) const;
     struct OpenSheet
@@ -109,7 +120,7 @@ private:
 
     const std::vector<LocatedEvent> *m_events = nullptr;
     std::vector<Projected> m_projected;
-    std::vector<quint32> m_drawOrder;      // smaller magnitudes first
+    std::vector<quint32> m_drawOrder;      // larger magnitudes first
     HitGrid m_grid;                        // of m_projected
     double m_largestRadius = 0;
     int m_withoutDepth = 0;
@@ -118,6 +129,7 @@ private:
     mutable std::vector<QImage> m_sheets;
     mutable std::vector<OpenSheet> m_openSheets;   // the last sheet of each side
     mutable std::unordered_map<quint32, QImage> m_sprites;   // by spriteKey, over m_sheets' pixels
+    mutable double m_zoom = 1;             // as last drawn, for sprites made ahead
 };
 
 // A ring around the selected event, and an orange ring around each event
@@ -171,15 +183,17 @@ private:
     QLineF m_line;
 };
 
-// Top left: the magnitudes' circles, the depth ramp, and how many events
-// lack a depth, a magnitude or a position. Opaque, so that it reads the
-// same over any map.
+// Top left: the magnitudes' circles at the map's zoom, the depth ramp, and
+// how many events lack a depth, a magnitude or a position. Opaque, so that
+// it reads the same over any map. Folded, it is one line that says so.
 class LegendLayer : public MapLayer
 {
     Q_DECLARE_TR_FUNCTIONS(LegendLayer)
 
 public:
     explicit LegendLayer(const EventLayer &events) : m_events(events) {}
+    void setFolded(bool folded) { m_folded = folded; }
+    bool isFolded() const { return m_folded; }
     // Where the legend lies over the area.
     QRectF box(const QRectF &area, const QFontMetricsF &metrics) const;
     void render(QPainter &painter, const QRectF &area, const Viewport &viewport) const override;
@@ -188,6 +202,7 @@ private:
     QStringList counts() const;
 
     const EventLayer &m_events;
+    bool m_folded = false;
 };
 
 // Bottom right: where the land and the places come from.

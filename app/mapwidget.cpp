@@ -1,6 +1,7 @@
 #include "app/mapwidget.h"
 
 #include "app/picturefile.h"
+#include "geo/eventscales.h"
 #include "geo/places.h"
 #include "geo/shippeddata.h"
 
@@ -9,13 +10,17 @@
 #include <QKeyEvent>
 #include <QMouseEvent>
 #include <QPainter>
+#include <QSettings>
 #include <QToolTip>
 #include <QWheelEvent>
 
 #include <algorithm>
 #include <cmath>
+#include <utility>
 
 namespace {
+
+const char *const legendFoldedKey = "view/legendFolded";
 
 // New Zealand, shown when there is nothing else to fit.
 const std::vector<GeoPoint> newZealand = { { -34.0, 166.0 }, { -47.5, 179.0 } };
@@ -32,6 +37,7 @@ MapWidget::MapWidget(QWidget *parent)
 {
     setMouseTracking(true);
     setMinimumSize(240, 200);
+    m_legend.setFolded(QSettings().value(QLatin1String(legendFoldedKey), false).toBool());
     setEvents(nullptr);
 }
 
@@ -64,6 +70,7 @@ void MapWidget::setEvents(const std::vector<LocatedEvent> *events, bool keepView
     m_viewport.setProjection(Projection::centredOn(points.empty() ? newZealand : points));
     m_events.setEvents(events, m_viewport.projection());
     m_land.project(m_viewport.projection());
+    m_places.project(m_viewport.projection());
     fitToEvents();
 }
 
@@ -130,16 +137,17 @@ void MapWidget::fitToEvents()
     bounds = QRectF(bounds.center() - QPointF(width / 2, height / 2), QSizeF(width, height));
     const double w = std::max(1, this->width()), h = std::max(1, this->height());
     // The events' centres fill the map inside a margin that holds the
-    // largest circle whole.
-    const double margin = std::max(largest + 4, std::min(w, h) * 0.05);
+    // largest circle whole, or half the map at most.
+    const double margin = std::min(std::max(largest + 4, std::min(w, h) * 0.05), std::min(w, h) * 0.25);
     const auto fitInto = [&](const QRectF &pixels) { return m_viewport.fit(bounds, pixels); };
     fitInto(QRectF(margin, margin, w - 2 * margin, h - 2 * margin));
     // The legend is opaque: events it would cover are fitted beside it or
     // below it instead, whichever shows them larger.
     const QRectF legend = legendRect().adjusted(-2, -2, 2, 2);
     const std::vector<quint32> &drawn = m_events.drawOrder();
+    const double zoom = EventScales::zoomFactor(m_viewport.scale());
     const bool covered = std::any_of(drawn.begin(), drawn.end(), [&](quint32 index) {
-        const double radius = m_events.radiusOf(index);
+        const double radius = m_events.radiusOf(index, zoom);
         return legend.intersects(QRectF(m_viewport.toScreen(m_events.kmOf(index)) - QPointF(radius, radius),
                                         QSizeF(2 * radius, 2 * radius)));
     });
@@ -213,7 +221,8 @@ void MapWidget::draw(QPainter &painter, const QRectF &area) const
 {
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing, true);
-    for (const MapLayer *layer : std::initializer_list<const MapLayer *> { &m_land, &m_events, &m_region, &m_section, &m_selection })
+    for (const MapLayer *layer :
+         std::initializer_list<const MapLayer *> { &m_land, &m_events, &m_region, &m_section, &m_selection, &m_places })
         layer->render(painter, area, m_viewport);
     // A place gone to: a pin and its name.
     if (m_place) {
@@ -249,7 +258,7 @@ void MapWidget::draw(QPainter &painter, const QRectF &area) const
         painter.setBrush(SelectionLayer::markColour());
         painter.drawPolygon(arrow);
     }
-    for (const MapLayer *layer : std::initializer_list<const MapLayer *> { &m_legend, &m_credits })
+    for (const MapLayer *layer : std::initializer_list<const MapLayer *> { &m_legend, &m_scaleBar, &m_credits })
         layer->render(painter, area, m_viewport);
     painter.restore();
 }
@@ -274,11 +283,20 @@ void MapWidget::mousePressEvent(QMouseEvent *event)
 {
     if (event->button() != Qt::LeftButton)
         return;
+    // A click on the legend folds or unfolds it; a drag from it pans.
+    m_onLegend = !m_sectionNext && legendRect().contains(event->position());
     m_pressedAt = event->position();
     m_offsetAtPress = m_viewport.offset();
     m_dragging = false;
     m_drawingSection = m_sectionNext;
     m_drawingBox = !m_drawingSection && (event->modifiers() & Qt::ShiftModifier);
+}
+
+void MapWidget::setLegendFolded(bool folded)
+{
+    m_legend.setFolded(folded);
+    QSettings().setValue(QLatin1String(legendFoldedKey), folded);
+    update();
 }
 
 void MapWidget::mouseMoveEvent(QMouseEvent *event)
@@ -306,6 +324,7 @@ void MapWidget::mouseReleaseEvent(QMouseEvent *event)
 {
     if (event->button() != Qt::LeftButton)
         return;
+    const bool onLegend = std::exchange(m_onLegend, false);
     if (m_drawingSection) {
         m_drawingSection = false;
         m_section.setRubberLine(QLineF());
@@ -326,7 +345,9 @@ void MapWidget::mouseReleaseEvent(QMouseEvent *event)
             emit boxDrawn(boxBetween(band.bottomLeft(), band.topRight()));
         return;
     }
-    if (!m_dragging) {
+    if (!m_dragging && onLegend) {
+        setLegendFolded(!m_legend.isFolded());
+    } else if (!m_dragging) {
         const int index = eventAt(event->position());
         if (index >= 0)
             emit eventClicked(index);
@@ -401,6 +422,15 @@ QPointF MapWidget::positionOf(const GeoPoint &point) const
 void MapWidget::setRegion(const SearchRegion &region)
 {
     m_region.setRegion(region);
+    // A search around a town names the town, whatever else is named.
+    const Places::Place *first = nullptr;
+    double km = 0;
+    if (region.circle) {
+        first = ShippedData::places().nearest(region.circle->centre, &km);
+        if (km > 1)
+            first = nullptr;
+    }
+    m_places.setFirst(first);
     update();
 }
 

@@ -1,9 +1,10 @@
 #pragma once
 
 // MapWidget draws the events of the shown search on land and sea: circles
-// sized on one fixed magnitude scale and coloured on one fixed depth ramp
-// (geo/eventscales.h), larger events over smaller ones, with legends and
-// credits. Events without a magnitude are hollow, events without a depth
+// sized on one magnitude scale for each zoom and coloured on one fixed
+// depth ramp (geo/eventscales.h), the largest drawn first so that smaller
+// ones stay in sight, with town names, a scale bar, a legend that folds
+// with a click, and credits. Events without a magnitude are hollow, events without a depth
 // grey; both are counted in the legend, and so are events without a
 // position, the only ones not drawn.
 //
@@ -16,6 +17,7 @@
 // event under the pointer, a click reports it. An event can be marked with
 // a ring, and a search's region and a section are outlined.
 
+#include "app/maplabels.h"
 #include "app/maplayers.h"
 #include "geo/viewport.h"
 #include "quakeml/quakeeventrecord.h"
@@ -53,13 +55,22 @@ public:
     void setMarkedEvents(const std::vector<int> &indices);
     const std::vector<int> &markedEvents() const { return m_selection.marked(); }
 
-    // The largest event whose circle holds the point, or -1; with how many
-    // others are there too.
+    // The event drawn on top whose circle holds the point, or -1; with how
+    // many others are there too.
     int eventAt(const QPointF &position, int *others = nullptr) const;
     // Where an event is drawn, in the widget's coordinates.
     QPointF positionOf(int index) const;
+    // The towns named, where their names are written.
+    std::vector<PlacesLayer::Label> placeLabels() const { return m_places.labels(rect(), m_viewport, font()); }
+    // The scale bar's length in km, and where it lies.
+    double scaleBarKm() const { return ScaleBarLayer::kilometres(m_viewport.scale(), width()); }
+    QRectF scaleBarRect() const { return m_scaleBar.box(rect(), QFontMetricsF(font()), m_viewport.scale()); }
     // Where the legend covers the map, in the widget's pixels.
     QRectF legendRect() const { return m_legend.box(rect(), QFontMetricsF(font())); }
+    // Folded, the legend is one line; a click on it does the same.
+    // Remembered.
+    void setLegendFolded(bool folded);
+    bool isLegendFolded() const { return m_legend.isFolded(); }
     // Id, local time, magnitude, depth and place, a line each.
     QString describe(int index) const;
     // "12 km NE of Taupo"; empty when the event has no position.
@@ -146,6 +157,8 @@ private:
     SectionLayer m_section;
     SelectionLayer m_selection { m_events };
     LegendLayer m_legend { m_events };
+    ScaleBarLayer m_scaleBar;
+    PlacesLayer m_places { m_legend, m_scaleBar };
     CreditsLayer m_credits;
     // The outline of the region searched, if it has a box or a circle.
     std::vector<GeoPoint> regionOutline() const;
@@ -159,4 +172,5 @@ private:
     bool m_drawingBox = false;
     bool m_sectionNext = false;      // the next drag draws a profile
     bool m_drawingSection = false;
+    bool m_onLegend = false;         // pressed on the legend
 };

@@ -11,6 +11,14 @@ double radius(double magnitude)
     return std::max(1.5, 2.0 * std::pow(10.0, 0.15 * magnitude));
 }
 
+double zoomFactor(double pixelsPerKm)
+{
+    if (!(pixelsPerKm > 0))
+        return 1.0;
+    const double factor = std::clamp(pixelsPerKm, 0.3, 1.0);
+    return std::round(factor * 20) / 20;   // steps of 0.05
+}
+
 QColor depthColour(double depthKm)
 {
     struct Stop

@@ -13,6 +13,12 @@ namespace EventScales {
 // 3.3 magnitudes (M2 4 px, M4 8 px, M6 16 px); never below 1.5 px.
 double radius(double magnitude);
 
+// How much the map's circles shrink at a scale (pixels per km): whole from
+// 1 px/km (about 500 km across a map), down to 0.3 of their size at a
+// country's scale, so that the land shows between a year's events; in
+// steps, so that the sprites of one step serve every scale in it.
+double zoomFactor(double pixelsPerKm);
+
 // The magnitudes whose circles the legends show, Harvix's and the pages'.
 constexpr double LegendMagnitudes[] = { 2, 4, 6 };
 

@@ -37,6 +37,8 @@ public:
     bool load(const QString &path, QString *error);
     void add(const Place &place);
     int size() const { return int(m_places.size()); }
+    // Every place, in order of latitude.
+    const std::vector<Place> &all() const { return m_places; }
 
     // The place that names an event, or null when there are none.
     const Place *nearest(const GeoPoint &event, double *distanceKm = nullptr) const;
