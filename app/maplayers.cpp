@@ -60,9 +60,9 @@ void drawOnMap(QPainter &painter, const QPointF &at, const QuakeLocation &locati
         painter.setPen(Qt::NoPen);
         painter.setBrush(colour);
     } else {
-        painter.setPen(QPen(colour.darker(115), 1.5));
+        painter.setPen(QPen(colour, 1.8));
         QColor faint = colour;
-        faint.setAlpha(70);
+        faint.setAlpha(FaintAlpha);
         painter.setBrush(faint);
     }
     painter.drawEllipse(at, radius, radius);

@@ -43,6 +43,8 @@ double radius(const QuakeLocation &location);
 void draw(QPainter &painter, const QPointF &at, const QuakeLocation &location, double radius);
 // Below this radius the map draws a dot.
 constexpr double DotBelow = 3.5;
+// How opaque a ring's disc is.
+constexpr int FaintAlpha = 90;
 double mapRadius(const QuakeLocation &location, double zoom);
 void drawOnMap(QPainter &painter, const QPointF &at, const QuakeLocation &location, double radius);
 } // namespace EventSymbol

@@ -15,7 +15,7 @@ double zoomFactor(double pixelsPerKm)
 {
     if (!(pixelsPerKm > 0))
         return 1.0;
-    const double factor = std::clamp(pixelsPerKm, 0.3, 1.0);
+    const double factor = std::clamp(pixelsPerKm, 0.15, 1.0);
     return std::round(factor * 20) / 20;   // steps of 0.05
 }
 

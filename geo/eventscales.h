@@ -14,9 +14,10 @@ namespace EventScales {
 double radius(double magnitude);
 
 // How much the map's circles shrink at a scale (pixels per km): whole from
-// 1 px/km (about 500 km across a map), down to 0.3 of their size at a
-// country's scale, so that the land shows between a year's events; in
-// steps, so that the sprites of one step serve every scale in it.
+// 1 px/km (about 500 km across a map), in proportion below, down to 0.15
+// of their size (a country in a small pane), so that the land shows
+// between a year's events; in steps of 0.05, so that the sprites of one
+// step serve every scale in it.
 double zoomFactor(double pixelsPerKm);
 
 // The magnitudes whose circles the legends show, Harvix's and the pages'.

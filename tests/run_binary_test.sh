@@ -47,6 +47,9 @@ else
     fail "the gateway did not start"
 fi
 
+# The plots pane on its magnitude-time plot, beside the list.
+mkdir -p "$work/config/Harvix"
+printf '[view]\ntab=1\n' >"$work/config/Harvix/Harvix.conf"
 "$harvix" -some-unknown-argument >"$work/stdout" 2>"$work/stderr" &
 app_pid=$!
 

@@ -457,7 +457,7 @@ void TestMap::spritesMadeAheadDrawTheSame()
     const std::vector<LocatedEvent> big = { { &id, { -41.0f, 174.0f, 30.0f, 13.5f }, 0.0 } };
     const QImage bigCircle = draw(&big, {});
     QColor faint = EventScales::colourOf(30.0);
-    faint.setAlpha(70);
+    faint.setAlpha(EventSymbol::FaintAlpha);
     std::vector<QRgb> wanted;
     for (const QRgb ground : { qRgb(239, 236, 226), qRgb(214, 229, 240) }) {
         QImage expected(1, 1, QImage::Format_ARGB32_Premultiplied);

@@ -71,7 +71,8 @@ int landPixels(const QImage &image, const QRectF &outside)
 void TestMapReads::landShowsUnderAYearOfEvents_data()
 {
     QTest::addColumn<QSize>("size");
-    QTest::newRow("the window's pane") << QSize(560, 700);
+    QTest::newRow("the window's pane") << QSize(560, 320);
+    QTest::newRow("a tall pane") << QSize(560, 700);
     QTest::newRow("a large map") << QSize(1000, 900);
 }
 
