@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <cmath>
 #include <numeric>
+#include <thread>
 
 namespace {
 
@@ -113,13 +114,46 @@ void EventListModel::arrange(std::vector<std::int32_t> &rows) const
         break;
     }
     case Place: {
-        // Places are worded once each for the sort, not at every comparison.
-        std::vector<QString> places(events.size());
-        for (std::int32_t row : rows)
-            places[std::size_t(row)] = text(row, Place);
-        std::sort(rows.begin(), rows.end(), byKey([&places](std::int32_t i) {
-                      const QString &place = places[std::size_t(i)];
-                      return std::make_pair(!place.isEmpty(), std::cref(place));
+        // By the town that names the event, then by how far from it: the
+        // nearest place found once an event, its name ranked once a place.
+        const Places &places = ShippedData::places();
+        const std::vector<Places::Place> &all = places.all();
+        std::vector<std::int32_t> byName(all.size());
+        std::iota(byName.begin(), byName.end(), 0);
+        std::sort(byName.begin(), byName.end(), [&all](std::int32_t a, std::int32_t b) {
+            return all[std::size_t(a)].name.compare(all[std::size_t(b)].name, Qt::CaseInsensitive) < 0;
+        });
+        std::vector<std::int32_t> rank(all.size());
+        for (std::size_t i = 0; i < byName.size(); ++i)
+            rank[std::size_t(byName[i])] = std::int32_t(i);
+        struct Key
+        {
+            std::int32_t place = -1;   // its name's rank; -1 for none
+            float km = 0;
+        };
+        std::vector<Key> keys(events.size());
+        const auto find = [&](std::size_t from, std::size_t to) {
+            for (std::size_t i = from; i < to; ++i) {
+                const std::int32_t row = rows[i];
+                const QuakeLocation &at = events[std::size_t(row)].location;
+                double km = 0;
+                const Places::Place *place = std::isfinite(at.latitude) && std::isfinite(at.longitude)
+                    ? places.nearest({ at.latitude, at.longitude }, &km) : nullptr;
+                if (place)
+                    keys[std::size_t(row)] = { rank[std::size_t(place - all.data())], float(km) };
+            }
+        };
+        // Half on a second thread for a long list: the lookups are most of the sort.
+        if (rows.size() > 20000 && std::thread::hardware_concurrency() > 1) {
+            std::thread other(find, rows.size() / 2, rows.size());
+            find(0, rows.size() / 2);
+            other.join();
+        } else {
+            find(0, rows.size());
+        }
+        std::sort(rows.begin(), rows.end(), byKey([&keys](std::int32_t i) {
+                      const Key &key = keys[std::size_t(i)];
+                      return std::make_pair(key.place >= 0, std::make_pair(key.place, key.km));
                   }));
         break;
     }

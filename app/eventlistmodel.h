@@ -3,8 +3,8 @@
 // EventListModel: the shown search's events one a row, over the search's
 // own records (no copy of them): time in local time with its zone,
 // magnitude, the magnitude's type, depth, place and reference id. Rows
-// sort by value (10.0 after 9.5, 100 km after 20 km), events without the
-// value last either way; a filter keeps the events whose place or
+// sort by value (10.0 after 9.5, 100 km after 20 km; places by town, then
+// by distance from it), events without the value last either way; a filter keeps the events whose place or
 // reference holds its text. What the model keeps beyond the records is one
 // 32-bit row an event, and the marks of following live.
 

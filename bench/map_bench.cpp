@@ -3,11 +3,14 @@
 // 1200 by 800, the median of 21 frames after one to warm up), how many
 // bytes an event costs the map beyond the tree (the search's locations and
 // the map's own arrays), the Gutenberg-Richter statistics (median of 21),
-// and an export in each format. Prints one line of key=value pairs.
+// the event list (shown, each column's sort, its bytes an event) and an
+// export in each format. Prints one line of key=value pairs.
 //
 //   map_bench --events N
 
 #include "app/eventexport.h"
+#include "app/eventlist.h"
+#include "app/eventlistmodel.h"
 #include "app/mapwidget.h"
 #include "app/plotswidget.h"
 #include "geo/statistics.h"
@@ -18,9 +21,11 @@
 #include <QImage>
 #include <QPainter>
 #include <QRandomGenerator>
+#include <QTableView>
 #include <QTemporaryDir>
 
 #include <algorithm>
+#include <cmath>
 #include <memory>
 #include <cstdio>
 #include <cstring>
@@ -53,7 +58,7 @@ int main(int argc, char *argv[])
             at.longitude -= 360;
         at.depthKm = i % 97 == 0 ? std::numeric_limits<float>::quiet_NaN() : float(random.bounded(400.0));
         at.magnitude = i % 89 == 0 ? std::numeric_limits<float>::quiet_NaN() : float(random.bounded(6.0));
-        located.push_back({ &ids[std::size_t(i)], at });
+        located.push_back({ &ids[std::size_t(i)], at, std::nan(""), 10 });
     }
 
     MapWidget map;
@@ -94,6 +99,29 @@ int main(int argc, char *argv[])
         }
         std::sort(plotFrames.begin(), plotFrames.end());
         std::printf("stage=plot plot=%s events=%d frame_ms=%.1f\n", names[kind], events, plotFrames[plotFrames.size() / 2]);
+    }
+
+    // The list: shown (its model and a painted page), then sorted by each
+    // column in turn, as a header's click does.
+    {
+        EventList list;
+        list.resize(1200, 800);
+        QImage page(1200, 800, QImage::Format_ARGB32_Premultiplied);
+        clock.restart();
+        list.setEvents(&located, nullptr);
+        list.render(&page);
+        const double shownMs = clock.nsecsElapsed() / 1e6;
+        const char *const columns[] = { "time", "magnitude", "type", "depth", "place", "reference" };
+        std::printf("stage=list events=%d shown_ms=%.1f bytes_per_event=%.1f", events, shownMs,
+                    double(list.model()->bytes()) / events);
+        for (int column = 0; column < EventListModel::ColumnCount; ++column) {
+            clock.restart();
+            list.table()->sortByColumn(column, Qt::AscendingOrder);
+            std::printf(" sort_%s_ms=%.1f", columns[column], clock.nsecsElapsed() / 1e6);
+        }
+        clock.restart();
+        list.model()->setFilter(QStringLiteral("Taupo"));
+        std::printf(" filter_ms=%.1f filtered=%d\n", clock.nsecsElapsed() / 1e6, list.model()->rowCount());
     }
 
     std::vector<double> magnitudes;

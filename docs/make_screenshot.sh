@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # Takes a picture of Harvix's main window on a private Xvfb display, filled
-# by a search of the gateway's GeoNet catalogue: "Show >= Mag 4", "Show Last
-# Year"; and, given a fourth path, one of the plots pane's frequency-
-# magnitude plot after a search of all magnitudes of the last year; and,
-# given a fifth, the map and the Section plot of a profile across the
-# Hikurangi subduction zone after a search of all magnitudes of the last
-# decade, the whole shipped catalogue; and, given a sixth, the window
-# following a search live when an event is added to the gateway's catalogue
-# (a demonstration event, "harvix-demo", not GeoNet's).
+# by a search of the gateway's GeoNet catalogue: 2024's events of magnitude
+# 3 or more, on the list and the map; and, given a fourth path, one of the
+# plots pane's frequency-magnitude plot after a search of all 2024's
+# magnitudes; and, given a fifth, the map and the Section plot of a profile
+# across the Hikurangi subduction zone after a search of all magnitudes of
+# the whole shipped catalogue; and, given a sixth, the window following a
+# search live when an event is added to the gateway's catalogue (a
+# demonstration event, "harvix-demo", not GeoNet's).
 set -euo pipefail
 harvix=$1
 gateway=$2
@@ -40,19 +40,20 @@ start_harvix() {
     sleep 1
     xdotool windowfocus --sync "$window" 2>/dev/null || true
 }
-start_harvix
-# URL field, then the magnitude list (one step up: >= 4), then the date list
-# (three steps down: last year), then search.
-xdotool key --delay 150 Tab Up Tab Down Down Down ctrl+r
-sleep 3
+# 2024, magnitude 3 or more, from the bar under the menus.
+year='[period]\nkind=1\nfrom=2024-01-01\nto=2024-12-31\nminMagnitude=3\n\n'
+start_harvix "$year"'[view]\nshowMap=true\nshowPlots=true\ntab=0\n'
+xdotool key ctrl+r
+sleep 4
+xdotool mousemove 0 950
 import -window "$window" "$out"
 echo "wrote $out"
 if [ -n "$plots" ]; then
-    # The magnitude list down to "Show All", search, then the second tab.
-    xdotool key --delay 150 shift+Tab Down Down Down Down Down ctrl+r
+    # Every magnitude of 2024, on the Frequency-magnitude tab.
+    start_harvix '[period]\nkind=1\nfrom=2024-01-01\nto=2024-12-31\nminMagnitude=0\n\n[view]\nshowMap=true\nshowPlots=true\ntab=2\n'
+    xdotool key ctrl+r
     sleep 4
-    xdotool mousemove --window "$window" 999 390 click 1
-    sleep 1
+    xdotool mousemove 0 950
     import -window "$window" "$work/all.png"
     convert "$work/all.png" -crop 560x460+800+380 +repage "$plots"
     echo "wrote $plots"
@@ -60,9 +61,8 @@ fi
 if [ -n "$section" ]; then
     # From the Taranaki coast south-east across the North Island and the
     # Hikurangi trench, 50 km either side; the plots pane on its Section.
-    start_harvix '[section]\nends=-38.2, 173.4, -41.2, 179.4\nhalfWidthKm=50\n\n[view]\nplot=3\nshowMap=true\nshowPlots=true\n'
-    # The magnitude list down to "Show All", the date list to the last decade.
-    xdotool key --delay 150 Tab Down Tab Down Down Down Down ctrl+r
+    start_harvix '[section]\nends=-38.2, 173.4, -41.2, 179.4\nhalfWidthKm=50\n\n[view]\ntab=4\nshowMap=true\nshowPlots=true\n\n[period]\nkind=1\nfrom=2000-01-01\nto=2026-12-31\nminMagnitude=0\n'
+    xdotool key ctrl+r
     sleep 6
     # Four wheel steps in, about the North Island; the pointer away.
     xdotool mousemove --window "$window" 1100 262 click 4 sleep 0.3 click 4 sleep 0.3 click 4 sleep 0.3 click 4
@@ -75,7 +75,7 @@ fi
 if [ -n "$live" ]; then
     # "Show >= Mag 4", "Show Last Year", Follow Live every 10 s; then an
     # event imported into the gateway's catalogue comes with the next run.
-    start_harvix '[live]\nintervalSeconds=10\n\n[view]\nshowMap=true\nshowPlots=true\nplot=0\n'
+    start_harvix '[live]\nintervalSeconds=10\n\n[view]\nshowMap=true\nshowPlots=true\ntab=0\n'
     xdotool key --delay 150 Tab Up Tab Down Down Down ctrl+l
     sleep 4
     now=$(date -u -d '-20 minutes' +%Y-%m-%dT%H:%M:%S)

@@ -74,7 +74,35 @@ bool Places::load(const QString &path, QString *error)
     m_units.reserve(m_places.size());
     for (const Place &place : m_places)
         m_units.push_back(Geo::unitVector(place.point));
+    index();
     return true;
+}
+
+int Places::latitudeCell(double latitude)
+{
+    return std::clamp(int(std::floor((latitude + 90) / CellDegrees)), 0, LatitudeCells - 1);
+}
+
+int Places::longitudeCell(double longitude)
+{
+    const int cell = int(std::floor((Geo::periodicLongitude(longitude) + 180) / CellDegrees));
+    return ((cell % LongitudeCells) + LongitudeCells) % LongitudeCells;
+}
+
+void Places::index()
+{
+    const auto cellOf = [](const GeoPoint &point) {
+        return latitudeCell(point.latitude) * LongitudeCells + longitudeCell(point.longitude);
+    };
+    m_cellStart.assign(std::size_t(LatitudeCells * LongitudeCells + 1), 0);
+    for (const Place &place : m_places)
+        ++m_cellStart[std::size_t(cellOf(place.point) + 1)];
+    for (std::size_t c = 1; c < m_cellStart.size(); ++c)
+        m_cellStart[c] += m_cellStart[c - 1];
+    m_cellPlaces.assign(m_places.size(), 0);
+    std::vector<std::int32_t> next(m_cellStart.begin(), m_cellStart.end() - 1);
+    for (std::size_t i = 0; i < m_places.size(); ++i)
+        m_cellPlaces[std::size_t(next[std::size_t(cellOf(m_places[i].point))]++)] = std::int32_t(i);
 }
 
 void Places::add(const Place &place)
@@ -83,41 +111,63 @@ void Places::add(const Place &place)
                                      [](double latitude, const Place &p) { return latitude < p.point.latitude; });
     m_units.insert(m_units.begin() + (at - m_places.begin()), Geo::unitVector(place.point));
     m_places.insert(at, place);
+    index();
 }
 
 const Places::Place *Places::nearest(const GeoPoint &event, double *distanceKm) const
 {
-    // The places lie in order of latitude: the walk goes outward from the
-    // event's, nearest latitude first, and ends where the difference in
-    // latitude alone is farther than the best place found. Places are
-    // compared by the chord between unit vectors, which orders them as
-    // the great-circle distance does, without a trigonometric call.
+    // The cells around the event's, ring by ring outwards, until no place
+    // beyond the ring can be nearer than the best found. Places are
+    // compared by the chord between unit vectors, which orders them as the
+    // great-circle distance does, without a trigonometric call.
     constexpr double kmPerDegree = Projection::EarthRadiusKm * M_PI / 180;
     const auto chordOf = [](double km) { return 2 * std::sin(km / Projection::EarthRadiusKm / 2); };
     const double smallReach = chordOf(SmallReachKm);
     const Unit e = Geo::unitVector(event);
     std::size_t best = m_places.size();
     double bestChord = 0, bestKm = 0;
-    const auto start = std::lower_bound(m_places.begin(), m_places.end(), event.latitude,
-                                        [](const Place &p, double latitude) { return p.point.latitude < latitude; });
-    std::ptrdiff_t below = start - m_places.begin() - 1;
-    std::size_t above = std::size_t(start - m_places.begin());
-    while (below >= 0 || above < m_places.size()) {
-        const double belowGap = below >= 0 ? event.latitude - m_places[std::size_t(below)].point.latitude : HUGE_VAL;
-        const double aboveGap = above < m_places.size() ? m_places[above].point.latitude - event.latitude : HUGE_VAL;
-        if (best < m_places.size() && std::min(belowGap, aboveGap) * kmPerDegree > bestKm)
-            break;
-        const std::size_t index = belowGap < aboveGap ? std::size_t(below--) : above++;
-        const Unit &u = m_units[index];
-        const double chord = std::sqrt((u[0] - e[0]) * (u[0] - e[0]) + (u[1] - e[1]) * (u[1] - e[1])
-                                       + (u[2] - e[2]) * (u[2] - e[2]));
-        if (m_places[index].population < SmallPopulation && chord > smallReach)
-            continue;
-        if (best == m_places.size() || chord < bestChord) {
-            best = index;
-            bestChord = chord;
-            bestKm = 2 * std::asin(std::min(1.0, chord / 2)) * Projection::EarthRadiusKm;
+    const auto consider = [&](int latitudeIndex, int longitudeIndex) {
+        const int cell = latitudeIndex * LongitudeCells + longitudeIndex;
+        for (std::int32_t p = m_cellStart[std::size_t(cell)]; p < m_cellStart[std::size_t(cell) + 1]; ++p) {
+            const std::size_t index = std::size_t(m_cellPlaces[std::size_t(p)]);
+            const Unit &u = m_units[index];
+            const double chord = std::sqrt((u[0] - e[0]) * (u[0] - e[0]) + (u[1] - e[1]) * (u[1] - e[1])
+                                           + (u[2] - e[2]) * (u[2] - e[2]));
+            if (m_places[index].population < SmallPopulation && chord > smallReach)
+                continue;
+            if (best == m_places.size() || chord < bestChord || (chord == bestChord && index < best)) {
+                best = index;
+                bestChord = chord;
+                bestKm = 2 * std::asin(std::min(1.0, chord / 2)) * Projection::EarthRadiusKm;
+            }
         }
+    };
+    const int row = latitudeCell(event.latitude), column = longitudeCell(event.longitude);
+    for (int ring = 0; ring <= std::max(LatitudeCells, LongitudeCells / 2); ++ring) {
+        const int wide = std::min(ring, LongitudeCells / 2);
+        for (int r = std::max(0, row - ring); r <= std::min(LatitudeCells - 1, row + ring); ++r) {
+            const bool edgeRow = std::abs(r - row) == ring;
+            for (int dc = -wide; dc <= wide; ++dc) {
+                // The ring's cells only: its edge rows whole, the others at its sides.
+                if (!edgeRow && std::abs(dc) != ring)
+                    continue;
+                if (dc == wide && wide == LongitudeCells / 2 && wide != 0)
+                    continue;   // the same column as -wide, all the way round
+                consider(r, ((column + dc) % LongitudeCells + LongitudeCells) % LongitudeCells);
+            }
+        }
+        if (best == m_places.size())
+            continue;
+        // Beyond this ring a place is ring cells of latitude away, or ring
+        // cells of longitude: across a meridian that far from the event,
+        // asin(cos(latitude) sin(longitudes)) of the sphere away.
+        const bool allAround = wide == LongitudeCells / 2;
+        const double latitudeKm = ring * CellDegrees * kmPerDegree;
+        const double longitudeKm = allAround ? HUGE_VAL
+            : Projection::EarthRadiusKm * std::asin(std::cos(event.latitude * M_PI / 180)
+                                                    * std::sin(std::min(90.0, double(ring * CellDegrees)) * M_PI / 180));
+        if (std::min(latitudeKm, longitudeKm) >= bestKm || (allAround && ring >= LatitudeCells))
+            break;
     }
     if (best == m_places.size()) {
         if (distanceKm)

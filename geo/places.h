@@ -16,6 +16,7 @@
 #include <QStringList>
 
 #include <array>
+#include <cstdint>
 #include <optional>
 #include <vector>
 
@@ -64,9 +65,21 @@ public:
     static QString compassPoint(double bearing);
 
 private:
+    // The cells of 2 degrees by 2 that find the places near a point.
+    static constexpr int CellDegrees = 2;
+    static constexpr int LatitudeCells = 180 / CellDegrees;
+    static constexpr int LongitudeCells = 360 / CellDegrees;
+    static int latitudeCell(double latitude);
+    static int longitudeCell(double longitude);
+    void index();
+
     // A place as a point on the unit sphere, for quick comparisons.
     using Unit = std::array<double, 3>;   // Geo::unitVector
 
     std::vector<Place> m_places;   // in order of latitude
     std::vector<Unit> m_units;     // one a place, in the same order
+    // The places of each cell, row of latitude by row: those of cell c are
+    // m_cellPlaces[m_cellStart[c]] to m_cellPlaces[m_cellStart[c + 1] - 1].
+    std::vector<std::int32_t> m_cellStart;
+    std::vector<std::int32_t> m_cellPlaces;
 };

@@ -32,6 +32,7 @@ private slots:
     void shippedLand();
     void places_data();
     void places();
+    void nearestPlaceIsTheNearest();
     void scales();
     void axisTicks_data();
     void axisTicks();
@@ -218,6 +219,41 @@ void TestGeo::places()
     QFETCH(QString, catalogueName);
     QCOMPARE(placeList.describe({ latitude, longitude }), text);
     QCOMPARE(placeList.catalogueName({ latitude, longitude }), catalogueName.isEmpty() ? text : catalogueName);
+}
+
+// The places found near a point, over the world and at its awkward
+// points (the poles, 180 degrees), against every place's haversine
+// distance: the nearest, small places only within their reach.
+void TestGeo::nearestPlaceIsTheNearest()
+{
+    const std::vector<Places::Place> &all = placeList.all();
+    QVERIFY(all.size() > 10000);
+    QRandomGenerator random(20261209);
+    std::vector<GeoPoint> points = { { 90, 0 }, { -90, 0 }, { -41, 180 }, { -41, -180 }, { 0, 179.99 }, { 89.5, 45 } };
+    for (int i = 0; i < 3000; ++i) {
+        // Half near New Zealand, half anywhere.
+        points.push_back(i % 2 ? GeoPoint { -50 + 20 * random.generateDouble(), 160 + 30 * random.generateDouble() }
+                               : GeoPoint { -90 + 180 * random.generateDouble(), -180 + 360 * random.generateDouble() });
+    }
+    const double rad = M_PI / 180;
+    for (const GeoPoint &point : points) {
+        double bestKm = HUGE_VAL;
+        for (const Places::Place &place : all) {
+            const double dLat = (place.point.latitude - point.latitude) * rad;
+            const double dLon = (place.point.longitude - point.longitude) * rad;
+            const double h = std::pow(std::sin(dLat / 2), 2)
+                + std::cos(point.latitude * rad) * std::cos(place.point.latitude * rad) * std::pow(std::sin(dLon / 2), 2);
+            const double km = 2 * 6371.0 * std::asin(std::min(1.0, std::sqrt(h)));
+            if (place.population >= Places::SmallPopulation || km <= Places::SmallReachKm)
+                bestKm = std::min(bestKm, km);
+        }
+        double km = 0;
+        const Places::Place *found = placeList.nearest(point, &km);
+        QVERIFY(found);
+        QVERIFY2(std::fabs(km - bestKm) < 1e-6,
+                 qPrintable(QStringLiteral("%1, %2: %3 at %4 km, the nearest at %5 km")
+                                .arg(point.latitude).arg(point.longitude).arg(found->name).arg(km).arg(bestKm)));
+    }
 }
 
 void TestGeo::scales()
