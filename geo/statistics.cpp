@@ -52,6 +52,51 @@ GutenbergRichter gutenbergRichter(const std::vector<double> &magnitudes)
 
     // Aki-Utsu on the binned magnitudes at or above Mc, with the half-bin
     // correction; Shi and Bolt's uncertainty.
+    int n = 0;
+    for (const double magnitude : magnitudes)
+        n += binOf(magnitude) >= mcBin ? 1 : 0;
+    result.aboveMc = n;
+    if (n < MinimumEventsForB) {
+        result.whyNoB = QStringLiteral("%1 at or above Mc: at least %2 are needed for a b-value")
+                            .arg(n == 1 ? QStringLiteral("1 event") : QStringLiteral("%1 events").arg(n))
+                            .arg(MinimumEventsForB);
+        return result;
+    }
+    const std::optional<BValue> fit = bValue(magnitudes, *result.mc);
+    if (!fit) {
+        result.whyNoB = QStringLiteral("every event above Mc has the same magnitude");
+        return result;
+    }
+    result.b = fit->b;
+    result.bUncertainty = fit->sigma;
+    result.a = fit->a;
+    return result;
+}
+
+namespace {
+
+// From the mean of n binned magnitudes at or above Mc and the sum of their
+// squares about it.
+std::optional<BValue> bOf(double mean, double squares, int n, double mc)
+{
+    if (n < 2)
+        return std::nullopt;
+    const double lowerEdge = mc - BinWidth / 2;
+    if (mean <= lowerEdge + 1e-12)
+        return std::nullopt;
+    BValue value;
+    value.n = n;
+    value.b = std::log10(std::exp(1.0)) / (mean - lowerEdge);
+    value.sigma = 2.3 * value.b * value.b * std::sqrt(squares / (double(n) * (n - 1)));
+    value.a = std::log10(double(n)) + value.b * mc;
+    return value;
+}
+
+} // namespace
+
+std::optional<BValue> bValue(const std::vector<double> &magnitudes, double mc)
+{
+    const int mcBin = binOf(mc);
     double sum = 0;
     int n = 0;
     for (const double magnitude : magnitudes) {
@@ -61,30 +106,46 @@ GutenbergRichter gutenbergRichter(const std::vector<double> &magnitudes)
             ++n;
         }
     }
-    result.aboveMc = n;
-    if (n < MinimumEventsForB) {
-        result.whyNoB = QStringLiteral("%1 at or above Mc: at least %2 are needed for a b-value")
-                            .arg(n == 1 ? QStringLiteral("1 event") : QStringLiteral("%1 events").arg(n))
-                            .arg(MinimumEventsForB);
-        return result;
-    }
+    if (n < 2)
+        return std::nullopt;
+    // The squares about the mean, summed apart: no cancellation.
     const double mean = sum / n;
-    const double lowerEdge = *result.mc - BinWidth / 2;
-    if (mean <= lowerEdge) {
-        result.whyNoB = QStringLiteral("every event above Mc has the same magnitude");
-        return result;
-    }
-    const double b = std::log10(std::exp(1.0)) / (mean - lowerEdge);
     double squares = 0;
     for (const double magnitude : magnitudes) {
         const int bin = binOf(magnitude);
         if (bin >= mcBin)
-            squares += std::pow(bin * BinWidth - mean, 2);
+            squares += (bin * BinWidth - mean) * (bin * BinWidth - mean);
     }
-    result.b = b;
-    result.bUncertainty = 2.3 * b * b * std::sqrt(squares / (double(n) * (n - 1)));
-    result.a = std::log10(double(n)) + b * *result.mc;
-    return result;
+    return bOf(mean, squares, n, mcBin * BinWidth);
+}
+
+std::vector<BAt> bOverTime(const std::vector<double> &magnitudes, double mc, int window, int step)
+{
+    const int mcBin = binOf(mc);
+    std::vector<double> above;
+    std::vector<std::size_t> at;
+    for (std::size_t i = 0; i < magnitudes.size(); ++i) {
+        const int bin = binOf(magnitudes[i]);
+        if (bin >= mcBin) {
+            above.push_back(bin * BinWidth);
+            at.push_back(i);
+        }
+    }
+    std::vector<BAt> series;
+    if (window < 2 || step < 1 || int(above.size()) < window)
+        return series;
+    for (std::size_t first = 0; first + std::size_t(window) <= above.size(); first += std::size_t(step)) {
+        double sum = 0;
+        for (std::size_t i = first; i < first + std::size_t(window); ++i)
+            sum += above[i];
+        const double mean = sum / window;
+        double squares = 0;
+        for (std::size_t i = first; i < first + std::size_t(window); ++i)
+            squares += (above[i] - mean) * (above[i] - mean);
+        if (const std::optional<BValue> value = bOf(mean, squares, window, mcBin * BinWidth))
+            series.push_back({ at[first + std::size_t(window) - 1], *value });
+    }
+    return series;
 }
 
 DepthHistogram depthHistogram(const std::vector<double> &depthsKm)

@@ -45,6 +45,28 @@ struct GutenbergRichter
 FrequencyMagnitude frequencyMagnitude(const std::vector<double> &magnitudes);
 GutenbergRichter gutenbergRichter(const std::vector<double> &magnitudes);
 
+// Aki and Utsu's b of the magnitudes at or above Mc (binned), with Shi and
+// Bolt's uncertainty and the a-value; none for fewer than two events there
+// or all of one magnitude.
+struct BValue
+{
+    double b = 0;
+    double sigma = 0;
+    double a = 0;
+    int n = 0;
+};
+std::optional<BValue> bValue(const std::vector<double> &magnitudes, double mc);
+
+// b over time: windows of `window` consecutive magnitudes at or above Mc
+// (in the order given, which is time's), moving by `step`; each window's
+// b with the index of its last magnitude.
+struct BAt
+{
+    std::size_t last = 0;
+    BValue value;
+};
+std::vector<BAt> bOverTime(const std::vector<double> &magnitudes, double mc, int window = 150, int step = 15);
+
 struct DepthHistogram
 {
     double binKm = 10;                // 2, 5, 10 or 25 km by the deepest event

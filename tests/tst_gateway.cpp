@@ -11,6 +11,9 @@
 #include <QComboBox>
 #include <QDir>
 #include <QHeaderView>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
 #include <QLabel>
 #include <QSettings>
 #include <QLineEdit>
@@ -27,6 +30,7 @@
 #include <cmath>
 #include <csignal>
 #include <functional>
+#include <map>
 
 #include <sys/resource.h>
 
@@ -61,6 +65,9 @@ private slots:
     void regionSearchesKeepInside();
     void aCircleOfNoRadiusHoldsThePole();
     void aFarEventsPageNamesItsRegion();
+    void sequenceRoutesRefuseInOneLine_data();
+    void sequenceRoutesRefuseInOneLine();
+    void sequenceAndDeclusterOfASequence();
 
     void cleanupTestCase() { catcher.uninstall(); }
 
@@ -71,6 +78,9 @@ private:
     GatewayProcess gateway;
     UrlCatcher catcher;
     QString big;
+    // The synthetic sequence's, started by the first refusal's row.
+    GatewayProcess sequenceGateway;
+    bool sequenceStarted = false;
 };
 
 namespace {
@@ -832,6 +842,140 @@ void TestGateway::aFarEventsPageNamesItsRegion()
     QVERIFY2(page.body.contains("<title>Event 2026p900001: Kermadec Islands region"), page.body.constData());
     QVERIFY2(page.body.contains("<tr><th>Stations (magnitude)</th><td>unknown</td></tr>"), page.body.constData());
     QVERIFY2(!page.body.contains("-1</td>"), page.body.constData());
+}
+
+namespace {
+
+// An M6 on 1 March 2024 with 300 aftershocks at the quantiles of an
+// Omori-Utsu decay (c 0.05 days, p 1.1, over its window of 499.3 days) and
+// of a Gutenberg-Richter law (b 1 from M2), within 30 km; an event without
+// a magnitude among them, and one far away.
+struct Synthetic
+{
+    QByteArray text;
+    std::vector<double> days;
+    std::vector<double> magnitudes;
+};
+
+Synthetic synthetic()
+{
+    Synthetic s;
+    s.text = fdsnTextHeader + "main|2024-03-01T00:00:00Z|-42|173|10|||||Mw|6.0|||earthquake\n"
+                              "nomag|2024-03-02T00:00:00Z|-42.05|173|10|||||||||earthquake\n"
+                              "far|2024-03-02T00:00:00Z|-38|176|10|||||ML|3.5|||earthquake\n";
+    const QDateTime t0(QDate(2024, 3, 1), QTime(0, 0), Qt::UTC);
+    const double c = 0.05, p = 1.1, D = std::pow(10, 0.5409 * 6 - 0.547);
+    const double a0 = std::pow(c, 1 - p), a1 = std::pow(D + c, 1 - p);
+    for (int i = 0; i < 300; ++i) {
+        const double q = (i + 0.5) / 300;
+        const double t = std::pow(a0 + q * (a1 - a0), 1 / (1 - p)) - c;
+        const double u = std::fmod(0.5 + i * 0.6180339887, 1.0);
+        const double m = std::round((1.95 - std::log10(1 - u)) * 10) / 10;
+        s.days.push_back(t);
+        s.magnitudes.push_back(m);
+        const QDateTime at = t0.addMSecs(qint64(t * 86400000));
+        s.text += "a" + QByteArray::number(i) + '|' + at.toString(Qt::ISODateWithMs).toLatin1() + '|'
+            + QByteArray::number(-42 + 0.2 * std::sin(i), 'f', 4) + '|' + QByteArray::number(173 + 0.2 * std::cos(i), 'f', 4)
+            + "|8|||||ML|" + QByteArray::number(m, 'f', 1) + "|||earthquake\n";
+    }
+    return s;
+}
+
+} // namespace
+
+void TestGateway::sequenceRoutesRefuseInOneLine_data()
+{
+    QTest::addColumn<QString>("path");
+    QTest::addColumn<int>("status");
+    QTest::addColumn<QString>("says");
+    QTest::newRow("an unknown event") << "/sequence?eventid=nothere" << 404 << "no event";
+    QTest::newRow("no magnitude") << "/sequence?eventid=nomag" << 400 << "has no magnitude";
+    QTest::newRow("no eventid") << "/sequence" << 400 << "eventid is needed";
+    QTest::newRow("days not a number") << "/sequence?eventid=main&days=soon" << 400 << "not a valid days";
+    QTest::newRow("an unknown key") << "/sequence?eventid=main&colour=red" << 400 << "unknown parameter";
+    QTest::newRow("no method") << "/decluster?starttime=2024-01-01" << 400 << "method is needed";
+    QTest::newRow("an unknown method") << "/decluster?method=reasenberg" << 400 << "is not a method";
+    QTest::newRow("a bad FDSN key") << "/decluster?method=gardner-knopoff&minmagnitude=big" << 400 << "minmagnitude";
+}
+
+void TestGateway::sequenceRoutesRefuseInOneLine()
+{
+    QFETCH(QString, path);
+    QFETCH(int, status);
+    QFETCH(QString, says);
+    if (!sequenceStarted) {
+        GatewayProcess &g = sequenceGateway;
+        QCOMPARE(g.run({ "import", "--catalogue", g.catalogue(), g.writeFile("sequence.txt", synthetic().text) }).exitCode, 0);
+        QVERIFY(g.start({ "--catalogue", g.catalogue() }));
+        sequenceStarted = true;
+    }
+    const GatewayProcess::Reply reply = GatewayProcess::get(sequenceGateway.url(path));
+    QCOMPARE(reply.status, status);
+    QVERIFY2(reply.body.count('\n') == 1 && reply.body.contains(says.toUtf8()), reply.body.constData());
+}
+
+void TestGateway::sequenceAndDeclusterOfASequence()
+{
+    GatewayProcess own;
+    const Synthetic s = synthetic();
+    QCOMPARE(own.run({ "import", "--catalogue", own.catalogue(), own.writeFile("sequence.txt", s.text) }).exitCode, 0);
+    QVERIFY(own.start({ "--catalogue", own.catalogue() }));
+    const GatewayProcess::Reply reply = GatewayProcess::get(own.url(QStringLiteral("/sequence?eventid=main")));
+    QCOMPARE(reply.status, 200);
+    QVERIFY(reply.contentType.startsWith("application/json"));
+    const QJsonObject json = QJsonDocument::fromJson(reply.body).object();
+    QCOMPARE(json[QStringLiteral("mainshock")].toObject()[QStringLiteral("time")].toString(), QStringLiteral("2024-03-01T00:00:00.000Z"));
+    // Every aftershock and the one without magnitude; not the far one.
+    QCOMPARE(json[QStringLiteral("count")].toInt(), 301);
+    const QJsonObject window = json[QStringLiteral("window")].toObject();
+    QVERIFY(std::fabs(window[QStringLiteral("radiusKm")].toDouble() - std::pow(10, 0.1238 * 6 + 0.983)) < 1e-9);
+    // The catalogue ends with the last aftershock: so does the window.
+    QVERIFY(window[QStringLiteral("end")].toString() < QStringLiteral("2025-07-14"));
+    // Mc by maximum curvature (the most frequent bin, + 0.2) and b by Aki
+    // and Utsu, worked out here.
+    std::map<int, int> bins;
+    for (const double m : s.magnitudes)
+        ++bins[int(std::lround(m * 10))];
+    const auto peak = std::max_element(bins.begin(), bins.end(), [](auto &a, auto &b) { return a.second < b.second; });
+    const double mc = (peak->first + 2) / 10.0;
+    double sum = 0;
+    int n = 0;
+    for (const double m : s.magnitudes) {
+        if (m >= mc - 1e-9) {
+            sum += m;
+            ++n;
+        }
+    }
+    const QJsonObject magnitudes = json[QStringLiteral("magnitudes")].toObject();
+    QVERIFY(std::fabs(magnitudes[QStringLiteral("mc")].toDouble() - mc) < 1e-9);
+    QCOMPARE(magnitudes[QStringLiteral("n")].toInt(), n);
+    QVERIFY(std::fabs(magnitudes[QStringLiteral("b")].toDouble() - std::log10(std::exp(1.0)) / (sum / n - (mc - 0.05))) < 1e-9);
+    // The decay's fit near the law the times follow, and its forecast.
+    const QJsonObject omori = json[QStringLiteral("omori")].toObject();
+    QVERIFY2(std::fabs(omori[QStringLiteral("p")].toDouble() - 1.1) < 3 * omori[QStringLiteral("sigmaP")].toDouble(), reply.body.constData());
+    QCOMPARE(json[QStringLiteral("forecast")].toArray().size(), 12);
+    const QJsonObject day = json[QStringLiteral("forecast")].toArray().at(0).toObject();
+    QVERIFY(day[QStringLiteral("probability")].toDouble() > 0 && day[QStringLiteral("probability")].toDouble() < 1);
+    QVERIFY(!json[QStringLiteral("bTime")].toArray().isEmpty());
+
+    // Declustered: the M6 leads the aftershocks; the far event and the one
+    // with no magnitude are not its.
+    const GatewayProcess::Reply text = GatewayProcess::get(
+        own.url(QStringLiteral("/decluster?method=gardner-knopoff&starttime=2024-01-01&minmagnitude=2")));
+    QCOMPARE(text.status, 200);
+    const QList<QByteArray> lines = text.body.trimmed().split('\n');
+    QCOMPARE(lines.at(0), QByteArray("#EventID|Time|Magnitude|Cluster|Mainshock|Parent|LogEta"));
+    int led = 0;
+    for (const QByteArray &line : lines.mid(1)) {
+        const QList<QByteArray> f = line.split('|');
+        QCOMPARE(f.size(), 7);
+        QVERIFY(f.at(0) != "nomag");
+        if (f.at(0) == "far")
+            QCOMPARE(f.at(4), QByteArray("far"));
+        else if (f.at(0) != "main")
+            led += f.at(4) == "main" && f.at(5) == "main" ? 1 : 0;
+    }
+    QCOMPARE(led, 300);
 }
 
 QTEST_MAIN(TestGateway)

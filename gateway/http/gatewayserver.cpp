@@ -21,6 +21,7 @@ GatewayServer::GatewayServer(const Catalogue &catalogue, const Limits &limits)
     , m_search(catalogue)
     , m_pages(catalogue)
     , m_fdsn(catalogue, limits.maxEvents)
+    , m_sequences(catalogue)
     , m_transport(limits, *this)
 {
 }
@@ -52,6 +53,10 @@ void GatewayServer::answer(const HttpRequest &request, HttpReply &reply)
         m_pages.event(QString::fromUtf8(path.substr(std::string_view(PageService::eventRoot).size())), reply);
     else if (startsWith(path, FdsnService::root))
         m_fdsn.answer(path.substr(std::string_view(FdsnService::root).size()), request.query, request.url(), reply);
+    else if (path == SequenceService::sequencePath)
+        m_sequences.sequence(request.query, reply);
+    else if (path == SequenceService::declusterPath)
+        m_sequences.decluster(request.query, reply);
     else if (path == "/")
         m_pages.home(QStringLiteral("http://%1/services/quake/search?").arg(request.host), reply);
     else

@@ -8,6 +8,7 @@
 #include "http/httptransport.h"
 #include "http/pageservice.h"
 #include "http/searchservice.h"
+#include "http/sequenceservice.h"
 
 #include <atomic>
 #include <cstdint>
@@ -49,5 +50,6 @@ private:
     SearchService m_search;
     PageService m_pages;
     const FdsnService m_fdsn;
+    const SequenceService m_sequences;
     HttpTransport m_transport;
 };

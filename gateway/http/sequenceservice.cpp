@@ -1,0 +1,195 @@
+#include "http/sequenceservice.h"
+
+#include "catalogue/eventrow.h"
+#include "catalogue/windows.h"
+#include "geo/decluster.h"
+#include "geo/sequencestudy.h"
+#include "geo/sequencewindow.h"
+#include "http/fdsnquery.h"
+#include "http/querystring.h"
+
+#include <QDateTime>
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+#include <QUrl>
+
+#include <cmath>
+#include <optional>
+
+namespace {
+
+constexpr double Microseconds = 1e6;
+
+QString isoTime(double seconds)
+{
+    return QDateTime::fromMSecsSinceEpoch(qint64(std::llround(seconds * 1000)), Qt::UTC).toString(Qt::ISODateWithMs);
+}
+
+QuakePoint pointOf(const EventRow &row)
+{
+    return { row.originTimeUs / Microseconds, row.latitude.value_or(std::nan("")), row.longitude.value_or(std::nan("")),
+             row.magnitude.value_or(std::nan("")), row.publicId.toStdString() };
+}
+
+QJsonValue number(double value)
+{
+    return std::isfinite(value) ? QJsonValue(value) : QJsonValue();
+}
+
+} // namespace
+
+void SequenceService::sequence(std::string_view query, HttpReply &reply) const
+{
+    QString eventId;
+    std::optional<double> days;
+    std::optional<double> at;
+    for (const auto &[key, value] : QueryString::pairs(query)) {
+        bool ok = true;
+        if (key == "eventid") {
+            eventId = QString::fromStdString(value);
+        } else if (key == "days") {
+            days = QString::fromStdString(value).toDouble(&ok);
+            ok = ok && *days > 0 && *days <= 36500;
+        } else if (key == "at") {
+            const QDateTime time = QDateTime::fromString(QString::fromStdString(value), Qt::ISODateWithMs);
+            ok = time.isValid();
+            if (ok)
+                at = (time.timeSpec() == Qt::LocalTime ? QDateTime(time.date(), time.time(), Qt::UTC) : time)
+                         .toMSecsSinceEpoch() / 1000.0;
+        } else {
+            return reply.text(400, QStringLiteral("unknown parameter %1: /sequence takes eventid, days and at")
+                                       .arg(QueryString::quoted(key)));
+        }
+        if (!ok)
+            return reply.text(400, QStringLiteral("%1 is not a valid %2").arg(QueryString::quoted(value), QString::fromStdString(key)));
+    }
+    if (eventId.isEmpty())
+        return reply.text(400, QStringLiteral("eventid is needed: /sequence?eventid=2016p858000"));
+    const std::optional<EventRow> found = m_catalogue.find(eventId);
+    if (!found)
+        return reply.text(404, QStringLiteral("no event %1 in the catalogue").arg(QueryString::quoted(eventId.toStdString())));
+    if (!found->magnitude || !found->latitude || !found->longitude)
+        return reply.text(400, QStringLiteral("event %1 has no %2: its sequence cannot be studied")
+                                   .arg(eventId, !found->magnitude ? QStringLiteral("magnitude") : QStringLiteral("position")));
+    const QuakePoint mainshock = pointOf(*found);
+    const std::optional<Catalogue::TimeRange> held = m_catalogue.timeRange();
+    const double latest = held ? held->lastUs / Microseconds : mainshock.time;
+
+    // The window's events: after the mainshock, within its circle.
+    const double windowDays = days.value_or(SequenceWindow::days(mainshock.magnitude));
+    EventFilter filter;
+    filter.startUs = found->originTimeUs;
+    filter.endUs = found->originTimeUs + std::int64_t(windowDays * SequenceStudy::SecondsPerDay * Microseconds) + 1;
+    filter.magnitudeUpper = 100;
+    filter.region.circle = SearchRegion::Circle { { mainshock.latitude, mainshock.longitude },
+                                                  SequenceWindow::radiusKm(mainshock.magnitude) };
+    std::vector<QuakePoint> candidates;
+    const std::unique_ptr<Catalogue::Cursor> cursor = m_catalogue.search(filter);
+    EventRow row;
+    while (cursor->next(row)) {
+        if (row.latitude && row.longitude)
+            candidates.push_back(pointOf(row));
+    }
+    if (!cursor->error().isEmpty())
+        return reply.text(503, QStringLiteral("the catalogue could not be read: %1").arg(cursor->error()));
+    const SequenceStudy::Study study = SequenceStudy::study(mainshock, candidates, days, at, latest);
+
+    QJsonObject json;
+    json[QStringLiteral("mainshock")] = QJsonObject { { QStringLiteral("id"), eventId },
+                                                      { QStringLiteral("time"), isoTime(mainshock.time) },
+                                                      { QStringLiteral("latitude"), mainshock.latitude },
+                                                      { QStringLiteral("longitude"), mainshock.longitude },
+                                                      { QStringLiteral("depth"), found->depthKm ? QJsonValue(*found->depthKm) : QJsonValue() },
+                                                      { QStringLiteral("magnitude"), mainshock.magnitude } };
+    json[QStringLiteral("window")] = QJsonObject { { QStringLiteral("radiusKm"), study.radiusKm },
+                                                   { QStringLiteral("start"), isoTime(study.start) },
+                                                   { QStringLiteral("end"), isoTime(study.end) } };
+    json[QStringLiteral("count")] = int(study.events.size());
+    QJsonObject magnitudes;
+    magnitudes[QStringLiteral("mc")] = study.mc ? QJsonValue(*study.mc) : QJsonValue();
+    magnitudes[QStringLiteral("b")] = study.b ? QJsonValue(study.b->b) : QJsonValue();
+    magnitudes[QStringLiteral("bSigma")] = study.b ? QJsonValue(study.b->sigma) : QJsonValue();
+    magnitudes[QStringLiteral("a")] = study.b ? QJsonValue(study.b->a) : QJsonValue();
+    magnitudes[QStringLiteral("n")] = study.b ? study.b->n : 0;
+    json[QStringLiteral("magnitudes")] = magnitudes;
+    if (study.omori) {
+        const Omori::Fit &fit = *study.omori;
+        json[QStringLiteral("omori")] = QJsonObject { { QStringLiteral("K"), number(fit.K) },
+                                                      { QStringLiteral("c"), number(fit.c) },
+                                                      { QStringLiteral("p"), number(fit.p) },
+                                                      { QStringLiteral("sigmaK"), number(fit.sigmaK) },
+                                                      { QStringLiteral("sigmaC"), number(fit.sigmaC) },
+                                                      { QStringLiteral("sigmaP"), number(fit.sigmaP) },
+                                                      { QStringLiteral("n"), fit.n },
+                                                      { QStringLiteral("logLikelihood"), number(fit.logLikelihood) } };
+    } else {
+        json[QStringLiteral("omori")] = QJsonValue();
+    }
+    QJsonArray forecast;
+    for (const Omori::Forecast &f : study.forecast) {
+        forecast.append(QJsonObject { { QStringLiteral("from"), isoTime(study.start + f.from * SequenceStudy::SecondsPerDay) },
+                                      { QStringLiteral("to"), isoTime(study.start + f.to * SequenceStudy::SecondsPerDay) },
+                                      { QStringLiteral("magnitude"), f.magnitude },
+                                      { QStringLiteral("expected"), number(f.expected) },
+                                      { QStringLiteral("probability"), number(f.probability) } });
+    }
+    json[QStringLiteral("forecast")] = forecast;
+    QJsonArray bTime;
+    for (const SequenceStudy::Study::BTime &point : study.bTime)
+        bTime.append(QJsonObject { { QStringLiteral("end"), isoTime(point.end) },
+                                   { QStringLiteral("b"), point.value.b },
+                                   { QStringLiteral("bSigma"), point.value.sigma } });
+    json[QStringLiteral("bTime")] = bTime;
+    reply.status = 200;
+    reply.type = "application/json";
+    reply.body = QJsonDocument(json).toJson(QJsonDocument::Compact).toStdString() + '\n';
+}
+
+void SequenceService::decluster(std::string_view query, HttpReply &reply) const
+{
+    // The method is this route's; the rest is an FDSN query.
+    std::string method, rest;
+    for (const auto &[key, value] : QueryString::pairs(query)) {
+        if (key == "method") {
+            method = value;
+        } else if (key == "threshold") {
+            return reply.text(400, QStringLiteral("threshold is for the nearest-neighbour method, which is not served yet"));
+        } else {
+            rest += (rest.empty() ? "" : "&") + QUrl::toPercentEncoding(QString::fromStdString(key)).toStdString() + '='
+                + QUrl::toPercentEncoding(QString::fromStdString(value)).toStdString();
+        }
+    }
+    if (method.empty())
+        return reply.text(400, QStringLiteral("method is needed: gardner-knopoff"));
+    if (method == "nearest-neighbour")
+        return reply.text(501, QStringLiteral("nearest-neighbour declustering is not served yet; gardner-knopoff is"));
+    if (method != "gardner-knopoff")
+        return reply.text(400, QStringLiteral("%1 is not a method: gardner-knopoff").arg(QueryString::quoted(method)));
+    const Parsed<FdsnQuery> parsed = FdsnQuery::parse(rest);
+    if (!parsed.error.isEmpty())
+        return reply.text(400, parsed.error);
+    const FdsnQuery &fdsn = *parsed.value;
+    std::vector<QuakePoint> events;
+    const std::unique_ptr<Catalogue::Cursor> cursor = m_catalogue.select(fdsn.selection);
+    EventRow row;
+    while (cursor->next(row)) {
+        if (row.magnitude && row.latitude && row.longitude && fdsn.matches(row))
+            events.push_back(pointOf(row));
+    }
+    if (!cursor->error().isEmpty())
+        return reply.text(503, QStringLiteral("the catalogue could not be read: %1").arg(cursor->error()));
+    SequenceStudy::sortByTime(events);
+    const std::vector<Decluster::Membership> memberships = Decluster::gardnerKnopoff(events);
+    std::string &out = reply.body;
+    out = "#EventID|Time|Magnitude|Cluster|Mainshock|Parent|LogEta\n";
+    for (std::size_t i = 0; i < events.size(); ++i) {
+        const Decluster::Membership &m = memberships[i];
+        out += events[i].id + '|' + isoTime(events[i].time).toStdString() + '|'
+            + QString::number(events[i].magnitude, 'g', 6).toStdString() + '|' + std::to_string(m.cluster) + '|'
+            + events[std::size_t(m.mainshock)].id + '|' + (m.parent >= 0 ? events[std::size_t(m.parent)].id : std::string())
+            + '|' + (std::isfinite(m.logEta) ? QString::number(m.logEta, 'f', 4).toStdString() : std::string()) + '\n';
+    }
+    reply.status = 200;
+    reply.type = HttpReply::textType;
+}

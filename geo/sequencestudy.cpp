@@ -1,0 +1,78 @@
+#include "geo/sequencestudy.h"
+
+#include "geo/projection.h"
+#include "geo/sequencewindow.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace SequenceStudy {
+
+void sortByTime(std::vector<QuakePoint> &events)
+{
+    std::sort(events.begin(), events.end(), [](const QuakePoint &a, const QuakePoint &b) {
+        return a.time != b.time ? a.time < b.time : a.id < b.id;
+    });
+}
+
+Study study(const QuakePoint &mainshock, const std::vector<QuakePoint> &catalogue, std::optional<double> days,
+            std::optional<double> at, double latest)
+{
+    Study result;
+    result.mainshock = mainshock;
+    result.radiusKm = SequenceWindow::radiusKm(mainshock.magnitude);
+    const double duration = days.value_or(SequenceWindow::days(mainshock.magnitude)) * SecondsPerDay;
+    result.start = mainshock.time;
+    result.end = std::min(mainshock.time + duration, std::max(latest, mainshock.time));
+    const GeoPoint centre { mainshock.latitude, mainshock.longitude };
+    for (const QuakePoint &event : catalogue) {
+        if (event.id == mainshock.id || !(event.time > result.start && event.time <= result.end))
+            continue;
+        if (Geo::distanceKm(centre, { event.latitude, event.longitude }) <= result.radiusKm)
+            result.events.push_back(event);
+    }
+    sortByTime(result.events);
+
+    std::vector<double> magnitudes;
+    for (const QuakePoint &event : result.events) {
+        if (std::isfinite(event.magnitude))
+            magnitudes.push_back(event.magnitude);
+    }
+    const Statistics::GutenbergRichter gr = Statistics::gutenbergRichter(magnitudes);
+    result.mc = gr.mc;
+    if (!result.mc)
+        return result;
+    result.b = Statistics::bValue(magnitudes, *result.mc);
+    const int mcBin = Statistics::binOf(*result.mc);
+
+    std::vector<double> times;
+    for (const QuakePoint &event : result.events) {
+        if (std::isfinite(event.magnitude) && Statistics::binOf(event.magnitude) >= mcBin)
+            times.push_back((event.time - result.start) / SecondsPerDay);
+    }
+    const double windowDays = (result.end - result.start) / SecondsPerDay;
+    result.omori = Omori::fit(times, windowDays);
+    result.forecastFrom = at.value_or(result.end);
+    if (result.omori && result.b) {
+        const double from = (result.forecastFrom - result.start) / SecondsPerDay;
+        for (const double horizon : ForecastDays) {
+            for (const double magnitude : ForecastMagnitudes)
+                result.forecast.push_back(Omori::forecast(*result.omori, result.b->b, *result.mc, magnitude, from, from + horizon));
+        }
+    }
+
+    // b over time, in the sequence's order.
+    std::vector<double> timeOf;
+    magnitudes.clear();
+    for (const QuakePoint &event : result.events) {
+        if (std::isfinite(event.magnitude)) {
+            magnitudes.push_back(event.magnitude);
+            timeOf.push_back(event.time);
+        }
+    }
+    for (const Statistics::BAt &point : Statistics::bOverTime(magnitudes, *result.mc))
+        result.bTime.push_back({ timeOf[point.last], point.value });
+    return result;
+}
+
+} // namespace SequenceStudy

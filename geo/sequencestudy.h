@@ -1,0 +1,64 @@
+#pragma once
+
+// What a sequence is doing, from a catalogue: the events of a mainshock's
+// window (Gardner and Knopoff's, geo/sequencewindow.h: every other event
+// within its distance, great circle on the 6371 km sphere, with a time in
+// (t0, t0 + D], D its days unless asked, never past the catalogue's last
+// event), their completeness and b (geo/statistics.h), the Omori-Utsu fit
+// and its forecast (geo/omori.h) and b over time. One engine, for Harvix
+// and the gateway alike.
+
+#include "geo/omori.h"
+#include "geo/statistics.h"
+
+#include <optional>
+#include <string>
+#include <vector>
+
+// An event as the studies take it: time in seconds since 1970 (UTC),
+// degrees, a magnitude (NaN for none).
+struct QuakePoint
+{
+    double time = 0;
+    double latitude = 0;
+    double longitude = 0;
+    double magnitude = 0;
+    std::string id;
+};
+
+namespace SequenceStudy {
+
+constexpr double SecondsPerDay = 86400;
+
+// The horizons of the forecast: a day, a week, a month, a year.
+constexpr double ForecastDays[] = { 1, 7, 30, 365 };
+constexpr double ForecastMagnitudes[] = { 4, 5, 6 };
+
+struct Study
+{
+    QuakePoint mainshock;
+    double radiusKm = 0;
+    double start = 0, end = 0;             // the window's times (seconds)
+    std::vector<QuakePoint> events;        // the sequence, in time order then id
+    std::optional<double> mc;              // none without magnitudes
+    std::optional<Statistics::BValue> b;   // at or above Mc
+    std::optional<Omori::Fit> omori;       // none with too few events at or above Mc
+    double forecastFrom = 0;               // seconds
+    std::vector<Omori::Forecast> forecast; // days after the mainshock
+    struct BTime
+    {
+        double end;                        // the window's last event (seconds)
+        Statistics::BValue value;
+    };
+    std::vector<BTime> bTime;
+};
+
+// The mainshock needs a magnitude; `days` and `at` (seconds) as asked, or
+// none. `latest` is the catalogue's last event's time.
+Study study(const QuakePoint &mainshock, const std::vector<QuakePoint> &catalogue, std::optional<double> days,
+            std::optional<double> at, double latest);
+
+// Orders events by time, then id, as every study does.
+void sortByTime(std::vector<QuakePoint> &events);
+
+} // namespace SequenceStudy

@@ -1,0 +1,297 @@
+// A sequence studied: the Omori-Utsu fit on sequences simulated with known
+// parameters, the forecast, b over time, Gardner and Knopoff's window
+// against their published table, and declustering of a hand-made set and
+// of the shipped catalogue. Every figure is worked out here apart from the
+// code under test.
+
+#include "geo/decluster.h"
+#include "geo/omori.h"
+#include "geo/projection.h"
+#include "geo/sequencestudy.h"
+#include "geo/sequencewindow.h"
+#include "geo/statistics.h"
+
+#include <QFile>
+#include <QRandomGenerator>
+#include <QtTest>
+
+#include <cmath>
+
+class TestSequence : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void omoriRecoversASimulatedSequence_data();
+    void omoriRecoversASimulatedSequence();
+    void forecastFollowsTheFit();
+    void bOverTimeWindows();
+    void windowMatchesThePublishedTable_data();
+    void windowMatchesThePublishedTable();
+    void studyTakesTheWindowsEvents();
+    void gardnerKnopoffOnAHandMadeSet();
+    void gardnerKnopoffOnTheShippedCatalogue();
+};
+
+namespace {
+
+// A non-homogeneous Poisson process of rate K (t + c)^-p over (0, days]:
+// a unit-rate process's arrivals mapped through the inverse of the
+// integrated rate, K ((t + c)^(1-p) - c^(1-p)) / (1 - p), or K ln(1 + t/c).
+std::vector<double> simulate(double K, double c, double p, double days, quint32 seed)
+{
+    QRandomGenerator random(seed);
+    const double total = p == 1 ? K * std::log((days + c) / c)
+                                : K * (std::pow(days + c, 1 - p) - std::pow(c, 1 - p)) / (1 - p);
+    std::vector<double> times;
+    double s = 0;
+    for (;;) {
+        s += -std::log(1 - random.generateDouble());
+        if (s > total)
+            break;
+        times.push_back(p == 1 ? c * std::exp(s / K) - c
+                               : std::pow(std::pow(c, 1 - p) + (1 - p) * s / K, 1 / (1 - p)) - c);
+    }
+    return times;
+}
+
+// Aki and Utsu's b of binned magnitudes at or above mc, worked out plainly.
+double akiUtsu(const std::vector<double> &magnitudes, double mc)
+{
+    double sum = 0;
+    int n = 0;
+    for (const double m : magnitudes) {
+        const double binned = std::floor(m * 10 + 0.5 + 1e-4) / 10;
+        if (binned >= mc - 1e-9) {
+            sum += binned;
+            ++n;
+        }
+    }
+    return std::log10(std::exp(1.0)) / (sum / n - (mc - 0.05));
+}
+
+// Gutenberg-Richter magnitudes of a given b above m0, to tenths.
+std::vector<double> magnitudesOf(int count, double b, double m0, quint32 seed)
+{
+    QRandomGenerator random(seed);
+    std::vector<double> magnitudes;
+    for (int i = 0; i < count; ++i)
+        magnitudes.push_back(std::round((m0 - 0.05 - std::log10(1 - random.generateDouble()) / b) * 10) / 10);
+    return magnitudes;
+}
+
+} // namespace
+
+void TestSequence::omoriRecoversASimulatedSequence_data()
+{
+    QTest::addColumn<double>("K");
+    QTest::addColumn<double>("c");
+    QTest::addColumn<double>("p");
+    QTest::addColumn<double>("days");
+    QTest::addColumn<quint32>("seed");
+    QTest::newRow("a year, p 1.1") << 100.0 << 0.05 << 1.1 << 365.0 << 1u;
+    QTest::newRow("p exactly 1") << 50.0 << 0.01 << 1.0 << 100.0 << 2u;
+    QTest::newRow("slow decay, two months") << 30.0 << 0.2 << 0.85 << 60.0 << 3u;
+    QTest::newRow("fast decay, large c") << 400.0 << 0.5 << 1.4 << 200.0 << 4u;
+}
+
+void TestSequence::omoriRecoversASimulatedSequence()
+{
+    QFETCH(double, K);
+    QFETCH(double, c);
+    QFETCH(double, p);
+    QFETCH(double, days);
+    QFETCH(quint32, seed);
+    const std::vector<double> times = simulate(K, c, p, days, seed);
+    QVERIFY2(times.size() > 200, qPrintable(QString::number(times.size())));
+    const std::optional<Omori::Fit> fit = Omori::fit(times, days);
+    QVERIFY(fit);
+    QCOMPARE(fit->n, int(times.size()));
+    const QString said = QStringLiteral("K %1 ± %2, c %3 ± %4, p %5 ± %6")
+                             .arg(fit->K).arg(fit->sigmaK).arg(fit->c).arg(fit->sigmaC).arg(fit->p).arg(fit->sigmaP);
+    QVERIFY2(fit->sigmaP > 0 && fit->sigmaK > 0 && fit->sigmaC > 0, qPrintable(said));
+    QVERIFY2(std::fabs(fit->p - p) < 3 * fit->sigmaP, qPrintable(said));
+    QVERIFY2(std::fabs(fit->c - c) < 3 * fit->sigmaC, qPrintable(said));
+    // The maximum: above the true parameters and every step around it.
+    const double best = Omori::logLikelihood(fit->K, fit->c, fit->p, times, days);
+    QVERIFY(std::fabs(best - fit->logLikelihood) < 1e-9 * std::fabs(best));
+    QVERIFY(best >= Omori::logLikelihood(K, c, p, times, days));
+    for (const double step : { -1e-3, 1e-3 }) {
+        QVERIFY2(best >= Omori::logLikelihood(fit->K * (1 + step), fit->c, fit->p, times, days), qPrintable(said));
+        QVERIFY2(best >= Omori::logLikelihood(fit->K, fit->c * (1 + step), fit->p, times, days), qPrintable(said));
+        QVERIFY2(best >= Omori::logLikelihood(fit->K, fit->c, fit->p + step, times, days), qPrintable(said));
+    }
+    // Too few events: no fit.
+    QVERIFY(!Omori::fit(std::vector<double>(times.begin(), times.begin() + Omori::MinimumEvents - 1), days));
+}
+
+void TestSequence::forecastFollowsTheFit()
+{
+    // Reasenberg and Jones: N = K 10^(-b (m - Mc)) ((t2 + c)^(1-p) - (t1 + c)^(1-p)) / (1 - p).
+    Omori::Fit fit;
+    fit.K = 120;
+    fit.c = 0.03;
+    fit.p = 1.08;
+    const double b = 0.95, mc = 2.4;
+    for (const double m : { 4.0, 5.0, 6.0 }) {
+        const Omori::Forecast f = Omori::forecast(fit, b, mc, m, 10, 17);
+        const double expected = 120 * std::pow(10, -0.95 * (m - 2.4)) * (std::pow(17.03, -0.08) - std::pow(10.03, -0.08)) / -0.08;
+        QVERIFY(std::fabs(f.expected / expected - 1) < 1e-9);
+        QVERIFY(std::fabs(f.probability - (1 - std::exp(-expected))) < 1e-12);
+    }
+    // p = 1: the integral is ln((t2 + c) / (t1 + c)).
+    fit.p = 1;
+    QVERIFY(std::fabs(Omori::integral(0.03, 1, 10, 17) - std::log(17.03 / 10.03)) < 1e-12);
+    QVERIFY(std::fabs(Omori::integral(0.03, 1 + 1e-9, 10, 17) - std::log(17.03 / 10.03)) < 1e-8);
+}
+
+void TestSequence::bOverTimeWindows()
+{
+    // b 1.0 for the first 600 events, 0.7 for the next 600.
+    std::vector<double> magnitudes = magnitudesOf(600, 1.0, 2.0, 7);
+    const std::vector<double> later = magnitudesOf(600, 0.7, 2.0, 8);
+    magnitudes.insert(magnitudes.end(), later.begin(), later.end());
+    const std::vector<Statistics::BAt> series = Statistics::bOverTime(magnitudes, 2.0);
+    QCOMPARE(series.size(), std::size_t((1200 - 150) / 15 + 1));
+    const std::vector<double> first(magnitudes.begin(), magnitudes.begin() + 150);
+    const std::vector<double> last(magnitudes.end() - 150 - (1200 - 150) % 15, magnitudes.end() - (1200 - 150) % 15);
+    QVERIFY(std::fabs(series.front().value.b - akiUtsu(first, 2.0)) < 1e-9);
+    QCOMPARE(series.front().last, std::size_t(149));
+    QVERIFY(std::fabs(series.back().value.b - akiUtsu(last, 2.0)) < 1e-9);
+    QVERIFY2(series.front().value.b > series.back().value.b + 2 * series.back().value.sigma,
+             qPrintable(QStringLiteral("%1 then %2").arg(series.front().value.b).arg(series.back().value.b)));
+    // Shi and Bolt: 2.30 b^2 sqrt(sum (M - mean)^2 / (n (n - 1))).
+    double mean = 0;
+    for (const double m : first)
+        mean += m / 150;
+    double squares = 0;
+    for (const double m : first)
+        squares += (m - mean) * (m - mean);
+    const double b = akiUtsu(first, 2.0);
+    QVERIFY(std::fabs(series.front().value.sigma - 2.3 * b * b * std::sqrt(squares / (150.0 * 149))) < 1e-9);
+}
+
+void TestSequence::windowMatchesThePublishedTable_data()
+{
+    // Gardner and Knopoff (1974), table 1: magnitude, km, days.
+    QTest::addColumn<double>("magnitude");
+    QTest::addColumn<double>("km");
+    QTest::addColumn<double>("days");
+    const double table[][3] = { { 2.5, 19.5, 6 },  { 3.0, 22.5, 11.5 }, { 3.5, 26, 22 },   { 4.0, 30, 42 },
+                                { 4.5, 35, 83 },   { 5.0, 40, 155 },    { 5.5, 47, 290 },  { 6.0, 54, 510 },
+                                { 6.5, 61, 790 },  { 7.0, 70, 915 },    { 7.5, 81, 960 },  { 8.0, 94, 985 } };
+    for (const auto &row : table)
+        QTest::addRow("M%.1f", row[0]) << row[0] << row[1] << row[2];
+}
+
+void TestSequence::windowMatchesThePublishedTable()
+{
+    // The fit follows the table's distances within 2.5% and its days
+    // within 13% (its worst, at M6.5, where the two fits meet).
+    QFETCH(double, magnitude);
+    QFETCH(double, km);
+    QFETCH(double, days);
+    QVERIFY2(std::fabs(SequenceWindow::radiusKm(magnitude) / km - 1) < 0.025, qPrintable(QString::number(SequenceWindow::radiusKm(magnitude))));
+    QVERIFY2(std::fabs(SequenceWindow::days(magnitude) / days - 1) < 0.13, qPrintable(QString::number(SequenceWindow::days(magnitude))));
+}
+
+void TestSequence::studyTakesTheWindowsEvents()
+{
+    // An M6 (53.2 km, 499.3 days) at 0; a simulated sequence within 30 km
+    // of it, and events that its window leaves out: before it, too far,
+    // after its days.
+    const double t0 = 1.7e9, day = 86400;
+    const QuakePoint mainshock { t0, -42.0, 173.0, 6.0, "main" };
+    std::vector<QuakePoint> catalogue = { mainshock };
+    const std::vector<double> times = simulate(40, 0.05, 1.05, 400, 11);
+    const std::vector<double> magnitudes = magnitudesOf(int(times.size()), 1.0, 2.0, 12);
+    for (std::size_t i = 0; i < times.size(); ++i)
+        catalogue.push_back({ t0 + times[i] * day, -42.0 + 0.2 * std::sin(double(i)), 173.0 + 0.2 * std::cos(double(i)),
+                              magnitudes[i], "a" + std::to_string(i) });
+    catalogue.push_back({ t0 - day, -42.0, 173.0, 3.0, "before" });
+    catalogue.push_back({ t0 + day, -43.0, 173.0, 3.0, "111 km away" });
+    catalogue.push_back({ t0 + 500 * day, -42.0, 173.0, 3.0, "after its days" });
+    const SequenceStudy::Study study = SequenceStudy::study(mainshock, catalogue, std::nullopt, std::nullopt, t0 + 600 * day);
+    QCOMPARE(study.events.size(), times.size());
+    QVERIFY(std::fabs(study.radiusKm - std::pow(10, 0.1238 * 6 + 0.983)) < 1e-9);
+    QVERIFY(std::fabs((study.end - study.start) / day - std::pow(10, 0.5409 * 6 - 0.547)) < 1e-6);
+    QVERIFY(study.mc && study.b && study.omori);
+    QVERIFY(std::fabs(study.b->b - akiUtsu(magnitudes, *study.mc)) < 1e-9);
+    QVERIFY2(std::fabs(study.omori->p - 1.05) < 3 * study.omori->sigmaP, qPrintable(QString::number(study.omori->p)));
+    // Four horizons by three magnitudes, from the window's end.
+    QCOMPARE(study.forecast.size(), std::size_t(12));
+    QVERIFY(std::fabs(study.forecast[0].from - (study.end - study.start) / day) < 1e-9);
+    QVERIFY(!study.bTime.empty());
+    // Asked for 30 days and a forecast from day 10; never past the catalogue's last event.
+    const SequenceStudy::Study month = SequenceStudy::study(mainshock, catalogue, 30.0, t0 + 10 * day, t0 + 20 * day);
+    QCOMPARE(month.end, t0 + 20 * day);
+    QVERIFY(std::fabs(month.forecast[0].from - 10) < 1e-9);
+    QVERIFY(std::all_of(month.events.begin(), month.events.end(), [&](const QuakePoint &e) { return e.time <= t0 + 20 * day; }));
+}
+
+void TestSequence::gardnerKnopoffOnAHandMadeSet()
+{
+    const double t0 = 1.7e9, day = 86400;
+    // In time order. The M5 (40.0 km, 143.7 days) takes the two after it
+    // within its window; the foreshock a day before it, the M4.2 200 days
+    // after and the far M3 start clusters of their own; the M3.2 two days
+    // after the M4.2, 10 km away, is the M4.2's (31.7 km, 55.8 days).
+    const std::vector<QuakePoint> events = {
+        { t0 - day, -41.00, 174.00, 3.0, "foreshock" },
+        { t0, -41.00, 174.00, 5.0, "mainshock" },
+        { t0 + day, -41.09, 174.00, 3.0, "aftershock 10 km" },
+        { t0 + day, -39.00, 174.00, 3.0, "far, 222 km" },
+        { t0 + 5 * day, -41.18, 174.00, 3.5, "aftershock 20 km" },
+        { t0 + 200 * day, -41.00, 174.00, 4.2, "later" },
+        { t0 + 202 * day, -41.09, 174.00, 3.2, "the later one's" },
+    };
+    const std::vector<Decluster::Membership> m = Decluster::gardnerKnopoff(events);
+    const std::vector<int> clusters = { 1, 2, 2, 3, 2, 4, 4 };
+    const std::vector<int> mainshocks = { 0, 1, 1, 3, 1, 5, 5 };
+    const std::vector<int> parents = { -1, -1, 1, -1, 1, -1, 5 };
+    for (std::size_t i = 0; i < events.size(); ++i) {
+        QCOMPARE(m[i].cluster, clusters[i]);
+        QCOMPARE(m[i].mainshock, mainshocks[i]);
+        QCOMPARE(m[i].parent, parents[i]);
+    }
+    QCOMPARE(Decluster::clusterCount(m), 4);
+}
+
+void TestSequence::gardnerKnopoffOnTheShippedCatalogue()
+{
+    // GeoNet's 2024 to 2026 events of MLv 3 or more: every member lies in
+    // its mainshock's window, and no mainshock in another's.
+    std::vector<QuakePoint> events;
+    for (const char *year : { "2024", "2025", "2026" }) {
+        QFile file(QStringLiteral(HARVIX_SHIPPED_DATA_DIR "/geonet/MLNZ20_RapidEvents_%1.csv").arg(QLatin1String(year)));
+        QVERIFY(file.open(QIODevice::ReadOnly));
+        file.readLine();
+        while (!file.atEnd()) {
+            const QList<QByteArray> f = file.readLine().trimmed().split(',');
+            if (f.size() < 8 || f.at(7).isEmpty() || f.at(7).toDouble() < 3.0)
+                continue;
+            const QDateTime time = QDateTime::fromString(QString::fromLatin1(f.at(1)), Qt::ISODateWithMs);
+            events.push_back({ time.toMSecsSinceEpoch() / 1000.0, f.at(2).toDouble(), f.at(3).toDouble(), f.at(7).toDouble(),
+                               f.at(0).toStdString() });
+        }
+    }
+    QVERIFY(events.size() > 3000);
+    SequenceStudy::sortByTime(events);
+    const std::vector<Decluster::Membership> m = Decluster::gardnerKnopoff(events);
+    int members = 0;
+    for (std::size_t i = 0; i < events.size(); ++i) {
+        const QuakePoint &leader = events[std::size_t(m[i].mainshock)];
+        if (m[i].mainshock == int(i))
+            continue;
+        ++members;
+        QVERIFY(leader.magnitude >= events[i].magnitude);
+        QVERIFY(events[i].time > leader.time && events[i].time <= leader.time + SequenceWindow::days(leader.magnitude) * 86400);
+        QVERIFY(Geo::distanceKm({ leader.latitude, leader.longitude }, { events[i].latitude, events[i].longitude })
+                <= SequenceWindow::radiusKm(leader.magnitude));
+    }
+    QVERIFY2(members > 100 && Decluster::clusterCount(m) + members == int(events.size()),
+             qPrintable(QStringLiteral("%1 members, %2 clusters").arg(members).arg(Decluster::clusterCount(m))));
+}
+
+QTEST_MAIN(TestSequence)
+#include "tst_sequence.moc"
