@@ -51,7 +51,7 @@ void SequenceAction::offerOn(QWidget *widget)
 void SequenceAction::shown(const QuakeDataManager *search)
 {
     if (!search || m_url.isEmpty() || search->url() != m_url) {
-        m_page->clear();
+        m_page->setResult(search ? &search->quakeLocations() : nullptr);
         return;
     }
     const bool first = !m_page->hasSequence();

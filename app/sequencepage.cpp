@@ -1,5 +1,9 @@
 #include "app/sequencepage.h"
 
+#include "app/sequencecharts.h"
+#include "geo/places.h"
+#include "geo/sequencewindow.h"
+#include "geo/shippeddata.h"
 #include "geo/statistics.h"
 
 #include <QDateTime>
@@ -14,7 +18,9 @@
 SequencePage::SequencePage(QWidget *parent)
     : QWidget(parent)
     , m_text(new QLabel(this))
+    , m_charts(new SequenceCharts(this))
 {
+    m_charts->setObjectName(QStringLiteral("sequenceCharts"));
     m_text->setObjectName(QStringLiteral("sequenceSummary"));
     m_text->setTextFormat(Qt::RichText);
     m_text->setAlignment(Qt::AlignLeft | Qt::AlignTop);
@@ -27,15 +33,79 @@ SequencePage::SequencePage(QWidget *parent)
     scroll->setFrameShape(QFrame::NoFrame);
     auto *layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(scroll);
+    layout->addWidget(scroll, 2);
+    layout->addWidget(m_charts, 3);
     clear();
 }
 
-void SequencePage::clear()
+void SequencePage::setResult(const std::vector<LocatedEvent> *events)
 {
-    m_shown = false;
-    m_text->setText(tr("Choose an event, then <b>Show Its Sequence</b> (Search menu, or the context menu of the "
-                       "tree, the list or the map): its aftershocks are searched and summed up here."));
+    m_events = events && !events->empty() ? events : nullptr;
+    m_mainshock.reset();
+    m_isSequence = false;
+    m_stale = true;
+    m_study.reset();
+    m_charts->setStudy(std::nullopt);
+    if (isVisible() || !m_events)
+        refresh();
+}
+
+void SequencePage::setSequence(const Mainshock &mainshock, const std::vector<LocatedEvent> &events)
+{
+    m_events = &events;
+    m_mainshock = mainshock;
+    m_isSequence = true;
+    refresh();
+}
+
+void SequencePage::showEvent(QShowEvent *event)
+{
+    QWidget::showEvent(event);
+    if (m_stale)
+        refresh();
+}
+
+std::optional<SequencePage::Mainshock> SequencePage::largestOf(const std::vector<LocatedEvent> &events)
+{
+    const LocatedEvent *largest = nullptr;
+    double last = -HUGE_VAL;
+    for (const LocatedEvent &event : events) {
+        const QuakeLocation &at = event.location;
+        if (!std::isfinite(at.magnitude) || !std::isfinite(at.latitude) || !std::isfinite(at.longitude)
+            || !std::isfinite(event.utcSeconds))
+            continue;
+        last = std::max(last, event.utcSeconds);
+        if (!largest || at.magnitude > largest->location.magnitude
+            || (at.magnitude == largest->location.magnitude && event.utcSeconds < largest->utcSeconds))
+            largest = &event;
+    }
+    if (!largest)
+        return std::nullopt;
+    const QuakeLocation &at = largest->location;
+    const auto utcDate = [](double seconds) { return QDateTime::fromSecsSinceEpoch(qint64(std::floor(seconds)), Qt::UTC).date(); };
+    return Mainshock { QString::fromLatin1(largest->reference().data(), qsizetype(largest->reference().size())),
+                       ShippedData::places().describe({ at.latitude, at.longitude }), largest->utcSeconds, at.latitude,
+                       at.longitude, at.depthKm, at.magnitude, SequenceWindow::radiusKm(at.magnitude),
+                       utcDate(largest->utcSeconds),
+                       utcDate(std::min(last, largest->utcSeconds + SequenceWindow::days(at.magnitude) * 86400)) };
+}
+
+void SequencePage::refresh()
+{
+    m_stale = false;
+    if (!m_events) {
+        m_study.reset();
+        m_charts->setStudy(std::nullopt);
+        m_text->setText(tr("Choose an event, then <b>Show Its Sequence</b> (Search menu, or the context menu of the "
+                           "tree, the list or the map): its aftershocks are searched and studied here."));
+        return;
+    }
+    const std::optional<Mainshock> mainshock = m_mainshock ? m_mainshock : largestOf(*m_events);
+    if (!mainshock) {
+        m_text->setText(tr("No event of this result has a magnitude, a place and a time: there is no sequence to study."));
+        return;
+    }
+    setSequenceText(*mainshock, *m_events);
 }
 
 SequencePage::Counts SequencePage::count(const Mainshock &mainshock, const std::vector<LocatedEvent> &events)
@@ -68,7 +138,7 @@ SequencePage::Counts SequencePage::count(const Mainshock &mainshock, const std::
     return counts;
 }
 
-void SequencePage::setSequence(const Mainshock &mainshock, const std::vector<LocatedEvent> &events)
+void SequencePage::setSequenceText(const Mainshock &mainshock, const std::vector<LocatedEvent> &events)
 {
     const Counts counts = count(mainshock, events);
     const QLocale c = QLocale::c();
@@ -102,8 +172,70 @@ void SequencePage::setSequence(const Mainshock &mainshock, const std::vector<Loc
             html += tr("<tr><td>M%1 or more</td><td align=\"right\">%2</td></tr>").arg(m).arg(counts.atLeast[m]);
         html += QStringLiteral("</table>");
     }
+    html += studyText(mainshock, events);
     m_text->setText(html);
-    m_shown = true;
+}
+
+QString SequencePage::studyText(const Mainshock &mainshock, const std::vector<LocatedEvent> &events)
+{
+    // The study of the events as a catalogue: the result's last event ends it.
+    std::vector<QuakePoint> points;
+    points.reserve(events.size());
+    double latest = mainshock.utcSeconds;
+    for (const LocatedEvent &event : events) {
+        const QuakeLocation &at = event.location;
+        if (!std::isfinite(event.utcSeconds) || !std::isfinite(at.latitude) || !std::isfinite(at.longitude))
+            continue;
+        latest = std::max(latest, event.utcSeconds);
+        points.push_back({ event.utcSeconds, at.latitude, at.longitude, std::isfinite(at.magnitude) ? double(at.magnitude) : std::nan(""),
+                           std::string(event.reference()) });
+    }
+    const QuakePoint main { mainshock.utcSeconds, mainshock.latitude, mainshock.longitude, mainshock.magnitude,
+                            mainshock.reference.toStdString() };
+    m_study = SequenceStudy::study(main, points, std::nullopt, std::nullopt, latest);
+    m_charts->setStudy(m_study);
+    const SequenceStudy::Study &study = *m_study;
+    QString html;
+    if (study.mc && study.b) {
+        html += tr("<p><b>Magnitudes:</b> complete from M%1 (maximum curvature + 0.2); b = %2 \u00B1 %3, a = %4, "
+                   "from %5 events at or above it.</p>")
+                    .arg(QString::number(*study.mc, 'f', 1), QString::number(study.b->b, 'f', 2),
+                         QString::number(study.b->sigma, 'f', 2), QString::number(study.b->a, 'f', 2))
+                    .arg(study.b->n);
+    }
+    if (!study.omori) {
+        const int above = study.b ? study.b->n : 0;
+        return html + tr("<p><b>Decay:</b> too few events to fit Omori and Utsu's law (%1 at or above Mc; %2 are "
+                         "needed).</p>").arg(above).arg(Omori::MinimumEvents);
+    }
+    const Omori::Fit &fit = *study.omori;
+    html += tr("<p><b>Decay</b> (Omori\u2013Utsu, K (t + c)<sup>\u2212p</sup> events a day, %1 events): "
+               "K = %2 \u00B1 %3, c = %4 \u00B1 %5 days, p = %6 \u00B1 %7.</p>")
+                .arg(fit.n)
+                .arg(QString::number(fit.K, 'g', 3), QString::number(fit.sigmaK, 'g', 2), QString::number(fit.c, 'g', 3),
+                     QString::number(fit.sigmaC, 'g', 2), QString::number(fit.p, 'f', 2), QString::number(fit.sigmaP, 'f', 2));
+    if (!study.forecast.empty()) {
+        html += tr("<p><b>Forecast</b> from %1 (Reasenberg and Jones): events expected, and the chance of one or more.</p>")
+                    .arg(QDateTime::fromSecsSinceEpoch(qint64(study.forecastFrom), Qt::UTC).toLocalTime()
+                             .toString(QStringLiteral("yyyy-MM-dd HH:mm t")));
+        html += QStringLiteral("<table cellspacing=\"0\" cellpadding=\"3\"><tr><th></th>");
+        for (const double m : SequenceStudy::ForecastMagnitudes)
+            html += tr("<th align=\"right\">M%1 or more</th>").arg(m);
+        html += QStringLiteral("</tr>");
+        const char *const horizons[] = { "Next day", "Next week", "Next month", "Next year" };
+        const std::size_t columns = std::size(SequenceStudy::ForecastMagnitudes);
+        for (std::size_t row = 0; row < std::size(SequenceStudy::ForecastDays); ++row) {
+            html += QStringLiteral("<tr><td>%1</td>").arg(tr(horizons[row]));
+            for (std::size_t column = 0; column < columns; ++column) {
+                const Omori::Forecast &f = study.forecast[row * columns + column];
+                html += QStringLiteral("<td align=\"right\">%1 (%2%)</td>")
+                            .arg(QString::number(f.expected, 'g', 2), QString::number(100 * f.probability, 'f', 0));
+            }
+            html += QStringLiteral("</tr>");
+        }
+        html += QStringLiteral("</table>");
+    }
+    return html;
 }
 
 QString SequencePage::text() const

@@ -1,17 +1,24 @@
 #pragma once
 
-// SequencePage: the "Sequence" tab beside the plots, filled when the
-// result shown is an event's sequence: the mainshock, the window searched
-// and how many events followed it, at or above each whole magnitude.
+// SequencePage: the "Sequence" tab beside the plots. When the result shown
+// is an event's sequence (Show Its Sequence), it studies that event's;
+// for any other result, that of the result's largest event, worked out
+// only once the tab is shown. It gives the mainshock, the window, how many
+// events followed it at or above each whole magnitude, Mc and b, the
+// Omori-Utsu fit and its forecast in words, and the charts
+// (app/sequencecharts.h).
 
+#include "geo/sequencestudy.h"
 #include "quakeml/quakeeventrecord.h"
 
 #include <QDate>
 #include <QWidget>
 
+#include <optional>
 #include <vector>
 
 class QLabel;
+class SequenceCharts;
 
 class SequencePage : public QWidget
 {
@@ -42,16 +49,37 @@ public:
 
     explicit SequencePage(QWidget *parent = nullptr);
 
-    // The sequence's events, as the search found them.
+    // The sequence's events, as the search found them; they must stay
+    // until the next call.
     void setSequence(const Mainshock &mainshock, const std::vector<LocatedEvent> &events);
-    void clear();
-    bool hasSequence() const { return m_shown; }
-    // What the page says, as plain text.
+    // Any other result: its largest event's sequence, once shown. Null clears.
+    void setResult(const std::vector<LocatedEvent> *events);
+    void clear() { setResult(nullptr); }
+    // Whether the page shows a sequence searched for.
+    bool hasSequence() const { return m_isSequence; }
+    // What the page says, as plain text, and what it studied.
     QString text() const;
+    const std::optional<SequenceStudy::Study> &study() const { return m_study; }
 
     static Counts count(const Mainshock &mainshock, const std::vector<LocatedEvent> &events);
+    // The result's largest event with a magnitude, position and time, as
+    // a mainshock whose window spans the result; none without one.
+    static std::optional<Mainshock> largestOf(const std::vector<LocatedEvent> &events);
+
+protected:
+    void showEvent(QShowEvent *event) override;
 
 private:
+    void refresh();
+    void setSequenceText(const Mainshock &mainshock, const std::vector<LocatedEvent> &events);
+    // Works out the study (kept) and says it in words.
+    QString studyText(const Mainshock &mainshock, const std::vector<LocatedEvent> &events);
+
     QLabel *m_text;
-    bool m_shown = false;
+    SequenceCharts *m_charts;
+    const std::vector<LocatedEvent> *m_events = nullptr;
+    std::optional<Mainshock> m_mainshock;   // given, for a sequence searched for
+    std::optional<SequenceStudy::Study> m_study;
+    bool m_isSequence = false;
+    bool m_stale = false;
 };

@@ -7,6 +7,7 @@
 #include "app/mapwidget.h"
 #include "app/plotswidget.h"
 #include "app/sequencepage.h"
+#include "geo/omori.h"
 #include "service/quakeservice.h"
 #include "testsupport/httptestserver.h"
 #include "testsupport/urlcatcher.h"
@@ -41,6 +42,7 @@ private slots:
     void selectionIsShared();
     void referenceOpensItsPage();
     void sequenceFromTheMapAndItsPage();
+    void aSequenceIsStudied();
     void formIsRemembered();
 
 private:
@@ -325,11 +327,53 @@ void TestEventList::sequenceFromTheMapAndItsPage()
     QVERIFY2(text.contains(QLatin1String("2016-11-14 00:02:56 NZDT")), qPrintable(text));
     QVERIFY2(text.contains(QLatin1String("3 events after it, 1 before it; 1 without a magnitude.")), qPrintable(text));
     QVERIFY2(text.contains(QLatin1String("M3 or more\n2\nM4 or more\n2\nM5 or more\n1")), qPrintable(text));
+    // Three events cannot be fitted: said so, and no curve.
+    QVERIFY(page->study() && !page->study()->omori);
+    QVERIFY2(text.contains(QLatin1String("too few events to fit")), qPrintable(text));
 
     // Another search is not the sequence: the page says how to get one.
     window->findChild<QComboBox *>(QStringLiteral("periodCtrl"))->setCurrentIndex(0);
     search(five);
     QVERIFY(!page->hasSequence());
+}
+
+void TestEventList::aSequenceIsStudied()
+{
+    // Kaikoura's M7.8 and 240 aftershocks at the quantiles of an
+    // Omori-Utsu decay (c 0.05 days, p 1.1, over 120 days) and of a
+    // Gutenberg-Richter law from M2.5, within 40 km.
+    QByteArray body = "<?xml version=\"1.0\"?>\n<quakeml xmlns=\"http://quakeml.org/xmlns/quakeml/1.0\"><eventParameters>\n"
+        + quake("2016p858000", "2016-11-13T11:02:56", "-42.6925", "173.0217", "15.11", "7.8", "Mw");
+    const QDateTime t0(QDate(2016, 11, 13), QTime(11, 2, 56), Qt::UTC);
+    const double c = 0.05, p = 1.1, D = 120, a0 = std::pow(c, 1 - p), a1 = std::pow(D + c, 1 - p);
+    for (int i = 0; i < 240; ++i) {
+        const double t = std::pow(a0 + (i + 0.5) / 240 * (a1 - a0), 1 / (1 - p)) - c;
+        const double m = std::round((2.45 - std::log10(1 - std::fmod(0.5 + i * 0.6180339887, 1.0))) * 10) / 10;
+        body += quake(QByteArray("2016p9") + QByteArray::number(10000 + i), t0.addMSecs(qint64(t * 86400000)).toString(Qt::ISODate).chopped(1).toLatin1(),
+                      QByteArray::number(-42.6 + 0.2 * std::sin(i), 'f', 3), QByteArray::number(173.2 + 0.2 * std::cos(i), 'f', 3), "10",
+                      QByteArray::number(m, 'f', 1), "ML");
+    }
+    body += "</eventParameters></quakeml>\n";
+    search(body);
+    tree()->setCurrentItem(tree()->topLevelItem(eventOf(QStringLiteral("2016p858000"))));
+    window->findChild<QAction *>(QStringLiteral("actionShowSequence"))->trigger();
+    auto *page = window->findChild<SequencePage *>(QStringLiteral("sequencePage"));
+    QTRY_VERIFY_WITH_TIMEOUT(page->hasSequence(), 10000);
+    QVERIFY(page->study() && page->study()->omori);
+    const Omori::Fit &fit = *page->study()->omori;
+    QVERIFY2(std::fabs(fit.p - 1.1) < 3 * fit.sigmaP, qPrintable(QString::number(fit.p)));
+    const QString text = page->text();
+    QVERIFY2(text.contains(QLatin1String("Decay")) && text.contains(QLatin1String("Next week")), qPrintable(text));
+    // The charts draw the rate's points and the curve in their colours.
+    const QImage charts = page->findChild<QWidget *>(QStringLiteral("sequenceCharts"))->grab().toImage();
+    int curve = 0, points = 0;
+    for (int y = 0; y < charts.height(); ++y) {
+        for (int x = 0; x < charts.width() / 3; ++x) {
+            curve += charts.pixel(x, y) == qRgb(215, 25, 28) ? 1 : 0;
+            points += charts.pixel(x, y) == qRgb(44, 123, 182) ? 1 : 0;
+        }
+    }
+    QVERIFY2(curve > 20 && points > 20, qPrintable(QStringLiteral("%1 %2").arg(curve).arg(points)));
 }
 
 void TestEventList::formIsRemembered()

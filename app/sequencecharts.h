@@ -1,0 +1,43 @@
+#pragma once
+
+// SequenceCharts: what the Sequence tab draws of a study
+// (geo/sequencestudy.h), three panels side by side: the rate of events at
+// or above Mc against days after the mainshock, both axes logarithmic,
+// with the fitted Omori-Utsu curve; b over time with its uncertainty as a
+// band; and the cumulative seismic moment, 10^(1.5 M + 9.05) N m an event.
+
+#include "geo/sequencestudy.h"
+
+#include <QWidget>
+
+#include <cmath>
+#include <optional>
+
+class SequenceCharts : public QWidget
+{
+    Q_OBJECT
+
+public:
+    explicit SequenceCharts(QWidget *parent = nullptr);
+
+    // None clears.
+    void setStudy(std::optional<SequenceStudy::Study> study);
+    // The rate's points: days after the mainshock and events a day, in
+    // logarithmic bins (four a decade) from the first event on.
+    struct RatePoint
+    {
+        double days;
+        double perDay;
+    };
+    static std::vector<RatePoint> rates(const SequenceStudy::Study &study);
+    // The moment of a magnitude in newton metres (Hanks and Kanamori).
+    static double moment(double magnitude) { return std::pow(10.0, 1.5 * magnitude + 9.05); }
+
+    void draw(QPainter &painter, const QRectF &area) const;
+
+protected:
+    void paintEvent(QPaintEvent *event) override;
+
+private:
+    std::optional<SequenceStudy::Study> m_study;
+};
