@@ -7,9 +7,18 @@
 // (the earlier first among equals); each event not yet in a cluster starts
 // one and takes every event not yet in a cluster within its window's
 // distance (geo/sequencewindow.h) and with a time in (t, t + T].
+//
+// Nearest neighbours (Zaliapin and Ben-Zion 2013): each event's parent is
+// the earlier event that minimises eta = t r^1.6 10^-m(parent), t in years
+// of 365.25 days (a second at least), r the epicentral distance in km (0.1
+// at least); a link holds when log10 eta is below a threshold, by default
+// where the weighted densities of a two-component Gaussian mixture fitted
+// to every log10 eta by EM are equal between their means. Clusters are the
+// linked events, each led by its largest event (the earliest of equals).
 
 #include "geo/sequencestudy.h"
 
+#include <optional>
 #include <vector>
 
 namespace Decluster {
@@ -24,6 +33,20 @@ struct Membership
 
 // The events in time order then id, each with a magnitude.
 std::vector<Membership> gardnerKnopoff(const std::vector<QuakePoint> &events);
+
+struct NearestNeighbours
+{
+    std::vector<Membership> memberships;
+    double threshold = 0;   // of log10 eta
+};
+// The events in time order then id, each with a magnitude and position; the
+// threshold as given, or fitted.
+NearestNeighbours nearestNeighbours(const std::vector<QuakePoint> &events, std::optional<double> threshold = std::nullopt);
+
+// Where two weighted normal densities fitted by EM to the values are equal
+// between their means (their means' middle when they never are); none for
+// fewer than two distinct values.
+std::optional<double> mixtureThreshold(const std::vector<double> &values);
 
 // How many clusters and mainshocks (clusters of one event count as both).
 int clusterCount(const std::vector<Membership> &memberships);

@@ -896,6 +896,9 @@ void TestGateway::sequenceRoutesRefuseInOneLine_data()
     QTest::newRow("no method") << "/decluster?starttime=2024-01-01" << 400 << "method is needed";
     QTest::newRow("an unknown method") << "/decluster?method=reasenberg" << 400 << "is not a method";
     QTest::newRow("a bad FDSN key") << "/decluster?method=gardner-knopoff&minmagnitude=big" << 400 << "minmagnitude";
+    QTest::newRow("a bad threshold") << "/decluster?method=nearest-neighbour&threshold=low" << 400 << "threshold";
+    QTest::newRow("a threshold for the window") << "/decluster?method=gardner-knopoff&threshold=-5" << 400
+                                                << "for the nearest-neighbour method";
 }
 
 void TestGateway::sequenceRoutesRefuseInOneLine()
@@ -976,6 +979,22 @@ void TestGateway::sequenceAndDeclusterOfASequence()
             led += f.at(4) == "main" && f.at(5) == "main" ? 1 : 0;
     }
     QCOMPARE(led, 300);
+
+    // By nearest neighbours, at a threshold given: the threshold said first,
+    // every event but the first with an earlier parent and its log eta.
+    const GatewayProcess::Reply nn = GatewayProcess::get(
+        own.url(QStringLiteral("/decluster?method=nearest-neighbour&minmagnitude=2&threshold=-4.5")));
+    QCOMPARE(nn.status, 200);
+    const QList<QByteArray> rows = nn.body.trimmed().split('\n');
+    QCOMPARE(rows.at(0), QByteArray("#threshold=-4.5000"));
+    QCOMPARE(rows.size(), 2 + 302);
+    QSet<QByteArray> seen;
+    for (const QByteArray &line : rows.mid(2)) {
+        const QList<QByteArray> f = line.split('|');
+        QVERIFY2(f.at(5).isEmpty() == seen.isEmpty() && (f.at(5).isEmpty() || seen.contains(f.at(5))), line.constData());
+        QCOMPARE(f.at(6).isEmpty(), f.at(5).isEmpty());
+        seen.insert(f.at(0));
+    }
 }
 
 QTEST_MAIN(TestGateway)

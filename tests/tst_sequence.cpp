@@ -31,6 +31,9 @@ private slots:
     void studyTakesTheWindowsEvents();
     void gardnerKnopoffOnAHandMadeSet();
     void gardnerKnopoffOnTheShippedCatalogue();
+    void nearestNeighboursOnAHandMadeSet();
+    void mixtureThresholdOfAKnownMixture();
+    void nearestNeighboursOnTheShippedCatalogue();
 };
 
 namespace {
@@ -78,6 +81,40 @@ std::vector<double> magnitudesOf(int count, double b, double m0, quint32 seed)
     for (int i = 0; i < count; ++i)
         magnitudes.push_back(std::round((m0 - 0.05 - std::log10(1 - random.generateDouble()) / b) * 10) / 10);
     return magnitudes;
+}
+
+// GeoNet's 2024 to 2026 events of MLv 3 or more, in time order.
+std::vector<QuakePoint> shipped()
+{
+    std::vector<QuakePoint> events;
+    for (const char *year : { "2024", "2025", "2026" }) {
+        QFile file(QStringLiteral(HARVIX_SHIPPED_DATA_DIR "/geonet/MLNZ20_RapidEvents_%1.csv").arg(QLatin1String(year)));
+        if (!file.open(QIODevice::ReadOnly))
+            return {};
+        file.readLine();
+        while (!file.atEnd()) {
+            const QList<QByteArray> f = file.readLine().trimmed().split(',');
+            if (f.size() < 8 || f.at(7).isEmpty() || f.at(7).toDouble() < 3.0)
+                continue;
+            const QDateTime time = QDateTime::fromString(QString::fromLatin1(f.at(1)), Qt::ISODateWithMs);
+            events.push_back({ time.toMSecsSinceEpoch() / 1000.0, f.at(2).toDouble(), f.at(3).toDouble(), f.at(7).toDouble(),
+                               f.at(0).toStdString() });
+        }
+    }
+    SequenceStudy::sortByTime(events);
+    return events;
+}
+
+// Zaliapin and Ben-Zion's distance, worked out plainly: years (a second at
+// least) times km^1.6 (0.1 km at least) times 10^-m of the parent.
+double etaOf(const QuakePoint &child, const QuakePoint &parent)
+{
+    const double years = std::max(child.time - parent.time, 1.0) / (365.25 * 86400);
+    const double rad = M_PI / 180, dLat = (child.latitude - parent.latitude) * rad, dLon = (child.longitude - parent.longitude) * rad;
+    const double h = std::pow(std::sin(dLat / 2), 2)
+        + std::cos(parent.latitude * rad) * std::cos(child.latitude * rad) * std::pow(std::sin(dLon / 2), 2);
+    const double km = std::max(0.1, 2 * 6371 * std::asin(std::min(1.0, std::sqrt(h))));
+    return years * std::pow(km, 1.6) * std::pow(10, -parent.magnitude);
 }
 
 } // namespace
@@ -261,22 +298,8 @@ void TestSequence::gardnerKnopoffOnTheShippedCatalogue()
 {
     // GeoNet's 2024 to 2026 events of MLv 3 or more: every member lies in
     // its mainshock's window, and no mainshock in another's.
-    std::vector<QuakePoint> events;
-    for (const char *year : { "2024", "2025", "2026" }) {
-        QFile file(QStringLiteral(HARVIX_SHIPPED_DATA_DIR "/geonet/MLNZ20_RapidEvents_%1.csv").arg(QLatin1String(year)));
-        QVERIFY(file.open(QIODevice::ReadOnly));
-        file.readLine();
-        while (!file.atEnd()) {
-            const QList<QByteArray> f = file.readLine().trimmed().split(',');
-            if (f.size() < 8 || f.at(7).isEmpty() || f.at(7).toDouble() < 3.0)
-                continue;
-            const QDateTime time = QDateTime::fromString(QString::fromLatin1(f.at(1)), Qt::ISODateWithMs);
-            events.push_back({ time.toMSecsSinceEpoch() / 1000.0, f.at(2).toDouble(), f.at(3).toDouble(), f.at(7).toDouble(),
-                               f.at(0).toStdString() });
-        }
-    }
+    const std::vector<QuakePoint> events = shipped();
     QVERIFY(events.size() > 3000);
-    SequenceStudy::sortByTime(events);
     const std::vector<Decluster::Membership> m = Decluster::gardnerKnopoff(events);
     int members = 0;
     for (std::size_t i = 0; i < events.size(); ++i) {
@@ -291,6 +314,90 @@ void TestSequence::gardnerKnopoffOnTheShippedCatalogue()
     }
     QVERIFY2(members > 100 && Decluster::clusterCount(m) + members == int(events.size()),
              qPrintable(QStringLiteral("%1 members, %2 clusters").arg(members).arg(Decluster::clusterCount(m))));
+}
+
+void TestSequence::nearestNeighboursOnAHandMadeSet()
+{
+    // Two tight sequences far apart in space, and three lone events far
+    // from everything. Their log10 eta, worked out by hand: about -9.5 to
+    // -8.4 within the sequences, -4.9 from one mainshock to the other, -1
+    // for the lone ones; at a threshold of -6 each sequence is a cluster led
+    // by its largest event, and each lone event one of its own.
+    const double t0 = 1.7e9, day = 86400;
+    const std::vector<QuakePoint> events = {
+        { t0, -41.0, 174.0, 5.0, "a main" },
+        { t0 + 0.01 * day, -41.01, 174.0, 3.0, "a one" },
+        { t0 + 0.02 * day, -37.0, 178.0, 4.5, "b main" },
+        { t0 + 0.03 * day, -41.0, 174.02, 3.2, "a two" },
+        { t0 + 0.05 * day, -37.01, 178.01, 2.8, "b one" },
+        { t0 + 60 * day, -46.0, 167.0, 3.0, "lone one" },
+        { t0 + 200 * day, -35.0, 173.0, 3.1, "lone two" },
+        { t0 + 400 * day, -44.0, 171.0, 3.0, "lone three" },
+    };
+    const Decluster::NearestNeighbours found = Decluster::nearestNeighbours(events, -6.0);
+    QCOMPARE(found.threshold, -6.0);
+    const std::vector<int> mainshocks = { 0, 0, 2, 0, 2, 5, 6, 7 };
+    const std::vector<int> clusters = { 1, 1, 2, 1, 2, 3, 4, 5 };
+    for (std::size_t i = 0; i < events.size(); ++i) {
+        QCOMPARE(found.memberships[i].mainshock, mainshocks[i]);
+        QCOMPARE(found.memberships[i].cluster, clusters[i]);
+    }
+    // Each parent is the earlier event of least eta.
+    QCOMPARE(found.memberships[0].parent, -1);
+    for (std::size_t j = 1; j < events.size(); ++j) {
+        std::size_t best = 0;
+        for (std::size_t i = 1; i < j; ++i)
+            best = etaOf(events[j], events[i]) < etaOf(events[j], events[best]) ? i : best;
+        QCOMPARE(found.memberships[j].parent, int(best));
+        QVERIFY(std::fabs(found.memberships[j].logEta - std::log10(etaOf(events[j], events[best]))) < 1e-9);
+    }
+    QCOMPARE(Decluster::clusterCount(found.memberships), 5);
+}
+
+void TestSequence::mixtureThresholdOfAKnownMixture()
+{
+    // 30% near -7 (sd 0.8) and 70% near -3 (sd 1.0): their weighted
+    // densities meet at -5.35 (solved apart); EM from the sample lands near.
+    QRandomGenerator random(99);
+    std::vector<double> values;
+    const auto gaussian = [&random] {
+        return std::sqrt(-2 * std::log(1 - random.generateDouble())) * std::cos(2 * M_PI * random.generateDouble());
+    };
+    for (int i = 0; i < 6000; ++i)
+        values.push_back(i % 10 < 3 ? -7 + 0.8 * gaussian() : -3 + 1.0 * gaussian());
+    const std::optional<double> threshold = Decluster::mixtureThreshold(values);
+    QVERIFY(threshold);
+    QVERIFY2(std::fabs(*threshold - -5.35) < 0.15, qPrintable(QString::number(*threshold)));
+    QVERIFY(!Decluster::mixtureThreshold({ 1.0, 1.0, 1.0 }));
+}
+
+void TestSequence::nearestNeighboursOnTheShippedCatalogue()
+{
+    const std::vector<QuakePoint> events = shipped();
+    QVERIFY(events.size() > 3000);
+    const Decluster::NearestNeighbours found = Decluster::nearestNeighbours(events);
+    // The fitted threshold lies where clustered and background events part
+    // in New Zealand's catalogue, between -7 and -2.
+    QVERIFY2(found.threshold > -7 && found.threshold < -2, qPrintable(QString::number(found.threshold)));
+    // Every 37th event's parent against a plain search of all before it.
+    for (std::size_t j = 1; j < events.size(); j += 37) {
+        double best = HUGE_VAL;
+        int parent = -1;
+        for (std::size_t i = 0; i < j; ++i) {
+            const double eta = etaOf(events[j], events[i]);
+            if (eta < best) {
+                best = eta;
+                parent = int(i);
+            }
+        }
+        QCOMPARE(found.memberships[j].parent, parent);
+        QVERIFY(std::fabs(found.memberships[j].logEta - std::log10(best)) < 1e-9);
+    }
+    // Leaders are their clusters' largest.
+    for (std::size_t i = 0; i < events.size(); ++i)
+        QVERIFY(events[std::size_t(found.memberships[i].mainshock)].magnitude >= events[i].magnitude);
+    const int clusters = Decluster::clusterCount(found.memberships);
+    QVERIFY2(clusters > 100 && clusters < int(events.size()), qPrintable(QString::number(clusters)));
 }
 
 QTEST_MAIN(TestSequence)

@@ -148,24 +148,29 @@ void SequenceService::sequence(std::string_view query, HttpReply &reply) const
 
 void SequenceService::decluster(std::string_view query, HttpReply &reply) const
 {
-    // The method is this route's; the rest is an FDSN query.
+    // The method and threshold are this route's; the rest is an FDSN query.
     std::string method, rest;
+    std::optional<double> threshold;
     for (const auto &[key, value] : QueryString::pairs(query)) {
         if (key == "method") {
             method = value;
         } else if (key == "threshold") {
-            return reply.text(400, QStringLiteral("threshold is for the nearest-neighbour method, which is not served yet"));
+            bool ok = false;
+            threshold = QString::fromStdString(value).toDouble(&ok);
+            if (!ok || !std::isfinite(*threshold))
+                return reply.text(400, QStringLiteral("%1 is not a valid threshold (log10 of eta, e.g. -5)").arg(QueryString::quoted(value)));
         } else {
             rest += (rest.empty() ? "" : "&") + QUrl::toPercentEncoding(QString::fromStdString(key)).toStdString() + '='
                 + QUrl::toPercentEncoding(QString::fromStdString(value)).toStdString();
         }
     }
     if (method.empty())
-        return reply.text(400, QStringLiteral("method is needed: gardner-knopoff"));
-    if (method == "nearest-neighbour")
-        return reply.text(501, QStringLiteral("nearest-neighbour declustering is not served yet; gardner-knopoff is"));
-    if (method != "gardner-knopoff")
-        return reply.text(400, QStringLiteral("%1 is not a method: gardner-knopoff").arg(QueryString::quoted(method)));
+        return reply.text(400, QStringLiteral("method is needed: gardner-knopoff or nearest-neighbour"));
+    const bool nearest = method == "nearest-neighbour";
+    if (!nearest && method != "gardner-knopoff")
+        return reply.text(400, QStringLiteral("%1 is not a method: gardner-knopoff or nearest-neighbour").arg(QueryString::quoted(method)));
+    if (threshold && !nearest)
+        return reply.text(400, QStringLiteral("threshold is for the nearest-neighbour method"));
     const Parsed<FdsnQuery> parsed = FdsnQuery::parse(rest);
     if (!parsed.error.isEmpty())
         return reply.text(400, parsed.error);
@@ -180,9 +185,17 @@ void SequenceService::decluster(std::string_view query, HttpReply &reply) const
     if (!cursor->error().isEmpty())
         return reply.text(503, QStringLiteral("the catalogue could not be read: %1").arg(cursor->error()));
     SequenceStudy::sortByTime(events);
-    const std::vector<Decluster::Membership> memberships = Decluster::gardnerKnopoff(events);
     std::string &out = reply.body;
-    out = "#EventID|Time|Magnitude|Cluster|Mainshock|Parent|LogEta\n";
+    out.clear();
+    std::vector<Decluster::Membership> memberships;
+    if (nearest) {
+        Decluster::NearestNeighbours found = Decluster::nearestNeighbours(events, threshold);
+        memberships = std::move(found.memberships);
+        out = "#threshold=" + QString::number(found.threshold, 'f', 4).toStdString() + '\n';
+    } else {
+        memberships = Decluster::gardnerKnopoff(events);
+    }
+    out += "#EventID|Time|Magnitude|Cluster|Mainshock|Parent|LogEta\n";
     for (std::size_t i = 0; i < events.size(); ++i) {
         const Decluster::Membership &m = memberships[i];
         out += events[i].id + '|' + isoTime(events[i].time).toStdString() + '|'

@@ -7,11 +7,12 @@
 //     JSON: the mainshock, its window, the count, Mc and b, the
 //     Omori-Utsu fit, the forecast from `at` (the window's end unless
 //     asked) and b over time.
-//   GET /decluster?method=gardner-knopoff&starttime=&endtime=&minmagnitude=
-//     (and the region keys of the FDSN event service, whose bounds it
-//     includes as that service does)
-//     text: "#EventID|Time|Magnitude|Cluster|Mainshock|Parent|LogEta",
-//     one line per event with a magnitude, in time order then id.
+//   GET /decluster?method=gardner-knopoff|nearest-neighbour&starttime=
+//     &endtime=&minmagnitude=[&threshold=] (and the region keys of the FDSN
+//     event service, whose bounds it includes as that service does)
+//     text: "#threshold=..." for the nearest-neighbour method, then
+//     "#EventID|Time|Magnitude|Cluster|Mainshock|Parent|LogEta", one line
+//     per event with a magnitude, in time order then id.
 //
 // A refusal is one line: 400 for a query that cannot be answered, 404 for
 // an event the catalogue does not hold.
