@@ -225,8 +225,11 @@ std::optional<Format> formatOf(const QString &path)
     return std::nullopt;
 }
 
-Outcome write(QIODevice &out, Format format, const std::vector<const RawEvent *> &events, const Progress &progress)
+Outcome write(QIODevice &out, Format format, const std::vector<const RawEvent *> &events, const Progress &progress,
+              const std::vector<Cluster> *clusters)
 {
+    if (clusters && clusters->size() != events.size())
+        clusters = nullptr;
     std::string chunk;
     const auto flush = [&] {
         if (out.write(chunk.data(), qint64(chunk.size())) != qint64(chunk.size()))
@@ -237,7 +240,8 @@ Outcome write(QIODevice &out, Format format, const std::vector<const RawEvent *>
     switch (format) {
     case Format::Csv:
         chunk = "publicid,origintime,latitude,longitude,depth,magnitude,magnitudetype,magnitudestationcount,"
-                "evaluationmode,evaluationstatus,eventtype\n";
+                "evaluationmode,evaluationstatus,eventtype";
+        chunk += clusters ? ",cluster,mainshock\n" : "\n";
         break;
     case Format::GeoJson:
         chunk = "{\"type\":\"FeatureCollection\",\"features\":[";
@@ -256,6 +260,21 @@ Outcome write(QIODevice &out, Format format, const std::vector<const RawEvent *>
         case Format::GeoJson: appendGeoJson(chunk, values, done == 0); break;
         case Format::QuakeML: appendQuakeML(chunk, values); break;
         }
+        if (clusters && format != Format::QuakeML) {
+            const Cluster &cluster = (*clusters)[std::size_t(done)];
+            const std::string number = cluster.number > 0 ? std::to_string(cluster.number) : std::string();
+            if (format == Format::Csv) {
+                chunk.pop_back();   // the row's end
+                chunk += ',' + number + ',';
+                appendCsvField(chunk, cluster.mainshock);
+                chunk += '\n';
+            } else {
+                chunk.resize(chunk.size() - 2);   // the properties' and the feature's ends
+                chunk += ",\"cluster\":" + (number.empty() ? std::string("null") : number) + ",\"mainshock\":";
+                cluster.mainshock.empty() ? void(chunk += "null") : appendJsonString(chunk, cluster.mainshock);
+                chunk += "}}";
+            }
+        }
         ++done;
         if (chunk.size() > 256 * 1024 && !flush())
             return Outcome::failed(out.errorString());
@@ -271,12 +290,12 @@ Outcome write(QIODevice &out, Format format, const std::vector<const RawEvent *>
 }
 
 Outcome writeFile(const QString &path, Format format, const std::vector<const RawEvent *> &events,
-                  const Progress &progress)
+                  const Progress &progress, const std::vector<Cluster> *clusters)
 {
     QSaveFile file(path);
     if (!file.open(QIODevice::WriteOnly))
         return Outcome::failed(file.errorString());
-    if (const Outcome written = write(file, format, events, progress); written.kind != Outcome::Done) {
+    if (const Outcome written = write(file, format, events, progress, clusters); written.kind != Outcome::Done) {
         file.cancelWriting();
         return written;
     }

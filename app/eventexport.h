@@ -18,6 +18,7 @@
 
 #include <functional>
 #include <optional>
+#include <string>
 #include <vector>
 
 class QIODevice;
@@ -32,11 +33,21 @@ std::optional<Format> formatOf(const QString &path);
 // Called now and then with the events written and all; false cancels.
 using Progress = std::function<bool(qint64 done, qint64 total)>;
 
-// The events, in the order given, with the values their reply held.
-Outcome write(QIODevice &out, Format format, const std::vector<const RawEvent *> &events, const Progress &progress);
+// A declustered event's cluster (from 1; 0 for none) and its mainshock's id.
+struct Cluster
+{
+    int number = 0;
+    std::string mainshock;
+};
+
+// The events, in the order given, with the values their reply held; with
+// their clusters (one an event) as the columns or properties "cluster" and
+// "mainshock" of CSV and GeoJSON when given.
+Outcome write(QIODevice &out, Format format, const std::vector<const RawEvent *> &events, const Progress &progress,
+              const std::vector<Cluster> *clusters = nullptr);
 
 // Writes the file whole or not at all.
 Outcome writeFile(const QString &path, Format format, const std::vector<const RawEvent *> &events,
-                  const Progress &progress);
+                  const Progress &progress, const std::vector<Cluster> *clusters = nullptr);
 
 } // namespace EventExport

@@ -49,6 +49,7 @@ void EventListModel::setEvents(const std::vector<LocatedEvent> *events, const st
     m_raw = m_events ? raw : nullptr;
     m_new.clear();
     m_revised.clear();
+    m_cluster = m_mainshock = nullptr;
     m_rows.clear();
     m_rows.shrink_to_fit();
     arrange(m_rows);
@@ -98,15 +99,28 @@ void EventListModel::arrange(std::vector<std::int32_t> &rows) const
                   }));
         break;
     }
+    case Cluster: {
+        const std::vector<std::int32_t> *cluster = m_cluster;
+        std::sort(rows.begin(), rows.end(), byKey([cluster](std::int32_t i) {
+                      const std::int32_t value = cluster ? (*cluster)[std::size_t(i)] : 0;
+                      return std::make_pair(value > 0, value);
+                  }));
+        break;
+    }
+    case Mainshock:
     case Type:
     case Reference: {
         const int column = m_sortColumn;
         const std::vector<RawEvent> *raw = m_raw;
-        std::sort(rows.begin(), rows.end(), byKey([&events, raw, column](std::int32_t i) {
+        const std::vector<std::int32_t> *mainshock = m_mainshock;
+        std::sort(rows.begin(), rows.end(), byKey([&events, raw, mainshock, column](std::int32_t i) {
                       const LocatedEvent &event = events[std::size_t(i)];
                       std::string_view key;
                       if (column == Reference)
                           key = event.reference();
+                      else if (column == Mainshock)
+                          key = mainshock && (*mainshock)[std::size_t(i)] >= 0
+                              ? events[std::size_t((*mainshock)[std::size_t(i)])].reference() : std::string_view();
                       else if (raw && event.rawIndex >= 0)
                           key = (*raw)[std::size_t(event.rawIndex)][RawEvent::MagnitudeType];
                       return std::make_pair(!key.empty(), key);
@@ -160,9 +174,28 @@ void EventListModel::arrange(std::vector<std::int32_t> &rows) const
     }
 }
 
+void EventListModel::setClusters(const std::vector<std::int32_t> *cluster, const std::vector<std::int32_t> *mainshock)
+{
+    const bool shown = m_cluster != nullptr, showing = cluster && mainshock;
+    if (showing && !shown)
+        beginInsertColumns(QModelIndex(), Cluster, Mainshock);
+    else if (shown && !showing)
+        beginRemoveColumns(QModelIndex(), Cluster, Mainshock);
+    m_cluster = showing ? cluster : nullptr;
+    m_mainshock = showing ? mainshock : nullptr;
+    if (showing && !shown)
+        endInsertColumns();
+    else if (shown && !showing)
+        endRemoveColumns();
+    if (showing && shown && !m_rows.empty())
+        emit dataChanged(index(0, Cluster), index(rowCount() - 1, Mainshock));
+    if (!showing && m_sortColumn >= ColumnCount)
+        sort(Time, Qt::DescendingOrder);
+}
+
 void EventListModel::sort(int column, Qt::SortOrder order)
 {
-    if (column < 0 || column >= ColumnCount)
+    if (column < 0 || column >= columnCount())
         return;
     m_sortColumn = column;
     m_sortOrder = order;
@@ -222,7 +255,7 @@ int EventListModel::rowCount(const QModelIndex &parent) const
 
 int EventListModel::columnCount(const QModelIndex &parent) const
 {
-    return parent.isValid() ? 0 : ColumnCount;
+    return parent.isValid() ? 0 : m_cluster ? DeclusteredCount : ColumnCount;
 }
 
 QString EventListModel::text(int event, Column column) const
@@ -252,7 +285,13 @@ QString EventListModel::text(int event, Column column) const
         return ShippedData::places().describe({ at.latitude, at.longitude });
     case Reference:
         return latin1(located.referenceLength < 0 ? std::string_view(*located.eventId) : located.reference());
-    case ColumnCount:
+    case Cluster:
+        return m_cluster && (*m_cluster)[std::size_t(event)] > 0 ? QString::number((*m_cluster)[std::size_t(event)]) : QString();
+    case Mainshock:
+        if (!m_mainshock || (*m_mainshock)[std::size_t(event)] < 0)
+            return QString();
+        return text((*m_mainshock)[std::size_t(event)], Reference);
+    case DeclusteredCount:
         break;
     }
     return QString();
@@ -267,7 +306,7 @@ QVariant EventListModel::data(const QModelIndex &index, int role) const
     case Qt::DisplayRole:
         return text(event, Column(index.column()));
     case Qt::TextAlignmentRole:
-        if (index.column() == Magnitude || index.column() == Depth)
+        if (index.column() == Magnitude || index.column() == Depth || index.column() == Cluster)
             return int(Qt::AlignRight | Qt::AlignVCenter);
         return QVariant();
     case Qt::ForegroundRole:
@@ -309,6 +348,8 @@ QVariant EventListModel::headerData(int section, Qt::Orientation orientation, in
     case Depth: return tr("Depth (km)");
     case Place: return tr("Place");
     case Reference: return tr("Reference ID");
+    case Cluster: return tr("Cluster");
+    case Mainshock: return tr("Mainshock");
     default: return QVariant();
     }
 }

@@ -21,7 +21,9 @@ class EventListModel : public QAbstractTableModel
     Q_OBJECT
 
 public:
-    enum Column { Time, Magnitude, Type, Depth, Place, Reference, ColumnCount };
+    enum Column { Time, Magnitude, Type, Depth, Place, Reference, ColumnCount,
+                  // While declustered: the event's cluster and its mainshock.
+                  Cluster = ColumnCount, Mainshock, DeclusteredCount };
     enum Mark { Unmarked, New, Revised };
 
     explicit EventListModel(QObject *parent = nullptr);
@@ -33,6 +35,12 @@ public:
     // case); empty keeps all.
     void setFilter(const QString &text);
     QString filter() const { return m_filter; }
+    // Declustered: each event's cluster (from 1; 0 for none) and the index
+    // of its cluster's mainshock (-1 for none), which must stay until the
+    // next call; null for neither, and the two columns go.
+    void setClusters(const std::vector<std::int32_t> *cluster, const std::vector<std::int32_t> *mainshock);
+    const std::vector<std::int32_t> *clusters() const { return m_cluster; }
+    const std::vector<std::int32_t> *mainshocks() const { return m_mainshock; }
     // Events following live marks: new and not seen yet, or revised.
     void setMarks(const std::vector<int> &added, const std::vector<int> &revised);
     Mark markOf(int event) const;
@@ -65,6 +73,8 @@ private:
     int m_sortColumn = Time;
     Qt::SortOrder m_sortOrder = Qt::DescendingOrder;
     QString m_filter;
+    const std::vector<std::int32_t> *m_cluster = nullptr;
+    const std::vector<std::int32_t> *m_mainshock = nullptr;
     std::unordered_set<int> m_new;
     std::unordered_set<int> m_revised;
 };

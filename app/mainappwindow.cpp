@@ -1,6 +1,7 @@
 #include "app/mainappwindow.h"
 #include "ui_mainappwindow.h"
 
+#include "app/declusteraction.h"
 #include "app/eventlinks.h"
 #include "app/eventlist.h"
 #include "app/eventlistmodel.h"
@@ -99,7 +100,7 @@ QString MainAppWindow::welcomeMessage()
 
 void MainAppWindow::setupMenuBar()
 {
-    WindowMenus::fill(this, m_panes, m_region, m_sequence->action());
+    WindowMenus::fill(this, m_panes, m_region, m_sequence->action(), (new DeclusterAction(this, m_panes))->menu());
 }
 
 QString MainAppWindow::queryString()

@@ -127,15 +127,40 @@ void EventLayer::setEvents(const std::vector<LocatedEvent> *events, const Projec
             }
             const QPointF km = projection.project(at.latitude, at.longitude);
             m_projected[i] = { float(km.x()), float(km.y()) };
-            m_drawOrder.push_back(quint32(i));
         }
-        // Smaller events over larger ones; those without a magnitude last.
-        std::stable_sort(m_drawOrder.begin(), m_drawOrder.end(), [this](quint32 a, quint32 b) {
-            return drawKey(a) < drawKey(b);
-        });
-        for (quint32 index : m_drawOrder)
-            m_largestRadius = std::max(m_largestRadius, radiusOf(index, 1.0));
     }
+    m_hidden.clear();
+    m_hiddenCount = 0;
+    arrange();
+}
+
+void EventLayer::setHidden(std::vector<bool> hidden)
+{
+    m_hidden = std::move(hidden);
+    arrange();
+}
+
+void EventLayer::arrange()
+{
+    m_drawOrder.clear();
+    m_drawOrder.reserve(m_events ? m_events->size() : 0);
+    m_largestRadius = 0;
+    m_hiddenCount = 0;
+    for (std::size_t i = 0; m_events && i < m_events->size(); ++i) {
+        if (!hasPosition((*m_events)[i].location))
+            continue;
+        if (i < m_hidden.size() && m_hidden[i]) {
+            ++m_hiddenCount;
+            continue;
+        }
+        m_drawOrder.push_back(quint32(i));
+    }
+    // Smaller events over larger ones; those without a magnitude last.
+    std::stable_sort(m_drawOrder.begin(), m_drawOrder.end(), [this](quint32 a, quint32 b) {
+        return drawKey(a) < drawKey(b);
+    });
+    for (quint32 index : m_drawOrder)
+        m_largestRadius = std::max(m_largestRadius, radiusOf(index, 1.0));
     m_grid.build(m_drawOrder, [this](std::uint32_t index) { return kmOf(index); });
 }
 
@@ -429,6 +454,8 @@ QStringList LegendLayer::counts() const
         counts << tr("%1 without magnitude").arg(m_events.withoutMagnitude());
     if (m_events.withoutPosition() > 0)
         counts << tr("%1 without position (not shown)").arg(m_events.withoutPosition());
+    if (m_events.hiddenCount() > 0)
+        counts << tr("%1 in clusters (mainshocks shown)").arg(m_events.hiddenCount());
     return counts;
 }
 

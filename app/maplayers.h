@@ -88,6 +88,10 @@ public:
     int withoutDepth() const { return m_withoutDepth; }
     int withoutMagnitude() const { return m_withoutMagnitude; }
     int withoutPosition() const { return m_withoutPosition; }
+    // Events not drawn (their cluster's mainshock stands for them); empty
+    // for none, else one flag an event.
+    void setHidden(std::vector<bool> hidden);
+    int hiddenCount() const { return m_hiddenCount; }
     // What the layer keeps for its events, in bytes.
     qint64 bytes() const;
 
@@ -124,6 +128,10 @@ private:
     std::vector<Projected> m_projected;
     std::vector<quint32> m_drawOrder;      // larger magnitudes first
     HitGrid m_grid;                        // of m_projected
+    std::vector<bool> m_hidden;
+    int m_hiddenCount = 0;
+    // The order of drawing and the hit grid, of the events shown.
+    void arrange();
     double m_largestRadius = 0;
     int m_withoutDepth = 0;
     int m_withoutMagnitude = 0;

@@ -51,6 +51,14 @@ public:
     // -1 for none. Marks the event and pans to it when it is off screen.
     void setSelectedEvent(int index);
     int selectedEvent() const { return m_selection.selected(); }
+    // Leaves these events out (one flag an event; empty for none): the
+    // members of clusters, whose mainshocks stand for them.
+    void setHiddenEvents(std::vector<bool> hidden)
+    {
+        m_events.setHidden(std::move(hidden));
+        update();
+    }
+    int hiddenCount() const { return m_events.hiddenCount(); }
     // Rings these events in orange: new ones, not looked at yet.
     void setMarkedEvents(const std::vector<int> &indices);
     const std::vector<int> &markedEvents() const { return m_selection.marked(); }

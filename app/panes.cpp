@@ -3,6 +3,7 @@
 #include "app/eventexport.h"
 #include "app/eventlinks.h"
 #include "app/eventlist.h"
+#include "app/eventlistmodel.h"
 #include "app/mapwidget.h"
 #include "app/picturefile.h"
 #include "app/plotswidget.h"
@@ -170,6 +171,7 @@ void Panes::showEvents(const QuakeDataManager *search, bool keepMapView)
     m_plots->setFixedDepths(std::move(fixed));
     // The same events, in the same order as the tree's items.
     m_links->setEvents(search->quakeLocations(), &search->rawEvents(), keepMapView);
+    emit eventsShown(search);
 }
 
 void Panes::setSection(const CrossSection &section)
@@ -261,10 +263,21 @@ Outcome Panes::exportEvents(const QuakeDataManager *search, const QString &path)
     progress.setWindowTitle(tr("Export Events"));
     progress.setMinimumDuration(1000);
     progress.setWindowModality(Qt::WindowModal);
+    // Declustered, each event's cluster and mainshock too (the list's, in the store's order).
+    std::vector<EventExport::Cluster> clusters;
+    const EventListModel *list = m_list->model();
+    if (search && list->clusters() && list->clusters()->size() == events.size()) {
+        clusters.reserve(events.size());
+        for (std::size_t i = 0; i < events.size(); ++i) {
+            const std::int32_t mainshock = (*list->mainshocks())[i];
+            clusters.push_back({ (*list->clusters())[i],
+                                 mainshock < 0 ? std::string() : list->text(mainshock, EventListModel::Reference).toStdString() });
+        }
+    }
     return EventExport::writeFile(path, *format, events, [&progress](qint64 done, qint64) {
         progress.setValue(int(done));
         return !progress.wasCanceled();
-    });
+    }, clusters.empty() ? nullptr : &clusters);
 }
 
 void Panes::exportEventsAs(const QuakeDataManager *search)

@@ -80,6 +80,8 @@ signals:
     void watchWanted(const QString &point);
     // A profile drawn on the map, now the Section plot's.
     void sectionDrawn(const GeoPoint &a, const GeoPoint &b);
+    // A search's events are on the map, the plots and the list.
+    void eventsShown(const QuakeDataManager *search);
 
 private:
     void showPointMenu(const GeoPoint &point, const QPoint &at);

@@ -51,7 +51,7 @@ void addFileMenu(QMainWindow *window, Panes *panes)
     menu->addAction(quit);
 }
 
-void addSearchMenu(QMainWindow *window, RegionBar *region, QAction *showSequence)
+void addSearchMenu(QMainWindow *window, RegionBar *region, QAction *showSequence, QMenu *decluster)
 {
     QAction *search = action(window, QStringLiteral("Search for earthquakes"), nullptr, QKeySequence(QObject::tr("Ctrl+R")));
     QObject::connect(search, SIGNAL(triggered()), window, SLOT(on_searchCtrl_clicked()));
@@ -75,6 +75,7 @@ void addSearchMenu(QMainWindow *window, RegionBar *region, QAction *showSequence
     menu->addActions({ follow, watch });
     menu->addSeparator();
     menu->addAction(showSequence);
+    menu->addMenu(decluster);
 }
 
 void addViewMenu(QMainWindow *window, Panes *panes, RegionBar *region)
@@ -117,10 +118,10 @@ void addHelpMenu(QMainWindow *window)
 
 } // namespace
 
-void WindowMenus::fill(QMainWindow *window, Panes *panes, RegionBar *region, QAction *showSequence)
+void WindowMenus::fill(QMainWindow *window, Panes *panes, RegionBar *region, QAction *showSequence, QMenu *decluster)
 {
     addFileMenu(window, panes);
-    addSearchMenu(window, region, showSequence);
+    addSearchMenu(window, region, showSequence, decluster);
     addViewMenu(window, panes, region);
     window->menuBar()->addSeparator();
     addHelpMenu(window);

@@ -6,12 +6,13 @@
 class Panes;
 class QAction;
 class QMainWindow;
+class QMenu;
 class RegionBar;
 
 namespace WindowMenus {
 
 // Fills the window's menu bar; Show Map and Show Plots are checked as
 // their panes are shown.
-void fill(QMainWindow *window, Panes *panes, RegionBar *region, QAction *showSequence);
+void fill(QMainWindow *window, Panes *panes, RegionBar *region, QAction *showSequence, QMenu *decluster);
 
 } // namespace WindowMenus

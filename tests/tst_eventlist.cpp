@@ -21,6 +21,8 @@
 #include <QSettings>
 #include <QStatusBar>
 #include <QTableView>
+#include <QFile>
+#include <QTemporaryDir>
 #include <QTreeWidget>
 #include <QtTest>
 
@@ -43,6 +45,7 @@ private slots:
     void referenceOpensItsPage();
     void sequenceFromTheMapAndItsPage();
     void aSequenceIsStudied();
+    void declusteringChangesMapListAndExport();
     void formIsRemembered();
 
 private:
@@ -374,6 +377,60 @@ void TestEventList::aSequenceIsStudied()
         }
     }
     QVERIFY2(curve > 20 && points > 20, qPrintable(QStringLiteral("%1 %2").arg(curve).arg(points)));
+}
+
+void TestEventList::declusteringChangesMapListAndExport()
+{
+    // An M5 with five aftershocks within a day and 10 km, and two events
+    // far from it and from each other.
+    QByteArray body = "<?xml version=\"1.0\"?>\n<quakeml xmlns=\"http://quakeml.org/xmlns/quakeml/1.0\"><eventParameters>\n"
+        + quake("2026p100000", "2026-02-01T00:00:00", "-41.00", "174.00", "10", "5.0", "ML")
+        + quake("2026p200000", "2026-02-01T06:00:00", "-37.00", "178.00", "30", "3.0", "ML")
+        + quake("2026p300000", "2026-03-01T00:00:00", "-45.00", "167.00", "12", "3.2", "ML");
+    for (int i = 1; i <= 5; ++i)
+        body += quake(QByteArray("2026p10000") + QByteArray::number(i), QByteArray("2026-02-01T0") + QByteArray::number(i) + ":00:00",
+                      QByteArray::number(-41.0 - 0.01 * i, 'f', 2), "174.00", "10", "2.5", "ML");
+    body += "</eventParameters></quakeml>\n";
+    search(body);
+    QCOMPARE(model()->columnCount(), 6);
+    window->findChild<QAction *>(QStringLiteral("actionDeclusterGardnerKnopoff"))->trigger();
+    QCOMPARE(model()->columnCount(), 8);
+    QCOMPARE(model()->headerData(6, Qt::Horizontal).toString(), QStringLiteral("Cluster"));
+    QCOMPARE(model()->headerData(7, Qt::Horizontal).toString(), QStringLiteral("Mainshock"));
+    QStringList led;
+    for (int row = 0; row < model()->rowCount(); ++row) {
+        if (model()->index(row, 7).data().toString() == QLatin1String("2026p100000"))
+            led << model()->index(row, EventListModel::Reference).data().toString();
+    }
+    led.sort();
+    QCOMPARE(led, QStringList({ "2026p100000", "2026p100001", "2026p100002", "2026p100003", "2026p100004", "2026p100005" }));
+    // The map shows the three mainshocks only; the status bar counts them.
+    QCOMPARE(map()->hiddenCount(), 5);
+    QVERIFY2(window->statusBar()->currentMessage().contains(QLatin1String("3 mainshocks of 8 events; 1 cluster of two or more events")),
+             qPrintable(window->statusBar()->currentMessage()));
+    // The export writes them.
+    QTemporaryDir folder;
+    const QString path = folder.filePath(QStringLiteral("declustered.csv"));
+    QString error;
+    QVERIFY2(window->exportEvents(path, &error), qPrintable(error));
+    QFile file(path);
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QList<QByteArray> lines = file.readAll().trimmed().split('\n');
+    QVERIFY(lines.at(0).endsWith(",cluster,mainshock"));
+    int members = 0;
+    for (const QByteArray &line : lines.mid(1))
+        members += line.endsWith(",2026p100000") ? 1 : 0;
+    QCOMPARE(members, 6);
+    // A new result is declustered too, until that is undone.
+    search(body);
+    QCOMPARE(model()->columnCount(), 8);
+    window->findChild<QAction *>(QStringLiteral("actionDeclusterNone"))->trigger();
+    QCOMPARE(model()->columnCount(), 6);
+    QCOMPARE(map()->hiddenCount(), 0);
+    // By nearest neighbours: every event in a cluster or alone, led by its largest.
+    window->findChild<QAction *>(QStringLiteral("actionDeclusterNearestNeighbours"))->trigger();
+    QCOMPARE(model()->columnCount(), 8);
+    QVERIFY(window->statusBar()->currentMessage().contains(QLatin1String("nearest neighbours")));
 }
 
 void TestEventList::formIsRemembered()

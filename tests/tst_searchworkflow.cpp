@@ -527,7 +527,7 @@ void TestSearchWorkflow::menuStructure()
                                                QStringLiteral("|"), QStringLiteral("Quit|Ctrl+Q") }));
     QCOMPARE(entries(top.at(1)), QStringList({ "Search for earthquakes|Ctrl+R", "Show WebService Query String|", "|",
                                                "Clear Region|", "|", "Follow Live|Ctrl+L", "Watch Places\u2026|", "|",
-                                               "Show Its Sequence|" }));
+                                               "Show Its Sequence|", "Decluster|" }));
     QCOMPARE(entries(top.at(2)), QStringList({ "Expand All|Ctrl++", "Collapse All|Ctrl+-", "|", "Show Map|",
                                                "Show Plots|", "Fit Map to Events|", "Go to Place\u2026|Ctrl+G",
                                                "Draw Section|Ctrl+Shift+D" }));
