@@ -1,6 +1,7 @@
 #include "catalogue/sqlitecatalogue.h"
 #include "app/mainappwindow.h"
 #include "geo/statistics.h"
+#include "http/pages.h"
 #include "quakeml/quakemlreader.h"
 
 #include "testsupport/fixtures.h"
@@ -68,6 +69,8 @@ private slots:
     void sequenceRoutesRefuseInOneLine_data();
     void sequenceRoutesRefuseInOneLine();
     void sequenceAndDeclusterOfASequence();
+    void expectedReadsAsAPoissonRange_data();
+    void expectedReadsAsAPoissonRange();
 
     void cleanupTestCase() { catcher.uninstall(); }
 
@@ -980,6 +983,13 @@ void TestGateway::sequenceAndDeclusterOfASequence()
     }
     QCOMPARE(led, 300);
 
+    // The mainshock's page says its sequence in words.
+    const GatewayProcess::Reply page = GatewayProcess::get(own.url(QStringLiteral("/services/quake/quakeml/1.0.1/ref/main")));
+    QCOMPARE(page.status, 200);
+    QVERIFY2(page.body.contains("<h2>Its sequence</h2>") && page.body.contains("301 events followed it within 53 km")
+                 && page.body.contains("Within the next 7 days") && page.body.contains("of M4 or more"),
+             page.body.constData());
+
     // By nearest neighbours, at a threshold given: the threshold said first,
     // every event but the first with an earlier parent and its log eta.
     const GatewayProcess::Reply nn = GatewayProcess::get(
@@ -995,6 +1005,24 @@ void TestGateway::sequenceAndDeclusterOfASequence()
         QCOMPARE(f.at(6).isEmpty(), f.at(5).isEmpty());
         seen.insert(f.at(0));
     }
+}
+
+void TestGateway::expectedReadsAsAPoissonRange_data()
+{
+    // The 2.5% and 97.5% quantiles of Poisson counts, worked out apart.
+    QTest::addColumn<double>("mean");
+    QTest::addColumn<QString>("words");
+    QTest::newRow("almost none") << 0.01 << "no events of M4 or more are expected";
+    QTest::newRow("half") << 0.5 << "up to 2 events of M4 or more are expected";
+    QTest::newRow("six") << 6.0 << "2 to 11 events of M4 or more are expected";
+    QTest::newRow("forty") << 40.0 << "28 to 53 events of M4 or more are expected";
+}
+
+void TestGateway::expectedReadsAsAPoissonRange()
+{
+    QFETCH(double, mean);
+    QFETCH(QString, words);
+    QCOMPARE(Pages::expectedText(mean, 4), words);
 }
 
 QTEST_MAIN(TestGateway)

@@ -147,6 +147,69 @@ std::string home(const QList<Catalogue::SourceSummary> &sources, const QString &
     return out;
 }
 
+QString expectedText(double mean, double magnitude)
+{
+    // The 2.5% and 97.5% quantiles of a Poisson count of this mean.
+    const auto quantile = [mean](double p) {
+        double term = std::exp(-mean), sum = term;
+        int k = 0;
+        while (sum < p && k < 100000) {
+            ++k;
+            term *= mean / k;
+            sum += term;
+        }
+        return k;
+    };
+    const int low = quantile(0.025), high = quantile(0.975);
+    const QString of = QStringLiteral(" of M%1 or more").arg(magnitude);
+    if (high == 0)
+        return QStringLiteral("no events%1 are expected").arg(of);
+    if (low == high)
+        return QStringLiteral("%1 %2%3 %4 expected").arg(low).arg(low == 1 ? "event" : "events", of, low == 1 ? "is" : "are");
+    if (low == 0)
+        return QStringLiteral("up to %1 %2%3 %4 expected").arg(high).arg(high == 1 ? "event" : "events", of, high == 1 ? "is" : "are");
+    return QStringLiteral("%1 to %2 events%3 are expected").arg(low).arg(high).arg(of);
+}
+
+namespace {
+
+// An event's sequence in words: how many, how complete, how fast it
+// decays, and what the next week is likely to bring.
+void appendSequence(std::string &out, const SequenceStudy::Study &study)
+{
+    out += "<h2>Its sequence</h2>\n<p>";
+    appendEscaped(out, QStringLiteral("%1 events followed it within %2 km up to %3 (Gardner and Knopoff's window).")
+                           .arg(study.events.size()).arg(std::lround(study.radiusKm))
+                           .arg(utcText(std::int64_t(study.end * 1e6))));
+    if (study.mc && study.b)
+        appendEscaped(out, QStringLiteral(" The catalogue is complete from M%1; b is %2.")
+                               .arg(QString::number(*study.mc, 'f', 1), QString::number(study.b->b, 'f', 2)));
+    if (study.omori)
+        appendEscaped(out, QStringLiteral(" The aftershocks die away as t to the power -%1 (Omori and Utsu's law).")
+                               .arg(QString::number(study.omori->p, 'f', 2)));
+    out += "</p>\n";
+    if (study.forecast.empty())
+        return;
+    out += "<table><tr><th>From the window's end</th><th>Expected</th><th>Chance of one of M5 or more</th></tr>\n";
+    const std::size_t columns = std::size(SequenceStudy::ForecastMagnitudes);
+    const char *const horizons[] = { "Within the next day", "Within the next 7 days", "Within the next 30 days",
+                                     "Within the next year" };
+    for (std::size_t row = 0; row < std::size(SequenceStudy::ForecastDays); ++row) {
+        const Omori::Forecast &m4 = study.forecast[row * columns];
+        const Omori::Forecast &m5 = study.forecast[row * columns + 1];
+        out += "<tr><td>";
+        out += horizons[row];
+        out += "</td><td>";
+        appendEscaped(out, expectedText(m4.expected, m4.magnitude));
+        out += "</td><td>";
+        appendEscaped(out, QStringLiteral("%1%").arg(std::lround(100 * m5.probability)));
+        out += "</td></tr>\n";
+    }
+    out += "</table>\n";
+}
+
+} // namespace
+
 std::string event(const EventRow &row, const QString &place, const Neighbours &neighbours)
 {
     std::string out;
@@ -203,6 +266,8 @@ std::string event(const EventRow &row, const QString &place, const Neighbours &n
             out += "</table>\n";
         }
     }
+    if (neighbours.sequence && neighbours.sequence->events.size() >= Neighbours::SequenceEvents)
+        appendSequence(out, *neighbours.sequence);
     const QString id = QString::fromLatin1(QUrl::toPercentEncoding(row.publicId));
     out += "<ul><li>";
     appendLink(out, QStringLiteral("/fdsnws/event/1/query?eventid=") + id, QStringLiteral("This event as QuakeML 1.2"));

@@ -5,8 +5,10 @@
 // that comes from the catalogue or the request escaped.
 
 #include "catalogue/catalogue.h"
+#include "geo/sequencestudy.h"
 #include "http/svgmap.h"
 
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -44,12 +46,21 @@ struct Neighbours
     std::int64_t before = 0;
     std::int64_t after = 0;
     std::vector<Listed> largestAfter;   // at most MostListed, the largest first
+    // The event's sequence, said in words when its window holds at least
+    // SequenceEvents events.
+    static constexpr std::size_t SequenceEvents = 50;
+    std::optional<SequenceStudy::Study> sequence;
     SvgMap::EventSource events;
 };
 // The page of one event: its values, its place, a map of it among its
 // neighbours, and a list of those after it (its aftershocks, if any).
 std::string event(const EventRow &row, const QString &place, const Neighbours &neighbours);
 std::string notFound(const QString &what);
+
+// A forecast in words a member of the public reads: "3 to 9 events of M4
+// or more are expected", from the middle 95% of a Poisson count of that
+// mean ("none is expected", "1 or 2", ...).
+QString expectedText(double mean, double magnitude);
 
 // "2024-01-01 01:11:54.9 UTC" and the same moment in New Zealand time.
 QString utcText(std::int64_t microseconds);

@@ -7,6 +7,7 @@
 #include "geo/places.h"
 #include "geo/shippeddata.h"
 #include "http/pages.h"
+#include "http/sequenceservice.h"
 #include "upstream/upstream.h"
 
 #include <functional>
@@ -99,6 +100,11 @@ void PageService::event(const QString &text, HttpReply &reply) const
                 take({ { *other.latitude, *other.longitude }, other.magnitude, other.depthKm, other.originTimeUs });
             });
         };
+    }
+    // Its sequence, when it is an event that has one.
+    if (row->magnitude && row->latitude && row->longitude) {
+        QString error;
+        neighbours.sequence = SequenceService::study(m_catalogue, *row, std::nullopt, std::nullopt, &error);
     }
     reply.body = Pages::event(*row, place, neighbours);
 }

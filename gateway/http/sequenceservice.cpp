@@ -72,29 +72,12 @@ void SequenceService::sequence(std::string_view query, HttpReply &reply) const
     if (!found->magnitude || !found->latitude || !found->longitude)
         return reply.text(400, QStringLiteral("event %1 has no %2: its sequence cannot be studied")
                                    .arg(eventId, !found->magnitude ? QStringLiteral("magnitude") : QStringLiteral("position")));
-    const QuakePoint mainshock = pointOf(*found);
-    const std::optional<Catalogue::TimeRange> held = m_catalogue.timeRange();
-    const double latest = held ? held->lastUs / Microseconds : mainshock.time;
-
-    // The window's events: after the mainshock, within its circle.
-    const double windowDays = days.value_or(SequenceWindow::days(mainshock.magnitude));
-    EventFilter filter;
-    filter.startUs = found->originTimeUs;
-    filter.endUs = found->originTimeUs + std::int64_t(windowDays * SequenceStudy::SecondsPerDay * Microseconds) + 1;
-    filter.magnitudeUpper = 100;
-    filter.region.circle = SearchRegion::Circle { { mainshock.latitude, mainshock.longitude },
-                                                  SequenceWindow::radiusKm(mainshock.magnitude) };
-    std::vector<QuakePoint> candidates;
-    const std::unique_ptr<Catalogue::Cursor> cursor = m_catalogue.search(filter);
-    EventRow row;
-    while (cursor->next(row)) {
-        if (row.latitude && row.longitude)
-            candidates.push_back(pointOf(row));
-    }
-    if (!cursor->error().isEmpty())
-        return reply.text(503, QStringLiteral("the catalogue could not be read: %1").arg(cursor->error()));
-    const SequenceStudy::Study study = SequenceStudy::study(mainshock, candidates, days, at, latest);
-
+    QString error;
+    const std::optional<SequenceStudy::Study> studied = study(m_catalogue, *found, days, at, &error);
+    if (!studied)
+        return reply.text(503, QStringLiteral("the catalogue could not be read: %1").arg(error));
+    const SequenceStudy::Study &study = *studied;
+    const QuakePoint &mainshock = study.mainshock;
     QJsonObject json;
     json[QStringLiteral("mainshock")] = QJsonObject { { QStringLiteral("id"), eventId },
                                                       { QStringLiteral("time"), isoTime(mainshock.time) },
@@ -144,6 +127,34 @@ void SequenceService::sequence(std::string_view query, HttpReply &reply) const
     reply.status = 200;
     reply.type = "application/json";
     reply.body = QJsonDocument(json).toJson(QJsonDocument::Compact).toStdString() + '\n';
+}
+
+std::optional<SequenceStudy::Study> SequenceService::study(const Catalogue &catalogue, const EventRow &event,
+                                                          std::optional<double> days, std::optional<double> at, QString *error)
+{
+    const QuakePoint mainshock = pointOf(event);
+    const std::optional<Catalogue::TimeRange> held = catalogue.timeRange();
+    const double latest = held ? held->lastUs / Microseconds : mainshock.time;
+    // The window's events: after the mainshock, within its circle.
+    const double windowDays = days.value_or(SequenceWindow::days(mainshock.magnitude));
+    EventFilter filter;
+    filter.startUs = event.originTimeUs;
+    filter.endUs = event.originTimeUs + std::int64_t(windowDays * SequenceStudy::SecondsPerDay * Microseconds) + 1;
+    filter.magnitudeUpper = 100;
+    filter.region.circle = SearchRegion::Circle { { mainshock.latitude, mainshock.longitude },
+                                                  SequenceWindow::radiusKm(mainshock.magnitude) };
+    std::vector<QuakePoint> candidates;
+    const std::unique_ptr<Catalogue::Cursor> cursor = catalogue.search(filter);
+    EventRow row;
+    while (cursor->next(row)) {
+        if (row.latitude && row.longitude)
+            candidates.push_back(pointOf(row));
+    }
+    if (!cursor->error().isEmpty()) {
+        *error = cursor->error();
+        return std::nullopt;
+    }
+    return SequenceStudy::study(mainshock, candidates, days, at, latest);
 }
 
 void SequenceService::decluster(std::string_view query, HttpReply &reply) const

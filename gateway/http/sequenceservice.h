@@ -18,8 +18,10 @@
 // an event the catalogue does not hold.
 
 #include "catalogue/catalogue.h"
+#include "geo/sequencestudy.h"
 #include "http/httpreply.h"
 
+#include <optional>
 #include <string_view>
 
 class SequenceService
@@ -32,6 +34,12 @@ public:
 
     void sequence(std::string_view query, HttpReply &reply) const;
     void decluster(std::string_view query, HttpReply &reply) const;
+
+    // The study of an event's sequence over a catalogue (it needs a
+    // magnitude and a position); none, with the reason, when the catalogue
+    // cannot be read.
+    static std::optional<SequenceStudy::Study> study(const Catalogue &catalogue, const EventRow &event,
+                                                     std::optional<double> days, std::optional<double> at, QString *error);
 
 private:
     const Catalogue &m_catalogue;
