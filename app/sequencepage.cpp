@@ -205,8 +205,11 @@ QString SequencePage::studyText(const Mainshock &mainshock, const std::vector<Lo
     }
     if (!study.omori) {
         const int above = study.b ? study.b->n : 0;
-        return html + tr("<p><b>Decay:</b> too few events to fit Omori and Utsu's law (%1 at or above Mc; %2 are "
-                         "needed).</p>").arg(above).arg(Omori::MinimumEvents);
+        if (above < Omori::MinimumEvents)
+            return html + tr("<p><b>Decay:</b> too few events to fit Omori and Utsu's law (%1 at or above Mc; %2 are "
+                             "needed).</p>").arg(above).arg(Omori::MinimumEvents);
+        return html + tr("<p><b>Decay:</b> the %1 events at or above Mc do not die away as aftershocks do (a swarm, "
+                         "or the region's background): no Omori\u2013Utsu decay is fitted.</p>").arg(above);
     }
     const Omori::Fit &fit = *study.omori;
     html += tr("<p><b>Decay</b> (Omori\u2013Utsu, K (t + c)<sup>\u2212p</sup> events a day, %1 events): "

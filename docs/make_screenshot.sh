@@ -7,7 +7,8 @@
 # across the Hikurangi subduction zone after a search of all magnitudes of
 # the whole shipped catalogue; and, given a sixth, the window following a
 # search live when an event is added to the gateway's catalogue (a
-# demonstration event, "harvix-demo", not GeoNet's).
+# demonstration event, "harvix-demo", not GeoNet's); and, given a seventh,
+# the Sequence tab of the M5.1 of 17 December 2024 in Cook Strait.
 set -euo pipefail
 harvix=$1
 gateway=$2
@@ -15,6 +16,7 @@ out=$3
 plots=${4:-}
 section=${5:-}
 live=${6:-}
+sequence=${7:-}
 work=$(mktemp -d)
 display=:$((100 + RANDOM % 100))
 Xvfb "$display" -screen 0 1440x960x24 -nolisten tcp >/dev/null 2>&1 &
@@ -90,4 +92,15 @@ if [ -n "$live" ]; then
     xdotool mousemove 0 950
     import -window "$window" "$live"
     echo "wrote $live"
+fi
+if [ -n "$sequence" ]; then
+    # Its window: 41 km around it, from its UTC day for 167 days, every
+    # magnitude; the plots pane on its Sequence tab.
+    start_harvix '[region]\nkind=3\nplace="-41.77, 174.25"\nradiusKm=41\n\n[period]\nkind=1\nfrom=2024-12-17\nto=2025-06-03\nminMagnitude=0\n\n[view]\nshowMap=true\nshowPlots=true\ntab=5\n'
+    xdotool key ctrl+r
+    sleep 5
+    xdotool mousemove 0 950
+    import -window "$window" "$work/sequence.png"
+    convert "$work/sequence.png" -crop 560x460+800+380 +repage "$sequence"
+    echo "wrote $sequence"
 fi

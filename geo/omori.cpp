@@ -181,7 +181,9 @@ std::optional<Fit> fit(const std::vector<double> &all, double days)
             }
         }
     }
-    if (!std::isfinite(bestValue))
+    // At the bounds the events do not decay as aftershocks do (a swarm, or
+    // the background alone): no decay is fitted.
+    if (!std::isfinite(bestValue) || best[1] < MinimumP || std::exp(best[0]) > days)
         return std::nullopt;
     Fit result;
     result.c = std::exp(best[0]);

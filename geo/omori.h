@@ -30,9 +30,11 @@ double integral(double c, double p, double t1, double t2);
 // mainshock, each in (0, days]).
 double logLikelihood(double K, double c, double p, const std::vector<double> &times, double days);
 
-// None for fewer than MinimumEvents times; the times are days after the
-// mainshock, those outside (0, days] left out.
+// None for fewer than MinimumEvents times, or for times that do not decay
+// (the best p below MinimumP, or c longer than the window); the times are
+// days after the mainshock, those outside (0, days] left out.
 constexpr int MinimumEvents = 50;
+constexpr double MinimumP = 0.1;
 std::optional<Fit> fit(const std::vector<double> &times, double days);
 
 struct Forecast

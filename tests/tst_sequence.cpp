@@ -25,6 +25,7 @@ private slots:
     void omoriRecoversASimulatedSequence_data();
     void omoriRecoversASimulatedSequence();
     void forecastFollowsTheFit();
+    void aFlatRateIsNoDecay();
     void bOverTimeWindows();
     void windowMatchesThePublishedTable_data();
     void windowMatchesThePublishedTable();
@@ -160,6 +161,17 @@ void TestSequence::omoriRecoversASimulatedSequence()
     }
     // Too few events: no fit.
     QVERIFY(!Omori::fit(std::vector<double>(times.begin(), times.begin() + Omori::MinimumEvents - 1), days));
+}
+
+void TestSequence::aFlatRateIsNoDecay()
+{
+    // 200 events at a steady rate over 100 days, as a region's background
+    // gives them: nothing dies away, and no decay is fitted.
+    QRandomGenerator random(5);
+    std::vector<double> times;
+    for (int i = 0; i < 200; ++i)
+        times.push_back(100 * random.generateDouble());
+    QVERIFY(!Omori::fit(times, 100));
 }
 
 void TestSequence::forecastFollowsTheFit()
