@@ -112,7 +112,7 @@ void SequenceCharts::draw(QPainter &painter, const QRectF &area) const
     // The rate, and the fit.
     {
         const QRectF plot = frameOf(painter, panels[0], tr("Rate, M %1 or more").arg(study.mc ? label(*study.mc) : QStringLiteral("?")),
-                                    tr("Days after the mainshock"), tr("Events a day"));
+                                    tr("Days after it"), tr("Events a day"));
         const std::vector<RatePoint> points = rates(study);
         if (!points.empty()) {
             double tLow = points.front().days, tHigh = points.back().days, rLow = HUGE_VAL, rHigh = 0;
@@ -157,7 +157,7 @@ void SequenceCharts::draw(QPainter &painter, const QRectF &area) const
 
     // b over time.
     {
-        const QRectF plot = frameOf(painter, panels[1], tr("b over time (150 events a window)"), tr("Days after the mainshock"), tr("b"));
+        const QRectF plot = frameOf(painter, panels[1], tr("b over time"), tr("Days after it"), tr("b"));
         if (!study.bTime.empty()) {
             double low = HUGE_VAL, high = -HUGE_VAL;
             for (const auto &point : study.bTime) {
@@ -199,7 +199,7 @@ void SequenceCharts::draw(QPainter &painter, const QRectF &area) const
 
     // The cumulative moment.
     {
-        const QRectF plot = frameOf(painter, panels[2], tr("Cumulative seismic moment"), tr("Days after the mainshock"), tr("N m"));
+        const QRectF plot = frameOf(painter, panels[2], tr("Cumulative moment"), tr("Days after it"), tr("N m"));
         std::vector<std::pair<double, double>> sums;
         double total = moment(study.mainshock.magnitude);
         sums.emplace_back(0, total);
