@@ -13,19 +13,8 @@ trap 'kill $xvfb_pid $gateway_pid 2>/dev/null; rm -rf "$work"' EXIT
 
 fail() { echo "FAIL: $*"; exit 1; }
 
-display=""
-for n in $(seq 90 140); do
-    if [ ! -e /tmp/.X11-unix/X$n ] && [ ! -e /tmp/.X$n-lock ]; then display=":$n"; break; fi
-done
-[ -n "$display" ] || fail "no free X display number"
-Xvfb "$display" -screen 0 1440x900x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-xvfb_pid=$!
-export DISPLAY=$display
-for _ in $(seq 50); do xdotool getdisplaygeometry >/dev/null 2>&1 && break; sleep 0.1; done
-
-mkdir -m 700 "$work/runtime"
-export XDG_RUNTIME_DIR="$work/runtime" XDG_CONFIG_HOME="$work/config" XDG_DATA_HOME="$work/data"
-unset QT_QPA_PLATFORM
+. "$(dirname "${BASH_SOURCE[0]}")/private_display.sh"
+private_display 90 140 1440x900
 
 # One event of an hour ago at 0 km depth (the ramp's red), for "Show Last Day".
 # The gateway takes Harvix's default port itself, rather than after a probe.

@@ -15,19 +15,8 @@ trap 'kill $app_pid $xvfb_pid $gateway_pid 2>/dev/null; rm -rf "$work"' EXIT
 fail() { echo "FAIL: $*"; [ -f "$work/map.png" ] && cp "$work/map.png" "${TMPDIR:-/tmp}/harvix-map-reads.png"; exit 1; }
 command -v tesseract >/dev/null || fail "tesseract is not installed (./dev installs it)"
 
-display=""
-for n in $(seq 141 190); do
-    if [ ! -e /tmp/.X11-unix/X$n ] && [ ! -e /tmp/.X$n-lock ]; then display=":$n"; break; fi
-done
-[ -n "$display" ] || fail "no free X display number"
-Xvfb "$display" -screen 0 1440x960x24 -nolisten tcp >"$work/xvfb.log" 2>&1 &
-xvfb_pid=$!
-export DISPLAY=$display
-for _ in $(seq 50); do xdotool getdisplaygeometry >/dev/null 2>&1 && break; sleep 0.1; done
-
-mkdir -m 700 "$work/runtime"
-export XDG_RUNTIME_DIR="$work/runtime" XDG_CONFIG_HOME="$work/config" XDG_DATA_HOME="$work/data"
-unset QT_QPA_PLATFORM
+. "$(dirname "${BASH_SOURCE[0]}")/private_display.sh"
+private_display 141 190 1440x960
 
 # The shipped catalogue, on a port of the system's choosing.
 "$gateway" serve --listen 127.0.0.1:0 2>"$work/gateway.log" &
