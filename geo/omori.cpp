@@ -170,17 +170,18 @@ std::optional<Fit> fit(const std::vector<double> &all, double days)
     };
     std::array<double, 2> best = { std::log(0.01), 1.0 };
     double bestValue = HUGE_VAL;
-    for (const double c : { 0.001, 0.01, 0.1, 1.0 }) {
+    for (const double c : { 0.003, 0.1 }) {
         for (const double p : { 0.8, 1.2 }) {
-            std::array<double, 2> found = minimise(profile, { std::log(c), p }, { 0.5, 0.1 });
-            found = minimise(profile, found, { 0.05, 0.01 });   // a fresh simplex from there
-            const double value = profile(found);
-            if (value < bestValue) {
+            const std::array<double, 2> found = minimise(profile, { std::log(c), p }, { 0.5, 0.1 });
+            if (const double value = profile(found); value < bestValue) {
                 bestValue = value;
                 best = found;
             }
         }
     }
+    // A fresh simplex from the best, against a collapse of the first.
+    best = minimise(profile, best, { 0.05, 0.01 });
+    bestValue = profile(best);
     // At the bounds the events do not decay as aftershocks do (a swarm, or
     // the background alone): no decay is fitted.
     if (!std::isfinite(bestValue) || best[1] < MinimumP || std::exp(best[0]) > days)

@@ -46,9 +46,12 @@ struct Neighbours
     std::int64_t before = 0;
     std::int64_t after = 0;
     std::vector<Listed> largestAfter;   // at most MostListed, the largest first
-    // The event's sequence, said in words when its window holds at least
-    // SequenceEvents events.
+    // The sequence of an event of SequenceMagnitude or more, said in words
+    // when its window holds at least SequenceEvents events and at most
+    // SequenceMostEvents (so that a page stays quick to make).
     static constexpr std::size_t SequenceEvents = 50;
+    static constexpr double SequenceMagnitude = 4.0;
+    static constexpr std::size_t SequenceMostEvents = 5000;
     std::optional<SequenceStudy::Study> sequence;
     SvgMap::EventSource events;
 };

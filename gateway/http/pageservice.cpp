@@ -101,10 +101,12 @@ void PageService::event(const QString &text, HttpReply &reply) const
             });
         };
     }
-    // Its sequence, when it is an event that has one.
-    if (row->magnitude && row->latitude && row->longitude) {
+    // Its sequence, for an event of M4 or more whose window holds no more
+    // events than a page may study (/sequence studies any).
+    if (row->magnitude && *row->magnitude >= Pages::Neighbours::SequenceMagnitude && row->latitude && row->longitude) {
         QString error;
-        neighbours.sequence = SequenceService::study(m_catalogue, *row, std::nullopt, std::nullopt, &error);
+        neighbours.sequence = SequenceService::study(m_catalogue, *row, std::nullopt, std::nullopt, &error,
+                                                     Pages::Neighbours::SequenceMostEvents);
     }
     reply.body = Pages::event(*row, place, neighbours);
 }

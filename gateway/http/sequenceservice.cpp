@@ -130,7 +130,8 @@ void SequenceService::sequence(std::string_view query, HttpReply &reply) const
 }
 
 std::optional<SequenceStudy::Study> SequenceService::study(const Catalogue &catalogue, const EventRow &event,
-                                                          std::optional<double> days, std::optional<double> at, QString *error)
+                                                          std::optional<double> days, std::optional<double> at, QString *error,
+                                                          std::size_t maxEvents)
 {
     const QuakePoint mainshock = pointOf(event);
     const std::optional<Catalogue::TimeRange> held = catalogue.timeRange();
@@ -149,6 +150,10 @@ std::optional<SequenceStudy::Study> SequenceService::study(const Catalogue &cata
     while (cursor->next(row)) {
         if (row.latitude && row.longitude)
             candidates.push_back(pointOf(row));
+        if (candidates.size() > maxEvents) {
+            *error = QStringLiteral("more than %1 events in its window").arg(maxEvents);
+            return std::nullopt;
+        }
     }
     if (!cursor->error().isEmpty()) {
         *error = cursor->error();

@@ -21,6 +21,7 @@
 #include "geo/sequencestudy.h"
 #include "http/httpreply.h"
 
+#include <cstdint>
 #include <optional>
 #include <string_view>
 
@@ -37,9 +38,10 @@ public:
 
     // The study of an event's sequence over a catalogue (it needs a
     // magnitude and a position); none, with the reason, when the catalogue
-    // cannot be read.
+    // cannot be read or the window holds more than maxEvents events.
     static std::optional<SequenceStudy::Study> study(const Catalogue &catalogue, const EventRow &event,
-                                                     std::optional<double> days, std::optional<double> at, QString *error);
+                                                     std::optional<double> days, std::optional<double> at, QString *error,
+                                                     std::size_t maxEvents = SIZE_MAX);
 
 private:
     const Catalogue &m_catalogue;
