@@ -200,14 +200,16 @@ void EventListModel::sort(int column, Qt::SortOrder order)
     m_sortColumn = column;
     m_sortOrder = order;
     emit layoutAboutToBeChanged({}, QAbstractItemModel::VerticalSortHint);
-    const std::vector<std::int32_t> before = m_rows;
-    arrange(m_rows);
     // The selection and the current row stay on their events.
     const QModelIndexList persistent = persistentIndexList();
+    std::vector<std::int32_t> events;
+    for (const QModelIndex &index : persistent)
+        events.push_back(eventAt(index.row()));
+    arrange(m_rows);
     QModelIndexList moved;
-    for (const QModelIndex &index : persistent) {
-        const int row = index.row() < int(before.size()) ? rowOf(before[std::size_t(index.row())]) : -1;
-        moved << (row < 0 ? QModelIndex() : createIndex(row, index.column()));
+    for (std::size_t i = 0; i < events.size(); ++i) {
+        const int row = events[i] < 0 ? -1 : rowOf(events[i]);
+        moved << (row < 0 ? QModelIndex() : createIndex(row, persistent[qsizetype(i)].column()));
     }
     changePersistentIndexList(persistent, moved);
     emit layoutChanged({}, QAbstractItemModel::VerticalSortHint);

@@ -83,6 +83,19 @@ constexpr double SecondsPerYear = 365.25 * 86400;
 constexpr double FractalDimension = 1.6;
 constexpr double LeastKm = 0.1;
 
+// Cells of a degree, for every magnitude class (finer and coarser cells
+// were slower on the shipped catalogue).
+struct DegreeCells
+{
+    static constexpr double degrees = 1.0;
+    static constexpr int rows = 180, columns = 360;
+    static int rowOf(double latitude) { return std::clamp(int(std::floor(latitude + 90)), 0, rows - 1); }
+    static int columnOf(double longitude)
+    {
+        return ((int(std::floor(Geo::periodicLongitude(longitude) + 180)) % columns) + columns) % columns;
+    }
+};
+
 struct Parent
 {
     int index = -1;
@@ -92,9 +105,8 @@ struct Parent
 // The nearest neighbour of each event by eta, for each whole magnitude
 // class of parents in turn (a parent below M at t years and r km cannot
 // beat eta* once t r^1.6 10^-M does). A class of few events is scanned back
-// in time; a larger one from cells of a degree (finer and coarser cells
-// were slower on the shipped catalogue), ring by ring outwards from the
-// event's: a cell at
+// in time; a larger one from cells of a degree, ring by ring outwards from
+// the event's: a cell at
 // least d km away is scanned back only as long as t d^1.6 10^-M can beat
 // eta*, and the rings end where even the class's latest event before the
 // child could not.
@@ -109,28 +121,13 @@ std::vector<Parent> parentsOf(const std::vector<QuakePoint> &events)
     }
     constexpr double kmPerDegree = Projection::EarthRadiusKm * M_PI / 180;
     constexpr int SmallClass = 64;
-    struct Grid
-    {
-        double degrees;   // a cell's side
-        int rows, columns;
-        int rowOf(double latitude) const { return std::clamp(int(std::floor((latitude + 90) / degrees)), 0, rows - 1); }
-        int columnOf(double longitude) const
-        {
-            return ((int(std::floor((Geo::periodicLongitude(longitude) + 180) / degrees)) % columns) + columns) % columns;
-        }
-    };
-    std::vector<Grid> grids;
-    for (int k = lowest; k <= highest; ++k) {
-        const double degrees = 1.0;
-        grids.push_back({ degrees, int(std::lround(180 / degrees)), int(std::lround(360 / degrees)) });
-    }
+    const DegreeCells grid;
     const auto cellKey = [](int k, int row, int column) { return (std::int64_t(k) * 4000 + row) * 8000 + column; };
     // Each class's events in time order, and by cell.
-    std::vector<std::vector<int>> classes(grids.size());
+    std::vector<std::vector<int>> classes(std::size_t(highest - lowest + 1));
     std::unordered_map<std::int64_t, std::vector<int>> cells;
     for (std::size_t i = 0; i < n; ++i) {
         const int k = int(std::floor(events[i].magnitude)) - lowest;
-        const Grid &grid = grids[std::size_t(k)];
         classes[std::size_t(k)].push_back(int(i));
         cells[cellKey(k, grid.rowOf(events[i].latitude), grid.columnOf(events[i].longitude))].push_back(int(i));
     }
@@ -180,7 +177,6 @@ std::vector<Parent> parentsOf(const std::vector<QuakePoint> &events)
                     }
                     continue;
                 }
-                const Grid &grid = grids[k];
                 const double latestGap = child.time - events[std::size_t(*std::prev(before))].time;
                 const int row = grid.rowOf(child.latitude), column = grid.columnOf(child.longitude);
                 const int half = grid.columns / 2;
