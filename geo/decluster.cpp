@@ -7,7 +7,8 @@
 #include <cmath>
 #include <numeric>
 #include <thread>
-#include <unordered_map>
+#include <atomic>
+#include <climits>
 
 namespace Decluster {
 
@@ -83,136 +84,200 @@ constexpr double SecondsPerYear = 365.25 * 86400;
 constexpr double FractalDimension = 1.6;
 constexpr double LeastKm = 0.1;
 
-// Cells of a degree, for every magnitude class (finer and coarser cells
-// were slower on the shipped catalogue).
-struct DegreeCells
-{
-    static constexpr double degrees = 1.0;
-    static constexpr int rows = 180, columns = 360;
-    static int rowOf(double latitude) { return std::clamp(int(std::floor(latitude + 90)), 0, rows - 1); }
-    static int columnOf(double longitude)
-    {
-        return ((int(std::floor(Geo::periodicLongitude(longitude) + 180)) % columns) + columns) % columns;
-    }
-};
-
 struct Parent
 {
     int index = -1;
     double eta = HUGE_VAL;
 };
 
-// The nearest neighbour of each event by eta, for each whole magnitude
-// class of parents in turn (a parent below M at t years and r km cannot
-// beat eta* once t r^1.6 10^-M does). A class of few events is scanned back
-// in time; a larger one from cells of a degree, ring by ring outwards from
-// the event's: a cell at
-// least d km away is scanned back only as long as t d^1.6 10^-M can beat
-// eta*, and the rings end where even the class's latest event before the
-// child could not.
+// A k-d tree over the events' time and position (unit vectors), each node
+// with its bounds and its least 10^-m (of its largest magnitude), so that
+// a search for an event's parent passes over every node whose least
+// possible eta (from the node's latest time, its box's nearest chord and
+// its largest magnitude) cannot beat the best found.
+class ParentTree
+{
+public:
+    explicit ParentTree(const std::vector<QuakePoint> &events) : m_events(events), m_order(events.size())
+    {
+        const std::size_t n = events.size();
+        m_points.resize(n);
+        for (std::size_t i = 0; i < n; ++i) {
+            const double phi = events[i].latitude * M_PI / 180, lambda = events[i].longitude * M_PI / 180;
+            m_points[i] = { { std::cos(phi) * std::cos(lambda), std::cos(phi) * std::sin(lambda), std::sin(phi) },
+                            std::pow(10.0, -events[i].magnitude) };
+        }
+        std::iota(m_order.begin(), m_order.end(), 0);
+        if (n > 0)
+            build(0, int(n), 0);
+    }
+
+    Parent parentOf(std::size_t child) const
+    {
+        Parent best;
+        const QuakePoint &at = m_events[child];
+        // The latest events before it give a first bound.
+        for (std::size_t i = child; i-- > 0 && i + 32 >= child;)
+            consider(child, int(i), best);
+        if (m_nodes.empty())
+            return best;
+        std::vector<std::pair<int, double>> stack { { 0, 0.0 } };
+        while (!stack.empty()) {
+            const auto [index, bound] = stack.back();
+            stack.pop_back();
+            if (bound > best.eta * Slack)
+                continue;
+            const Node &node = m_nodes[std::size_t(index)];
+            if (node.left < 0) {
+                for (int k = node.begin; k < node.end; ++k) {
+                    if (std::size_t(m_order[std::size_t(k)]) < child)
+                        consider(child, m_order[std::size_t(k)], best);
+                }
+                continue;
+            }
+            const Node &left = m_nodes[std::size_t(node.left)], &right = m_nodes[std::size_t(node.right)];
+            const double toLeft = left.first < int(child) ? leastEta(left, at, m_points[child]) : HUGE_VAL;
+            const double toRight = right.first < int(child) ? leastEta(right, at, m_points[child]) : HUGE_VAL;
+            // The nearer is searched first.
+            const std::pair<int, double> near { toLeft <= toRight ? node.left : node.right, std::min(toLeft, toRight) };
+            const std::pair<int, double> far { toLeft <= toRight ? node.right : node.left, std::max(toLeft, toRight) };
+            if (far.second <= best.eta * Slack)
+                stack.push_back(far);
+            if (near.second <= best.eta * Slack)
+                stack.push_back(near);
+        }
+        return best;
+    }
+
+private:
+    struct Point
+    {
+        double xyz[3];
+        double weight;   // 10^-m as a parent
+    };
+    struct Node
+    {
+        double low[3], high[3];
+        double latest = 0;       // time
+        double weight = HUGE_VAL;   // the least (of the largest magnitude)
+        int first = 0;           // the least event index
+        int begin = 0, end = 0;  // in m_order
+        int left = -1, right = -1;
+    };
+    static constexpr int Leaf = 32;
+    // A bound passes a node only when clearly above the best, so that no
+    // rounding loses a parent or a tie.
+    static constexpr double Slack = 1 + 1e-9;
+
+    int build(int begin, int end, int depth)
+    {
+        const int index = int(m_nodes.size());
+        m_nodes.emplace_back();
+        Node node;
+        node.begin = begin;
+        node.end = end;
+        node.first = INT_MAX;
+        for (int c = 0; c < 3; ++c) {
+            node.low[c] = HUGE_VAL;
+            node.high[c] = -HUGE_VAL;
+        }
+        node.latest = -HUGE_VAL;
+        for (int k = begin; k < end; ++k) {
+            const int i = m_order[std::size_t(k)];
+            const Point &p = m_points[std::size_t(i)];
+            for (int c = 0; c < 3; ++c) {
+                node.low[c] = std::min(node.low[c], p.xyz[c]);
+                node.high[c] = std::max(node.high[c], p.xyz[c]);
+            }
+            node.latest = std::max(node.latest, m_events[std::size_t(i)].time);
+            node.weight = std::min(node.weight, p.weight);
+            node.first = std::min(node.first, i);
+        }
+        if (end - begin > Leaf) {
+            // Time and the widest axis of space in turn.
+            int axis = 3;
+            if (depth % 2 == 1) {
+                axis = 0;
+                for (int c = 1; c < 3; ++c) {
+                    if (node.high[c] - node.low[c] > node.high[axis] - node.low[axis])
+                        axis = c;
+                }
+            }
+            const int middle = begin + (end - begin) / 2;
+            std::nth_element(m_order.begin() + begin, m_order.begin() + middle, m_order.begin() + end, [&](int a, int b) {
+                return axis == 3 ? a < b : m_points[std::size_t(a)].xyz[axis] < m_points[std::size_t(b)].xyz[axis];
+            });
+            node.left = build(begin, middle, depth + 1);
+            node.right = build(middle, end, depth + 1);
+        }
+        m_nodes[std::size_t(index)] = node;
+        return index;
+    }
+
+    // No event of the node can be nearer than this (the chord is shorter
+    // than the arc, the box nearer than any point in it, and no event of it
+// larger than its largest).
+    static double leastEta(const Node &node, const QuakePoint &child, const Point &at)
+    {
+        double squared = 0;
+        for (int c = 0; c < 3; ++c) {
+            const double outside = std::max({ node.low[c] - at.xyz[c], at.xyz[c] - node.high[c], 0.0 });
+            squared += outside * outside;
+        }
+        const double km = std::max(LeastKm, Projection::EarthRadiusKm * std::sqrt(squared));
+        const double years = std::max(child.time - node.latest, 1.0) / SecondsPerYear;
+        return years * std::pow(km, FractalDimension) * node.weight;
+    }
+
+    void consider(std::size_t child, int i, Parent &best) const
+    {
+        const QuakePoint &at = m_events[child], &parent = m_events[std::size_t(i)];
+        const double years = std::max(at.time - parent.time, 1.0) / SecondsPerYear;
+        // Out of reach by the chord, which is shorter than the arc: km^1.6
+        // against eta / (t 10^-m) as km^8 against its fifth power, so that
+        // most events are passed over without a sine or a power.
+        const Point &from = m_points[std::size_t(i)], &to = m_points[child];
+        const double dx = from.xyz[0] - to.xyz[0], dy = from.xyz[1] - to.xyz[1], dz = from.xyz[2] - to.xyz[2];
+        const double chordKm2 = std::max(LeastKm * LeastKm, (dx * dx + dy * dy + dz * dz) * Projection::EarthRadiusKm * Projection::EarthRadiusKm);
+        const double reach = best.eta * Slack / (years * from.weight);
+        const double reach2 = reach * reach;
+        if (chordKm2 * chordKm2 * chordKm2 * chordKm2 > reach2 * reach2 * reach)
+            return;
+        const double km = std::max(LeastKm, Geo::distanceKm({ parent.latitude, parent.longitude }, { at.latitude, at.longitude }));
+        const double value = years * std::pow(km, FractalDimension) * m_points[std::size_t(i)].weight;
+        if (value < best.eta || (value == best.eta && i < best.index)) {
+            best.eta = value;
+            best.index = i;
+        }
+    }
+
+    const std::vector<QuakePoint> &m_events;
+    std::vector<Point> m_points;
+    std::vector<int> m_order;
+    std::vector<Node> m_nodes;
+};
+
+// Each event's nearest earlier neighbour by eta, on two threads for a
+// large catalogue.
 std::vector<Parent> parentsOf(const std::vector<QuakePoint> &events)
 {
     const std::size_t n = events.size();
     std::vector<Parent> parents(n);
-    int lowest = 0, highest = 0;
-    for (const QuakePoint &e : events) {
-        lowest = std::min(lowest, int(std::floor(e.magnitude)));
-        highest = std::max(highest, int(std::floor(e.magnitude)));
-    }
-    constexpr double kmPerDegree = Projection::EarthRadiusKm * M_PI / 180;
-    constexpr int SmallClass = 64;
-    const DegreeCells grid;
-    const auto cellKey = [](int k, int row, int column) { return (std::int64_t(k) * 4000 + row) * 8000 + column; };
-    // Each class's events in time order, and by cell.
-    std::vector<std::vector<int>> classes(std::size_t(highest - lowest + 1));
-    std::unordered_map<std::int64_t, std::vector<int>> cells;
-    for (std::size_t i = 0; i < n; ++i) {
-        const int k = int(std::floor(events[i].magnitude)) - lowest;
-        classes[std::size_t(k)].push_back(int(i));
-        cells[cellKey(k, grid.rowOf(events[i].latitude), grid.columnOf(events[i].longitude))].push_back(int(i));
-    }
-    std::vector<double> weight(n);   // 10^-m of each event as a parent
-    for (std::size_t i = 0; i < n; ++i)
-        weight[i] = std::pow(10.0, -events[i].magnitude);
-
-    const auto find = [&](std::size_t from, std::size_t to) {
-        for (std::size_t j = from; j < to; ++j) {
-            const QuakePoint &child = events[j];
-            Parent &best = parents[j];
-            const GeoPoint at { child.latitude, child.longitude };
-            const auto consider = [&](int i) {
-                const QuakePoint &parent = events[std::size_t(i)];
-                const double years = std::max(child.time - parent.time, 1.0) / SecondsPerYear;
-                const double km = std::max(LeastKm, Geo::distanceKm({ parent.latitude, parent.longitude }, at));
-                const double value = years * std::pow(km, FractalDimension) * weight[std::size_t(i)];
-                if (value < best.eta || (value == best.eta && i < best.index)) {
-                    best.eta = value;
-                    best.index = i;
-                }
-            };
-            // The latest events before it give a first eta*.
-            for (int i = int(j) - 1; i >= 0 && i >= int(j) - 32; --i)
-                consider(i);
-            // How far back in time a parent of the class at d km may lie.
-            const auto reachSeconds = [&](double upper, double km) {
-                return best.eta * upper / std::pow(std::max(km, LeastKm), FractalDimension) * SecondsPerYear;
-            };
-            const double cosine = std::cos(child.latitude * M_PI / 180);
-            // At least this far beyond so many degrees of latitude or longitude.
-            const auto kmBeyond = [&](double degrees) {
-                return std::min(degrees * kmPerDegree,
-                                Projection::EarthRadiusKm * std::asin(cosine * std::sin(std::min(90.0, degrees) * M_PI / 180)));
-            };
-            for (std::size_t k = 0; k < classes.size(); ++k) {
-                const std::vector<int> &members = classes[k];
-                const double upper = std::pow(10.0, lowest + int(k) + 1);
-                const auto before = std::lower_bound(members.begin(), members.end(), int(j));
-                if (before == members.begin())
-                    continue;
-                if (members.size() <= std::size_t(SmallClass)) {
-                    for (auto it = std::make_reverse_iterator(before); it != members.rend(); ++it) {
-                        if (child.time - events[std::size_t(*it)].time >= reachSeconds(upper, LeastKm))
-                            break;
-                        consider(*it);
-                    }
-                    continue;
-                }
-                const double latestGap = child.time - events[std::size_t(*std::prev(before))].time;
-                const int row = grid.rowOf(child.latitude), column = grid.columnOf(child.longitude);
-                const int half = grid.columns / 2;
-                for (int ring = 0; ring <= std::max(grid.rows, half); ++ring) {
-                    if (ring >= 2 && latestGap >= reachSeconds(upper, kmBeyond((ring - 1) * grid.degrees)))
-                        break;
-                    const int wide = std::min(ring, half);
-                    for (int r = std::max(0, row - ring); r <= std::min(grid.rows - 1, row + ring); ++r) {
-                        const bool edge = std::abs(r - row) == ring;
-                        for (int dc = -wide; dc <= wide; ++dc) {
-                            if ((!edge && std::abs(dc) != ring) || (dc == wide && wide == half && wide != 0))
-                                continue;
-                            const auto cell = cells.find(cellKey(int(k), r, ((column + dc) % grid.columns + grid.columns) % grid.columns));
-                            if (cell == cells.end())
-                                continue;
-                            const double km = kmBeyond(std::max(0, std::max(std::abs(r - row), std::abs(dc)) - 1) * grid.degrees);
-                            const std::vector<int> &list = cell->second;
-                            const auto end = std::lower_bound(list.begin(), list.end(), int(j));
-                            for (auto it = std::make_reverse_iterator(end); it != list.rend(); ++it) {
-                                if (child.time - events[std::size_t(*it)].time >= reachSeconds(upper, km))
-                                    break;
-                                consider(*it);
-                            }
-                        }
-                    }
-                }
-            }
+    const ParentTree tree(events);
+    std::atomic<std::size_t> next { 0 };
+    const auto work = [&] {
+        constexpr std::size_t Chunk = 512;
+        for (std::size_t from; (from = next.fetch_add(Chunk)) < n;) {
+            for (std::size_t j = from; j < std::min(n, from + Chunk); ++j)
+                parents[j] = tree.parentOf(j);
         }
     };
     if (n > 4000 && std::thread::hardware_concurrency() > 1) {
-        const std::size_t split = n / 2;
-        std::thread other(find, split, n);
-        find(0, split);
+        std::thread other(work);
+        work();
         other.join();
     } else {
-        find(0, n);
+        work();
     }
     return parents;
 }
