@@ -6,6 +6,7 @@
 #include <QPainterPath>
 
 #include <algorithm>
+#include <array>
 #include <cmath>
 
 namespace {
@@ -13,12 +14,14 @@ namespace {
 const QColor ink(40, 40, 40);
 const QColor dots(44, 123, 182);
 const QColor curve(215, 25, 28);
+const QColor completeness(230, 120, 30);
 
 // A panel's frame and title; the plot's rectangle inside.
-QRectF frameOf(QPainter &painter, const QRectF &area, const QString &title, const QString &xTitle, const QString &yTitle)
+QRectF frameOf(QPainter &painter, const QRectF &area, const QString &title, const QString &xTitle, const QString &yTitle,
+               double right = 10)
 {
     const QFontMetricsF metrics(painter.font());
-    const QRectF plot = area.adjusted(54, metrics.height() + 10, -10, -2 * metrics.height() - 10);
+    const QRectF plot = area.adjusted(54, metrics.height() + 10, -right, -2 * metrics.height() - 10);
     painter.setPen(ink);
     painter.drawText(QRectF(area.left(), area.top() + 2, area.width(), metrics.height()), Qt::AlignHCenter, title);
     painter.drawText(QRectF(plot.left(), plot.bottom() + metrics.height() + 6, plot.width(), metrics.height()),
@@ -155,45 +158,76 @@ void SequenceCharts::draw(QPainter &painter, const QRectF &area) const
         }
     }
 
-    // b over time.
+    // b and Mc over time, on one time axis: b on the left, Mc on the right.
     {
-        const QRectF plot = frameOf(painter, panels[1], tr("b over time"), tr("Days after it"), tr("b"));
-        if (!study.bTime.empty()) {
-            double low = HUGE_VAL, high = -HUGE_VAL;
+        const QRectF plot = frameOf(painter, panels[1], tr("b and Mc over time"), tr("Days after it"), tr("b"), 40);
+        if (!study.bTime.empty() || !study.mcTime.empty()) {
+            double first = HUGE_VAL, last = -HUGE_VAL;
             for (const auto &point : study.bTime) {
-                low = std::min(low, point.value.b - point.value.sigma);
-                high = std::max(high, point.value.b + point.value.sigma);
+                first = std::min(first, point.end);
+                last = std::max(last, point.end);
             }
-            low -= 0.05;
-            high += 0.05;
-            const double t0 = (study.bTime.front().end - study.start) / SequenceStudy::SecondsPerDay;
-            const double t1 = std::max(t0 + 1e-6, (study.bTime.back().end - study.start) / SequenceStudy::SecondsPerDay);
+            for (const auto &point : study.mcTime) {
+                first = std::min(first, point.end);
+                last = std::max(last, point.end);
+            }
+            const double t0 = (first - study.start) / SequenceStudy::SecondsPerDay;
+            const double t1 = std::max(t0 + 1e-6, (last - study.start) / SequenceStudy::SecondsPerDay);
             const auto x = [&](double seconds) {
                 return plot.left() + plot.width() * ((seconds - study.start) / SequenceStudy::SecondsPerDay - t0) / (t1 - t0);
             };
-            const auto y = [&](double b) { return plot.bottom() - plot.height() * (b - low) / (high - low); };
-            QPolygonF band, middle;
-            for (const auto &point : study.bTime) {
-                band << QPointF(x(point.end), y(point.value.b + point.value.sigma));
-                middle << QPointF(x(point.end), y(point.value.b));
-            }
-            for (auto it = study.bTime.rbegin(); it != study.bTime.rend(); ++it)
-                band << QPointF(x(it->end), y(it->value.b - it->value.sigma));
             painter.setPen(ink);
-            for (const double tick : Ticks::axisTicks(low, high, 5))
-                painter.drawText(QPointF(plot.left() - metrics.horizontalAdvance(label(tick)) - 4, y(tick) + metrics.ascent() / 2), label(tick));
             for (const double tick : Ticks::axisTicks(t0, t1, 4))
                 painter.drawText(QPointF(plot.left() + plot.width() * (tick - t0) / (t1 - t0) - metrics.horizontalAdvance(label(tick)) / 2,
                                          plot.bottom() + metrics.height()), label(tick));
-            painter.setPen(Qt::NoPen);
-            painter.setBrush(QColor(44, 123, 182, 60));
-            painter.drawPolygon(band);
-            painter.setPen(QPen(dots, 2));
-            painter.setBrush(Qt::NoBrush);
-            painter.drawPolyline(middle);
-        } else {
+            // A series as a line over its band of one sigma, with its axis's labels on one side.
+            const auto series = [&](const std::vector<std::array<double, 3>> &points, const QColor &colour, bool onRight) {
+                double low = HUGE_VAL, high = -HUGE_VAL;
+                for (const auto &[end, value, sigma] : points) {
+                    low = std::min(low, value - sigma);
+                    high = std::max(high, value + sigma);
+                }
+                low -= 0.05;
+                high += 0.05;
+                const auto y = [&](double value) { return plot.bottom() - plot.height() * (value - low) / (high - low); };
+                QPolygonF band, middle;
+                for (const auto &[end, value, sigma] : points) {
+                    band << QPointF(x(end), y(value + sigma));
+                    middle << QPointF(x(end), y(value));
+                }
+                for (auto it = points.rbegin(); it != points.rend(); ++it)
+                    band << QPointF(x((*it)[0]), y((*it)[1] - (*it)[2]));
+                painter.setPen(colour.darker(120));
+                for (const double tick : Ticks::axisTicks(low, high, 5)) {
+                    const double left = onRight ? plot.right() + 4 : plot.left() - metrics.horizontalAdvance(label(tick)) - 4;
+                    painter.drawText(QPointF(left, y(tick) + metrics.ascent() / 2), label(tick));
+                }
+                painter.setPen(Qt::NoPen);
+                QColor fill = colour;
+                fill.setAlpha(60);
+                painter.setBrush(fill);
+                painter.drawPolygon(band);
+                painter.setPen(QPen(colour, 2));
+                painter.setBrush(Qt::NoBrush);
+                painter.drawPolyline(middle);
+            };
+            std::vector<std::array<double, 3>> points;
+            for (const auto &point : study.bTime)
+                points.push_back({ point.end, point.value.b, point.value.sigma });
+            if (!points.empty())
+                series(points, dots, false);
+            points.clear();
+            for (const auto &point : study.mcTime)
+                points.push_back({ point.end, point.mc, point.sigma });
+            if (!points.empty()) {
+                series(points, completeness, true);
+                painter.setPen(completeness.darker(120));
+                painter.drawText(QPointF(plot.right() + 4, plot.top() - 4), tr("Mc"));
+            }
+        }
+        if (study.bTime.empty()) {
             painter.setPen(ink);
-            painter.drawText(plot, Qt::AlignCenter | Qt::TextWordWrap, tr("Fewer than 150 events at or above Mc"));
+            painter.drawText(plot, Qt::AlignCenter | Qt::TextWordWrap, tr("b: fewer than 150 events at or above Mc"));
         }
     }
 

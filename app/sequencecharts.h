@@ -3,8 +3,9 @@
 // SequenceCharts: what the Sequence tab draws of a study
 // (geo/sequencestudy.h), three panels side by side: the rate of events at
 // or above Mc against days after the mainshock, both axes logarithmic,
-// with the fitted Omori-Utsu curve; b over time with its uncertainty as a
-// band; and the cumulative seismic moment, 10^(1.5 M + 9.05) N m an event.
+// with the fitted Omori-Utsu curve; b and Mc over time, each with its
+// uncertainty as a band; and the cumulative seismic moment,
+// 10^(1.5 M + 9.05) N m an event.
 
 #include "geo/sequencestudy.h"
 

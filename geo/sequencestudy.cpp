@@ -61,7 +61,7 @@ Study study(const QuakePoint &mainshock, const std::vector<QuakePoint> &catalogu
         }
     }
 
-    // b over time, in the sequence's order.
+    // b and Mc over time, in the sequence's order.
     std::vector<double> timeOf;
     magnitudes.clear();
     for (const QuakePoint &event : result.events) {
@@ -72,6 +72,8 @@ Study study(const QuakePoint &mainshock, const std::vector<QuakePoint> &catalogu
     }
     for (const Statistics::BAt &point : Statistics::bOverTime(magnitudes, *result.mc))
         result.bTime.push_back({ timeOf[point.last], point.value });
+    for (const Statistics::McAt &point : Statistics::mcOverTime(magnitudes))
+        result.mcTime.push_back({ timeOf[point.last], point.mc, point.sigma });
     return result;
 }
 

@@ -5,7 +5,7 @@
 // within its distance, great circle on the 6371 km sphere, with a time in
 // (t0, t0 + D], D its days unless asked, never past the catalogue's last
 // event), their completeness and b (geo/statistics.h), the Omori-Utsu fit
-// and its forecast (geo/omori.h) and b over time. One engine, for Harvix
+// and its forecast (geo/omori.h), and b and Mc over time. One engine, for Harvix
 // and the gateway alike.
 
 #include "geo/omori.h"
@@ -51,6 +51,12 @@ struct Study
         Statistics::BValue value;
     };
     std::vector<BTime> bTime;
+    struct McTime
+    {
+        double end;                        // the window's last event (seconds)
+        double mc, sigma;
+    };
+    std::vector<McTime> mcTime;            // windows of every event with a magnitude
 };
 
 // The mainshock needs a magnitude; `days` and `at` (seconds) as asked, or

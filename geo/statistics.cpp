@@ -2,6 +2,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <random>
 
 namespace Statistics {
 
@@ -144,6 +145,53 @@ std::vector<BAt> bOverTime(const std::vector<double> &magnitudes, double mc, int
             squares += (above[i] - mean) * (above[i] - mean);
         if (const std::optional<BValue> value = bOf(mean, squares, window, mcBin * BinWidth))
             series.push_back({ at[first + std::size_t(window) - 1], *value });
+    }
+    return series;
+}
+
+namespace {
+
+// The bin holding the most (the lowest of equals) of counts from firstBin.
+int modeOf(const std::vector<int> &counts, int firstBin)
+{
+    return firstBin + int(std::max_element(counts.begin(), counts.end()) - counts.begin());
+}
+
+} // namespace
+
+std::vector<McAt> mcOverTime(const std::vector<double> &magnitudes, int window, int step, int resamples)
+{
+    std::vector<McAt> series;
+    if (window < 1 || step < 1 || int(magnitudes.size()) < window)
+        return series;
+    std::vector<int> bins(magnitudes.size());
+    for (std::size_t i = 0; i < magnitudes.size(); ++i)
+        bins[i] = binOf(magnitudes[i]);
+    std::mt19937 random(20050101);
+    std::uniform_int_distribution<int> pick(0, window - 1);
+    std::vector<int> counts;
+    for (std::size_t first = 0; first + std::size_t(window) <= bins.size(); first += std::size_t(step)) {
+        const auto begin = bins.begin() + std::ptrdiff_t(first), end = begin + window;
+        const auto [lowest, highest] = std::minmax_element(begin, end);
+        const int low = *lowest;
+        counts.assign(std::size_t(*highest - low + 1), 0);
+        for (auto it = begin; it != end; ++it)
+            ++counts[std::size_t(*it - low)];
+        McAt at;
+        at.last = first + std::size_t(window) - 1;
+        at.mc = modeOf(counts, low) * BinWidth + MaximumCurvatureCorrection;
+        double sum = 0, squares = 0;
+        for (int sample = 0; sample < resamples; ++sample) {
+            std::fill(counts.begin(), counts.end(), 0);
+            for (int k = 0; k < window; ++k)
+                ++counts[std::size_t(*(begin + pick(random)) - low)];
+            const double mc = modeOf(counts, low) * BinWidth;
+            sum += mc;
+            squares += mc * mc;
+        }
+        if (resamples > 1)
+            at.sigma = std::sqrt(std::max(0.0, (squares - sum * sum / resamples) / (resamples - 1)));
+        series.push_back(at);
     }
     return series;
 }

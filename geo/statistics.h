@@ -67,6 +67,19 @@ struct BAt
 };
 std::vector<BAt> bOverTime(const std::vector<double> &magnitudes, double mc, int window = 150, int step = 15);
 
+// Mc over time: windows of `window` consecutive magnitudes (in the order
+// given), moving by `step`; each window's Mc by maximum curvature with the
+// index of its last magnitude, and its spread over `resamples` bootstrap
+// samples of the window (Woessner and Wiemer 2005; seeded, so that the same
+// magnitudes give the same spread).
+struct McAt
+{
+    std::size_t last = 0;
+    double mc = 0;
+    double sigma = 0;
+};
+std::vector<McAt> mcOverTime(const std::vector<double> &magnitudes, int window = 150, int step = 15, int resamples = 100);
+
 struct DepthHistogram
 {
     double binKm = 10;                // 2, 5, 10 or 25 km by the deepest event

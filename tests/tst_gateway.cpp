@@ -963,6 +963,14 @@ void TestGateway::sequenceAndDeclusterOfASequence()
     const QJsonObject day = json[QStringLiteral("forecast")].toArray().at(0).toObject();
     QVERIFY(day[QStringLiteral("probability")].toDouble() > 0 && day[QStringLiteral("probability")].toDouble() < 1);
     QVERIFY(!json[QStringLiteral("bTime")].toArray().isEmpty());
+    // Mc over time: the first window is the first 150 aftershocks.
+    std::map<int, int> early;
+    for (std::size_t i = 0; i < 150; ++i)
+        ++early[int(std::lround(s.magnitudes[i] * 10))];
+    const auto earlyPeak = std::max_element(early.begin(), early.end(), [](auto &a, auto &b) { return a.second < b.second; });
+    const QJsonObject firstMc = json[QStringLiteral("mcTime")].toArray().at(0).toObject();
+    QVERIFY(std::fabs(firstMc[QStringLiteral("mc")].toDouble() - (earlyPeak->first + 2) / 10.0) < 1e-9);
+    QVERIFY(firstMc[QStringLiteral("mcSigma")].toDouble() >= 0);
 
     // Declustered: the M6 leads the aftershocks; the far event and the one
     // with no magnitude are not its.

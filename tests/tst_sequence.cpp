@@ -27,6 +27,8 @@ private slots:
     void forecastFollowsTheFit();
     void aFlatRateIsNoDecay();
     void bOverTimeWindows();
+    void mcOverTimeWindows_data();
+    void mcOverTimeWindows();
     void windowMatchesThePublishedTable_data();
     void windowMatchesThePublishedTable();
     void studyTakesTheWindowsEvents();
@@ -220,6 +222,52 @@ void TestSequence::bOverTimeWindows()
     QVERIFY(std::fabs(series.front().value.sigma - 2.3 * b * b * std::sqrt(squares / (150.0 * 149))) < 1e-9);
 }
 
+using Runs = QList<QPair<double, int>>;
+
+void TestSequence::mcOverTimeWindows_data()
+{
+    // Magnitudes as (value, how many) in time order; the windows' count,
+    // the first and last windows' Mc (the fullest bin, the lowest of
+    // equals, + 0.2) and the first window's bootstrap spread.
+    QTest::addColumn<Runs>("runs");
+    QTest::addColumn<int>("windows");
+    QTest::addColumn<double>("firstMc");
+    QTest::addColumn<double>("lastMc");
+    QTest::addColumn<double>("leastSigma");
+    QTest::addColumn<double>("mostSigma");
+    // Two thirds in one bin: every resample has the same fullest bin.
+    QTest::newRow("a clear mode") << Runs { { 2.0, 100 }, { 2.1, 20 }, { 2.4, 20 }, { 2.5, 10 } }
+                                  << 1 << 2.2 << 2.2 << 0.0 << 0.0;
+    // Two bins of 75: a resample's fullest is either, about evenly, so the
+    // spread is about half the 0.5 between them.
+    QTest::newRow("two equal bins") << Runs { { 2.0, 75 }, { 2.5, 75 } } << 1 << 2.2 << 2.2 << 0.2 << 0.3;
+    QTest::newRow("completeness rises") << Runs { { 1.5, 100 }, { 1.9, 50 }, { 2.5, 100 }, { 2.9, 50 } }
+                                        << 11 << 1.7 << 2.7 << 0.0 << 0.0;
+    QTest::newRow("fewer than a window") << Runs { { 2.0, 149 } } << 0 << 0.0 << 0.0 << 0.0 << 0.0;
+}
+
+void TestSequence::mcOverTimeWindows()
+{
+    QFETCH(Runs, runs);
+    QFETCH(int, windows);
+    std::vector<double> magnitudes;
+    for (const auto &[value, count] : runs)
+        magnitudes.insert(magnitudes.end(), std::size_t(count), value);
+    const std::vector<Statistics::McAt> series = Statistics::mcOverTime(magnitudes);
+    QCOMPARE(int(series.size()), windows);
+    if (windows == 0)
+        return;
+    QFETCH(double, firstMc);
+    QFETCH(double, lastMc);
+    QFETCH(double, leastSigma);
+    QFETCH(double, mostSigma);
+    QCOMPARE(series.front().last, std::size_t(149));
+    QCOMPARE(series.back().last, magnitudes.size() - 1 - (magnitudes.size() - 150) % 15);
+    QVERIFY(std::fabs(series.front().mc - firstMc) < 1e-9);
+    QVERIFY(std::fabs(series.back().mc - lastMc) < 1e-9);
+    QVERIFY2(series.front().sigma >= leastSigma && series.front().sigma <= mostSigma, qPrintable(QString::number(series.front().sigma)));
+}
+
 void TestSequence::windowMatchesThePublishedTable_data()
 {
     // Gardner and Knopoff (1974), table 1: magnitude, km, days.
@@ -271,6 +319,13 @@ void TestSequence::studyTakesTheWindowsEvents()
     QCOMPARE(study.forecast.size(), std::size_t(12));
     QVERIFY(std::fabs(study.forecast[0].from - (study.end - study.start) / day) < 1e-9);
     QVERIFY(!study.bTime.empty());
+    std::vector<double> timed;
+    for (const QuakePoint &event : study.events) {
+        if (std::isfinite(event.magnitude))
+            timed.push_back(event.time);
+    }
+    QCOMPARE(study.mcTime.size(), (timed.size() - 150) / 15 + 1);
+    QCOMPARE(study.mcTime.front().end, timed[149]);
     // Asked for 30 days and a forecast from day 10; never past the catalogue's last event.
     const SequenceStudy::Study month = SequenceStudy::study(mainshock, catalogue, 30.0, t0 + 10 * day, t0 + 20 * day);
     QCOMPARE(month.end, t0 + 20 * day);

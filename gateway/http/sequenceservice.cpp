@@ -124,6 +124,12 @@ void SequenceService::sequence(std::string_view query, HttpReply &reply) const
                                    { QStringLiteral("b"), point.value.b },
                                    { QStringLiteral("bSigma"), point.value.sigma } });
     json[QStringLiteral("bTime")] = bTime;
+    QJsonArray mcTime;
+    for (const SequenceStudy::Study::McTime &point : study.mcTime)
+        mcTime.append(QJsonObject { { QStringLiteral("end"), isoTime(point.end) },
+                                    { QStringLiteral("mc"), point.mc },
+                                    { QStringLiteral("mcSigma"), point.sigma } });
+    json[QStringLiteral("mcTime")] = mcTime;
     reply.status = 200;
     reply.type = "application/json";
     reply.body = QJsonDocument(json).toJson(QJsonDocument::Compact).toStdString() + '\n';

@@ -6,7 +6,7 @@
 //   GET /sequence?eventid=ID[&days=D][&at=TIME]
 //     JSON: the mainshock, its window, the count, Mc and b, the
 //     Omori-Utsu fit, the forecast from `at` (the window's end unless
-//     asked) and b over time.
+//     asked), b over time and Mc over time (`mcTime`: end, mc, mcSigma).
 //   GET /decluster?method=gardner-knopoff|nearest-neighbour&starttime=
 //     &endtime=&minmagnitude=[&threshold=] (and the region keys of the FDSN
 //     event service, whose bounds it includes as that service does)
