@@ -4,6 +4,7 @@
 #include "app/eventlistmodel.h"
 #include "app/mapwidget.h"
 #include "app/panes.h"
+#include "app/plotswidget.h"
 #include "geo/decluster.h"
 #include "service/quakedatamanager.h"
 
@@ -58,6 +59,7 @@ void DeclusterAction::apply(const QuakeDataManager *search)
     if (m_method == None || !search || search->quakeLocations().empty()) {
         list->setClusters(nullptr, nullptr);
         m_panes->map()->setHiddenEvents({});
+        m_panes->plots()->setHiddenEvents({}, QString());
         return;
     }
     // The events with a magnitude, a position and a time, in time order
@@ -96,8 +98,11 @@ void DeclusterAction::apply(const QuakeDataManager *search)
     const int mainshocks = Decluster::clusterCount(memberships);
     const int clusters = int(std::count_if(sizes.begin(), sizes.end(), [](int size) { return size > 1; }));
     list->setClusters(&m_cluster, &m_mainshock);
-    m_panes->map()->setHiddenEvents(std::move(hidden));
     const QLocale c = QLocale::c();
+    const qlonglong members = std::count(hidden.begin(), hidden.end(), true);
+    m_panes->plots()->setHiddenEvents(hidden, members == 1 ? tr("1 event in a cluster (mainshocks shown)")
+                                                           : tr("%1 events in clusters (mainshocks shown)").arg(c.toString(members)));
+    m_panes->map()->setHiddenEvents(std::move(hidden));
     m_summary = tr("Declustered %1: %2 mainshocks of %3 events; %4 of two or more events.")
                     .arg(m_method == GardnerKnopoff ? tr("by Gardner and Knopoff's window") : tr("by nearest neighbours"))
                     .arg(c.toString(mainshocks), c.toString(qlonglong(events.size())),

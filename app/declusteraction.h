@@ -2,10 +2,10 @@
 
 // "Search → Decluster": the shown result declustered by Gardner and
 // Knopoff's window or by nearest neighbours (geo/decluster.h), again for
-// every result shown until "Not Declustered" is chosen. The map shows the
-// mainshocks only, the list gains the Cluster and Mainshock columns, the
-// export writes them, and the status bar says how many clusters and
-// mainshocks there are.
+// every result shown until "Not Declustered" is chosen. The map and the
+// plots show the mainshocks only, the list gains the Cluster and
+// Mainshock columns, the export writes them, and the status bar says how
+// many clusters and mainshocks there are.
 
 #include <QObject>
 #include <QString>

@@ -17,12 +17,12 @@ void DepthPlot::analyse(const std::vector<LocatedEvent> &located, QStringList &n
 {
     std::vector<double> depths;
     depths.reserve(located.size());
-    for (const LocatedEvent &event : located) {
-        if (std::isfinite(event.location.depthKm))
-            depths.push_back(event.location.depthKm);
+    for (std::size_t i = 0; i < located.size(); ++i) {
+        if (isShown(i) && std::isfinite(located[i].location.depthKm))
+            depths.push_back(located[i].location.depthKm);
     }
     m_histogram = Statistics::depthHistogram(depths);
-    if (const int without = int(located.size() - depths.size()); without > 0)
+    if (const int without = shownCount() - int(depths.size()); without > 0)
         notes << tr("%1 without depth not shown").arg(eventsText(without));
 }
 

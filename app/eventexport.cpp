@@ -1,6 +1,7 @@
 #include "app/eventexport.h"
 
 #include "quakeml/quakeml12.h"
+#include "quakeml/text.h"
 
 #include <QFileInfo>
 #include <QIODevice>
@@ -248,7 +249,10 @@ Outcome write(QIODevice &out, Format format, const std::vector<const RawEvent *>
         break;
     case Format::QuakeML:
         chunk = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<q:quakeml xmlns:q=\"http://quakeml.org/xmlns/quakeml/1.2\""
-                " xmlns=\"http://quakeml.org/xmlns/bed/1.2\">\n<eventParameters publicID=\"smi:org.harvix/export\">\n";
+                " xmlns=\"http://quakeml.org/xmlns/bed/1.2\"";
+        if (clusters)
+            chunk += " xmlns:harvix=\"" + std::string(ClusterNamespace) + '"';
+        chunk += ">\n<eventParameters publicID=\"smi:org.harvix/export\">\n";
         break;
     }
     const qint64 total = qint64(events.size());
@@ -260,10 +264,22 @@ Outcome write(QIODevice &out, Format format, const std::vector<const RawEvent *>
         case Format::GeoJson: appendGeoJson(chunk, values, done == 0); break;
         case Format::QuakeML: appendQuakeML(chunk, values); break;
         }
-        if (clusters && format != Format::QuakeML) {
+        if (clusters) {
             const Cluster &cluster = (*clusters)[std::size_t(done)];
             const std::string number = cluster.number > 0 ? std::to_string(cluster.number) : std::string();
-            if (format == Format::Csv) {
+            if (format == Format::QuakeML) {
+                // In a namespace of its own, which QuakeML lets an event end with.
+                constexpr std::string_view end = "</event>\n";
+                chunk.resize(chunk.size() - end.size());
+                if (!number.empty())
+                    chunk += "<harvix:cluster>" + number + "</harvix:cluster>";
+                if (!cluster.mainshock.empty()) {
+                    chunk += "<harvix:mainshock>";
+                    Text::appendEscaped(chunk, "smi:org.harvix/event/" + resourceId(cluster.mainshock));
+                    chunk += "</harvix:mainshock>";
+                }
+                chunk += end;
+            } else if (format == Format::Csv) {
                 chunk.pop_back();   // the row's end
                 chunk += ',' + number + ',';
                 appendCsvField(chunk, cluster.mainshock);

@@ -34,6 +34,9 @@ std::optional<Format> formatOf(const QString &path);
 using Progress = std::function<bool(qint64 done, qint64 total)>;
 
 // A declustered event's cluster (from 1; 0 for none) and its mainshock's id.
+// QuakeML carries them as an event's last elements, harvix:cluster and
+// harvix:mainshock (its event's resource identifier), in this namespace.
+constexpr const char *ClusterNamespace = "http://harvix.org/xmlns/decluster/1";
 struct Cluster
 {
     int number = 0;
@@ -42,7 +45,7 @@ struct Cluster
 
 // The events, in the order given, with the values their reply held; with
 // their clusters (one an event) as the columns or properties "cluster" and
-// "mainshock" of CSV and GeoJSON when given.
+// "mainshock" of CSV and GeoJSON, or QuakeML's elements above, when given.
 Outcome write(QIODevice &out, Format format, const std::vector<const RawEvent *> &events, const Progress &progress,
               const std::vector<Cluster> *clusters = nullptr);
 

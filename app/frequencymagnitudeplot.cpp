@@ -15,9 +15,9 @@ void FrequencyMagnitudePlot::analyse(const std::vector<LocatedEvent> &located, Q
 {
     std::vector<double> magnitudes;
     magnitudes.reserve(located.size());
-    for (const LocatedEvent &event : located) {
-        if (std::isfinite(event.location.magnitude))
-            magnitudes.push_back(event.location.magnitude);
+    for (std::size_t i = 0; i < located.size(); ++i) {
+        if (isShown(i) && std::isfinite(located[i].location.magnitude))
+            magnitudes.push_back(located[i].location.magnitude);
     }
     m_fmd = Statistics::frequencyMagnitude(magnitudes);
     m_fit = Statistics::gutenbergRichter(magnitudes);
@@ -29,7 +29,7 @@ void FrequencyMagnitudePlot::analyse(const std::vector<LocatedEvent> &located, Q
     } else if (!m_fit.whyNoB.isEmpty()) {
         notes << tr("No b-value: %1").arg(m_fit.whyNoB);
     }
-    if (const int without = int(located.size() - magnitudes.size()); without > 0)
+    if (const int without = shownCount() - int(magnitudes.size()); without > 0)
         notes << tr("%1 without magnitude not shown").arg(eventsText(without));
 }
 

@@ -33,6 +33,8 @@ void MagnitudeTimePlot::analyse(const std::vector<LocatedEvent> &located, QStrin
 {
     int withoutMagnitude = 0, withoutDepth = 0, withoutTime = 0;
     for (std::size_t i = 0; i < located.size(); ++i) {
+        if (!isShown(i))
+            continue;
         const bool magnitude = has(located[i].location.magnitude), time = std::isfinite(located[i].utcSeconds);
         withoutMagnitude += magnitude ? 0 : 1;
         withoutDepth += has(located[i].location.depthKm) ? 0 : 1;
@@ -102,6 +104,8 @@ QPointF MagnitudeTimePlot::positionIn(const QRectF &plot, int index) const
 
 QPointF MagnitudeTimePlot::positionOf(int index) const
 {
+    if (index < 0 || !events() || std::size_t(index) >= events()->size() || !isShown(std::size_t(index)))
+        return QPointF();
     return positionIn(plotArea(rect()), index);
 }
 

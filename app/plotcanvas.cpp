@@ -19,11 +19,31 @@ void PlotCanvas::setData(const std::vector<LocatedEvent> *events)
 {
     m_selected = -1;
     m_events = events;
+    m_hidden = nullptr;
+    m_hiddenNote.clear();
+    reanalyse();
+}
+
+void PlotCanvas::setHidden(const std::vector<bool> *hidden, const QString &note)
+{
+    m_hidden = hidden && !hidden->empty() ? hidden : nullptr;
+    m_hiddenNote = m_hidden ? note : QString();
+    reanalyse();
+}
+
+void PlotCanvas::reanalyse()
+{
     m_notes.clear();
     m_notesArea = QRectF();
+    m_shownCount = 0;
     clear();
-    if (events)
-        analyse(*events, m_notes);
+    if (m_events) {
+        for (std::size_t i = 0; i < m_events->size(); ++i)
+            m_shownCount += isShown(i) ? 1 : 0;
+        analyse(*m_events, m_notes);
+        if (!m_hiddenNote.isEmpty())
+            m_notes << m_hiddenNote;
+    }
     update();
 }
 

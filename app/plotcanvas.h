@@ -23,6 +23,10 @@ public:
 
     // The events, which must stay until the next call; null clears.
     void setData(const std::vector<LocatedEvent> *events);
+    // Events the plot leaves out, a flag each in the store's order (null or
+    // empty for none; it must stay until the next call), and the note that
+    // says why ("12 events of clusters hidden"). Reads the events again.
+    void setHidden(const std::vector<bool> *hidden, const QString &note);
     // What the plot says about the events it cannot show ("12 events
     // without depth not shown"), and whatever figures it gives.
     QStringList notes() const { return m_notes; }
@@ -67,6 +71,9 @@ protected:
     // may take less than the room there is.
     virtual QRectF plotArea(const QRectF &area) const;
     const std::vector<LocatedEvent> *events() const { return m_events; }
+    // Whether the event at the index is drawn (not hidden), and how many are.
+    bool isShown(std::size_t index) const { return !m_hidden || index >= m_hidden->size() || !(*m_hidden)[index]; }
+    int shownCount() const { return m_shownCount; }
 
     // "1 event", "312 events".
     static QString eventsText(int count);
@@ -79,7 +86,12 @@ protected:
     bool event(QEvent *event) override;
 
 private:
+    void reanalyse();
+
     const std::vector<LocatedEvent> *m_events = nullptr;
+    const std::vector<bool> *m_hidden = nullptr;
+    QString m_hiddenNote;
+    int m_shownCount = 0;
     QStringList m_notes;
     int m_selected = -1;
     // The notes' box for the area last asked, until the data change.

@@ -22,8 +22,18 @@ PlotsWidget::PlotsWidget(QWidget *parent)
 void PlotsWidget::setEvents(const std::vector<LocatedEvent> *events)
 {
     m_eventCount = events ? int(events->size()) : 0;
+    m_hidden.clear();
     for (PlotCanvas *plot : m_plots)
         plot->setData(events);
+}
+
+void PlotsWidget::setHiddenEvents(std::vector<bool> hidden, const QString &note)
+{
+    if (hidden.empty() && m_hidden.empty())
+        return;
+    m_hidden = std::move(hidden);
+    for (PlotCanvas *plot : m_plots)
+        plot->setHidden(&m_hidden, note);
 }
 
 void PlotsWidget::setFixedDepths(std::unordered_set<const std::string *> fixed)

@@ -37,6 +37,10 @@ public:
     // The plot on the tab shown, if a plot is.
     std::optional<Plot> currentPlot() const;
     void showPlot(Plot which) { setCurrentWidget(plot(which)); }
+    // Events every plot leaves out, a flag each in the store's order (empty
+    // for none), with the note each plot shows for them; cleared by
+    // setEvents.
+    void setHiddenEvents(std::vector<bool> hidden, const QString &note);
     // Rings the event on the plots that draw it; -1 for none.
     void setSelectedEvent(int index);
     // The profile the Section plot shows; none clears it.
@@ -56,4 +60,5 @@ signals:
 private:
     PlotCanvas *m_plots[PlotCount];
     int m_eventCount = 0;
+    std::vector<bool> m_hidden;
 };

@@ -34,7 +34,7 @@ void SectionPlot::analyse(const std::vector<LocatedEvent> &located, QStringList 
     bool anyLocated = false;
     for (std::size_t i = 0; i < located.size(); ++i) {
         const QuakeLocation &at = located[i].location;
-        if (!std::isfinite(at.latitude) || !std::isfinite(at.longitude))
+        if (!isShown(i) || !std::isfinite(at.latitude) || !std::isfinite(at.longitude))
             continue;
         const CrossSection::Offset offset = m_section->offsetOf({ at.latitude, at.longitude });
         if (!m_section->holds(offset))

@@ -17,6 +17,7 @@
 #include <QHeaderView>
 #include <QLineEdit>
 #include <QMenu>
+#include <QProcess>
 #include <QPushButton>
 #include <QSettings>
 #include <QStatusBar>
@@ -408,10 +409,24 @@ void TestEventList::declusteringChangesMapListAndExport()
     QCOMPARE(map()->hiddenCount(), 5);
     QVERIFY2(window->statusBar()->currentMessage().contains(QLatin1String("3 mainshocks of 8 events; 1 cluster of two or more events")),
              qPrintable(window->statusBar()->currentMessage()));
-    // The export writes them.
+    // So do the plots: an aftershock has no dot, the counts are of mainshocks.
+    auto *plots = window->findChild<PlotsWidget *>(QStringLiteral("plotsWidget"));
+    const auto rowOf = [&](const char *id) {
+        for (int row = 0; row < model()->rowCount(); ++row) {
+            if (model()->index(row, EventListModel::Reference).data().toString() == QLatin1String(id))
+                return model()->eventAt(row);
+        }
+        return -1;
+    };
+    QVERIFY(plots->plot(PlotsWidget::MagnitudeTime)->positionOf(rowOf("2026p100003")).isNull());
+    QVERIFY(!plots->plot(PlotsWidget::MagnitudeTime)->positionOf(rowOf("2026p100000")).isNull());
+    QVERIFY2(plots->plot(PlotsWidget::FrequencyMagnitude)->notes().contains(QStringLiteral("5 events in clusters (mainshocks shown)")),
+             qPrintable(plots->plot(PlotsWidget::FrequencyMagnitude)->notes().join(QLatin1Char('|'))));
+    // The export writes them: CSV's columns, and QuakeML's elements of their
+    // own namespace, which the schema lets an event end with.
     QTemporaryDir folder;
-    const QString path = folder.filePath(QStringLiteral("declustered.csv"));
     QString error;
+    const QString path = folder.filePath(QStringLiteral("declustered.csv"));
     QVERIFY2(window->exportEvents(path, &error), qPrintable(error));
     QFile file(path);
     QVERIFY(file.open(QIODevice::ReadOnly));
@@ -421,12 +436,25 @@ void TestEventList::declusteringChangesMapListAndExport()
     for (const QByteArray &line : lines.mid(1))
         members += line.endsWith(",2026p100000") ? 1 : 0;
     QCOMPARE(members, 6);
+    const QString xml = folder.filePath(QStringLiteral("declustered.xml"));
+    QVERIFY2(window->exportEvents(xml, &error), qPrintable(error));
+    QFile quakeml(xml);
+    QVERIFY(quakeml.open(QIODevice::ReadOnly));
+    const QByteArray text = quakeml.readAll();
+    QCOMPARE(text.count("<harvix:mainshock>smi:org.harvix/event/2026p100000</harvix:mainshock></event>"), 6);
+    QCOMPARE(text.count("<harvix:cluster>"), 8);
+    QProcess xmllint;
+    xmllint.start(QStringLiteral("xmllint"), { QStringLiteral("--noout"), QStringLiteral("--schema"),
+                                               QStringLiteral(HARVIX_TEST_DATA_DIR "/quakeml/QuakeML-1.2.xsd"), xml });
+    QVERIFY(xmllint.waitForFinished(30000));
+    QVERIFY2(xmllint.exitCode() == 0, xmllint.readAllStandardError().constData());
     // A new result is declustered too, until that is undone.
     search(body);
     QCOMPARE(model()->columnCount(), 8);
     window->findChild<QAction *>(QStringLiteral("actionDeclusterNone"))->trigger();
     QCOMPARE(model()->columnCount(), 6);
     QCOMPARE(map()->hiddenCount(), 0);
+    QVERIFY(!plots->plot(PlotsWidget::MagnitudeTime)->positionOf(rowOf("2026p100003")).isNull());
     // By nearest neighbours: every event in a cluster or alone, led by its largest.
     window->findChild<QAction *>(QStringLiteral("actionDeclusterNearestNeighbours"))->trigger();
     QCOMPARE(model()->columnCount(), 8);
