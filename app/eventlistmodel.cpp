@@ -58,9 +58,11 @@ void EventListModel::setEvents(const std::vector<LocatedEvent> *events, const st
 
 bool EventListModel::passes(int event) const
 {
+    const LocatedEvent &located = (*m_events)[std::size_t(event)];
+    if (m_until < HUGE_VAL && !(located.utcSeconds <= m_until))
+        return false;
     if (m_filter.isEmpty())
         return true;
-    const LocatedEvent &located = (*m_events)[std::size_t(event)];
     return latin1(located.reference()).contains(m_filter, Qt::CaseInsensitive)
         || text(event, Place).contains(m_filter, Qt::CaseInsensitive);
 }
@@ -222,6 +224,16 @@ void EventListModel::setFilter(const QString &text)
         return;
     beginResetModel();
     m_filter = filter;
+    arrange(m_rows);
+    endResetModel();
+}
+
+void EventListModel::setUntil(double utcSeconds)
+{
+    if (utcSeconds == m_until)
+        return;
+    beginResetModel();
+    m_until = utcSeconds;
     arrange(m_rows);
     endResetModel();
 }

@@ -12,6 +12,7 @@
 
 #include <QAbstractTableModel>
 
+#include <cmath>
 #include <cstdint>
 #include <unordered_set>
 #include <vector>
@@ -35,6 +36,9 @@ public:
     // case); empty keeps all.
     void setFilter(const QString &text);
     QString filter() const { return m_filter; }
+    // Keeps only the events of that time or before (UTC seconds); HUGE_VAL
+    // for all.
+    void setUntil(double utcSeconds);
     // Declustered: each event's cluster (from 1; 0 for none) and the index
     // of its cluster's mainshock (-1 for none), which must stay until the
     // next call; null for neither, and the two columns go.
@@ -73,6 +77,7 @@ private:
     int m_sortColumn = Time;
     Qt::SortOrder m_sortOrder = Qt::DescendingOrder;
     QString m_filter;
+    double m_until = HUGE_VAL;
     const std::vector<std::int32_t> *m_cluster = nullptr;
     const std::vector<std::int32_t> *m_mainshock = nullptr;
     std::unordered_set<int> m_new;

@@ -90,7 +90,12 @@ LiveFollower::LiveFollower(QMainWindow *window, QTreeWidget *tree, MapWidget *ma
     , m_baseTitle(window->windowTitle())
 {
     m_timer->setObjectName(QStringLiteral("liveTimer"));
-    connect(m_timer, &QTimer::timeout, this, &LiveFollower::runDue);
+    connect(m_timer, &QTimer::timeout, this, [this] {
+        if (m_held)
+            m_missed = true;
+        else
+            emit runDue();
+    });
     connect(m_notifier, &DesktopNotifier::activated, this, [this](const QString &reference) {
         m_window->showNormal();
         m_window->raise();
@@ -113,6 +118,16 @@ void LiveFollower::restart()
     m_revised.clear();
     m_revisedEvents.clear();
     m_withdrawn.clear();
+}
+
+void LiveFollower::setHeld(bool held)
+{
+    m_held = held;
+    if (!held && m_missed && m_timer->isActive()) {
+        m_missed = false;
+        emit runDue();
+    }
+    m_missed = m_missed && held;
 }
 
 void LiveFollower::setMarks(const std::vector<int> &added)

@@ -54,6 +54,11 @@ public:
     void setRunning(QuakeDataManager *search) { m_running = search; }
     bool isRun(const QuakeDataManager *search) const { return search && m_running == search; }
 
+    // Held (while a result plays through time), no run is due, so that the
+    // result and its marks stay; released, a run missed meanwhile is due at
+    // once.
+    void setHeld(bool held);
+    bool isHeld() const { return m_held; }
     // Forgets what was compared: the next result is the first.
     void restart();
     // While a followed result replaces the last: the map keeps its view.
@@ -105,6 +110,8 @@ private:
     // A result of following is shown: the next one is compared with it.
     bool m_comparing = false;
     bool m_keepingView = false;
+    bool m_held = false;
+    bool m_missed = false;
     // New events not selected yet, and the earlier values of what the last
     // run revised.
     std::unordered_set<std::string> m_unseen;

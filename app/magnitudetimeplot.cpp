@@ -33,7 +33,7 @@ void MagnitudeTimePlot::analyse(const std::vector<LocatedEvent> &located, QStrin
 {
     int withoutMagnitude = 0, withoutDepth = 0, withoutTime = 0;
     for (std::size_t i = 0; i < located.size(); ++i) {
-        if (!isShown(i))
+        if (!isKept(i))
             continue;
         const bool magnitude = has(located[i].location.magnitude), time = std::isfinite(located[i].utcSeconds);
         withoutMagnitude += magnitude ? 0 : 1;
@@ -104,7 +104,8 @@ QPointF MagnitudeTimePlot::positionIn(const QRectF &plot, int index) const
 
 QPointF MagnitudeTimePlot::positionOf(int index) const
 {
-    if (index < 0 || !events() || std::size_t(index) >= events()->size() || !isShown(std::size_t(index)))
+    if (index < 0 || !events() || std::size_t(index) >= events()->size() || !isShown(std::size_t(index))
+        || !std::isfinite((*events())[std::size_t(index)].utcSeconds))
         return QPointF();
     return positionIn(plotArea(rect()), index);
 }
@@ -114,6 +115,8 @@ int MagnitudeTimePlot::eventAt(const QPointF &position) const
     const QRectF plot = plotArea(rect());
     int found = -1;
     for (int i : m_order) {
+        if (!isShown(std::size_t(i)))
+            continue;
         const QPointF d = positionIn(plot, i) - position;
         if (d.x() * d.x() + d.y() * d.y() <= (DotRadius + 1.5) * (DotRadius + 1.5))
             found = i;
@@ -149,7 +152,12 @@ void MagnitudeTimePlot::drawPlot(QPainter &painter, const QRectF &plot, const QR
     // Dots, coloured by depth; events without a depth in grey.
     const bool raster = painter.paintEngine() && painter.paintEngine()->type() == QPaintEngine::Raster;
     QImage dots[2][61];
-    for (int i : m_order) {
+    // Up to the time shown (the events are in time order).
+    const auto shownEnd = until() == HUGE_VAL ? m_order.end()
+        : std::upper_bound(m_order.begin(), m_order.end(), until(),
+                           [&located](double t, int i) { return t < located[std::size_t(i)].utcSeconds; });
+    for (auto it = m_order.begin(); it != shownEnd; ++it) {
+        const int i = *it;
         const QuakeLocation &at = located[std::size_t(i)].location;
         const QPointF p(x(located[std::size_t(i)].utcSeconds), y(at.magnitude));
         const int colourStep = has(at.depthKm) ? int(std::clamp(at.depthKm, 0.0f, 300.0f) / 5) : 0;
@@ -178,12 +186,21 @@ void MagnitudeTimePlot::drawPlot(QPainter &painter, const QRectF &plot, const QR
     const double total = double(m_order.size());
     const auto yCount = [&](double count) { return plot.bottom() - count / total * plot.height(); };
     QPolygonF line;
-    for (const QPointF &step : m_steps)
+    for (const QPointF &step : m_steps) {
+        if (step.x() > until())
+            break;
         line << QPointF(x(step.x()), yCount(step.y()));
-    line << QPointF(plot.right(), yCount(total));
+    }
+    const double lineEnd = until() == HUGE_VAL ? plot.right() : std::clamp(x(until()), plot.left(), plot.right());
+    line << QPointF(lineEnd, yCount(double(shownEnd - m_order.begin())));
     painter.setPen(QPen(QColor(30, 30, 30), 1.5));
     painter.setBrush(Qt::NoBrush);
     painter.drawPolyline(line);
+    // The time shown, as a line across the plot.
+    if (until() != HUGE_VAL) {
+        painter.setPen(QPen(QColor(215, 25, 28), 2));
+        painter.drawLine(QPointF(lineEnd, plot.top()), QPointF(lineEnd, plot.bottom()));
+    }
     for (const double count : Ticks::axisTicks(0, total, 5)) {
         painter.drawLine(QPointF(plot.right(), yCount(count)), QPointF(plot.right() + 4, yCount(count)));
         painter.drawText(QRectF(plot.right() + 6, yCount(count) - 8, area.right() - plot.right() - 6, 16),

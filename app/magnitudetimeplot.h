@@ -16,6 +16,7 @@ public:
 
     int eventAt(const QPointF &position) const override;
     QPointF positionOf(int index) const override;
+    bool drawsUntil() const override { return true; }
 
     // The cumulative number against time (seconds, count) as steps: level
     // between events, up at each time by all of its events. With more than

@@ -1,7 +1,6 @@
 #include "app/mainappwindow.h"
 #include "ui_mainappwindow.h"
 
-#include "app/declusteraction.h"
 #include "app/eventlinks.h"
 #include "app/eventlist.h"
 #include "app/eventlistmodel.h"
@@ -100,7 +99,7 @@ QString MainAppWindow::welcomeMessage()
 
 void MainAppWindow::setupMenuBar()
 {
-    WindowMenus::fill(this, m_panes, m_region, m_sequence->action(), (new DeclusterAction(this, m_panes))->menu());
+    WindowMenus::fill(this, m_panes, m_region, m_sequence->action(), m_live);
 }
 
 QString MainAppWindow::queryString()

@@ -112,6 +112,7 @@ void EventLayer::setEvents(const std::vector<LocatedEvent> *events, const Projec
     m_projected.clear();
     m_drawOrder.clear();
     m_largestRadius = 0;
+    ++m_arrangement;
     if (m_events) {
         const std::size_t count = m_events->size();
         m_projected.resize(count);
@@ -142,6 +143,7 @@ void EventLayer::setHidden(std::vector<bool> hidden)
 
 void EventLayer::arrange()
 {
+    ++m_arrangement;
     m_drawOrder.clear();
     m_drawOrder.reserve(m_events ? m_events->size() : 0);
     m_largestRadius = 0;
@@ -197,6 +199,8 @@ int EventLayer::eventAt(const QPointF &pixel, const Viewport &viewport, int *oth
     // Of the circles that hold the point, the one drawn last is on top.
     const double zoom = EventScales::zoomFactor(viewport.scale());
     m_grid.near(viewport.toKm(pixel), (m_largestRadius + 1) / viewport.scale(), [&](std::uint32_t index) {
+        if (!isShownAt(index))
+            return;
         const double radius = radiusOf(index, zoom);
         const QPointF d = viewport.toScreen(kmOf(index)) - pixel;
         if (d.x() * d.x() + d.y() * d.y() > (radius + 1) * (radius + 1))
@@ -313,7 +317,7 @@ void EventLayer::render(QPainter &painter, const QRectF &area, const Viewport &v
     std::vector<QuakeLocation> unmade;   // sprites not made yet, usually none
     for (quint32 index : m_drawOrder) {
         const QPointF at = viewport.toScreen(kmOf(index));
-        if (!visible.contains(at))
+        if (!visible.contains(at) || !isShownAt(index))
             continue;
         const QuakeLocation &location = (*m_events)[index].location;
         const quint32 key = raster ? spriteKey(location, zoom) : NoSprite;

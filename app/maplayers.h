@@ -18,6 +18,7 @@
 #include <QPolygonF>
 #include <QRectF>
 
+#include <cmath>
 #include <optional>
 #include <unordered_map>
 #include <vector>
@@ -92,6 +93,13 @@ public:
     // for none, else one flag an event.
     void setHidden(std::vector<bool> hidden);
     int hiddenCount() const { return m_hiddenCount; }
+    // Draws only the events of that time or before (UTC seconds; HUGE_VAL
+    // for all), and finds only those.
+    void setUntil(double utcSeconds) { m_until = utcSeconds; }
+    double until() const { return m_until; }
+    bool isShownAt(quint32 index) const { return m_until == HUGE_VAL || (*m_events)[index].utcSeconds <= m_until; }
+    // Counts the changes of drawOrder(), for what is made from it.
+    quint64 arrangement() const { return m_arrangement; }
     // What the layer keeps for its events, in bytes.
     qint64 bytes() const;
 
@@ -130,6 +138,8 @@ private:
     HitGrid m_grid;                        // of m_projected
     std::vector<bool> m_hidden;
     int m_hiddenCount = 0;
+    double m_until = HUGE_VAL;
+    quint64 m_arrangement = 0;
     // The order of drawing and the hit grid, of the events shown.
     void arrange();
     double m_largestRadius = 0;

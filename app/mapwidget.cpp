@@ -222,7 +222,7 @@ void MapWidget::draw(QPainter &painter, const QRectF &area) const
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing, true);
     for (const MapLayer *layer :
-         std::initializer_list<const MapLayer *> { &m_land, &m_events, &m_region, &m_section, &m_selection, &m_places })
+         std::initializer_list<const MapLayer *> { &m_land, &m_events, &m_flashes, &m_region, &m_section, &m_selection, &m_places })
         layer->render(painter, area, m_viewport);
     // A place gone to: a pin and its name.
     if (m_place) {

@@ -17,6 +17,7 @@
 // event under the pointer, a click reports it. An event can be marked with
 // a ring, and a search's region and a section are outlined.
 
+#include "app/mapflashes.h"
 #include "app/maplabels.h"
 #include "app/maplayers.h"
 #include "geo/viewport.h"
@@ -59,6 +60,17 @@ public:
         update();
     }
     int hiddenCount() const { return m_events.hiddenCount(); }
+    // Played through time: only the events of that time or before (UTC
+    // seconds; HUGE_VAL for all), those of the last flashSpan seconds
+    // flashing (0 for none). The view stays.
+    void setTimeShown(double until, double flashSpan)
+    {
+        m_events.setUntil(until);
+        m_flashes.setTime(until, flashSpan);
+        update();
+    }
+    double timeShown() const { return m_events.until(); }
+    const FlashLayer &flashes() const { return m_flashes; }
     // Rings these events in orange: new ones, not looked at yet.
     void setMarkedEvents(const std::vector<int> &indices);
     const std::vector<int> &markedEvents() const { return m_selection.marked(); }
@@ -161,6 +173,7 @@ private:
     Viewport m_viewport;
     LandLayer m_land;
     EventLayer m_events;
+    FlashLayer m_flashes { m_events };
     RegionLayer m_region;
     SectionLayer m_section;
     SelectionLayer m_selection { m_events };

@@ -31,6 +31,17 @@ void PlotCanvas::setHidden(const std::vector<bool> *hidden, const QString &note)
     reanalyse();
 }
 
+void PlotCanvas::setUntil(double utcSeconds)
+{
+    if (utcSeconds == m_until)
+        return;
+    m_until = utcSeconds;
+    if (drawsUntil())
+        update();
+    else
+        reanalyse();
+}
+
 void PlotCanvas::reanalyse()
 {
     m_notes.clear();

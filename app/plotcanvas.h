@@ -11,6 +11,7 @@
 #include <QStringList>
 #include <QWidget>
 
+#include <cmath>
 #include <functional>
 #include <vector>
 
@@ -27,6 +28,11 @@ public:
     // empty for none; it must stay until the next call), and the note that
     // says why ("12 events of clusters hidden"). Reads the events again.
     void setHidden(const std::vector<bool> *hidden, const QString &note);
+    // Shows only the events of that time or before (UTC seconds; HUGE_VAL
+    // for all): a plot with a time axis keeps its axes and draws a line at
+    // the time, the others read the events again.
+    void setUntil(double utcSeconds);
+    double until() const { return m_until; }
     // What the plot says about the events it cannot show ("12 events
     // without depth not shown"), and whatever figures it gives.
     QStringList notes() const { return m_notes; }
@@ -71,9 +77,17 @@ protected:
     // may take less than the room there is.
     virtual QRectF plotArea(const QRectF &area) const;
     const std::vector<LocatedEvent> *events() const { return m_events; }
-    // Whether the event at the index is drawn (not hidden), and how many are.
-    bool isShown(std::size_t index) const { return !m_hidden || index >= m_hidden->size() || !(*m_hidden)[index]; }
+    // Whether the event at the index is kept (not hidden), whether it is
+    // also of the time shown or before, and how many are shown.
+    bool isKept(std::size_t index) const { return !m_hidden || index >= m_hidden->size() || !(*m_hidden)[index]; }
+    bool isShown(std::size_t index) const
+    {
+        return isKept(index) && (m_until == HUGE_VAL || (*m_events)[index].utcSeconds <= m_until);
+    }
     int shownCount() const { return m_shownCount; }
+    // Whether the plot cuts its events at until() as it draws them, keeping
+    // what it read of all of them (its axes).
+    virtual bool drawsUntil() const { return false; }
 
     // "1 event", "312 events".
     static QString eventsText(int count);
@@ -91,6 +105,7 @@ private:
     const std::vector<LocatedEvent> *m_events = nullptr;
     const std::vector<bool> *m_hidden = nullptr;
     QString m_hiddenNote;
+    double m_until = HUGE_VAL;
     int m_shownCount = 0;
     QStringList m_notes;
     int m_selected = -1;

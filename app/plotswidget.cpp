@@ -27,6 +27,12 @@ void PlotsWidget::setEvents(const std::vector<LocatedEvent> *events)
         plot->setData(events);
 }
 
+void PlotsWidget::setUntil(double utcSeconds)
+{
+    for (PlotCanvas *plot : m_plots)
+        plot->setUntil(utcSeconds);
+}
+
 void PlotsWidget::setHiddenEvents(std::vector<bool> hidden, const QString &note)
 {
     if (hidden.empty() && m_hidden.empty())

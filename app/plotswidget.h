@@ -41,6 +41,9 @@ public:
     // for none), with the note each plot shows for them; cleared by
     // setEvents.
     void setHiddenEvents(std::vector<bool> hidden, const QString &note);
+    // Every plot shows only the events of that time or before (UTC
+    // seconds; HUGE_VAL for all).
+    void setUntil(double utcSeconds);
     // Rings the event on the plots that draw it; -1 for none.
     void setSelectedEvent(int index);
     // The profile the Section plot shows; none clears it.

@@ -1,8 +1,10 @@
 #include "app/windowmenus.h"
 
+#include "app/declusteraction.h"
 #include "app/mapwidget.h"
 #include "app/panes.h"
 #include "app/regionbar.h"
+#include "app/timeplayer.h"
 #include "app/watchplacesdialog.h"
 
 #include <QAction>
@@ -78,7 +80,7 @@ void addSearchMenu(QMainWindow *window, RegionBar *region, QAction *showSequence
     menu->addMenu(decluster);
 }
 
-void addViewMenu(QMainWindow *window, Panes *panes, RegionBar *region)
+QMenu *addViewMenu(QMainWindow *window, Panes *panes, RegionBar *region)
 {
     QAction *expand = action(window, QStringLiteral("Expand All"), nullptr, QKeySequence(Qt::CTRL | Qt::Key_Plus));
     QObject::connect(expand, SIGNAL(triggered()), window, SLOT(treeViewExpandAll()));
@@ -104,6 +106,7 @@ void addViewMenu(QMainWindow *window, Panes *panes, RegionBar *region)
     section->setToolTip(QObject::tr("Drag on the map from A to A\u2032 to plot the events' depths along it"));
     QObject::connect(section, &QAction::triggered, panes, &Panes::drawSection);
     menu->addActions({ showMap, showPlots, fit, goTo, section });
+    return menu;
 }
 
 void addHelpMenu(QMainWindow *window)
@@ -118,11 +121,11 @@ void addHelpMenu(QMainWindow *window)
 
 } // namespace
 
-void WindowMenus::fill(QMainWindow *window, Panes *panes, RegionBar *region, QAction *showSequence, QMenu *decluster)
+void WindowMenus::fill(QMainWindow *window, Panes *panes, RegionBar *region, QAction *showSequence, LiveFollower *live)
 {
     addFileMenu(window, panes);
-    addSearchMenu(window, region, showSequence, decluster);
-    addViewMenu(window, panes, region);
+    addSearchMenu(window, region, showSequence, (new DeclusterAction(window, panes))->menu());
+    addViewMenu(window, panes, region)->addAction((new TimePlayer(window, panes, live))->action());
     window->menuBar()->addSeparator();
     addHelpMenu(window);
 }

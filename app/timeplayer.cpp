@@ -1,0 +1,225 @@
+#include "app/timeplayer.h"
+
+#include "app/eventlist.h"
+#include "app/eventlistmodel.h"
+#include "app/livefollower.h"
+#include "app/mapwidget.h"
+#include "app/panes.h"
+#include "app/plotswidget.h"
+#include "service/quakedatamanager.h"
+
+#include <QAction>
+#include <QComboBox>
+#include <QDateTime>
+#include <QLabel>
+#include <QMainWindow>
+#include <QSlider>
+#include <QStyle>
+#include <QTimer>
+#include <QToolBar>
+#include <QToolButton>
+
+#include <algorithm>
+
+namespace {
+
+constexpr int SliderSteps = 10000;
+constexpr int FrameMilliseconds = 33;
+// How often the plots other than magnitude against time, and the list,
+// follow while playing.
+constexpr int SlowPartsMilliseconds = 250;
+
+} // namespace
+
+TimePlayer::TimePlayer(QMainWindow *window, Panes *panes, LiveFollower *live)
+    : QObject(window)
+    , m_window(window)
+    , m_panes(panes)
+    , m_live(live)
+    , m_action(new QAction(tr("Play Through Time"), window))
+    , m_bar(new QToolBar(tr("Time"), window))
+    , m_playButton(new QToolButton(m_bar))
+    , m_slider(new QSlider(Qt::Horizontal, m_bar))
+    , m_speed(new QComboBox(m_bar))
+    , m_label(new QLabel(m_bar))
+    , m_frames(new QTimer(this))
+{
+    m_action->setObjectName(QStringLiteral("actionPlayThroughTime"));
+    m_action->setCheckable(true);
+    m_action->setShortcut(QKeySequence(Qt::Key_Space));
+    m_action->setShortcutContext(Qt::WidgetShortcut);
+    panes->map()->addAction(m_action);
+    connect(m_action, &QAction::toggled, this, &TimePlayer::setOpen);
+
+    m_bar->setObjectName(QStringLiteral("timeBar"));
+    m_bar->setMovable(false);
+    m_playButton->setObjectName(QStringLiteral("playPauseCtrl"));
+    m_playButton->setToolButtonStyle(Qt::ToolButtonTextBesideIcon);
+    m_slider->setObjectName(QStringLiteral("timeSliderCtrl"));
+    m_slider->setRange(0, SliderSteps);
+    m_slider->setMinimumWidth(200);
+    m_speed->setObjectName(QStringLiteral("playSpeedCtrl"));
+    for (const auto &[text, seconds] : speeds())
+        m_speed->addItem(text, seconds);
+    m_label->setObjectName(QStringLiteral("timeLabelCtrl"));
+    m_label->setMinimumWidth(m_label->fontMetrics().horizontalAdvance(QStringLiteral("0000-00-00 00:00:00 NZDT")) + 12);
+    auto *close = new QToolButton(m_bar);
+    close->setText(tr("Close"));
+    close->setToolTip(tr("Show every event again"));
+    m_bar->addWidget(m_playButton);
+    m_bar->addWidget(m_slider);
+    m_bar->addWidget(m_label);
+    m_bar->addWidget(m_speed);
+    m_bar->addWidget(close);
+    window->addToolBar(Qt::BottomToolBarArea, m_bar);
+    m_bar->hide();
+    pause();
+
+    connect(m_playButton, &QToolButton::clicked, this, [this] { isPlaying() ? pause() : play(); });
+    connect(close, &QToolButton::clicked, m_action, [this] { m_action->setChecked(false); });
+    // A move by hand pauses and shows that time.
+    connect(m_slider, &QSlider::actionTriggered, this, [this] {
+        pause();
+        showTime(m_first + (m_last - m_first) * m_slider->sliderPosition() / SliderSteps);
+    });
+    connect(m_slider, &QSlider::sliderMoved, this, [this](int value) {
+        pause();
+        showTime(m_first + (m_last - m_first) * value / SliderSteps);
+    });
+    m_frames->setTimerType(Qt::PreciseTimer);
+    connect(m_frames, &QTimer::timeout, this, &TimePlayer::frame);
+    connect(panes, &Panes::eventsShown, this, &TimePlayer::resultShown);
+}
+
+const std::vector<std::pair<QString, double>> &TimePlayer::speeds()
+{
+    static const std::vector<std::pair<QString, double>> all = {
+        { tr("An hour a second"), 3600 },       { tr("6 hours a second"), 6 * 3600 },
+        { tr("A day a second"), 86400 },        { tr("A week a second"), 7 * 86400 },
+        { tr("A month a second"), 30.4375 * 86400 }, { tr("A year a second"), 365.25 * 86400 },
+    };
+    return all;
+}
+
+int TimePlayer::speedFor(double spanSeconds)
+{
+    const std::vector<std::pair<QString, double>> &all = speeds();
+    for (std::size_t i = 0; i < all.size(); ++i) {
+        if (spanSeconds / all[i].second <= 60)
+            return int(i);
+    }
+    return int(all.size()) - 1;
+}
+
+bool TimePlayer::isPlaying() const
+{
+    return m_frames->isActive();
+}
+
+void TimePlayer::play()
+{
+    if (!m_events || !(m_last > m_first))
+        return;
+    m_live->setHeld(true);
+    apply(m_time >= m_last ? m_first : m_time, true);
+    m_playButton->setText(tr("Pause"));
+    m_playButton->setIcon(m_window->style()->standardIcon(QStyle::SP_MediaPause));
+    m_clock.start();
+    m_frames->start(FrameMilliseconds);
+}
+
+void TimePlayer::pause()
+{
+    const bool wasPlaying = isPlaying();
+    m_frames->stop();
+    m_playButton->setText(tr("Play"));
+    m_playButton->setIcon(m_window->style()->standardIcon(QStyle::SP_MediaPlay));
+    if (wasPlaying)
+        apply(m_time, false);
+}
+
+void TimePlayer::showTime(double utcSeconds)
+{
+    apply(std::clamp(utcSeconds, m_first, m_last), false);
+}
+
+void TimePlayer::advance(double seconds)
+{
+    const double time = m_time + seconds * m_speed->currentData().toDouble();
+    if (time >= m_last) {
+        m_time = m_last;
+        pause();
+        apply(m_last, false);
+    } else {
+        apply(time, true);
+    }
+}
+
+void TimePlayer::frame()
+{
+    advance(m_clock.restart() / 1000.0);
+}
+
+void TimePlayer::setOpen(bool open)
+{
+    m_frames->stop();
+    pause();
+    m_bar->setVisible(open);
+    m_live->setHeld(open);
+    if (open) {
+        apply(m_last, false);
+        return;
+    }
+    m_shown = HUGE_VAL;
+    m_panes->map()->setTimeShown(HUGE_VAL, 0);
+    m_panes->plots()->setUntil(HUGE_VAL);
+    m_panes->list()->model()->setUntil(HUGE_VAL);
+}
+
+void TimePlayer::resultShown(const QuakeDataManager *search)
+{
+    m_events = search ? &search->quakeLocations() : nullptr;
+    m_first = HUGE_VAL;
+    m_last = -HUGE_VAL;
+    for (std::size_t i = 0; m_events && i < m_events->size(); ++i) {
+        const double t = (*m_events)[i].utcSeconds;
+        if (std::isfinite(t)) {
+            m_first = std::min(m_first, t);
+            m_last = std::max(m_last, t);
+        }
+    }
+    if (m_first > m_last)
+        m_first = m_last = 0;
+    m_speed->setCurrentIndex(speedFor(m_last - m_first));
+    m_frames->stop();
+    pause();
+    if (m_action->isChecked())
+        apply(m_last, false);
+}
+
+void TimePlayer::apply(double time, bool flashing)
+{
+    m_time = time;
+    // At the span's end, everything (events without a time too).
+    m_shown = time >= m_last ? HUGE_VAL : time;
+    m_panes->map()->setTimeShown(m_shown, flashing ? m_speed->currentData().toDouble() : 0);
+    m_panes->plots()->plot(PlotsWidget::MagnitudeTime)->setUntil(m_shown);
+    if (!flashing || !m_sinceSlowParts.isValid() || m_sinceSlowParts.elapsed() >= SlowPartsMilliseconds) {
+        m_sinceSlowParts.start();
+        m_panes->plots()->setUntil(m_shown);
+        m_panes->list()->model()->setUntil(m_shown);
+    }
+    const QSignalBlocker quiet(m_slider);
+    m_slider->setValue(sliderOf(time));
+    m_label->setText(m_events ? QDateTime::fromMSecsSinceEpoch(qint64(std::floor(time * 1000)), Qt::UTC)
+                                    .toLocalTime()
+                                    .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss t"))
+                              : QString());
+}
+
+int TimePlayer::sliderOf(double time) const
+{
+    if (!(m_last > m_first))
+        return SliderSteps;
+    return int(std::lround((time - m_first) / (m_last - m_first) * SliderSteps));
+}

@@ -1,0 +1,81 @@
+#pragma once
+
+// "View → Play Through Time": a bar under the window's panes that plays the
+// shown result through time. Its slider runs over the result's span (first
+// to last event); at its end everything is shown. Played, or with the
+// slider moved, the map (its view kept), the plots and the list show only
+// the events up to the time in the bar's label; while playing, the events
+// whose time comes flash on the map (app/mapflashes.h). The speed is
+// catalogue time a second of playing, an hour to a year. Following live is
+// held while the bar is open, so that playing and new results do not
+// fight. Closing the bar shows everything again; the tree is never cut.
+
+#include <QElapsedTimer>
+#include <QObject>
+
+#include <cmath>
+#include <vector>
+
+class LiveFollower;
+class Panes;
+class QAction;
+class QComboBox;
+class QLabel;
+class QMainWindow;
+class QSlider;
+class QTimer;
+class QToolBar;
+class QToolButton;
+class QuakeDataManager;
+struct LocatedEvent;
+
+class TimePlayer : public QObject
+{
+    Q_OBJECT
+
+public:
+    TimePlayer(QMainWindow *window, Panes *panes, LiveFollower *live);
+
+    // Checkable; Space while the map has the focus.
+    QAction *action() const { return m_action; }
+    // The catalogue seconds that a second of playing covers, by speed.
+    static const std::vector<std::pair<QString, double>> &speeds();
+    // The slowest speed that plays a span (seconds) within a minute.
+    static int speedFor(double spanSeconds);
+
+    // The time shown (UTC seconds): HUGE_VAL with the bar closed or at the
+    // span's end.
+    double shownUntil() const { return m_shown; }
+    bool isPlaying() const;
+    // From where the slider stands, or from the start when at the end.
+    void play();
+    void pause();
+    // Shows the events up to the time, as the slider does; no flashes.
+    void showTime(double utcSeconds);
+    // Plays one frame of so many seconds (as the frame timer does).
+    void advance(double seconds);
+
+private:
+    void setOpen(bool open);
+    void resultShown(const QuakeDataManager *search);
+    void apply(double time, bool flashing);
+    void frame();
+    int sliderOf(double time) const;
+
+    QMainWindow *m_window;
+    Panes *m_panes;
+    LiveFollower *m_live;
+    QAction *m_action;
+    QToolBar *m_bar;
+    QToolButton *m_playButton;
+    QSlider *m_slider;
+    QComboBox *m_speed;
+    QLabel *m_label;
+    QTimer *m_frames;
+    QElapsedTimer m_clock;
+    const std::vector<LocatedEvent> *m_events = nullptr;
+    double m_first = 0, m_last = 0;   // the result's span
+    double m_time = 0;                // the time played to
+    double m_shown = HUGE_VAL;
+    QElapsedTimer m_sinceSlowParts;   // the plots and the list follow a few times a second
+};
