@@ -33,6 +33,8 @@ public:
     // the time, the others read the events again.
     void setUntil(double utcSeconds);
     double until() const { return m_until; }
+    // How many events are shown (kept, and of the time shown or before).
+    int shownCount() const { return m_shownCount; }
     // What the plot says about the events it cannot show ("12 events
     // without depth not shown"), and whatever figures it gives.
     QStringList notes() const { return m_notes; }
@@ -77,14 +79,13 @@ protected:
     // may take less than the room there is.
     virtual QRectF plotArea(const QRectF &area) const;
     const std::vector<LocatedEvent> *events() const { return m_events; }
-    // Whether the event at the index is kept (not hidden), whether it is
-    // also of the time shown or before, and how many are shown.
+    // Whether the event at the index is kept (not hidden), and whether it
+    // is also of the time shown or before.
     bool isKept(std::size_t index) const { return !m_hidden || index >= m_hidden->size() || !(*m_hidden)[index]; }
     bool isShown(std::size_t index) const
     {
         return isKept(index) && (m_until == HUGE_VAL || (*m_events)[index].utcSeconds <= m_until);
     }
-    int shownCount() const { return m_shownCount; }
     // Whether the plot cuts its events at until() as it draws them, keeping
     // what it read of all of them (its axes).
     virtual bool drawsUntil() const { return false; }

@@ -44,6 +44,7 @@ TimePlayer::TimePlayer(QMainWindow *window, Panes *panes, LiveFollower *live)
     , m_label(new QLabel(m_bar))
     , m_frames(new QTimer(this))
 {
+    setObjectName(QStringLiteral("timePlayer"));
     m_action->setObjectName(QStringLiteral("actionPlayThroughTime"));
     m_action->setCheckable(true);
     m_action->setShortcut(QKeySequence(Qt::Key_Space));
