@@ -372,6 +372,13 @@ void MapWidget::showPlace(const GeoPoint &point, const QString &name, double kmA
     update();
 }
 
+void MapWidget::showKm(const QRectF &km)
+{
+    m_viewport.fit(km, QRectF(0, 0, std::max(1, width()), std::max(1, height())));
+    m_fitted = false;
+    update();
+}
+
 void MapWidget::centreOn(const GeoPoint &point)
 {
     m_viewport.setOffset(QRectF(rect()).center() - projection().project(point) * m_viewport.scale());

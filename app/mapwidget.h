@@ -107,6 +107,10 @@ public:
     // Pixels per kilometre.
     double scale() const { return m_viewport.scale(); }
 
+    // The part of the projection the map shows, in km; shown by another map
+    // of the same events (fitted into its own size), the same view.
+    QRectF shownKm() const { return QRectF(m_viewport.toKm(QPointF(0, 0)), m_viewport.toKm(QPointF(width(), height()))).normalized(); }
+    void showKm(const QRectF &km);
     // Puts the point in the middle of the map, at the same scale.
     void centreOn(const GeoPoint &point);
     // Puts a place in the middle of the map, shown about kmAcross wide
@@ -135,6 +139,9 @@ public:
     // The longitudes and latitudes that the map shows.
     SearchRegion::Box visibleBox() const;
 
+    // Draws what the map shows, legends and credits included, into an area
+    // of its size.
+    void draw(QPainter &painter, const QRectF &area) const;
     // Writes what the map shows, legends and credits included, as PNG or
     // SVG by the file's suffix; false with a reason.
     bool save(const QString &path, QString *error) const;
@@ -166,7 +173,6 @@ protected:
     bool event(QEvent *event) override;
 
 private:
-    void draw(QPainter &painter, const QRectF &area) const;
     // The box between two of the widget's points.
     SearchRegion::Box boxBetween(const QPointF &from, const QPointF &to) const;
 

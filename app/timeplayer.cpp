@@ -1,5 +1,6 @@
 #include "app/timeplayer.h"
 
+#include "app/animationdialog.h"
 #include "app/eventlist.h"
 #include "app/eventlistmodel.h"
 #include "app/livefollower.h"
@@ -13,7 +14,10 @@
 #include <QDateTime>
 #include <QLabel>
 #include <QMainWindow>
+#include <QMessageBox>
+#include <QProgressDialog>
 #include <QSlider>
+#include <QStatusBar>
 #include <QStyle>
 #include <QTimer>
 #include <QToolBar>
@@ -37,6 +41,7 @@ TimePlayer::TimePlayer(QMainWindow *window, Panes *panes, LiveFollower *live)
     , m_panes(panes)
     , m_live(live)
     , m_action(new QAction(tr("Play Through Time"), window))
+    , m_exportAction(new QAction(tr("Export Animation\u2026"), window))
     , m_bar(new QToolBar(tr("Time"), window))
     , m_playButton(new QToolButton(m_bar))
     , m_slider(new QSlider(Qt::Horizontal, m_bar))
@@ -51,6 +56,13 @@ TimePlayer::TimePlayer(QMainWindow *window, Panes *panes, LiveFollower *live)
     m_action->setShortcutContext(Qt::WidgetShortcut);
     panes->map()->addAction(m_action);
     connect(m_action, &QAction::toggled, this, &TimePlayer::setOpen);
+    m_exportAction->setObjectName(QStringLiteral("actionExportAnimation"));
+    connect(m_exportAction, &QAction::triggered, this, [this] {
+        AnimationExport::Options options = defaultOptions();
+        QString path;
+        if (m_events && AnimationDialog::ask(m_window, &options, &path))
+            exportAnimation(path, options);
+    });
 
     m_bar->setObjectName(QStringLiteral("timeBar"));
     m_bar->setMovable(false);
@@ -216,6 +228,41 @@ void TimePlayer::apply(double time, bool flashing)
                                     .toLocalTime()
                                     .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss t"))
                               : QString());
+}
+
+AnimationExport::Options TimePlayer::defaultOptions() const
+{
+    AnimationExport::Options options;
+    options.seconds = std::clamp(std::ceil((m_last - m_first) / m_speed->currentData().toDouble()) + 1, 2.0, 120.0);
+    return options;
+}
+
+Outcome TimePlayer::exportAnimation(const QString &path, const AnimationExport::Options &options)
+{
+    if (!m_events || m_events->empty())
+        return Outcome::failed(tr("no events are shown"));
+    pause();
+    QProgressDialog progress(tr("Writing the video..."), tr("Cancel"), 0, 100, m_window);
+    progress.setWindowTitle(tr("Export Animation"));
+    progress.setMinimumDuration(500);
+    progress.setWindowModality(Qt::WindowModal);
+    const Outcome written = AnimationExport::write(path, *m_events, *m_panes->map(), options, [&progress](int done, int total) {
+        progress.setMaximum(total);
+        progress.setValue(done);
+        return !progress.wasCanceled();
+    });
+    switch (written.kind) {
+    case Outcome::Done:
+        m_window->statusBar()->showMessage(tr("The animation was written to %1.").arg(path), 0);
+        break;
+    case Outcome::Failed:
+        QMessageBox::warning(m_window, tr("Export Animation"), tr("The animation was not written: %1").arg(written.error));
+        break;
+    case Outcome::Cancelled:
+        m_window->statusBar()->showMessage(tr("The animation was cancelled; no file was written."), 0);
+        break;
+    }
+    return written;
 }
 
 int TimePlayer::sliderOf(double time) const

@@ -10,6 +10,8 @@
 // held while the bar is open, so that playing and new results do not
 // fight. Closing the bar shows everything again; the tree is never cut.
 
+#include "app/animationexport.h"
+
 #include <QElapsedTimer>
 #include <QObject>
 
@@ -38,6 +40,14 @@ public:
 
     // Checkable; Space while the map has the focus.
     QAction *action() const { return m_action; }
+    // "Export Animation...": the result played as a video, at the bar's
+    // speed (app/animationexport.h), with a progress dialog that cancels.
+    QAction *exportAction() const { return m_exportAction; }
+    // Writes the shown result as a video; the outcome also in the status bar.
+    Outcome exportAnimation(const QString &path, const AnimationExport::Options &options);
+    // The options a video starts from: 720p at 30 frames a second, as long
+    // as the result plays at the bar's speed (and a second), 2 to 120 s.
+    AnimationExport::Options defaultOptions() const;
     // The catalogue seconds that a second of playing covers, by speed.
     static const std::vector<std::pair<QString, double>> &speeds();
     // The slowest speed that plays a span (seconds) within a minute.
@@ -46,6 +56,8 @@ public:
     // The time shown (UTC seconds): HUGE_VAL with the bar closed or at the
     // span's end.
     double shownUntil() const { return m_shown; }
+    // The shown result's events; null for none.
+    const std::vector<LocatedEvent> *events() const { return m_events; }
     bool isPlaying() const;
     // From where the slider stands, or from the start when at the end.
     void play();
@@ -66,6 +78,7 @@ private:
     Panes *m_panes;
     LiveFollower *m_live;
     QAction *m_action;
+    QAction *m_exportAction;
     QToolBar *m_bar;
     QToolButton *m_playButton;
     QSlider *m_slider;

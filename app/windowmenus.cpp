@@ -40,13 +40,14 @@ QAction *paneAction(QMainWindow *window, const QString &text, const char *name, 
     return made;
 }
 
-void addFileMenu(QMainWindow *window, Panes *panes)
+void addFileMenu(QMainWindow *window, Panes *panes, QAction *exportAnimation)
 {
     QMenu *menu = window->menuBar()->addMenu(QStringLiteral("File"));
     QAction *exportAction = menu->addAction(QStringLiteral("Export Events As\u2026"));
     QObject::connect(exportAction, SIGNAL(triggered()), window, SLOT(exportEventsAs()));
     QObject::connect(menu->addAction(QStringLiteral("Save Map As\u2026")), &QAction::triggered, panes, &Panes::saveMapAs);
     QObject::connect(menu->addAction(QStringLiteral("Save Plot As\u2026")), &QAction::triggered, panes, &Panes::savePlotAs);
+    menu->addAction(exportAnimation);
     menu->addSeparator();
     QAction *quit = action(window, QObject::tr("Quit"), "actionQuit", QKeySequence(QObject::tr("Ctrl+Q")));
     QObject::connect(quit, SIGNAL(triggered()), window, SLOT(close()));
@@ -123,9 +124,10 @@ void addHelpMenu(QMainWindow *window)
 
 void WindowMenus::fill(QMainWindow *window, Panes *panes, RegionBar *region, QAction *showSequence, LiveFollower *live)
 {
-    addFileMenu(window, panes);
+    auto *player = new TimePlayer(window, panes, live);
+    addFileMenu(window, panes, player->exportAction());
     addSearchMenu(window, region, showSequence, (new DeclusterAction(window, panes))->menu());
-    addViewMenu(window, panes, region)->addAction((new TimePlayer(window, panes, live))->action());
+    addViewMenu(window, panes, region)->addAction(player->action());
     window->menuBar()->addSeparator();
     addHelpMenu(window);
 }

@@ -8,10 +8,13 @@
 #include "app/mapwidget.h"
 #include "app/plotswidget.h"
 #include "app/timeplayer.h"
+#include "app/animationexport.h"
 #include "testsupport/httptestserver.h"
 
 #include <QAction>
 #include <QComboBox>
+#include <QDir>
+#include <QTemporaryDir>
 #include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
@@ -22,6 +25,11 @@
 #include <QTimer>
 #include <QToolBar>
 #include <QtTest>
+
+extern "C" {
+#include <libavcodec/avcodec.h>
+#include <libavformat/avformat.h>
+}
 
 class TestTimePlayer : public QObject
 {
@@ -35,6 +43,9 @@ private slots:
     void sliderShowsTheEventsUpToItsTime();
     void playingFlashesAndEnds();
     void followingWaitsForTheBar();
+    void exportWritesAVideo_data();
+    void exportWritesAVideo();
+    void cancelledExportLeavesNoFile();
 
 private:
     void search();
@@ -72,6 +83,57 @@ QByteArray reply()
             "<magnitude><mag><value>4.5</value></mag></magnitude></event>\n";
     }
     return body + "</eventParameters></quakeml>\n";
+}
+
+struct VideoRead
+{
+    AVCodecID codec = AV_CODEC_ID_NONE;
+    QSize size;
+    int frames = 0;              // decoded
+    double seconds = 0;
+    QString error;
+};
+
+// A video read back with FFmpeg's libraries, every frame decoded.
+VideoRead readVideo(const QString &path)
+{
+    VideoRead read;
+    AVFormatContext *format = nullptr;
+    const QByteArray name = QFile::encodeName(path);
+    if (avformat_open_input(&format, name.constData(), nullptr, nullptr) < 0) {
+        read.error = QStringLiteral("cannot open");
+        return read;
+    }
+    avformat_find_stream_info(format, nullptr);
+    const int index = av_find_best_stream(format, AVMEDIA_TYPE_VIDEO, -1, -1, nullptr, 0);
+    if (index >= 0) {
+        const AVCodecParameters *parameters = format->streams[index]->codecpar;
+        read.codec = parameters->codec_id;
+        read.size = QSize(parameters->width, parameters->height);
+        read.seconds = format->duration / double(AV_TIME_BASE);
+        const AVCodec *decoder = avcodec_find_decoder(parameters->codec_id);
+        AVCodecContext *context = avcodec_alloc_context3(decoder);
+        avcodec_parameters_to_context(context, parameters);
+        avcodec_open2(context, decoder, nullptr);
+        AVPacket *packet = av_packet_alloc();
+        AVFrame *frame = av_frame_alloc();
+        const auto drain = [&] {
+            while (avcodec_receive_frame(context, frame) >= 0)
+                ++read.frames;
+        };
+        while (av_read_frame(format, packet) >= 0) {
+            if (packet->stream_index == index && avcodec_send_packet(context, packet) >= 0)
+                drain();
+            av_packet_unref(packet);
+        }
+        avcodec_send_packet(context, nullptr);
+        drain();
+        av_frame_free(&frame);
+        av_packet_free(&packet);
+        avcodec_free_context(&context);
+    }
+    avformat_close_input(&format);
+    return read;
 }
 
 } // namespace
@@ -214,6 +276,58 @@ void TestTimePlayer::followingWaitsForTheBar()
     play()->setChecked(false);
     QTRY_COMPARE(server->requestTargets().size(), asked + 2);
     QTRY_VERIFY_WITH_TIMEOUT(window->statusBar()->currentMessage().contains(QLatin1String("Following live")), 10000);
+}
+
+void TestTimePlayer::exportWritesAVideo_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<bool>("withPlot");
+    QTest::addColumn<int>("codec");
+    QTest::newRow("WebM, VP9, the map") << "quakes.webm" << false << int(AV_CODEC_ID_VP9);
+    QTest::newRow("MP4, H.264, the map and plot") << "quakes.mp4" << true << int(AV_CODEC_ID_H264);
+}
+
+void TestTimePlayer::exportWritesAVideo()
+{
+    QFETCH(QString, name);
+    QFETCH(bool, withPlot);
+    QFETCH(int, codec);
+    search();
+    QTemporaryDir folder;
+    const QString path = folder.filePath(name);
+    AnimationExport::Options options;
+    options.size = QSize(320, 240);
+    options.framesPerSecond = 10;
+    options.seconds = 2;
+    options.withPlot = withPlot;
+    const Outcome written = player()->exportAnimation(path, options);
+    QVERIFY2(written.kind == Outcome::Done, qPrintable(written.error));
+    const VideoRead read = readVideo(path);
+    QVERIFY2(read.error.isEmpty(), qPrintable(read.error));
+    QCOMPARE(int(read.codec), codec);
+    QCOMPARE(read.size, QSize(320, 240));
+    QCOMPARE(read.frames, 20);
+    QVERIFY2(std::fabs(read.seconds - 2) < 0.15, qPrintable(QString::number(read.seconds)));
+    QCOMPARE(QDir(folder.path()).entryList(QDir::Files), QStringList { name });
+}
+
+void TestTimePlayer::cancelledExportLeavesNoFile()
+{
+    search();
+    QTemporaryDir folder;
+    const QString path = folder.filePath(QStringLiteral("cancelled.webm"));
+    AnimationExport::Options options;
+    options.size = QSize(320, 240);
+    options.framesPerSecond = 10;
+    options.seconds = 3;
+    int asked = 0;
+    const Outcome written = AnimationExport::write(path, *player()->events(), *map(), options, [&asked](int done, int) {
+                                                       asked = done;
+                                                       return done < 5;
+                                                   });
+    QCOMPARE(written.kind, Outcome::Cancelled);
+    QCOMPARE(asked, 5);
+    QVERIFY(QDir(folder.path()).entryList(QDir::Files).isEmpty());
 }
 
 QTEST_MAIN(TestTimePlayer)

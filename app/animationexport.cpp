@@ -1,0 +1,80 @@
+#include "app/animationexport.h"
+
+#include "app/mapwidget.h"
+#include "app/plotcanvas.h"
+#include "app/plotswidget.h"
+#include "app/videowriter.h"
+
+#include <QPainter>
+
+#include <algorithm>
+#include <cmath>
+#include <memory>
+
+namespace AnimationExport {
+
+Outcome write(const QString &path, const std::vector<LocatedEvent> &events, const MapWidget &view, const Options &options,
+              const Progress &progress)
+{
+    double first = HUGE_VAL, last = -HUGE_VAL;
+    for (const LocatedEvent &event : events) {
+        if (std::isfinite(event.utcSeconds)) {
+            first = std::min(first, event.utcSeconds);
+            last = std::max(last, event.utcSeconds);
+        }
+    }
+    if (first > last)
+        return Outcome::failed(QStringLiteral("no event has a time"));
+    const QSize size(options.size.width() & ~1, options.size.height() & ~1);
+    const int frames = std::max(1, int(std::lround(options.seconds * options.framesPerSecond)));
+    // The events' time for a second of video; a second at the end holds everything.
+    const int playing = std::max(1, frames - options.framesPerSecond);
+    const double span = std::max(last - first, 1.0) * options.framesPerSecond / playing;
+
+    const QRect mapArea(0, 0, options.withPlot ? size.width() * 2 / 3 : size.width(), size.height());
+    MapWidget map;
+    map.setAttribute(Qt::WA_DontShowOnScreen);
+    map.setFont(view.font());
+    map.resize(mapArea.size());
+    map.setEvents(&events);
+    map.showKm(view.shownKm());
+    std::unique_ptr<PlotCanvas> plot;
+    if (options.withPlot) {
+        plot.reset(PlotsWidget::create(PlotsWidget::MagnitudeTime));
+        plot->setAttribute(Qt::WA_DontShowOnScreen);
+        plot->resize(size.width() - mapArea.width(), size.height());
+        plot->setData(&events);
+    }
+
+    VideoWriter video;
+    QString error;
+    if (!video.open(path, size, options.framesPerSecond, &error))
+        return Outcome::failed(error);
+    QImage frame(size, QImage::Format_ARGB32_Premultiplied);
+    for (int i = 0; i < frames; ++i) {
+        const double time = first + (last - first) * std::min(1.0, double(i) / std::max(1, playing - 1));
+        const bool ended = i >= playing - 1;
+        map.setTimeShown(ended ? HUGE_VAL : time, ended ? 0 : span);
+        frame.fill(Qt::white);
+        {
+            QPainter painter(&frame);
+            map.draw(painter, mapArea);
+            if (plot) {
+                plot->setUntil(ended ? HUGE_VAL : time);
+                painter.translate(mapArea.width(), 0);
+                plot->draw(painter, QRectF(QPointF(0, 0), plot->size()));
+            }
+        }
+        if (!video.write(frame, &error))
+            return Outcome::failed(error);
+        if (progress && !progress(i + 1, frames)) {
+            video.abandon();
+            return Outcome::cancelled();
+        }
+    }
+    if (!video.finish(&error))
+        return Outcome::failed(error);
+    return Outcome::done();
+}
+
+} // namespace AnimationExport
