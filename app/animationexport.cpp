@@ -50,7 +50,8 @@ Outcome write(const QString &path, const std::vector<LocatedEvent> &events, cons
     QString error;
     if (!video.open(path, size, options.framesPerSecond, &error))
         return Outcome::failed(error);
-    QImage frame(size, QImage::Format_ARGB32_Premultiplied);
+    // Opaque, so that the encoder takes its pixels as they are.
+    QImage frame(size, QImage::Format_RGB32);
     for (int i = 0; i < frames; ++i) {
         const double time = first + (last - first) * std::min(1.0, double(i) / std::max(1, playing - 1));
         const bool ended = i >= playing - 1;

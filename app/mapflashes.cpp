@@ -9,23 +9,14 @@
 std::vector<std::pair<quint32, double>> FlashLayer::flashing() const
 {
     std::vector<std::pair<quint32, double>> found;
-    if (!(m_span > 0) || m_until == HUGE_VAL || !m_events.events())
+    if (!isPlaying() || !m_events.events())
         return found;
     const std::vector<LocatedEvent> &events = *m_events.events();
-    if (m_arrangement != m_events.arrangement()) {
-        m_arrangement = m_events.arrangement();
-        m_byTime.clear();
-        for (const quint32 index : m_events.drawOrder()) {
-            if (std::isfinite(events[index].utcSeconds))
-                m_byTime.push_back(index);
-        }
-        std::sort(m_byTime.begin(), m_byTime.end(),
-                  [&events](quint32 a, quint32 b) { return events[a].utcSeconds < events[b].utcSeconds; });
-    }
+    const std::vector<quint32> &order = m_events.byTime();
     const auto timeOf = [&events](quint32 index) { return events[index].utcSeconds; };
-    auto it = std::upper_bound(m_byTime.begin(), m_byTime.end(), m_until - m_span,
+    auto it = std::upper_bound(order.begin(), order.end(), m_until - m_span,
                                [&](double t, quint32 index) { return t < timeOf(index); });
-    for (; it != m_byTime.end() && timeOf(*it) <= m_until; ++it)
+    for (; it != order.end() && timeOf(*it) <= m_until; ++it)
         found.emplace_back(*it, (m_until - timeOf(*it)) / m_span);
     return found;
 }
@@ -37,17 +28,55 @@ void FlashLayer::render(QPainter &painter, const QRectF &area, const Viewport &v
         return;
     const QRectF visible = area.adjusted(-60, -60, 60, 60);
     const double zoom = EventScales::zoomFactor(viewport.scale());
-    painter.save();
-    painter.setPen(Qt::NoPen);
     for (const auto &[index, settled] : events) {
         const QPointF at = viewport.toScreen(m_events.kmOf(index));
         if (!visible.contains(at))
             continue;
         // From three times its size and white to its own size and clear.
         const double fresh = 1 - settled;
-        const double radius = m_events.radiusOf(index, zoom) * (1 + 2 * fresh) + 4 * fresh;
-        painter.setBrush(QColor(255, 255, 255, int(235 * fresh)));
-        painter.drawEllipse(at, radius, radius);
+        const double radius = std::min(60.0, m_events.radiusOf(index, zoom) * (1 + 2 * fresh) + 4 * fresh);
+        const quint32 quarters = quint32(std::lround(radius * 4)), strength = quint32(std::lround(fresh * 16));
+        if (strength == 0)
+            continue;
+        QImage &sprite = m_sprites[quarters << 5 | strength];
+        if (sprite.isNull()) {
+            const int side = int(std::ceil(quarters / 2.0)) + 3;
+            sprite = QImage(side, side, QImage::Format_ARGB32_Premultiplied);
+            sprite.fill(Qt::transparent);
+            QPainter disc(&sprite);
+            disc.setRenderHint(QPainter::Antialiasing, true);
+            disc.setPen(Qt::NoPen);
+            disc.setBrush(QColor(255, 255, 255, int(235 * strength / 16.0)));
+            disc.drawEllipse(QPointF(side / 2.0, side / 2.0), quarters / 4.0, quarters / 4.0);
+        }
+        painter.drawImage(QPointF(std::round(at.x() - sprite.width() / 2.0), std::round(at.y() - sprite.height() / 2.0)), sprite);
     }
-    painter.restore();
+}
+
+void PlayedLayer::render(QPainter &painter, const QRectF &area, const Viewport &viewport) const
+{
+    const double until = m_events.until();
+    const qreal ratio = painter.device() ? painter.device()->devicePixelRatioF() : 1.0;
+    const QSize size = (area.size() * ratio).toSize();
+    const bool same = !m_image.isNull() && m_image.size() == size && m_image.devicePixelRatioF() == ratio && m_scale == viewport.scale() && m_offset == viewport.offset()
+        && m_arrangement == m_events.arrangement() && until >= m_until;
+    if (!same) {
+        m_image = QImage(size, QImage::Format_ARGB32_Premultiplied);
+        m_image.setDevicePixelRatio(ratio);
+        m_scale = viewport.scale();
+        m_offset = viewport.offset();
+        m_arrangement = m_events.arrangement();
+        QPainter fresh(&m_image);
+        fresh.setRenderHint(QPainter::Antialiasing, true);
+        fresh.translate(-area.topLeft());
+        m_land.render(fresh, area, viewport);
+        m_events.render(fresh, area, viewport);
+    } else if (until > m_until) {
+        QPainter added(&m_image);
+        added.setRenderHint(QPainter::Antialiasing, true);
+        added.translate(-area.topLeft());
+        m_events.renderTimes(added, area, viewport, m_until, until);
+    }
+    m_until = until;
+    painter.drawImage(area.topLeft(), m_image);
 }

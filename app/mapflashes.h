@@ -1,12 +1,19 @@
 #pragma once
 
-// While a result plays through time, the events whose time has just come
-// flash: larger and white, settling within a second of playing into their
-// own symbol, which the event layer draws beneath (as GMT's animations
-// show new events).
+// The map while a result plays through time (app/timeplayer.h).
+//
+// FlashLayer: the events whose time has just come flash, larger and white,
+// settling within a second of playing into their own symbol, which the
+// event layer draws beneath (as GMT's animations show new events).
+//
+// PlayedLayer: the land and the events up to the time, kept as an image
+// from frame to frame, so that a frame draws only the events come since
+// the last (on top, in time order) and the image is drawn again whole only
+// when the view, the size, the events or the way of time change.
 
 #include "app/maplayers.h"
 
+#include <unordered_map>
 #include <vector>
 
 class FlashLayer : public MapLayer
@@ -21,6 +28,7 @@ public:
         m_until = until;
         m_span = span;
     }
+    bool isPlaying() const { return m_span > 0 && m_until != HUGE_VAL; }
     // The events flashing, with how far each has settled (0 just come, 1
     // settled).
     std::vector<std::pair<quint32, double>> flashing() const;
@@ -31,7 +39,26 @@ private:
     const EventLayer &m_events;
     double m_until = HUGE_VAL;
     double m_span = 0;
-    // The events drawn, in time order, as of an arrangement of the layer.
-    mutable std::vector<quint32> m_byTime;
+    // White discs by size (quarter pixels) and strength (sixteenths).
+    mutable std::unordered_map<quint32, QImage> m_sprites;
+};
+
+class PlayedLayer : public MapLayer
+{
+public:
+    PlayedLayer(const LandLayer &land, const EventLayer &events) : m_land(land), m_events(events) {}
+
+    // Draws on a raster painter only.
+    void render(QPainter &painter, const QRectF &area, const Viewport &viewport) const override;
+    // Forgets the image (the land changed).
+    void forget() const { m_image = QImage(); }
+
+private:
+    const LandLayer &m_land;
+    const EventLayer &m_events;
+    mutable QImage m_image;
+    mutable double m_until = HUGE_VAL;     // the time its events are drawn to
+    mutable double m_scale = 0;
+    mutable QPointF m_offset;
     mutable quint64 m_arrangement = 0;
 };

@@ -300,9 +300,36 @@ void EventLayer::makeSprites(const std::vector<QuakeLocation> &events) const
 
 void EventLayer::render(QPainter &painter, const QRectF &area, const Viewport &viewport) const
 {
-    // On screen and in PNGs each circle is a small image drawn once per
-    // colour and size and then copied, which is many times faster than
-    // drawing 100,000 antialiased ellipses; an SVG gets real circles.
+    renderIndices(painter, area, viewport, m_drawOrder.data(), m_drawOrder.data() + m_drawOrder.size());
+}
+
+const std::vector<quint32> &EventLayer::byTime() const
+{
+    if (m_byTimeArrangement != m_arrangement) {
+        m_byTimeArrangement = m_arrangement;
+        m_byTime.clear();
+        for (const quint32 index : m_drawOrder) {
+            if (std::isfinite((*m_events)[index].utcSeconds))
+                m_byTime.push_back(index);
+        }
+        std::stable_sort(m_byTime.begin(), m_byTime.end(),
+                         [this](quint32 a, quint32 b) { return (*m_events)[a].utcSeconds < (*m_events)[b].utcSeconds; });
+    }
+    return m_byTime;
+}
+
+void EventLayer::renderTimes(QPainter &painter, const QRectF &area, const Viewport &viewport, double after, double until) const
+{
+    const std::vector<quint32> &order = byTime();
+    const auto later = [this](double t, quint32 index) { return t < (*m_events)[index].utcSeconds; };
+    const auto from = std::upper_bound(order.begin(), order.end(), after, later);
+    const auto to = std::upper_bound(from, order.end(), until, later);
+    renderIndices(painter, area, viewport, order.data() + (from - order.begin()), order.data() + (to - order.begin()));
+}
+
+void EventLayer::renderIndices(QPainter &painter, const QRectF &area, const Viewport &viewport, const quint32 *begin,
+                               const quint32 *end) const
+{
     const bool raster = painter.paintEngine() && painter.paintEngine()->type() == QPaintEngine::Raster;
     const QRectF visible = area.adjusted(-40, -40, 40, 40);
     const double zoom = EventScales::zoomFactor(viewport.scale());
@@ -315,7 +342,8 @@ void EventLayer::render(QPainter &painter, const QRectF &area, const Viewport &v
     };
     std::vector<Shown> shown;
     std::vector<QuakeLocation> unmade;   // sprites not made yet, usually none
-    for (quint32 index : m_drawOrder) {
+    for (const quint32 *it = begin; it != end; ++it) {
+        const quint32 index = *it;
         const QPointF at = viewport.toScreen(kmOf(index));
         if (!visible.contains(at) || !isShownAt(index))
             continue;

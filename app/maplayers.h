@@ -104,6 +104,10 @@ public:
     qint64 bytes() const;
 
     void render(QPainter &painter, const QRectF &area, const Viewport &viewport) const override;
+    // The events drawn, in time order (those without a time left out).
+    const std::vector<quint32> &byTime() const;
+    // Draws the events of times in (after, until], in time order.
+    void renderTimes(QPainter &painter, const QRectF &area, const Viewport &viewport, double after, double until) const;
     // Makes the sprites that these events need and that are not made yet,
     // as render would; the window has them made while a search is read.
     void makeSprites(const std::vector<QuakeLocation> &events) const;
@@ -115,6 +119,9 @@ private:
         float y;   // km south
     };
 
+    // Draws these events in turn, those after until() left out.
+    void renderIndices(QPainter &painter, const QRectF &area, const Viewport &viewport, const quint32 *begin,
+                       const quint32 *end) const;
     // What orders the drawing, lowest first: the largest magnitude first,
     // those without one last.
     float drawKey(quint32 index) const;
@@ -140,6 +147,8 @@ private:
     int m_hiddenCount = 0;
     double m_until = HUGE_VAL;
     quint64 m_arrangement = 0;
+    mutable std::vector<quint32> m_byTime;
+    mutable quint64 m_byTimeArrangement = 0;
     // The order of drawing and the hit grid, of the events shown.
     void arrange();
     double m_largestRadius = 0;

@@ -180,6 +180,7 @@ private:
     LandLayer m_land;
     EventLayer m_events;
     FlashLayer m_flashes { m_events };
+    PlayedLayer m_played { m_land, m_events };
     RegionLayer m_region;
     SectionLayer m_section;
     SelectionLayer m_selection { m_events };

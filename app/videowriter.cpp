@@ -167,7 +167,7 @@ bool VideoWriter::open(const QString &path, const QSize &size, int framesPerSeco
         return false;
     }
     codec->headerWritten = true;
-    codec->scaler = sws_getContext(c->width, c->height, AV_PIX_FMT_BGRA, c->width, c->height, AV_PIX_FMT_YUV420P,
+    codec->scaler = sws_getContext(c->width, c->height, Q_BYTE_ORDER == Q_LITTLE_ENDIAN ? AV_PIX_FMT_BGRA : AV_PIX_FMT_ARGB, c->width, c->height, AV_PIX_FMT_YUV420P,
                                    SWS_BILINEAR, nullptr, nullptr, nullptr);
     m_codec = std::move(codec);
     m_path = path;
@@ -181,7 +181,9 @@ bool VideoWriter::write(const QImage &image, QString *error)
         return false;
     }
     AVCodecContext *c = m_codec->encoder;
-    QImage frame = image.convertToFormat(QImage::Format_ARGB32);
+    // 32-bit pixels, opaque or not premultiplied, are BGRA in memory here.
+    QImage frame = image.format() == QImage::Format_RGB32 || image.format() == QImage::Format_ARGB32
+        ? image : image.convertToFormat(QImage::Format_ARGB32);
     if (frame.size() != QSize(c->width, c->height))
         frame = frame.scaled(c->width, c->height, Qt::IgnoreAspectRatio, Qt::SmoothTransformation);
     const int code = av_frame_make_writable(m_codec->frame);

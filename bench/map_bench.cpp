@@ -4,10 +4,12 @@
 // bytes an event costs the map beyond the tree (the search's locations and
 // the map's own arrays), the Gutenberg-Richter statistics (median of 21),
 // the event list (shown, each column's sort, its bytes an event) and an
-// export in each format. Prints one line of key=value pairs.
+// export in each format; frames played through time, and a minute of video.
+// Prints one line of key=value pairs.
 //
 //   map_bench --events N
 
+#include "app/animationexport.h"
 #include "app/eventexport.h"
 #include "app/eventlist.h"
 #include "app/eventlistmodel.h"
@@ -99,6 +101,42 @@ int main(int argc, char *argv[])
         }
         std::sort(plotFrames.begin(), plotFrames.end());
         std::printf("stage=plot plot=%s events=%d frame_ms=%.1f\n", names[kind], events, plotFrames[plotFrames.size() / 2]);
+    }
+
+    // Played through time: ten seconds of frames at 30 a second over the
+    // ten years, each drawn whole with its flashes; and a minute of 1080p
+    // video at 30 frames a second of the first 56,000 events.
+    {
+        const double first = located.front().utcSeconds, last = located.back().utcSeconds;
+        const int playFrames = 300;
+        clock.restart();
+        std::size_t flashes = 0;
+        for (int i = 0; i < playFrames; ++i) {
+            map.setTimeShown(first + (last - first) * (i + 1) / playFrames, (last - first) / 10);
+            map.render(&frame);
+            flashes += map.flashes().flashing().size();
+        }
+        const double playMs = clock.nsecsElapsed() / 1e6 / playFrames;
+        map.setTimeShown(HUGE_VAL, 0);
+        std::printf("stage=play events=%d frame_ms=%.1f frames_per_second=%.1f flashing=%zu\n", events, playMs, 1000 / playMs,
+                    flashes / playFrames);
+        const std::vector<LocatedEvent> some(located.begin(), located.begin() + std::min<std::size_t>(56000, located.size()));
+        MapWidget view;
+        view.resize(1200, 800);
+        view.setEvents(&some);
+        AnimationExport::Options options;
+        options.size = QSize(1920, 1080);
+        options.framesPerSecond = 30;
+        options.seconds = 60;
+        QTemporaryDir folder;
+        for (const char *suffix : { "webm", "mp4" }) {
+            clock.restart();
+            if (AnimationExport::write(folder.filePath(QStringLiteral("play.") + QLatin1String(suffix)), some, view, options, {}).kind
+                != Outcome::Done)
+                return 1;
+            std::printf("stage=video format=%s events=%zu seconds=%.1f video_seconds=60 size=1920x1080 rate=30\n", suffix,
+                        some.size(), clock.nsecsElapsed() / 1e9);
+        }
     }
 
     // The list: shown (its model and a painted page), then sorted by each

@@ -30,6 +30,10 @@ list_bytes=$(value 'stage=list' bytes_per_event)
 list_sort_worst=$(grep 'stage=list' "$work/map.txt" | grep -o 'sort_[a-z]*_ms=[0-9.]*' | sed 's/.*=//' | sort -n | tail -n 1)
 list_sort_place=$(value 'stage=list' sort_place_ms)
 list_filter=$(value 'stage=list' filter_ms)
+play_frame=$(value 'stage=play' frame_ms)
+play_rate=$(value 'stage=play' frames_per_second)
+video_webm=$(value 'format=webm' seconds)
+video_mp4=$(value 'format=mp4' seconds)
 "$build/bench/sequence_bench" "$here/../data" >"$work/sequence.txt" 2>/dev/null
 sequence_value() { sed "s/.*$1=\([0-9.-]*\).*/\1/" "$work/sequence.txt"; }
 # /sequence of Kaikoura's M7.8 through the gateway over its shipped
@@ -92,4 +96,14 @@ The list over the same 100,000 events (\`map_bench\`); the studies over the ship
 | the study of Kaikoura's sequence ($(sequence_value study_events) events), in the engine | $(sequence_value study_ms) ms | |
 | \`/sequence\` of Kaikoura's M7.8 through the gateway ($kaikoura_events events; median of three) | $kaikoura_ms ms | < 300 ms |
 | b over time of 100,000 magnitudes | $(sequence_value btime_ms) ms | < 100 ms |
+
+## Playing through time
+
+\`map_bench\`: the same 100,000 events over ten years, played in 300 frames (ten seconds at 30 a second) at 1200 × 800, each as the screen gets it: the land and the events kept from the frame before, the events come since drawn on them, and the events that flash; and a minute of video of the first 56,000 of them at 1920 × 1080, 30 frames a second, written through FFmpeg's libraries.
+
+| measure | measured | target |
+|---|---|---|
+| a frame while playing | $play_frame ms ($play_rate frames a second) | >= 30 frames a second |
+| a minute of 1080p video, WebM (VP9) | $video_webm s | < 60 s |
+| the same, MP4 (H.264) | $video_mp4 s | < 60 s |
 MD
