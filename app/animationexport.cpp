@@ -5,6 +5,7 @@
 #include "app/plotswidget.h"
 #include "app/videowriter.h"
 
+#include <QDateTime>
 #include <QPainter>
 
 #include <algorithm>
@@ -60,6 +61,22 @@ Outcome write(const QString &path, const std::vector<LocatedEvent> &events, cons
         {
             QPainter painter(&frame);
             map.draw(painter, mapArea);
+            // The time shown, local, at the map's top right.
+            painter.save();
+            QFont bold = view.font();
+            bold.setWeight(QFont::Bold);
+            bold.setPointSizeF(bold.pointSizeF() * std::max(1.0, size.height() / 720.0) * 1.2);
+            painter.setFont(bold);
+            const QString when = QDateTime::fromMSecsSinceEpoch(qint64(std::floor(time * 1000)), Qt::UTC)
+                                     .toLocalTime()
+                                     .toString(QStringLiteral("yyyy-MM-dd HH:mm t"));
+            const QFontMetricsF metrics(bold);
+            const QRectF box(mapArea.right() - metrics.horizontalAdvance(when) - 24, 8, metrics.horizontalAdvance(when) + 16,
+                             metrics.height() + 8);
+            painter.fillRect(box, QColor(255, 255, 255, 220));
+            painter.setPen(QColor(20, 20, 20));
+            painter.drawText(box, Qt::AlignCenter, when);
+            painter.restore();
             if (plot) {
                 plot->setUntil(ended ? HUGE_VAL : time);
                 painter.translate(mapArea.width(), 0);

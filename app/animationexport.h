@@ -4,8 +4,9 @@
 // a view shows it (the same part of the country, fitted into the video's
 // size), and if asked the magnitude-time plot beside it, from the first
 // event's time to the last's over the video's length, new events flashing
-// as they do when the result plays (app/timeplayer.h). Each frame is drawn
-// offscreen at the video's size; the last frames hold everything.
+// as they do when the result plays (app/timeplayer.h), the time in local
+// time at the map's top right. Each frame is drawn offscreen at the
+// video's size; the last second holds everything.
 
 #include "geo/outcome.h"
 #include "quakeml/quakeeventrecord.h"

@@ -198,8 +198,10 @@ void MagnitudeTimePlot::drawPlot(QPainter &painter, const QRectF &plot, const QR
     painter.drawPolyline(line);
     // The time shown, as a line across the plot.
     if (until() != HUGE_VAL) {
+        painter.save();
         painter.setPen(QPen(QColor(215, 25, 28), 2));
         painter.drawLine(QPointF(lineEnd, plot.top()), QPointF(lineEnd, plot.bottom()));
+        painter.restore();
     }
     for (const double count : Ticks::axisTicks(0, total, 5)) {
         painter.drawLine(QPointF(plot.right(), yCount(count)), QPointF(plot.right() + 4, yCount(count)));

@@ -37,6 +37,8 @@ MapWidget::MapWidget(QWidget *parent)
     : QWidget(parent)
 {
     setMouseTracking(true);
+    // A click gives it the keys: Space plays through time, Escape leaves a section.
+    setFocusPolicy(Qt::ClickFocus);
     setMinimumSize(240, 200);
     m_legend.setFolded(QSettings().value(QLatin1String(legendFoldedKey), false).toBool());
     setEvents(nullptr);

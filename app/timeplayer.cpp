@@ -57,6 +57,7 @@ TimePlayer::TimePlayer(QMainWindow *window, Panes *panes, LiveFollower *live)
     panes->map()->addAction(m_action);
     connect(m_action, &QAction::toggled, this, &TimePlayer::setOpen);
     m_exportAction->setObjectName(QStringLiteral("actionExportAnimation"));
+    m_exportAction->setShortcut(QKeySequence(tr("Ctrl+Shift+E")));
     connect(m_exportAction, &QAction::triggered, this, [this] {
         AnimationExport::Options options = defaultOptions();
         QString path;
