@@ -524,13 +524,14 @@ void TestSearchWorkflow::menuStructure()
     };
     QCOMPARE(entries(top.at(0)), QStringList({ QStringLiteral("Export Events As\u2026|"),
                                                QStringLiteral("Save Map As\u2026|"), QStringLiteral("Save Plot As\u2026|"),
-                                               QStringLiteral("|"), QStringLiteral("Quit|Ctrl+Q") }));
+                                               QStringLiteral("Export Animation\u2026|Ctrl+Shift+E"), QStringLiteral("|"),
+                                               QStringLiteral("Quit|Ctrl+Q") }));
     QCOMPARE(entries(top.at(1)), QStringList({ "Search for earthquakes|Ctrl+R", "Show WebService Query String|", "|",
                                                "Clear Region|", "|", "Follow Live|Ctrl+L", "Watch Places\u2026|", "|",
                                                "Show Its Sequence|", "Decluster|" }));
     QCOMPARE(entries(top.at(2)), QStringList({ "Expand All|Ctrl++", "Collapse All|Ctrl+-", "|", "Show Map|",
                                                "Show Plots|", "Fit Map to Events|", "Go to Place\u2026|Ctrl+G",
-                                               "Draw Section|Ctrl+Shift+D" }));
+                                               "Draw Section|Ctrl+Shift+D", "Play Through Time|Space" }));
     QCOMPARE(entries(top.at(4)), QStringList({ "About Harvix|", "About Qt|" }));
     for (const char *text : { "Search for earthquakes", "Show WebService Query String", "Expand All",
                                  "Collapse All", "About Harvix", "About Qt" }) {
