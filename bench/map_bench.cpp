@@ -134,7 +134,7 @@ int main(int argc, char *argv[])
             if (AnimationExport::write(folder.filePath(QStringLiteral("play.") + QLatin1String(suffix)), some, view, options, {}).kind
                 != Outcome::Done)
                 return 1;
-            std::printf("stage=video format=%s events=%zu seconds=%.1f video_seconds=60 size=1920x1080 rate=30\n", suffix,
+            std::printf("stage=video format=%s events=%zu length=60 size=1920x1080 rate=30 seconds=%.1f\n", suffix,
                         some.size(), clock.nsecsElapsed() / 1e9);
         }
     }
