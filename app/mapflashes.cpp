@@ -35,9 +35,13 @@ void FlashLayer::render(QPainter &painter, const QRectF &area, const Viewport &v
         // From three times its size and white to its own size and clear.
         const double fresh = 1 - settled;
         const double radius = std::min(60.0, m_events.radiusOf(index, zoom) * (1 + 2 * fresh) + 4 * fresh);
-        const quint32 quarters = quint32(std::lround(radius * 4)), strength = quint32(std::lround(fresh * 16));
+        // Quarter pixels below 8 px, whole ones above, where a quarter does not show.
+        const quint32 quarters = radius < 8 ? quint32(std::lround(radius * 4)) : quint32(std::lround(radius)) * 4;
+        const quint32 strength = quint32(std::lround(fresh * 16));
         if (strength == 0)
             continue;
+        if (m_sprites.size() > MostSprites)
+            m_sprites.clear();
         QImage &sprite = m_sprites[quarters << 5 | strength];
         if (sprite.isNull()) {
             const int side = int(std::ceil(quarters / 2.0)) + 3;

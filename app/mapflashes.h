@@ -39,7 +39,9 @@ private:
     const EventLayer &m_events;
     double m_until = HUGE_VAL;
     double m_span = 0;
-    // White discs by size (quarter pixels) and strength (sixteenths).
+    // White discs by size (quarter pixels) and strength (sixteenths):
+    // about 20 MB at most.
+    static constexpr std::size_t MostSprites = 1200;
     mutable std::unordered_map<quint32, QImage> m_sprites;
 };
 
