@@ -228,6 +228,13 @@ void EventListModel::setFilter(const QString &text)
     endResetModel();
 }
 
+QString EventListModel::localTime(double utcSeconds)
+{
+    return QDateTime::fromSecsSinceEpoch(qint64(std::floor(utcSeconds)), Qt::UTC)
+        .toLocalTime()
+        .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss t"));
+}
+
 void EventListModel::setUntil(double utcSeconds)
 {
     if (utcSeconds == m_until)
@@ -282,8 +289,7 @@ QString EventListModel::text(int event, Column column) const
     case Time: {
         if (!std::isfinite(located.utcSeconds))
             return QString();
-        const qint64 seconds = qint64(std::floor(located.utcSeconds));
-        return QDateTime::fromSecsSinceEpoch(seconds, Qt::UTC).toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm:ss t"));
+        return localTime(located.utcSeconds);
     }
     case Magnitude:
         return std::isfinite(at.magnitude) ? QString::number(Statistics::binOf(at.magnitude) / 10.0, 'f', 1) : QString();

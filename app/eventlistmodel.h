@@ -36,6 +36,8 @@ public:
     // case); empty keeps all.
     void setFilter(const QString &text);
     QString filter() const { return m_filter; }
+    // "2016-11-14 00:02:56 NZDT": a time as the list writes it, local.
+    static QString localTime(double utcSeconds);
     // Keeps only the events of that time or before (UTC seconds); HUGE_VAL
     // for all.
     void setUntil(double utcSeconds);

@@ -123,11 +123,12 @@ void LiveFollower::restart()
 void LiveFollower::setHeld(bool held)
 {
     m_held = held;
-    if (!held && m_missed && m_timer->isActive()) {
-        m_missed = false;
+    if (held)
+        return;
+    const bool due = m_missed && m_timer->isActive();
+    m_missed = false;
+    if (due)
         emit runDue();
-    }
-    m_missed = m_missed && held;
 }
 
 void LiveFollower::setMarks(const std::vector<int> &added)

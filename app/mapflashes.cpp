@@ -12,12 +12,9 @@ std::vector<std::pair<quint32, double>> FlashLayer::flashing() const
     if (!isPlaying() || !m_events.events())
         return found;
     const std::vector<LocatedEvent> &events = *m_events.events();
-    const std::vector<quint32> &order = m_events.byTime();
-    const auto timeOf = [&events](quint32 index) { return events[index].utcSeconds; };
-    auto it = std::upper_bound(order.begin(), order.end(), m_until - m_span,
-                               [&](double t, quint32 index) { return t < timeOf(index); });
-    for (; it != order.end() && timeOf(*it) <= m_until; ++it)
-        found.emplace_back(*it, (m_until - timeOf(*it)) / m_span);
+    const auto [from, to] = m_events.timesBetween(m_until - m_span, m_until);
+    for (const quint32 *it = from; it != to; ++it)
+        found.emplace_back(*it, (m_until - events[*it].utcSeconds) / m_span);
     return found;
 }
 

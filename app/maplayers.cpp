@@ -318,13 +318,18 @@ const std::vector<quint32> &EventLayer::byTime() const
     return m_byTime;
 }
 
-void EventLayer::renderTimes(QPainter &painter, const QRectF &area, const Viewport &viewport, double after, double until) const
+std::pair<const quint32 *, const quint32 *> EventLayer::timesBetween(double after, double until) const
 {
     const std::vector<quint32> &order = byTime();
     const auto later = [this](double t, quint32 index) { return t < (*m_events)[index].utcSeconds; };
-    const auto from = std::upper_bound(order.begin(), order.end(), after, later);
-    const auto to = std::upper_bound(from, order.end(), until, later);
-    renderIndices(painter, area, viewport, order.data() + (from - order.begin()), order.data() + (to - order.begin()));
+    const quint32 *from = std::upper_bound(order.data(), order.data() + order.size(), after, later);
+    return { from, std::upper_bound(from, order.data() + order.size(), until, later) };
+}
+
+void EventLayer::renderTimes(QPainter &painter, const QRectF &area, const Viewport &viewport, double after, double until) const
+{
+    const auto [from, to] = timesBetween(after, until);
+    renderIndices(painter, area, viewport, from, to);
 }
 
 void EventLayer::renderIndices(QPainter &painter, const QRectF &area, const Viewport &viewport, const quint32 *begin,

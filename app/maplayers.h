@@ -104,8 +104,10 @@ public:
     qint64 bytes() const;
 
     void render(QPainter &painter, const QRectF &area, const Viewport &viewport) const override;
-    // The events drawn, in time order (those without a time left out).
+    // The events drawn, in time order (those without a time left out), and
+    // those of them with times in (after, until].
     const std::vector<quint32> &byTime() const;
+    std::pair<const quint32 *, const quint32 *> timesBetween(double after, double until) const;
     // Draws the events of times in (after, until], in time order.
     void renderTimes(QPainter &painter, const QRectF &area, const Viewport &viewport, double after, double until) const;
     // Makes the sprites that these events need and that are not made yet,

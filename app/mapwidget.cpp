@@ -226,15 +226,15 @@ void MapWidget::draw(QPainter &painter, const QRectF &area) const
     painter.setRenderHint(QPainter::Antialiasing, true);
     // While playing on a raster, the land and events come from the frame before.
     const bool raster = painter.paintEngine() && painter.paintEngine()->type() == QPaintEngine::Raster;
-    if (m_flashes.isPlaying() && raster)
+    if (m_flashes.isPlaying() && raster) {
         m_played.render(painter, area, m_viewport);
-    else
+    } else {
         m_played.forget();
-    for (const MapLayer *layer : std::initializer_list<const MapLayer *> { &m_land, &m_events, &m_flashes, &m_region, &m_section,
-                                                                          &m_selection, &m_places }) {
-        if ((layer != &m_land && layer != &m_events) || !m_flashes.isPlaying() || !raster)
-            layer->render(painter, area, m_viewport);
+        m_land.render(painter, area, m_viewport);
+        m_events.render(painter, area, m_viewport);
     }
+    for (const MapLayer *layer : std::initializer_list<const MapLayer *> { &m_flashes, &m_region, &m_section, &m_selection, &m_places })
+        layer->render(painter, area, m_viewport);
     // A place gone to: a pin and its name.
     if (m_place) {
         const QPointF at = m_viewport.toScreen(projection().project(m_place->first));

@@ -11,7 +11,6 @@
 
 #include <QAction>
 #include <QComboBox>
-#include <QDateTime>
 #include <QLabel>
 #include <QMainWindow>
 #include <QMessageBox>
@@ -91,14 +90,10 @@ TimePlayer::TimePlayer(QMainWindow *window, Panes *panes, LiveFollower *live)
 
     connect(m_playButton, &QToolButton::clicked, this, [this] { isPlaying() ? pause() : play(); });
     connect(close, &QToolButton::clicked, m_action, [this] { m_action->setChecked(false); });
-    // A move by hand pauses and shows that time.
+    // A move by hand (a drag, a click, a key) pauses and shows that time.
     connect(m_slider, &QSlider::actionTriggered, this, [this] {
         pause();
         showTime(m_first + (m_last - m_first) * m_slider->sliderPosition() / SliderSteps);
-    });
-    connect(m_slider, &QSlider::sliderMoved, this, [this](int value) {
-        pause();
-        showTime(m_first + (m_last - m_first) * value / SliderSteps);
     });
     m_frames->setTimerType(Qt::PreciseTimer);
     connect(m_frames, &QTimer::timeout, this, &TimePlayer::frame);
@@ -162,8 +157,7 @@ void TimePlayer::advance(double seconds)
     const double time = m_time + seconds * m_speed->currentData().toDouble();
     if (time >= m_last) {
         m_time = m_last;
-        pause();
-        apply(m_last, false);
+        pause();   // which shows the end, everything
     } else {
         apply(time, true);
     }
@@ -225,10 +219,7 @@ void TimePlayer::apply(double time, bool flashing)
     }
     const QSignalBlocker quiet(m_slider);
     m_slider->setValue(sliderOf(time));
-    m_label->setText(m_events ? QDateTime::fromMSecsSinceEpoch(qint64(std::floor(time * 1000)), Qt::UTC)
-                                    .toLocalTime()
-                                    .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss t"))
-                              : QString());
+    m_label->setText(m_events ? EventListModel::localTime(time) : QString());
 }
 
 AnimationExport::Options TimePlayer::defaultOptions() const

@@ -64,7 +64,8 @@ public:
     void pause();
     // Shows the events up to the time, as the slider does; no flashes.
     void showTime(double utcSeconds);
-    // Plays one frame of so many seconds (as the frame timer does).
+    // Plays one frame of so many seconds while playing (as the frame timer
+    // does).
     void advance(double seconds);
 
 private:

@@ -30,7 +30,6 @@ struct VideoWriter::Codec
     AVPacket *packet = nullptr;
     SwsContext *scaler = nullptr;
     QString partial;
-    bool headerWritten = false;
     std::int64_t next = 0;   // the next frame's number
 
     ~Codec()
@@ -166,7 +165,6 @@ bool VideoWriter::open(const QString &path, const QSize &size, int framesPerSeco
         QFile::remove(codec->partial);
         return false;
     }
-    codec->headerWritten = true;
     codec->scaler = sws_getContext(c->width, c->height, Q_BYTE_ORDER == Q_LITTLE_ENDIAN ? AV_PIX_FMT_BGRA : AV_PIX_FMT_ARGB, c->width, c->height, AV_PIX_FMT_YUV420P,
                                    SWS_BILINEAR, nullptr, nullptr, nullptr);
     m_codec = std::move(codec);

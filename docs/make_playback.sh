@@ -13,13 +13,12 @@ gateway=$2
 picture=$3
 video=$4
 work=$(mktemp -d)
-display=:$((100 + RANDOM % 100))
-Xvfb "$display" -screen 0 1440x960x24 -nolisten tcp >/dev/null 2>&1 &
-xvfb=$!
-app="" server=""
-trap 'kill $app $server $xvfb 2>/dev/null; rm -rf "$work"' EXIT
-export DISPLAY=$display XDG_RUNTIME_DIR=$work XDG_DATA_HOME=$work/data XDG_CONFIG_HOME=$work/config TZ=Pacific/Auckland
-for _ in $(seq 50); do xdotool getdisplaygeometry >/dev/null 2>&1 && break; sleep 0.1; done
+app="" server="" xvfb_pid=""
+trap 'kill $app $server $xvfb_pid 2>/dev/null; rm -rf "$work"' EXIT
+fail() { echo "make_playback: $*" >&2; exit 1; }
+. "$(dirname "${BASH_SOURCE[0]}")/../tests/private_display.sh"
+private_display 100 199 1440x960
+export TZ=Pacific/Auckland
 "$gateway" serve >"$work/gateway.log" 2>&1 &
 server=$!
 for _ in $(seq 300); do grep -q serving "$work/gateway.log" && break; sleep 0.1; done
