@@ -46,7 +46,8 @@ void FlashLayer::render(QPainter &painter, const QRectF &area, const Viewport &v
             sprite.fill(Qt::transparent);
             QPainter disc(&sprite);
             disc.setRenderHint(QPainter::Antialiasing, true);
-            disc.setPen(Qt::NoPen);
+            // A grey edge, so that a flash reads on pale land too.
+            disc.setPen(QPen(QColor(70, 70, 70, int(160 * strength / 16.0)), 1));
             disc.setBrush(QColor(255, 255, 255, int(235 * strength / 16.0)));
             disc.drawEllipse(QPointF(side / 2.0, side / 2.0), quarters / 4.0, quarters / 4.0);
         }

@@ -211,12 +211,8 @@ void SequenceCharts::draw(QPainter &painter, const QRectF &area) const
                 painter.setBrush(Qt::NoBrush);
                 painter.drawPolyline(middle);
             };
+            // Mc behind, b over it.
             std::vector<std::array<double, 3>> points;
-            for (const auto &point : study.bTime)
-                points.push_back({ point.end, point.value.b, point.value.sigma });
-            if (!points.empty())
-                series(points, dots, false);
-            points.clear();
             for (const auto &point : study.mcTime)
                 points.push_back({ point.end, point.mc, point.sigma });
             if (!points.empty()) {
@@ -224,6 +220,11 @@ void SequenceCharts::draw(QPainter &painter, const QRectF &area) const
                 painter.setPen(completeness.darker(120));
                 painter.drawText(QPointF(plot.right() + 4, plot.top() - 4), tr("Mc"));
             }
+            points.clear();
+            for (const auto &point : study.bTime)
+                points.push_back({ point.end, point.value.b, point.value.sigma });
+            if (!points.empty())
+                series(points, dots, false);
         }
         if (study.bTime.empty()) {
             painter.setPen(ink);
