@@ -32,7 +32,7 @@ LastYearOffer::LastYearOffer(QMainWindow *window, const SearchRunner *searches, 
 void LastYearOffer::shown(const QuakeDataManager *search)
 {
     const QDate last = search ? search->catalogueEndsBefore() : QDate();
-    if (!last.isValid() || !search->quakeEvents().empty()) {
+    if (!last.isValid()) {
         m_link->hide();
         return;
     }

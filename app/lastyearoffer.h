@@ -1,8 +1,8 @@
 #pragma once
 
-// LastYearOffer: when a search finds nothing because the service's
-// catalogue ends before the days searched, the status bar offers, as a
-// link, the same search over the last year that the catalogue holds.
+// LastYearOffer: when the days searched reach past the end of the service's
+// catalogue, the status bar offers, as a link, the same search over the
+// last year that the catalogue holds.
 
 #include <QObject>
 

@@ -130,6 +130,10 @@ void MainAppWindow::on_searchCtrl_clicked()
         QMessageBox::critical(this, tr("Region"), problem);
         return;
     }
+    if (const QString problem = m_period->problem(); !problem.isEmpty()) {
+        QMessageBox::critical(this, tr("Period"), problem);
+        return;
+    }
     findChild<QPushButton *>(QStringLiteral("searchCtrl"))->setEnabled(false);
     startQuery();
 }

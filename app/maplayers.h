@@ -92,6 +92,7 @@ public:
     // Events not drawn (their cluster's mainshock stands for them); empty
     // for none, else one flag an event.
     void setHidden(std::vector<bool> hidden);
+    const std::vector<bool> &hidden() const { return m_hidden; }
     int hiddenCount() const { return m_hiddenCount; }
     // Draws only the events of that time or before (UTC seconds; HUGE_VAL
     // for all), and finds only those.

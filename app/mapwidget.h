@@ -59,6 +59,7 @@ public:
         m_events.setHidden(std::move(hidden));
         update();
     }
+    const std::vector<bool> &hiddenEvents() const { return m_events.hidden(); }
     int hiddenCount() const { return m_events.hiddenCount(); }
     // Played through time: only the events of that time or before (UTC
     // seconds; HUGE_VAL for all), those of the last flashSpan seconds

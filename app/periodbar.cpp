@@ -122,6 +122,16 @@ void PeriodBar::setPeriod(const QDate &from, const QDate &to)
     m_kind->setCurrentIndex(Period);
 }
 
+QString PeriodBar::problem() const
+{
+    const std::optional<std::pair<QDate, QDate>> dates = period();
+    if (!dates || dates->first <= dates->second)
+        return QString();
+    const QString format = QStringLiteral("d MMM yyyy");
+    return tr("The period starts on %1, after it ends on %2. Choose a From date on or before the To date.")
+        .arg(dates->first.toString(format), dates->second.toString(format));
+}
+
 QString PeriodBar::wordsWith(const QString &region) const
 {
     const QString when = words();

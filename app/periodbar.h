@@ -38,6 +38,9 @@ public:
     // The lowest magnitude searched, or nothing while the list applies.
     std::optional<double> minMagnitude() const;
     bool overridesLists() const { return period() || minMagnitude(); }
+    // Why the period cannot be searched (it ends before it starts), in
+    // words for a message box; empty when it can.
+    QString problem() const;
 
     // The request for the lists' values where the bar leaves them be.
     QString query(int listMagnitude, int listDays, const QString &searchUrl, const QDate &today) const;

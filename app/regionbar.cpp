@@ -46,6 +46,31 @@ QSpinBox *depthBox(const QString &name, const QString &tip)
     return box;
 }
 
+// Kilometres to the hundredth, written without trailing zeros: "50 km",
+// "88.85 km".
+class KilometreBox : public QDoubleSpinBox
+{
+public:
+    KilometreBox()
+    {
+        setDecimals(2);
+        setSuffix(QStringLiteral(" km"));
+    }
+
+    QString textFromValue(double value) const override
+    {
+        QString text = locale().toString(value, 'f', decimals());
+        const QString point = locale().decimalPoint();
+        if (text.contains(point)) {
+            while (text.endsWith(u'0'))
+                text.chop(1);
+            if (text.endsWith(point))
+                text.chop(point.size());
+        }
+        return text;
+    }
+};
+
 } // namespace
 
 RegionBar::RegionBar(std::function<std::optional<SearchRegion::Box>()> mapView, QWidget *parent)
@@ -53,7 +78,7 @@ RegionBar::RegionBar(std::function<std::optional<SearchRegion::Box>()> mapView, 
     , m_mapView(std::move(mapView))
     , m_kind(new QComboBox)
     , m_place(new QLineEdit)
-    , m_radius(new QDoubleSpinBox)
+    , m_radius(new KilometreBox)
     , m_minDepth(depthBox(QStringLiteral("minDepthCtrl"), tr("The shallowest depth to search")))
     , m_maxDepth(depthBox(QStringLiteral("maxDepthCtrl"), tr("The deepest depth to search")))
     , m_halfWidth(new QSpinBox)
@@ -84,8 +109,6 @@ RegionBar::RegionBar(std::function<std::optional<SearchRegion::Box>()> mapView, 
 
     m_radius->setObjectName(QStringLiteral("radiusCtrl"));
     m_radius->setRange(1, 20000);
-    m_radius->setDecimals(0);
-    m_radius->setSuffix(QStringLiteral(" km"));
     m_radius->setToolTip(tr("How far around the place to search"));
     row->addWidget(m_radius);
 

@@ -1,5 +1,6 @@
 #include "app/searchrunner.h"
 
+#include "geo/shippeddata.h"
 #include "service/quakedatamanager.h"
 #include "service/quakeservice.h"
 
@@ -50,8 +51,15 @@ QString SearchRunner::resultMessage(const QuakeDataManager *search) const
     if (region != m_regionWords.end() && !region->second.isEmpty())
         message += u' ' + region->second;
     message += u'.';
-    if (count == 0 && !search->serviceNote().isEmpty())
+    if ((count == 0 || search->catalogueEndsBefore().isValid()) && !search->serviceNote().isEmpty())
         message += u' ' + search->serviceNote();
+    // A copy without its data folder still searches and shows; what it
+    // lacks is said with the first result.
+    if (!m_toldMissing) {
+        m_toldMissing = true;
+        if (const QString missing = ShippedData::missing(); !missing.isEmpty())
+            message += u' ' + tr("Harvix's own data could not be read: %1.").arg(missing);
+    }
     return message;
 }
 

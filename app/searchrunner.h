@@ -42,7 +42,9 @@ public:
     // Whether a later search's result is shown already.
     bool isSuperseded(const QuakeDataManager *search) const;
     // "Retrieved 12 quake events matching search criteria within 50 km of
-    // Christchurch."; where nothing was found, the service may say why.
+    // Christchurch."; where nothing was found, or the period reaches past
+    // the end of what the service holds, the service may say why. The
+    // first one also says what of the shipped data could not be read.
     QString resultMessage(const QuakeDataManager *search) const;
     // Every search but the one shown and those still in flight is
     // finished with: its store is not needed any more.
@@ -63,4 +65,5 @@ private:
     QObject *m_window;
     QPointer<QuakeDataManager> m_shown;
     std::unordered_map<const QuakeDataManager *, QString> m_regionWords;
+    mutable bool m_toldMissing = false;
 };

@@ -2,6 +2,7 @@
 
 #include "app/sequencecharts.h"
 #include "geo/places.h"
+#include "geo/projection.h"
 #include "geo/sequencewindow.h"
 #include "geo/shippeddata.h"
 #include "geo/statistics.h"
@@ -108,26 +109,19 @@ void SequencePage::refresh()
     setSequenceText(*mainshock, *m_events);
 }
 
-SequencePage::Counts SequencePage::count(const Mainshock &mainshock, const std::vector<LocatedEvent> &events)
+SequencePage::Counts SequencePage::count(const SequenceStudy::Study &study, const Mainshock &mainshock,
+                                         const std::vector<LocatedEvent> &events)
 {
     Counts counts;
-    const QByteArray reference = mainshock.reference.toLatin1();
-    for (const LocatedEvent &event : events) {
-        const std::string_view id = event.reference();
-        if (!std::isfinite(event.utcSeconds) || id == std::string_view(reference.constData(), std::size_t(reference.size())))
-            continue;
-        if (event.utcSeconds < mainshock.utcSeconds) {
-            ++counts.before;
-            continue;
-        }
-        ++counts.after;
-        const float magnitude = event.location.magnitude;
-        if (!std::isfinite(magnitude)) {
+    // After it: the window's events, those the study takes.
+    counts.after = int(study.events.size());
+    for (const QuakePoint &event : study.events) {
+        if (!std::isfinite(event.magnitude)) {
             ++counts.withoutMagnitude;
             continue;
         }
         // Whole magnitudes of the value rounded to tenths, as it is shown.
-        const int whole = int(std::floor(Statistics::binOf(magnitude) / 10.0));
+        const int whole = int(std::floor(Statistics::binOf(event.magnitude) / 10.0));
         if (whole < 0)
             continue;
         if (counts.atLeast.size() <= std::size_t(whole))
@@ -135,12 +129,26 @@ SequencePage::Counts SequencePage::count(const Mainshock &mainshock, const std::
         for (int m = 0; m <= whole; ++m)
             ++counts.atLeast[std::size_t(m)];
     }
+    // Before it: those of the result within the window's distance from the
+    // start of its first day.
+    const QByteArray reference = mainshock.reference.toLatin1();
+    const double dayStart = QDateTime(mainshock.start, QTime(0, 0), Qt::UTC).toSecsSinceEpoch();
+    const GeoPoint centre { study.mainshock.latitude, study.mainshock.longitude };
+    for (const LocatedEvent &event : events) {
+        const std::string_view id = event.reference();
+        if (!(event.utcSeconds >= dayStart && event.utcSeconds < mainshock.utcSeconds)
+            || id == std::string_view(reference.constData(), std::size_t(reference.size())))
+            continue;
+        if (Geo::distanceKm(centre, { event.location.latitude, event.location.longitude }) <= study.radiusKm)
+            ++counts.before;
+    }
     return counts;
 }
 
 void SequencePage::setSequenceText(const Mainshock &mainshock, const std::vector<LocatedEvent> &events)
 {
-    const Counts counts = count(mainshock, events);
+    const QString studied = studyText(mainshock, events);
+    const Counts counts = count(*m_study, mainshock, events);
     const QLocale c = QLocale::c();
     const QString time = QDateTime::fromSecsSinceEpoch(qint64(std::floor(mainshock.utcSeconds)), Qt::UTC)
                              .toLocalTime()
@@ -172,7 +180,7 @@ void SequencePage::setSequenceText(const Mainshock &mainshock, const std::vector
             html += tr("<tr><td>M%1 or more</td><td align=\"right\">%2</td></tr>").arg(m).arg(counts.atLeast[m]);
         html += QStringLiteral("</table>");
     }
-    html += studyText(mainshock, events);
+    html += studied;
     m_text->setText(html);
 }
 
@@ -202,9 +210,14 @@ QString SequencePage::studyText(const Mainshock &mainshock, const std::vector<Lo
                     .arg(QString::number(*study.mc, 'f', 1), QString::number(study.b->b, 'f', 2),
                          QString::number(study.b->sigma, 'f', 2), QString::number(study.b->a, 'f', 2))
                     .arg(study.b->n);
+    } else if (study.mc) {
+        html += tr("<p><b>Magnitudes:</b> complete from M%1 (maximum curvature + 0.2); no b-value: %2.</p>")
+                    .arg(QString::number(*study.mc, 'f', 1), study.whyNoB.toHtmlEscaped());
+    } else {
+        html += tr("<p><b>Magnitudes:</b> no event of the window has a magnitude.</p>");
     }
     if (!study.omori) {
-        const int above = study.b ? study.b->n : 0;
+        const int above = study.aboveMc;
         if (above < Omori::MinimumEvents)
             return html + tr("<p><b>Decay:</b> too few events to fit Omori and Utsu's law (%1 at or above Mc; %2 are "
                              "needed).</p>").arg(above).arg(Omori::MinimumEvents);

@@ -41,7 +41,7 @@ public:
 
     struct Counts
     {
-        int after = 0;                  // events after the mainshock
+        int after = 0;                  // events of the window, after the mainshock
         int before = 0;                 // events of the window before it (its day)
         int withoutMagnitude = 0;       // of those after it
         std::vector<int> atLeast;       // after it, of M >= 0, 1, 2, ...
@@ -61,7 +61,10 @@ public:
     QString text() const;
     const std::optional<SequenceStudy::Study> &study() const { return m_study; }
 
-    static Counts count(const Mainshock &mainshock, const std::vector<LocatedEvent> &events);
+    // The study's window counted: its events after the mainshock, and those
+    // of the result in its distance before it, from its first day.
+    static Counts count(const SequenceStudy::Study &study, const Mainshock &mainshock,
+                        const std::vector<LocatedEvent> &events);
     // The result's largest event with a magnitude, position and time, as
     // a mainshock whose window spans the result; none without one.
     static std::optional<Mainshock> largestOf(const std::vector<LocatedEvent> &events);

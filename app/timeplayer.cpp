@@ -57,10 +57,15 @@ TimePlayer::TimePlayer(QMainWindow *window, Panes *panes, LiveFollower *live)
     connect(m_action, &QAction::toggled, this, &TimePlayer::setOpen);
     m_exportAction->setObjectName(QStringLiteral("actionExportAnimation"));
     m_exportAction->setShortcut(QKeySequence(tr("Ctrl+Shift+E")));
+    m_exportAction->setEnabled(false);
     connect(m_exportAction, &QAction::triggered, this, [this] {
+        if (!m_events || m_events->empty()) {
+            m_window->statusBar()->showMessage(tr("There are no events to animate: search first."), 0);
+            return;
+        }
         AnimationExport::Options options = defaultOptions();
         QString path;
-        if (m_events && AnimationDialog::ask(m_window, &options, &path))
+        if (AnimationDialog::ask(m_window, &options, &path))
             exportAnimation(path, options);
     });
 
@@ -196,6 +201,7 @@ void TimePlayer::resultShown(const QuakeDataManager *search)
             m_last = std::max(m_last, t);
         }
     }
+    m_exportAction->setEnabled(m_first <= m_last);
     if (m_first > m_last)
         m_first = m_last = 0;
     m_speed->setCurrentIndex(speedFor(m_last - m_first));
@@ -219,7 +225,7 @@ void TimePlayer::apply(double time, bool flashing)
     }
     const QSignalBlocker quiet(m_slider);
     m_slider->setValue(sliderOf(time));
-    m_label->setText(m_events ? EventListModel::localTime(time) : QString());
+    m_label->setText(m_exportAction->isEnabled() ? EventListModel::localTime(time) : QString());
 }
 
 AnimationExport::Options TimePlayer::defaultOptions() const
@@ -233,16 +239,32 @@ Outcome TimePlayer::exportAnimation(const QString &path, const AnimationExport::
 {
     if (!m_events || m_events->empty())
         return Outcome::failed(tr("no events are shown"));
+    // The video draws its own copy of the events the map shows (the
+    // mainshocks alone when declustered), and following live waits until it
+    // is written: the result shown may not change under it meanwhile.
+    std::vector<LocatedEvent> events;
+    const std::vector<bool> &hidden = m_panes->map()->hiddenEvents();
+    events.reserve(m_events->size());
+    for (std::size_t i = 0; i < m_events->size(); ++i) {
+        if (i >= hidden.size() || !hidden[i])
+            events.push_back((*m_events)[i]);
+    }
     pause();
+    const bool wasHeld = m_live->isHeld();
+    m_live->setHeld(true);
     QProgressDialog progress(tr("Writing the video..."), tr("Cancel"), 0, 100, m_window);
     progress.setWindowTitle(tr("Export Animation"));
     progress.setMinimumDuration(500);
     progress.setWindowModality(Qt::WindowModal);
-    const Outcome written = AnimationExport::write(path, *m_events, *m_panes->map(), options, [&progress](int done, int total) {
+    const Outcome written = AnimationExport::write(path, events, *m_panes->map(), options, [&progress](int done, int total) {
         progress.setMaximum(total);
         progress.setValue(done);
         return !progress.wasCanceled();
     });
+    // Gone before any message, so that nothing stands over it.
+    progress.reset();
+    progress.hide();
+    m_live->setHeld(wasHeld);
     switch (written.kind) {
     case Outcome::Done:
         m_window->statusBar()->showMessage(tr("The animation was written to %1.").arg(path), 0);

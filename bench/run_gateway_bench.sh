@@ -13,7 +13,8 @@ work=$(mktemp -d)
 server=""
 trap '[ -z "$server" ] || kill "$server" 2>/dev/null; rm -rf "$work"' EXIT
 mkdir -m 700 "$work/runtime"
-export QT_QPA_PLATFORM=offscreen TZ=Pacific/Auckland LC_ALL=C XDG_RUNTIME_DIR="$work/runtime" XDG_DATA_HOME="$work/data"
+export QT_QPA_PLATFORM=offscreen TZ=Pacific/Auckland LC_ALL=C XDG_RUNTIME_DIR="$work/runtime" XDG_DATA_HOME="$work/data" \
+       HOME="$work" XDG_CONFIG_HOME="$work/config" XDG_CACHE_HOME="$work/cache"
 catalogue="$work/catalogue.sqlite"
 today=$(date -u +%F)
 big="/services/quake/search?magnitudeLower=0&magnitudeUpper=12&startDate=2000-01-01&endDate=$today&outputFormat=quakeml1.0"

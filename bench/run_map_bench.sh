@@ -12,7 +12,8 @@ work=$(mktemp -d)
 server=""
 trap '[ -z "$server" ] || kill "$server" 2>/dev/null; rm -rf "$work"' EXIT
 mkdir -m 700 "$work/runtime"
-export QT_QPA_PLATFORM=offscreen TZ=Pacific/Auckland LC_ALL=C XDG_RUNTIME_DIR="$work/runtime" XDG_CONFIG_HOME="$work/config" XDG_DATA_HOME="$work/data"
+export QT_QPA_PLATFORM=offscreen TZ=Pacific/Auckland LC_ALL=C XDG_RUNTIME_DIR="$work/runtime" XDG_CONFIG_HOME="$work/config" XDG_DATA_HOME="$work/data" \
+       HOME="$work" XDG_CACHE_HOME="$work/cache"
 
 "$build/bench/map_bench" --events 100000 >"$work/map.txt" 2>/dev/null
 value() { grep "$1" "$work/map.txt" | sed "s/.*$2=\([0-9.]*\).*/\1/"; }

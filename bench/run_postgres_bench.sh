@@ -21,7 +21,8 @@ cleanup() {
 }
 trap cleanup EXIT
 mkdir -m 700 "$work/runtime"
-export TZ=Pacific/Auckland LC_ALL=C XDG_RUNTIME_DIR="$work/runtime" XDG_DATA_HOME="$work/xdg"
+export TZ=Pacific/Auckland LC_ALL=C XDG_RUNTIME_DIR="$work/runtime" XDG_DATA_HOME="$work/xdg" \
+       HOME="$work" XDG_CONFIG_HOME="$work/config" XDG_CACHE_HOME="$work/cache"
 
 port=$(python3 -c 'import socket; s=socket.socket(); s.bind(("127.0.0.1", 0)); print(s.getsockname()[1])')
 "${as_postgres[@]}" "$bin/initdb" -D "$work/data" -A trust -U postgres -E UTF8 --locale=C >/dev/null

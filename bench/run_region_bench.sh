@@ -12,7 +12,8 @@ work=$(mktemp -d)
 server=""
 trap '[ -z "$server" ] || kill "$server" 2>/dev/null; rm -rf "$work"' EXIT
 mkdir -m 700 "$work/runtime"
-export TZ=Pacific/Auckland LC_ALL=C XDG_RUNTIME_DIR="$work/runtime" XDG_DATA_HOME="$work/data"
+export TZ=Pacific/Auckland LC_ALL=C XDG_RUNTIME_DIR="$work/runtime" XDG_DATA_HOME="$work/data" \
+       HOME="$work" XDG_CONFIG_HOME="$work/config" XDG_CACHE_HOME="$work/cache"
 catalogue="$work/catalogue.sqlite"
 
 python3 "$here/make_fdsn_text.py" 1000000 "$work/events.txt"

@@ -88,7 +88,7 @@ int main(int argc, char *argv[])
 
     std::printf("stage=sequence events=%zu nn_seconds=%.3f nn_clusters=%d nn_threshold=%.2f gk_seconds=%.3f gk_clusters=%d "
                 "study_ms=%.1f study_size=%zu study_fitted=%d btime_ms=%.1f btime_windows=%zu\n",
-                events.size(), nnSeconds, Decluster::clusterCount(nn.memberships), nn.threshold, gkSeconds,
+                events.size(), nnSeconds, Decluster::clusterCount(nn.memberships), nn.threshold.value_or(NAN), gkSeconds,
                 Decluster::clusterCount(gk), studyMs, study.events.size(), study.omori ? 1 : 0, bTimeMs, series.size());
     return 0;
 }

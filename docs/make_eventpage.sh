@@ -7,7 +7,7 @@ out=$2
 work=$(mktemp -d)
 server=""
 trap 'kill $server 2>/dev/null; rm -rf "$work"' EXIT
-XDG_DATA_HOME=$work/data "$gateway" serve --listen 127.0.0.1:0 >"$work/gateway.log" 2>&1 &
+HOME=$work XDG_CONFIG_HOME=$work/config XDG_DATA_HOME=$work/data "$gateway" serve --listen 127.0.0.1:0 >"$work/gateway.log" 2>&1 &
 server=$!
 for _ in $(seq 600); do grep -q serving "$work/gateway.log" && break; sleep 0.1; done
 port=$(sed -n 's|.*serving http://127.0.0.1:\([0-9]*\)/.*|\1|p' "$work/gateway.log")

@@ -23,7 +23,7 @@ Xvfb "$display" -screen 0 1440x960x24 -nolisten tcp >/dev/null 2>&1 &
 xvfb=$!
 app="" server=""
 trap 'kill $app $server $xvfb 2>/dev/null; rm -rf "$work"' EXIT
-export DISPLAY=$display XDG_RUNTIME_DIR=$work XDG_DATA_HOME=$work/data XDG_CONFIG_HOME=$work/config
+export DISPLAY=$display XDG_RUNTIME_DIR=$work XDG_DATA_HOME=$work/data XDG_CONFIG_HOME=$work/config XDG_CACHE_HOME=$work/cache HOME=$work
 for _ in $(seq 50); do xdotool getdisplaygeometry >/dev/null 2>&1 && break; sleep 0.1; done
 "$gateway" serve >"$work/gateway.log" 2>&1 &
 server=$!

@@ -386,12 +386,12 @@ NearestNeighbours nearestNeighbours(const std::vector<QuakePoint> &events, std::
         if (parent.index >= 0)
             logEtas.push_back(std::log10(parent.eta));
     }
-    result.threshold = threshold ? *threshold : mixtureThreshold(logEtas).value_or(0);
+    result.threshold = threshold ? threshold : mixtureThreshold(logEtas);
     // The linked events, as components; each led by its largest event.
     std::vector<int> root(n);
     std::iota(root.begin(), root.end(), 0);
     for (std::size_t j = 0; j < n; ++j) {
-        if (parents[j].index >= 0 && std::log10(parents[j].eta) < result.threshold)
+        if (result.threshold && parents[j].index >= 0 && std::log10(parents[j].eta) < *result.threshold)
             root[std::size_t(findRoot(root, int(j)))] = findRoot(root, parents[j].index);
     }
     std::vector<int> leader(n, -1);

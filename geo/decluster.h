@@ -37,7 +37,9 @@ std::vector<Membership> gardnerKnopoff(const std::vector<QuakePoint> &events);
 struct NearestNeighbours
 {
     std::vector<Membership> memberships;
-    double threshold = 0;   // of log10 eta
+    // Of log10 eta; none when no mixture could be fitted (fewer than two
+    // distinct values), and then no event is linked to another.
+    std::optional<double> threshold;
 };
 // The events in time order then id, each with a magnitude and position; the
 // threshold as given, or fitted.

@@ -47,8 +47,9 @@ bool Places::load(const QString &path, QString *error)
         return false;
     }
     file.readLine();   // the header
-    m_places.clear();
-    m_units.clear();
+    // A file broken part way leaves no places rather than some of them.
+    *this = Places();
+    std::vector<Place> places;
     int line = 1;
     while (!file.atEnd()) {
         ++line;
@@ -66,8 +67,9 @@ bool Places::load(const QString &path, QString *error)
             *error = QStringLiteral("%1:%2: not a place (name,country,latitude,longitude,population)").arg(path).arg(line);
             return false;
         }
-        m_places.push_back(place);
+        places.push_back(place);
     }
+    m_places = std::move(places);
     std::stable_sort(m_places.begin(), m_places.end(),
                      [](const Place &a, const Place &b) { return a.point.latitude < b.point.latitude; });
     m_units.clear();
@@ -123,6 +125,11 @@ const Places::Place *Places::nearest(const GeoPoint &event, double *distanceKm) 
     constexpr double kmPerDegree = Projection::EarthRadiusKm * M_PI / 180;
     const auto chordOf = [](double km) { return 2 * std::sin(km / Projection::EarthRadiusKm / 2); };
     const double smallReach = chordOf(SmallReachKm);
+    if (m_places.empty()) {
+        if (distanceKm)
+            *distanceKm = 0;
+        return nullptr;
+    }
     const Unit e = Geo::unitVector(event);
     std::size_t best = m_places.size();
     double bestChord = 0, bestKm = 0;

@@ -40,9 +40,12 @@ Study study(const QuakePoint &mainshock, const std::vector<QuakePoint> &catalogu
     }
     const Statistics::GutenbergRichter gr = Statistics::gutenbergRichter(magnitudes);
     result.mc = gr.mc;
+    result.aboveMc = gr.aboveMc;
+    result.whyNoB = gr.whyNoB;
     if (!result.mc)
         return result;
-    result.b = Statistics::bValue(magnitudes, *result.mc);
+    if (gr.b)
+        result.b = Statistics::BValue { *gr.b, gr.bUncertainty, gr.a, gr.aboveMc };
     const int mcBin = Statistics::binOf(*result.mc);
 
     std::vector<double> times;

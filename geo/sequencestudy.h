@@ -41,7 +41,11 @@ struct Study
     double start = 0, end = 0;             // the window's times (seconds)
     std::vector<QuakePoint> events;        // the sequence, in time order then id
     std::optional<double> mc;              // none without magnitudes
-    std::optional<Statistics::BValue> b;   // at or above Mc
+    int aboveMc = 0;                       // events at or above Mc
+    // At or above Mc; none with fewer than Statistics::MinimumEventsForB
+    // there, as the frequency-magnitude plot has it, and then why not.
+    std::optional<Statistics::BValue> b;
+    QString whyNoB;
     std::optional<Omori::Fit> omori;       // none with too few events at or above Mc
     double forecastFrom = 0;               // seconds
     std::vector<Omori::Forecast> forecast; // days after the mainshock

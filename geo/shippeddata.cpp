@@ -6,11 +6,19 @@
 #include <QCoreApplication>
 #include <QDir>
 
+#include <QStringList>
+
 #include <cstdio>
+#include <mutex>
 
 namespace ShippedData {
 
 namespace {
+
+// What could not be read, a line each; places and land may be read on
+// two threads at once.
+std::mutex lackingGuard;
+QStringList lacking;
 
 // One file or folder of the shipped data, read on first use.
 template <typename Data>
@@ -19,9 +27,12 @@ const Data &readOnce(const char *path, const char *without)
     static const Data read = [&] {
         Data data;
         QString error;
-        if (!data.load(folder() + u'/' + QLatin1String(path), &error))
+        if (!data.load(folder() + u'/' + QLatin1String(path), &error)) {
             std::fprintf(stderr, "%s: %s: %s\n", qPrintable(QCoreApplication::applicationName()), without,
                          qPrintable(error));
+            const std::lock_guard<std::mutex> lock(lackingGuard);
+            lacking << QStringLiteral("%1 (%2)").arg(QLatin1String(without), error);
+        }
         return data;
     }();
     return read;
@@ -42,6 +53,14 @@ const Places &places()
 const LandAtlas &land()
 {
     return readOnce<LandAtlas>("naturalearth", "no land on the maps");
+}
+
+QString missing()
+{
+    places();
+    land();
+    const std::lock_guard<std::mutex> lock(lackingGuard);
+    return lacking.join(QStringLiteral("; "));
 }
 
 } // namespace ShippedData

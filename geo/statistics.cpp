@@ -49,7 +49,7 @@ GutenbergRichter gutenbergRichter(const std::vector<double> &magnitudes)
     // Maximum curvature: the bin with the most events (the lowest of equals).
     const std::size_t peak = std::size_t(std::max_element(fmd.counts.begin(), fmd.counts.end()) - fmd.counts.begin());
     const int mcBin = fmd.firstBin + int(peak) + int(std::lround(MaximumCurvatureCorrection / BinWidth));
-    result.mc = mcBin * BinWidth;
+    result.mc = magnitudeOfBin(mcBin);
 
     // Aki-Utsu on the binned magnitudes at or above Mc, with the half-bin
     // correction; Shi and Bolt's uncertainty.
@@ -179,7 +179,7 @@ std::vector<McAt> mcOverTime(const std::vector<double> &magnitudes, int window, 
             ++counts[std::size_t(*it - low)];
         McAt at;
         at.last = first + std::size_t(window) - 1;
-        at.mc = modeOf(counts, low) * BinWidth + MaximumCurvatureCorrection;
+        at.mc = magnitudeOfBin(modeOf(counts, low) + int(std::lround(MaximumCurvatureCorrection / BinWidth)));
         double sum = 0, squares = 0;
         for (int sample = 0; sample < resamples; ++sample) {
             std::fill(counts.begin(), counts.end(), 0);

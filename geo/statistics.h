@@ -21,6 +21,8 @@ constexpr int MinimumEventsForB = 50;
 // A magnitude's bin, as a whole number of tenths (2.04 and 1.96 are 20),
 // halves up on the value as written (1.85 is 19).
 int binOf(double magnitude);
+// A bin's magnitude as it is written: 24 is 2.4, not 2.4000000000000004.
+inline double magnitudeOfBin(int bin) { return bin / 10.0; }
 
 struct FrequencyMagnitude
 {
@@ -28,7 +30,7 @@ struct FrequencyMagnitude
     std::vector<int> counts;          // events in each bin, from firstBin up
     std::vector<int> cumulative;      // events in that bin or above
 
-    double magnitudeOf(std::size_t index) const { return (firstBin + int(index)) * BinWidth; }
+    double magnitudeOf(std::size_t index) const { return magnitudeOfBin(firstBin + int(index)); }
 };
 
 struct GutenbergRichter

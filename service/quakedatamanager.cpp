@@ -19,6 +19,7 @@
 #include <QWidget>
 #include <QXmlStreamReader>
 
+#include <algorithm>
 #include <atomic>
 #include <deque>
 #include <thread>
@@ -405,11 +406,17 @@ void QuakeDataManager::readServiceNote(const QNetworkReply *reply)
     if (start.isValid() && start > last) {
         m_serviceNote = tr("The service holds events up to %1").arg(text(last));
         m_catalogueEndsBefore = last;
-    }
-    else if (end.isValid() && end < first)
+    } else if (end.isValid() && end < first) {
         m_serviceNote = tr("The service holds events from %1 on").arg(text(first));
-    else
+    } else if (start.isValid() && end.isValid() && end > last) {
+        // Part of the period is past its end: how much of it it holds.
+        const qint64 searched = start.daysTo(end) + 1, held = std::max(start, first).daysTo(last) + 1;
+        m_serviceNote = tr("The service holds events up to %1: %2 of the %3 days searched")
+                            .arg(text(last)).arg(held).arg(searched);
+        m_catalogueEndsBefore = last;
+    } else {
         m_serviceNote = tr("The service holds events from %1 to %2").arg(text(first), text(last));
+    }
     const QByteArray upstream = reply->rawHeader("Harvix-Upstream-Failed");
     if (!upstream.isEmpty())
         m_serviceNote += tr(" and could not reach %1").arg(QString::fromUtf8(upstream).left(80));

@@ -62,8 +62,8 @@ public:
     // holds ("The service holds events up to 30 Jun 2026 and could not
     // reach GeoNet."), from its reply's headers; empty otherwise.
     QString serviceNote() const { return m_serviceNote; }
-    // The last UTC day the gateway's catalogue holds, when the search began
-    // after it; null otherwise.
+    // The last UTC day the gateway's catalogue holds, when the search's
+    // period reaches past it; null otherwise.
     QDate catalogueEndsBefore() const { return m_catalogueEndsBefore; }
     QString url() const { return m_url; }
 

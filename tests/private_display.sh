@@ -1,6 +1,7 @@
 # Sourced by the tests of the real binary: a private Xvfb display of a
 # free number between $1 and $2, of the size $3, and a private runtime,
-# configuration and data folder under $work; sets xvfb_pid and DISPLAY.
+# configuration, data, cache and home folder under $work; sets xvfb_pid and
+# DISPLAY.
 # The caller defines fail().
 private_display() {
     local display="" n
@@ -13,6 +14,8 @@ private_display() {
     export DISPLAY=$display
     for _ in $(seq 50); do xdotool getdisplaygeometry >/dev/null 2>&1 && break; sleep 0.1; done
     mkdir -m 700 "$work/runtime"
-    export XDG_RUNTIME_DIR="$work/runtime" XDG_CONFIG_HOME="$work/config" XDG_DATA_HOME="$work/data"
+    mkdir -p "$work/home"
+    export XDG_RUNTIME_DIR="$work/runtime" XDG_CONFIG_HOME="$work/config" XDG_DATA_HOME="$work/data" \
+           XDG_CACHE_HOME="$work/cache" HOME="$work/home"
     unset QT_QPA_PLATFORM
 }

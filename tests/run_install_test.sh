@@ -37,7 +37,11 @@ for binary in harvix harvix-gateway; do
 done
 ok "installed files, validators, no tree paths"
 
-export XDG_DATA_HOME="$work/data" XDG_RUNTIME_DIR="$work/runtime" TZ=Pacific/Auckland LC_ALL=C
+# A home of its own: the installed programs never see the settings of the
+# person running the tests, nor write theirs.
+export HOME="$work/home" XDG_CONFIG_HOME="$work/config" XDG_DATA_HOME="$work/data" XDG_CACHE_HOME="$work/cache" \
+       XDG_RUNTIME_DIR="$work/runtime" TZ=Pacific/Auckland LC_ALL=C
+mkdir -p "$HOME"
 mkdir -m 700 "$XDG_RUNTIME_DIR"
 
 # A socket passed as systemd passes it: fd 3, LISTEN_FDS=1, LISTEN_PID.

@@ -1,5 +1,6 @@
 #include "catalogue/sqlitecatalogue.h"
 #include "app/mainappwindow.h"
+#include "app/querycomposition.h"
 #include "geo/statistics.h"
 #include "http/pages.h"
 #include "quakeml/quakemlreader.h"
@@ -650,6 +651,15 @@ void TestGateway::harvixShowsTheGatewaysEvents()
     QCOMPARE(watcher.count(), 0);
     auto *tree = window.findChild<QTreeWidget *>(QStringLiteral("treeWidget"));
     QCOMPARE(tree->topLevelItemCount(), 2);
+    // The year searched reaches past the catalogue's last day, a week ago:
+    // the status bar says how much of the year the service holds (the one
+    // day of its two events), and offers the catalogue's own last year.
+    const QString lastHeld = QLocale::c().toString(when.addSecs(3600).date(), QStringLiteral("d MMM yyyy"));
+    QVERIFY2(window.statusBar()->currentMessage().endsWith(
+                 QStringLiteral("The service holds events up to %1: 1 of the %2 days searched and could not reach 127.0.0.1.")
+                     .arg(lastHeld).arg(QueryComposition::daysBack(3) + 1)),
+             qPrintable(window.statusBar()->currentMessage()));
+    QVERIFY(window.findChild<QLabel *>(QStringLiteral("lastYearCtrl"))->isVisible());
 
     const QString localTime = QLocale::c().toString(when.toLocalTime(), QStringLiteral("ddd, dd MMMM yyyy 'at' hh:mm:ss"));
     QTreeWidgetItem *first = tree->topLevelItem(0);
@@ -902,6 +912,15 @@ void TestGateway::sequenceRoutesRefuseInOneLine_data()
     QTest::newRow("a bad threshold") << "/decluster?method=nearest-neighbour&threshold=low" << 400 << "threshold";
     QTest::newRow("a threshold for the window") << "/decluster?method=gardner-knopoff&threshold=-5" << 400
                                                 << "for the nearest-neighbour method";
+    QTest::newRow("a threshold beyond any eta") << "/decluster?method=nearest-neighbour&threshold=1e308" << 400
+                                                << "-20 to 20";
+    // Keys that would shape an FDSN reply do nothing to a declustering.
+    for (const char *key : { "limit=2", "orderby=magnitude", "format=xml", "nodata=404", "offset=3" })
+        QTest::newRow(key) << QStringLiteral("/decluster?method=gardner-knopoff&%1").arg(QLatin1String(key)) << 400
+                           << "unknown parameter";
+    // A forecast from before the mainshock (2024-03-01T00:00Z).
+    QTest::newRow("at five hours before") << "/sequence?eventid=main&at=2024-02-29T19:00:00Z" << 400
+                                          << "at must be at or after the event's time, 2024-03-01T00:00:00.000Z";
 }
 
 void TestGateway::sequenceRoutesRefuseInOneLine()
@@ -954,6 +973,8 @@ void TestGateway::sequenceAndDeclusterOfASequence()
     }
     const QJsonObject magnitudes = json[QStringLiteral("magnitudes")].toObject();
     QVERIFY(std::fabs(magnitudes[QStringLiteral("mc")].toDouble() - mc) < 1e-9);
+    // Written as its bin: "2.4", never "2.4000000000000004".
+    QVERIFY2(reply.body.contains("\"mc\":" + QByteArray::number(mc, 'g', 3) + ','), reply.body.constData());
     QCOMPARE(magnitudes[QStringLiteral("n")].toInt(), n);
     QVERIFY(std::fabs(magnitudes[QStringLiteral("b")].toDouble() - std::log10(std::exp(1.0)) / (sum / n - (mc - 0.05))) < 1e-9);
     // The decay's fit near the law the times follow, and its forecast.
@@ -1013,6 +1034,11 @@ void TestGateway::sequenceAndDeclusterOfASequence()
         QCOMPARE(f.at(6).isEmpty(), f.at(5).isEmpty());
         seen.insert(f.at(0));
     }
+    // The mainshock alone: no eta to fit a threshold to, said so.
+    const GatewayProcess::Reply alone = GatewayProcess::get(
+        own.url(QStringLiteral("/decluster?method=nearest-neighbour&minmagnitude=5")));
+    QCOMPARE(alone.status, 200);
+    QVERIFY2(alone.body.startsWith("#threshold=none: too few events to fit one, so none is linked\n"), alone.body.constData());
 }
 
 void TestGateway::expectedReadsAsAPoissonRange_data()
@@ -1024,6 +1050,13 @@ void TestGateway::expectedReadsAsAPoissonRange_data()
     QTest::newRow("half") << 0.5 << "up to 2 events of M4 or more are expected";
     QTest::newRow("six") << 6.0 << "2 to 11 events of M4 or more are expected";
     QTest::newRow("forty") << 40.0 << "28 to 53 events of M4 or more are expected";
+    // Where exp(-mean) underflows, and far beyond: the quantiles summed in
+    // 60-digit decimals from exp(-mean) up.
+    QTest::newRow("745") << 745.0 << "692 to 799 events of M4 or more are expected";
+    QTest::newRow("746") << 746.0 << "693 to 800 events of M4 or more are expected";
+    QTest::newRow("a thousand") << 1000.0 << "938 to 1062 events of M4 or more are expected";
+    QTest::newRow("10^5") << 1e5 << "99381 to 100620 events of M4 or more are expected";
+    QTest::newRow("none") << 0.0 << "no events of M4 or more are expected";
 }
 
 void TestGateway::expectedReadsAsAPoissonRange()

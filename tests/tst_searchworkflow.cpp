@@ -9,6 +9,7 @@
 
 #include <QAction>
 #include <QComboBox>
+#include <QDateEdit>
 #include <QDesktopServices>
 #include <QHeaderView>
 #include <QInputDialog>
@@ -53,6 +54,7 @@ private slots:
     void emptyUrlIsRefused_data();
     void emptyUrlIsRefused();
     void blankUrlIsNotRefused();
+    void aPeriodEndingBeforeItStartsIsRefused();
     void clicksOnItems_data();
     void clicksOnItems();
     void aPageTheBrowserCannotShowIsSaid();
@@ -425,6 +427,24 @@ void TestSearchWorkflow::emptyUrlIsRefused()
     QVERIFY(button()->isEnabled());
     QCOMPARE(window->findChildren<QuakeDataManager *>().size(), 0);
     QCOMPARE(server->requestTargets().size(), 0);
+}
+
+void TestSearchWorkflow::aPeriodEndingBeforeItStartsIsRefused()
+{
+    window->findChild<QComboBox *>(QStringLiteral("periodCtrl"))->setCurrentIndex(1);
+    window->findChild<QDateEdit *>(QStringLiteral("periodFromCtrl"))->setDate(QDate(2024, 5, 2));
+    window->findChild<QDateEdit *>(QStringLiteral("periodToCtrl"))->setDate(QDate(2024, 5, 1));
+    QTest::mouseClick(button(), Qt::LeftButton);
+    QTRY_COMPARE(watcher->count(), 1);
+    QCOMPARE(watcher->seen().first().title, QStringLiteral("Period"));
+    QCOMPARE(watcher->seen().first().text, QStringLiteral("The period starts on 2 May 2024, after it ends on 1 May 2024. "
+                                                          "Choose a From date on or before the To date."));
+    QVERIFY(button()->isEnabled());
+    QCOMPARE(server->requestTargets().size(), 0);
+    // A period of one day is a period.
+    window->findChild<QDateEdit *>(QStringLiteral("periodToCtrl"))->setDate(QDate(2024, 5, 2));
+    QTest::mouseClick(button(), Qt::LeftButton);
+    QTRY_COMPARE(server->requestTargets().size(), 1);
 }
 
 void TestSearchWorkflow::blankUrlIsNotRefused()

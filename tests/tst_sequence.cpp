@@ -326,6 +326,13 @@ void TestSequence::studyTakesTheWindowsEvents()
     }
     QCOMPARE(study.mcTime.size(), (timed.size() - 150) / 15 + 1);
     QCOMPARE(study.mcTime.front().end, timed[149]);
+    // Its first 30 events: a few at or above Mc, too few for b (50, as the
+    // frequency-magnitude plot has it), so no forecast; and why, in words.
+    const std::vector<QuakePoint> first30(catalogue.begin(), catalogue.begin() + 31);
+    const SequenceStudy::Study few = SequenceStudy::study(mainshock, first30, std::nullopt, std::nullopt, t0 + 600 * day);
+    QVERIFY2(few.mc && few.aboveMc >= 2 && few.aboveMc < 50, qPrintable(QString::number(few.aboveMc)));
+    QVERIFY(!few.b && few.forecast.empty());
+    QVERIFY2(few.whyNoB.endsWith(QLatin1String("at least 50 are needed for a b-value")), qPrintable(few.whyNoB));
     // Asked for 30 days and a forecast from day 10; never past the catalogue's last event.
     const SequenceStudy::Study month = SequenceStudy::study(mainshock, catalogue, 30.0, t0 + 10 * day, t0 + 20 * day);
     QCOMPARE(month.end, t0 + 20 * day);
@@ -402,7 +409,7 @@ void TestSequence::nearestNeighboursOnAHandMadeSet()
         { t0 + 400 * day, -44.0, 171.0, 3.0, "lone three" },
     };
     const Decluster::NearestNeighbours found = Decluster::nearestNeighbours(events, -6.0);
-    QCOMPARE(found.threshold, -6.0);
+    QCOMPARE(found.threshold, std::optional<double>(-6.0));
     const std::vector<int> mainshocks = { 0, 0, 2, 0, 2, 5, 6, 7 };
     const std::vector<int> clusters = { 1, 1, 2, 1, 2, 3, 4, 5 };
     for (std::size_t i = 0; i < events.size(); ++i) {
@@ -419,6 +426,11 @@ void TestSequence::nearestNeighboursOnAHandMadeSet()
         QVERIFY(std::fabs(found.memberships[j].logEta - std::log10(etaOf(events[j], events[best]))) < 1e-9);
     }
     QCOMPARE(Decluster::clusterCount(found.memberships), 5);
+    // Two events give one eta: no mixture to fit, no threshold, no link.
+    const Decluster::NearestNeighbours two = Decluster::nearestNeighbours({ events[0], events[1] });
+    QVERIFY(!two.threshold);
+    QCOMPARE(two.memberships[1].mainshock, 1);
+    QCOMPARE(Decluster::clusterCount(two.memberships), 2);
 }
 
 void TestSequence::mixtureThresholdOfAKnownMixture()
@@ -445,7 +457,8 @@ void TestSequence::nearestNeighboursOnTheShippedCatalogue()
     const Decluster::NearestNeighbours found = Decluster::nearestNeighbours(events);
     // The fitted threshold lies where clustered and background events part
     // in New Zealand's catalogue, between -7 and -2.
-    QVERIFY2(found.threshold > -7 && found.threshold < -2, qPrintable(QString::number(found.threshold)));
+    QVERIFY2(found.threshold && *found.threshold > -7 && *found.threshold < -2,
+             qPrintable(QString::number(found.threshold.value_or(NAN))));
     // Every 37th event's parent against a plain search of all before it.
     for (std::size_t j = 1; j < events.size(); j += 37) {
         double best = HUGE_VAL;

@@ -149,18 +149,24 @@ std::string home(const QList<Catalogue::SourceSummary> &sources, const QString &
 
 QString expectedText(double mean, double magnitude)
 {
-    // The 2.5% and 97.5% quantiles of a Poisson count of this mean.
-    const auto quantile = [mean](double p) {
-        double term = std::exp(-mean), sum = term;
-        int k = 0;
-        while (sum < p && k < 100000) {
-            ++k;
-            term *= mean / k;
-            sum += term;
+    // The 2.5% and 97.5% quantiles of a Poisson count of this mean. Each
+    // term is worked out from its logarithm: exp(-mean) underflows to 0
+    // from a mean of about 745, and the terms grown from it with it.
+    const double logMean = std::log(mean);
+    const auto quantile = [mean, logMean](double p) {
+        if (!(mean > 0))
+            return 0L;
+        const long last = long(mean + 40 * std::sqrt(mean) + 100);
+        double sum = 0;
+        long k = 0;
+        for (; k < last; ++k) {
+            sum += std::exp(k * logMean - mean - std::lgamma(double(k) + 1));
+            if (sum >= p)
+                break;
         }
         return k;
     };
-    const int low = quantile(0.025), high = quantile(0.975);
+    const long low = quantile(0.025), high = quantile(0.975);
     const QString of = QStringLiteral(" of M%1 or more").arg(magnitude);
     if (high == 0)
         return QStringLiteral("no events%1 are expected").arg(of);

@@ -41,8 +41,8 @@ void SearchService::answer(std::string_view query, HttpReply &reply) const
 void SearchService::reply(const SearchQuery &query, const Refresh &refresh, HttpReply &reply) const
 {
     std::shared_ptr<Catalogue::Cursor> cursor = m_catalogue.search(query);
-    // The first row is read before the reply starts, so that an empty
-    // answer can say what the catalogue holds.
+    // The first row is read before the reply starts, so that a catalogue
+    // that cannot be read is answered with an error, not a short reply.
     std::optional<EventRow> first = EventRow();
     if (!cursor->next(*first))
         first.reset();
@@ -50,7 +50,7 @@ void SearchService::reply(const SearchQuery &query, const Refresh &refresh, Http
         reply.text(500, QStringLiteral("the catalogue cannot be read: %1").arg(cursor->error()));
         return;
     }
-    if (!first && (!m_upstream || !refresh.failure.isEmpty()))
+    if (!m_upstream || !refresh.failure.isEmpty())
         describeCoverage(query, reply);
     QString comment;
     if (!refresh.failure.isEmpty())

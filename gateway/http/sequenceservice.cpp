@@ -14,7 +14,9 @@
 #include <QJsonObject>
 #include <QUrl>
 
+#include <algorithm>
 #include <cmath>
+#include <iterator>
 #include <optional>
 
 namespace {
@@ -69,6 +71,11 @@ void SequenceService::sequence(std::string_view query, HttpReply &reply) const
     const std::optional<EventRow> found = m_catalogue.find(eventId);
     if (!found)
         return reply.text(404, QStringLiteral("no event %1 in the catalogue").arg(QueryString::quoted(eventId.toStdString())));
+    // A forecast looks forward from the mainshock: before it, the decay
+    // would be summed over times that have not begun.
+    if (at && *at < found->originTimeUs / Microseconds)
+        return reply.text(400, QStringLiteral("at must be at or after the event's time, %1")
+                                   .arg(isoTime(found->originTimeUs / Microseconds)));
     if (!found->magnitude || !found->latitude || !found->longitude)
         return reply.text(400, QStringLiteral("event %1 has no %2: its sequence cannot be studied")
                                    .arg(eventId, !found->magnitude ? QStringLiteral("magnitude") : QStringLiteral("position")));
@@ -173,14 +180,23 @@ void SequenceService::decluster(std::string_view query, HttpReply &reply) const
     // The method and threshold are this route's; the rest is an FDSN query.
     std::string method, rest;
     std::optional<double> threshold;
+    // FDSN's keys that shape a reply rather than choose its events do
+    // nothing here; they are refused rather than ignored.
+    static const std::string shapingKeys[] = { "limit", "offset", "orderby", "format", "nodata", "includeallorigins",
+                                               "includeallmagnitudes", "includearrivals" };
     for (const auto &[key, value] : QueryString::pairs(query)) {
+        if (std::find(std::begin(shapingKeys), std::end(shapingKeys), key) != std::end(shapingKeys))
+            return reply.text(400, QStringLiteral("unknown parameter %1: /decluster takes method, threshold and FDSN's keys "
+                                                  "that choose events (starttime, endtime, minmagnitude, a box or a circle, "
+                                                  "depths, eventtype, ...)").arg(QueryString::quoted(key)));
         if (key == "method") {
             method = value;
         } else if (key == "threshold") {
             bool ok = false;
             threshold = QString::fromStdString(value).toDouble(&ok);
-            if (!ok || !std::isfinite(*threshold))
-                return reply.text(400, QStringLiteral("%1 is not a valid threshold (log10 of eta, e.g. -5)").arg(QueryString::quoted(value)));
+            if (!ok || !(*threshold >= -20 && *threshold <= 20))
+                return reply.text(400, QStringLiteral("%1 is not a valid threshold (log10 of eta, -20 to 20, e.g. -5)")
+                                           .arg(QueryString::quoted(value)));
         } else {
             rest += (rest.empty() ? "" : "&") + QUrl::toPercentEncoding(QString::fromStdString(key)).toStdString() + '='
                 + QUrl::toPercentEncoding(QString::fromStdString(value)).toStdString();
@@ -213,7 +229,8 @@ void SequenceService::decluster(std::string_view query, HttpReply &reply) const
     if (nearest) {
         Decluster::NearestNeighbours found = Decluster::nearestNeighbours(events, threshold);
         memberships = std::move(found.memberships);
-        out = "#threshold=" + QString::number(found.threshold, 'f', 4).toStdString() + '\n';
+        out = found.threshold ? "#threshold=" + QString::number(*found.threshold, 'f', 4).toStdString() + '\n'
+                              : std::string("#threshold=none: too few events to fit one, so none is linked\n");
     } else {
         memberships = Decluster::gardnerKnopoff(events);
     }
