@@ -16,7 +16,9 @@
 #include <sys/socket.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <atomic>
+#include <memory>
 #include <thread>
 #include <vector>
 
@@ -32,6 +34,7 @@ private slots:
     void closing();
     void aThousandRequestsAConnection();
     void slowSendersHoldNoWorker();
+    void studiesHoldNoWorker();
     void headerFloodCostsNoMemory();
     void accessLogLines_data();
     void accessLogLines();
@@ -85,6 +88,12 @@ public:
         if (closed)
             *closed = n == 0 || (n < 0 && errno == ECONNRESET);
         return all;
+    }
+    // Whether any of the reply has come yet, without waiting for it.
+    bool hasReply() const
+    {
+        char byte = 0;
+        return ::recv(m_socket, &byte, 1, MSG_PEEK | MSG_DONTWAIT) > 0;
     }
     void setReadTimeout(int ms)
     {
@@ -321,6 +330,34 @@ void TestGatewayHttp::slowSendersHoldNoWorker()
         thread.join();
     QCOMPARE(timedOut.load(), 4);
     QTRY_COMPARE(logLines(gateway.log()).mid(before).count(QStringLiteral("\"-\" 408 51")), 4);
+}
+
+void TestGatewayHttp::studiesHoldNoWorker()
+{
+    // A gateway of one worker over the shipped catalogue: six declusterings
+    // of all of it at once, then a small FDSN query, which is answered while
+    // the studies are still worked out; each study is answered in full.
+    GatewayProcess own;
+    QVERIFY2(own.start({ "--workers", "1" }), qPrintable(own.log()));
+    const QByteArray study = "GET /decluster?method=nearest-neighbour HTTP/1.1\r\nHost: gateway\r\nConnection: close\r\n\r\n";
+    std::vector<std::unique_ptr<RawClient>> studies;
+    for (int i = 0; i < 6; ++i) {
+        studies.push_back(std::make_unique<RawClient>(own.port()));
+        QVERIFY(studies.back()->send(study));
+    }
+    RawClient small(own.port());
+    QVERIFY(small.send("GET /fdsnws/event/1/query?starttime=2026-07-01&format=text HTTP/1.1\r\nHost: gateway\r\n"
+                       "Connection: close\r\n\r\n"));
+    small.setReadTimeout(120000);
+    QCOMPARE(repliesIn(small.readToEnd()).value(0).status, 200);
+    const auto waiting = std::count_if(studies.begin(), studies.end(), [](const auto &client) { return !client->hasReply(); });
+    QVERIFY2(waiting >= 4, qPrintable(QStringLiteral("%1 of 6 studies were answered before the small query").arg(6 - waiting)));
+    for (const auto &client : studies) {
+        client->setReadTimeout(300000);
+        const QList<Reply> replies = repliesIn(client->readToEnd());
+        QCOMPARE(replies.value(0).status, 200);
+        QVERIFY(replies.value(0).body.startsWith("#threshold="));
+    }
 }
 
 void TestGatewayHttp::headerFloodCostsNoMemory()

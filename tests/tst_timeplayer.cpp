@@ -17,6 +17,7 @@
 #include <QTemporaryDir>
 #include <QLabel>
 #include <QLineEdit>
+#include <QProgressDialog>
 #include <QPushButton>
 #include <QSettings>
 #include <QSlider>
@@ -46,6 +47,8 @@ private slots:
     void exportWritesAVideo_data();
     void exportWritesAVideo();
     void cancelledExportLeavesNoFile();
+    void followingWaitsForTheExport();
+    void nothingToAnimate();
 
 private:
     void search();
@@ -333,6 +336,52 @@ void TestTimePlayer::cancelledExportLeavesNoFile()
     QCOMPARE(written.kind, Outcome::Cancelled);
     QCOMPARE(asked, 5);
     QVERIFY(QDir(folder.path()).entryList(QDir::Files).isEmpty());
+}
+
+void TestTimePlayer::followingWaitsForTheExport()
+{
+    search();
+    window->findChild<QAction *>(QStringLiteral("actionFollowLive"))->trigger();
+    QTRY_VERIFY_WITH_TIMEOUT(window->statusBar()->currentMessage().contains(QLatin1String("Following live")), 10000);
+    const qsizetype asked = server->requestTargets().size();
+    // A run falls due while the video is written (once its progress shows,
+    // the first time it lets events through): it waits for the export,
+    // which writes every frame of the result it started with.
+    bool whileWriting = false;
+    QTimer::singleShot(0, this, [&] {
+        auto *progress = window->findChild<QProgressDialog *>();
+        whileWriting = progress && progress->isVisible();
+        QVERIFY(QMetaObject::invokeMethod(window->findChild<QTimer *>(QStringLiteral("liveTimer")), "timeout"));
+    });
+    QTemporaryDir folder;
+    const QString path = folder.filePath(QStringLiteral("live.webm"));
+    AnimationExport::Options options;
+    options.size = QSize(320, 240);
+    options.framesPerSecond = 10;
+    options.seconds = 40;
+    const Outcome written = player()->exportAnimation(path, options);
+    QVERIFY2(written.kind == Outcome::Done, qPrintable(written.error));
+    QVERIFY2(whileWriting, "the export ended before its progress let a run fall due");
+    QCOMPARE(server->requestTargets().size(), asked);
+    QCOMPARE(readVideo(path).frames, 400);
+    QCOMPARE(QDir(folder.path()).entryList(QDir::Files), QStringList { QStringLiteral("live.webm") });
+    // Then the run put off is due at once.
+    QTRY_COMPARE_WITH_TIMEOUT(server->requestTargets().size(), asked + 1, 10000);
+}
+
+void TestTimePlayer::nothingToAnimate()
+{
+    QAction *exportAction = window->findChild<QAction *>(QStringLiteral("actionExportAnimation"));
+    QVERIFY(!exportAction->isEnabled());
+    search();
+    QVERIFY(exportAction->isEnabled());
+    server->setBody("<?xml version=\"1.0\"?>\n<quakeml xmlns=\"http://quakeml.org/xmlns/quakeml/1.0\"><eventParameters>"
+                    "</eventParameters></quakeml>\n");
+    search();
+    QVERIFY(!exportAction->isEnabled());
+    // The bar of no events shows no time, not 1970's first second.
+    play()->trigger();
+    QCOMPARE(window->findChild<QLabel *>(QStringLiteral("timeLabelCtrl"))->text(), QString());
 }
 
 QTEST_MAIN(TestTimePlayer)

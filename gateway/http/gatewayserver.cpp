@@ -6,8 +6,9 @@
 
 namespace {
 
-// Threads that wait for the upstream on behalf of searches.
-constexpr int FetcherCount = 4;
+// Threads that do long work on behalf of requests: waiting for the
+// upstream, studying a sequence, declustering.
+constexpr int WaitingThreads = 4;
 
 bool startsWith(std::string_view text, std::string_view start)
 {
@@ -24,13 +25,14 @@ GatewayServer::GatewayServer(const Catalogue &catalogue, const Limits &limits)
     , m_sequences(catalogue)
     , m_transport(limits, *this)
 {
+    m_transport.setWaitingThreads(WaitingThreads);
 }
 
 void GatewayServer::setUpstream(Upstream *upstream, int refreshAfterMinutes, int seconds)
 {
     m_search.setUpstream(upstream, refreshAfterMinutes, seconds);
     m_pages.setUpstream(upstream);
-    m_transport.setWaitingThreads(upstream ? FetcherCount : 0);
+
 }
 
 void GatewayServer::answer(const HttpRequest &request, HttpReply &reply)

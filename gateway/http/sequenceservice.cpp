@@ -17,6 +17,7 @@
 #include <algorithm>
 #include <cmath>
 #include <iterator>
+#include <memory>
 #include <optional>
 
 namespace {
@@ -39,58 +40,16 @@ QJsonValue number(double value)
     return std::isfinite(value) ? QJsonValue(value) : QJsonValue();
 }
 
-} // namespace
-
-void SequenceService::sequence(std::string_view query, HttpReply &reply) const
+// The study as /sequence gives it, in JSON.
+void writeStudy(const SequenceStudy::Study &study, const EventRow &event, HttpReply &reply)
 {
-    QString eventId;
-    std::optional<double> days;
-    std::optional<double> at;
-    for (const auto &[key, value] : QueryString::pairs(query)) {
-        bool ok = true;
-        if (key == "eventid") {
-            eventId = QString::fromStdString(value);
-        } else if (key == "days") {
-            days = QString::fromStdString(value).toDouble(&ok);
-            ok = ok && *days > 0 && *days <= 36500;
-        } else if (key == "at") {
-            const QDateTime time = QDateTime::fromString(QString::fromStdString(value), Qt::ISODateWithMs);
-            ok = time.isValid();
-            if (ok)
-                at = (time.timeSpec() == Qt::LocalTime ? QDateTime(time.date(), time.time(), Qt::UTC) : time)
-                         .toMSecsSinceEpoch() / 1000.0;
-        } else {
-            return reply.text(400, QStringLiteral("unknown parameter %1: /sequence takes eventid, days and at")
-                                       .arg(QueryString::quoted(key)));
-        }
-        if (!ok)
-            return reply.text(400, QStringLiteral("%1 is not a valid %2").arg(QueryString::quoted(value), QString::fromStdString(key)));
-    }
-    if (eventId.isEmpty())
-        return reply.text(400, QStringLiteral("eventid is needed: /sequence?eventid=2016p858000"));
-    const std::optional<EventRow> found = m_catalogue.find(eventId);
-    if (!found)
-        return reply.text(404, QStringLiteral("no event %1 in the catalogue").arg(QueryString::quoted(eventId.toStdString())));
-    // A forecast looks forward from the mainshock: before it, the decay
-    // would be summed over times that have not begun.
-    if (at && *at < found->originTimeUs / Microseconds)
-        return reply.text(400, QStringLiteral("at must be at or after the event's time, %1")
-                                   .arg(isoTime(found->originTimeUs / Microseconds)));
-    if (!found->magnitude || !found->latitude || !found->longitude)
-        return reply.text(400, QStringLiteral("event %1 has no %2: its sequence cannot be studied")
-                                   .arg(eventId, !found->magnitude ? QStringLiteral("magnitude") : QStringLiteral("position")));
-    QString error;
-    const std::optional<SequenceStudy::Study> studied = study(m_catalogue, *found, days, at, &error);
-    if (!studied)
-        return reply.text(503, QStringLiteral("the catalogue could not be read: %1").arg(error));
-    const SequenceStudy::Study &study = *studied;
     const QuakePoint &mainshock = study.mainshock;
     QJsonObject json;
-    json[QStringLiteral("mainshock")] = QJsonObject { { QStringLiteral("id"), eventId },
+    json[QStringLiteral("mainshock")] = QJsonObject { { QStringLiteral("id"), event.publicId },
                                                       { QStringLiteral("time"), isoTime(mainshock.time) },
                                                       { QStringLiteral("latitude"), mainshock.latitude },
                                                       { QStringLiteral("longitude"), mainshock.longitude },
-                                                      { QStringLiteral("depth"), found->depthKm ? QJsonValue(*found->depthKm) : QJsonValue() },
+                                                      { QStringLiteral("depth"), event.depthKm ? QJsonValue(*event.depthKm) : QJsonValue() },
                                                       { QStringLiteral("magnitude"), mainshock.magnitude } };
     json[QStringLiteral("window")] = QJsonObject { { QStringLiteral("radiusKm"), study.radiusKm },
                                                    { QStringLiteral("start"), isoTime(study.start) },
@@ -140,6 +99,70 @@ void SequenceService::sequence(std::string_view query, HttpReply &reply) const
     reply.status = 200;
     reply.type = "application/json";
     reply.body = QJsonDocument(json).toJson(QJsonDocument::Compact).toStdString() + '\n';
+}
+
+
+} // namespace
+
+void SequenceService::sequence(std::string_view query, HttpReply &reply) const
+{
+    QString eventId;
+    std::optional<double> days;
+    std::optional<double> at;
+    for (const auto &[key, value] : QueryString::pairs(query)) {
+        bool ok = true;
+        if (key == "eventid") {
+            eventId = QString::fromStdString(value);
+        } else if (key == "days") {
+            days = QString::fromStdString(value).toDouble(&ok);
+            ok = ok && *days > 0 && *days <= 36500;
+        } else if (key == "at") {
+            const QDateTime time = QDateTime::fromString(QString::fromStdString(value), Qt::ISODateWithMs);
+            ok = time.isValid();
+            if (ok)
+                at = (time.timeSpec() == Qt::LocalTime ? QDateTime(time.date(), time.time(), Qt::UTC) : time)
+                         .toMSecsSinceEpoch() / 1000.0;
+        } else {
+            return reply.text(400, QStringLiteral("unknown parameter %1: /sequence takes eventid, days and at")
+                                       .arg(QueryString::quoted(key)));
+        }
+        if (!ok)
+            return reply.text(400, QStringLiteral("%1 is not a valid %2").arg(QueryString::quoted(value), QString::fromStdString(key)));
+    }
+    if (eventId.isEmpty())
+        return reply.text(400, QStringLiteral("eventid is needed: /sequence?eventid=2016p858000"));
+    const std::optional<EventRow> found = m_catalogue.find(eventId);
+    if (!found)
+        return reply.text(404, QStringLiteral("no event %1 in the catalogue").arg(QueryString::quoted(eventId.toStdString())));
+    // A forecast looks forward from the mainshock: before it, the decay
+    // would be summed over times that have not begun.
+    if (at && *at < found->originTimeUs / Microseconds)
+        return reply.text(400, QStringLiteral("at must be at or after the event's time, %1")
+                                   .arg(isoTime(found->originTimeUs / Microseconds)));
+    if (!found->magnitude || !found->latitude || !found->longitude)
+        return reply.text(400, QStringLiteral("event %1 has no %2: its sequence cannot be studied")
+                                   .arg(eventId, !found->magnitude ? QStringLiteral("magnitude") : QStringLiteral("position")));
+    // The study reads the catalogue and fits a model: it is done where long
+    // work waits, so that the threads serving requests stay free.
+    struct Work
+    {
+        bool done = false;
+        std::optional<SequenceStudy::Study> study;
+        QString error;
+    };
+    auto work = std::make_shared<Work>();
+    const EventRow event = *found;
+    reply.defer([this, event, days, at, work] {
+                    work->study = study(m_catalogue, event, days, at, &work->error);
+                    work->done = true;
+                },
+                [event, work](HttpReply &later) {
+                    if (!work->done)
+                        return later.text(503, QStringLiteral("the gateway is stopping"));
+                    if (!work->study)
+                        return later.text(503, QStringLiteral("the catalogue could not be read: %1").arg(work->error));
+                    writeStudy(*work->study, event, later);
+                });
 }
 
 std::optional<SequenceStudy::Study> SequenceService::study(const Catalogue &catalogue, const EventRow &event,
@@ -212,7 +235,21 @@ void SequenceService::decluster(std::string_view query, HttpReply &reply) const
     const Parsed<FdsnQuery> parsed = FdsnQuery::parse(rest);
     if (!parsed.error.isEmpty())
         return reply.text(400, parsed.error);
-    const FdsnQuery &fdsn = *parsed.value;
+    // Reading the catalogue and declustering it is long work: it is done
+    // where long work waits, and the reply made from what it found.
+    auto done = std::make_shared<HttpReply>();
+    done->text(503, QStringLiteral("the gateway is stopping"));
+    reply.defer([this, fdsn = *parsed.value, nearest, threshold, done] { declustered(fdsn, nearest, threshold, *done); },
+                [done](HttpReply &later) {
+                    later.status = done->status;
+                    later.type = done->type;
+                    later.body = std::move(done->body);
+                });
+}
+
+void SequenceService::declustered(const FdsnQuery &fdsn, bool nearest, std::optional<double> threshold,
+                                  HttpReply &reply) const
+{
     std::vector<QuakePoint> events;
     const std::unique_ptr<Catalogue::Cursor> cursor = m_catalogue.select(fdsn.selection);
     EventRow row;

@@ -15,10 +15,13 @@
 //     per event with a magnitude, in time order then id.
 //
 // A refusal is one line: 400 for a query that cannot be answered, 404 for
-// an event the catalogue does not hold.
+// an event the catalogue does not hold. Both studies are long work: the
+// replies are deferred (HttpReply::defer), so that the threads serving
+// requests never wait for them.
 
 #include "catalogue/catalogue.h"
 #include "geo/sequencestudy.h"
+#include "http/fdsnquery.h"
 #include "http/httpreply.h"
 
 #include <cstdint>
@@ -44,5 +47,8 @@ public:
                                                      std::size_t maxEvents = SIZE_MAX);
 
 private:
+    // The reply to a declustering of the events that the query selects.
+    void declustered(const FdsnQuery &fdsn, bool nearest, std::optional<double> threshold, HttpReply &reply) const;
+
     const Catalogue &m_catalogue;
 };
