@@ -58,7 +58,7 @@ QString SearchRunner::resultMessage(const QuakeDataManager *search) const
     if (!m_toldMissing) {
         m_toldMissing = true;
         if (const QString missing = ShippedData::missing(); !missing.isEmpty())
-            message += u' ' + tr("Harvix's own data could not be read: %1.").arg(missing);
+            message += u' ' + tr("Harvix's data folder lacks its %1.").arg(missing);
     }
     return message;
 }

@@ -41,14 +41,15 @@ QStringList fieldsOf(const QString &line)
 
 bool Places::load(const QString &path, QString *error)
 {
+    // A file missing, or broken part way, leaves no places rather than
+    // some of them, or the ones before.
+    *this = Places();
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
         *error = QStringLiteral("%1: %2").arg(path, file.errorString());
         return false;
     }
     file.readLine();   // the header
-    // A file broken part way leaves no places rather than some of them.
-    *this = Places();
     std::vector<Place> places;
     int line = 1;
     while (!file.atEnd()) {

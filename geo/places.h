@@ -34,7 +34,8 @@ public:
         int population = 0;
     };
 
-    // Reads name,country,latitude,longitude,population; false with a reason.
+    // Reads name,country,latitude,longitude,population; false with a
+    // reason, and then no places at all.
     bool load(const QString &path, QString *error);
     void add(const Place &place);
     int size() const { return int(m_places.size()); }

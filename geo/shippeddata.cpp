@@ -22,7 +22,7 @@ QStringList lacking;
 
 // One file or folder of the shipped data, read on first use.
 template <typename Data>
-const Data &readOnce(const char *path, const char *without)
+const Data &readOnce(const char *path, const char *without, const char *what)
 {
     static const Data read = [&] {
         Data data;
@@ -31,7 +31,7 @@ const Data &readOnce(const char *path, const char *without)
             std::fprintf(stderr, "%s: %s: %s\n", qPrintable(QCoreApplication::applicationName()), without,
                          qPrintable(error));
             const std::lock_guard<std::mutex> lock(lackingGuard);
-            lacking << QStringLiteral("%1 (%2)").arg(QLatin1String(without), error);
+            lacking << QLatin1String(what);
         }
         return data;
     }();
@@ -47,12 +47,12 @@ QString folder()
 
 const Places &places()
 {
-    return readOnce<Places>("places/places.csv", "no place names");
+    return readOnce<Places>("places/places.csv", "no place names", "place names");
 }
 
 const LandAtlas &land()
 {
-    return readOnce<LandAtlas>("naturalearth", "no land on the maps");
+    return readOnce<LandAtlas>("naturalearth", "no land on the maps", "land");
 }
 
 QString missing()
@@ -60,7 +60,7 @@ QString missing()
     places();
     land();
     const std::lock_guard<std::mutex> lock(lackingGuard);
-    return lacking.join(QStringLiteral("; "));
+    return lacking.join(QStringLiteral(" and "));
 }
 
 } // namespace ShippedData

@@ -16,8 +16,8 @@ namespace ShippedData {
 QString folder();
 const Places &places();
 const LandAtlas &land();
-// What of the shipped data could not be read, in words ("no place names
-// (…/places.csv: No such file or directory)"); empty when all was.
+// What of the shipped data could not be read, in words ("place names and
+// land"; standard error has why); empty when all was.
 QString missing();
 
 } // namespace ShippedData

@@ -124,4 +124,39 @@ done
 [ "$status" -eq 0 ] || fail "exit status $status, expected 0"
 [ ! -s "$work/stdout" ] || fail "harvix wrote to standard output: $(head -c 500 "$work/stdout")"
 [ ! -s "$work/stderr" ] || fail "harvix wrote to standard error: $(head -c 500 "$work/stderr")"
-echo "harvix started, showed 'Harvix 1.1'${searched:+ and the map and plots of a search, outlined a box and a section drawn on the map}, closed with status 0 and printed nothing"
+
+# A copy of the binary without its data folder (a copied binary, a broken
+# package) searches and shows the event without place names or land, and
+# says what it lacks.
+if [ -n "$searched" ]; then
+    mkdir -p "$work/bare/bin"
+    cp "$harvix" "$work/bare/bin/harvix"
+    XDG_CONFIG_HOME="$work/bare-config" "$work/bare/bin/harvix" >"$work/bare.stdout" 2>"$work/bare.stderr" &
+    bare_pid=$!
+    window=$(timeout 30 xdotool search --sync --onlyvisible --pid "$bare_pid" --name '^Harvix 1\.1$' | head -n 1)
+    [ -n "$window" ] || { kill $bare_pid; fail "the copy without its data showed no window"; }
+    xdotool windowfocus --sync "$window" 2>/dev/null || true
+    xdotool key --window "$window" ctrl+r
+    shown=0
+    for _ in $(seq 50); do
+        sleep 0.2
+        kill -0 $bare_pid 2>/dev/null || break
+        import -window "$window" "$work/bare.png" 2>/dev/null || continue
+        width=$(identify -format %w "$work/bare.png")
+        height=$(identify -format %h "$work/bare.png")
+        shown=$(convert "$work/bare.png" -crop "$((width / 3))x$((height / 2))+$((width * 2 / 3))+0" +repage -fuzz 6% \
+            -fill black +opaque 'rgb(215,25,28)' -fill white -opaque 'rgb(215,25,28)' -format '%[fx:int(mean*w*h)]' info:)
+        [ "${shown:-0}" -gt 20 ] && break
+    done
+    kill -0 $bare_pid 2>/dev/null || { wait $bare_pid; fail "the copy without its data died on its first search (status $?)"; }
+    [ "${shown:-0}" -gt 20 ] || fail "the copy without its data shows no event after a search ($shown red pixels)"
+    grep -q "no place names" "$work/bare.stderr" || fail "the copy without its data did not say it has no place names"
+    "$x11close" "$window" || fail "could not close the copy without its data"
+    status=""
+    for _ in $(seq 100); do
+        if ! kill -0 $bare_pid 2>/dev/null; then wait $bare_pid; status=$?; break; fi
+        sleep 0.1
+    done
+    [ "$status" = 0 ] || fail "the copy without its data ended with status ${status:-none}"
+fi
+echo "harvix started, showed 'Harvix 1.1'${searched:+ and the map and plots of a search, outlined a box and a section drawn on the map}, closed with status 0 and printed nothing${searched:+; a copy without its data searched and showed the event}"

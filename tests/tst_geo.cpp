@@ -9,7 +9,9 @@
 #include "geo/ticks.h"
 #include "geo/viewport.h"
 
+#include <QFile>
 #include <QRandomGenerator>
+#include <QTemporaryDir>
 #include <QUrlQuery>
 
 #include <QtTest>
@@ -33,6 +35,8 @@ private slots:
     void places_data();
     void places();
     void nearestPlaceIsTheNearest();
+    void placesMissingOrBroken_data();
+    void placesMissingOrBroken();
     void scales();
     void axisTicks_data();
     void axisTicks();
@@ -219,6 +223,48 @@ void TestGeo::places()
     QFETCH(QString, catalogueName);
     QCOMPARE(placeList.describe({ latitude, longitude }), text);
     QCOMPARE(placeList.catalogueName({ latitude, longitude }), catalogueName.isEmpty() ? text : catalogueName);
+}
+
+void TestGeo::placesMissingOrBroken_data()
+{
+    QTest::addColumn<QByteArray>("file");   // null for no file at all
+    QTest::addColumn<bool>("loads");
+    QFile shipped(QStringLiteral(HARVIX_SHIPPED_DATA_DIR "/places/places.csv"));
+    QVERIFY(shipped.open(QIODevice::ReadOnly));
+    QList<QByteArray> lines = shipped.readAll().split('\n');
+    lines[5000] = "Abu Dhabi,AE,not a latitude,54.37,603492";
+    QTest::newRow("no file") << QByteArray() << false;
+    QTest::newRow("broken at line 5001") << lines.join('\n') << false;
+    QTest::newRow("only the header") << lines.first() + '\n' << true;
+}
+
+// A copy without its places, or with a broken file, names nothing and
+// finds no town, but takes coordinates and never fails.
+void TestGeo::placesMissingOrBroken()
+{
+    QFETCH(QByteArray, file);
+    QFETCH(bool, loads);
+    QTemporaryDir folder;
+    const QString path = folder.filePath(QStringLiteral("places.csv"));
+    if (!file.isNull()) {
+        QFile out(path);
+        QVERIFY(out.open(QIODevice::WriteOnly));
+        out.write(file);
+    }
+    Places places = placeList;
+    QString error;
+    QCOMPARE(places.load(path, &error), loads);
+    QCOMPARE(error.isEmpty(), loads);
+    QCOMPARE(places.size(), 0);
+    double km = -1;
+    QCOMPARE(places.nearest({ -41.29, 174.78 }, &km), nullptr);
+    QCOMPARE(km, 0.0);
+    QCOMPARE(places.describe({ 24.45, 54.37 }), QString());
+    QCOMPARE(places.find(QStringLiteral("Abu Dhabi")), nullptr);
+    QString name;
+    const std::optional<GeoPoint> point = places.pointNamed(QStringLiteral("-41.29, 174.78"), &name);
+    QVERIFY(point && point->latitude == -41.29 && point->longitude == 174.78);
+    QVERIFY(places.names().isEmpty());
 }
 
 // The places found near a point, over the world and at its awkward
