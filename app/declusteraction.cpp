@@ -44,9 +44,21 @@ DeclusterAction::DeclusterAction(QMainWindow *window, Panes *panes)
         connect(action, &QAction::triggered, this, [this, method] {
             m_method = method;
             apply(m_shown);
+            m_window->statusBar()->showMessage(m_method == None ? tr("Not declustered: every event is shown.") : m_summary, 0);
         });
     }
-    connect(panes, &Panes::eventsShown, this, &DeclusterAction::apply);
+    // A new result's count is said first; what declustering made of it
+    // follows, once the window has said the count.
+    connect(panes, &Panes::eventsShown, this, [this](const QuakeDataManager *search) {
+        apply(search);
+        if (m_summary.isEmpty())
+            return;
+        QMetaObject::invokeMethod(this, [this, search] {
+            QStatusBar *bar = m_window->statusBar();
+            if (search == m_shown && !m_summary.isEmpty() && !bar->currentMessage().endsWith(m_summary))
+                bar->showMessage(bar->currentMessage() + u' ' + m_summary, 0);
+        }, Qt::QueuedConnection);
+    });
 }
 
 void DeclusterAction::apply(const QuakeDataManager *search)
@@ -103,9 +115,12 @@ void DeclusterAction::apply(const QuakeDataManager *search)
     m_panes->plots()->setHiddenEvents(hidden, members == 1 ? tr("1 event in a cluster (mainshocks shown)")
                                                            : tr("%1 events in clusters (mainshocks shown)").arg(c.toString(members)));
     m_panes->map()->setHiddenEvents(std::move(hidden));
-    m_summary = tr("Declustered %1: %2 mainshocks of %3 events; %4 of two or more events.")
-                    .arg(m_method == GardnerKnopoff ? tr("by Gardner and Knopoff's window") : tr("by nearest neighbours"))
-                    .arg(c.toString(mainshocks), c.toString(qlonglong(events.size())),
-                         clusters == 1 ? tr("1 cluster") : tr("%1 clusters").arg(c.toString(clusters)));
-    m_window->statusBar()->showMessage(m_summary, 0);
+    const auto counted = [&c](qlonglong n, const QString &one, const QString &many) {
+        return n == 1 ? one : many.arg(c.toString(n));
+    };
+    m_summary = tr("Declustered %1: %2 of %3; %4 of two or more events.")
+                    .arg(m_method == GardnerKnopoff ? tr("by Gardner and Knopoff's window") : tr("by nearest neighbours"),
+                         counted(mainshocks, tr("1 mainshock"), tr("%1 mainshocks")),
+                         counted(qlonglong(events.size()), tr("1 event"), tr("%1 events")),
+                         counted(clusters, tr("1 cluster"), tr("%1 clusters")));
 }

@@ -458,10 +458,23 @@ void TestEventList::declusteringChangesMapListAndExport()
                                                QStringLiteral(HARVIX_TEST_DATA_DIR "/quakeml/QuakeML-1.2.xsd"), xml });
     QVERIFY(xmllint.waitForFinished(30000));
     QVERIFY2(xmllint.exitCode() == 0, xmllint.readAllStandardError().constData());
-    // A new result is declustered too, until that is undone.
+    // A new result is declustered too, until that is undone; the status bar
+    // says so after its count.
     search(body);
     QCOMPARE(model()->columnCount(), 8);
+    QTRY_VERIFY2(window->statusBar()->currentMessage().endsWith(QLatin1String(
+                     ". Declustered by Gardner and Knopoff's window: 3 mainshocks of 8 events; 1 cluster of two or more events.")),
+                 qPrintable(window->statusBar()->currentMessage()));
+    QVERIFY(window->statusBar()->currentMessage().startsWith(QLatin1String("Retrieved 8 quake events")));
+    // One event: one mainshock, of one event.
+    search("<?xml version=\"1.0\"?>\n<quakeml xmlns=\"http://quakeml.org/xmlns/quakeml/1.0\"><eventParameters>\n"
+           + quake("2026p300000", "2026-03-01T00:00:00", "-45.00", "167.00", "12", "3.2", "ML") + "</eventParameters></quakeml>\n");
+    QTRY_VERIFY2(window->statusBar()->currentMessage().endsWith(QLatin1String(
+                     "1 mainshock of 1 event; 0 clusters of two or more events.")),
+                 qPrintable(window->statusBar()->currentMessage()));
+    search(body);
     window->findChild<QAction *>(QStringLiteral("actionDeclusterNone"))->trigger();
+    QCOMPARE(window->statusBar()->currentMessage(), QStringLiteral("Not declustered: every event is shown."));
     QCOMPARE(model()->columnCount(), 6);
     QCOMPARE(map()->hiddenCount(), 0);
     QVERIFY(!plots->plot(PlotsWidget::MagnitudeTime)->positionOf(rowOf("2026p100003")).isNull());
