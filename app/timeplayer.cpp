@@ -11,6 +11,7 @@
 
 #include <QAction>
 #include <QComboBox>
+#include <QKeyEvent>
 #include <QLabel>
 #include <QMainWindow>
 #include <QMessageBox>
@@ -95,11 +96,22 @@ TimePlayer::TimePlayer(QMainWindow *window, Panes *panes, LiveFollower *live)
 
     connect(m_playButton, &QToolButton::clicked, this, [this] { isPlaying() ? pause() : play(); });
     connect(close, &QToolButton::clicked, m_action, [this] { m_action->setChecked(false); });
-    // A move by hand (a drag, a click, a key) pauses and shows that time.
-    connect(m_slider, &QSlider::actionTriggered, this, [this] {
+    // A value set from outside (a drag, a click, a key, a screen reader)
+    // pauses and shows that time; the player's own moves are not heard.
+    connect(m_slider, &QSlider::valueChanged, this, [this](int value) {
         pause();
-        showTime(m_first + (m_last - m_first) * m_slider->sliderPosition() / SliderSteps);
+        showTime(m_first + (m_last - m_first) * value / SliderSteps);
     });
+    // Play and Pause take the same room, so that the slider stays put.
+    int buttonWidth = 0;
+    for (const QString &text : { tr("Pause"), tr("Play") }) {
+        m_playButton->setText(text);
+        buttonWidth = std::max(buttonWidth, m_playButton->sizeHint().width());
+    }
+    m_playButton->setMinimumWidth(buttonWidth);
+    // While the bar is open, Space on the map plays and pauses, as a
+    // player's does, and Escape closes it.
+    panes->map()->installEventFilter(this);
     m_frames->setTimerType(Qt::PreciseTimer);
     connect(m_frames, &QTimer::timeout, this, &TimePlayer::frame);
     connect(panes, &Panes::eventsShown, this, &TimePlayer::resultShown);
@@ -123,6 +135,27 @@ int TimePlayer::speedFor(double spanSeconds)
             return int(i);
     }
     return int(all.size()) - 1;
+}
+
+bool TimePlayer::eventFilter(QObject *watched, QEvent *event)
+{
+    if (!m_bar->isVisible() || (event->type() != QEvent::ShortcutOverride && event->type() != QEvent::KeyPress))
+        return QObject::eventFilter(watched, event);
+    const auto *key = static_cast<QKeyEvent *>(event);
+    const bool space = key->key() == Qt::Key_Space && key->modifiers() == Qt::NoModifier;
+    const bool escape = key->key() == Qt::Key_Escape && !m_panes->map()->isDrawingSection();
+    if (!space && !escape)
+        return QObject::eventFilter(watched, event);
+    if (event->type() == QEvent::ShortcutOverride) {
+        // Taken as a key press, not as the action's shortcut.
+        event->accept();
+        return true;
+    }
+    if (space)
+        isPlaying() ? pause() : play();
+    else
+        m_action->setChecked(false);
+    return true;
 }
 
 bool TimePlayer::isPlaying() const

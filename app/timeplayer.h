@@ -38,7 +38,8 @@ class TimePlayer : public QObject
 public:
     TimePlayer(QMainWindow *window, Panes *panes, LiveFollower *live);
 
-    // Checkable; Space while the map has the focus.
+    // Checkable; Space while the map has the focus opens the bar, which
+    // Space then plays and pauses, and Escape closes.
     QAction *action() const { return m_action; }
     // "Export Animation...": the result played as a video, at the bar's
     // speed (app/animationexport.h), with a progress dialog that cancels.
@@ -67,6 +68,9 @@ public:
     // Plays one frame of so many seconds while playing (as the frame timer
     // does).
     void advance(double seconds);
+
+protected:
+    bool eventFilter(QObject *watched, QEvent *event) override;
 
 private:
     void setOpen(bool open);

@@ -25,6 +25,7 @@
 #include <QTableView>
 #include <QTimer>
 #include <QToolBar>
+#include <QToolButton>
 #include <QtTest>
 
 extern "C" {
@@ -43,6 +44,7 @@ private slots:
     void sliderShowsTheEventsUpToItsTime_data();
     void sliderShowsTheEventsUpToItsTime();
     void playingFlashesAndEnds();
+    void aValueSetFromOutsideIsShown();
     void followingWaitsForTheBar();
     void exportWritesAVideo_data();
     void exportWritesAVideo();
@@ -267,6 +269,31 @@ void TestTimePlayer::playingFlashesAndEnds()
     QCOMPARE(map()->timeShown(), HUGE_VAL);
     QCOMPARE(slider()->value(), slider()->maximum());
     QCOMPARE(listRows(), EventCount);
+    // With the bar open, Space plays and pauses as a player's does, the
+    // button keeping its width; Escape closes the bar.
+    auto *button = window->findChild<QToolButton *>(QStringLiteral("playPauseCtrl"));
+    const int width = button->width();
+    QTest::keyClick(map(), Qt::Key_Space);
+    QVERIFY(player()->isPlaying() && play()->isChecked());
+    QCOMPARE(button->width(), width);
+    QTest::keyClick(map(), Qt::Key_Space);
+    QVERIFY(!player()->isPlaying() && play()->isChecked());
+    QTest::keyClick(map(), Qt::Key_Escape);
+    QVERIFY(!play()->isChecked());
+    QVERIFY(!window->findChild<QToolBar *>(QStringLiteral("timeBar"))->isVisible());
+}
+
+void TestTimePlayer::aValueSetFromOutsideIsShown()
+{
+    // As a screen reader sets it: the value alone, no drag, no key.
+    search();
+    play()->trigger();
+    slider()->setValue(0);
+    QCOMPARE(map()->timeShown(), double(first.toSecsSinceEpoch()));
+    QCOMPARE(listRows(), 1);
+    slider()->setValue(slider()->maximum() / 2);
+    QCOMPARE(map()->timeShown(), first.toSecsSinceEpoch() + (EventCount - 1) * 86400.0 / 2);
+    QCOMPARE(listRows(), (EventCount + 1) / 2);
 }
 
 void TestTimePlayer::followingWaitsForTheBar()
