@@ -4,6 +4,8 @@
 
 #include <QComboBox>
 #include <QDateEdit>
+#include <QKeyEvent>
+#include <QLineEdit>
 #include <QDateTime>
 #include <QDoubleSpinBox>
 #include <QHBoxLayout>
@@ -21,9 +23,41 @@ const char urlKey[] = "form/url";
 const char magnitudeListKey[] = "form/magnitude";
 const char dateListKey[] = "form/date";
 
+// A date typed over the whole field is taken whole: the first digit starts
+// the year, a dash moves on to the month and then the day, as in
+// "2013-07-01". Without this, typing over all of it changes the month and
+// day and keeps the year.
+class DateField : public QDateEdit
+{
+public:
+    using QDateEdit::QDateEdit;
+
+protected:
+    void keyPressEvent(QKeyEvent *event) override
+    {
+        const QString typed = event->text();
+        const bool digit = typed.size() == 1 && typed.front().isDigit();
+        // A dash right after a section filled up and moved on is the one
+        // typed between them: the field has moved on already.
+        if (m_movedOn && typed == QLatin1String("-")) {
+            m_movedOn = false;
+            event->accept();
+            return;
+        }
+        if (digit && lineEdit()->hasSelectedText() && lineEdit()->selectedText() == lineEdit()->text())
+            setSelectedSection(QDateTimeEdit::YearSection);
+        const Section before = currentSection();
+        QDateEdit::keyPressEvent(event);
+        m_movedOn = digit && currentSection() != before;
+    }
+
+private:
+    bool m_movedOn = false;
+};
+
 QDateEdit *dateField(const QString &name, const QDate &date)
 {
-    auto *field = new QDateEdit(date);
+    auto *field = new DateField(date);
     field->setObjectName(name);
     field->setDisplayFormat(QStringLiteral("yyyy-MM-dd"));
     field->setCalendarPopup(true);

@@ -8,6 +8,8 @@
 #include "testsupport/urlcatcher.h"
 
 #include <QAction>
+#include <QApplication>
+#include <QClipboard>
 #include <QComboBox>
 #include <QDateEdit>
 #include <QDesktopServices>
@@ -55,6 +57,8 @@ private slots:
     void emptyUrlIsRefused();
     void blankUrlIsNotRefused();
     void aPeriodEndingBeforeItStartsIsRefused();
+    void aDateIsTakenWhole_data();
+    void aDateIsTakenWhole();
     void clicksOnItems_data();
     void clicksOnItems();
     void aPageTheBrowserCannotShowIsSaid();
@@ -445,6 +449,38 @@ void TestSearchWorkflow::aPeriodEndingBeforeItStartsIsRefused()
     window->findChild<QDateEdit *>(QStringLiteral("periodToCtrl"))->setDate(QDate(2024, 5, 2));
     QTest::mouseClick(button(), Qt::LeftButton);
     QTRY_COMPARE(server->requestTargets().size(), 1);
+    window->findChild<QComboBox *>(QStringLiteral("periodCtrl"))->setCurrentIndex(0);
+}
+
+void TestSearchWorkflow::aDateIsTakenWhole_data()
+{
+    QTest::addColumn<QString>("field");
+    QTest::addColumn<bool>("pasted");
+    QTest::newRow("From, typed") << "periodFromCtrl" << false;
+    QTest::newRow("To, typed") << "periodToCtrl" << false;
+    QTest::newRow("From, pasted") << "periodFromCtrl" << true;
+}
+
+void TestSearchWorkflow::aDateIsTakenWhole()
+{
+    QFETCH(QString, field);
+    QFETCH(bool, pasted);
+    window->findChild<QComboBox *>(QStringLiteral("periodCtrl"))->setCurrentIndex(1);
+    auto *edit = window->findChild<QDateEdit *>(field);
+    edit->setDate(QDate(2024, 5, 2));
+    edit->setFocus();
+    QTest::keyClick(edit, Qt::Key_A, Qt::ControlModifier);
+    if (pasted) {
+        QApplication::clipboard()->setText(QStringLiteral("2013-07-01"));
+        QTest::keyClick(edit, Qt::Key_V, Qt::ControlModifier);
+    } else {
+        QTest::keyClicks(edit, QStringLiteral("2013-07-01"));
+    }
+    QCOMPARE(edit->date(), QDate(2013, 7, 1));
+    // Arrows step the section under the cursor: the day, at the end.
+    QTest::keyClick(edit, Qt::Key_Up);
+    QCOMPARE(edit->date(), QDate(2013, 7, 2));
+    window->findChild<QComboBox *>(QStringLiteral("periodCtrl"))->setCurrentIndex(0);
 }
 
 void TestSearchWorkflow::blankUrlIsNotRefused()
