@@ -207,22 +207,20 @@ void Panes::saveMapAs()
 
 void Panes::savePlotAs()
 {
+    if (!m_plots->showsPicture()) {
+        QMessageBox::information(m_window, tr("Save Plot As"), tr("Show one of the plots first: it is the plot saved."));
+        return;
+    }
     const QString path = PictureFile::ask(m_window, tr("Save Plot As"), QStringLiteral("harvix-plot.png"));
     if (path.isEmpty())
         return;
     // As big on paper as on a screen of 96 dots to the inch, at first.
-    const std::optional<PlotsWidget::Plot> plot = m_plots->currentPlot();
-    if (!plot) {
-        QMessageBox::information(m_window, tr("Save Plot As"), tr("Show one of the plots first: it is the plot saved."));
-        return;
-    }
-    const QSize shown = m_plots->currentWidget()->size();
     const std::optional<PictureFile::PrintSize> print = PictureFile::askPrintSize(
-        m_window, tr("Save Plot As"), { QSizeF(shown) / 96 * 2.54, 300 });
+        m_window, tr("Save Plot As"), { QSizeF(m_plots->shownPictureSize()) / 96 * 2.54, 300 });
     if (!print)
         return;
     QString error;
-    if (!m_plots->save(*plot, path, *print, &error))
+    if (!m_plots->saveShown(path, *print, &error))
         QMessageBox::warning(m_window, tr("Save Plot As"), tr("The plot was not saved: %1").arg(error));
     else
         m_window->statusBar()->showMessage(tr("The plot was saved as %1.").arg(path), 0);

@@ -18,9 +18,9 @@ namespace {
 
 constexpr double CmPerInch = 2.54;
 
-// The picture laid out in layout's units, written as pixels (a PNG) or as
-// vectors of layout's size at dpi (an SVG).
-bool draw(const QString &path, const QSizeF &layout, const QSize &pixels, int dpi, const QString &title,
+// The picture laid out in layout's units, layoutDpi to the inch, written
+// as pixels (a PNG) or as vectors of layout's size at dpi (an SVG).
+bool draw(const QString &path, const QSizeF &layout, double layoutDpi, const QSize &pixels, int dpi, const QString &title,
           const Draw &drawing, QString *error)
 {
     const QRectF area(QPointF(0, 0), layout);
@@ -46,13 +46,19 @@ bool draw(const QString &path, const QSizeF &layout, const QSize &pixels, int dp
         return true;
     }
     QImage image(pixels, QImage::Format_ARGB32_Premultiplied);
-    const int dotsPerMetre = qRound(dpi / CmPerInch * 100);
-    image.setDotsPerMeterX(dotsPerMetre);
-    image.setDotsPerMeterY(dotsPerMetre);
+    // Text is laid out at the layout's own resolution, as in the SVG, and
+    // scaled with everything else: at the PNG's own resolution it would be
+    // scaled twice.
+    const auto setDpi = [&image](double perInch) {
+        image.setDotsPerMeterX(qRound(perInch / CmPerInch * 100));
+        image.setDotsPerMeterY(qRound(perInch / CmPerInch * 100));
+    };
+    setDpi(layoutDpi);
     QPainter painter(&image);
     painter.scale(pixels.width() / layout.width(), pixels.height() / layout.height());
     drawing(painter, area);
     painter.end();
+    setDpi(dpi);
     return image.save(path, "PNG") || fail("%1 cannot be written as PNG");
 }
 
@@ -66,8 +72,8 @@ QSizeF PrintSize::layout() const
 bool save(const QString &path, const QSize &size, const QString &title, const Draw &drawing, QString *error)
 {
     // A screen's pixels, 96 to the inch; SVG's own default, 72.
-    return draw(path, QSizeF(size), size, path.endsWith(QLatin1String(".svg"), Qt::CaseInsensitive) ? 72 : 96, title,
-                drawing, error);
+    const int dpi = path.endsWith(QLatin1String(".svg"), Qt::CaseInsensitive) ? 72 : 96;
+    return draw(path, QSizeF(size), dpi, size, dpi, title, drawing, error);
 }
 
 bool save(const QString &path, const PrintSize &print, const QString &title, const Draw &drawing, QString *error)
@@ -79,8 +85,8 @@ bool save(const QString &path, const PrintSize &print, const QString &title, con
     }
     // SVG's millimetres follow from its size and resolution: points, 72 to the inch.
     if (path.endsWith(QLatin1String(".svg"), Qt::CaseInsensitive))
-        return draw(path, layout, layout.toSize(), 72, title, drawing, error);
-    return draw(path, layout, (print.cm / CmPerInch * print.dpi).toSize(), print.dpi, title, drawing, error);
+        return draw(path, layout, 72, layout.toSize(), 72, title, drawing, error);
+    return draw(path, layout, 72, (print.cm / CmPerInch * print.dpi).toSize(), print.dpi, title, drawing, error);
 }
 
 std::optional<PrintSize> askPrintSize(QWidget *parent, const QString &title, const PrintSize &proposed)

@@ -1,5 +1,6 @@
 #include "app/plotcanvas.h"
 
+#include <QDateTime>
 #include <QHelpEvent>
 #include <QImage>
 #include <QMouseEvent>
@@ -54,6 +55,12 @@ void PlotCanvas::reanalyse()
         analyse(*m_events, m_notes);
         if (!m_hiddenNote.isEmpty())
             m_notes << m_hiddenNote;
+        // Played through time, a plot that leaves the later events out says
+        // so, on the screen and in a saved picture alike.
+        if (m_until != HUGE_VAL && !drawsUntil())
+            m_notes << tr("Events up to %1 (Play Through Time)")
+                           .arg(QDateTime::fromMSecsSinceEpoch(qint64(std::floor(m_until * 1000)), Qt::UTC)
+                                    .toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm t")));
     }
     update();
 }

@@ -5,6 +5,7 @@
 #include "app/magnitudetimeplot.h"
 #include "app/picturefile.h"
 #include "app/sectionplot.h"
+#include "app/sequencecharts.h"
 
 #include <QPainter>
 
@@ -91,6 +92,35 @@ bool PlotsWidget::save(Plot which, const QString &path, const PictureFile::Print
     const PlotCanvas *canvas = m_plots[which];
     return PictureFile::save(path, print, tabText(indexOf(canvas)),
                              [canvas](QPainter &painter, const QRectF &area) { canvas->draw(painter, area); }, error);
+}
+
+const SequenceCharts *PlotsWidget::shownCharts() const
+{
+    return currentPlot() || !currentWidget() ? nullptr : currentWidget()->findChild<SequenceCharts *>();
+}
+
+bool PlotsWidget::showsPicture() const
+{
+    return currentPlot() || shownCharts();
+}
+
+QSize PlotsWidget::shownPictureSize() const
+{
+    const SequenceCharts *charts = shownCharts();
+    return charts ? charts->size() : currentWidget() ? currentWidget()->size() : QSize();
+}
+
+bool PlotsWidget::saveShown(const QString &path, const PictureFile::PrintSize &print, QString *error) const
+{
+    if (const std::optional<Plot> plot = currentPlot())
+        return save(*plot, path, print, error);
+    const SequenceCharts *charts = shownCharts();
+    if (!charts) {
+        *error = tr("no plot is shown");
+        return false;
+    }
+    return PictureFile::save(path, print, tabText(currentIndex()),
+                             [charts](QPainter &painter, const QRectF &area) { charts->draw(painter, area); }, error);
 }
 
 bool PlotsWidget::save(Plot which, const QString &path, QString *error) const

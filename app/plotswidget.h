@@ -13,6 +13,8 @@
 
 #include <QTabWidget>
 
+class SequenceCharts;
+
 #include <optional>
 #include <string>
 #include <unordered_set>
@@ -56,11 +58,18 @@ public:
     // on screen or at a size on paper.
     bool save(Plot which, const QString &path, QString *error) const;
     bool save(Plot which, const QString &path, const PictureFile::PrintSize &print, QString *error) const;
+    // What Save Plot As saves: the plot shown, or the charts of the
+    // Sequence tab. Whether there is one, its size on screen, and saving it.
+    bool showsPicture() const;
+    QSize shownPictureSize() const;
+    bool saveShown(const QString &path, const PictureFile::PrintSize &print, QString *error) const;
 
 signals:
     void eventClicked(int index);
 
 private:
+    const SequenceCharts *shownCharts() const;
+
     PlotCanvas *m_plots[PlotCount];
     int m_eventCount = 0;
     std::vector<bool> m_hidden;

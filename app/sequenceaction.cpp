@@ -84,11 +84,12 @@ void SequenceAction::showSequence()
     const QDate start = QDateTime::fromSecsSinceEpoch(qint64(std::floor(event.utcSeconds)), Qt::UTC).date();
     const QDate today = QDateTime::currentDateTimeUtc().date();
     const QDate end = std::min(start.addDays(qint64(std::ceil(SequenceWindow::days(at.magnitude)))), today);
-    // The circle searched holds the whole window: its centre to the metre,
-    // its radius the window's, up to the next ten metres.
+    // The circle searched holds the whole window: its centre is written to
+    // about 10 m, so its radius is the window's and 20 m more, to the next
+    // ten metres.
     const double radiusKm = SequenceWindow::radiusKm(at.magnitude);
-    m_region->setAroundPlace(QStringLiteral("%1, %2").arg(at.latitude, 0, 'f', 5).arg(at.longitude, 0, 'f', 5),
-                             std::ceil((radiusKm + 0.002) * 100) / 100);
+    m_region->setAroundPlace(QStringLiteral("%1, %2").arg(at.latitude, 0, 'f', 4).arg(at.longitude, 0, 'f', 4),
+                             std::ceil((radiusKm + 0.02) * 100) / 100);
     m_period->setPeriod(start, std::max(start, end));
     m_period->setMinMagnitude(0);
     m_mainshock = { QString::fromLatin1(event.reference().data(), qsizetype(event.reference().size())),

@@ -1,5 +1,6 @@
 #include "app/mainappwindow.h"
 #include "app/mapwidget.h"
+#include "app/picturefile.h"
 #include "app/plotswidget.h"
 #include "app/sectionplot.h"
 #include "geo/eventscales.h"
@@ -47,6 +48,9 @@ private slots:
     void sequenceIsOneActionAway();
     void plotsKeepTheirSizeOnPaper_data();
     void plotsKeepTheirSizeOnPaper();
+    void textIsLaidOutAlikeInEveryPicture_data();
+    void textIsLaidOutAlikeInEveryPicture();
+    void theSequenceChartsAndAPlayedPlotAreSaved();
     void showMapIsRemembered();
     void plotsShowTheSearch();
     void spritesMadeAheadDrawTheSame();
@@ -330,6 +334,64 @@ void TestMap::plotsKeepTheirSizeOnPaper()
     QVERIFY(std::abs(image.width() - widthCm / 2.54 * dpi) <= 3);
     QVERIFY(std::abs(image.height() - heightCm / 2.54 * dpi) <= 3);
     QCOMPARE(image.dotsPerMeterX(), qRound(dpi / 0.0254));
+}
+
+void TestMap::textIsLaidOutAlikeInEveryPicture_data()
+{
+    QTest::addColumn<QString>("name");
+    QTest::addColumn<int>("dpi");
+    QTest::newRow("SVG") << "text.svg" << 300;
+    QTest::newRow("PNG at 72 dpi") << "text.png" << 72;
+    QTest::newRow("PNG at 300 dpi") << "text.png" << 300;
+    QTest::newRow("PNG at 600 dpi") << "text.png" << 600;
+}
+
+// A 10-point text is 10 points high on paper (as the layout's units, 72 to
+// the inch, measure it) whatever the file and its resolution.
+void TestMap::textIsLaidOutAlikeInEveryPicture()
+{
+    QFETCH(QString, name);
+    QFETCH(int, dpi);
+    QTemporaryDir dir;
+    QString error;
+    QFont font;
+    font.setPointSizeF(10);
+    double height = 0, width = 0;
+    QVERIFY2(PictureFile::save(dir.filePath(name), PictureFile::PrintSize { QSizeF(8, 5), dpi }, QStringLiteral("text"),
+                               [&](QPainter &painter, const QRectF &) {
+                                   painter.setFont(font);
+                                   height = painter.fontMetrics().ascent();
+                                   width = painter.fontMetrics().horizontalAdvance(QStringLiteral("Magnitude"));
+                               },
+                               &error),
+             qPrintable(error));
+    // Ascent of about three quarters of the size; "Magnitude" some four ems.
+    QVERIFY2(height >= 6 && height <= 11, qPrintable(QString::number(height)));
+    QVERIFY2(width >= 30 && width <= 60, qPrintable(QString::number(width)));
+}
+
+void TestMap::theSequenceChartsAndAPlayedPlotAreSaved()
+{
+    search(four);
+    auto *plots = window->findChild<PlotsWidget *>(QStringLiteral("plotsWidget"));
+    auto *page = window->findChild<QWidget *>(QStringLiteral("sequencePage"));
+    plots->setCurrentWidget(page);
+    QVERIFY(plots->showsPicture());
+    QTemporaryDir dir;
+    QString error;
+    const QString path = dir.filePath(QStringLiteral("sequence.png"));
+    QVERIFY2(plots->saveShown(path, { QSizeF(16, 10), 96 }, &error), qPrintable(error));
+    const QImage image(path);
+    QCOMPARE(image.size(), QSize(605, 378));
+    // Something is drawn: not one colour all over.
+    QVERIFY(image.convertToFormat(QImage::Format_Indexed8).colorCount() > 2);
+    // Played to a time, a plot that leaves later events out says up to when.
+    plots->setUntil(QDateTime(QDate(2016, 11, 14), QTime(0, 0), Qt::UTC).toSecsSinceEpoch());
+    QVERIFY2(plots->plot(PlotsWidget::DepthHistogram)->notes().contains(
+                 QStringLiteral("Events up to 2016-11-14 13:00 NZDT (Play Through Time)")),
+             qPrintable(plots->plot(PlotsWidget::DepthHistogram)->notes().join(u'|')));
+    plots->setUntil(HUGE_VAL);
+    QVERIFY(!plots->plot(PlotsWidget::DepthHistogram)->notes().join(u'|').contains(QLatin1String("Play Through Time")));
 }
 
 void TestMap::saves_data()
