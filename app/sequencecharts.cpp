@@ -53,6 +53,39 @@ QString label(double value)
 
 } // namespace
 
+QStringList SequenceCharts::tickLabels(const std::vector<double> &ticks)
+{
+    const double step = ticks.size() > 1 ? ticks[1] - ticks[0] : 1;
+    int decimals = 0;
+    while (decimals < 6) {
+        const double scale = std::pow(10.0, decimals);
+        if (std::all_of(ticks.begin(), ticks.end(),
+                        [&](double t) { return std::fabs(std::round(t * scale) / scale - t) < step * 1e-6; }))
+            break;
+        ++decimals;
+    }
+    QStringList labels;
+    for (const double tick : ticks)
+        labels << QString::number(std::fabs(tick) < step * 1e-9 ? 0.0 : tick, 'f', decimals);
+    return labels;
+}
+
+namespace {
+
+// Labels under a horizontal axis, as many as fit its width apart.
+void drawTimeTicks(QPainter &painter, const QRectF &plot, double low, double high)
+{
+    const QFontMetricsF metrics(painter.font());
+    const std::vector<double> ticks = Ticks::axisTicks(low, high, std::max(2.0, plot.width() / (metrics.averageCharWidth() * 9)));
+    const QStringList labels = SequenceCharts::tickLabels(ticks);
+    for (std::size_t i = 0; i < ticks.size(); ++i) {
+        const double x = plot.left() + plot.width() * (ticks[i] - low) / (high - low);
+        painter.drawText(QPointF(x - metrics.horizontalAdvance(labels[int(i)]) / 2, plot.bottom() + metrics.height()), labels[int(i)]);
+    }
+}
+
+} // namespace
+
 SequenceCharts::SequenceCharts(QWidget *parent)
     : QWidget(parent)
 {
@@ -114,10 +147,14 @@ void SequenceCharts::draw(QPainter &painter, const QRectF &area) const
 
     // The rate, and the fit.
     {
-        const QRectF plot = frameOf(painter, panels[0], tr("Rate, M %1 or more").arg(study.mc ? label(*study.mc) : QStringLiteral("?")),
+        const QRectF plot = frameOf(painter, panels[0],
+                                    study.mc ? tr("Rate, M%1 or more").arg(QString::number(*study.mc, 'f', 1)) : tr("Rate"),
                                     tr("Days after it"), tr("Events a day"));
         const std::vector<RatePoint> points = rates(study);
-        if (!points.empty()) {
+        if (points.empty()) {
+            painter.setPen(ink);
+            painter.drawText(plot, Qt::AlignCenter | Qt::TextWordWrap, tr("No events at or above Mc after it"));
+        } else {
             double tLow = points.front().days, tHigh = points.back().days, rLow = HUGE_VAL, rHigh = 0;
             for (const RatePoint &p : points) {
                 rLow = std::min(rLow, p.perDay);
@@ -177,9 +214,7 @@ void SequenceCharts::draw(QPainter &painter, const QRectF &area) const
                 return plot.left() + plot.width() * ((seconds - study.start) / SequenceStudy::SecondsPerDay - t0) / (t1 - t0);
             };
             painter.setPen(ink);
-            for (const double tick : Ticks::axisTicks(t0, t1, 4))
-                painter.drawText(QPointF(plot.left() + plot.width() * (tick - t0) / (t1 - t0) - metrics.horizontalAdvance(label(tick)) / 2,
-                                         plot.bottom() + metrics.height()), label(tick));
+            drawTimeTicks(painter, plot, t0, t1);
             // A series as a line over its band of one sigma, with its axis's labels on one side.
             const auto series = [&](const std::vector<std::array<double, 3>> &points, const QColor &colour, bool onRight) {
                 double low = HUGE_VAL, high = -HUGE_VAL;
@@ -198,9 +233,12 @@ void SequenceCharts::draw(QPainter &painter, const QRectF &area) const
                 for (auto it = points.rbegin(); it != points.rend(); ++it)
                     band << QPointF(x((*it)[0]), y((*it)[1] - (*it)[2]));
                 painter.setPen(colour.darker(120));
-                for (const double tick : Ticks::axisTicks(low, high, 5)) {
-                    const double left = onRight ? plot.right() + 4 : plot.left() - metrics.horizontalAdvance(label(tick)) - 4;
-                    painter.drawText(QPointF(left, y(tick) + metrics.ascent() / 2), label(tick));
+                const std::vector<double> ticks = Ticks::axisTicks(low, high, 5);
+                const QStringList labels = SequenceCharts::tickLabels(ticks);
+                for (std::size_t i = 0; i < ticks.size(); ++i) {
+                    const QString &text = labels[int(i)];
+                    const double left = onRight ? plot.right() + 4 : plot.left() - metrics.horizontalAdvance(text) - 4;
+                    painter.drawText(QPointF(left, y(ticks[i]) + metrics.ascent() / 2), text);
                 }
                 painter.setPen(Qt::NoPen);
                 QColor fill = colour;
@@ -210,6 +248,11 @@ void SequenceCharts::draw(QPainter &painter, const QRectF &area) const
                 painter.setPen(QPen(colour, 2));
                 painter.setBrush(Qt::NoBrush);
                 painter.drawPolyline(middle);
+                // A dot at each window's end, so that one window shows too.
+                painter.setPen(Qt::NoPen);
+                painter.setBrush(colour);
+                for (const QPointF &at : middle)
+                    painter.drawEllipse(at, 2.5, 2.5);
             };
             // Mc behind, b over it.
             std::vector<std::array<double, 3>> points;
@@ -232,11 +275,12 @@ void SequenceCharts::draw(QPainter &painter, const QRectF &area) const
         }
     }
 
-    // The cumulative moment.
+    // The cumulative moment of the events after it: beside the mainshock's
+    // own, theirs would not show.
     {
-        const QRectF plot = frameOf(painter, panels[2], tr("Cumulative moment"), tr("Days after it"), tr("N m"));
+        const QRectF plot = frameOf(painter, panels[2], tr("Cumulative moment after it"), tr("Days after it"), tr("N m"));
         std::vector<std::pair<double, double>> sums;
-        double total = moment(study.mainshock.magnitude);
+        double total = 0;
         sums.emplace_back(0, total);
         for (const QuakePoint &event : study.events) {
             if (!std::isfinite(event.magnitude))
@@ -244,15 +288,22 @@ void SequenceCharts::draw(QPainter &painter, const QRectF &area) const
             total += moment(event.magnitude);
             sums.emplace_back((event.time - study.start) / SequenceStudy::SecondsPerDay, total);
         }
-        const double t1 = std::max(1e-6, sums.back().first);
-        const double low = sums.front().second, high = std::max(total, low * 1.0001);
-        const auto x = [&](double t) { return plot.left() + plot.width() * t / t1; };
-        const auto y = [&](double m) { return plot.bottom() - plot.height() * (m - low * 0.98) / (high - low * 0.98); };
         painter.setPen(ink);
-        for (const double tick : Ticks::axisTicks(0, t1, 4))
-            painter.drawText(QPointF(x(tick) - metrics.horizontalAdvance(label(tick)) / 2, plot.bottom() + metrics.height()), label(tick));
-        painter.drawText(QPointF(plot.left() - 50, plot.top() + metrics.ascent()), QString::number(high, 'e', 1));
-        painter.drawText(QPointF(plot.left() - 50, plot.bottom()), QString::number(low, 'e', 1));
+        if (sums.size() < 2) {
+            painter.drawText(plot, Qt::AlignCenter | Qt::TextWordWrap, tr("No event with a magnitude after it"));
+            painter.restore();
+            return;
+        }
+        const double t1 = std::max(1e-6, sums.back().first);
+        const double high = total > 0 ? total : 1;
+        const auto x = [&](double t) { return plot.left() + plot.width() * t / t1; };
+        const auto y = [&](double m) { return plot.bottom() - plot.height() * m / high; };
+        drawTimeTicks(painter, plot, 0, t1);
+        // The axis's two ends, inside the margin, beside the frame's edges.
+        for (const double m : { high, 0.0 }) {
+            const QString text = m > 0 ? QString::number(m, 'e', 1) : QStringLiteral("0");
+            painter.drawText(QPointF(plot.left() - metrics.horizontalAdvance(text) - 4, y(m) + metrics.ascent() / 2), text);
+        }
         QPolygonF steps;
         for (std::size_t i = 0; i < sums.size(); ++i) {
             if (i > 0)

@@ -9,10 +9,12 @@
 
 #include "geo/sequencestudy.h"
 
+#include <QStringList>
 #include <QWidget>
 
 #include <cmath>
 #include <optional>
+#include <vector>
 
 class SequenceCharts : public QWidget
 {
@@ -35,6 +37,9 @@ public:
     static double moment(double magnitude) { return std::pow(10.0, 1.5 * magnitude + 9.05); }
 
     void draw(QPainter &painter, const QRectF &area) const;
+    // The labels of evenly spaced ticks, with as many decimals as tell them
+    // apart: 506.1 and 506.2, not 506 and 506.
+    static QStringList tickLabels(const std::vector<double> &ticks);
 
 protected:
     void paintEvent(QPaintEvent *event) override;

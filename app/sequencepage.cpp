@@ -7,11 +7,13 @@
 #include "geo/shippeddata.h"
 #include "geo/statistics.h"
 
+#include <QCursor>
 #include <QDateTime>
 #include <QLabel>
 #include <QLocale>
 #include <QScrollArea>
 #include <QTextDocument>
+#include <QToolTip>
 #include <QVBoxLayout>
 
 #include <cmath>
@@ -26,7 +28,14 @@ SequencePage::SequencePage(QWidget *parent)
     m_text->setTextFormat(Qt::RichText);
     m_text->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     m_text->setWordWrap(true);
-    m_text->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    m_text->setTextInteractionFlags(Qt::TextSelectableByMouse | Qt::LinksAccessibleByMouse | Qt::LinksAccessibleByKeyboard);
+    // A term's link says what it means, hovered or followed.
+    const auto explain = [this](const QString &link) {
+        if (link.startsWith(QLatin1String("term:")))
+            QToolTip::showText(QCursor::pos(), explanation(link.mid(5)), m_text);
+    };
+    connect(m_text, &QLabel::linkHovered, this, explain);
+    connect(m_text, &QLabel::linkActivated, this, explain);
     m_text->setMargin(8);
     auto *scroll = new QScrollArea(this);
     scroll->setWidget(m_text);
@@ -181,6 +190,11 @@ void SequencePage::setSequenceText(const Mainshock &mainshock, const std::vector
         html += QStringLiteral("</table>");
     }
     html += studied;
+    html += tr("<p><small><b>What the numbers do not mean.</b> Completeness is what the magnitudes show: a catalogue that "
+               "holds only larger events (the shipped one before 2024 holds GeoNet's moment tensors alone) is complete "
+               "only from them. Early on, small events hide in larger ones' codas, so early rates are too low and c "
+               "comes out too long. Near the plate boundary a window also holds the region's background. A forecast "
+               "is the fitted law's expectation, not a warning: GeoNet publishes the official ones.</small></p>");
     m_text->setText(html);
 }
 
@@ -205,13 +219,13 @@ QString SequencePage::studyText(const Mainshock &mainshock, const std::vector<Lo
     const SequenceStudy::Study &study = *m_study;
     QString html;
     if (study.mc && study.b) {
-        html += tr("<p><b>Magnitudes:</b> complete from M%1 (maximum curvature + 0.2); b = %2 \u00B1 %3, a = %4, "
+        html += tr("<p><b>Magnitudes:</b> complete from M%1 (<a href=\"term:mc\">Mc</a>, maximum curvature + 0.2); <a href=\"term:b\">b</a> = %2 \u00B1 %3, a = %4, "
                    "from %5 events at or above it.</p>")
                     .arg(QString::number(*study.mc, 'f', 1), QString::number(study.b->b, 'f', 2),
                          QString::number(study.b->sigma, 'f', 2), QString::number(study.b->a, 'f', 2))
                     .arg(study.b->n);
     } else if (study.mc) {
-        html += tr("<p><b>Magnitudes:</b> complete from M%1 (maximum curvature + 0.2); no b-value: %2.</p>")
+        html += tr("<p><b>Magnitudes:</b> complete from M%1 (<a href=\"term:mc\">Mc</a>, maximum curvature + 0.2); no <a href=\"term:b\">b-value</a>: %2.</p>")
                     .arg(QString::number(*study.mc, 'f', 1), study.whyNoB.toHtmlEscaped());
     } else {
         html += tr("<p><b>Magnitudes:</b> no event of the window has a magnitude.</p>");
@@ -219,19 +233,19 @@ QString SequencePage::studyText(const Mainshock &mainshock, const std::vector<Lo
     if (!study.omori) {
         const int above = study.aboveMc;
         if (above < Omori::MinimumEvents)
-            return html + tr("<p><b>Decay:</b> too few events to fit Omori and Utsu's law (%1 at or above Mc; %2 are "
+            return html + tr("<p><b>Decay:</b> too few events to fit <a href=\"term:omori\">Omori and Utsu's law</a> (%1 at or above Mc; %2 are "
                              "needed).</p>").arg(above).arg(Omori::MinimumEvents);
         return html + tr("<p><b>Decay:</b> the %1 events at or above Mc do not die away as aftershocks do (a swarm, "
                          "or the region's background): no Omori\u2013Utsu decay is fitted.</p>").arg(above);
     }
     const Omori::Fit &fit = *study.omori;
-    html += tr("<p><b>Decay</b> (Omori\u2013Utsu, K (t + c)<sup>\u2212p</sup> events a day, %1 events): "
+    html += tr("<p><b>Decay</b> (<a href=\"term:omori\">Omori\u2013Utsu</a>, K (t + c)<sup>\u2212p</sup> events a day, %1 events): "
                "K = %2 \u00B1 %3, c = %4 \u00B1 %5 days, p = %6 \u00B1 %7.</p>")
                 .arg(fit.n)
                 .arg(QString::number(fit.K, 'g', 3), QString::number(fit.sigmaK, 'g', 2), QString::number(fit.c, 'g', 3),
                      QString::number(fit.sigmaC, 'g', 2), QString::number(fit.p, 'f', 2), QString::number(fit.sigmaP, 'f', 2));
     if (!study.forecast.empty()) {
-        html += tr("<p><b>Forecast</b> from %1 (Reasenberg and Jones): events expected, and the chance of one or more.</p>")
+        html += tr("<p><b><a href=\"term:forecast\">Forecast</a></b> from %1 (Reasenberg and Jones): events expected, and the chance of one or more.</p>")
                     .arg(QDateTime::fromSecsSinceEpoch(qint64(study.forecastFrom), Qt::UTC).toLocalTime()
                              .toString(QStringLiteral("yyyy-MM-dd HH:mm t")));
         html += QStringLiteral("<table cellspacing=\"0\" cellpadding=\"3\"><tr><th></th>");
@@ -252,6 +266,23 @@ QString SequencePage::studyText(const Mainshock &mainshock, const std::vector<Lo
         html += QStringLiteral("</table>");
     }
     return html;
+}
+
+QString SequencePage::explanation(const QString &term)
+{
+    if (term == QLatin1String("mc"))
+        return tr("Mc, the magnitude of completeness: from it up the catalogue holds every event; smaller ones are "
+                  "missed, so the numbers here count only those at or above it.");
+    if (term == QLatin1String("b"))
+        return tr("b, Gutenberg and Richter's b-value: how fast the count of events falls as the magnitude grows. With b = 1, "
+                  "each whole magnitude up has a tenth as many events. It needs 50 events at or above Mc.");
+    if (term == QLatin1String("omori"))
+        return tr("Omori and Utsu's law: aftershocks die away as K (t + c)^−p events a day, t days after the "
+                  "mainshock. p near 1 is usual; a larger p dies away faster.");
+    if (term == QLatin1String("forecast"))
+        return tr("Reasenberg and Jones's forecast: how many events of the fitted law are expected in the time ahead, "
+                  "of a magnitude or more, and the chance of at least one.");
+    return QString();
 }
 
 QString SequencePage::text() const

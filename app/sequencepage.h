@@ -59,6 +59,9 @@ public:
     bool hasSequence() const { return m_isSequence; }
     // What the page says, as plain text, and what it studied.
     QString text() const;
+    // What a term the text links ("mc", "b", "omori", "forecast") means, in
+    // a sentence; empty for another.
+    static QString explanation(const QString &term);
     const std::optional<SequenceStudy::Study> &study() const { return m_study; }
 
     // The study's window counted: its events after the mainshock, and those

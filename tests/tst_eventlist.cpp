@@ -6,6 +6,7 @@
 #include "app/mainappwindow.h"
 #include "app/mapwidget.h"
 #include "app/plotswidget.h"
+#include "app/sequencecharts.h"
 #include "app/sequencepage.h"
 #include "geo/omori.h"
 #include "service/quakeservice.h"
@@ -15,6 +16,7 @@
 #include <QAction>
 #include <QComboBox>
 #include <QHeaderView>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QProcess>
@@ -24,6 +26,7 @@
 #include <QTableView>
 #include <QFile>
 #include <QTemporaryDir>
+#include <QToolTip>
 #include <QTreeWidget>
 #include <QtTest>
 
@@ -388,6 +391,24 @@ void TestEventList::aSequenceIsStudied()
         }
     }
     QVERIFY2(curve > 20 && points > 20, qPrintable(QStringLiteral("%1 %2").arg(curve).arg(points)));
+    // Each term links a sentence that says what it means; the text ends
+    // with what the numbers do not mean.
+    auto *summary = page->findChild<QLabel *>(QStringLiteral("sequenceSummary"));
+    QStringList terms;
+    for (auto links = QRegularExpression(QStringLiteral("href=\"term:(\\w+)\"")).globalMatch(summary->text()); links.hasNext();)
+        terms << links.next().captured(1);
+    terms.removeDuplicates();
+    terms.sort();
+    QCOMPARE(terms, QStringList({ "b", "forecast", "mc", "omori" }));
+    for (const QString &term : terms)
+        QVERIFY(!SequencePage::explanation(term).isEmpty());
+    emit summary->linkActivated(QStringLiteral("term:b"));
+    QTRY_COMPARE(QToolTip::text(), SequencePage::explanation(QStringLiteral("b")));
+    QVERIFY2(text.contains(QLatin1String("What the numbers do not mean.")), qPrintable(text));
+    // The b-and-Mc chart's time labels tell close ticks apart.
+    QCOMPARE(SequenceCharts::tickLabels({ 506.1, 506.2, 506.3 }), QStringList({ "506.1", "506.2", "506.3" }));
+    QCOMPARE(SequenceCharts::tickLabels({ 0, 0.25, 0.5 }), QStringList({ "0.00", "0.25", "0.50" }));
+    QCOMPARE(SequenceCharts::tickLabels({ 0, 50, 100 }), QStringList({ "0", "50", "100" }));
 }
 
 void TestEventList::declusteringChangesMapListAndExport()
