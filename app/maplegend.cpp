@@ -31,8 +31,13 @@ QRectF LegendLayer::box(const QRectF &area, const QFontMetricsF &metrics) const
     if (m_folded)
         return QRectF(area.left() + 8, area.top() + 8, metrics.horizontalAdvance(tr("Legend \u25B8")) + 16, line + 8);
     const double magnitudesHeight = 2 * EventScales::radius(6) + 4;
-    const double height = line * 2 + magnitudesHeight + 14 + line + counts().size() * line + 16;
-    return QRectF(area.left() + 8, area.top() + 8, 190, height);
+    const QStringList counts = this->counts();
+    const double height = line * 2 + magnitudesHeight + 14 + line + counts.size() * line + 16;
+    // As wide as its longest count, never cut.
+    double width = 190;
+    for (const QString &text : counts)
+        width = std::max(width, std::ceil(metrics.horizontalAdvance(text)) + 18);
+    return QRectF(area.left() + 8, area.top() + 8, width, height);
 }
 
 void LegendLayer::render(QPainter &painter, const QRectF &area, const Viewport &viewport) const
@@ -48,6 +53,11 @@ void LegendLayer::render(QPainter &painter, const QRectF &area, const Viewport &
     painter.drawRoundedRect(box, 4, 4);
 
     painter.setPen(Qt::black);
+    if (m_folded) {
+        // Folded, the box says only what it unfolds to.
+        painter.drawText(box, Qt::AlignCenter, tr("Legend \u25B8"));
+        return;
+    }
     double y = box.top() + 4;
     painter.drawText(QRectF(box.left() + 8, y, width - 16, line), Qt::AlignLeft, tr("Magnitude"));
     y += line;

@@ -217,9 +217,17 @@ void TestMapReads::legendFoldsWithAClick()
         QTest::mouseClick(&map, Qt::LeftButton, {}, open.center().toPoint());
         QVERIFY(map.isLegendFolded());
         QVERIFY(map.legendRect().height() < open.height() / 3 && map.legendRect().width() < open.width());
-        // Where the legend was, the map shows again.
+        // Where the legend was, the map shows again: none of its black
+        // text or symbols is left outside the folded box.
         const QImage image = map.grab().toImage();
         QVERIFY(image.pixel(open.center().toPoint()) != qRgb(255, 255, 255));
+        const QRect folded = map.legendRect().toAlignedRect();
+        int left = 0;
+        for (int y = int(open.top()); y < int(open.bottom()); ++y) {
+            for (int x = int(open.left()); x < int(open.right()); ++x)
+                left += !folded.contains(x, y) && qGray(image.pixel(x, y)) < 40 ? 1 : 0;
+        }
+        QCOMPARE(left, 0);
         QCOMPARE(clicked.count(), 0);
     }
     // Remembered, and a click unfolds it.
@@ -229,6 +237,12 @@ void TestMapReads::legendFoldsWithAClick()
     QVERIFY(again.isLegendFolded());
     QTest::mouseClick(&again, Qt::LeftButton, {}, again.legendRect().center().toPoint());
     QVERIFY(!again.isLegendFolded());
+    // A long count widens the legend rather than being cut.
+    const std::vector<LocatedEvent> three = { events[0], events[0], events[0] };
+    again.setEvents(&three);
+    again.setHiddenEvents({ false, true, true });
+    QVERIFY(again.legendRect().width()
+            >= QFontMetricsF(again.font()).horizontalAdvance(QStringLiteral("2 in clusters (mainshocks shown)")) + 16);
 }
 
 QTEST_MAIN(TestMapReads)
