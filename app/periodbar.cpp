@@ -55,13 +55,14 @@ private:
     bool m_movedOn = false;
 };
 
-QDateEdit *dateField(const QString &name, const QDate &date)
+QDateEdit *dateField(const QString &name, const QDate &date, const QString &tip)
 {
     auto *field = new DateField(date);
     field->setObjectName(name);
     field->setDisplayFormat(QStringLiteral("yyyy-MM-dd"));
     field->setCalendarPopup(true);
     field->setMinimumDate(QDate(1900, 1, 1));
+    field->setToolTip(tip);
     // The whole date beside the popup's arrow.
     field->setMinimumWidth(field->fontMetrics().horizontalAdvance(QStringLiteral("0000-00-00")) + 48);
     return field;
@@ -79,20 +80,24 @@ PeriodBar::PeriodBar(QComboBox *magnitudeList, QComboBox *dateList, QWidget *par
     setMovable(false);
     const QSettings settings;
     const QDate today = QDateTime::currentDateTimeUtc().date();
-    m_from = dateField(QStringLiteral("periodFromCtrl"), settings.value(QLatin1String(fromKey), today.addDays(-7)).toDate());
-    m_to = dateField(QStringLiteral("periodToCtrl"), settings.value(QLatin1String(toKey), today).toDate());
+    m_from = dateField(QStringLiteral("periodFromCtrl"), settings.value(QLatin1String(fromKey), today.addDays(-7)).toDate(),
+                       tr("The first day to look at (UTC): type it as 2016-11-13, or pick it from the calendar"));
+    m_to = dateField(QStringLiteral("periodToCtrl"), settings.value(QLatin1String(toKey), today).toDate(),
+                     tr("The last day to look at (UTC), itself included"));
     m_minMagnitude = new QDoubleSpinBox;
     m_minMagnitude->setObjectName(QStringLiteral("minMagnitudeCtrl"));
     m_minMagnitude->setRange(AsListedMagnitude, 10);
     m_minMagnitude->setSingleStep(0.1);
     m_minMagnitude->setDecimals(1);
-    m_minMagnitude->setSpecialValueText(tr("as listed"));
-    m_minMagnitude->setToolTip(tr("The lowest magnitude to search; at its lowest, the Magnitude list applies"));
+    m_minMagnitude->setSpecialValueText(tr("the list's"));
+    m_minMagnitude->setToolTip(tr("Only earthquakes of this magnitude or more; at \"the list's\", the magnitude list "
+                                  "below chooses"));
     m_minMagnitude->setValue(settings.value(QLatin1String(magnitudeKey), AsListedMagnitude).toDouble());
 
     m_kind->setObjectName(QStringLiteral("periodCtrl"));
-    m_kind->addItems({ tr("As listed"), tr("From") });
-    m_kind->setToolTip(tr("When to search: the days the Date Range list says, or between two dates (UTC)"));
+    m_kind->addItems({ tr("The list's days"), tr("From") });
+    m_kind->setToolTip(tr("When to look: the last days that the list below says, or from one date to another (both "
+                          "included, in UTC, New Zealand's time less 12 or 13 hours)"));
     m_kind->setCurrentIndex(settings.value(QLatin1String(kindKey), AsListed).toInt() == Period ? Period : AsListed);
 
     auto *fields = new QWidget;

@@ -79,8 +79,10 @@ RegionBar::RegionBar(std::function<std::optional<SearchRegion::Box>()> mapView, 
     , m_kind(new QComboBox)
     , m_place(new QLineEdit)
     , m_radius(new KilometreBox)
-    , m_minDepth(depthBox(QStringLiteral("minDepthCtrl"), tr("The shallowest depth to search")))
-    , m_maxDepth(depthBox(QStringLiteral("maxDepthCtrl"), tr("The deepest depth to search")))
+    , m_minDepth(depthBox(QStringLiteral("minDepthCtrl"), tr("Leave out earthquakes shallower than this, in "
+                                                             "kilometres below the surface; \"any\" leaves none out")))
+    , m_maxDepth(depthBox(QStringLiteral("maxDepthCtrl"), tr("Leave out earthquakes deeper than this, in kilometres "
+                                                             "below the surface; \"any\" leaves none out")))
     , m_halfWidth(new QSpinBox)
 {
     setObjectName(QStringLiteral("regionBar"));
@@ -92,15 +94,16 @@ RegionBar::RegionBar(std::function<std::optional<SearchRegion::Box>()> mapView, 
     row->addWidget(new QLabel(tr("Where:")));
 
     m_kind->setObjectName(QStringLiteral("regionCtrl"));
-    m_kind->addItems({ tr("Whole service"), tr("Map's view"), tr("Drawn box"), tr("Around a place") });
+    m_kind->addItems({ tr("Anywhere"), tr("Map's view"), tr("Drawn box"), tr("Around a place") });
     m_kind->setSizeAdjustPolicy(QComboBox::AdjustToContents);
-    m_kind->setToolTip(tr("Where to search: everywhere, what the map shows, a box drawn on the map (hold Shift and "
-                          "drag), or around a place"));
+    m_kind->setToolTip(tr("Where to look for earthquakes: anywhere, only in the part of the map you can see, in a box "
+                          "you draw on the map (hold Shift and drag), or around a town or point"));
     row->addWidget(m_kind);
 
     m_place->setObjectName(QStringLiteral("placeCtrl"));
     m_place->setPlaceholderText(tr("Place, or latitude, longitude"));
-    m_place->setToolTip(tr("A town or city (\"Christchurch\", \"Wellington, NZ\") or a point (\"-41.29, 174.78\")"));
+    m_place->setToolTip(tr("The town or city to look around (\"Christchurch\", \"Wellington, NZ\"), or a point as "
+                           "latitude, longitude (\"-41.29, 174.78\")"));
     auto *completer = new QCompleter(new QStringListModel(ShippedData::places().names(), m_place), m_place);
     completer->setCaseSensitivity(Qt::CaseInsensitive);
     completer->setModelSorting(QCompleter::CaseInsensitivelySortedModel);
@@ -109,7 +112,7 @@ RegionBar::RegionBar(std::function<std::optional<SearchRegion::Box>()> mapView, 
 
     m_radius->setObjectName(QStringLiteral("radiusCtrl"));
     m_radius->setRange(1, 20000);
-    m_radius->setToolTip(tr("How far around the place to search"));
+    m_radius->setToolTip(tr("How far from the place to look, in kilometres"));
     row->addWidget(m_radius);
 
     row->addWidget(new QLabel(tr("Depth:")));
@@ -117,12 +120,12 @@ RegionBar::RegionBar(std::function<std::optional<SearchRegion::Box>()> mapView, 
     row->addWidget(new QLabel(tr("to")));
     row->addWidget(m_maxDepth);
     row->addSpacing(8);
-    row->addWidget(new QLabel(tr("Section:")));
+    row->addWidget(new QLabel(tr("Cross-section:")));
     m_halfWidth->setObjectName(QStringLiteral("sectionWidthCtrl"));
     m_halfWidth->setRange(1, 1000);
-    m_halfWidth->setPrefix(QStringLiteral("\u00B1 "));
-    m_halfWidth->setSuffix(QStringLiteral(" km"));
-    m_halfWidth->setToolTip(tr("How far either side of a cross-section's profile its events lie"));
+    m_halfWidth->setSuffix(tr(" km either side"));
+    m_halfWidth->setToolTip(tr("A cross-section (View \u2192 Draw Section) shows, by depth, the earthquakes up to this "
+                               "far either side of the line you draw on the map"));
     row->addWidget(m_halfWidth);
     row->addStretch();
     addWidget(fields);

@@ -15,6 +15,8 @@
 #include <QTextBlock>
 #include <QTextDocument>
 #include <QTimer>
+#include <QToolBar>
+#include <QSpinBox>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 #include <QtTest>
@@ -39,6 +41,7 @@ private slots:
     void objectNameRule();
     void welcomeMessage();
     void noTextIsCut();
+    void everyControlOfTheBarsSaysWhatItDoes();
 
 private:
     MainAppWindow *window = nullptr;
@@ -237,6 +240,29 @@ void TestMainWindowForm::welcomeMessage()
     for (const QTimer *timer : fresh.statusBar()->findChildren<QTimer *>())
         QVERIFY(!timer->isActive());
     QCOMPARE(fresh.statusBar()->currentMessage(), message);
+}
+
+void TestMainWindowForm::everyControlOfTheBarsSaysWhatItDoes()
+{
+    for (const char *name : { "regionBar", "periodBar" }) {
+        auto *bar = win().findChild<QToolBar *>(QLatin1String(name));
+        QVERIFY(bar);
+        int controls = 0;
+        for (QWidget *control : bar->findChildren<QWidget *>()) {
+            if (!qobject_cast<QComboBox *>(control) && !qobject_cast<QAbstractSpinBox *>(control)
+                && !(qobject_cast<QLineEdit *>(control) && !qobject_cast<QAbstractSpinBox *>(control->parent())))
+                continue;
+            ++controls;
+            QVERIFY2(control->toolTip().size() > 20, qPrintable(control->objectName()));
+        }
+        QVERIFY(controls >= 3);
+    }
+    // The choices in plain words.
+    auto *region = win().findChild<QComboBox *>(QStringLiteral("regionCtrl"));
+    QCOMPARE(region->itemText(0), QStringLiteral("Anywhere"));
+    auto *period = win().findChild<QComboBox *>(QStringLiteral("periodCtrl"));
+    QCOMPARE(period->itemText(0), QStringLiteral("The list's days"));
+    QCOMPARE(win().findChild<QSpinBox *>(QStringLiteral("sectionWidthCtrl"))->text(), QStringLiteral("25 km either side"));
 }
 
 QTEST_MAIN(TestMainWindowForm)
