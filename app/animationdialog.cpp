@@ -9,12 +9,29 @@
 #include <QDoubleSpinBox>
 #include <QFileDialog>
 #include <QFormLayout>
+#include <QLineEdit>
+#include <QSettings>
 #include <QSpinBox>
 
 namespace AnimationDialog {
 
+namespace {
+
+// The choices of the last video made, offered again.
+const char sizeKey[] = "video/size";
+const char rateKey[] = "video/framesPerSecond";
+const char plotKey[] = "video/withPlot";
+const char titleKey[] = "video/title";
+
+} // namespace
+
 bool ask(QWidget *parent, AnimationExport::Options *options, QString *path)
 {
+    QSettings settings;
+    options->size = settings.value(QLatin1String(sizeKey), options->size).toSize();
+    options->framesPerSecond = settings.value(QLatin1String(rateKey), options->framesPerSecond).toInt();
+    options->withPlot = settings.value(QLatin1String(plotKey), options->withPlot).toBool();
+    options->title = settings.value(QLatin1String(titleKey), options->title).toString();
     QDialog dialog(parent);
     dialog.setObjectName(QStringLiteral("animationDialog"));
     dialog.setWindowTitle(QObject::tr("Export Animation"));
@@ -38,6 +55,11 @@ bool ask(QWidget *parent, AnimationExport::Options *options, QString *path)
     auto *plot = new QCheckBox(QObject::tr("The magnitude\u2013time plot beside the map"), &dialog);
     plot->setObjectName(QStringLiteral("videoPlotCtrl"));
     plot->setChecked(options->withPlot);
+    auto *title = new QLineEdit(options->title, &dialog);
+    title->setObjectName(QStringLiteral("videoTitleCtrl"));
+    title->setPlaceholderText(QObject::tr("None"));
+    title->setToolTip(QObject::tr("Written at the top of every frame"));
+    form->addRow(QObject::tr("Title:"), title);
     form->addRow(QObject::tr("Size:"), size);
     form->addRow(QObject::tr("Frame rate:"), rate);
     form->addRow(QObject::tr("Length:"), seconds);
@@ -52,6 +74,11 @@ bool ask(QWidget *parent, AnimationExport::Options *options, QString *path)
     options->framesPerSecond = rate->value();
     options->seconds = seconds->value();
     options->withPlot = plot->isChecked();
+    options->title = title->text().trimmed();
+    settings.setValue(QLatin1String(sizeKey), options->size);
+    settings.setValue(QLatin1String(rateKey), options->framesPerSecond);
+    settings.setValue(QLatin1String(plotKey), options->withPlot);
+    settings.setValue(QLatin1String(titleKey), options->title);
 
     QString selected;
     QString chosen = QFileDialog::getSaveFileName(parent, QObject::tr("Export Animation"), QStringLiteral("harvix-events.webm"),

@@ -32,10 +32,21 @@ Outcome write(const QString &path, const std::vector<LocatedEvent> &events, cons
     const int playing = std::max(1, frames - options.framesPerSecond);
     const double span = std::max(last - first, 1.0) * options.framesPerSecond / playing;
 
-    const QRect mapArea(0, 0, options.withPlot ? size.width() * 2 / 3 : size.width(), size.height());
+    // Texts as big on the video, for its size, as on a window at 720 lines.
+    const double textScale = std::max(0.8, size.height() / 720.0);
+    QFont font = view.font();
+    font.setPointSizeF(font.pointSizeF() * textScale);
+    // The credits take a line at the foot of the frame, under the map and plot.
+    QFont small = font;
+    small.setPointSizeF(font.pointSizeF() * 0.85);
+    // (The map credits its land and places itself.)
+    const QString credits = QStringLiteral("We acknowledge the New Zealand GeoNet project and its sponsors EQC, GNS Science "
+                                           "and LINZ, for providing data used here.");
+    const int creditsHeight = int(std::ceil(QFontMetricsF(small).height() * 1.4));
+    const QRect mapArea(0, 0, options.withPlot ? size.width() * 2 / 3 : size.width(), size.height() - creditsHeight);
     MapWidget map;
     map.setAttribute(Qt::WA_DontShowOnScreen);
-    map.setFont(view.font());
+    map.setFont(font);
     map.resize(mapArea.size());
     map.setEvents(&events);
     map.showKm(view.shownKm());
@@ -43,7 +54,8 @@ Outcome write(const QString &path, const std::vector<LocatedEvent> &events, cons
     if (options.withPlot) {
         plot.reset(PlotsWidget::create(PlotsWidget::MagnitudeTime));
         plot->setAttribute(Qt::WA_DontShowOnScreen);
-        plot->resize(size.width() - mapArea.width(), size.height());
+        plot->setFont(font);
+        plot->resize(size.width() - mapArea.width(), mapArea.height());
         plot->setData(&events);
     }
 
@@ -61,11 +73,11 @@ Outcome write(const QString &path, const std::vector<LocatedEvent> &events, cons
         {
             QPainter painter(&frame);
             map.draw(painter, mapArea);
-            // The time shown, local, at the map's top right.
+            // The time shown, local, at the map's top right; the title at its top left.
             painter.save();
-            QFont bold = view.font();
+            QFont bold = font;
             bold.setWeight(QFont::Bold);
-            bold.setPointSizeF(bold.pointSizeF() * std::max(1.0, size.height() / 720.0) * 1.2);
+            bold.setPointSizeF(font.pointSizeF() * 1.2);
             painter.setFont(bold);
             const QString when = QDateTime::fromMSecsSinceEpoch(qint64(std::floor(time * 1000)), Qt::UTC)
                                      .toLocalTime()
@@ -76,6 +88,22 @@ Outcome write(const QString &path, const std::vector<LocatedEvent> &events, cons
             painter.fillRect(box, QColor(255, 255, 255, 220));
             painter.setPen(QColor(20, 20, 20));
             painter.drawText(box, Qt::AlignCenter, when);
+            if (!options.title.isEmpty()) {
+                // In the middle of the top, between the legend and the time.
+                const double legendRight = map.legendRect().right() + 8;
+                const double room = std::max(0.0, box.left() - 8 - legendRight);
+                const QString title = metrics.elidedText(options.title, Qt::ElideRight, room - 16);
+                const double titleWidth = metrics.horizontalAdvance(title) + 16;
+                const QRectF titleBox(legendRight + (room - titleWidth) / 2, 8, titleWidth, metrics.height() + 8);
+                painter.fillRect(titleBox, QColor(255, 255, 255, 220));
+                painter.drawText(titleBox, Qt::AlignCenter, title);
+            }
+            // The credits, on a line of their own at the foot.
+            painter.setFont(small);
+            painter.setPen(QColor(60, 60, 60));
+            painter.drawText(QRectF(8, size.height() - creditsHeight, size.width() - 16, creditsHeight),
+                             Qt::AlignLeft | Qt::AlignVCenter,
+                             QFontMetricsF(small).elidedText(credits, Qt::ElideRight, size.width() - 16));
             painter.restore();
             if (plot) {
                 plot->setUntil(ended ? HUGE_VAL : time);

@@ -5,8 +5,10 @@
 // size), and if asked the magnitude-time plot beside it, from the first
 // event's time to the last's over the video's length, new events flashing
 // as they do when the result plays (app/timeplayer.h), the time in local
-// time at the map's top right. Each frame is drawn offscreen at the
-// video's size; the last second holds everything.
+// time at the map's top right, a title if given in the middle of its top, and
+// GeoNet's acknowledgement and the other credits at its foot. Each frame
+// is drawn offscreen at the video's size, its texts scaled with it (as
+// 720 lines show a window's); the last second holds everything.
 
 #include "geo/outcome.h"
 #include "quakeml/quakeeventrecord.h"
@@ -27,6 +29,7 @@ struct Options
     int framesPerSecond = 30;
     double seconds = 10;        // of video
     bool withPlot = false;      // the magnitude-time plot on the right third
+    QString title;              // at the top of every frame; none when empty
 };
 
 // Called after each frame with the frames written and all; false cancels.

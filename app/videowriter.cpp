@@ -6,6 +6,7 @@
 extern "C" {
 #include <libavcodec/avcodec.h>
 #include <libavformat/avformat.h>
+#include <libavutil/log.h>
 #include <libavutil/opt.h>
 #include <libswscale/swscale.h>
 }
@@ -92,6 +93,14 @@ VideoWriter::~VideoWriter()
 bool VideoWriter::open(const QString &path, const QSize &size, int framesPerSecond, QString *error)
 {
     abandon();
+    // The encoders' own chatter (x264's statistics, libvpx's warnings)
+    // stays out of the terminal unless asked for: what goes wrong comes
+    // back as an error either way.
+    static const bool logged = [] {
+        av_log_set_level(qEnvironmentVariableIsSet("HARVIX_VIDEO_LOG") ? AV_LOG_INFO : AV_LOG_QUIET);
+        return true;
+    }();
+    Q_UNUSED(logged);
     const std::optional<Format> format = formatOf(path);
     if (!format) {
         *error = QStringLiteral("%1: the name must end in .webm or .mp4").arg(path);

@@ -51,6 +51,7 @@ private slots:
     void cancelledExportLeavesNoFile();
     void followingWaitsForTheExport();
     void nothingToAnimate();
+    void everyFrameCreditsGeoNet();
 
 private:
     void search();
@@ -96,6 +97,7 @@ struct VideoRead
     QSize size;
     int frames = 0;              // decoded
     double seconds = 0;
+    QImage last;                 // the last frame's brightness (its luma)
     QString error;
 };
 
@@ -123,8 +125,12 @@ VideoRead readVideo(const QString &path)
         AVPacket *packet = av_packet_alloc();
         AVFrame *frame = av_frame_alloc();
         const auto drain = [&] {
-            while (avcodec_receive_frame(context, frame) >= 0)
+            while (avcodec_receive_frame(context, frame) >= 0) {
                 ++read.frames;
+                read.last = QImage(frame->width, frame->height, QImage::Format_Grayscale8);
+                for (int y = 0; y < frame->height; ++y)
+                    memcpy(read.last.scanLine(y), frame->data[0] + y * frame->linesize[0], size_t(frame->width));
+            }
         };
         while (av_read_frame(format, packet) >= 0) {
             if (packet->stream_index == index && avcodec_send_packet(context, packet) >= 0)
@@ -394,6 +400,50 @@ void TestTimePlayer::followingWaitsForTheExport()
     QCOMPARE(QDir(folder.path()).entryList(QDir::Files), QStringList { QStringLiteral("live.webm") });
     // Then the run put off is due at once.
     QTRY_COMPARE_WITH_TIMEOUT(server->requestTargets().size(), asked + 1, 10000);
+}
+
+void TestTimePlayer::everyFrameCreditsGeoNet()
+{
+    search();
+    QTemporaryDir folder;
+    AnimationExport::Options options;
+    options.framesPerSecond = 10;
+    options.seconds = 2;
+    // Text is dark on the video's light grey and white.
+    const auto inkIn = [](const QImage &image, const QRect &part) {
+        int ink = 0;
+        for (int y = part.top(); y <= part.bottom(); ++y)
+            for (int x = part.left(); x <= part.right(); ++x)
+                ink += qGray(image.pixel(x, y)) < 110 ? 1 : 0;
+        return ink;
+    };
+    // The rows of the foot's left half that hold text: the credits' height.
+    const auto creditRows = [&](const QImage &image) {
+        int rows = 0;
+        for (int y = image.height() * 975 / 1000; y < image.height(); ++y)
+            rows += inkIn(image, QRect(0, y, image.width() / 2, 1)) > 0 ? 1 : 0;
+        return rows;
+    };
+    QImage plain, titled, big;
+    for (const auto &[name, size, title, frame] : { std::make_tuple("plain.mp4", QSize(1280, 720), QString(), &plain),
+                                                    std::make_tuple("titled.mp4", QSize(1280, 720), QStringLiteral("Kaikoura"), &titled),
+                                                    std::make_tuple("big.mp4", QSize(1920, 1080), QString(), &big) }) {
+        options.size = size;
+        options.title = title;
+        const Outcome written = player()->exportAnimation(folder.filePath(QLatin1String(name)), options);
+        QVERIFY2(written.kind == Outcome::Done, qPrintable(written.error));
+        *frame = readVideo(folder.filePath(QLatin1String(name))).last;
+        QCOMPARE(frame->size(), size);
+    }
+    // GeoNet's acknowledgement at the foot, in every video, its text growing
+    // with the video's size.
+    QVERIFY2(creditRows(plain) >= 6, qPrintable(QString::number(creditRows(plain))));
+    QVERIFY2(creditRows(big) >= creditRows(plain) * 13 / 10,
+             qPrintable(QStringLiteral("%1 rows at 1080, %2 at 720").arg(creditRows(big)).arg(creditRows(plain))));
+    // The title at the top, only where one is given.
+    const QRect top(300, 8, 680, 30);
+    QVERIFY2(inkIn(titled, top) > inkIn(plain, top) + 50,
+             qPrintable(QStringLiteral("%1 %2").arg(inkIn(titled, top)).arg(inkIn(plain, top))));
 }
 
 void TestTimePlayer::nothingToAnimate()
