@@ -19,6 +19,7 @@ class TestStandby : public QObject
 private slots:
     void initTestCase();
     void aPollMissesNothingTheStandbyReplaysLate();
+    void aPollAfterAQuietTimeGetsOnlyWhatChangedSince();
     void aCopyIsAChangeSeenByPolls();
     void importsInOppositeOrdersBothSucceed();
     void anAbsentStandbyIsReadThroughThePrimary();
@@ -125,6 +126,26 @@ void TestStandby::aPollMissesNothingTheStandbyReplaysLate()
     const QSet<QString> got = idsOf(after.body);
     for (int i = 0; i < 50; ++i)
         QVERIFY2(got.contains(QStringLiteral("late%1").arg(i)), qPrintable(QStringLiteral("late%1 missing").arg(i)));
+}
+
+// 100 events imported and replayed, then a quiet gateway: a poll for what
+// changed after a time past the import is sent none of them once the
+// gateway has seen that time, rather than all that changed since its last
+// query before the quiet.
+void TestStandby::aPollAfterAQuietTimeGetsOnlyWhatChangedSince()
+{
+    const GatewayProcess::Result imported = reader.run(
+        { "import", "--catalogue", uri,
+          reader.writeFile(QStringLiteral("quiet.txt"), events("quiet", 100, QDateTime(QDate(2026, 11, 25), QTime(0, 0), Qt::UTC))) });
+    QVERIFY2(imported.exitCode == 0, qPrintable(imported.output));
+    waitForReplay();
+    // A time a few seconds on; the gateway is left quiet until it is past.
+    const QDateTime later = QDateTime::currentDateTimeUtc().addSecs(4);
+    QTRY_VERIFY_WITH_TIMEOUT(QDateTime::currentDateTimeUtc() > later.addSecs(2), 20000);
+    QCOMPARE(GatewayProcess::get(reader.url(poll(later.toString(Qt::ISODateWithMs).chopped(1)))).status, 204);
+    // A poll from before the import still gets them.
+    const QSet<QString> got = idsOf(GatewayProcess::get(reader.url(poll(QStringLiteral("2026-01-01T00:00:00")))).body);
+    QVERIFY(got.contains(QStringLiteral("quiet0")) && got.contains(QStringLiteral("quiet99")));
 }
 
 // A whole catalogue copied into a served, empty database is a change: a

@@ -107,8 +107,34 @@ PostgresCatalogue::PostgresCatalogue(const QString &uri, const QString &readUri)
 {
 }
 
+void PostgresCatalogue::keepSampling() const
+{
+    // From the first read on, the horizon is sampled every second however
+    // quiet the gateway is: a poll after a quiet time is answered from a
+    // sample near its time, not from the last one before the quiet.
+    std::call_once(m_samplerStarted, [this] {
+        m_sampler = std::thread([this] {
+            std::unique_lock<std::mutex> lock(m_samplerMutex);
+            while (!m_samplerStopping) {
+                lock.unlock();
+                sampleHorizon();
+                lock.lock();
+                m_samplerWake.wait_for(lock, std::chrono::seconds(1), [this] { return m_samplerStopping; });
+            }
+        });
+    });
+}
+
 PostgresCatalogue::~PostgresCatalogue()
 {
+    if (m_sampler.joinable()) {
+        {
+            const std::lock_guard<std::mutex> lock(m_samplerMutex);
+            m_samplerStopping = true;
+        }
+        m_samplerWake.notify_all();
+        m_sampler.join();
+    }
     stopListening();
 }
 
@@ -176,6 +202,7 @@ std::unique_ptr<Catalogue::Cursor> PostgresCatalogue::select(const EventQuery &q
         // that committed after what this gateway's reads of T saw, a
         // second to spare for clocks.
         sampleHorizon();
+        keepSampling();
         if (asked.updatedAfterUs) {
             constexpr std::int64_t spare = 1000000;
             asked.updatedAfterUs = std::min(*asked.updatedAfterUs, visibleHorizonAt(*asked.updatedAfterUs - spare) - spare);

@@ -15,6 +15,7 @@
 #include <QVariantList>
 
 #include <atomic>
+#include <condition_variable>
 #include <deque>
 #include <functional>
 #include <memory>
@@ -158,7 +159,8 @@ private:
     // moment: a client that polls with updatedafter T is given what
     // committed after the reads of T saw, however late the standby
     // replayed it. Samples of (this gateway's time, the commit time up to
-    // which its reads see), taken as queries come, at most one a second.
+    // which its reads see), taken every second (and as queries come, at
+    // most one a second), kept for two days.
     std::int64_t visibleHorizonAt(std::int64_t gatewayUs) const;
     void sampleHorizon() const;
 
@@ -169,6 +171,14 @@ private:
     mutable std::atomic<bool> m_standbyAway { false };
     mutable std::mutex m_horizonMutex;
     mutable std::deque<std::pair<std::int64_t, std::int64_t>> m_horizons;
+    // Samples the horizon every second while a standby is read, from the
+    // first read on.
+    void keepSampling() const;
+    mutable std::once_flag m_samplerStarted;
+    mutable std::thread m_sampler;
+    mutable std::mutex m_samplerMutex;
+    mutable std::condition_variable m_samplerWake;
+    bool m_samplerStopping = false;
 
     void listen();
 
