@@ -11,7 +11,7 @@
 #include <QLineEdit>
 #include <QSettings>
 #include <QSpinBox>
-#include <QStringListModel>
+#include <QStandardItemModel>
 
 #include <algorithm>
 #include <cmath>
@@ -45,6 +45,32 @@ QSpinBox *depthBox(const QString &name, const QString &tip)
     box->setToolTip(tip);
     return box;
 }
+
+// Completes the places a user types, New Zealand's first, with or without
+// macrons and accents: "Kaikō" offers "Kaikoura, NZ".
+class PlaceCompleter : public QCompleter
+{
+public:
+    static constexpr int FoldedRole = Qt::UserRole;
+
+    explicit PlaceCompleter(QObject *parent)
+        : QCompleter(parent)
+    {
+        auto *model = new QStandardItemModel(this);
+        for (const QString &name : ShippedData::places().names()) {
+            auto *item = new QStandardItem(name);
+            item->setData(Places::folded(name), FoldedRole);
+            model->appendRow(item);
+        }
+        setModel(model);
+        setCompletionRole(FoldedRole);
+        setCaseSensitivity(Qt::CaseInsensitive);
+        setModelSorting(QCompleter::UnsortedModel);
+    }
+
+    QStringList splitPath(const QString &path) const override { return { Places::folded(path) }; }
+    QString pathFromIndex(const QModelIndex &index) const override { return index.data(Qt::DisplayRole).toString(); }
+};
 
 // Kilometres to the hundredth, written without trailing zeros: "50 km",
 // "88.85 km".
@@ -104,9 +130,7 @@ RegionBar::RegionBar(std::function<std::optional<SearchRegion::Box>()> mapView, 
     m_place->setPlaceholderText(tr("Place, or latitude, longitude"));
     m_place->setToolTip(tr("The town or city to look around (\"Christchurch\", \"Wellington, NZ\"), or a point as "
                            "latitude, longitude (\"-41.29, 174.78\")"));
-    auto *completer = new QCompleter(new QStringListModel(ShippedData::places().names(), m_place), m_place);
-    completer->setCaseSensitivity(Qt::CaseInsensitive);
-    completer->setModelSorting(QCompleter::CaseInsensitivelySortedModel);
+    auto *completer = new PlaceCompleter(m_place);
     m_place->setCompleter(completer);
     row->addWidget(m_place, 1);
 

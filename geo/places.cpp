@@ -39,18 +39,14 @@ QStringList fieldsOf(const QString &line)
 
 } // namespace
 
-bool Places::load(const QString &path, QString *error)
+bool Places::read(const QString &path, std::vector<Place> &places, QString *error)
 {
-    // A file missing, or broken part way, leaves no places rather than
-    // some of them, or the ones before.
-    *this = Places();
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly | QIODevice::Text)) {
         *error = QStringLiteral("%1: %2").arg(path, file.errorString());
         return false;
     }
     file.readLine();   // the header
-    std::vector<Place> places;
     int line = 1;
     while (!file.atEnd()) {
         ++line;
@@ -70,6 +66,17 @@ bool Places::load(const QString &path, QString *error)
         }
         places.push_back(place);
     }
+    return true;
+}
+
+bool Places::load(const QString &path, QString *error)
+{
+    // A file missing, or broken part way, leaves no places rather than
+    // some of them, or the ones before.
+    *this = Places();
+    std::vector<Place> places;
+    if (!read(path, places, error))
+        return false;
     m_places = std::move(places);
     std::stable_sort(m_places.begin(), m_places.end(),
                      [](const Place &a, const Place &b) { return a.point.latitude < b.point.latitude; });
@@ -79,6 +86,28 @@ bool Places::load(const QString &path, QString *error)
         m_units.push_back(Geo::unitVector(place.point));
     index();
     return true;
+}
+
+bool Places::loadTypedOnly(const QString &path, QString *error)
+{
+    std::vector<Place> places;
+    if (!read(path, places, error))
+        return false;
+    m_typedOnly = std::move(places);
+    return true;
+}
+
+QString Places::folded(const QString &name)
+{
+    // Kaikōura as Kaikoura, Arthur’s Pass as Arthur's Pass, any case.
+    QString plain;
+    plain.reserve(name.size());
+    for (const QChar c : name.normalized(QString::NormalizationForm_D)) {
+        if (c.category() == QChar::Mark_NonSpacing)
+            continue;
+        plain += c == u'\u2019' ? QChar(u'\'') : c.toCaseFolded();
+    }
+    return plain;
 }
 
 int Places::latitudeCell(double latitude)
@@ -223,28 +252,33 @@ const Places::Place *Places::find(const QString &name) const
     const QString wanted = name.trimmed();
     const qsizetype comma = wanted.lastIndexOf(u',');
     const QString country = comma < 0 ? QString() : wanted.mid(comma + 1).trimmed();
-    const QString town = comma < 0 ? wanted : wanted.left(comma).trimmed();
+    const QString town = folded(comma < 0 ? wanted : wanted.left(comma).trimmed());
     const Place *best = nullptr;
     const auto rank = [](const Place &place) { return std::make_pair(place.country == u"NZ", place.population); };
-    for (const Place &place : m_places) {
-        if (place.name.compare(town, Qt::CaseInsensitive) != 0)
-            continue;
-        if (!country.isEmpty() && place.country.compare(country, Qt::CaseInsensitive) != 0)
-            continue;
-        if (!best || rank(place) > rank(*best))
-            best = &place;
+    for (const std::vector<Place> *places : { &m_places, &m_typedOnly }) {
+        for (const Place &place : *places) {
+            if (folded(place.name) != town)
+                continue;
+            if (!country.isEmpty() && place.country.compare(country, Qt::CaseInsensitive) != 0)
+                continue;
+            if (!best || rank(place) > rank(*best))
+                best = &place;
+        }
     }
     return best;
 }
 
 QStringList Places::names() const
 {
-    QStringList names;
-    names.reserve(qsizetype(m_places.size()));
-    for (const Place &place : m_places)
-        names << place.name + QStringLiteral(", ") + place.country;
-    names.sort(Qt::CaseInsensitive);
-    return names;
+    // New Zealand's first, then the world's, each in order of name.
+    QStringList home, world;
+    for (const std::vector<Place> *places : { &m_places, &m_typedOnly }) {
+        for (const Place &place : *places)
+            (place.country == u"NZ" ? home : world) << place.name + QStringLiteral(", ") + place.country;
+    }
+    home.sort(Qt::CaseInsensitive);
+    world.sort(Qt::CaseInsensitive);
+    return home + world;
 }
 
 std::optional<GeoPoint> Places::pointNamed(const QString &text, QString *name) const

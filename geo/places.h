@@ -37,6 +37,9 @@ public:
     // Reads name,country,latitude,longitude,population; false with a
     // reason, and then no places at all.
     bool load(const QString &path, QString *error);
+    // Places, in the same form, that a user may type and find, but that
+    // name no event (villages beside the towns that do).
+    bool loadTypedOnly(const QString &path, QString *error);
     void add(const Place &place);
     int size() const { return int(m_places.size()); }
     // Every place, in order of latitude.
@@ -53,14 +56,18 @@ public:
     QString catalogueName(const GeoPoint &event) const;
 
     // The place a user names: "Christchurch, NZ", or "Christchurch" for
-    // the New Zealand one, else the largest of the name (any case); null
-    // when none is called so.
+    // the New Zealand one, else the largest of the name (any case, with or
+    // without macrons and accents); null when none is called so.
     const Place *find(const QString &name) const;
     // The point a user types: "-41.29, 174.78" as itself, or a place as
     // find() takes it; its name for the user, or nothing.
     std::optional<GeoPoint> pointNamed(const QString &text, QString *name) const;
-    // "Christchurch, NZ" for each place, for completing what a user types.
+    // "Christchurch, NZ" for each place, for completing what a user types:
+    // New Zealand's first.
     QStringList names() const;
+    // A name as it is compared: without marks, in one case ("Kaikōura" is
+    // "kaikoura").
+    static QString folded(const QString &name);
 
     // "N", "NE", ... for a bearing in degrees.
     static QString compassPoint(double bearing);
@@ -70,6 +77,7 @@ private:
     static constexpr int CellDegrees = 2;
     static constexpr int LatitudeCells = 180 / CellDegrees;
     static constexpr int LongitudeCells = 360 / CellDegrees;
+    static bool read(const QString &path, std::vector<Place> &places, QString *error);
     static int latitudeCell(double latitude);
     static int longitudeCell(double longitude);
     void index();
@@ -78,6 +86,7 @@ private:
     using Unit = std::array<double, 3>;   // Geo::unitVector
 
     std::vector<Place> m_places;   // in order of latitude
+    std::vector<Place> m_typedOnly;
     std::vector<Unit> m_units;     // one a place, in the same order
     // The places of each cell, row of latitude by row: those of cell c are
     // m_cellPlaces[m_cellStart[c]] to m_cellPlaces[m_cellStart[c + 1] - 1].

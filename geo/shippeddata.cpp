@@ -20,6 +20,14 @@ namespace {
 std::mutex lackingGuard;
 QStringList lacking;
 
+// Says on standard error what could not be read, and keeps it in words.
+void report(const char *without, const char *what, const QString &error)
+{
+    std::fprintf(stderr, "%s: %s: %s\n", qPrintable(QCoreApplication::applicationName()), without, qPrintable(error));
+    const std::lock_guard<std::mutex> lock(lackingGuard);
+    lacking << QLatin1String(what);
+}
+
 // One file or folder of the shipped data, read on first use.
 template <typename Data>
 const Data &readOnce(const char *path, const char *without, const char *what)
@@ -27,12 +35,8 @@ const Data &readOnce(const char *path, const char *without, const char *what)
     static const Data read = [&] {
         Data data;
         QString error;
-        if (!data.load(folder() + u'/' + QLatin1String(path), &error)) {
-            std::fprintf(stderr, "%s: %s: %s\n", qPrintable(QCoreApplication::applicationName()), without,
-                         qPrintable(error));
-            const std::lock_guard<std::mutex> lock(lackingGuard);
-            lacking << QLatin1String(what);
-        }
+        if (!data.load(folder() + u'/' + QLatin1String(path), &error))
+            report(without, what, error);
         return data;
     }();
     return read;
@@ -47,7 +51,17 @@ QString folder()
 
 const Places &places()
 {
-    return readOnce<Places>("places/places.csv", "no place names", "place names");
+    // The towns that name events, and the villages that a user may type.
+    static const Places read = [] {
+        Places data;
+        QString error;
+        if (!data.load(folder() + QStringLiteral("/places/places.csv"), &error))
+            report("no place names", "place names", error);
+        else if (!data.loadTypedOnly(folder() + QStringLiteral("/places/nz-localities.csv"), &error))
+            report("no villages to search around", "villages", error);
+        return data;
+    }();
+    return read;
 }
 
 const LandAtlas &land()

@@ -10,8 +10,11 @@
 
 #include <httplib.h>
 
+#include <atomic>
+#include <cmath>
 #include <csignal>
 #include <thread>
+#include <vector>
 
 #include <sys/resource.h>
 #include <unistd.h>
@@ -28,6 +31,7 @@ private slots:
     void initTestCase();
     void killsDuringImport();
     void killsDuringSync();
+    void killsDuringImportUnderLoad();
     void fullDiskDuringImport();
     void unusableCatalogues_data();
     void unusableCatalogues();
@@ -67,6 +71,14 @@ bool sound(const SqliteCatalogue &catalogue)
 int rounds()
 {
     return qEnvironmentVariable("CI") == QLatin1String("true") ? 30 : 5;
+}
+
+// HARVIX_KILL_ROUNDS asks for a longer run (500 and more, by hand).
+int roundsUnderLoad()
+{
+    bool given = false;
+    const int asked = qEnvironmentVariableIntValue("HARVIX_KILL_ROUNDS", &given);
+    return given && asked > 0 ? asked : qEnvironmentVariable("CI") == QLatin1String("true") ? 40 : 10;
 }
 
 // Starts the gateway, kills it after the delay, and returns all it printed.
@@ -179,6 +191,75 @@ void TestCrashSafety::killsDuringSync()
         QCOMPARE(count(catalogue, QStringLiteral("1 = 1")), qint64(2000));
     }
     qInfo("%d kills in all", kills);
+}
+
+// Imports killed at random moments into a catalogue that a gateway serves
+// meanwhile, while two clients search it without pause and two threads keep
+// the cores busy: after every kill the catalogue is sound and each file's
+// events are all there or none of them.
+void TestCrashSafety::killsDuringImportUnderLoad()
+{
+    GatewayProcess served;
+    QStringList paths;
+    for (int f = 0; f < 4; ++f)
+        paths << served.writeFile(QStringLiteral("load%1.txt").arg(f), events("l" + QByteArray::number(f) + "e", 3000));
+    const QString path = served.catalogue();
+    QCOMPARE(served.run({ "import", "--catalogue", path, served.writeFile(QStringLiteral("seed.txt"), events("seed", 10)) }).exitCode,
+             0);
+    QVERIFY2(served.start({ "--catalogue", path }), qPrintable(served.log()));
+    std::atomic<bool> stop { false };
+    std::atomic<int> searched { 0 };
+    std::vector<std::thread> load;
+    for (int c = 0; c < 2; ++c) {
+        load.emplace_back([&] {
+            httplib::Client http("127.0.0.1", served.port());
+            while (!stop) {
+                if (const auto reply = http.Get("/fdsnws/event/1/query?format=text&minmagnitude=2"); reply && reply->status < 300)
+                    ++searched;
+            }
+        });
+        load.emplace_back([&] {
+            volatile double sum = 0;
+            while (!stop) {
+                for (int i = 0; i < 100000; ++i)
+                    sum = sum + std::sqrt(double(i));
+            }
+        });
+    }
+    auto joinAll = qScopeGuard([&] {
+        stop = true;
+        for (std::thread &thread : load)
+            thread.join();
+    });
+    const int rounds = roundsUnderLoad();
+    for (int round = 0; round < rounds; ++round) {
+        const int delay = 20 + int(random.bounded(600));
+        const QString output = QString::fromUtf8(killAfter(QStringList { "import", "--catalogue", path } + paths, delay));
+        ++kills;
+        SqliteCatalogue catalogue(path);
+        QString error;
+        QVERIFY2(catalogue.open(&error), qPrintable(error));
+        QVERIFY2(sound(catalogue), qPrintable(QStringLiteral("round %1, killed after %2 ms").arg(round).arg(delay)));
+        for (int f = 0; f < 4; ++f) {
+            const qint64 n = count(catalogue, QStringLiteral("source = 'load%1.txt'").arg(f));
+            const bool reported = output.contains(QStringLiteral("load%1.txt: ").arg(f));
+            QVERIFY2(reported ? n == 3000 : (n == 0 || n == 3000),
+                     qPrintable(QStringLiteral("round %1, %2 ms: load%3 has %4 events").arg(round).arg(delay).arg(f).arg(n)));
+        }
+    }
+    joinAll.dismiss();
+    stop = true;
+    for (std::thread &thread : load)
+        thread.join();
+    // Searched all the while, and whole after one import that is not killed.
+    QVERIFY(searched > 0);
+    QCOMPARE(served.run(QStringList { "import", "--catalogue", path } + paths).exitCode, 0);
+    SqliteCatalogue catalogue(path);
+    QString error;
+    QVERIFY2(catalogue.open(&error), qPrintable(error));
+    QVERIFY(sound(catalogue));
+    QCOMPARE(count(catalogue, QStringLiteral("source LIKE 'load%'")), qint64(12000));
+    qInfo("%d imports killed under load, %d searches answered meanwhile", rounds, searched.load());
 }
 
 void TestCrashSafety::fullDiskDuringImport()

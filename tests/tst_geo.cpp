@@ -35,6 +35,8 @@ private slots:
     void places_data();
     void places();
     void nearestPlaceIsTheNearest();
+    void placesAUserTypes_data();
+    void placesAUserTypes();
     void placesMissingOrBroken_data();
     void placesMissingOrBroken();
     void scales();
@@ -61,6 +63,8 @@ void TestGeo::initTestCase()
     QString error;
     QVERIFY2(land.load(QStringLiteral(HARVIX_SHIPPED_DATA_DIR "/naturalearth"), &error), qPrintable(error));
     QVERIFY2(placeList.load(QStringLiteral(HARVIX_SHIPPED_DATA_DIR "/places/places.csv"), &error), qPrintable(error));
+    QVERIFY2(placeList.loadTypedOnly(QStringLiteral(HARVIX_SHIPPED_DATA_DIR "/places/nz-localities.csv"), &error),
+             qPrintable(error));
 }
 
 void TestGeo::centres_data()
@@ -223,6 +227,37 @@ void TestGeo::places()
     QFETCH(QString, catalogueName);
     QCOMPARE(placeList.describe({ latitude, longitude }), text);
     QCOMPARE(placeList.catalogueName({ latitude, longitude }), catalogueName.isEmpty() ? text : catalogueName);
+}
+
+void TestGeo::placesAUserTypes_data()
+{
+    QTest::addColumn<QString>("typed");
+    QTest::addColumn<QString>("found");     // name, country
+    QTest::addColumn<double>("latitude");   // GeoNames'
+    QTest::newRow("a village") << "Kaikoura" << "Kaikoura, NZ" << -42.41667;
+    QTest::newRow("its macron") << "Kaikōura" << "Kaikoura, NZ" << -42.41667;
+    QTest::newRow("any case") << "seddon" << "Seddon, NZ" << -41.66667;
+    QTest::newRow("two words") << "Hanmer Springs" << "Hanmer Springs, NZ" << -42.51667;
+    QTest::newRow("a plain apostrophe") << "Arthur's Pass" << "Arthur’s Pass, NZ" << -42.95;
+    QTest::newRow("a town with its macron") << "Taupō" << "Taupo, NZ" << -38.68333;
+    QTest::newRow("New Zealand's first") << "Wellington" << "Wellington, NZ" << -41.28664;
+}
+
+void TestGeo::placesAUserTypes()
+{
+    QFETCH(QString, typed);
+    QFETCH(QString, found);
+    QFETCH(double, latitude);
+    const Places::Place *place = placeList.find(typed);
+    QVERIFY(place);
+    QCOMPARE(place->name + QStringLiteral(", ") + place->country, found);
+    QVERIFY2(std::fabs(place->point.latitude - latitude) < 0.01, qPrintable(QString::number(place->point.latitude)));
+    // Offered when typed, New Zealand's before the world's.
+    const QStringList names = placeList.names();
+    QVERIFY(names.contains(found));
+    QVERIFY(names.indexOf(QStringLiteral("Wellington, NZ")) < names.indexOf(QStringLiteral("Welling, GB")));
+    // A village names no event: the events near Kaikoura keep their town.
+    QCOMPARE(placeList.describe({ -42.41667, 173.68333 }).contains(QLatin1String("Kaikoura")), false);
 }
 
 void TestGeo::placesMissingOrBroken_data()

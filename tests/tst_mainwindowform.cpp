@@ -4,6 +4,7 @@
 #include "ui_mainappwindow.h"
 
 #include <QComboBox>
+#include <QCompleter>
 #include <QHeaderView>
 #include <QLabel>
 #include <QLineEdit>
@@ -263,6 +264,13 @@ void TestMainWindowForm::everyControlOfTheBarsSaysWhatItDoes()
     auto *period = win().findChild<QComboBox *>(QStringLiteral("periodCtrl"));
     QCOMPARE(period->itemText(0), QStringLiteral("The list's days"));
     QCOMPARE(win().findChild<QSpinBox *>(QStringLiteral("sectionWidthCtrl"))->text(), QStringLiteral("25 km either side"));
+    // A place typed is completed New Zealand's first, with or without its macron.
+    QCompleter *completer = win().findChild<QLineEdit *>(QStringLiteral("placeCtrl"))->completer();
+    for (const auto &[typed, offered] : { std::pair { "Welling", "Wellington, NZ" }, std::pair { "Kaikō", "Kaikoura, NZ" },
+                                          std::pair { "hanmer", "Hanmer Springs, NZ" } }) {
+        completer->setCompletionPrefix(QString::fromUtf8(typed));
+        QCOMPARE(completer->currentCompletion(), QString::fromUtf8(offered));
+    }
 }
 
 QTEST_MAIN(TestMainWindowForm)
