@@ -973,6 +973,13 @@ void TestGateway::sequenceAndDeclusterOfASequence()
     }
     const QJsonObject magnitudes = json[QStringLiteral("magnitudes")].toObject();
     QVERIFY(std::fabs(magnitudes[QStringLiteral("mc")].toDouble() - mc) < 1e-9);
+    // Its first quarter hour holds too few events for b: none, and why,
+    // in the Sequence tab's words.
+    const GatewayProcess::Reply quarterHour = GatewayProcess::get(own.url(QStringLiteral("/sequence?eventid=main&days=0.01")));
+    const QJsonObject few = QJsonDocument::fromJson(quarterHour.body).object()[QStringLiteral("magnitudes")].toObject();
+    QVERIFY2(few[QStringLiteral("b")].isNull() && few[QStringLiteral("n")].toInt() >= 2 && few[QStringLiteral("n")].toInt() < 50
+                 && few[QStringLiteral("whyNoB")].toString().endsWith(QLatin1String("at least 50 are needed for a b-value")),
+             quarterHour.body.constData());
     // Written as its bin: "2.4", never "2.4000000000000004".
     QVERIFY2(reply.body.contains("\"mc\":" + QByteArray::number(mc, 'g', 3) + ','), reply.body.constData());
     QCOMPARE(magnitudes[QStringLiteral("n")].toInt(), n);

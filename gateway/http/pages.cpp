@@ -190,6 +190,9 @@ void appendSequence(std::string &out, const SequenceStudy::Study &study)
     if (study.mc && study.b)
         appendEscaped(out, QStringLiteral(" The catalogue is complete from M%1; b is %2.")
                                .arg(QString::number(*study.mc, 'f', 1), QString::number(study.b->b, 'f', 2)));
+    else if (study.mc)
+        appendEscaped(out, QStringLiteral(" The catalogue is complete from M%1; there is no b-value: %2.")
+                               .arg(QString::number(*study.mc, 'f', 1), study.whyNoB));
     if (study.omori)
         appendEscaped(out, QStringLiteral(" The aftershocks die away as t to the power -%1 (Omori and Utsu's law).")
                                .arg(QString::number(study.omori->p, 'f', 2)));

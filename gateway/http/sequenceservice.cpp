@@ -60,7 +60,9 @@ void writeStudy(const SequenceStudy::Study &study, const EventRow &event, HttpRe
     magnitudes[QStringLiteral("b")] = study.b ? QJsonValue(study.b->b) : QJsonValue();
     magnitudes[QStringLiteral("bSigma")] = study.b ? QJsonValue(study.b->sigma) : QJsonValue();
     magnitudes[QStringLiteral("a")] = study.b ? QJsonValue(study.b->a) : QJsonValue();
-    magnitudes[QStringLiteral("n")] = study.b ? study.b->n : 0;
+    magnitudes[QStringLiteral("n")] = study.aboveMc;
+    // Why there is no b, in the Sequence tab's words.
+    magnitudes[QStringLiteral("whyNoB")] = study.b ? QJsonValue() : QJsonValue(study.whyNoB);
     json[QStringLiteral("magnitudes")] = magnitudes;
     if (study.omori) {
         const Omori::Fit &fit = *study.omori;

@@ -4,13 +4,17 @@
 // geo/decluster.h), over the catalogue:
 //
 //   GET /sequence?eventid=ID[&days=D][&at=TIME]
-//     JSON: the mainshock, its window, the count, Mc and b, the
-//     Omori-Utsu fit, the forecast from `at` (the window's end unless
-//     asked), b over time and Mc over time (`mcTime`: end, mc, mcSigma).
+//     JSON: the mainshock, its window, the count, Mc and b (b from 50
+//     events at or above Mc, else `whyNoB` says why), the Omori-Utsu fit,
+//     the forecast from `at` (the window's end unless asked; never before
+//     the mainshock), b over time and Mc over time (`mcTime`: end, mc,
+//     mcSigma).
 //   GET /decluster?method=gardner-knopoff|nearest-neighbour&starttime=
 //     &endtime=&minmagnitude=[&threshold=] (and the region keys of the FDSN
 //     event service, whose bounds it includes as that service does)
-//     text: "#threshold=..." for the nearest-neighbour method, then
+//     (FDSN's keys that shape a reply, limit, orderby, format and the
+//     like, are refused) text: "#threshold=..." for the nearest-neighbour
+//     method ("#threshold=none: ..." when none can be fitted), then
 //     "#EventID|Time|Magnitude|Cluster|Mainshock|Parent|LogEta", one line
 //     per event with a magnitude, in time order then id.
 //
