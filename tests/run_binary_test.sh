@@ -12,6 +12,15 @@ gateway_pid=""
 trap 'kill $xvfb_pid $gateway_pid 2>/dev/null; rm -rf "$work"' EXIT
 
 fail() { echo "FAIL: $*"; exit 1; }
+# Sets status to a child's exit status once it has ended, within 10 s;
+# empty if it has not.
+wait_for_end() {
+    status=""
+    for _ in $(seq 100); do
+        if ! kill -0 "$1" 2>/dev/null; then wait "$1"; status=$?; return; fi
+        sleep 0.1
+    done
+}
 
 . "$(dirname "${BASH_SOURCE[0]}")/private_display.sh"
 private_display 90 140 1440x900
@@ -115,11 +124,7 @@ if [ -n "$searched" ]; then
 fi
 "$x11close" "$window" || fail "could not send the close request"
 
-status=""
-for _ in $(seq 100); do
-    if ! kill -0 $app_pid 2>/dev/null; then wait $app_pid; status=$?; break; fi
-    sleep 0.1
-done
+wait_for_end $app_pid
 [ -n "$status" ] || { kill $app_pid; fail "harvix did not end after its window was closed"; }
 [ "$status" -eq 0 ] || fail "exit status $status, expected 0"
 [ ! -s "$work/stdout" ] || fail "harvix wrote to standard output: $(head -c 500 "$work/stdout")"
@@ -141,22 +146,17 @@ if [ -n "$searched" ]; then
     for _ in $(seq 50); do
         sleep 0.2
         kill -0 $bare_pid 2>/dev/null || break
-        import -window "$window" "$work/bare.png" 2>/dev/null || continue
-        width=$(identify -format %w "$work/bare.png")
-        height=$(identify -format %h "$work/bare.png")
-        shown=$(convert "$work/bare.png" -crop "$((width / 3))x$((height / 2))+$((width * 2 / 3))+0" +repage -fuzz 6% \
-            -fill black +opaque 'rgb(215,25,28)' -fill white -opaque 'rgb(215,25,28)' -format '%[fx:int(mean*w*h)]' info:)
+        import -window "$window" "$work/shot.png" 2>/dev/null || continue
+        width=$(identify -format %w "$work/shot.png")
+        height=$(identify -format %h "$work/shot.png")
+        shown=$(red_in "$((width / 3))x$((height / 2))+$((width * 2 / 3))+0")
         [ "${shown:-0}" -gt 20 ] && break
     done
     kill -0 $bare_pid 2>/dev/null || { wait $bare_pid; fail "the copy without its data died on its first search (status $?)"; }
     [ "${shown:-0}" -gt 20 ] || fail "the copy without its data shows no event after a search ($shown red pixels)"
     grep -q "no place names" "$work/bare.stderr" || fail "the copy without its data did not say it has no place names"
     "$x11close" "$window" || fail "could not close the copy without its data"
-    status=""
-    for _ in $(seq 100); do
-        if ! kill -0 $bare_pid 2>/dev/null; then wait $bare_pid; status=$?; break; fi
-        sleep 0.1
-    done
+    wait_for_end $bare_pid
     [ "$status" = 0 ] || fail "the copy without its data ended with status ${status:-none}"
 fi
 echo "harvix started, showed 'Harvix 1.1'${searched:+ and the map and plots of a search, outlined a box and a section drawn on the map}, closed with status 0 and printed nothing${searched:+; a copy without its data searched and showed the event}"

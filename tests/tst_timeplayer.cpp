@@ -147,6 +147,16 @@ VideoRead readVideo(const QString &path)
     return read;
 }
 
+// A small video of so many seconds at 10 frames a second.
+AnimationExport::Options smallVideo(double seconds)
+{
+    AnimationExport::Options options;
+    options.size = QSize(320, 240);
+    options.framesPerSecond = 10;
+    options.seconds = seconds;
+    return options;
+}
+
 } // namespace
 
 void TestTimePlayer::init()
@@ -336,10 +346,7 @@ void TestTimePlayer::exportWritesAVideo()
     search();
     QTemporaryDir folder;
     const QString path = folder.filePath(name);
-    AnimationExport::Options options;
-    options.size = QSize(320, 240);
-    options.framesPerSecond = 10;
-    options.seconds = 2;
+    AnimationExport::Options options = smallVideo(2);
     options.withPlot = withPlot;
     const Outcome written = player()->exportAnimation(path, options);
     QVERIFY2(written.kind == Outcome::Done, qPrintable(written.error));
@@ -357,10 +364,7 @@ void TestTimePlayer::cancelledExportLeavesNoFile()
     search();
     QTemporaryDir folder;
     const QString path = folder.filePath(QStringLiteral("cancelled.webm"));
-    AnimationExport::Options options;
-    options.size = QSize(320, 240);
-    options.framesPerSecond = 10;
-    options.seconds = 3;
+    const AnimationExport::Options options = smallVideo(3);
     int asked = 0;
     const Outcome written = AnimationExport::write(path, *player()->events(), *map(), options, [&asked](int done, int) {
                                                        asked = done;
@@ -388,11 +392,7 @@ void TestTimePlayer::followingWaitsForTheExport()
     });
     QTemporaryDir folder;
     const QString path = folder.filePath(QStringLiteral("live.webm"));
-    AnimationExport::Options options;
-    options.size = QSize(320, 240);
-    options.framesPerSecond = 10;
-    options.seconds = 40;
-    const Outcome written = player()->exportAnimation(path, options);
+    const Outcome written = player()->exportAnimation(path, smallVideo(40));
     QVERIFY2(written.kind == Outcome::Done, qPrintable(written.error));
     QVERIFY2(whileWriting, "the export ended before its progress let a run fall due");
     QCOMPARE(server->requestTargets().size(), asked);
