@@ -126,13 +126,12 @@ void MainAppWindow::on_searchCtrl_clicked()
                               tr("Cannot perform search without a URL of the web service!"));
         return;
     }
-    if (const QString problem = m_region->problem(); !problem.isEmpty()) {
-        QMessageBox::critical(this, tr("Region"), problem);
-        return;
-    }
-    if (const QString problem = m_period->problem(); !problem.isEmpty()) {
-        QMessageBox::critical(this, tr("Period"), problem);
-        return;
+    for (const auto &[title, problem] : { std::pair(tr("Region"), m_region->problem()),
+                                          std::pair(tr("Period"), m_period->problem()) }) {
+        if (!problem.isEmpty()) {
+            QMessageBox::critical(this, title, problem);
+            return;
+        }
     }
     findChild<QPushButton *>(QStringLiteral("searchCtrl"))->setEnabled(false);
     startQuery();
