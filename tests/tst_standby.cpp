@@ -1,6 +1,11 @@
 // One catalogue for many under lag, copies and failover: a throw-away
 // primary and a hot standby of it kept by streaming replication, both on
 // loopback, with gateways that read the standby.
+//
+// The cases share the primary, the standby and the reading gateway, and run
+// in the order declared: anAbsentStandbyIsReadThroughThePrimary stops the
+// standby and starts it again, and aPromotedStandbyIsNotRead promotes it,
+// so they come after the cases that need it replaying, the promotion last.
 
 #include "testsupport/fixtures.h"
 #include "testsupport/gatewayprocess.h"
