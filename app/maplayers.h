@@ -232,6 +232,8 @@ public:
 
 private:
     QStringList counts() const;
+    // What the folded legend says.
+    static QString foldedText();
 
     const EventLayer &m_events;
     bool m_folded = false;

@@ -25,11 +25,16 @@ QStringList LegendLayer::counts() const
     return counts;
 }
 
+QString LegendLayer::foldedText()
+{
+    return tr("Legend \u25B8");
+}
+
 QRectF LegendLayer::box(const QRectF &area, const QFontMetricsF &metrics) const
 {
     const double line = metrics.height();
     if (m_folded)
-        return QRectF(area.left() + 8, area.top() + 8, metrics.horizontalAdvance(tr("Legend \u25B8")) + 16, line + 8);
+        return QRectF(area.left() + 8, area.top() + 8, metrics.horizontalAdvance(foldedText()) + 16, line + 8);
     const double magnitudesHeight = 2 * EventScales::radius(6) + 4;
     const QStringList counts = this->counts();
     const double height = line * 2 + magnitudesHeight + 14 + line + counts.size() * line + 16;
@@ -55,7 +60,7 @@ void LegendLayer::render(QPainter &painter, const QRectF &area, const Viewport &
     painter.setPen(Qt::black);
     if (m_folded) {
         // Folded, the box says only what it unfolds to.
-        painter.drawText(box, Qt::AlignCenter, tr("Legend \u25B8"));
+        painter.drawText(box, Qt::AlignCenter, foldedText());
         return;
     }
     double y = box.top() + 4;

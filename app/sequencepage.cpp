@@ -270,18 +270,24 @@ QString SequencePage::studyText(const Mainshock &mainshock, const std::vector<Lo
 
 QString SequencePage::explanation(const QString &term)
 {
-    if (term == QLatin1String("mc"))
-        return tr("Mc, the magnitude of completeness: from it up the catalogue holds every event; smaller ones are "
-                  "missed, so the numbers here count only those at or above it.");
-    if (term == QLatin1String("b"))
-        return tr("b, Gutenberg and Richter's b-value: how fast the count of events falls as the magnitude grows. With b = 1, "
-                  "each whole magnitude up has a tenth as many events. It needs 50 events at or above Mc.");
-    if (term == QLatin1String("omori"))
-        return tr("Omori and Utsu's law: aftershocks die away as K (t + c)^−p events a day, t days after the "
-                  "mainshock. p near 1 is usual; a larger p dies away faster.");
-    if (term == QLatin1String("forecast"))
-        return tr("Reasenberg and Jones's forecast: how many events of the fitted law are expected in the time ahead, "
-                  "of a magnitude or more, and the chance of at least one.");
+    static const struct
+    {
+        const char *term;
+        const char *sentence;
+    } terms[] = {
+        { "mc", QT_TR_NOOP("Mc, the magnitude of completeness: from it up the catalogue holds every event; smaller ones are "
+                           "missed, so the numbers here count only those at or above it.") },
+        { "b", QT_TR_NOOP("b, Gutenberg and Richter's b-value: how fast the count of events falls as the magnitude grows. "
+                          "With b = 1, each whole magnitude up has a tenth as many events. It needs 50 events at or above Mc.") },
+        { "omori", QT_TR_NOOP("Omori and Utsu's law: aftershocks die away as K (t + c)^\u2212p events a day, t days after "
+                              "the mainshock. p near 1 is usual; a larger p dies away faster.") },
+        { "forecast", QT_TR_NOOP("Reasenberg and Jones's forecast: how many events of the fitted law are expected in the time "
+                                 "ahead, of a magnitude or more, and the chance of at least one.") },
+    };
+    for (const auto &[name, sentence] : terms) {
+        if (term == QLatin1String(name))
+            return tr(sentence);
+    }
     return QString();
 }
 

@@ -234,8 +234,9 @@ void TimePlayer::resultShown(const QuakeDataManager *search)
             m_last = std::max(m_last, t);
         }
     }
-    m_exportAction->setEnabled(m_first <= m_last);
-    if (m_first > m_last)
+    m_timed = m_first <= m_last;
+    m_exportAction->setEnabled(m_timed);
+    if (!m_timed)
         m_first = m_last = 0;
     m_speed->setCurrentIndex(speedFor(m_last - m_first));
     m_frames->stop();
@@ -258,7 +259,7 @@ void TimePlayer::apply(double time, bool flashing)
     }
     const QSignalBlocker quiet(m_slider);
     m_slider->setValue(sliderOf(time));
-    m_label->setText(m_exportAction->isEnabled() ? EventListModel::localTime(time) : QString());
+    m_label->setText(m_timed ? EventListModel::localTime(time) : QString());
 }
 
 AnimationExport::Options TimePlayer::defaultOptions() const

@@ -93,6 +93,7 @@ private:
     QElapsedTimer m_clock;
     const std::vector<LocatedEvent> *m_events = nullptr;
     double m_first = 0, m_last = 0;   // the result's span
+    bool m_timed = false;             // whether any event of it has a time
     double m_time = 0;                // the time played to
     double m_shown = HUGE_VAL;
     QElapsedTimer m_sinceSlowParts;   // the plots and the list follow a few times a second

@@ -257,7 +257,9 @@ const Places::Place *Places::find(const QString &name) const
     const auto rank = [](const Place &place) { return std::make_pair(place.country == u"NZ", place.population); };
     for (const std::vector<Place> *places : { &m_places, &m_typedOnly }) {
         for (const Place &place : *places) {
-            if (folded(place.name) != town)
+            // Folding keeps a precomposed name's length: most names are
+            // passed over before they are folded.
+            if (place.name.size() != town.size() || folded(place.name) != town)
                 continue;
             if (!country.isEmpty() && place.country.compare(country, Qt::CaseInsensitive) != 0)
                 continue;
