@@ -44,20 +44,21 @@ Outcome write(const QString &path, const std::vector<LocatedEvent> &events, cons
                                            "and LINZ, for providing data used here.");
     const int creditsHeight = int(std::ceil(QFontMetricsF(small).height() * 1.4));
     const QRect mapArea(0, 0, options.withPlot ? size.width() * 2 / 3 : size.width(), size.height() - creditsHeight);
-    MapWidget map;
+    // The video's own result, of its own copy of the events.
+    ShownResult shown;
+    MapWidget map(&shown);
     map.setAttribute(Qt::WA_DontShowOnScreen);
     map.setFont(font);
     map.resize(mapArea.size());
-    map.setEvents(&events);
-    map.showKm(view.shownKm());
     std::unique_ptr<PlotCanvas> plot;
     if (options.withPlot) {
-        plot.reset(PlotsWidget::create(PlotsWidget::MagnitudeTime));
+        plot.reset(PlotsWidget::create(PlotsWidget::MagnitudeTime, &shown));
         plot->setAttribute(Qt::WA_DontShowOnScreen);
         plot->setFont(font);
         plot->resize(size.width() - mapArea.width(), mapArea.height());
-        plot->setData(&events);
     }
+    shown.setEvents(&events);
+    map.showKm(view.shownKm());
 
     VideoWriter video;
     QString error;
@@ -68,7 +69,7 @@ Outcome write(const QString &path, const std::vector<LocatedEvent> &events, cons
     for (int i = 0; i < frames; ++i) {
         const double time = first + (last - first) * std::min(1.0, double(i) / std::max(1, playing - 1));
         const bool ended = i >= playing - 1;
-        map.setTimeShown(ended ? HUGE_VAL : time, ended ? 0 : span);
+        shown.setTimeShown(ended ? HUGE_VAL : time, ended ? 0 : span);
         frame.fill(Qt::white);
         {
             QPainter painter(&frame);
@@ -106,7 +107,6 @@ Outcome write(const QString &path, const std::vector<LocatedEvent> &events, cons
                              QFontMetricsF(small).elidedText(credits, Qt::ElideRight, size.width() - 16));
             painter.restore();
             if (plot) {
-                plot->setUntil(ended ? HUGE_VAL : time);
                 painter.translate(mapArea.width(), 0);
                 plot->draw(painter, QRectF(QPointF(0, 0), plot->size()));
             }

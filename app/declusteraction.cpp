@@ -1,10 +1,6 @@
 #include "app/declusteraction.h"
 
-#include "app/eventlist.h"
-#include "app/eventlistmodel.h"
-#include "app/mapwidget.h"
-#include "app/panes.h"
-#include "app/plotswidget.h"
+#include "app/shownresult.h"
 #include "geo/decluster.h"
 #include "service/quakedatamanager.h"
 
@@ -18,10 +14,10 @@
 #include <cmath>
 #include <numeric>
 
-DeclusterAction::DeclusterAction(QMainWindow *window, Panes *panes)
+DeclusterAction::DeclusterAction(QMainWindow *window, ShownResult *shown)
     : QObject(window)
     , m_window(window)
-    , m_panes(panes)
+    , m_shown(shown)
     , m_menu(new QMenu(tr("Decluster"), window))
 {
     m_menu->setObjectName(QStringLiteral("menuDecluster"));
@@ -43,40 +39,36 @@ DeclusterAction::DeclusterAction(QMainWindow *window, Panes *panes)
         const Method method = choice.method;
         connect(action, &QAction::triggered, this, [this, method] {
             m_method = method;
-            apply(m_shown);
+            apply();
             m_window->statusBar()->showMessage(m_method == None ? tr("Not declustered: every event is shown.") : m_summary, 0);
         });
     }
     // A new result's count is said first; what declustering made of it
     // follows, once the window has said the count.
-    connect(panes, &Panes::eventsShown, this, [this](const QuakeDataManager *search) {
-        apply(search);
+    connect(shown, &ShownResult::resultShown, this, [this] {
+        const QuakeDataManager *search = m_shown->search();
+        apply();
         if (m_summary.isEmpty())
             return;
         QMetaObject::invokeMethod(this, [this, search] {
             QStatusBar *bar = m_window->statusBar();
-            if (search == m_shown && !m_summary.isEmpty() && !bar->currentMessage().endsWith(m_summary))
+            if (search == m_shown->search() && !m_summary.isEmpty() && !bar->currentMessage().endsWith(m_summary))
                 bar->showMessage(bar->currentMessage() + u' ' + m_summary, 0);
         }, Qt::QueuedConnection);
     });
 }
 
-void DeclusterAction::apply(const QuakeDataManager *search)
+void DeclusterAction::apply()
 {
-    m_shown = search;
-    m_cluster.clear();
-    m_mainshock.clear();
     m_summary.clear();
-    EventListModel *list = m_panes->list()->model();
-    if (m_method == None || !search || search->quakeLocations().empty()) {
-        list->setClusters(nullptr, nullptr);
-        m_panes->map()->setHiddenEvents({});
-        m_panes->plots()->setHiddenEvents({}, QString());
+    if (m_method == None || m_shown->count() == 0) {
+        if (m_shown->isDeclustered())
+            m_shown->setClusters({}, {}, QString());
         return;
     }
     // The events with a magnitude, a position and a time, in time order
     // then id; each with its index in the store.
-    const std::vector<LocatedEvent> &located = search->quakeLocations();
+    const std::vector<LocatedEvent> &located = *m_shown->events();
     std::vector<std::int32_t> order;
     for (std::size_t i = 0; i < located.size(); ++i) {
         const LocatedEvent &e = located[i];
@@ -96,25 +88,22 @@ void DeclusterAction::apply(const QuakeDataManager *search)
     }
     const std::vector<Decluster::Membership> memberships = m_method == GardnerKnopoff
         ? Decluster::gardnerKnopoff(events) : Decluster::nearestNeighbours(events).memberships;
-    m_cluster.assign(located.size(), 0);
-    m_mainshock.assign(located.size(), -1);
-    std::vector<bool> hidden(located.size(), false);
+    std::vector<std::int32_t> cluster(located.size(), 0), mainshock(located.size(), -1);
     std::vector<int> sizes(events.size() + 1, 0);
+    qlonglong members = 0;
     for (std::size_t k = 0; k < events.size(); ++k) {
         const std::size_t store = std::size_t(order[k]);
-        m_cluster[store] = memberships[k].cluster;
-        m_mainshock[store] = order[std::size_t(memberships[k].mainshock)];
-        hidden[store] = memberships[k].mainshock != int(k);
+        cluster[store] = memberships[k].cluster;
+        mainshock[store] = order[std::size_t(memberships[k].mainshock)];
+        members += memberships[k].mainshock != int(k) ? 1 : 0;
         ++sizes[std::size_t(memberships[k].cluster)];
     }
     const int mainshocks = Decluster::clusterCount(memberships);
     const int clusters = int(std::count_if(sizes.begin(), sizes.end(), [](int size) { return size > 1; }));
-    list->setClusters(&m_cluster, &m_mainshock);
     const QLocale c = QLocale::c();
-    const qlonglong members = std::count(hidden.begin(), hidden.end(), true);
-    m_panes->plots()->setHiddenEvents(hidden, members == 1 ? tr("1 event in a cluster (mainshocks shown)")
-                                                           : tr("%1 events in clusters (mainshocks shown)").arg(c.toString(members)));
-    m_panes->map()->setHiddenEvents(std::move(hidden));
+    m_shown->setClusters(std::move(cluster), std::move(mainshock),
+                         members == 1 ? tr("1 event in a cluster (mainshocks shown)")
+                                      : tr("%1 events in clusters (mainshocks shown)").arg(c.toString(members)));
     const auto counted = [&c](qlonglong n, const QString &one, const QString &many) {
         return n == 1 ? one : many.arg(c.toString(n));
     };

@@ -1,6 +1,7 @@
 #include "app/eventlist.h"
 
 #include "app/eventlistmodel.h"
+#include "app/shownresult.h"
 
 #include <QHeaderView>
 #include <QItemSelectionModel>
@@ -9,9 +10,9 @@
 #include <QTimer>
 #include <QVBoxLayout>
 
-EventList::EventList(QWidget *parent)
+EventList::EventList(const ShownResult *shown, QWidget *parent)
     : QWidget(parent)
-    , m_model(new EventListModel(this))
+    , m_model(new EventListModel(shown, this))
     , m_filter(new QLineEdit(this))
     , m_table(new QTableView(this))
     , m_filterDelay(new QTimer(this))
@@ -56,17 +57,11 @@ EventList::EventList(QWidget *parent)
         selectEvent(current);
     });
     connect(m_table->selectionModel(), &QItemSelectionModel::currentRowChanged, this, &EventList::rowChanged);
+    connect(shown, &ShownResult::selectionChanged, this, &EventList::selectEvent);
     connect(m_table, &QTableView::clicked, this, [this](const QModelIndex &index) {
         if (index.column() == EventListModel::Reference)
             emit pageWanted(m_model->text(m_model->eventAt(index.row()), EventListModel::Reference));
     });
-}
-
-void EventList::setEvents(const std::vector<LocatedEvent> *events, const std::vector<RawEvent> *raw)
-{
-    m_selecting = true;
-    m_model->setEvents(events, raw);
-    m_selecting = false;
 }
 
 int EventList::currentEvent() const

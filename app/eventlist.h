@@ -1,17 +1,14 @@
 #pragma once
 
-// EventList: the shown search's events as a table, newest first, that
-// sorts by a header's click and narrows by a filter field above it. A
-// selected row reports its event; a click on a reference id asks for the
-// event's page.
+// EventList: the shown result's events as a table, newest first, that
+// sorts by a header's click and narrows by a filter field above it. The
+// result's selected event is selected in it; a selected row reports its
+// event; a click on a reference id asks for the event's page.
 
 #include <QWidget>
 
-#include <vector>
-
-#include "quakeml/quakeeventrecord.h"
-
 class EventListModel;
+class ShownResult;
 class QLineEdit;
 class QTableView;
 class QTimer;
@@ -21,10 +18,9 @@ class EventList : public QWidget
     Q_OBJECT
 
 public:
-    explicit EventList(QWidget *parent = nullptr);
+    // The result must outlive the list.
+    explicit EventList(const ShownResult *shown, QWidget *parent = nullptr);
 
-    // The events and their raw texts, which must stay until the next call.
-    void setEvents(const std::vector<LocatedEvent> *events, const std::vector<RawEvent> *raw);
     EventListModel *model() const { return m_model; }
     QTableView *table() const { return m_table; }
     // Selects the event's row and shows it; -1 clears the selection.

@@ -37,19 +37,33 @@ double numberOf(const LocatedEvent &event, int column)
 
 } // namespace
 
-EventListModel::EventListModel(QObject *parent)
+EventListModel::EventListModel(const ShownResult *shown, QObject *parent)
     : QAbstractTableModel(parent)
+    , m_shown(shown)
 {
+    readEvents();
+    connect(shown, &ShownResult::resultShown, this, &EventListModel::readEvents);
+    connect(shown, &ShownResult::clustersChanged, this, &EventListModel::readClusters);
+    connect(shown, &ShownResult::timeSettled, this, &EventListModel::readTime);
+    connect(shown, &ShownResult::marksChanged, this, [this] {
+        if (!m_rows.empty())
+            emit dataChanged(index(0, 0), index(rowCount() - 1, ColumnCount - 1), { Qt::ForegroundRole, Qt::FontRole });
+    });
 }
 
-void EventListModel::setEvents(const std::vector<LocatedEvent> *events, const std::vector<RawEvent> *raw)
+void EventListModel::readEvents()
 {
     beginResetModel();
+    // A new result is not declustered yet.
+    m_declustered = m_shown->isDeclustered();
+    if (m_sortColumn >= columnCount()) {
+        m_sortColumn = Time;
+        m_sortOrder = Qt::DescendingOrder;
+    }
+    const std::vector<LocatedEvent> *events = m_shown->events();
     m_events = events && !events->empty() ? events : nullptr;
-    m_raw = m_events ? raw : nullptr;
-    m_new.clear();
-    m_revised.clear();
-    m_cluster = m_mainshock = nullptr;
+    m_raw = m_events ? m_shown->raw() : nullptr;
+    m_until = m_shown->until();
     m_rows.clear();
     m_rows.shrink_to_fit();
     arrange(m_rows);
@@ -59,7 +73,7 @@ void EventListModel::setEvents(const std::vector<LocatedEvent> *events, const st
 bool EventListModel::passes(int event) const
 {
     const LocatedEvent &located = (*m_events)[std::size_t(event)];
-    if (m_until < HUGE_VAL && !(located.utcSeconds <= m_until))
+    if (!m_shown->isOfTimeShown(std::size_t(event)))
         return false;
     if (m_filter.isEmpty())
         return true;
@@ -102,7 +116,7 @@ void EventListModel::arrange(std::vector<std::int32_t> &rows) const
         break;
     }
     case Cluster: {
-        const std::vector<std::int32_t> *cluster = m_cluster;
+        const std::vector<std::int32_t> *cluster = clusters();
         std::sort(rows.begin(), rows.end(), byKey([cluster](std::int32_t i) {
                       const std::int32_t value = cluster ? (*cluster)[std::size_t(i)] : 0;
                       return std::make_pair(value > 0, value);
@@ -114,7 +128,7 @@ void EventListModel::arrange(std::vector<std::int32_t> &rows) const
     case Reference: {
         const int column = m_sortColumn;
         const std::vector<RawEvent> *raw = m_raw;
-        const std::vector<std::int32_t> *mainshock = m_mainshock;
+        const std::vector<std::int32_t> *mainshock = mainshocks();
         std::sort(rows.begin(), rows.end(), byKey([&events, raw, mainshock, column](std::int32_t i) {
                       const LocatedEvent &event = events[std::size_t(i)];
                       std::string_view key;
@@ -176,15 +190,14 @@ void EventListModel::arrange(std::vector<std::int32_t> &rows) const
     }
 }
 
-void EventListModel::setClusters(const std::vector<std::int32_t> *cluster, const std::vector<std::int32_t> *mainshock)
+void EventListModel::readClusters()
 {
-    const bool shown = m_cluster != nullptr, showing = cluster && mainshock;
+    const bool shown = m_declustered, showing = m_shown->isDeclustered();
     if (showing && !shown)
         beginInsertColumns(QModelIndex(), Cluster, Mainshock);
     else if (shown && !showing)
         beginRemoveColumns(QModelIndex(), Cluster, Mainshock);
-    m_cluster = showing ? cluster : nullptr;
-    m_mainshock = showing ? mainshock : nullptr;
+    m_declustered = showing;
     if (showing && !shown)
         endInsertColumns();
     else if (shown && !showing)
@@ -235,27 +248,23 @@ QString EventListModel::localTime(double utcSeconds)
         .toString(QStringLiteral("yyyy-MM-dd HH:mm:ss t"));
 }
 
-void EventListModel::setUntil(double utcSeconds)
+void EventListModel::readTime()
 {
-    if (utcSeconds == m_until)
+    if (m_shown->until() == m_until)
         return;
     beginResetModel();
-    m_until = utcSeconds;
+    m_until = m_shown->until();
     arrange(m_rows);
     endResetModel();
 }
 
-void EventListModel::setMarks(const std::vector<int> &added, const std::vector<int> &revised)
-{
-    m_new = std::unordered_set<int>(added.begin(), added.end());
-    m_revised = std::unordered_set<int>(revised.begin(), revised.end());
-    if (!m_rows.empty())
-        emit dataChanged(index(0, 0), index(rowCount() - 1, ColumnCount - 1), { Qt::ForegroundRole, Qt::FontRole });
-}
-
 EventListModel::Mark EventListModel::markOf(int event) const
 {
-    return m_new.count(event) ? New : m_revised.count(event) ? Revised : Unmarked;
+    // Few events are marked at a time: a look through them is enough.
+    const auto holds = [event](const std::vector<int> &marked) {
+        return std::find(marked.begin(), marked.end(), event) != marked.end();
+    };
+    return holds(m_shown->added()) ? New : holds(m_shown->revised()) ? Revised : Unmarked;
 }
 
 int EventListModel::eventAt(int row) const
@@ -276,7 +285,7 @@ int EventListModel::rowCount(const QModelIndex &parent) const
 
 int EventListModel::columnCount(const QModelIndex &parent) const
 {
-    return parent.isValid() ? 0 : m_cluster ? DeclusteredCount : ColumnCount;
+    return parent.isValid() ? 0 : m_declustered ? DeclusteredCount : ColumnCount;
 }
 
 QString EventListModel::text(int event, Column column) const
@@ -306,11 +315,12 @@ QString EventListModel::text(int event, Column column) const
     case Reference:
         return latin1(located.referenceLength < 0 ? std::string_view(*located.eventId) : located.reference());
     case Cluster:
-        return m_cluster && (*m_cluster)[std::size_t(event)] > 0 ? QString::number((*m_cluster)[std::size_t(event)]) : QString();
+        return m_declustered && m_shown->clusters()[std::size_t(event)] > 0
+            ? QString::number(m_shown->clusters()[std::size_t(event)]) : QString();
     case Mainshock:
-        if (!m_mainshock || (*m_mainshock)[std::size_t(event)] < 0)
+        if (!m_declustered || m_shown->mainshocks()[std::size_t(event)] < 0)
             return QString();
-        return text((*m_mainshock)[std::size_t(event)], Reference);
+        return text(m_shown->mainshocks()[std::size_t(event)], Reference);
     case DeclusteredCount:
         break;
     }

@@ -1,20 +1,21 @@
 #pragma once
 
-// EventListModel: the shown search's events one a row, over the search's
-// own records (no copy of them): time in local time with its zone,
+// EventListModel: the shown result's events (app/shownresult.h) one a row,
+// over the search's own records (no copy of them): time in local time with its zone,
 // magnitude, the magnitude's type, depth, place and reference id. Rows
 // sort by value (10.0 after 9.5, 100 km after 20 km; places by town, then
 // by distance from it), events without the value last either way; a filter keeps the events whose place or
 // reference holds its text. What the model keeps beyond the records is one
-// 32-bit row an event, and the marks of following live.
+// 32-bit row an event. It follows the result's time shown, its clusters
+// (two more columns) and the marks of following live.
 
+#include "app/shownresult.h"
 #include "quakeml/quakeeventrecord.h"
 
 #include <QAbstractTableModel>
 
 #include <cmath>
 #include <cstdint>
-#include <unordered_set>
 #include <vector>
 
 class EventListModel : public QAbstractTableModel
@@ -27,28 +28,15 @@ public:
                   Cluster = ColumnCount, Mainshock, DeclusteredCount };
     enum Mark { Unmarked, New, Revised };
 
-    explicit EventListModel(QObject *parent = nullptr);
-
-    // The search's events in the store's order and their raw texts; they
-    // must stay until the next call. Null clears.
-    void setEvents(const std::vector<LocatedEvent> *events, const std::vector<RawEvent> *raw);
+    // The result must outlive the model.
+    explicit EventListModel(const ShownResult *shown, QObject *parent = nullptr);
     // Keeps the events whose place or reference id holds the text (any
     // case); empty keeps all.
     void setFilter(const QString &text);
     QString filter() const { return m_filter; }
     // "2016-11-14 00:02:56 NZDT": a time as the list writes it, local.
     static QString localTime(double utcSeconds);
-    // Keeps only the events of that time or before (UTC seconds); HUGE_VAL
-    // for all.
-    void setUntil(double utcSeconds);
-    // Declustered: each event's cluster (from 1; 0 for none) and the index
-    // of its cluster's mainshock (-1 for none), which must stay until the
-    // next call; null for neither, and the two columns go.
-    void setClusters(const std::vector<std::int32_t> *cluster, const std::vector<std::int32_t> *mainshock);
-    const std::vector<std::int32_t> *clusters() const { return m_cluster; }
-    const std::vector<std::int32_t> *mainshocks() const { return m_mainshock; }
     // Events following live marks: new and not seen yet, or revised.
-    void setMarks(const std::vector<int> &added, const std::vector<int> &revised);
     Mark markOf(int event) const;
 
     // The event a row shows, or -1; the row showing an event, or -1.
@@ -69,19 +57,22 @@ public:
     QString text(int event, Column column) const;
 
 private:
+    void readEvents();
+    void readClusters();
+    void readTime();
     // The rows kept by the filter, in the order asked.
     void arrange(std::vector<std::int32_t> &rows) const;
     bool passes(int event) const;
+    const std::vector<std::int32_t> *clusters() const { return m_declustered ? &m_shown->clusters() : nullptr; }
+    const std::vector<std::int32_t> *mainshocks() const { return m_declustered ? &m_shown->mainshocks() : nullptr; }
 
+    const ShownResult *m_shown;
     const std::vector<LocatedEvent> *m_events = nullptr;
     const std::vector<RawEvent> *m_raw = nullptr;
     std::vector<std::int32_t> m_rows;
     int m_sortColumn = Time;
     Qt::SortOrder m_sortOrder = Qt::DescendingOrder;
     QString m_filter;
-    double m_until = HUGE_VAL;
-    const std::vector<std::int32_t> *m_cluster = nullptr;
-    const std::vector<std::int32_t> *m_mainshock = nullptr;
-    std::unordered_set<int> m_new;
-    std::unordered_set<int> m_revised;
+    double m_until = HUGE_VAL;   // the time the rows were kept for
+    bool m_declustered = false;  // with the two columns
 };

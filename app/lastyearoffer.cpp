@@ -1,7 +1,7 @@
 #include "app/lastyearoffer.h"
 
-#include "app/periodbar.h"
 #include "app/searchrunner.h"
+#include "app/shownresult.h"
 #include "service/quakedatamanager.h"
 
 #include <QLabel>
@@ -9,10 +9,10 @@
 #include <QMainWindow>
 #include <QStatusBar>
 
-LastYearOffer::LastYearOffer(QMainWindow *window, const SearchRunner *searches, PeriodBar *period)
+LastYearOffer::LastYearOffer(QMainWindow *window, const SearchRunner *searches, const ShownResult *shown)
     : QObject(window)
-    , m_window(window)
-    , m_period(period)
+    , m_searches(searches)
+    , m_shown(shown)
     , m_link(new QLabel)
 {
     m_link->setObjectName(QStringLiteral("lastYearCtrl"));
@@ -21,22 +21,24 @@ LastYearOffer::LastYearOffer(QMainWindow *window, const SearchRunner *searches, 
     m_link->hide();
     window->statusBar()->addPermanentWidget(m_link);
     connect(searches, &SearchRunner::started, m_link, &QLabel::hide);
-    connect(searches, &SearchRunner::shownChanged, this, &LastYearOffer::shown);
-    connect(m_link, &QLabel::linkActivated, this, [this](const QString &days) {
-        const QStringList ends = days.split(u'/');
-        m_period->setPeriod(QDate::fromString(ends.value(0), Qt::ISODate), QDate::fromString(ends.value(1), Qt::ISODate));
-        QMetaObject::invokeMethod(m_window, "on_searchCtrl_clicked");
+    connect(shown, &ShownResult::resultShown, this, &LastYearOffer::shown);
+    connect(m_link, &QLabel::linkActivated, this, [this] {
+        SearchRequest request = m_searches->asked();
+        request.period = m_lastYear;
+        m_searches->ask(request);
     });
 }
 
-void LastYearOffer::shown(const QuakeDataManager *search)
+void LastYearOffer::shown()
 {
+    const QuakeDataManager *search = m_shown->search();
     const QDate last = search ? search->catalogueEndsBefore() : QDate();
     if (!last.isValid()) {
         m_link->hide();
         return;
     }
     const QDate first = last.addYears(-1).addDays(1);
+    m_lastYear = std::make_pair(first, last);
     const auto text = [](const QDate &date) { return QLocale::c().toString(date, QStringLiteral("d MMM yyyy")); };
     m_link->setText(tr("<a href=\"%1/%2\">Search its last year, %3 to %4</a>")
                         .arg(first.toString(Qt::ISODate), last.toString(Qt::ISODate), text(first), text(last)));

@@ -2,27 +2,31 @@
 
 // LastYearOffer: when the days searched reach past the end of the service's
 // catalogue, the status bar offers, as a link, the same search over the
-// last year that the catalogue holds.
+// last year that the catalogue holds, asked of the runner.
 
+#include <QDate>
 #include <QObject>
 
-class PeriodBar;
+#include <utility>
+
 class QLabel;
 class QMainWindow;
 class QuakeDataManager;
 class SearchRunner;
+class ShownResult;
 
 class LastYearOffer : public QObject
 {
     Q_OBJECT
 
 public:
-    LastYearOffer(QMainWindow *window, const SearchRunner *searches, PeriodBar *period);
+    LastYearOffer(QMainWindow *window, const SearchRunner *searches, const ShownResult *shown);
 
 private:
-    void shown(const QuakeDataManager *search);
+    void shown();
 
-    QMainWindow *m_window;
-    PeriodBar *m_period;
+    const SearchRunner *m_searches;
+    const ShownResult *m_shown;
     QLabel *m_link;
+    std::pair<QDate, QDate> m_lastYear;   // the days it offers
 };

@@ -2,7 +2,7 @@
 
 #include "app/desktopnotifier.h"
 #include "app/livechanges.h"
-#include "app/mapwidget.h"
+#include "app/shownresult.h"
 #include "app/resultitems.h"
 #include "app/resulttree.h"
 #include "quakeml/quakelabels.h"
@@ -80,11 +80,11 @@ struct LiveFollower::Withdrawn
     std::optional<GeoPoint> at;
 };
 
-LiveFollower::LiveFollower(QMainWindow *window, QTreeWidget *tree, MapWidget *map)
+LiveFollower::LiveFollower(QMainWindow *window, QTreeWidget *tree, ShownResult *shown)
     : QObject(window)
     , m_window(window)
     , m_tree(tree)
-    , m_map(map)
+    , m_shown(shown)
     , m_timer(new QTimer(window))
     , m_notifier(new DesktopNotifier(window->statusBar(), this))
     , m_baseTitle(window->windowTitle())
@@ -133,8 +133,7 @@ void LiveFollower::setHeld(bool held)
 
 void LiveFollower::setMarks(const std::vector<int> &added)
 {
-    m_map->setMarkedEvents(added);
-    emit marksChanged(added, m_revisedEvents);
+    m_shown->setMarks(added, m_revisedEvents);
 }
 
 void LiveFollower::start()
@@ -154,7 +153,7 @@ void LiveFollower::stop(const QuakeDataManager *shown)
     m_timer->stop();
     m_running = nullptr;
     setMarks({});
-    m_map->setWithdrawn({});
+    m_shown->setWithdrawn({});
     // The withdrawn ones go with the marks.
     const int events = shown ? int(shown->quakeLocations().size()) : 0;
     while (m_tree->topLevelItemCount() > events)
@@ -207,7 +206,7 @@ bool LiveFollower::showResult(QuakeDataManager *search, const QuakeDataManager *
     if (comparing)
         ResultTree::restore(m_tree, after, state);
     m_tree->setUpdatesEnabled(true);
-    m_map->setWithdrawn(crossed);
+    m_shown->setWithdrawn(std::move(crossed));
     setMarks(marked);
     updateTitle();
 
@@ -302,7 +301,7 @@ void LiveFollower::markSeen(QTreeWidgetItem *current, const QuakeDataManager *sh
         || !m_unseen.erase(*shown->quakeLocations()[std::size_t(index)].eventId))
         return;
     m_tree->topLevelItem(index)->setText(1, QString());
-    std::vector<int> marked = m_map->markedEvents();
+    std::vector<int> marked = m_shown->added();
     marked.erase(std::remove(marked.begin(), marked.end(), index), marked.end());
     setMarks(marked);
     updateTitle();
@@ -330,7 +329,7 @@ void LiveFollower::notifyWatchers(const QuakeDataManager *search, const std::vec
         if (inside == watched.end() || !m_notified.insert(reference).second)
             continue;
         const QuakeLocation &at = event.location;
-        QString place = m_map->placeOf(int(i));
+        QString place = m_shown->placeOf(int(i));
         if (place.isEmpty())
             place = inside->name;
         QStringList details;

@@ -24,21 +24,21 @@
 #include <vector>
 
 class DesktopNotifier;
-class MapWidget;
 class QMainWindow;
 class QTimer;
 class QTreeWidget;
 class QTreeWidgetItem;
 class QuakeDataManager;
+class ShownResult;
 
 class LiveFollower : public QObject
 {
     Q_OBJECT
 
 public:
-    // Marks the window's tree and map; counts the unseen events in the
-    // window's title.
-    LiveFollower(QMainWindow *window, QTreeWidget *tree, MapWidget *map);
+    // Marks the window's tree, and the shown result for the views; counts
+    // the unseen events in the window's title.
+    LiveFollower(QMainWindow *window, QTreeWidget *tree, ShownResult *shown);
     ~LiveFollower() override;
 
     // Whether following was on when the program last ran.
@@ -81,8 +81,6 @@ signals:
     // A notification was chosen: the window is raised, and the event of
     // this reference is wanted.
     void eventWanted(const QString &reference);
-    // The indices of the shown events marked new (not seen yet) and revised.
-    void marksChanged(const std::vector<int> &added, const std::vector<int> &revised);
 
 private:
     void setMarks(const std::vector<int> &added);
@@ -101,7 +99,7 @@ private:
 
     QMainWindow *m_window;
     QTreeWidget *m_tree;
-    MapWidget *m_map;
+    ShownResult *m_shown;
     QTimer *m_timer;
     DesktopNotifier *m_notifier;
     QString m_baseTitle;

@@ -1,9 +1,9 @@
 #include "app/mainappwindow.h"
 #include "ui_mainappwindow.h"
 
+#include "app/declusteraction.h"
 #include "app/eventlinks.h"
 #include "app/eventlist.h"
-#include "app/eventlistmodel.h"
 #include "app/lastyearoffer.h"
 #include "app/livefollower.h"
 #include "app/mapwidget.h"
@@ -15,6 +15,8 @@
 #include "app/resulttree.h"
 #include "app/searchrunner.h"
 #include "app/sequenceaction.h"
+#include "app/shownresult.h"
+#include "app/timeplayer.h"
 #include "app/windowmenus.h"
 #include "quakeml/quakelabels.h"
 #include "service/quakedatamanager.h"
@@ -42,8 +44,9 @@ MainAppWindow::MainAppWindow(QWidget *parent)
     QTreeWidget *tree = findChild<QTreeWidget *>(QStringLiteral("treeWidget"));
 
     m_searches = new SearchRunner(this);
+    m_shown = new ShownResult(this);
     m_results = std::make_unique<ResultTree>(tree);
-    m_panes = new Panes(this, tree);
+    m_panes = new Panes(this, tree, m_shown);
     MapWidget *map = m_panes->map();
     m_region = new RegionBar([map] { return map->visibleBox(); }, this);
     addToolBar(Qt::TopToolBarArea, m_region);
@@ -52,12 +55,20 @@ MainAppWindow::MainAppWindow(QWidget *parent)
                              findChild<QComboBox *>(QStringLiteral("dateRangeCtrl")), this);
     addToolBar(Qt::TopToolBarArea, m_period);
     m_period->keepForm(findChild<QLineEdit *>(QStringLiteral("searchUrlCtrl")));
-    new LastYearOffer(this, m_searches, m_period);
-    m_live = new LiveFollower(this, tree, map);
-    m_sequence = new SequenceAction(this, tree, m_searches, m_region, m_period);
+    // The parts ask for searches as values: shown in the bars, then run as
+    // the button's.
+    m_searches->setControls([this] { return request(); }, [this](const SearchRequest &asked) {
+        m_region->show(asked.region);
+        m_period->show(asked);
+        return searchAsked();
+    });
+    new LastYearOffer(this, m_searches, m_shown);
+    m_live = new LiveFollower(this, tree, m_shown);
+    m_sequence = new SequenceAction(this, tree, m_searches, m_shown);
     m_panes->addSequence(m_sequence);
     connect(m_panes->list(), &EventList::pageWanted, this, &MainAppWindow::openEventPage);
-    connect(m_live, &LiveFollower::marksChanged, m_panes->list()->model(), &EventListModel::setMarks);
+    m_player = new TimePlayer(this, m_panes, m_shown, m_live);
+    m_decluster = new DeclusterAction(this, m_shown);
     setupMenuBar();
     // A reply's events get their items and circles between pieces of reading.
     connect(m_searches, &SearchRunner::eventsRead, this,
@@ -99,19 +110,28 @@ QString MainAppWindow::welcomeMessage()
 
 void MainAppWindow::setupMenuBar()
 {
-    WindowMenus::fill(this, m_panes, m_region, m_sequence->action(), m_live);
+    WindowMenus::fill(this, m_panes, m_region, m_sequence->action(), m_decluster->menu(), m_player);
+}
+
+SearchRequest MainAppWindow::request() const
+{
+    SearchRequest asked;
+    asked.serviceUrl = findChild<QLineEdit *>(QStringLiteral("searchUrlCtrl"))->text();
+    asked.listMagnitude = QueryComposition::magnitudeLowerBound(findChild<QComboBox *>(QStringLiteral("magRangeCtrl"))->currentIndex());
+    asked.listDays = QueryComposition::daysBack(findChild<QComboBox *>(QStringLiteral("dateRangeCtrl"))->currentIndex());
+    asked.period = m_period->period();
+    asked.minMagnitude = m_period->minMagnitude();
+    asked.region = m_region->region(&asked.regionWords);
+    return asked;
 }
 
 QString MainAppWindow::queryString()
 {
-    QString searchUrl = findChild<QLineEdit *>(QStringLiteral("searchUrlCtrl"))->text();
-    const int magIndex = findChild<QComboBox *>(QStringLiteral("magRangeCtrl"))->currentIndex();
-    const int dateIndex = findChild<QComboBox *>(QStringLiteral("dateRangeCtrl"))->currentIndex();
-    const int magnitude = QueryComposition::magnitudeLowerBound(magIndex), days = QueryComposition::daysBack(dateIndex);
+    SearchRequest asked = request();
     // A period or a magnitude of the bar's in place of the lists'; a region's keys follow the five of every search.
-    return (m_period->overridesLists() ? m_period->query(magnitude, days, searchUrl, QDate::currentDate())
-                                       : assembleQueryString(magnitude, days, searchUrl))
-        + m_region->region().queryKeys();
+    return asked.overridesLists() ? asked.url(QDate::currentDate())
+                                  : assembleQueryString(asked.listMagnitude, asked.listDays, asked.serviceUrl)
+            + asked.region.queryKeys();
 }
 
 QString MainAppWindow::assembleQueryString(int magnitudeLower, int daysBack, QString &searchUrl)
@@ -121,20 +141,25 @@ QString MainAppWindow::assembleQueryString(int magnitudeLower, int daysBack, QSt
 
 void MainAppWindow::on_searchCtrl_clicked()
 {
+    searchAsked();
+}
+
+QuakeDataManager *MainAppWindow::searchAsked()
+{
     if (findChild<QLineEdit *>(QStringLiteral("searchUrlCtrl"))->text().isEmpty()) {
         QMessageBox::critical(this, tr("No Search URL"),
                               tr("Cannot perform search without a URL of the web service!"));
-        return;
+        return nullptr;
     }
     for (const auto &[title, problem] : { std::pair(tr("Region"), m_region->problem()),
                                           std::pair(tr("Period"), m_period->problem()) }) {
         if (!problem.isEmpty()) {
             QMessageBox::critical(this, title, problem);
-            return;
+            return nullptr;
         }
     }
     findChild<QPushButton *>(QStringLiteral("searchCtrl"))->setEnabled(false);
-    startQuery();
+    return startSearch(false);
 }
 
 void MainAppWindow::startQuery()
@@ -144,10 +169,9 @@ void MainAppWindow::startQuery()
 
 QuakeDataManager *MainAppWindow::startSearch(bool quiet)
 {
-    QString words;
-    const SearchRegion region = m_region->region(&words);
-    m_panes->map()->setRegion(region);
-    return m_searches->start(queryString(), region, m_period->wordsWith(words), quiet);
+    const SearchRequest asked = request();
+    m_panes->map()->setRegion(asked.region);
+    return m_searches->start(asked, quiet);
 }
 
 void MainAppWindow::displayDownloadProgress(qint64 bytesReceived, qint64 /*bytesTotal*/)
@@ -219,7 +243,7 @@ void MainAppWindow::buildTreeModel(QuakeDataManager *manager, QTreeWidget *tree)
     // several times as long.
     tree->addTopLevelItems(build.items);
     tree->expandAll();
-    m_panes->showEvents(manager, m_live->isKeepingView());
+    m_shown->show(manager, m_live->isKeepingView());
     statusBar()->showMessage(m_searches->resultMessage(manager), 0);
 }
 
@@ -293,9 +317,9 @@ void MainAppWindow::runLive()
 
 bool MainAppWindow::exportEvents(const QString &path, QString *error)
 {
-    const Outcome exported = m_panes->exportEvents(m_searches->shown(), path);
+    const Outcome exported = m_panes->exportEvents(path);
     *error = exported.kind == Outcome::Cancelled ? tr("the export was cancelled") : exported.error;
     return exported.kind == Outcome::Done;
 }
 
-void MainAppWindow::exportEventsAs() { m_panes->exportEventsAs(m_searches->shown()); }
+void MainAppWindow::exportEventsAs() { m_panes->exportEventsAs(); }

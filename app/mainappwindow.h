@@ -4,7 +4,10 @@
 //
 // MainAppWindow  the one window: the form (filters, search button, result
 //                tree) and the menus, composing parts of one job each:
-// SearchRunner   starts the searches and knows which result is shown.
+// SearchRunner   starts the searches, each a request of values, and knows
+//                which result is shown.
+// ShownResult    what is shown of that result, which the views read and
+//                the features write.
 // ResultTree     the tree's prepared items and its state across results.
 // RegionBar      where a search looks, and the cross-section's profile.
 // Panes          the map and the plots beside the tree, and saving them.
@@ -19,6 +22,7 @@
 // by object name when it needs it.
 
 #include "app/resulttree.h"
+#include "app/searchrequest.h"
 
 #include <QMainWindow>
 #include <QString>
@@ -27,6 +31,7 @@
 #include <memory>
 #include <string>
 
+class DeclusterAction;
 class LiveFollower;
 class Panes;
 class PeriodBar;
@@ -36,6 +41,8 @@ class QuakeDataManager;
 class RegionBar;
 class SearchRunner;
 class SequenceAction;
+class ShownResult;
+class TimePlayer;
 class Ui_MainAppWindow;
 
 class MainAppWindow : public QMainWindow
@@ -76,9 +83,14 @@ public slots:
     void setFollowLive(bool on);
 
 private:
+    // What the controls ask for.
+    SearchRequest request() const;
     // Starts a search of what the controls say; a quiet one shows no
     // message box.
     QuakeDataManager *startSearch(bool quiet);
+    // The button's search, refused with a message box where the controls
+    // cannot make one; null then.
+    QuakeDataManager *searchAsked();
     void runLive();
     void openEventPage(const QString &reference);
 
@@ -87,10 +99,13 @@ private:
     // makes, inserted in one call at the end, with the font they share.
     ResultTree::Build *m_treeBuild = nullptr;
     SearchRunner *m_searches;
+    ShownResult *m_shown;
     std::unique_ptr<ResultTree> m_results;
     Panes *m_panes;
     RegionBar *m_region;
     PeriodBar *m_period;
     LiveFollower *m_live;
     SequenceAction *m_sequence;
+    TimePlayer *m_player;
+    DeclusterAction *m_decluster;
 };

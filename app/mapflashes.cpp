@@ -12,9 +12,10 @@ std::vector<std::pair<quint32, double>> FlashLayer::flashing() const
     if (!isPlaying() || !m_events.events())
         return found;
     const std::vector<LocatedEvent> &events = *m_events.events();
-    const auto [from, to] = m_events.timesBetween(m_until - m_span, m_until);
+    const double until = m_shown.until(), span = m_shown.flashSpan();
+    const auto [from, to] = m_events.timesBetween(until - span, until);
     for (const quint32 *it = from; it != to; ++it)
-        found.emplace_back(*it, (m_until - events[*it].utcSeconds) / m_span);
+        found.emplace_back(*it, (until - events[*it].utcSeconds) / span);
     return found;
 }
 

@@ -19,16 +19,11 @@
 class FlashLayer : public MapLayer
 {
 public:
-    explicit FlashLayer(const EventLayer &events) : m_events(events) {}
+    // The result's time shown and its flash span: the catalogue seconds
+    // that a second of playing covers, no flashes for 0.
+    FlashLayer(const EventLayer &events, const ShownResult &shown) : m_events(events), m_shown(shown) {}
 
-    // The time shown (UTC seconds) and the catalogue seconds that a second
-    // of playing covers; no flashes for a span of 0.
-    void setTime(double until, double span)
-    {
-        m_until = until;
-        m_span = span;
-    }
-    bool isPlaying() const { return m_span > 0 && m_until != HUGE_VAL; }
+    bool isPlaying() const { return m_shown.flashSpan() > 0 && m_shown.until() != HUGE_VAL; }
     // The events flashing, with how far each has settled (0 just come, 1
     // settled).
     std::vector<std::pair<quint32, double>> flashing() const;
@@ -37,8 +32,7 @@ public:
 
 private:
     const EventLayer &m_events;
-    double m_until = HUGE_VAL;
-    double m_span = 0;
+    const ShownResult &m_shown;
     // White discs by size (quarter pixels) and strength (sixteenths):
     // about 20 MB at most.
     static constexpr std::size_t MostSprites = 1200;

@@ -105,8 +105,9 @@ void LandLayer::render(QPainter &painter, const QRectF &area, const Viewport &vi
     painter.restore();
 }
 
-void EventLayer::setEvents(const std::vector<LocatedEvent> *events, const Projection &projection)
+void EventLayer::read(const Projection &projection)
 {
+    const std::vector<LocatedEvent> *events = m_shown.events();
     m_events = events && !events->empty() ? events : nullptr;
     m_withoutDepth = m_withoutMagnitude = m_withoutPosition = 0;
     m_projected.clear();
@@ -130,18 +131,10 @@ void EventLayer::setEvents(const std::vector<LocatedEvent> *events, const Projec
             m_projected[i] = { float(km.x()), float(km.y()) };
         }
     }
-    m_hidden.clear();
-    m_hiddenCount = 0;
-    arrange();
+    rearrange();
 }
 
-void EventLayer::setHidden(std::vector<bool> hidden)
-{
-    m_hidden = std::move(hidden);
-    arrange();
-}
-
-void EventLayer::arrange()
+void EventLayer::rearrange()
 {
     ++m_arrangement;
     m_drawOrder.clear();
@@ -151,7 +144,7 @@ void EventLayer::arrange()
     for (std::size_t i = 0; m_events && i < m_events->size(); ++i) {
         if (!hasPosition((*m_events)[i].location))
             continue;
-        if (i < m_hidden.size() && m_hidden[i]) {
+        if (m_shown.isHidden(i)) {
             ++m_hiddenCount;
             continue;
         }
@@ -375,7 +368,7 @@ void SelectionLayer::render(QPainter &painter, const QRectF &, const Viewport &v
 {
     const double zoom = EventScales::zoomFactor(viewport.scale());
     painter.setBrush(Qt::NoBrush);
-    for (int index : m_marked) {
+    for (int index : marked()) {
         if (index < 0 || index >= m_events.count() || !m_events.hasPosition(index))
             continue;
         const QPointF at = viewport.toScreen(m_events.kmOf(quint32(index)));
@@ -385,10 +378,11 @@ void SelectionLayer::render(QPainter &painter, const QRectF &, const Viewport &v
         painter.setPen(QPen(markColour(), 3));
         painter.drawEllipse(at, radius, radius);
     }
-    if (m_selected < 0)
+    const int index = selected();
+    if (index < 0)
         return;
-    const QPointF at = viewport.toScreen(m_events.kmOf(quint32(m_selected)));
-    const double radius = m_events.radiusOf(quint32(m_selected), zoom) + 5;
+    const QPointF at = viewport.toScreen(m_events.kmOf(quint32(index)));
+    const double radius = m_events.radiusOf(quint32(index), zoom) + 5;
     painter.setBrush(Qt::NoBrush);
     painter.setPen(QPen(Qt::white, 4));
     painter.drawEllipse(at, radius, radius);

@@ -5,6 +5,7 @@
 // painter over an area in the viewport's pixels, and knows nothing of
 // input; MapWidget stacks them and takes the mouse.
 
+#include "app/shownresult.h"
 #include "geo/crosssection.h"
 #include "geo/hitgrid.h"
 #include "geo/searchregion.h"
@@ -69,8 +70,10 @@ private:
 class EventLayer : public MapLayer
 {
 public:
-    // The events must stay until the next call; null for none.
-    void setEvents(const std::vector<LocatedEvent> *events, const Projection &projection);
+    explicit EventLayer(const ShownResult &shown) : m_shown(shown) {}
+
+    // Reads the result's events in a projection.
+    void read(const Projection &projection);
     const std::vector<LocatedEvent> *events() const { return m_events; }
     int count() const { return m_events ? int(m_events->size()) : 0; }
 
@@ -89,16 +92,14 @@ public:
     int withoutDepth() const { return m_withoutDepth; }
     int withoutMagnitude() const { return m_withoutMagnitude; }
     int withoutPosition() const { return m_withoutPosition; }
-    // Events not drawn (their cluster's mainshock stands for them); empty
-    // for none, else one flag an event.
-    void setHidden(std::vector<bool> hidden);
-    const std::vector<bool> &hidden() const { return m_hidden; }
+    // The members of clusters are not drawn (their mainshocks stand for
+    // them): read again when the clusters change.
+    void rearrange();
     int hiddenCount() const { return m_hiddenCount; }
-    // Draws only the events of that time or before (UTC seconds; HUGE_VAL
-    // for all), and finds only those.
-    void setUntil(double utcSeconds) { m_until = utcSeconds; }
-    double until() const { return m_until; }
-    bool isShownAt(quint32 index) const { return m_until == HUGE_VAL || (*m_events)[index].utcSeconds <= m_until; }
+    // Draws only the events of the time shown or before, and finds only
+    // those.
+    double until() const { return m_shown.until(); }
+    bool isShownAt(quint32 index) const { return m_shown.isShown(index); }
     // Counts the changes of drawOrder(), for what is made from it.
     quint64 arrangement() const { return m_arrangement; }
     // What the layer keeps for its events, in bytes.
@@ -142,18 +143,15 @@ private:
         int side;
     };
 
-    const std::vector<LocatedEvent> *m_events = nullptr;
+    const ShownResult &m_shown;
+    const std::vector<LocatedEvent> *m_events = nullptr;   // as last read
     std::vector<Projected> m_projected;
     std::vector<quint32> m_drawOrder;      // larger magnitudes first
     HitGrid m_grid;                        // of m_projected
-    std::vector<bool> m_hidden;
     int m_hiddenCount = 0;
-    double m_until = HUGE_VAL;
     quint64 m_arrangement = 0;
     mutable std::vector<quint32> m_byTime;
     mutable quint64 m_byTimeArrangement = 0;
-    // The order of drawing and the hit grid, of the events shown.
-    void arrange();
     double m_largestRadius = 0;
     int m_withoutDepth = 0;
     int m_withoutMagnitude = 0;
@@ -169,20 +167,22 @@ private:
 class SelectionLayer : public MapLayer
 {
 public:
-    explicit SelectionLayer(const EventLayer &events) : m_events(events) {}
-    // -1 for none.
-    void select(int index) { m_selected = index; }
-    int selected() const { return m_selected; }
-    void mark(const std::vector<int> &indices) { m_marked = indices; }
-    const std::vector<int> &marked() const { return m_marked; }
+    SelectionLayer(const EventLayer &events, const ShownResult &shown) : m_events(events), m_shown(shown) {}
+    // The result's selected event where it has a position, or -1.
+    int selected() const
+    {
+        const int index = m_shown.selected();
+        return index >= 0 && index < m_events.count() && m_events.hasPosition(index) ? index : -1;
+    }
+    // Rings the events following live marks new.
+    const std::vector<int> &marked() const { return m_shown.added(); }
     void render(QPainter &painter, const QRectF &area, const Viewport &viewport) const override;
 
     static QColor markColour() { return QColor(255, 120, 0); }
 
 private:
     const EventLayer &m_events;
-    int m_selected = -1;
-    std::vector<int> m_marked;
+    const ShownResult &m_shown;
 };
 
 // The region a search asks for, outlined, and a box being drawn.

@@ -33,29 +33,39 @@ QString numberText(double value)
 
 } // namespace
 
-MapWidget::MapWidget(QWidget *parent)
+MapWidget::MapWidget(const ShownResult *shown, QWidget *parent)
     : QWidget(parent)
+    , m_shown(shown)
 {
     setMouseTracking(true);
     // A click gives it the keys: Space plays through time, Escape leaves a section.
     setFocusPolicy(Qt::ClickFocus);
     setMinimumSize(240, 200);
     m_legend.setFolded(QSettings().value(QLatin1String(legendFoldedKey), false).toBool());
-    setEvents(nullptr);
+    readEvents();
+    connect(shown, &ShownResult::resultShown, this, &MapWidget::readEvents);
+    connect(shown, &ShownResult::selectionChanged, this, &MapWidget::panToSelected);
+    connect(shown, &ShownResult::clustersChanged, this, [this] {
+        m_events.rearrange();
+        update();
+    });
+    for (auto changed : { &ShownResult::timeChanged, &ShownResult::marksChanged, &ShownResult::withdrawnChanged })
+        connect(shown, changed, this, qOverload<>(&QWidget::update));
+    connect(shown, &ShownResult::sectionChanged, this, [this] {
+        m_section.setSection(m_shown->section());
+        update();
+    });
 }
 
 MapWidget::~MapWidget() = default;
 
-void MapWidget::setEvents(const std::vector<LocatedEvent> *events, bool keepView)
+void MapWidget::readEvents()
 {
-    m_selection.select(-1);
-    m_selection.mark({});
+    const std::vector<LocatedEvent> *events = m_shown->events();
     m_place.reset();
-    if (!keepView)
-        m_withdrawn.clear();
-    if (keepView && m_events.count() > 0) {
+    if (m_shown->keepsView() && m_events.count() > 0) {
         // The same projection, scale and offset: what the map shows stays.
-        m_events.setEvents(events, m_viewport.projection());
+        m_events.read(m_viewport.projection());
         update();
         return;
     }
@@ -71,16 +81,10 @@ void MapWidget::setEvents(const std::vector<LocatedEvent> *events, bool keepView
     if (std::vector<GeoPoint> outline = regionOutline(); !outline.empty())
         points = std::move(outline);
     m_viewport.setProjection(Projection::centredOn(points.empty() ? newZealand : points));
-    m_events.setEvents(events, m_viewport.projection());
+    m_events.read(m_viewport.projection());
     m_land.project(m_viewport.projection());
     m_places.project(m_viewport.projection());
     fitToEvents();
-}
-
-void MapWidget::setWithdrawn(const std::vector<GeoPoint> &places)
-{
-    m_withdrawn = places;
-    update();
 }
 
 std::vector<QPointF> MapWidget::pointersToMarked() const
@@ -171,9 +175,8 @@ QPointF MapWidget::positionOf(int index) const
     return m_viewport.toScreen(m_events.kmOf(quint32(index)));
 }
 
-void MapWidget::setSelectedEvent(int index)
+void MapWidget::panToSelected()
 {
-    m_selection.select(index >= 0 && index < eventCount() && m_events.hasPosition(index) ? index : -1);
     const int selected = m_selection.selected();
     if (selected >= 0 && !rect().adjusted(10, 10, -10, -10).contains(positionOf(selected).toPoint()))
         m_viewport.setOffset(m_viewport.offset() + QPointF(width() / 2.0, height() / 2.0) - positionOf(selected));
@@ -187,10 +190,7 @@ int MapWidget::eventAt(const QPointF &position, int *others) const
 
 QString MapWidget::placeOf(int index) const
 {
-    if (index < 0 || index >= eventCount() || !m_events.hasPosition(index))
-        return QString();
-    const QuakeLocation &at = (*m_events.events())[std::size_t(index)].location;
-    return ShippedData::places().describe({ at.latitude, at.longitude });
+    return m_shown->placeOf(index);
 }
 
 QString MapWidget::describe(int index) const
@@ -253,7 +253,7 @@ void MapWidget::draw(QPainter &painter, const QRectF &area) const
     }
     // Withdrawn events: grey crosses where they were.
     painter.setPen(QPen(QColor(110, 110, 110), 2));
-    for (const GeoPoint &point : m_withdrawn) {
+    for (const GeoPoint &point : withdrawn()) {
         const QPointF at = m_viewport.toScreen(projection().project(point));
         painter.drawLine(at - QPointF(5, 5), at + QPointF(5, 5));
         painter.drawLine(at - QPointF(5, -5), at + QPointF(5, -5));
@@ -366,12 +366,6 @@ void MapWidget::mouseReleaseEvent(QMouseEvent *event)
     m_dragging = false;
 }
 
-void MapWidget::setMarkedEvents(const std::vector<int> &indices)
-{
-    m_selection.mark(indices);
-    update();
-}
-
 void MapWidget::showPlace(const GeoPoint &point, const QString &name, double kmAcross)
 {
     const QPointF km = projection().project(point);
@@ -412,12 +406,6 @@ void MapWidget::keyPressEvent(QKeyEvent *event)
 void MapWidget::contextMenuEvent(QContextMenuEvent *event)
 {
     emit pointMenuRequested(pointAt(event->pos()), event->globalPos());
-}
-
-void MapWidget::setSection(const std::optional<CrossSection> &section)
-{
-    m_section.setSection(section);
-    update();
 }
 
 void MapWidget::startSection()

@@ -37,43 +37,27 @@ class MapWidget : public QWidget
     Q_OBJECT
 
 public:
-    explicit MapWidget(QWidget *parent = nullptr);
+    // Shows the result's events, fitted, or in the view the map has when
+    // the result keeps it; New Zealand without events. The result must
+    // outlive the map.
+    explicit MapWidget(const ShownResult *shown, QWidget *parent = nullptr);
     ~MapWidget() override;
 
-    // Shows these events, fitted, or in the view the map has when keepView
-    // is set and it shows events; they must stay until clear() or the next
-    // setEvents. Null or empty: New Zealand without events.
-    void setEvents(const std::vector<LocatedEvent> *events, bool keepView = false);
-    void clear() { setEvents(nullptr); }
-    // Readies what drawing these events will take, ahead of setEvents.
+    const ShownResult *shown() const { return m_shown; }
+    // Readies what drawing these events will take, ahead of their result.
     void prepareFor(const std::vector<QuakeLocation> &events) const { m_events.makeSprites(events); }
     int eventCount() const { return m_events.count(); }
 
-    // -1 for none. Marks the event and pans to it when it is off screen.
-    void setSelectedEvent(int index);
+    // The selected event, where it has a position; the map pans to it when
+    // it is selected off screen.
     int selectedEvent() const { return m_selection.selected(); }
-    // Leaves these events out (one flag an event; empty for none): the
-    // members of clusters, whose mainshocks stand for them.
-    void setHiddenEvents(std::vector<bool> hidden)
-    {
-        m_events.setHidden(std::move(hidden));
-        update();
-    }
-    const std::vector<bool> &hiddenEvents() const { return m_events.hidden(); }
+    // The members of clusters, whose mainshocks stand for them, are not drawn.
     int hiddenCount() const { return m_events.hiddenCount(); }
-    // Played through time: only the events of that time or before (UTC
-    // seconds; HUGE_VAL for all), those of the last flashSpan seconds
-    // flashing (0 for none). The view stays.
-    void setTimeShown(double until, double flashSpan)
-    {
-        m_events.setUntil(until);
-        m_flashes.setTime(until, flashSpan);
-        update();
-    }
+    // Played through time: only the events of that time or before, those of
+    // the last flash span flashing. The view stays.
     double timeShown() const { return m_events.until(); }
     const FlashLayer &flashes() const { return m_flashes; }
-    // Rings these events in orange: new ones, not looked at yet.
-    void setMarkedEvents(const std::vector<int> &indices);
+    // Ringed in orange: new events, not looked at yet.
     const std::vector<int> &markedEvents() const { return m_selection.marked(); }
 
     // The event drawn on top whose circle holds the point, or -1; with how
@@ -118,8 +102,7 @@ public:
     // around it, marked with its name until another search is shown.
     void showPlace(const GeoPoint &point, const QString &name, double kmAcross = 300);
     // Where events were that following live saw withdrawn: crossed out.
-    void setWithdrawn(const std::vector<GeoPoint> &places);
-    const std::vector<GeoPoint> &withdrawn() const { return m_withdrawn; }
+    const std::vector<GeoPoint> &withdrawn() const { return m_shown->withdrawn(); }
     // Arrows on the map's edge towards the marked events it does not show,
     // where they are drawn.
     std::vector<QPointF> pointersToMarked() const;
@@ -127,8 +110,8 @@ public:
     const std::optional<std::pair<GeoPoint, QString>> &markedPlace() const { return m_place; }
     // Outlines the region (nothing for the whole world).
     void setRegion(const SearchRegion &region);
-    // Outlines a cross-section's swath, with its ends named A and A′.
-    void setSection(const std::optional<CrossSection> &section);
+    // The result's cross-section is outlined as a swath, with its ends named
+    // A and A′.
     // The next drag draws a profile from A, where it starts, to A′; Escape
     // leaves it undone.
     void startSection();
@@ -176,15 +159,18 @@ protected:
 private:
     // The box between two of the widget's points.
     SearchRegion::Box boxBetween(const QPointF &from, const QPointF &to) const;
+    void readEvents();
+    void panToSelected();
 
+    const ShownResult *m_shown;
     Viewport m_viewport;
     LandLayer m_land;
-    EventLayer m_events;
-    FlashLayer m_flashes { m_events };
+    EventLayer m_events { *m_shown };
+    FlashLayer m_flashes { m_events, *m_shown };
     PlayedLayer m_played { m_land, m_events };
     RegionLayer m_region;
     SectionLayer m_section;
-    SelectionLayer m_selection { m_events };
+    SelectionLayer m_selection { m_events, *m_shown };
     LegendLayer m_legend { m_events };
     ScaleBarLayer m_scaleBar;
     PlacesLayer m_places { m_legend, m_scaleBar };
@@ -193,7 +179,6 @@ private:
     std::vector<GeoPoint> regionOutline() const;
 
     std::optional<std::pair<GeoPoint, QString>> m_place;
-    std::vector<GeoPoint> m_withdrawn;
     bool m_fitted = false;
     QPointF m_pressedAt;
     QPointF m_offsetAtPress;

@@ -10,6 +10,7 @@
 #include "app/regionbar.h"
 #include "app/sectionplot.h"
 #include "app/sequenceaction.h"
+#include "app/shownresult.h"
 #include "app/watchplacesdialog.h"
 #include "geo/places.h"
 #include "geo/shippeddata.h"
@@ -40,12 +41,13 @@ constexpr int PlotsHeight = 260;
 
 } // namespace
 
-Panes::Panes(QMainWindow *window, QTreeWidget *tree)
+Panes::Panes(QMainWindow *window, QTreeWidget *tree, ShownResult *shown)
     : QObject(window)
     , m_window(window)
-    , m_map(new MapWidget)
-    , m_plots(new PlotsWidget)
-    , m_list(new EventList)
+    , m_shown(shown)
+    , m_map(new MapWidget(shown))
+    , m_plots(new PlotsWidget(shown))
+    , m_list(new EventList(shown))
 {
     m_map->setObjectName(QStringLiteral("mapWidget"));
     m_mapDock = addPane(tr("Map"), QStringLiteral("mapDock"), m_map, showMapKey);
@@ -62,7 +64,7 @@ Panes::Panes(QMainWindow *window, QTreeWidget *tree)
     m_plots->insertTab(0, m_list, tr("List"));
     m_plots->setCurrentIndex(0);
     window->splitDockWidget(m_mapDock, m_plotsDock, Qt::Vertical);
-    m_links = new EventLinks(tree, m_map, m_plots, m_list, window->statusBar(), this);
+    m_links = new EventLinks(tree, shown, m_map, m_plots, m_list, window->statusBar(), this);
     connect(m_map, &MapWidget::pointMenuRequested, this, &Panes::showPointMenu);
     connect(m_map, &MapWidget::sectionDrawn, this, [this](const GeoPoint &a, const GeoPoint &b) {
         emit sectionDrawn(a, b);
@@ -93,8 +95,9 @@ void Panes::linkRegion(RegionBar *region)
     connect(m_map, &MapWidget::boxDrawn, region, &RegionBar::setDrawnBox);
     connect(this, &Panes::sectionDrawn, region, &RegionBar::setSectionEnds);
     connect(this, &Panes::searchAroundWanted, region, &RegionBar::searchAround);
-    connect(this, &Panes::watchWanted, this,
-            [this, region](const QString &point) { WatchPlacesDialog::edit(region->placeField()->completer(), point, m_window); });
+    connect(this, &Panes::watchWanted, this, [this, region](const GeoPoint &point) {
+        WatchPlacesDialog::edit(region->placeField()->completer(), RegionBar::pointText(point), m_window);
+    });
 }
 
 QDockWidget *Panes::addPane(const QString &title, const QString &name, QWidget *content, const char *shownKey)
@@ -111,8 +114,9 @@ QDockWidget *Panes::addPane(const QString &title, const QString &name, QWidget *
 
 void Panes::showPointMenu(const GeoPoint &point, const QPoint &at)
 {
-    const QString text = QStringLiteral("%1, %2").arg(point.latitude, 0, 'f', 3)
-                             .arg(Geo::periodicLongitude(point.longitude), 0, 'f', 3);
+    // To a thousandth of a degree, about a pixel at the closest zoom.
+    const auto rounded = [](double degrees) { return std::round(degrees * 1000) / 1000; };
+    const GeoPoint roundedPoint { rounded(point.latitude), rounded(Geo::periodicLongitude(point.longitude)) };
     QMenu menu(m_window);
     // Over an event, first what is done with it.
     const int event = m_map->eventAt(m_map->mapFromGlobal(at));
@@ -129,9 +133,9 @@ void Panes::showPointMenu(const GeoPoint &point, const QPoint &at)
         m_links->showInTree(event);
         m_eventAction->trigger();
     } else if (chosen == around)
-        emit searchAroundWanted(text);
+        emit searchAroundWanted(roundedPoint);
     else if (chosen == watch)
-        emit watchWanted(text);
+        emit watchWanted(roundedPoint);
 }
 
 bool Panes::isMapVisible() const
@@ -161,23 +165,9 @@ void Panes::setPlotsShown(bool shown)
     QSettings().setValue(QLatin1String(showPlotsKey), shown);
 }
 
-void Panes::showEvents(const QuakeDataManager *search, bool keepMapView)
-{
-    std::unordered_set<const std::string *> fixed;
-    for (const RawEvent &raw : search->rawEvents()) {
-        if (SectionPlot::isFixedDepth(raw[RawEvent::DepthType]))
-            fixed.insert(raw.eventId);
-    }
-    m_plots->setFixedDepths(std::move(fixed));
-    // The same events, in the same order as the tree's items.
-    m_links->setEvents(search->quakeLocations(), &search->rawEvents(), keepMapView);
-    emit eventsShown(search);
-}
-
 void Panes::setSection(const CrossSection &section)
 {
-    m_map->setSection(section);
-    m_plots->setSection(section);
+    m_shown->setSection(section);
 }
 
 void Panes::prepareFor(const std::vector<QuakeLocation> &events) const
@@ -247,8 +237,9 @@ void Panes::goToPlace(const QString &typed, QCompleter *completer)
     m_map->showPlace(*point, name);
 }
 
-Outcome Panes::exportEvents(const QuakeDataManager *search, const QString &path)
+Outcome Panes::exportEvents(const QString &path)
 {
+    const QuakeDataManager *search = m_shown->search();
     const std::optional<EventExport::Format> format = EventExport::formatOf(path);
     if (!format)
         return Outcome::failed(tr("%1: the name must end in .csv, .geojson or .xml").arg(path));
@@ -261,15 +252,15 @@ Outcome Panes::exportEvents(const QuakeDataManager *search, const QString &path)
     progress.setWindowTitle(tr("Export Events"));
     progress.setMinimumDuration(1000);
     progress.setWindowModality(Qt::WindowModal);
-    // Declustered, each event's cluster and mainshock too (the list's, in the store's order).
+    // Declustered, each event's cluster and mainshock too (in the store's order).
     std::vector<EventExport::Cluster> clusters;
-    const EventListModel *list = m_list->model();
-    if (search && list->clusters() && list->clusters()->size() == events.size()) {
+    if (search && m_shown->isDeclustered() && m_shown->clusters().size() == events.size()) {
+        const std::vector<LocatedEvent> &located = *m_shown->events();
         clusters.reserve(events.size());
         for (std::size_t i = 0; i < events.size(); ++i) {
-            const std::int32_t mainshock = (*list->mainshocks())[i];
-            clusters.push_back({ (*list->clusters())[i],
-                                 mainshock < 0 ? std::string() : list->text(mainshock, EventListModel::Reference).toStdString() });
+            const std::int32_t mainshock = m_shown->mainshocks()[i];
+            clusters.push_back({ m_shown->clusters()[i],
+                                 mainshock < 0 ? std::string() : std::string(located[std::size_t(mainshock)].reference()) });
         }
     }
     return EventExport::writeFile(path, *format, events, [&progress](qint64 done, qint64) {
@@ -278,7 +269,7 @@ Outcome Panes::exportEvents(const QuakeDataManager *search, const QString &path)
     }, clusters.empty() ? nullptr : &clusters);
 }
 
-void Panes::exportEventsAs(const QuakeDataManager *search)
+void Panes::exportEventsAs()
 {
     QString selected;
     QString path = QFileDialog::getSaveFileName(
@@ -289,7 +280,7 @@ void Panes::exportEventsAs(const QuakeDataManager *search)
     if (!EventExport::formatOf(path))
         path += selected.contains(QLatin1String("geojson")) ? QStringLiteral(".geojson")
               : selected.contains(QLatin1String("QuakeML")) ? QStringLiteral(".xml") : QStringLiteral(".csv");
-    const Outcome exported = exportEvents(search, path);
+    const Outcome exported = exportEvents(path);
     switch (exported.kind) {
     case Outcome::Done:
         m_window->statusBar()->showMessage(tr("The events were exported to %1 (times in UTC).").arg(path), 0);

@@ -2,8 +2,9 @@
 
 // Panes: the map and the plots beside the result tree, each in a dock of
 // its own without a title bar (the form stays as it is), shown or hidden
-// as last time; EventLinks ties their events to the tree's items. Also the
-// commands that save what they show, and the export of the shown events.
+// as last time. They and the list read the shown result (app/shownresult.h);
+// EventLinks ties their events to the tree's items. Also the commands that
+// save what they show, and the export of the shown events.
 
 #include "geo/crosssection.h"
 #include "geo/outcome.h"
@@ -18,6 +19,7 @@ class EventList;
 class QAction;
 class RegionBar;
 class SequenceAction;
+class ShownResult;
 class MapWidget;
 class PlotsWidget;
 class QCompleter;
@@ -33,8 +35,9 @@ class Panes : public QObject
     Q_OBJECT
 
 public:
-    // Docks the panes in the window, which grows by their size.
-    Panes(QMainWindow *window, QTreeWidget *tree);
+    // Docks the panes in the window, which grows by their size; they show
+    // what the result shows.
+    Panes(QMainWindow *window, QTreeWidget *tree, ShownResult *shown);
 
     MapWidget *map() const { return m_map; }
     PlotsWidget *plots() const { return m_plots; }
@@ -50,9 +53,6 @@ public:
     bool isMapShown() const;
     bool arePlotsShown() const;
 
-    // The search's events on the map and the plots; the map keeps its view
-    // when asked to.
-    void showEvents(const QuakeDataManager *search, bool keepMapView);
     void setSection(const CrossSection &section);
     // The circles of events being read, made while the window has time.
     void prepareFor(const std::vector<QuakeLocation> &events) const;
@@ -66,28 +66,28 @@ public:
     // Asks for a place, the field's text first, and centres the map on it.
     void goToPlace(const QString &typed, QCompleter *completer);
 
-    // Writes the search's events as CSV, GeoJSON or QuakeML 1.2 by the
-    // name's suffix, whole or not at all.
-    Outcome exportEvents(const QuakeDataManager *search, const QString &path);
-    void exportEventsAs(const QuakeDataManager *search);
+    // Writes the shown result's events as CSV, GeoJSON or QuakeML 1.2 by
+    // the name's suffix, whole or not at all; declustered, with each one's
+    // cluster and mainshock.
+    Outcome exportEvents(const QString &path);
+    void exportEventsAs();
 
 signals:
     // The map or the plots were asked to show.
     void mapWanted();
     void plotsWanted();
-    // Chosen on the map's menu for a point ("-41.290, 174.780").
-    void searchAroundWanted(const QString &point);
-    void watchWanted(const QString &point);
+    // Chosen on the map's menu for a point.
+    void searchAroundWanted(const GeoPoint &point);
+    void watchWanted(const GeoPoint &point);
     // A profile drawn on the map, now the Section plot's.
     void sectionDrawn(const GeoPoint &a, const GeoPoint &b);
-    // A search's events are on the map, the plots and the list.
-    void eventsShown(const QuakeDataManager *search);
 
 private:
     void showPointMenu(const GeoPoint &point, const QPoint &at);
     QDockWidget *addPane(const QString &title, const QString &name, QWidget *content, const char *shownKey);
 
     QMainWindow *m_window;
+    ShownResult *m_shown;
     QDockWidget *m_mapDock;
     MapWidget *m_map;
     QDockWidget *m_plotsDock;

@@ -171,33 +171,18 @@ QString PeriodBar::problem() const
         .arg(dates->first.toString(format), dates->second.toString(format));
 }
 
-QString PeriodBar::wordsWith(const QString &region) const
-{
-    const QString when = words();
-    return when.isEmpty() || region.isEmpty() ? when + region : when + QStringLiteral(", ") + region;
-}
-
 void PeriodBar::setMinMagnitude(double magnitude)
 {
     m_minMagnitude->setValue(magnitude);
 }
 
-QString PeriodBar::query(int listMagnitude, int listDays, const QString &searchUrl, const QDate &today) const
+void PeriodBar::show(const SearchRequest &request)
 {
-    const std::optional<std::pair<QDate, QDate>> dates = period();
-    const std::optional<double> magnitude = minMagnitude();
-    return QueryComposition::assembleOver(magnitude ? QString::number(*magnitude, 'g', 4) : QString::number(listMagnitude),
-                                          dates ? dates->first : today.addDays(-listDays), dates ? dates->second : today,
-                                          searchUrl);
-}
-
-QString PeriodBar::words() const
-{
-    const std::optional<std::pair<QDate, QDate>> dates = period();
-    if (!dates)
-        return QString();
-    const QString format = QStringLiteral("d MMM yyyy");
-    return tr("from %1 to %2").arg(dates->first.toString(format), dates->second.toString(format));
+    if (request.period)
+        setPeriod(request.period->first, request.period->second);
+    else
+        m_kind->setCurrentIndex(AsListed);
+    setMinMagnitude(request.minMagnitude.value_or(AsListedMagnitude));
 }
 
 void PeriodBar::keepForm(QLineEdit *url)

@@ -5,6 +5,8 @@
 // while it is not). A period is a range of UTC dates, as the service
 // counts them; remembered between runs.
 
+#include "app/searchrequest.h"
+
 #include <QDate>
 #include <QString>
 #include <QToolBar>
@@ -42,15 +44,11 @@ public:
     // words for a message box; empty when it can.
     QString problem() const;
 
-    // The request for the lists' values where the bar leaves them be.
-    QString query(int listMagnitude, int listDays, const QString &searchUrl, const QDate &today) const;
-    // "from 13 Nov 2016 to 20 Nov 2016", empty while the list applies;
-    // before the words of the region.
-    QString words() const;
-    QString wordsWith(const QString &region) const;
-
     void setPeriod(const QDate &from, const QDate &to);
     void setMinMagnitude(double magnitude);
+    // Shows a request's period and lowest magnitude, or the lists' where it
+    // has none.
+    void show(const SearchRequest &request);
 
 signals:
     void changed();

@@ -10,56 +10,51 @@
 #include <algorithm>
 #include <cmath>
 
-PlotCanvas::PlotCanvas(QWidget *parent)
+PlotCanvas::PlotCanvas(const ShownResult *shown, QWidget *parent)
     : QWidget(parent)
+    , m_shown(shown)
 {
     setMinimumSize(240, 160);
+    // Subclasses are not made yet: the first reading waits for the events.
+    connect(shown, &ShownResult::resultShown, this, &PlotCanvas::reanalyse);
+    connect(shown, &ShownResult::clustersChanged, this, &PlotCanvas::reanalyse);
+    connect(shown, &ShownResult::selectionChanged, this, qOverload<>(&QWidget::update));
+    connect(shown, &ShownResult::timeChanged, this, [this] {
+        if (drawsUntil())
+            update();
+    });
+    connect(shown, &ShownResult::timeSettled, this, [this] {
+        if (drawsUntil())
+            m_shownCount = countShown();
+        else
+            reanalyse();
+    });
 }
 
-void PlotCanvas::setData(const std::vector<LocatedEvent> *events)
+int PlotCanvas::countShown() const
 {
-    m_selected = -1;
-    m_events = events;
-    m_hidden = nullptr;
-    m_hiddenNote.clear();
-    reanalyse();
-}
-
-void PlotCanvas::setHidden(const std::vector<bool> *hidden, const QString &note)
-{
-    m_hidden = hidden && !hidden->empty() ? hidden : nullptr;
-    m_hiddenNote = m_hidden ? note : QString();
-    reanalyse();
-}
-
-void PlotCanvas::setUntil(double utcSeconds)
-{
-    if (utcSeconds == m_until)
-        return;
-    m_until = utcSeconds;
-    if (drawsUntil())
-        update();
-    else
-        reanalyse();
+    int count = 0;
+    for (std::size_t i = 0; events() && i < events()->size(); ++i)
+        count += isShown(i) ? 1 : 0;
+    return count;
 }
 
 void PlotCanvas::reanalyse()
 {
     m_notes.clear();
     m_notesArea = QRectF();
-    m_shownCount = 0;
     clear();
-    if (m_events) {
-        for (std::size_t i = 0; i < m_events->size(); ++i)
-            m_shownCount += isShown(i) ? 1 : 0;
-        analyse(*m_events, m_notes);
-        if (!m_hiddenNote.isEmpty())
-            m_notes << m_hiddenNote;
+    m_shownCount = countShown();
+    if (const std::vector<LocatedEvent> *located = events()) {
+        analyse(*located, m_notes);
+        if (!m_shown->hiddenNote().isEmpty())
+            m_notes << m_shown->hiddenNote();
         // Played through time, a plot that leaves the later events out says
         // so, on the screen and in a saved picture alike.
-        if (m_until != HUGE_VAL && !drawsUntil())
+        const double until = m_shown->until();
+        if (until != HUGE_VAL && !drawsUntil())
             m_notes << tr("Events up to %1 (Play Through Time)")
-                           .arg(QDateTime::fromMSecsSinceEpoch(qint64(std::floor(m_until * 1000)), Qt::UTC)
+                           .arg(QDateTime::fromMSecsSinceEpoch(qint64(std::floor(until * 1000)), Qt::UTC)
                                     .toLocalTime().toString(QStringLiteral("yyyy-MM-dd HH:mm t")));
     }
     update();
@@ -94,17 +89,12 @@ void PlotCanvas::drawAxisTitle(QPainter &painter, double x, double centreY, int 
     painter.restore();
 }
 
-void PlotCanvas::setSelectedEvent(int index)
-{
-    m_selected = index;
-    update();
-}
-
 void PlotCanvas::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
     draw(painter, rect());
-    const QPointF at = m_selected >= 0 ? positionOf(m_selected) : QPointF();
+    const int selected = m_shown->selected();
+    const QPointF at = selected >= 0 ? positionOf(selected) : QPointF();
     if (!at.isNull() && frame().adjusted(-2, -2, 2, 2).contains(at)) {
         painter.setRenderHint(QPainter::Antialiasing, true);
         painter.setBrush(Qt::NoBrush);
@@ -122,7 +112,7 @@ void PlotCanvas::draw(QPainter &painter, const QRectF &area, bool withNotes) con
     painter.setPen(QColor(120, 120, 120));
     painter.setBrush(Qt::NoBrush);
     painter.drawRect(plot);
-    if (m_events) {
+    if (events()) {
         // Whatever pen, brush or font the plot leaves, the notes start afresh.
         painter.save();
         drawPlot(painter, plot, area);
@@ -178,7 +168,7 @@ QRectF PlotCanvas::notesBox(const QRectF &area) const
     }
     if (corners.empty())
         corners.emplace_back(QPointF(room.right() - 4 - size.width(), room.top() + 4), size);
-    if (!m_events)
+    if (!events())
         return corners[0];
     if (m_notesArea == area && m_notesBox.size() == size)
         return m_notesBox;
@@ -232,8 +222,9 @@ bool PlotCanvas::event(QEvent *event)
             event->ignore();
             return true;
         }
-        const std::string &key = *(*m_events)[std::size_t(index)].eventId;
-        const QuakeLocation &at = (*m_events)[std::size_t(index)].location;
+        const LocatedEvent &located = (*events())[std::size_t(index)];
+        const std::string &key = *located.eventId;
+        const QuakeLocation &at = located.location;
         QToolTip::showText(help->globalPos(),
                            QString::fromLatin1(key.data(), qsizetype(key.size())) + u'\n'
                                + tr("Magnitude %1, depth %2").arg(at.magnitude, 0, 'f', 1)

@@ -3,8 +3,11 @@
 // PlotCanvas is what every plot of PlotsWidget shares: the frame, the
 // notes at its top right, the tooltip and click on an event's dot, and
 // drawing to a painter for the screen or a file. Each plot is a subclass
-// that reads the events once (analyse) and draws from what it kept.
+// that reads the shown result's events (app/shownresult.h) once (analyse)
+// and draws from what it kept; it reads them again when the result, its
+// clusters or the time shown change.
 
+#include "app/shownresult.h"
 #include "quakeml/quakeeventrecord.h"
 
 #include <QList>
@@ -20,19 +23,13 @@ class PlotCanvas : public QWidget
     Q_OBJECT
 
 public:
-    explicit PlotCanvas(QWidget *parent = nullptr);
+    // Shows what the result shows, which must outlive the plot. A plot with
+    // a time axis keeps its axes while the time shown changes and draws a
+    // line at the time; the others read the events again.
+    explicit PlotCanvas(const ShownResult *shown, QWidget *parent = nullptr);
 
-    // The events, which must stay until the next call; null clears.
-    void setData(const std::vector<LocatedEvent> *events);
-    // Events the plot leaves out, a flag each in the store's order (null or
-    // empty for none; it must stay until the next call), and the note that
-    // says why ("12 events of clusters hidden"). Reads the events again.
-    void setHidden(const std::vector<bool> *hidden, const QString &note);
-    // Shows only the events of that time or before (UTC seconds; HUGE_VAL
-    // for all): a plot with a time axis keeps its axes and draws a line at
-    // the time, the others read the events again.
-    void setUntil(double utcSeconds);
-    double until() const { return m_until; }
+    const ShownResult *shown() const { return m_shown; }
+    double until() const { return m_shown->until(); }
     // How many events are shown (kept, and of the time shown or before).
     int shownCount() const { return m_shownCount; }
     // What the plot says about the events it cannot show ("12 events
@@ -43,9 +40,8 @@ public:
     // Where an event's dot is drawn, in the widget's coordinates; a null
     // point for none.
     virtual QPointF positionOf(int index) const;
-    // Rings the event's dot, where the plot draws one; -1 for none.
-    void setSelectedEvent(int index);
-    int selectedEvent() const { return m_selected; }
+    // The event whose dot is ringed, where the plot draws one.
+    int selectedEvent() const { return m_shown->selected(); }
     // Draws the plot, its notes and key too unless asked not to.
     void draw(QPainter &painter, const QRectF &area, bool withNotes = true) const;
     // Where the notes and the key go in an area: the corner of the frame
@@ -78,14 +74,11 @@ protected:
     // The frame of the plot in an area; a plot whose axes keep one scale
     // may take less than the room there is.
     virtual QRectF plotArea(const QRectF &area) const;
-    const std::vector<LocatedEvent> *events() const { return m_events; }
+    const std::vector<LocatedEvent> *events() const { return m_shown->events(); }
     // Whether the event at the index is kept (not hidden), and whether it
     // is also of the time shown or before.
-    bool isKept(std::size_t index) const { return !m_hidden || index >= m_hidden->size() || !(*m_hidden)[index]; }
-    bool isShown(std::size_t index) const
-    {
-        return isKept(index) && (m_until == HUGE_VAL || (*m_events)[index].utcSeconds <= m_until);
-    }
+    bool isKept(std::size_t index) const { return !m_shown->isHidden(index); }
+    bool isShown(std::size_t index) const { return m_shown->isShown(index); }
     // Whether the plot cuts its events at until() as it draws them, keeping
     // what it read of all of them (its axes).
     virtual bool drawsUntil() const { return false; }
@@ -100,16 +93,14 @@ protected:
     void mouseReleaseEvent(QMouseEvent *event) override;
     bool event(QEvent *event) override;
 
-private:
+    // Reads the events again.
     void reanalyse();
+    int countShown() const;
 
-    const std::vector<LocatedEvent> *m_events = nullptr;
-    const std::vector<bool> *m_hidden = nullptr;
-    QString m_hiddenNote;
-    double m_until = HUGE_VAL;
+private:
+    const ShownResult *m_shown;
     int m_shownCount = 0;
     QStringList m_notes;
-    int m_selected = -1;
     // The notes' box for the area last asked, until the data change.
     mutable QRectF m_notesArea;
     mutable QRectF m_notesBox;

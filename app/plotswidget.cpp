@@ -9,58 +9,26 @@
 
 #include <QPainter>
 
-PlotsWidget::PlotsWidget(QWidget *parent)
+PlotsWidget::PlotsWidget(const ShownResult *shown, QWidget *parent)
     : QTabWidget(parent)
+    , m_shown(shown)
 {
     const char *const titles[] = { "Magnitude\u2013time", "Frequency\u2013magnitude", "Depth", "Section" };
     for (int i = 0; i < PlotCount; ++i) {
-        m_plots[i] = create(Plot(i), this);
+        m_plots[i] = create(Plot(i), shown, this);
         addTab(m_plots[i], QString::fromUtf8(titles[i]));
         connect(m_plots[i], &PlotCanvas::eventClicked, this, &PlotsWidget::eventClicked);
     }
 }
 
-void PlotsWidget::setEvents(const std::vector<LocatedEvent> *events)
-{
-    m_eventCount = events ? int(events->size()) : 0;
-    m_hidden.clear();
-    for (PlotCanvas *plot : m_plots)
-        plot->setData(events);
-}
-
-void PlotsWidget::setUntil(double utcSeconds)
-{
-    for (PlotCanvas *plot : m_plots)
-        plot->setUntil(utcSeconds);
-}
-
-void PlotsWidget::setHiddenEvents(std::vector<bool> hidden, const QString &note)
-{
-    if (hidden.empty() && m_hidden.empty())
-        return;
-    m_hidden = std::move(hidden);
-    for (PlotCanvas *plot : m_plots)
-        plot->setHidden(&m_hidden, note);
-}
-
-void PlotsWidget::setFixedDepths(std::unordered_set<const std::string *> fixed)
-{
-    static_cast<SectionPlot *>(m_plots[Section])->setFixedDepths(std::move(fixed));
-}
-
-void PlotsWidget::setSection(const std::optional<CrossSection> &section)
-{
-    static_cast<SectionPlot *>(m_plots[Section])->setSection(section);
-}
-
-PlotCanvas *PlotsWidget::create(Plot which, QWidget *parent)
+PlotCanvas *PlotsWidget::create(Plot which, const ShownResult *shown, QWidget *parent)
 {
     PlotCanvas *plot = nullptr;
     switch (which) {
-    case MagnitudeTime: plot = new MagnitudeTimePlot(parent); break;
-    case FrequencyMagnitude: plot = new FrequencyMagnitudePlot(parent); break;
-    case DepthHistogram: plot = new DepthPlot(parent); break;
-    case Section: plot = new SectionPlot(parent); break;
+    case MagnitudeTime: plot = new MagnitudeTimePlot(shown, parent); break;
+    case FrequencyMagnitude: plot = new FrequencyMagnitudePlot(shown, parent); break;
+    case DepthHistogram: plot = new DepthPlot(shown, parent); break;
+    case Section: plot = new SectionPlot(shown, parent); break;
     }
     const char *const names[] = { "magnitudeTimePlot", "frequencyMagnitudePlot", "depthPlot", "sectionPlot" };
     plot->setObjectName(QLatin1String(names[which]));
@@ -79,12 +47,6 @@ std::optional<PlotsWidget::Plot> PlotsWidget::currentPlot() const
             return Plot(i);
     }
     return std::nullopt;
-}
-
-void PlotsWidget::setSelectedEvent(int index)
-{
-    for (PlotCanvas *plot : m_plots)
-        plot->setSelectedEvent(index);
 }
 
 bool PlotsWidget::save(Plot which, const QString &path, const PictureFile::PrintSize &print, QString *error) const

@@ -171,6 +171,8 @@ RegionBar::RegionBar(std::function<std::optional<SearchRegion::Box>()> mapView, 
                                        GeoPoint { ends[2].toDouble(), ends[3].toDouble() });
     m_place->setEnabled(kind() == AroundPlace);
     m_radius->setEnabled(kind() == AroundPlace);
+    if (QString name; const std::optional<GeoPoint> point = ShippedData::places().pointNamed(m_place->text(), &name))
+        m_around = std::make_pair(*point, name);
 
     const auto changed = [this] {
         m_place->setEnabled(kind() == AroundPlace);
@@ -181,6 +183,14 @@ RegionBar::RegionBar(std::function<std::optional<SearchRegion::Box>()> mapView, 
             emit outlineChanged(region());
     };
     connect(m_kind, &QComboBox::currentIndexChanged, this, changed);
+    // What is typed is looked up once, before the region is told.
+    connect(m_place, &QLineEdit::textChanged, this, [this](const QString &text) {
+        if (m_givingPoint)
+            return;
+        QString name;
+        const std::optional<GeoPoint> point = ShippedData::places().pointNamed(text, &name);
+        m_around = point ? std::make_optional(std::make_pair(*point, name)) : std::nullopt;
+    });
     connect(m_place, &QLineEdit::textChanged, this, changed);
     connect(m_place, &QLineEdit::returnPressed, this, &RegionBar::searchRequested);
     connect(m_radius, &QDoubleSpinBox::valueChanged, this, changed);
@@ -219,18 +229,39 @@ void RegionBar::setDrawnBox(const SearchRegion::Box &box)
     }
 }
 
-void RegionBar::setAroundPlace(const QString &place, std::optional<double> radiusKm)
+QString RegionBar::pointText(const GeoPoint &point)
+{
+    return QStringLiteral("%1, %2").arg(point.latitude, 0, 'f', 4).arg(Geo::periodicLongitude(point.longitude), 0, 'f', 4);
+}
+
+void RegionBar::setAround(const GeoPoint &point, std::optional<double> radiusKm)
 {
     if (radiusKm)
         m_radius->setValue(*radiusKm);
-    m_place->setText(place);
+    const QString text = pointText(point);
+    m_around = std::make_pair(point, text);
+    m_givingPoint = true;
+    m_place->setText(text);
+    m_givingPoint = false;
     m_kind->setCurrentIndex(AroundPlace);
 }
 
-void RegionBar::searchAround(const QString &place)
+void RegionBar::searchAround(const GeoPoint &point)
 {
-    setAroundPlace(place);
+    setAround(point);
     emit searchRequested();
+}
+
+void RegionBar::show(const SearchRegion &region)
+{
+    if (region.circle)
+        setAround(region.circle->centre, region.circle->radiusKm);
+    else if (region.box)
+        setDrawnBox(*region.box);
+    else
+        m_kind->setCurrentIndex(WholeService);
+    m_minDepth->setValue(region.minDepthKm ? int(std::lround(*region.minDepthKm)) : NoDepth);
+    m_maxDepth->setValue(region.maxDepthKm ? int(std::lround(*region.maxDepthKm)) : NoDepth);
 }
 
 void RegionBar::clear()
@@ -292,15 +323,13 @@ SearchRegion RegionBar::region(QString *words) const
                              degreesText(m_drawnBox->south, u'N', u'S'), degreesText(m_drawnBox->north, u'N', u'S'));
         }
         break;
-    case AroundPlace: {
-        QString name;
-        const double km = m_radius->value();
-        if (const std::optional<GeoPoint> point = ShippedData::places().pointNamed(m_place->text(), &name)) {
-            region.circle = SearchRegion::Circle { *point, km };
-            said << tr("within %1 km of %2").arg(km).arg(name);
+    case AroundPlace:
+        if (m_around) {
+            const double km = m_radius->value();
+            region.circle = SearchRegion::Circle { m_around->first, km };
+            said << tr("within %1 km of %2").arg(km).arg(m_around->second);
         }
         break;
-    }
     case WholeService:
         break;
     }

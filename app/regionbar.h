@@ -43,11 +43,17 @@ public:
 
     void setDrawnBox(const SearchRegion::Box &box);
     void setSectionEnds(const GeoPoint &a, const GeoPoint &b);
-    // Around this place ("-41.290, 174.780"), at the radius given or the
-    // one the control holds.
-    void setAroundPlace(const QString &place, std::optional<double> radiusKm = std::nullopt);
+    // Around this point, at the radius given or the one the control holds
+    // (which shows hundredths of a kilometre); the place field shows the
+    // point, and the search takes the numbers, not the text.
+    void setAround(const GeoPoint &point, std::optional<double> radiusKm = std::nullopt);
     // The same, then asks for the search.
-    void searchAround(const QString &place);
+    void searchAround(const GeoPoint &point);
+    // Shows a region: around its circle, in its box, or anywhere, at its
+    // depths.
+    void show(const SearchRegion &region);
+    // "-41.2900, 174.7800": a point as the place field shows it.
+    static QString pointText(const GeoPoint &point);
     // The whole service again, at any depth.
     void clear();
     // Tells the outline and the section as they are now.
@@ -74,6 +80,10 @@ private:
     QSpinBox *m_maxDepth;
     QSpinBox *m_halfWidth;
     std::optional<SearchRegion::Box> m_drawnBox;
+    // The point the place field names and its name, found once as it is
+    // typed, or given.
+    std::optional<std::pair<GeoPoint, QString>> m_around;
+    bool m_givingPoint = false;
     // A and A′ of the cross-section drawn last.
     std::optional<std::pair<GeoPoint, GeoPoint>> m_sectionEnds;
 };

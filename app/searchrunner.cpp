@@ -11,12 +11,13 @@ SearchRunner::SearchRunner(QObject *window)
 {
 }
 
-QuakeDataManager *SearchRunner::start(QString url, const SearchRegion &region, const QString &words, bool quiet)
+QuakeDataManager *SearchRunner::start(const SearchRequest &request, bool quiet)
 {
+    QString url = request.url(QDate::currentDate());
     auto *search = new QuakeDataManager(m_window, url);
     search->setQuiet(quiet);
-    search->setRegion(region);
-    m_regionWords[search] = words;
+    search->setRegion(request.region);
+    m_requests[search] = request;
     connect(search, SIGNAL(quakeDataLoaded(QuakeDataManager*)), m_window, SLOT(quakeDataLoaded(QuakeDataManager*)));
     connect(search, SIGNAL(quakeDataFailed(QuakeDataManager*)), m_window, SLOT(quakeDataFailed(QuakeDataManager*)));
     // While the reply is read, its events' items are made between the
@@ -24,11 +25,17 @@ QuakeDataManager *SearchRunner::start(QString url, const SearchRegion &region, c
     connect(search, &QuakeDataManager::eventsRead, this, [this, search] { emit eventsRead(search); });
     connect(search, &QObject::destroyed, this, [this, search] {
         emit ended(search);
-        m_regionWords.erase(search);
+        m_requests.erase(search);
     });
     emit started(search);
     search->performRequest();
     return search;
+}
+
+const SearchRequest *SearchRunner::requestOf(const QuakeDataManager *search) const
+{
+    const auto found = m_requests.find(search);
+    return found == m_requests.end() ? nullptr : &found->second;
 }
 
 void SearchRunner::cancel(QuakeDataManager *search)
@@ -47,9 +54,8 @@ QString SearchRunner::resultMessage(const QuakeDataManager *search) const
 {
     const std::size_t count = search->quakeEvents().size();
     QString message = tr("Retrieved %1 quake events matching search criteria").arg(qulonglong(count));
-    const auto region = m_regionWords.find(search);
-    if (region != m_regionWords.end() && !region->second.isEmpty())
-        message += u' ' + region->second;
+    if (const SearchRequest *request = requestOf(search); request && !request->words().isEmpty())
+        message += u' ' + request->words();
     message += u'.';
     if ((count == 0 || search->catalogueEndsBefore().isValid()) && !search->serviceNote().isEmpty())
         message += u' ' + search->serviceNote();

@@ -1,12 +1,13 @@
 #pragma once
 
 // SearchRunner starts the window's searches and keeps what it must know of
-// them: which result is shown, the region each one searched in words, and
+// them: which result is shown, the request each one made (as values), and
 // which are finished with. Each search is a QuakeDataManager, a child of the
 // window, which it signals; the runner is told when each has read more
-// events and when it goes.
+// events and when it goes. The window's parts ask for a search through it:
+// the window shows the request in its bars and runs it as its button does.
 
-#include "geo/searchregion.h"
+#include "app/searchrequest.h"
 #include "service/quakedatamanager.h"
 
 #include <QObject>
@@ -14,6 +15,7 @@
 #include <QString>
 #include <QUrl>
 
+#include <functional>
 #include <unordered_map>
 
 
@@ -27,18 +29,27 @@ public:
     explicit SearchRunner(QObject *window);
 
     // A quiet search shows no message box.
-    QuakeDataManager *start(QString url, const SearchRegion &region, const QString &words, bool quiet);
+    QuakeDataManager *start(const SearchRequest &request, bool quiet);
+    // The request a search made; null for one not started here.
+    const SearchRequest *requestOf(const QuakeDataManager *search) const;
+
+    // What the window's controls ask for now, and how a request is asked:
+    // shown in the controls and run as the button's search, or refused with
+    // a message (null).
+    void setControls(std::function<SearchRequest()> asked, std::function<QuakeDataManager *(const SearchRequest &)> ask)
+    {
+        m_asked = std::move(asked);
+        m_ask = std::move(ask);
+    }
+    SearchRequest asked() const { return m_asked(); }
+    QuakeDataManager *ask(const SearchRequest &request) const { return m_ask(request); }
     // A search whose result is not wanted any more: it goes, unseen.
     void cancel(QuakeDataManager *search);
 
     // The search whose result the tree shows: an older result that arrives
     // later is dropped, and event pages open at this search's service.
     QuakeDataManager *shown() const { return m_shown; }
-    void setShown(QuakeDataManager *search)
-    {
-        m_shown = search;
-        emit shownChanged(search);
-    }
+    void setShown(QuakeDataManager *search) { m_shown = search; }
     // Whether a later search's result is shown already.
     bool isSuperseded(const QuakeDataManager *search) const;
     // "Retrieved 12 quake events matching search criteria within 50 km of
@@ -55,8 +66,6 @@ public:
 
 signals:
     void started(const QuakeDataManager *search);
-    // Its result is about to be shown.
-    void shownChanged(const QuakeDataManager *search);
     void eventsRead(QuakeDataManager *search);
     // However a search ends, before it goes.
     void ended(const QuakeDataManager *search);
@@ -64,6 +73,8 @@ signals:
 private:
     QObject *m_window;
     QPointer<QuakeDataManager> m_shown;
-    std::unordered_map<const QuakeDataManager *, QString> m_regionWords;
+    std::unordered_map<const QuakeDataManager *, SearchRequest> m_requests;
+    std::function<SearchRequest()> m_asked;
+    std::function<QuakeDataManager *(const SearchRequest &)> m_ask;
     mutable bool m_toldMissing = false;
 };

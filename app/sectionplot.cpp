@@ -8,15 +8,10 @@
 #include <algorithm>
 #include <cmath>
 
-void SectionPlot::setSection(const std::optional<CrossSection> &section)
+SectionPlot::SectionPlot(const ShownResult *shown, QWidget *parent)
+    : PlotCanvas(shown, parent)
 {
-    m_section = section;
-    setData(events());
-}
-
-bool SectionPlot::isFixedDepth(std::string_view depthType)
-{
-    return depthType == "operator assigned";
+    connect(shown, &ShownResult::sectionChanged, this, &SectionPlot::reanalyse);
 }
 
 void SectionPlot::clear()
@@ -28,7 +23,7 @@ void SectionPlot::clear()
 
 void SectionPlot::analyse(const std::vector<LocatedEvent> &located, QStringList &notes)
 {
-    if (!m_section)
+    if (!section())
         return;
     int withoutDepth = 0;
     bool anyLocated = false;
@@ -36,14 +31,14 @@ void SectionPlot::analyse(const std::vector<LocatedEvent> &located, QStringList 
         const QuakeLocation &at = located[i].location;
         if (!isShown(i) || !std::isfinite(at.latitude) || !std::isfinite(at.longitude))
             continue;
-        const CrossSection::Offset offset = m_section->offsetOf({ at.latitude, at.longitude });
-        if (!m_section->holds(offset))
+        const CrossSection::Offset offset = section()->offsetOf({ at.latitude, at.longitude });
+        if (!section()->holds(offset))
             continue;
         if (!std::isfinite(at.depthKm)) {
             ++withoutDepth;
             continue;
         }
-        const bool fixed = m_fixedDepths.count(located[i].eventId) > 0;
+        const bool fixed = shown()->fixedDepths().count(located[i].eventId) > 0;
         m_placed.push_back({ int(i), offset.alongKm, at.depthKm, fixed });
         anyLocated = anyLocated || !fixed;
     }
@@ -69,7 +64,7 @@ void SectionPlot::analyse(const std::vector<LocatedEvent> &located, QStringList 
     std::stable_sort(m_placed.begin(), m_placed.end(),
                      [&](const Placed &a, const Placed &b) { return magnitude(a) < magnitude(b); });
     notes << tr("%1 within %2 km of A\u2013A\u2032").arg(eventsText(int(m_placed.size() + std::size_t(fixedOutside))))
-                 .arg(m_section->halfWidthKm());
+                 .arg(section()->halfWidthKm());
     if (fixedShown > 0)
         notes << tr("%1 at a depth the agency fixed, barred").arg(eventsText(fixedShown));
     if (fixedOutside > 0)
@@ -80,7 +75,7 @@ void SectionPlot::analyse(const std::vector<LocatedEvent> &located, QStringList 
 
 SectionPlot::Scale SectionPlot::scaleIn(const QRectF &room) const
 {
-    const double length = std::max(1.0, m_section ? m_section->lengthKm() : 1.0);
+    const double length = std::max(1.0, section() ? section()->lengthKm() : 1.0);
     const double across = room.width() / length, down = room.height() / (m_bottomKm - m_topKm);
     // A short, deep section keeps the depth's scale and leaves room on the right.
     if (down <= across)
@@ -96,10 +91,10 @@ SectionPlot::Scale SectionPlot::scaleIn(const QRectF &room) const
 QRectF SectionPlot::plotArea(const QRectF &area) const
 {
     const QRectF room = PlotCanvas::plotArea(area);
-    if (!m_section)
+    if (!section())
         return room;
     const Scale scale = scaleIn(room);
-    const double length = std::max(1.0, m_section->lengthKm());
+    const double length = std::max(1.0, section()->lengthKm());
     return QRectF(room.topLeft(), QSizeF(std::min(room.width(), length * scale.across),
                                          std::min(room.height(), (m_bottomKm - m_topKm) * scale.down)));
 }
@@ -134,7 +129,7 @@ int SectionPlot::eventAt(const QPointF &position) const
 void SectionPlot::drawPlot(QPainter &painter, const QRectF &plot, const QRectF &area) const
 {
     painter.setPen(Qt::black);
-    if (!m_section) {
+    if (!section()) {
         painter.drawText(plot, Qt::AlignCenter | Qt::TextWordWrap,
                          tr("Choose View \u2192 Draw Section, then drag on the map from A to A\u2032."));
         return;
@@ -163,7 +158,7 @@ void SectionPlot::drawPlot(QPainter &painter, const QRectF &plot, const QRectF &
     QFont bold = painter.font();
     bold.setWeight(QFont::Bold);
     painter.setFont(bold);
-    const double end = x(m_section->lengthKm());
+    const double end = x(section()->lengthKm());
     painter.drawText(QRectF(x(0), area.top(), 40, plot.top() - area.top()), Qt::AlignLeft | Qt::AlignVCenter, QStringLiteral("A"));
     painter.drawText(QRectF(end - 40, area.top(), 40, plot.top() - area.top()), Qt::AlignRight | Qt::AlignVCenter,
                      QStringLiteral("A\u2032"));

@@ -19,17 +19,12 @@ class SectionPlot : public PlotCanvas
     Q_OBJECT
 
 public:
-    using PlotCanvas::PlotCanvas;
+    // The result's profile; without one the plot is empty. The events whose
+    // depth the agency fixed rather than located are marked, and are no
+    // measure of the depth axis.
+    explicit SectionPlot(const ShownResult *shown, QWidget *parent = nullptr);
 
-    // The profile; none clears the plot.
-    void setSection(const std::optional<CrossSection> &section);
-    // The events (by their identifiers in the store) whose depth the agency
-    // fixed rather than located: marked, and no measure of the depth axis.
-    // Given before the events they belong to.
-    void setFixedDepths(std::unordered_set<const std::string *> fixed) { m_fixedDepths = std::move(fixed); }
-    // A depth type that says the agency fixed the depth.
-    static bool isFixedDepth(std::string_view depthType);
-    const std::optional<CrossSection> &section() const { return m_section; }
+    const std::optional<CrossSection> &section() const { return shown()->section(); }
 
     // An event in the swath, where it is drawn.
     struct Placed
@@ -68,8 +63,6 @@ private:
     Scale scaleIn(const QRectF &room) const;
     QPointF positionIn(const QRectF &plot, const Scale &scale, const Placed &placed) const;
 
-    std::optional<CrossSection> m_section;
-    std::unordered_set<const std::string *> m_fixedDepths;
     std::vector<Placed> m_placed;
     double m_topKm = 0;      // the depths the frame spans, at least
     double m_bottomKm = 10;

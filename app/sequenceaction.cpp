@@ -1,9 +1,8 @@
 #include "app/sequenceaction.h"
 
-#include "app/periodbar.h"
-#include "app/regionbar.h"
 #include "app/resulttree.h"
 #include "app/searchrunner.h"
+#include "app/shownresult.h"
 #include "geo/sequencewindow.h"
 #include "geo/places.h"
 #include "geo/shippeddata.h"
@@ -16,16 +15,31 @@
 #include <QTabWidget>
 #include <QTreeWidget>
 
+#include <charconv>
 #include <cmath>
 
-SequenceAction::SequenceAction(QMainWindow *window, QTreeWidget *tree, const SearchRunner *searches, RegionBar *region,
-                               PeriodBar *period)
+namespace {
+
+// A value read as a float, as the decimal number it was written as
+// (-45.5f is -45.5, 166.9f is 166.9 rather than 166.89999389648438).
+double decimal(float value)
+{
+    char text[32];
+    const auto written = std::to_chars(text, text + sizeof text, value);
+    double exact = value;
+    std::from_chars(text, written.ptr, exact);
+    return exact;
+}
+
+} // namespace
+
+SequenceAction::SequenceAction(QMainWindow *window, QTreeWidget *tree, const SearchRunner *searches,
+                               const ShownResult *shown)
     : QObject(window)
     , m_window(window)
     , m_tree(tree)
     , m_searches(searches)
-    , m_region(region)
-    , m_period(period)
+    , m_shown(shown)
     , m_action(new QAction(tr("Show Its Sequence"), window))
     , m_page(new SequencePage)
 {
@@ -35,11 +49,7 @@ SequenceAction::SequenceAction(QMainWindow *window, QTreeWidget *tree, const Sea
                             "window, at every magnitude"));
     connect(m_action, &QAction::triggered, this, &SequenceAction::showSequence);
     offerOn(m_tree);
-    connect(searches, &SearchRunner::started, this, [this](const QuakeDataManager *search) {
-        if (m_asking)
-            m_url = search->url();
-    });
-    connect(searches, &SearchRunner::shownChanged, this, &SequenceAction::shown);
+    connect(shown, &ShownResult::resultShown, this, &SequenceAction::shown);
 }
 
 void SequenceAction::offerOn(QWidget *widget)
@@ -48,9 +58,11 @@ void SequenceAction::offerOn(QWidget *widget)
     widget->addAction(m_action);
 }
 
-void SequenceAction::shown(const QuakeDataManager *search)
+void SequenceAction::shown()
 {
-    if (!search || m_url.isEmpty() || search->url() != m_url) {
+    const QuakeDataManager *search = m_shown->search();
+    const SearchRequest *request = search ? m_searches->requestOf(search) : nullptr;
+    if (!request || !m_request || *request != *m_request) {
         m_page->setResult(search ? &search->quakeLocations() : nullptr);
         return;
     }
@@ -84,21 +96,22 @@ void SequenceAction::showSequence()
     const QDate start = QDateTime::fromSecsSinceEpoch(qint64(std::floor(event.utcSeconds)), Qt::UTC).date();
     const QDate today = QDateTime::currentDateTimeUtc().date();
     const QDate end = std::min(start.addDays(qint64(std::ceil(SequenceWindow::days(at.magnitude)))), today);
-    // The circle searched holds the whole window: its centre is written to
-    // about 10 m, so its radius is the window's and 20 m more, to the next
-    // ten metres.
+    // The circle searched holds the whole window: its centre is the
+    // event's, its radius the window's and 20 m more, to the next ten
+    // metres, so that no event on the window's edge is rounded out.
     const double radiusKm = SequenceWindow::radiusKm(at.magnitude);
-    m_region->setAroundPlace(QStringLiteral("%1, %2").arg(at.latitude, 0, 'f', 4).arg(at.longitude, 0, 'f', 4),
-                             std::ceil((radiusKm + 0.02) * 100) / 100);
-    m_period->setPeriod(start, std::max(start, end));
-    m_period->setMinMagnitude(0);
+    SearchRequest request = m_searches->asked();
+    request.region.box.reset();
+    request.region.circle = SearchRegion::Circle { { decimal(at.latitude), decimal(at.longitude) },
+                                                   std::ceil((radiusKm + 0.02) * 100) / 100 };
+    request.period = std::make_pair(start, std::max(start, end));
+    request.minMagnitude = 0;
     m_mainshock = { QString::fromLatin1(event.reference().data(), qsizetype(event.reference().size())),
                     ShippedData::places().describe({ at.latitude, at.longitude }),
                     event.utcSeconds, at.latitude, at.longitude, at.depthKm, at.magnitude,
                     radiusKm, start, std::max(start, end) };
-    m_url.clear();
+    m_request.reset();
     m_page->clear();
-    m_asking = true;
-    QMetaObject::invokeMethod(m_window, "on_searchCtrl_clicked");
-    m_asking = false;
+    if (const QuakeDataManager *search = m_searches->ask(request))
+        m_request = *m_searches->requestOf(search);
 }

@@ -1,23 +1,26 @@
 #pragma once
 
 // "Show Its Sequence": the current event's aftershock sequence a click
-// away. The search is set to the circle and the days of Gardner and
-// Knopoff's window around the event (geo/sequencewindow.h), from its UTC
-// date, at every magnitude, and run; the bars show what was searched. The
-// result, whenever it is shown, is summed up on the Sequence page.
+// away. The runner is asked for a search of the circle and the days of
+// Gardner and Knopoff's window around the event (geo/sequencewindow.h),
+// from its UTC date, at every magnitude; the bars show what was searched.
+// A result of that request, whether the button or following live ran it,
+// is summed up on the Sequence page; any other result is the page's too.
 
+#include "app/searchrequest.h"
 #include "app/sequencepage.h"
 
 #include <QObject>
 #include <QString>
 
-class PeriodBar;
+#include <optional>
+
 class QAction;
 class QMainWindow;
 class QTreeWidget;
 class QuakeDataManager;
-class RegionBar;
 class SearchRunner;
+class ShownResult;
 
 class SequenceAction : public QObject
 {
@@ -25,8 +28,7 @@ class SequenceAction : public QObject
 
 public:
     // The action is the window's, in the tree's context menu too.
-    SequenceAction(QMainWindow *window, QTreeWidget *tree, const SearchRunner *searches, RegionBar *region,
-                   PeriodBar *period);
+    SequenceAction(QMainWindow *window, QTreeWidget *tree, const SearchRunner *searches, const ShownResult *shown);
 
     QAction *action() const { return m_action; }
     SequencePage *page() const { return m_page; }
@@ -35,19 +37,15 @@ public:
 
 private:
     void showSequence();
-    void shown(const QuakeDataManager *search);
+    void shown();
 
     QMainWindow *m_window;
     QTreeWidget *m_tree;
     const SearchRunner *m_searches;
-    RegionBar *m_region;
-    PeriodBar *m_period;
+    const ShownResult *m_shown;
     QAction *m_action;
     SequencePage *m_page;
-    // The sequence searched last, and its search's address: a result of
-    // that address is its sequence, whether the button or following live
-    // ran it.
+    // The sequence searched last, and its request.
     SequencePage::Mainshock m_mainshock;
-    QString m_url;
-    bool m_asking = false;
+    std::optional<SearchRequest> m_request;
 };

@@ -1,12 +1,11 @@
 #include "app/timeplayer.h"
 
 #include "app/animationdialog.h"
-#include "app/eventlist.h"
 #include "app/eventlistmodel.h"
 #include "app/livefollower.h"
 #include "app/mapwidget.h"
 #include "app/panes.h"
-#include "app/plotswidget.h"
+#include "app/shownresult.h"
 #include "service/quakedatamanager.h"
 
 #include <QAction>
@@ -29,16 +28,14 @@ namespace {
 
 constexpr int SliderSteps = 10000;
 constexpr int FrameMilliseconds = 33;
-// How often the plots other than magnitude against time, and the list,
-// follow while playing.
-constexpr int SlowPartsMilliseconds = 250;
 
 } // namespace
 
-TimePlayer::TimePlayer(QMainWindow *window, Panes *panes, LiveFollower *live)
+TimePlayer::TimePlayer(QMainWindow *window, Panes *panes, ShownResult *shown, LiveFollower *live)
     : QObject(window)
     , m_window(window)
     , m_panes(panes)
+    , m_shown(shown)
     , m_live(live)
     , m_action(new QAction(tr("Play Through Time"), window))
     , m_exportAction(new QAction(tr("Export Animation\u2026"), window))
@@ -114,7 +111,7 @@ TimePlayer::TimePlayer(QMainWindow *window, Panes *panes, LiveFollower *live)
     panes->map()->installEventFilter(this);
     m_frames->setTimerType(Qt::PreciseTimer);
     connect(m_frames, &QTimer::timeout, this, &TimePlayer::frame);
-    connect(panes, &Panes::eventsShown, this, &TimePlayer::resultShown);
+    connect(shown, &ShownResult::resultShown, this, &TimePlayer::resultShown);
 }
 
 const std::vector<std::pair<QString, double>> &TimePlayer::speeds()
@@ -156,6 +153,11 @@ bool TimePlayer::eventFilter(QObject *watched, QEvent *event)
     else
         m_action->setChecked(false);
     return true;
+}
+
+double TimePlayer::shownUntil() const
+{
+    return m_shown->until();
 }
 
 bool TimePlayer::isPlaying() const
@@ -216,15 +218,12 @@ void TimePlayer::setOpen(bool open)
         apply(m_last, false);
         return;
     }
-    m_shown = HUGE_VAL;
-    m_panes->map()->setTimeShown(HUGE_VAL, 0);
-    m_panes->plots()->setUntil(HUGE_VAL);
-    m_panes->list()->model()->setUntil(HUGE_VAL);
+    m_shown->setTimeShown(HUGE_VAL);
 }
 
-void TimePlayer::resultShown(const QuakeDataManager *search)
+void TimePlayer::resultShown()
 {
-    m_events = search ? &search->quakeLocations() : nullptr;
+    m_events = m_shown->events();
     m_first = HUGE_VAL;
     m_last = -HUGE_VAL;
     for (std::size_t i = 0; m_events && i < m_events->size(); ++i) {
@@ -249,14 +248,7 @@ void TimePlayer::apply(double time, bool flashing)
 {
     m_time = time;
     // At the span's end, everything (events without a time too).
-    m_shown = time >= m_last ? HUGE_VAL : time;
-    m_panes->map()->setTimeShown(m_shown, flashing ? m_speed->currentData().toDouble() : 0);
-    m_panes->plots()->plot(PlotsWidget::MagnitudeTime)->setUntil(m_shown);
-    if (!flashing || !m_sinceSlowParts.isValid() || m_sinceSlowParts.elapsed() >= SlowPartsMilliseconds) {
-        m_sinceSlowParts.start();
-        m_panes->plots()->setUntil(m_shown);
-        m_panes->list()->model()->setUntil(m_shown);
-    }
+    m_shown->setTimeShown(time >= m_last ? HUGE_VAL : time, flashing ? m_speed->currentData().toDouble() : 0);
     const QSignalBlocker quiet(m_slider);
     m_slider->setValue(sliderOf(time));
     m_label->setText(m_timed ? EventListModel::localTime(time) : QString());
@@ -277,10 +269,9 @@ Outcome TimePlayer::exportAnimation(const QString &path, const AnimationExport::
     // mainshocks alone when declustered), and following live waits until it
     // is written: the result shown may not change under it meanwhile.
     std::vector<LocatedEvent> events;
-    const std::vector<bool> &hidden = m_panes->map()->hiddenEvents();
     events.reserve(m_events->size());
     for (std::size_t i = 0; i < m_events->size(); ++i) {
-        if (i >= hidden.size() || !hidden[i])
+        if (!m_shown->isHidden(i))
             events.push_back((*m_events)[i]);
     }
     pause();

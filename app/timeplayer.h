@@ -29,6 +29,7 @@ class QTimer;
 class QToolBar;
 class QToolButton;
 class QuakeDataManager;
+class ShownResult;
 struct LocatedEvent;
 
 class TimePlayer : public QObject
@@ -36,7 +37,9 @@ class TimePlayer : public QObject
     Q_OBJECT
 
 public:
-    TimePlayer(QMainWindow *window, Panes *panes, LiveFollower *live);
+    // Plays the shown result on the panes' map, its time written to the
+    // result for every view.
+    TimePlayer(QMainWindow *window, Panes *panes, ShownResult *shown, LiveFollower *live);
 
     // Checkable; Space while the map has the focus opens the bar, which
     // Space then plays and pauses, and Escape closes.
@@ -56,7 +59,7 @@ public:
 
     // The time shown (UTC seconds): HUGE_VAL with the bar closed or at the
     // span's end.
-    double shownUntil() const { return m_shown; }
+    double shownUntil() const;
     // The shown result's events; null for none.
     const std::vector<LocatedEvent> *events() const { return m_events; }
     bool isPlaying() const;
@@ -74,13 +77,14 @@ protected:
 
 private:
     void setOpen(bool open);
-    void resultShown(const QuakeDataManager *search);
+    void resultShown();
     void apply(double time, bool flashing);
     void frame();
     int sliderOf(double time) const;
 
     QMainWindow *m_window;
     Panes *m_panes;
+    ShownResult *m_shown;
     LiveFollower *m_live;
     QAction *m_action;
     QAction *m_exportAction;
@@ -95,6 +99,4 @@ private:
     double m_first = 0, m_last = 0;   // the result's span
     bool m_timed = false;             // whether any event of it has a time
     double m_time = 0;                // the time played to
-    double m_shown = HUGE_VAL;
-    QElapsedTimer m_sinceSlowParts;   // the plots and the list follow a few times a second
 };

@@ -1,6 +1,5 @@
 #include "app/windowmenus.h"
 
-#include "app/declusteraction.h"
 #include "app/mapwidget.h"
 #include "app/panes.h"
 #include "app/regionbar.h"
@@ -122,11 +121,11 @@ void addHelpMenu(QMainWindow *window)
 
 } // namespace
 
-void WindowMenus::fill(QMainWindow *window, Panes *panes, RegionBar *region, QAction *showSequence, LiveFollower *live)
+void WindowMenus::fill(QMainWindow *window, Panes *panes, RegionBar *region, QAction *showSequence, QMenu *decluster,
+                       TimePlayer *player)
 {
-    auto *player = new TimePlayer(window, panes, live);
     addFileMenu(window, panes, player->exportAction());
-    addSearchMenu(window, region, showSequence, (new DeclusterAction(window, panes))->menu());
+    addSearchMenu(window, region, showSequence, decluster);
     addViewMenu(window, panes, region)->addAction(player->action());
     window->menuBar()->addSeparator();
     addHelpMenu(window);

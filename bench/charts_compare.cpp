@@ -6,6 +6,7 @@
 // given apart. Built only where Qt Charts is installed.
 
 #include "app/plotswidget.h"
+#include "app/shownresult.h"
 
 #include <QApplication>
 #include <QChart>
@@ -80,10 +81,11 @@ int main(int argc, char *argv[])
 
     for (std::size_t i = 0; i < located.size(); ++i)
         located[i].utcSeconds = times[i];
-    const std::unique_ptr<PlotCanvas> made(PlotsWidget::create(PlotsWidget::MagnitudeTime));
+    ShownResult shown;
+    const std::unique_ptr<PlotCanvas> made(PlotsWidget::create(PlotsWidget::MagnitudeTime, &shown));
     PlotCanvas &plot = *made;
     plot.resize(1200, 800);
-    plot.setData(&located);
+    shown.setEvents(&located);
     const double painter = medianMs([&] { plot.render(&frame); });
     std::printf("stage=charts_compare events=%d qtcharts_frame_ms=%.1f qtcharts_build_ms=%.1f qpainter_frame_ms=%.1f\n",
                 events, charts, build, painter);

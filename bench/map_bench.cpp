@@ -15,6 +15,7 @@
 #include "app/eventlistmodel.h"
 #include "app/mapwidget.h"
 #include "app/plotswidget.h"
+#include "app/shownresult.h"
 #include "geo/statistics.h"
 #include "quakeml/quakeeventrecord.h"
 
@@ -63,11 +64,12 @@ int main(int argc, char *argv[])
         located.push_back({ &ids[std::size_t(i)], at, std::nan(""), 10 });
     }
 
-    MapWidget map;
+    ShownResult mapShown;
+    MapWidget map(&mapShown);
     map.resize(1200, 800);
     QElapsedTimer clock;
     clock.start();
-    map.setEvents(&located);
+    mapShown.setEvents(&located);
     const double setupMs = clock.nsecsElapsed() / 1e6;
 
     QImage frame(1200, 800, QImage::Format_ARGB32_Premultiplied);
@@ -88,10 +90,11 @@ int main(int argc, char *argv[])
         located[std::size_t(i)].utcSeconds = 1.5e9 + 3.15e8 * i / events;
     const char *const names[] = { "magnitude_time", "frequency_magnitude", "depth" };
     for (int kind = 0; kind < 3; ++kind) {
-        const std::unique_ptr<PlotCanvas> made(PlotsWidget::create(PlotsWidget::Plot(kind)));
+        ShownResult shown;
+        const std::unique_ptr<PlotCanvas> made(PlotsWidget::create(PlotsWidget::Plot(kind), &shown));
         PlotCanvas &plot = *made;
         plot.resize(1200, 800);
-        plot.setData(&located);
+        shown.setEvents(&located);
         std::vector<double> plotFrames;
         for (int i = 0; i < 22; ++i) {
             clock.restart();
@@ -112,18 +115,19 @@ int main(int argc, char *argv[])
         clock.restart();
         std::size_t flashes = 0;
         for (int i = 0; i < playFrames; ++i) {
-            map.setTimeShown(first + (last - first) * (i + 1) / playFrames, (last - first) / 10);
+            mapShown.setTimeShown(first + (last - first) * (i + 1) / playFrames, (last - first) / 10);
             map.render(&frame);
             flashes += map.flashes().flashing().size();
         }
         const double playMs = clock.nsecsElapsed() / 1e6 / playFrames;
-        map.setTimeShown(HUGE_VAL, 0);
+        mapShown.setTimeShown(HUGE_VAL, 0);
         std::printf("stage=play events=%d frame_ms=%.1f frames_per_second=%.1f flashing=%zu\n", events, playMs, 1000 / playMs,
                     flashes / playFrames);
         const std::vector<LocatedEvent> some(located.begin(), located.begin() + std::min<std::size_t>(56000, located.size()));
-        MapWidget view;
+        ShownResult viewShown;
+        MapWidget view(&viewShown);
         view.resize(1200, 800);
-        view.setEvents(&some);
+        viewShown.setEvents(&some);
         AnimationExport::Options options;
         options.size = QSize(1920, 1080);
         options.framesPerSecond = 30;
@@ -142,11 +146,12 @@ int main(int argc, char *argv[])
     // The list: shown (its model and a painted page), then sorted by each
     // column in turn, as a header's click does.
     {
-        EventList list;
+        ShownResult listShown;
+        EventList list(&listShown);
         list.resize(1200, 800);
         QImage page(1200, 800, QImage::Format_ARGB32_Premultiplied);
         clock.restart();
-        list.setEvents(&located, nullptr);
+        listShown.setEvents(&located);
         list.render(&page);
         const double shownMs = clock.nsecsElapsed() / 1e6;
         const char *const columns[] = { "time", "magnitude", "type", "depth", "place", "reference" };

@@ -3,6 +3,7 @@
 #include "app/picturefile.h"
 #include "app/plotswidget.h"
 #include "app/sectionplot.h"
+#include "app/shownresult.h"
 #include "geo/eventscales.h"
 
 #include "testsupport/httptestserver.h"
@@ -390,11 +391,12 @@ void TestMap::theSequenceChartsAndAPlayedPlotAreSaved()
     // Something is drawn: not one colour all over.
     QVERIFY(image.convertToFormat(QImage::Format_Indexed8).colorCount() > 2);
     // Played to a time, a plot that leaves later events out says up to when.
-    plots->setUntil(QDateTime(QDate(2016, 11, 14), QTime(0, 0), Qt::UTC).toSecsSinceEpoch());
+    auto *shown = window->findChild<ShownResult *>(QStringLiteral("shownResult"));
+    shown->setTimeShown(QDateTime(QDate(2016, 11, 14), QTime(0, 0), Qt::UTC).toSecsSinceEpoch());
     QVERIFY2(plots->plot(PlotsWidget::DepthHistogram)->notes().contains(
                  QStringLiteral("Events up to 2016-11-14 13:00 NZDT (Play Through Time)")),
              qPrintable(plots->plot(PlotsWidget::DepthHistogram)->notes().join(u'|')));
-    plots->setUntil(HUGE_VAL);
+    shown->setTimeShown(HUGE_VAL);
     QVERIFY(!plots->plot(PlotsWidget::DepthHistogram)->notes().join(u'|').contains(QLatin1String("Play Through Time")));
 }
 
@@ -501,10 +503,11 @@ void TestMap::spritesMadeAheadDrawTheSame()
         others.push_back({ -40.0f, 175.0f, 7.7f * i, 7.3f - 0.13f * i });
 
     auto draw = [](const std::vector<LocatedEvent> *shown, const std::vector<QuakeLocation> &ahead) {
-        MapWidget map;
+        ShownResult result;
+        MapWidget map(&result);
         map.resize(600, 420);
         map.prepareFor(ahead);
-        map.setEvents(shown);
+        result.setEvents(shown);
         return map.grab().toImage();
     };
     std::vector<QuakeLocation> locations;

@@ -3,6 +3,7 @@
 // crowding, a scale bar gives the distance, and the legend folds away.
 
 #include "app/mapwidget.h"
+#include "app/shownresult.h"
 #include "geo/eventscales.h"
 #include "geo/places.h"
 #include "geo/shippeddata.h"
@@ -82,16 +83,17 @@ void TestMapReads::landShowsUnderAYearOfEvents()
     std::deque<std::string> ids;
     const std::vector<LocatedEvent> events = yearOfEvents(ids);
     QVERIFY2(events.size() > 1500 && events.size() < 1800, qPrintable(QString::number(events.size())));
-    MapWidget map;
+    ShownResult mapResult;
+    MapWidget map(&mapResult);
     map.resize(size);
-    map.setEvents(&events);
+    mapResult.setEvents(&events);
     const QImage shown = map.grab().toImage();
     const QRectF legend = map.legendRect().adjusted(-1, -1, 1, 1);
     // The same view with every event the smallest dot there is.
     std::vector<LocatedEvent> smallest = events;
     for (LocatedEvent &event : smallest)
         event.location.magnitude = -5;
-    map.setEvents(&smallest, true);
+    mapResult.setEvents(&smallest, nullptr, true);
     const QImage dots = map.grab().toImage();
     const double visible = double(landPixels(shown, legend)) / landPixels(dots, legend);
     qInfo("%s: %.1f%% of the land shows, at %.3f px/km", QTest::currentDataTag(), 100 * visible, map.scale());
@@ -109,9 +111,10 @@ void TestMapReads::smallEventsStayOnTop()
         const LocatedEvent smallEvent { &small, { -41.0f, 174.0f, 300.0f, 1.0f } };
         const std::vector<LocatedEvent> events = smallFirst ? std::vector<LocatedEvent> { smallEvent, bigEvent }
                                                             : std::vector<LocatedEvent> { bigEvent, smallEvent };
-        MapWidget map;
+        ShownResult mapResult;
+        MapWidget map(&mapResult);
         map.resize(600, 500);
-        map.setEvents(&events);
+        mapResult.setEvents(&events);
         const int smallIndex = smallFirst ? 0 : 1;
         const QImage image = map.grab().toImage();
         const QPoint centre = map.positionOf(smallIndex).toPoint();
@@ -140,9 +143,10 @@ void TestMapReads::townsAreNamedApart()
     QFETCH(QSize, size);
     QFETCH(double, kmAcross);
     QFETCH(QStringList, named);
-    MapWidget map;
+    ShownResult mapResult;
+    MapWidget map(&mapResult);
     map.resize(size);
-    map.setEvents(nullptr);
+    mapResult.setEvents(nullptr);
     map.showPlace(kmAcross > 1000 ? GeoPoint { -41.0, 174.0 } : GeoPoint { -40.8, 175.3 }, QString(), kmAcross);
     const std::vector<PlacesLayer::Label> labels = map.placeLabels();
     QStringList names;
@@ -184,7 +188,8 @@ void TestMapReads::scaleBarMeasuresKilometres()
 {
     QFETCH(QSize, size);
     QFETCH(double, kmAcross);
-    MapWidget map;
+    ShownResult mapResult;
+    MapWidget map(&mapResult);
     map.resize(size);
     map.showPlace({ -41.29, 174.78 }, QString(), kmAcross);
     const double km = map.scaleBarKm();
@@ -209,9 +214,10 @@ void TestMapReads::legendFoldsWithAClick()
     const std::string id = "[1]";
     const std::vector<LocatedEvent> events = { { &id, { -41.0f, 174.0f, 10.0f, 4.0f } } };
     {
-        MapWidget map;
+        ShownResult mapResult;
+        MapWidget map(&mapResult);
         map.resize(600, 500);
-        map.setEvents(&events);
+        mapResult.setEvents(&events);
         QSignalSpy clicked(&map, &MapWidget::eventClicked);
         const QRectF open = map.legendRect();
         QTest::mouseClick(&map, Qt::LeftButton, {}, open.center().toPoint());
@@ -231,16 +237,17 @@ void TestMapReads::legendFoldsWithAClick()
         QCOMPARE(clicked.count(), 0);
     }
     // Remembered, and a click unfolds it.
-    MapWidget again;
+    ShownResult againResult;
+    MapWidget again(&againResult);
     again.resize(600, 500);
-    again.setEvents(&events);
+    againResult.setEvents(&events);
     QVERIFY(again.isLegendFolded());
     QTest::mouseClick(&again, Qt::LeftButton, {}, again.legendRect().center().toPoint());
     QVERIFY(!again.isLegendFolded());
     // A long count widens the legend rather than being cut.
     const std::vector<LocatedEvent> three = { events[0], events[0], events[0] };
-    again.setEvents(&three);
-    again.setHiddenEvents({ false, true, true });
+    againResult.setEvents(&three);
+    againResult.setClusters({ 1, 1, 1 }, { 0, 0, 0 }, QString());
     QVERIFY(again.legendRect().width()
             >= QFontMetricsF(again.font()).horizontalAdvance(QStringLiteral("2 in clusters (mainshocks shown)")) + 16);
 }

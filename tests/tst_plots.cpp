@@ -84,15 +84,16 @@ void TestPlots::notesAreWhereNoDataIs()
     QFETCH(QString, plot);
     QFETCH(std::vector<LocatedEvent>, events);
     QFETCH(int, notes);
+    ShownResult shown;
     std::unique_ptr<PlotCanvas> canvas;
     if (plot == QLatin1String("fmd"))
-        canvas = std::make_unique<FrequencyMagnitudePlot>();
+        canvas = std::make_unique<FrequencyMagnitudePlot>(&shown);
     else if (plot == QLatin1String("time"))
-        canvas = std::make_unique<MagnitudeTimePlot>();
+        canvas = std::make_unique<MagnitudeTimePlot>(&shown);
     else
-        canvas = std::make_unique<DepthPlot>();
+        canvas = std::make_unique<DepthPlot>(&shown);
     canvas->resize(640, 280);
-    canvas->setData(&events);
+    shown.setEvents(&events);
     QVERIFY2(canvas->notes().size() >= notes, qPrintable(canvas->notes().join(u'\n')));
     const QRectF area(0, 0, 640, 280);
     QImage drawn(640, 280, QImage::Format_RGB32);
@@ -168,10 +169,11 @@ void TestPlots::sectionAxesEndAtTheProfileAndTheDeepest()
     QFETCH(double, deepestKm);
     std::vector<LocatedEvent> events = { located(0, 3, 5, 0, 170), located(0, 4, deepestKm, 0, 170 + lengthDegrees / 2),
                                          located(0, 2, 15, 0, 170 + lengthDegrees * 0.999) };
-    SectionPlot plot;
+    ShownResult shown;
+    SectionPlot plot(&shown);
     plot.resize(600, 300);
-    plot.setData(&events);
-    plot.setSection(CrossSection({ 0, 170 }, { 0, 170 + lengthDegrees }, 25));
+    shown.setEvents(&events);
+    shown.setSection(CrossSection({ 0, 170 }, { 0, 170 + lengthDegrees }, 25));
     QCOMPARE(plot.placed().size(), std::size_t(3));
     const QRectF frame = plot.frame();
     QVERIFY(frame.width() > 10 && frame.height() > 50);
@@ -193,11 +195,12 @@ void TestPlots::sectionMarksDepthsTheAgencyFixed()
                                          located(0, 5, 750, 0, 173), located(0, 3, 100, 0, 174) };
     events[2].eventId = &fixedDeep;
     events[3].eventId = &fixedShallow;
-    SectionPlot plot;
+    ShownResult shown;
+    SectionPlot plot(&shown);
     plot.resize(600, 300);
-    plot.setSection(CrossSection({ 0, 170 }, { 0, 176 }, 25));
-    plot.setFixedDepths({ &fixedDeep, &fixedShallow });
-    plot.setData(&events);
+    shown.setSection(CrossSection({ 0, 170 }, { 0, 176 }, 25));
+    shown.setEvents(&events);
+    shown.setFixedDepths({ &fixedDeep, &fixedShallow });
     QCOMPARE(plot.placed().size(), std::size_t(3));
     QVERIFY(std::abs(plot.positionOf(1).y() - plot.frame().bottom()) < 1);
     QVERIFY(plot.positionOf(2).isNull());

@@ -1,5 +1,5 @@
 #include "quakeml/quakeeventparser.h"
-#include "app/sectionplot.h"
+#include "app/shownresult.h"
 #include "quakeml/quakemlreader.h"
 #include "testsupport/replyinvariants.h"
 
@@ -294,7 +294,7 @@ void TestQuakeEventParser::depthTypeIsKept()
     std::map<std::string, std::string> fields;
     parser.getQuakeEvent(id, fields);
     QCOMPARE(QString::fromStdString(std::string(parser.rawEvent(&id)[RawEvent::DepthType])), depthType);
-    QCOMPARE(SectionPlot::isFixedDepth(parser.rawEvent(&id)[RawEvent::DepthType]), !depthType.isEmpty());
+    QCOMPARE(ShownResult::isFixedDepth(parser.rawEvent(&id)[RawEvent::DepthType]), !depthType.isEmpty());
 }
 
 void TestQuakeEventParser::locatedEventsCarryTheirReference_data()
