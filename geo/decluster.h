@@ -50,6 +50,9 @@ NearestNeighbours nearestNeighbours(const std::vector<QuakePoint> &events, std::
 // fewer than two distinct values.
 std::optional<double> mixtureThreshold(const std::vector<double> &values);
 
+// Numbers the clusters from 1 in the order of their mainshocks' times.
+void numberClusters(std::vector<Membership> &memberships);
+
 // How many clusters and mainshocks (clusters of one event count as both).
 int clusterCount(const std::vector<Membership> &memberships);
 
