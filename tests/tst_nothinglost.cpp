@@ -85,7 +85,8 @@ std::optional<EventRow> find(const QString &path, const char *id)
     QString error;
     if (!catalogue.open(&error))
         return std::nullopt;
-    return catalogue.find(QLatin1String(id));
+    const Read<EventRow> found = catalogue.find(QLatin1String(id));
+    return found ? std::optional<EventRow>(*found) : std::nullopt;
 }
 
 qint64 eventsIn(const QString &path)

@@ -127,7 +127,7 @@ double magnitudeIn(const QString &path, const char *id)
     QString error;
     if (!catalogue.open(&error))
         return -2;
-    const std::optional<EventRow> row = catalogue.find(QLatin1String(id));
+    const Read<EventRow> row = catalogue.find(QLatin1String(id));
     return row ? row->magnitude.value_or(-3) : -1;
 }
 
@@ -415,7 +415,7 @@ void TestUpstream::aSourceThatLetsGoLeavesTheOthersValues()
     report = upstream->fetch(*catalogue, week);
     QVERIFY2(!report.failed(), qPrintable(report.error));
     QCOMPARE(report.removed, qint64(0));
-    const std::optional<EventRow> shown = catalogue->find(QStringLiteral("xshared"));
+    const Read<EventRow> shown = catalogue->find(QStringLiteral("xshared"));
     QVERIFY(shown);
     QCOMPARE(shown->source, QStringLiteral("fileA.csv"));
     QCOMPARE(shown->magnitude, std::optional<double>(3.0));
@@ -449,7 +449,7 @@ void TestUpstream::aRevisionPastTheWindowsEndIsNoRemoval()
     report = upstream->fetch(*catalogue, day);
     QVERIFY2(!report.failed(), qPrintable(report.error));
     QCOMPARE(report.removed, qint64(0));
-    const std::optional<EventRow> kept = catalogue->find(QStringLiteral("edge1"));
+    const Read<EventRow> kept = catalogue->find(QStringLiteral("edge1"));
     QVERIFY(kept);
     // At its revised time (GeoNet's quake search gives whole seconds).
     QVERIFY2(kept->originTimeUs >= midnight && kept->originTimeUs <= midnight + 200000,
@@ -841,7 +841,7 @@ void TestUpstream::regionsAreAskedForAndMirroredInside()
     for (const QString &part : asked)
         QVERIFY2(first.contains(part), qPrintable(first));
     QVERIFY(catalogue->find(QStringLiteral("2026p100")));
-    const std::optional<EventRow> moved = catalogue->find(QStringLiteral("2026p101"));
+    const Read<EventRow> moved = catalogue->find(QStringLiteral("2026p101"));
     QVERIFY(moved && moved->latitude == -41.30);
     QVERIFY(!catalogue->find(QStringLiteral("2026p102")));
     QVERIFY(catalogue->find(QStringLiteral("2026p103")));

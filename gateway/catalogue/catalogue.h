@@ -27,6 +27,32 @@
 
 struct EventFilter;
 struct EventQuery;
+
+// What a read of the catalogue found: a value, or none, or a failure to
+// read, which a reply tells apart (404 or 204 against 503).
+template <typename T>
+class Read
+{
+public:
+    Read() = default;
+    Read(T value) : m_value(std::move(value)) {}
+    static Read failure()
+    {
+        Read failed;
+        failed.m_failed = true;
+        return failed;
+    }
+    bool failed() const { return m_failed; }
+    explicit operator bool() const { return m_value.has_value(); }
+    const T &operator*() const { return *m_value; }
+    const T *operator->() const { return &*m_value; }
+    // The value, or an empty one for none or a failure.
+    T valueOrEmpty() const { return m_value.value_or(T()); }
+
+private:
+    std::optional<T> m_value;
+    bool m_failed = false;
+};
 struct UpstreamWindow;
 
 class Catalogue
@@ -123,13 +149,14 @@ public:
     virtual std::optional<qint64> eventCount() const = 0;
     // When the catalogue last changed (microseconds), 0 for never.
     virtual std::optional<qint64> lastModified() const = 0;
-    virtual std::optional<EventRow> find(const QString &publicId) const = 0;
-    virtual QList<SourceSummary> summary() const = 0;
-    virtual std::optional<TimeRange> timeRange() const = 0;
+    virtual Read<EventRow> find(const QString &publicId) const = 0;
+    virtual Read<QList<SourceSummary>> summary() const = 0;
+    // None for a catalogue without events.
+    virtual Read<TimeRange> timeRange() const = 0;
     // Points around the events that have a position, without reading them
     // all: for each degree of longitude that holds some, its southern- and
     // northernmost latitude at both of the degree's edges.
-    virtual std::vector<GeoPoint> outline() const = 0;
+    virtual Read<std::vector<GeoPoint>> outline() const = 0;
     // Whether the upstream's window was fetched at or after sinceUs (UTC
     // microseconds), by one record that covers it.
     virtual bool isFetched(const QString &upstream, const UpstreamWindow &window, std::int64_t sinceUs) const = 0;

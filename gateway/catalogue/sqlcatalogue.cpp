@@ -34,39 +34,43 @@ std::optional<qint64> SqlCatalogue::lastModified() const
     return row ? std::optional<qint64>(std::max(row->at(0).toLongLong(), row->at(1).toLongLong())) : std::nullopt;
 }
 
-std::optional<EventRow> SqlCatalogue::find(const QString &publicId) const
+Read<EventRow> SqlCatalogue::find(const QString &publicId) const
 {
     SqlRows rows;
-    const std::optional<QVariantList> row = firstRow(read(SharedSql::findEvent(), { publicId }, &rows), rows);
-    return row ? std::optional<EventRow>(eventRowOf(VariantFields<QVariantList> { *row })) : std::nullopt;
+    if (!read(SharedSql::findEvent(), { publicId }, &rows))
+        return Read<EventRow>::failure();
+    const std::optional<QVariantList> row = firstRow(true, rows);
+    return row ? Read<EventRow>(eventRowOf(VariantFields<QVariantList> { *row })) : Read<EventRow>();
 }
 
-QList<Catalogue::SourceSummary> SqlCatalogue::summary() const
+Read<QList<Catalogue::SourceSummary>> SqlCatalogue::summary() const
 {
     QList<SourceSummary> sources;
     SqlRows rows;
     if (!read(SharedSql::sourceSummary, {}, &rows))
-        return sources;
+        return Read<QList<SourceSummary>>::failure();
     for (const QVariantList &row : rows.rows)
         sources.append({ row[0].toString(), row[1].toLongLong(), row[2].toLongLong(), row[3].toLongLong() });
     return sources;
 }
 
-std::optional<Catalogue::TimeRange> SqlCatalogue::timeRange() const
+Read<Catalogue::TimeRange> SqlCatalogue::timeRange() const
 {
     SqlRows rows;
-    const std::optional<QVariantList> row = firstRow(read(SharedSql::timeRange, {}, &rows), rows);
+    if (!read(SharedSql::timeRange, {}, &rows))
+        return Read<TimeRange>::failure();
+    const std::optional<QVariantList> row = firstRow(true, rows);
     if (!row || row->at(0).isNull())
-        return std::nullopt;
+        return Read<TimeRange>();
     return TimeRange { row->at(0).toLongLong(), row->at(1).toLongLong() };
 }
 
-std::vector<GeoPoint> SqlCatalogue::outline() const
+Read<std::vector<GeoPoint>> SqlCatalogue::outline() const
 {
     std::vector<GeoPoint> points;
     SqlRows rows;
     if (!read(outlineStatement(), {}, &rows))
-        return points;
+        return Read<std::vector<GeoPoint>>::failure();
     for (const QVariantList &row : rows.rows) {
         const double west = row[0].toDouble() - 180;
         for (const double longitude : { west, std::min(west + 1, 180.0) }) {

@@ -15,10 +15,10 @@ class SqlCatalogue : public Catalogue
 public:
     std::optional<qint64> eventCount() const override;
     std::optional<qint64> lastModified() const override;
-    std::optional<EventRow> find(const QString &publicId) const override;
-    QList<SourceSummary> summary() const override;
-    std::optional<TimeRange> timeRange() const override;
-    std::vector<GeoPoint> outline() const override;
+    Read<EventRow> find(const QString &publicId) const override;
+    Read<QList<SourceSummary>> summary() const override;
+    Read<TimeRange> timeRange() const override;
+    Read<std::vector<GeoPoint>> outline() const override;
     bool isFetched(const QString &upstream, const UpstreamWindow &window, std::int64_t sinceUs) const override;
     std::optional<std::int64_t> lastFetched(const QString &upstream) const override;
 

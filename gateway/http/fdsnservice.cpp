@@ -123,7 +123,12 @@ void FdsnService::query(std::string_view raw, const QString &url, HttpReply &rep
     if (!parsed.value->catalog.isEmpty() || !parsed.value->contributor.isEmpty()) {
         // The names that catalogs and contributors list, as sources.
         QStringList sources;
-        for (const Catalogue::SourceSummary &source : m_catalogue.summary()) {
+        const Read<QList<Catalogue::SourceSummary>> summary = m_catalogue.summary();
+        if (summary.failed()) {
+            error(reply, 503, QStringLiteral("the catalogue's sources could not be read"), url);
+            return;
+        }
+        for (const Catalogue::SourceSummary &source : *summary) {
             if ((parsed.value->catalog.isEmpty() || source.source == parsed.value->catalog)
                 && (parsed.value->contributor.isEmpty()
                     || Catalogue::agencyOf(source.source) == parsed.value->contributor))
@@ -197,7 +202,12 @@ void FdsnService::sources(bool agencies, HttpReply &reply) const
     const char *item = agencies ? "Contributor" : "Catalog";
     std::string out = std::string("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<") + list + '>';
     QSet<QString> seen;
-    for (const Catalogue::SourceSummary &source : m_catalogue.summary()) {
+    const Read<QList<Catalogue::SourceSummary>> summary = m_catalogue.summary();
+    if (summary.failed()) {
+        reply.text(503, QStringLiteral("the catalogue's sources could not be read"));
+        return;
+    }
+    for (const Catalogue::SourceSummary &source : *summary) {
         const QString name = agencies ? Catalogue::agencyOf(source.source) : source.source;
         if (name.isEmpty() || seen.contains(name))
             continue;

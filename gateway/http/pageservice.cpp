@@ -45,7 +45,12 @@ void PageService::event(const QString &text, HttpReply &reply) const
         return;
     }
     reply.type = HttpReply::htmlType;
-    const std::optional<EventRow> row = m_catalogue.find(text);
+    const Read<EventRow> row = m_catalogue.find(text);
+    if (row.failed()) {
+        reply.status = 503;
+        reply.body = Pages::notFound(QStringLiteral("The catalogue could not be read: try again in a moment."));
+        return;
+    }
     if (!row) {
         reply.status = 404;
         reply.body = Pages::notFound(QStringLiteral("The catalogue holds no event with the id %1.").arg(text));
@@ -142,8 +147,8 @@ std::shared_ptr<const PageService::Home> PageService::home()
         }
     };
     auto made = std::make_shared<Home>();
-    made->sources = m_catalogue.summary();
-    made->pictures = Pages::homePictures(m_catalogue.outline(), (serial ? m_catalogue.eventCount() : count).value_or(0), events);
+    made->sources = m_catalogue.summary().valueOrEmpty();
+    made->pictures = Pages::homePictures(m_catalogue.outline().valueOrEmpty(), (serial ? m_catalogue.eventCount() : count).value_or(0), events);
     if (!known)
         return made;
     std::lock_guard<std::mutex> lock(m_picturesMutex);

@@ -122,7 +122,7 @@ SearchService::Refresh SearchService::refreshFromUpstream(const SearchQuery &que
 
 void SearchService::describeCoverage(const SearchQuery &query, HttpReply &reply) const
 {
-    const std::optional<Catalogue::TimeRange> held = m_catalogue.timeRange();
+    const Read<Catalogue::TimeRange> held = m_catalogue.timeRange();
     if (!held)
         return;
     constexpr std::int64_t dayUs = std::int64_t(86400) * 1000000;

@@ -133,7 +133,9 @@ void SequenceService::sequence(std::string_view query, HttpReply &reply) const
     }
     if (eventId.isEmpty())
         return reply.text(400, QStringLiteral("eventid is needed: /sequence?eventid=2016p858000"));
-    const std::optional<EventRow> found = m_catalogue.find(eventId);
+    const Read<EventRow> found = m_catalogue.find(eventId);
+    if (found.failed())
+        return reply.text(503, QStringLiteral("the catalogue could not be read"));
     if (!found)
         return reply.text(404, QStringLiteral("no event %1 in the catalogue").arg(QueryString::quoted(eventId.toStdString())));
     // A forecast looks forward from the mainshock: before it, the decay
@@ -172,7 +174,11 @@ std::optional<SequenceStudy::Study> SequenceService::study(const Catalogue &cata
                                                           std::size_t maxEvents)
 {
     const QuakePoint mainshock = pointOf(event);
-    const std::optional<Catalogue::TimeRange> held = catalogue.timeRange();
+    const Read<Catalogue::TimeRange> held = catalogue.timeRange();
+    if (held.failed()) {
+        *error = QStringLiteral("its time range could not be read");
+        return std::nullopt;
+    }
     const double latest = held ? held->lastUs / Microseconds : mainshock.time;
     // The window's events: after the mainshock, within its circle.
     const double windowDays = days.value_or(SequenceWindow::days(mainshock.magnitude));
