@@ -55,8 +55,7 @@ MainAppWindow::MainAppWindow(QWidget *parent)
                              findChild<QComboBox *>(QStringLiteral("dateRangeCtrl")), this);
     addToolBar(Qt::TopToolBarArea, m_period);
     m_period->keepForm(findChild<QLineEdit *>(QStringLiteral("searchUrlCtrl")));
-    // The parts ask for searches as values: shown in the bars, then run as
-    // the button's.
+    // The parts ask for searches as values: shown in the bars, run as the button's.
     m_searches->setControls([this] { return request(); }, [this](const SearchRequest &asked) {
         m_region->show(asked.region);
         m_period->show(asked);
@@ -115,12 +114,7 @@ void MainAppWindow::setupMenuBar()
 
 SearchRequest MainAppWindow::request() const
 {
-    SearchRequest asked;
-    asked.serviceUrl = findChild<QLineEdit *>(QStringLiteral("searchUrlCtrl"))->text();
-    asked.listMagnitude = QueryComposition::magnitudeLowerBound(findChild<QComboBox *>(QStringLiteral("magRangeCtrl"))->currentIndex());
-    asked.listDays = QueryComposition::daysBack(findChild<QComboBox *>(QStringLiteral("dateRangeCtrl"))->currentIndex());
-    asked.period = m_period->period();
-    asked.minMagnitude = m_period->minMagnitude();
+    SearchRequest asked = m_period->request(findChild<QLineEdit *>(QStringLiteral("searchUrlCtrl"))->text());
     asked.region = m_region->region(&asked.regionWords);
     return asked;
 }
@@ -139,10 +133,7 @@ QString MainAppWindow::assembleQueryString(int magnitudeLower, int daysBack, QSt
     return QueryComposition::assemble(magnitudeLower, daysBack, searchUrl, QDate::currentDate());
 }
 
-void MainAppWindow::on_searchCtrl_clicked()
-{
-    searchAsked();
-}
+void MainAppWindow::on_searchCtrl_clicked() { searchAsked(); }
 
 QuakeDataManager *MainAppWindow::searchAsked()
 {

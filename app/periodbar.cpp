@@ -176,6 +176,17 @@ void PeriodBar::setMinMagnitude(double magnitude)
     m_minMagnitude->setValue(magnitude);
 }
 
+SearchRequest PeriodBar::request(const QString &serviceUrl) const
+{
+    SearchRequest asked;
+    asked.serviceUrl = serviceUrl;
+    asked.listMagnitude = QueryComposition::magnitudeLowerBound(m_magnitudeList->currentIndex());
+    asked.listDays = QueryComposition::daysBack(m_dateList->currentIndex());
+    asked.period = period();
+    asked.minMagnitude = minMagnitude();
+    return asked;
+}
+
 void PeriodBar::show(const SearchRequest &request)
 {
     if (request.period)

@@ -46,6 +46,9 @@ public:
 
     void setPeriod(const QDate &from, const QDate &to);
     void setMinMagnitude(double magnitude);
+    // A request of the service at this address, for the lists' values or
+    // the bar's; anywhere.
+    SearchRequest request(const QString &serviceUrl) const;
     // Shows a request's period and lowest magnitude, or the lists' where it
     // has none.
     void show(const SearchRequest &request);

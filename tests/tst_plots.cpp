@@ -2,6 +2,9 @@
 // plot's figures, the cumulative count's steps and the section's axes.
 
 #include "app/depthplot.h"
+#include "app/eventlist.h"
+#include "app/eventlistmodel.h"
+#include "app/mapwidget.h"
 #include "app/frequencymagnitudeplot.h"
 #include "app/magnitudetimeplot.h"
 #include "app/sectionplot.h"
@@ -27,6 +30,8 @@ private slots:
     void sectionAxesEndAtTheProfileAndTheDeepest_data();
     void sectionAxesEndAtTheProfileAndTheDeepest();
     void sectionMarksDepthsTheAgencyFixed();
+    void everyViewReadsOneResult_data();
+    void everyViewReadsOneResult();
 };
 
 namespace {
@@ -209,4 +214,53 @@ void TestPlots::sectionMarksDepthsTheAgencyFixed()
 }
 
 QTEST_MAIN(TestPlots)
+// Five events a day apart; the second and third in the first's cluster,
+// the time shown cutting after the fourth. The map, the plots and the list
+// read one result: the map and the plots leave out the hidden and the
+// later, the list only the later (it shows a cluster's members beside
+// their mainshock).
+void TestPlots::everyViewReadsOneResult_data()
+{
+    QTest::addColumn<bool>("declustered");
+    QTest::addColumn<double>("untilDays");
+    QTest::addColumn<int>("drawn");
+    QTest::addColumn<int>("listed");
+    QTest::newRow("all") << false << HUGE_VAL << 5 << 5;
+    QTest::newRow("declustered") << true << HUGE_VAL << 3 << 5;
+    QTest::newRow("up to the fourth") << false << 3.5 << 4 << 4;
+    QTest::newRow("both") << true << 3.5 << 2 << 4;
+}
+
+void TestPlots::everyViewReadsOneResult()
+{
+    QFETCH(bool, declustered);
+    QFETCH(double, untilDays);
+    QFETCH(int, drawn);
+    QFETCH(int, listed);
+    const double day = 86400, start = 1.7e9;
+    std::vector<LocatedEvent> events;
+    for (int i = 0; i < 5; ++i)
+        events.push_back(located(start + i * day, 3 + 0.1 * i, 10 + i, -41 + 0.1 * i, 174));
+    ShownResult shown;
+    MapWidget map(&shown);
+    DepthPlot depths(&shown);
+    EventList list(&shown);
+    map.resize(400, 300);
+    shown.setEvents(&events);
+    if (declustered)
+        shown.setClusters({ 1, 1, 1, 2, 3 }, { 0, 0, 0, 3, 4 }, QStringLiteral("2 events in clusters (mainshocks shown)"));
+    shown.setTimeShown(untilDays == HUGE_VAL ? HUGE_VAL : start + untilDays * day);
+    int onMap = 0;
+    for (int i = 0; i < 5; ++i)
+        onMap += map.eventAt(map.positionOf(i)) == i ? 1 : 0;
+    QCOMPARE(onMap, drawn);
+    QCOMPARE(depths.shownCount(), drawn);
+    QCOMPARE(list.model()->rowCount(), listed);
+    QCOMPARE(list.model()->columnCount(), declustered ? int(EventListModel::DeclusteredCount) : int(EventListModel::ColumnCount));
+    // A new result is shown whole and not declustered, whatever the last.
+    shown.setEvents(&events);
+    QCOMPARE(depths.shownCount(), untilDays == HUGE_VAL ? 5 : 4);
+    QCOMPARE(list.model()->columnCount(), int(EventListModel::ColumnCount));
+}
+
 #include "tst_plots.moc"
