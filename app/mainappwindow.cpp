@@ -26,6 +26,7 @@
 #include <QComboBox>
 #include <QDate>
 #include <QDesktopServices>
+#include <QDockWidget>
 #include <QInputDialog>
 #include <QLineEdit>
 #include <QMessageBox>
@@ -97,8 +98,10 @@ MainAppWindow::MainAppWindow(QWidget *parent)
 
 MainAppWindow::~MainAppWindow()
 {
-    // The searches go first, while the parts they reach are still there.
+    // The searches go first, while the parts they reach are still there;
+    // then the panes, before the result they read.
     qDeleteAll(findChildren<QuakeDataManager *>(Qt::FindDirectChildrenOnly));
+    qDeleteAll(findChildren<QDockWidget *>(Qt::FindDirectChildrenOnly));
     delete ui;
 }
 
