@@ -1,6 +1,7 @@
 #include "catalogue/postgrescataloguewriter.h"
 
 #include "catalogue/postgrescatalogue.h"
+#include "catalogue/eventcolumns.h"
 #include "catalogue/sharedsql.h"
 
 #include <libpq-fe.h>
@@ -67,12 +68,10 @@ bool PostgresCatalogueWriter::holdOtherBulkWritesOff()
 bool PostgresCatalogueWriter::write(const EventRow &row)
 {
     constexpr std::size_t Batch = 1000;
-    QVariantList values = { row.publicId, qlonglong(row.originTimeUs), SharedSql::orNull(row.latitude),
-                            SharedSql::orNull(SharedSql::storedLongitude(row.longitude)), SharedSql::orNull(row.depthKm),
-                            SharedSql::orNull(row.magnitude), SharedSql::orNull(row.magnitudeType),
-                            SharedSql::orNull(row.magnitudeStationCount), SharedSql::orNull(row.eventType),
-                            SharedSql::orNull(row.evaluationMode), SharedSql::orNull(row.evaluationStatus),
-                            m_source, qlonglong(m_stamp) };
+    QVariantList values = { row.publicId };
+    values.reserve(int(EventColumns::all().size()) + 3);
+    EventColumns::bind(row, values);
+    values << m_source << qlonglong(m_stamp);
     // An id written again before its batch went replaces the row waiting:
     // to the catalogue, the second write is an update.
     if (const auto waiting = m_waitingAt.constFind(row.publicId); waiting != m_waitingAt.constEnd()) {
@@ -94,10 +93,10 @@ bool PostgresCatalogueWriter::flushRows()
     // whose values are all the same is not updated, only marked as written
     // again after it, and is not counted. The trigger event_claim_kept keeps
     // the claim of a source written over.
-    static const QString row = QStringLiteral("(?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+    static const QString row = u'(' + QStringList(qsizetype(EventColumns::all().size()) + 3, QStringLiteral("?")).join(QStringLiteral(", ")) + u')';
     QStringList rows;
     QVariantList values;
-    values.reserve(qsizetype(m_waiting.size()) * 13);
+    values.reserve(qsizetype(m_waiting.size() * (EventColumns::all().size() + 3)));
     for (const QVariantList &waiting : m_waiting) {
         rows << row;
         values << waiting;
@@ -106,25 +105,15 @@ bool PostgresCatalogueWriter::flushRows()
     const QHash<QString, std::size_t> batchAt = std::move(m_waitingAt);
     m_waiting.clear();
     m_waitingAt.clear();
+    static const QString upsert = QStringLiteral(
+        "INSERT INTO event (public_id, %2, source, modified) VALUES %1 ON CONFLICT (public_id) DO UPDATE SET %3,"
+        " source = excluded.source, modified = excluded.modified WHERE (%4, event.source) IS DISTINCT FROM (%5,"
+        " excluded.source) RETURNING xmax = 0, public_id")
+        .arg(QStringLiteral("%1"), EventColumns::names(), EventColumns::assignedFrom("excluded."),
+             EventColumns::names("event."), EventColumns::names("excluded."));
     SqlRows inserted;
     if (!transaction().run(
-            QStringLiteral("INSERT INTO event (public_id, origin_time, latitude, longitude, depth, magnitude, magnitude_type,"
-                           " magnitude_station_count, event_type, evaluation_mode, evaluation_status, source, modified)"
-                           " VALUES %1 ON CONFLICT (public_id) DO UPDATE SET"
-                           " origin_time = excluded.origin_time, latitude = excluded.latitude,"
-                           " longitude = excluded.longitude, depth = excluded.depth, magnitude = excluded.magnitude,"
-                           " magnitude_type = excluded.magnitude_type,"
-                           " magnitude_station_count = excluded.magnitude_station_count,"
-                           " event_type = excluded.event_type, evaluation_mode = excluded.evaluation_mode,"
-                           " evaluation_status = excluded.evaluation_status, source = excluded.source,"
-                           " modified = excluded.modified WHERE (event.origin_time, event.latitude, event.longitude,"
-                           " event.depth, event.magnitude, event.magnitude_type, event.magnitude_station_count,"
-                           " event.event_type, event.evaluation_mode, event.evaluation_status, event.source)"
-                           " IS DISTINCT FROM (excluded.origin_time, excluded.latitude, excluded.longitude,"
-                           " excluded.depth, excluded.magnitude, excluded.magnitude_type,"
-                           " excluded.magnitude_station_count, excluded.event_type, excluded.evaluation_mode,"
-                           " excluded.evaluation_status, excluded.source) RETURNING xmax = 0, public_id")
-                .arg(rows.join(QStringLiteral(", "))),
+            upsert.arg(rows.join(QStringLiteral(", "))),
             values, &inserted))
         return fail();
     for (const QVariantList &result : inserted.rows)

@@ -1,5 +1,6 @@
 // A PostgreSQL catalogue opened: its schema made, or brought up to date.
 
+#include "catalogue/eventcolumns.h"
 #include "catalogue/pgstatement.h"
 #include "catalogue/postgrescatalogue.h"
 #include "catalogue/sharedsql.h"
@@ -13,14 +14,15 @@ namespace {
 // alike; a geography point of each event with a position, for PostGIS.
 // The values of its event that each claim keeps, as its source wrote them
 // (schema 2; a claim of schema 1 takes its event's).
-const char claimValues[] =
-    "ALTER TABLE event_claim ADD COLUMN IF NOT EXISTS origin_time BIGINT,"
-    " ADD COLUMN IF NOT EXISTS latitude DOUBLE PRECISION, ADD COLUMN IF NOT EXISTS longitude DOUBLE PRECISION,"
-    " ADD COLUMN IF NOT EXISTS depth DOUBLE PRECISION, ADD COLUMN IF NOT EXISTS magnitude DOUBLE PRECISION,"
-    " ADD COLUMN IF NOT EXISTS magnitude_type TEXT COLLATE \"C\","
-    " ADD COLUMN IF NOT EXISTS magnitude_station_count INTEGER, ADD COLUMN IF NOT EXISTS event_type TEXT COLLATE \"C\","
-    " ADD COLUMN IF NOT EXISTS evaluation_mode TEXT COLLATE \"C\","
-    " ADD COLUMN IF NOT EXISTS evaluation_status TEXT COLLATE \"C\"";
+const QByteArray claimValues = "ALTER TABLE event_claim ADD COLUMN IF NOT EXISTS "
+    + EventColumns::definitions(EventColumns::Dialect::PostgreSQL, false)
+          .join(QStringLiteral(", ADD COLUMN IF NOT EXISTS "))
+          .toLatin1();
+const QByteArray eventTable = "CREATE TABLE event (public_id TEXT COLLATE \"C\" PRIMARY KEY, "
+    + EventColumns::definitions(EventColumns::Dialect::PostgreSQL, true).join(QStringLiteral(", ")).toLatin1()
+    + ", source TEXT COLLATE \"C\" NOT NULL, modified BIGINT NOT NULL,"
+      " place geography(Point, 4326) GENERATED ALWAYS AS (CASE WHEN latitude IS NOT NULL AND longitude IS NOT NULL"
+      " THEN ST_SetSRID(ST_MakePoint(longitude, latitude), 4326)::geography END) STORED)";
 // A source that writes an event over another's takes the row; the other
 // keeps its claim, with its values, in event_claim.
 const QByteArray claimKept = "CREATE OR REPLACE FUNCTION event_claim_kept() RETURNS trigger LANGUAGE plpgsql AS $$ BEGIN"
@@ -32,22 +34,7 @@ const char *const schema[] = {
     "CREATE TABLE catalogue_info ("
     " name TEXT COLLATE \"C\" PRIMARY KEY,"
     " value TEXT NOT NULL)",
-    "CREATE TABLE event ("
-    " public_id TEXT COLLATE \"C\" PRIMARY KEY,"
-    " origin_time BIGINT NOT NULL,"
-    " latitude DOUBLE PRECISION,"
-    " longitude DOUBLE PRECISION,"
-    " depth DOUBLE PRECISION,"
-    " magnitude DOUBLE PRECISION,"
-    " magnitude_type TEXT COLLATE \"C\","
-    " magnitude_station_count INTEGER,"
-    " event_type TEXT COLLATE \"C\","
-    " evaluation_mode TEXT COLLATE \"C\","
-    " evaluation_status TEXT COLLATE \"C\","
-    " source TEXT COLLATE \"C\" NOT NULL,"
-    " modified BIGINT NOT NULL,"
-    " place geography(Point, 4326) GENERATED ALWAYS AS (CASE WHEN latitude IS NOT NULL AND longitude IS NOT NULL"
-    " THEN ST_SetSRID(ST_MakePoint(longitude, latitude), 4326)::geography END) STORED)",
+    eventTable.constData(),
     "CREATE INDEX event_by_time ON event (origin_time, magnitude)",
     "CREATE INDEX event_by_place ON event USING GIST (place)",
     "CREATE INDEX event_by_magnitude ON event (magnitude)",
@@ -69,7 +56,7 @@ const char *const schema[] = {
     " claimed BIGINT NOT NULL,"
     " PRIMARY KEY (public_id, source))",
     "CREATE INDEX event_claim_by_source ON event_claim (source)",
-    claimValues,
+    claimValues.constData(),
     claimKept.constData(),
     "CREATE TRIGGER event_claim_kept BEFORE UPDATE OF source ON event FOR EACH ROW EXECUTE FUNCTION event_claim_kept()",
     "CREATE TABLE change_log ("
@@ -137,7 +124,7 @@ bool PostgresCatalogue::open(QString *error)
         }
         // What came later, under the same lock.
         if (found < 2
-            && (!run(connection, QLatin1String(claimValues), {}, nullptr, &why)
+            && (!run(connection, QString::fromLatin1(claimValues), {}, nullptr, &why)
                 || !run(connection, SharedSql::claimsTakeTheirEventsValues(), {}, nullptr, &why)
                 || !run(connection, QString::fromLatin1(claimKept), {}, nullptr, &why)
                 || !run(connection, QStringLiteral("UPDATE catalogue_info SET value = ? WHERE name = 'schema_version'"),

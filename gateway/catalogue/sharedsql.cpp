@@ -1,6 +1,7 @@
 #include "catalogue/sharedsql.h"
 
 #include "catalogue/catalogue.h"
+#include "catalogue/eventcolumns.h"
 #include "catalogue/windows.h"
 #include "geo/projection.h"
 
@@ -12,12 +13,11 @@
 
 QList<Catalogue::Table> Catalogue::tables()
 {
-    return { { QStringLiteral("event"),
-               { "public_id", "origin_time", "latitude", "longitude", "depth", "magnitude", "magnitude_type",
-                 "magnitude_station_count", "event_type", "evaluation_mode", "evaluation_status", "source", "modified" } },
-             { QStringLiteral("event_claim"),
-               { "public_id", "source", "claimed", "origin_time", "latitude", "longitude", "depth", "magnitude",
-                 "magnitude_type", "magnitude_station_count", "event_type", "evaluation_mode", "evaluation_status" } },
+    QStringList values;
+    for (const EventColumns::Column &column : EventColumns::all())
+        values << QLatin1String(column.name);
+    return { { QStringLiteral("event"), QStringList { "public_id" } + values + QStringList { "source", "modified" } },
+             { QStringLiteral("event_claim"), QStringList { "public_id", "source", "claimed" } + values },
              { QStringLiteral("fetched_window"),
                { "upstream", "start_time", "end_time", "min_magnitude", "max_magnitude", "updated_after", "fetched",
                  "region" } },
@@ -38,9 +38,7 @@ const QString SharedSql::countEvents = QStringLiteral("SELECT COUNT(*) FROM even
 const QString SharedSql::lastFetched = QStringLiteral("SELECT MAX(fetched) FROM fetched_window WHERE upstream = ?");
 const QString SharedSql::timeRange = QStringLiteral("SELECT MIN(origin_time), MAX(origin_time) FROM event");
 const QString SharedSql::searchOrder = QStringLiteral(" ORDER BY origin_time, magnitude NULLS FIRST, public_id");
-const QString SharedSql::eventColumns = QStringLiteral(
-    "public_id, origin_time, latitude, longitude, depth, magnitude, magnitude_type,"
-    " magnitude_station_count, event_type, evaluation_mode, evaluation_status, source");
+const QString SharedSql::eventColumns = QStringLiteral("public_id, %1, source").arg(EventColumns::names());
 
 QString SharedSql::findEvent()
 {
@@ -50,49 +48,44 @@ QString SharedSql::findEvent()
 namespace SharedSql {
 
 // The event's values and source as the source that claimed it most
-// recently wrote them.
-const QLatin1String latestClaim(
-    "(origin_time, latitude, longitude, depth, magnitude, magnitude_type, magnitude_station_count, event_type,"
-    " evaluation_mode, evaluation_status, source) = (SELECT COALESCE(c.origin_time, event.origin_time), c.latitude,"
-    " c.longitude, c.depth, c.magnitude, c.magnitude_type, c.magnitude_station_count, c.event_type,"
-    " c.evaluation_mode, c.evaluation_status, c.source FROM event_claim c WHERE c.public_id = event.public_id"
-    " ORDER BY c.claimed DESC, c.source LIMIT 1)");
+// recently wrote them (its time, for a claim of before claims kept values,
+// the event's own).
+QString latestClaim()
+{
+    return QStringLiteral("(%1, source) = (SELECT %2, c.source FROM event_claim c WHERE c.public_id = event.public_id"
+                          " ORDER BY c.claimed DESC, c.source LIMIT 1)")
+        .arg(EventColumns::names(), EventColumns::names("c.").replace(QStringLiteral("c.origin_time"),
+                                                                        QStringLiteral("COALESCE(c.origin_time, event.origin_time)")));
+}
+
 const QLatin1String anyClaim("EXISTS (SELECT 1 FROM event_claim c WHERE c.public_id = event.public_id)");
 
 QString handOver()
 {
     return QStringLiteral("UPDATE event SET %1, modified = ? WHERE public_id = ? AND source = ? AND %2")
-        .arg(latestClaim, anyClaim);
+        .arg(latestClaim(), anyClaim);
 }
 
 QString handOverAll()
 {
-    return QStringLiteral("UPDATE event SET %1, modified = ? WHERE source = ? AND %2").arg(latestClaim, anyClaim);
+    return QStringLiteral("UPDATE event SET %1, modified = ? WHERE source = ? AND %2").arg(latestClaim(), anyClaim);
 }
 
 QByteArray claimKeptStatements()
 {
-    return "INSERT INTO event_claim (public_id, source, claimed, origin_time, latitude, longitude, depth, magnitude,"
-           " magnitude_type, magnitude_station_count, event_type, evaluation_mode, evaluation_status)"
-           " VALUES (OLD.public_id, OLD.source, OLD.modified, OLD.origin_time, OLD.latitude, OLD.longitude, OLD.depth,"
-           " OLD.magnitude, OLD.magnitude_type, OLD.magnitude_station_count, OLD.event_type, OLD.evaluation_mode,"
-           " OLD.evaluation_status)"
-           " ON CONFLICT (public_id, source) DO UPDATE SET claimed = excluded.claimed, origin_time = excluded.origin_time,"
-           " latitude = excluded.latitude, longitude = excluded.longitude, depth = excluded.depth,"
-           " magnitude = excluded.magnitude, magnitude_type = excluded.magnitude_type,"
-           " magnitude_station_count = excluded.magnitude_station_count, event_type = excluded.event_type,"
-           " evaluation_mode = excluded.evaluation_mode, evaluation_status = excluded.evaluation_status;"
-           " DELETE FROM event_claim WHERE public_id = NEW.public_id AND source = NEW.source;";
+    return QStringLiteral("INSERT INTO event_claim (public_id, source, claimed, %1)"
+                          " VALUES (OLD.public_id, OLD.source, OLD.modified, %2)"
+                          " ON CONFLICT (public_id, source) DO UPDATE SET claimed = excluded.claimed, %3;"
+                          " DELETE FROM event_claim WHERE public_id = NEW.public_id AND source = NEW.source;")
+        .arg(EventColumns::names(), EventColumns::names("OLD."), EventColumns::assignedFrom("excluded."))
+        .toLatin1();
 }
 
 QString claimsTakeTheirEventsValues()
 {
-    return QStringLiteral(
-        "UPDATE event_claim SET (origin_time, latitude, longitude, depth, magnitude, magnitude_type,"
-        " magnitude_station_count, event_type, evaluation_mode, evaluation_status) = (SELECT e.origin_time,"
-        " e.latitude, e.longitude, e.depth, e.magnitude, e.magnitude_type, e.magnitude_station_count, e.event_type,"
-        " e.evaluation_mode, e.evaluation_status FROM event e WHERE e.public_id = event_claim.public_id)"
-        " WHERE origin_time IS NULL");
+    return QStringLiteral("UPDATE event_claim SET (%1) = (SELECT %2 FROM event e WHERE e.public_id = event_claim.public_id)"
+                          " WHERE origin_time IS NULL")
+        .arg(EventColumns::names(), EventColumns::names("e."));
 }
 
 Statement unseen(const UpstreamWindow &window, const QString &source, std::int64_t stamp)

@@ -59,7 +59,7 @@ struct Statement
 
 // An event that other sources hold too passes to the one that claimed it
 // most recently.
-extern const QLatin1String latestClaim;
+QString latestClaim();
 extern const QLatin1String anyClaim;
 
 // A source lets go of an event it wrote last ("?" for the stamp, the id and

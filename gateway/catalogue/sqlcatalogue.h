@@ -6,6 +6,7 @@
 // the fields.
 
 #include "catalogue/catalogue.h"
+#include "catalogue/eventcolumns.h"
 #include "catalogue/sqldriver.h"
 
 #include <QVariant>
@@ -60,16 +61,7 @@ EventRow SqlCatalogue::eventRowOf(const Fields &fields)
 {
     EventRow row;
     row.publicId = fields.text(0);
-    row.originTimeUs = fields.whole(1);
-    row.latitude = fields.number(2);
-    row.longitude = fields.number(3);
-    row.depthKm = fields.number(4);
-    row.magnitude = fields.number(5);
-    row.magnitudeType = fields.text(6);
-    row.magnitudeStationCount = fields.count(7);
-    row.eventType = fields.text(8);
-    row.evaluationMode = fields.text(9);
-    row.evaluationStatus = fields.text(10);
-    row.source = fields.text(11);
+    EventColumns::read(fields, 1, row);
+    row.source = fields.text(1 + int(EventColumns::all().size()));
     return row;
 }

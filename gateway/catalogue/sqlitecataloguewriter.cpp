@@ -1,5 +1,6 @@
 #include "catalogue/sqlitecataloguewriter.h"
 
+#include "catalogue/eventcolumns.h"
 #include "catalogue/sharedsql.h"
 #include "catalogue/sqlitecatalogue.h"
 
@@ -91,34 +92,23 @@ namespace {
 // Portable upsert: an UPDATE of a row whose values differ, else one that
 // only marks the row as written again, else an INSERT. Only the first
 // counts as updated.
-const QString updateChanged = QStringLiteral(
-    "UPDATE event SET origin_time = ?, latitude = ?, longitude = ?, depth = ?, magnitude = ?,"
-    " magnitude_type = ?, magnitude_station_count = ?, event_type = ?, evaluation_mode = ?,"
-    " evaluation_status = ?, source = ?, modified = ? WHERE public_id = ? AND (origin_time IS NOT ?"
-    " OR latitude IS NOT ? OR longitude IS NOT ? OR depth IS NOT ? OR magnitude IS NOT ?"
-    " OR magnitude_type IS NOT ? OR magnitude_station_count IS NOT ? OR event_type IS NOT ?"
-    " OR evaluation_mode IS NOT ? OR evaluation_status IS NOT ? OR source IS NOT ?)");
+// The event's values, then the source, the stamp and the id.
+const int Values = int(EventColumns::all().size());
+const QString updateChanged = QStringLiteral("UPDATE event SET %1, source = ?, modified = ? WHERE public_id = ? AND (%2"
+                                             " OR source IS NOT ?)")
+                                  .arg(EventColumns::assignedMarks(), EventColumns::differFromMarks());
 const QString touch = QStringLiteral("UPDATE event SET modified = ? WHERE public_id = ?");
-const QString insert = QStringLiteral(
-    "INSERT INTO event (origin_time, latitude, longitude, depth, magnitude, magnitude_type,"
-    " magnitude_station_count, event_type, evaluation_mode, evaluation_status, source, modified,"
-    " public_id) VALUES (?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?, ?)");
+const QString insert = QStringLiteral("INSERT INTO event (%1, source, modified, public_id) VALUES (%2)")
+                           .arg(EventColumns::names(), QStringList(Values + 3, QStringLiteral("?")).join(QStringLiteral(", ")));
 
 void bindRow(QSqlQuery &query, const EventRow &row, const QString &source, qint64 stamp)
 {
-    query.bindValue(0, qlonglong(row.originTimeUs));
-    query.bindValue(1, SharedSql::orNull(row.latitude));
-    query.bindValue(2, SharedSql::orNull(SharedSql::storedLongitude(row.longitude)));
-    query.bindValue(3, SharedSql::orNull(row.depthKm));
-    query.bindValue(4, SharedSql::orNull(row.magnitude));
-    query.bindValue(5, SharedSql::orNull(row.magnitudeType));
-    query.bindValue(6, SharedSql::orNull(row.magnitudeStationCount));
-    query.bindValue(7, SharedSql::orNull(row.eventType));
-    query.bindValue(8, SharedSql::orNull(row.evaluationMode));
-    query.bindValue(9, SharedSql::orNull(row.evaluationStatus));
-    query.bindValue(10, source);
-    query.bindValue(11, qlonglong(stamp));
-    query.bindValue(12, row.publicId);
+    QVariantList values;
+    values.reserve(Values + 3);
+    EventColumns::bind(row, values);
+    values << source << qlonglong(stamp) << row.publicId;
+    for (int i = 0; i < values.size(); ++i)
+        query.bindValue(i, values[i]);
 }
 
 } // namespace
@@ -152,9 +142,9 @@ bool SqliteCatalogueWriter::write(const EventRow &row)
     if (!update)
         return fail();
     bindRow(*update, row, m_source, m_stamp);
-    // The values again, each compared with the row's.
-    for (int i = 0; i <= 10; ++i)
-        update->bindValue(13 + i, update->boundValue(i));
+    // The values and the source again, each compared with the row's.
+    for (int i = 0; i <= Values; ++i)
+        update->bindValue(Values + 3 + i, update->boundValue(i));
     if (!update->exec())
         return m_sqlite->failed(*update) || fail();
     if (update->numRowsAffected() > 0) {

@@ -1,5 +1,6 @@
 // A catalogue file opened: made, checked to be one, or brought up to date.
 
+#include "catalogue/eventcolumns.h"
 #include "catalogue/sharedsql.h"
 #include "catalogue/sqlitecatalogue.h"
 
@@ -21,29 +22,17 @@ const QByteArray claimKept = "CREATE TRIGGER IF NOT EXISTS event_claim_kept BEFO
                               " WHEN OLD.source <> NEW.source BEGIN " + SharedSql::claimKeptStatements() + " END";
 
 // The values of its event that a claim keeps, as the event table has them.
-const char *const claimValues[] = { "origin_time BIGINT", "latitude DOUBLE PRECISION", "longitude DOUBLE PRECISION",
-                                    "depth DOUBLE PRECISION", "magnitude DOUBLE PRECISION", "magnitude_type VARCHAR(32)",
-                                    "magnitude_station_count INTEGER", "event_type VARCHAR(64)",
-                                    "evaluation_mode VARCHAR(32)", "evaluation_status VARCHAR(32)" };
+const QStringList claimValues = EventColumns::definitions(EventColumns::Dialect::SQLite, false);
+
+const QByteArray eventTable = "CREATE TABLE IF NOT EXISTS event (public_id VARCHAR(255) PRIMARY KEY, "
+    + EventColumns::definitions(EventColumns::Dialect::SQLite, true).join(QStringLiteral(", ")).toLatin1()
+    + ", source VARCHAR(255) NOT NULL, modified BIGINT NOT NULL)";
 
 const char *const schema[] = {
     "CREATE TABLE IF NOT EXISTS catalogue_info ("
     " name VARCHAR(64) PRIMARY KEY,"
     " value VARCHAR(255) NOT NULL)",
-    "CREATE TABLE IF NOT EXISTS event ("
-    " public_id VARCHAR(255) PRIMARY KEY,"
-    " origin_time BIGINT NOT NULL,"          // UTC, microseconds since 1970
-    " latitude DOUBLE PRECISION,"
-    " longitude DOUBLE PRECISION,"
-    " depth DOUBLE PRECISION,"               // km
-    " magnitude DOUBLE PRECISION,"
-    " magnitude_type VARCHAR(32),"
-    " magnitude_station_count INTEGER,"
-    " event_type VARCHAR(64),"
-    " evaluation_mode VARCHAR(32),"
-    " evaluation_status VARCHAR(32),"
-    " source VARCHAR(255) NOT NULL,"
-    " modified BIGINT NOT NULL)",
+    eventTable.constData(),
     "CREATE INDEX IF NOT EXISTS event_by_time ON event (origin_time, magnitude)",
     // Windows copied from an upstream, so that a recent one is not asked
     // for again and an interrupted sync goes on where it stopped.
@@ -103,8 +92,8 @@ bool keepClaimValues(QSqlQuery &query)
 {
     if (columnsOf(query, QStringLiteral("event_claim")).contains(QLatin1String("origin_time")))
         return true;
-    for (const char *column : claimValues) {
-        if (!query.exec(QStringLiteral("ALTER TABLE event_claim ADD COLUMN %1").arg(QLatin1String(column))))
+    for (const QString &column : claimValues) {
+        if (!query.exec(QStringLiteral("ALTER TABLE event_claim ADD COLUMN %1").arg(column)))
             return false;
     }
     return query.exec(SharedSql::claimsTakeTheirEventsValues()) && query.exec(QStringLiteral("DROP TRIGGER IF EXISTS event_claim_kept"))
