@@ -22,7 +22,7 @@ void FrequencyMagnitudePlot::analyse(const std::vector<LocatedEvent> &located, Q
     m_fmd = Statistics::frequencyMagnitude(magnitudes);
     m_fit = Statistics::gutenbergRichter(magnitudes);
     if (m_fit.mc)
-        notes << tr("Mc = %1 (maximum curvature + %2)").arg(*m_fit.mc, 0, 'f', 1).arg(Statistics::MaximumCurvatureCorrection);
+        notes << tr("Mc = %1 (maximum curvature + %2)").arg(*m_fit.mc, 0, 'f', 1).arg(Statistics::Rules().mcCorrection);
     if (m_fit.b) {
         notes << tr("%1 (Aki\u2013Utsu, %2 events \u2265 Mc)").arg(bValueText(*m_fit.b, m_fit.bUncertainty)).arg(m_fit.aboveMc);
         notes << tr("a = %1").arg(m_fit.a, 0, 'f', 2);
@@ -106,7 +106,7 @@ void FrequencyMagnitudePlot::drawPlot(QPainter &painter, const QRectF &plot, con
         painter.drawRect(QRectF(x(m_fmd.magnitudeOf(i)) - 2.5, y(m_fmd.cumulative[i]) - 2.5, 5, 5));
     if (m_fit.mc) {
         // Up to the count at Mc, leaving the room above it free.
-        const auto bin = std::clamp<long>(std::lround(*m_fit.mc / Statistics::BinWidth) - m_fmd.firstBin, 0,
+        const auto bin = std::clamp<long>(std::lround(*m_fit.mc / m_fmd.binWidth) - m_fmd.firstBin, 0,
                                           long(m_fmd.cumulative.size()) - 1);
         painter.setPen(QPen(FitColour, 1, Qt::DashLine));
         painter.drawLine(QPointF(x(*m_fit.mc), y(m_fmd.cumulative[std::size_t(bin)])), QPointF(x(*m_fit.mc), plot.bottom()));

@@ -98,31 +98,6 @@ void SequenceCharts::setStudy(std::optional<SequenceStudy::Study> study)
     update();
 }
 
-std::vector<SequenceCharts::RatePoint> SequenceCharts::rates(const SequenceStudy::Study &study)
-{
-    std::vector<RatePoint> points;
-    if (!study.mc)
-        return points;
-    const int mcBin = Statistics::binOf(*study.mc);
-    std::vector<double> days;
-    for (const QuakePoint &event : study.events) {
-        if (std::isfinite(event.magnitude) && Statistics::binOf(event.magnitude) >= mcBin)
-            days.push_back((event.time - study.start) / SequenceStudy::SecondsPerDay);
-    }
-    const double end = (study.end - study.start) / SequenceStudy::SecondsPerDay;
-    if (days.empty() || !(end > 0))
-        return points;
-    // Bins of a quarter decade from the first event's time on.
-    const double first = std::max(1e-4, *std::min_element(days.begin(), days.end()));
-    for (double low = std::pow(10.0, std::floor(std::log10(first) * 4) / 4); low < end; low *= std::pow(10.0, 0.25)) {
-        const double high = std::min(end, low * std::pow(10.0, 0.25));
-        const auto count = std::count_if(days.begin(), days.end(), [&](double t) { return t >= low && t < high; });
-        if (count > 0)
-            points.push_back({ std::sqrt(low * high), double(count) / (high - low) });
-    }
-    return points;
-}
-
 void SequenceCharts::paintEvent(QPaintEvent *)
 {
     QPainter painter(this);
@@ -150,13 +125,13 @@ void SequenceCharts::draw(QPainter &painter, const QRectF &area) const
         const QRectF plot = frameOf(painter, panels[0],
                                     study.mc ? tr("Rate, M%1 or more").arg(QString::number(*study.mc, 'f', 1)) : tr("Rate"),
                                     tr("Days after it"), tr("Events a day"));
-        const std::vector<RatePoint> points = rates(study);
+        const std::vector<SequenceStudy::RatePoint> points = SequenceStudy::rates(study);
         if (points.empty()) {
             painter.setPen(ink);
             painter.drawText(plot, Qt::AlignCenter | Qt::TextWordWrap, tr("No events at or above Mc after it"));
         } else {
             double tLow = points.front().days, tHigh = points.back().days, rLow = HUGE_VAL, rHigh = 0;
-            for (const RatePoint &p : points) {
+            for (const SequenceStudy::RatePoint &p : points) {
                 rLow = std::min(rLow, p.perDay);
                 rHigh = std::max(rHigh, p.perDay);
             }
@@ -189,7 +164,7 @@ void SequenceCharts::draw(QPainter &painter, const QRectF &area) const
             }
             painter.setPen(Qt::NoPen);
             painter.setBrush(dots);
-            for (const RatePoint &p : points)
+            for (const SequenceStudy::RatePoint &p : points)
                 painter.drawEllipse(QPointF(x(p.days), y(p.perDay)), 3.5, 3.5);
             painter.setClipping(false);
         }
@@ -279,15 +254,7 @@ void SequenceCharts::draw(QPainter &painter, const QRectF &area) const
     // own, theirs would not show.
     {
         const QRectF plot = frameOf(painter, panels[2], tr("Cumulative moment after it"), tr("Days after it"), tr("N m"));
-        std::vector<std::pair<double, double>> sums;
-        double total = 0;
-        sums.emplace_back(0, total);
-        for (const QuakePoint &event : study.events) {
-            if (!std::isfinite(event.magnitude))
-                continue;
-            total += moment(event.magnitude);
-            sums.emplace_back((event.time - study.start) / SequenceStudy::SecondsPerDay, total);
-        }
+        const std::vector<std::pair<double, double>> sums = SequenceStudy::cumulativeMoment(study);
         painter.setPen(ink);
         if (sums.size() < 2) {
             painter.drawText(plot, Qt::AlignCenter | Qt::TextWordWrap, tr("No event with a magnitude after it"));
@@ -295,7 +262,7 @@ void SequenceCharts::draw(QPainter &painter, const QRectF &area) const
             return;
         }
         const double t1 = std::max(1e-6, sums.back().first);
-        const double high = total > 0 ? total : 1;
+        const double high = sums.back().second > 0 ? sums.back().second : 1;
         const auto x = [&](double t) { return plot.left() + plot.width() * t / t1; };
         const auto y = [&](double m) { return plot.bottom() - plot.height() * m / high; };
         drawTimeTicks(painter, plot, 0, t1);

@@ -25,16 +25,6 @@ public:
 
     // None clears.
     void setStudy(std::optional<SequenceStudy::Study> study);
-    // The rate's points: days after the mainshock and events a day, in
-    // logarithmic bins (four a decade) from the first event on.
-    struct RatePoint
-    {
-        double days;
-        double perDay;
-    };
-    static std::vector<RatePoint> rates(const SequenceStudy::Study &study);
-    // The moment of a magnitude in newton metres (Hanks and Kanamori).
-    static double moment(double magnitude) { return std::pow(10.0, 1.5 * magnitude + 9.05); }
 
     void draw(QPainter &painter, const QRectF &area) const;
     // The labels of evenly spaced ticks, with as many decimals as tell them

@@ -253,11 +253,10 @@ QString SequencePage::studyText(const Mainshock &mainshock, const std::vector<Lo
             html += tr("<th align=\"right\">M%1 or more</th>").arg(m);
         html += QStringLiteral("</tr>");
         const char *const horizons[] = { "Next day", "Next week", "Next month", "Next year" };
-        const std::size_t columns = std::size(SequenceStudy::ForecastMagnitudes);
         for (std::size_t row = 0; row < std::size(SequenceStudy::ForecastDays); ++row) {
             html += QStringLiteral("<tr><td>%1</td>").arg(tr(horizons[row]));
-            for (std::size_t column = 0; column < columns; ++column) {
-                const Omori::Forecast &f = study.forecast[row * columns + column];
+            for (std::size_t column = 0; column < SequenceStudy::ForecastGrid::Columns; ++column) {
+                const Omori::Forecast &f = study.forecast.at(row, column);
                 html += QStringLiteral("<td align=\"right\">%1 (%2%)</td>")
                             .arg(QString::number(f.expected, 'g', 2), QString::number(100 * f.probability, 'f', 0));
             }

@@ -20,7 +20,17 @@ void numberClusters(std::vector<Membership> &memberships)
         membership.cluster = number[std::size_t(membership.mainshock)];
 }
 
-std::vector<Membership> gardnerKnopoff(const std::vector<QuakePoint> &events)
+Window gardnerKnopoffWindow()
+{
+    return { SequenceWindow::radiusKm, SequenceWindow::days };
+}
+
+Window uhrhammerWindow()
+{
+    return { [](double m) { return std::exp(-1.024 + 0.804 * m); }, [](double m) { return std::exp(-2.87 + 1.235 * m); } };
+}
+
+std::vector<Membership> gardnerKnopoff(const std::vector<QuakePoint> &events, const Window &window)
 {
     const std::size_t n = events.size();
     std::vector<Membership> memberships(n);
@@ -38,8 +48,8 @@ std::vector<Membership> gardnerKnopoff(const std::vector<QuakePoint> &events)
             continue;
         own.mainshock = leader;
         const QuakePoint &from = events[std::size_t(leader)];
-        const double radius = SequenceWindow::radiusKm(from.magnitude);
-        const double until = from.time + SequenceWindow::days(from.magnitude) * SequenceStudy::SecondsPerDay;
+        const double radius = window.radiusKm(from.magnitude);
+        const double until = from.time + window.days(from.magnitude) * SequenceStudy::SecondsPerDay;
         const GeoPoint centre { from.latitude, from.longitude };
         // The events after it in time, up to its window's end.
         auto j = std::upper_bound(events.begin(), events.end(), from.time,

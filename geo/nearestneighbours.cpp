@@ -18,7 +18,6 @@ namespace Decluster {
 namespace {
 
 constexpr double SecondsPerYear = 365.25 * 86400;
-constexpr double FractalDimension = 1.6;
 constexpr double LeastKm = 0.1;
 
 struct Parent
@@ -28,21 +27,24 @@ struct Parent
 };
 
 // A k-d tree over the events' time and position (unit vectors), each node
-// with its bounds and its least 10^-m (of its largest magnitude), so that
+// with its bounds and its least 10^-bm (of its largest magnitude), so that
 // a search for an event's parent passes over every node whose least
 // possible eta (from the node's latest time, its box's nearest chord and
 // its largest magnitude) cannot beat the best found.
 class ParentTree
 {
 public:
-    explicit ParentTree(const std::vector<QuakePoint> &events) : m_events(events), m_order(events.size())
+    ParentTree(const std::vector<QuakePoint> &events, const NearestNeighbourRules &rules)
+        : m_events(events)
+        , m_order(events.size())
+        , m_dimension(rules.fractalDimension)
     {
         const std::size_t n = events.size();
         m_points.resize(n);
         for (std::size_t i = 0; i < n; ++i) {
             const double phi = events[i].latitude * M_PI / 180, lambda = events[i].longitude * M_PI / 180;
             m_points[i] = { { std::cos(phi) * std::cos(lambda), std::cos(phi) * std::sin(lambda), std::sin(phi) },
-                            std::pow(10.0, -events[i].magnitude) };
+                            std::pow(10.0, -rules.b * events[i].magnitude) };
         }
         std::iota(m_order.begin(), m_order.end(), 0);
         if (n > 0)
@@ -90,7 +92,7 @@ private:
     struct Point
     {
         double xyz[3];
-        double weight;   // 10^-m as a parent
+        double weight;   // 10^-bm as a parent
     };
     struct Node
     {
@@ -154,7 +156,7 @@ private:
     // No event of the node can be nearer than this (the chord is shorter
     // than the arc, the box nearer than any point in it, and no event of it
 // larger than its largest).
-    static double leastEta(const Node &node, const QuakePoint &child, const Point &at)
+    double leastEta(const Node &node, const QuakePoint &child, const Point &at) const
     {
         double squared = 0;
         for (int c = 0; c < 3; ++c) {
@@ -163,25 +165,30 @@ private:
         }
         const double km = std::max(LeastKm, Projection::EarthRadiusKm * std::sqrt(squared));
         const double years = std::max(child.time - node.latest, 1.0) / SecondsPerYear;
-        return years * std::pow(km, FractalDimension) * node.weight;
+        return years * std::pow(km, m_dimension) * node.weight;
     }
 
     void consider(std::size_t child, int i, Parent &best) const
     {
         const QuakePoint &at = m_events[child], &parent = m_events[std::size_t(i)];
         const double years = std::max(at.time - parent.time, 1.0) / SecondsPerYear;
-        // Out of reach by the chord, which is shorter than the arc: km^1.6
-        // against eta / (t 10^-m) as km^8 against its fifth power, so that
-        // most events are passed over without a sine or a power.
+        // Out of reach by the chord, which is shorter than the arc: km^d
+        // against eta / (t 10^-bm); for d = 1.6, km^8 against its fifth
+        // power, so that most events are passed over without a sine or a
+        // power.
         const Point &from = m_points[std::size_t(i)], &to = m_points[child];
         const double dx = from.xyz[0] - to.xyz[0], dy = from.xyz[1] - to.xyz[1], dz = from.xyz[2] - to.xyz[2];
         const double chordKm2 = std::max(LeastKm * LeastKm, (dx * dx + dy * dy + dz * dz) * Projection::EarthRadiusKm * Projection::EarthRadiusKm);
         const double reach = best.eta * Slack / (years * from.weight);
-        const double reach2 = reach * reach;
-        if (chordKm2 * chordKm2 * chordKm2 * chordKm2 > reach2 * reach2 * reach)
+        if (m_dimension == 1.6) {
+            const double reach2 = reach * reach;
+            if (chordKm2 * chordKm2 * chordKm2 * chordKm2 > reach2 * reach2 * reach)
+                return;
+        } else if (std::pow(chordKm2, m_dimension / 2) > reach) {
             return;
+        }
         const double km = std::max(LeastKm, Geo::distanceKm({ parent.latitude, parent.longitude }, { at.latitude, at.longitude }));
-        const double value = years * std::pow(km, FractalDimension) * m_points[std::size_t(i)].weight;
+        const double value = years * std::pow(km, m_dimension) * m_points[std::size_t(i)].weight;
         if (value < best.eta || (value == best.eta && i < best.index)) {
             best.eta = value;
             best.index = i;
@@ -192,15 +199,16 @@ private:
     std::vector<Point> m_points;
     std::vector<int> m_order;
     std::vector<Node> m_nodes;
+    double m_dimension;
 };
 
 // Each event's nearest earlier neighbour by eta, on two threads for a
 // large catalogue.
-std::vector<Parent> parentsOf(const std::vector<QuakePoint> &events)
+std::vector<Parent> parentsOf(const std::vector<QuakePoint> &events, const NearestNeighbourRules &rules)
 {
     const std::size_t n = events.size();
     std::vector<Parent> parents(n);
-    const ParentTree tree(events);
+    const ParentTree tree(events, rules);
     std::atomic<std::size_t> next { 0 };
     const auto work = [&] {
         constexpr std::size_t Chunk = 512;
@@ -230,11 +238,12 @@ int findRoot(std::vector<int> &root, int i)
 
 } // namespace
 
-NearestNeighbours nearestNeighbours(const std::vector<QuakePoint> &events, std::optional<double> threshold)
+NearestNeighbours nearestNeighbours(const std::vector<QuakePoint> &events, std::optional<double> threshold,
+                                    const NearestNeighbourRules &rules)
 {
     NearestNeighbours result;
     const std::size_t n = events.size();
-    const std::vector<Parent> parents = parentsOf(events);
+    const std::vector<Parent> parents = parentsOf(events, rules);
     std::vector<double> logEtas;
     for (const Parent &parent : parents) {
         if (parent.index >= 0)

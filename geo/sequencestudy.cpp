@@ -60,7 +60,7 @@ Study study(const QuakePoint &mainshock, const std::vector<QuakePoint> &catalogu
         const double from = (result.forecastFrom - result.start) / SecondsPerDay;
         for (const double horizon : ForecastDays) {
             for (const double magnitude : ForecastMagnitudes)
-                result.forecast.push_back(Omori::forecast(*result.omori, result.b->b, *result.mc, magnitude, from, from + horizon));
+                result.forecast.cells.push_back(Omori::forecast(*result.omori, result.b->b, *result.mc, magnitude, from, from + horizon));
         }
     }
 
@@ -78,6 +78,44 @@ Study study(const QuakePoint &mainshock, const std::vector<QuakePoint> &catalogu
     for (const Statistics::McAt &point : Statistics::mcOverTime(magnitudes))
         result.mcTime.push_back({ timeOf[point.last], point.mc, point.sigma });
     return result;
+}
+
+std::vector<RatePoint> rates(const Study &study)
+{
+    std::vector<RatePoint> points;
+    if (!study.mc)
+        return points;
+    const int mcBin = Statistics::binOf(*study.mc);
+    std::vector<double> days;
+    for (const QuakePoint &event : study.events) {
+        if (std::isfinite(event.magnitude) && Statistics::binOf(event.magnitude) >= mcBin)
+            days.push_back((event.time - study.start) / SecondsPerDay);
+    }
+    const double end = (study.end - study.start) / SecondsPerDay;
+    if (days.empty() || !(end > 0))
+        return points;
+    // Bins of a quarter decade from the first event's time on.
+    const double first = std::max(1e-4, *std::min_element(days.begin(), days.end()));
+    for (double low = std::pow(10.0, std::floor(std::log10(first) * 4) / 4); low < end; low *= std::pow(10.0, 0.25)) {
+        const double high = std::min(end, low * std::pow(10.0, 0.25));
+        const auto count = std::count_if(days.begin(), days.end(), [&](double t) { return t >= low && t < high; });
+        if (count > 0)
+            points.push_back({ std::sqrt(low * high), double(count) / (high - low) });
+    }
+    return points;
+}
+
+std::vector<std::pair<double, double>> cumulativeMoment(const Study &study)
+{
+    std::vector<std::pair<double, double>> sums { { 0.0, 0.0 } };
+    double total = 0;
+    for (const QuakePoint &event : study.events) {
+        if (!std::isfinite(event.magnitude))
+            continue;
+        total += Statistics::moment(event.magnitude);
+        sums.emplace_back((event.time - study.start) / SecondsPerDay, total);
+    }
+    return sums;
 }
 
 } // namespace SequenceStudy

@@ -16,6 +16,7 @@
 #include <QtTest>
 
 #include <cmath>
+#include <map>
 
 class TestSequence : public QObject
 {
@@ -37,6 +38,11 @@ private slots:
     void nearestNeighboursOnAHandMadeSet();
     void mixtureThresholdOfAKnownMixture();
     void nearestNeighboursOnTheShippedCatalogue();
+    void nearestNeighbourRules_data();
+    void nearestNeighbourRules();
+    void binningAndCorrectionAreRules_data();
+    void binningAndCorrectionAreRules();
+    void uhrhammersWindow();
 };
 
 namespace {
@@ -110,14 +116,14 @@ std::vector<QuakePoint> shipped()
 
 // Zaliapin and Ben-Zion's distance, worked out plainly: years (a second at
 // least) times km^1.6 (0.1 km at least) times 10^-m of the parent.
-double etaOf(const QuakePoint &child, const QuakePoint &parent)
+double etaOf(const QuakePoint &child, const QuakePoint &parent, double b = 1, double d = 1.6)
 {
     const double years = std::max(child.time - parent.time, 1.0) / (365.25 * 86400);
     const double rad = M_PI / 180, dLat = (child.latitude - parent.latitude) * rad, dLon = (child.longitude - parent.longitude) * rad;
     const double h = std::pow(std::sin(dLat / 2), 2)
         + std::cos(parent.latitude * rad) * std::cos(child.latitude * rad) * std::pow(std::sin(dLon / 2), 2);
     const double km = std::max(0.1, 2 * 6371 * std::asin(std::min(1.0, std::sqrt(h))));
-    return years * std::pow(km, 1.6) * std::pow(10, -parent.magnitude);
+    return years * std::pow(km, d) * std::pow(10, -b * parent.magnitude);
 }
 
 } // namespace
@@ -481,4 +487,110 @@ void TestSequence::nearestNeighboursOnTheShippedCatalogue()
 }
 
 QTEST_MAIN(TestSequence)
+// Each event's parent, under another b and fractal dimension, is the
+// earlier one of least eta as the test works it out over every pair.
+void TestSequence::nearestNeighbourRules_data()
+{
+    QTest::addColumn<double>("b");
+    QTest::addColumn<double>("d");
+    QTest::newRow("defaults") << 1.0 << 1.6;
+    QTest::newRow("b 0.8, d 1.6") << 0.8 << 1.6;
+    QTest::newRow("b 1, d 1.2") << 1.0 << 1.2;
+    QTest::newRow("b 1.3, d 2") << 1.3 << 2.0;
+}
+
+void TestSequence::nearestNeighbourRules()
+{
+    QFETCH(double, b);
+    QFETCH(double, d);
+    QRandomGenerator random(7);
+    std::vector<QuakePoint> events;
+    for (int i = 0; i < 300; ++i)
+        events.push_back({ 1.7e9 + i * 3600 * random.bounded(5.0), -41 + random.bounded(2.0), 174 + random.bounded(2.0),
+                           2 + random.bounded(3.0), QByteArray::number(i).toStdString() });
+    SequenceStudy::sortByTime(events);
+    const Decluster::NearestNeighbours found = Decluster::nearestNeighbours(events, -3.0, { b, d });
+    for (std::size_t j = 1; j < events.size(); ++j) {
+        std::size_t best = 0;
+        for (std::size_t i = 1; i < j; ++i)
+            best = etaOf(events[j], events[i], b, d) < etaOf(events[j], events[best], b, d) ? i : best;
+        QCOMPARE(found.memberships[j].parent, int(best));
+        QVERIFY(std::fabs(found.memberships[j].logEta - std::log10(etaOf(events[j], events[best], b, d))) < 1e-9);
+    }
+}
+
+// Mc by maximum curvature plus the correction, and Aki and Utsu's b above
+// it, for other bin widths and corrections, against the formulas worked
+// out here on magnitudes drawn from b = 1 above 2.
+void TestSequence::binningAndCorrectionAreRules_data()
+{
+    QTest::addColumn<double>("width");
+    QTest::addColumn<double>("correction");
+    QTest::addColumn<int>("minimum");
+    QTest::newRow("defaults") << 0.1 << 0.2 << 50;
+    QTest::newRow("no correction") << 0.1 << 0.0 << 50;
+    QTest::newRow("bins of 0.2") << 0.2 << 0.2 << 50;
+    QTest::newRow("a b from 10,000 only") << 0.1 << 0.2 << 10000;
+}
+
+void TestSequence::binningAndCorrectionAreRules()
+{
+    QFETCH(double, width);
+    QFETCH(double, correction);
+    QFETCH(int, minimum);
+    QRandomGenerator random(2005);
+    std::vector<double> magnitudes;
+    for (int i = 0; i < 3000; ++i)
+        magnitudes.push_back(std::round((2 - std::log10(1 - random.generateDouble())) * 100) / 100);
+    const Statistics::GutenbergRichter fit = Statistics::gutenbergRichter(magnitudes, { width, correction, minimum });
+    // The most populous bin, then the correction.
+    std::map<long, int> bins;
+    for (const double m : magnitudes)
+        ++bins[std::lround(std::floor(m / width + 0.5 + 1e-4))];
+    long mode = bins.begin()->first;
+    for (const auto &[bin, count] : bins)
+        mode = count > bins[mode] ? bin : mode;
+    const double mc = mode * width + correction;
+    QVERIFY2(fit.mc && std::fabs(*fit.mc - mc) < 1e-9, qPrintable(QString::number(fit.mc.value_or(-1))));
+    double sum = 0;
+    int n = 0;
+    for (const double m : magnitudes) {
+        const double binned = std::floor(m / width + 0.5 + 1e-4) * width;
+        if (binned >= mc - 1e-9) {
+            sum += binned;
+            ++n;
+        }
+    }
+    QCOMPARE(fit.aboveMc, n);
+    if (n < minimum) {
+        QVERIFY(!fit.b && fit.whyNoB.contains(QString::number(minimum)));
+        return;
+    }
+    const double b = std::log10(std::exp(1.0)) / (sum / n - (mc - width / 2));
+    QVERIFY2(fit.b && std::fabs(*fit.b - b) < 1e-9, qPrintable(QString::number(fit.b.value_or(-1))));
+    QVERIFY(std::fabs(b - 1) < 0.1);
+}
+
+// Uhrhammer's window: an M5's reach is e^(-1.024 + 4.02) km and
+// e^(-2.87 + 6.175) days; an event just inside both joins it, just outside
+// either does not.
+void TestSequence::uhrhammersWindow()
+{
+    const double km = std::exp(-1.024 + 0.804 * 5), days = std::exp(-2.87 + 1.235 * 5), t0 = 1.7e9, day = 86400;
+    const double degree = 6371 * M_PI / 180;
+    const std::vector<QuakePoint> events = {
+        { t0, -41, 174, 5, "main" },
+        { t0 + 0.99 * days * day, -41 + 0.99 * km / degree, 174, 3, "inside" },
+        { t0 + 0.98 * days * day, -41 + 1.01 * km / degree, 174, 3, "too far" },
+        { t0 + 1.01 * days * day, -41, 174, 3, "too late" },
+    };
+    const std::vector<Decluster::Membership> found = Decluster::gardnerKnopoff(events, Decluster::uhrhammerWindow());
+    QCOMPARE(found[1].mainshock, 0);
+    QCOMPARE(found[2].mainshock, 2);
+    QCOMPARE(found[3].mainshock, 3);
+    // Gardner and Knopoff's wider window takes all three.
+    const std::vector<Decluster::Membership> wide = Decluster::gardnerKnopoff(events);
+    QCOMPARE(Decluster::clusterCount(wide), 1);
+}
+
 #include "tst_sequence.moc"

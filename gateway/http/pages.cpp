@@ -149,24 +149,8 @@ std::string home(const QList<Catalogue::SourceSummary> &sources, const QString &
 
 QString expectedText(double mean, double magnitude)
 {
-    // The 2.5% and 97.5% quantiles of a Poisson count of this mean. Each
-    // term is worked out from its logarithm: exp(-mean) underflows to 0
-    // from a mean of about 745, and the terms grown from it with it.
-    const double logMean = std::log(mean);
-    const auto quantile = [mean, logMean](double p) {
-        if (!(mean > 0))
-            return 0L;
-        const long last = long(mean + 40 * std::sqrt(mean) + 100);
-        double sum = 0;
-        long k = 0;
-        for (; k < last; ++k) {
-            sum += std::exp(k * logMean - mean - std::lgamma(double(k) + 1));
-            if (sum >= p)
-                break;
-        }
-        return k;
-    };
-    const long low = quantile(0.025), high = quantile(0.975);
+    // The 2.5% and 97.5% quantiles of a Poisson count of this mean.
+    const auto [low, high] = Statistics::poissonRange(mean);
     const QString of = QStringLiteral(" of M%1 or more").arg(magnitude);
     if (high == 0)
         return QStringLiteral("no events%1 are expected").arg(of);
@@ -200,12 +184,11 @@ void appendSequence(std::string &out, const SequenceStudy::Study &study)
     if (study.forecast.empty())
         return;
     out += "<table><tr><th>From the window's end</th><th>Expected</th><th>Chance of one of M5 or more</th></tr>\n";
-    const std::size_t columns = std::size(SequenceStudy::ForecastMagnitudes);
     const char *const horizons[] = { "Within the next day", "Within the next 7 days", "Within the next 30 days",
                                      "Within the next year" };
     for (std::size_t row = 0; row < std::size(SequenceStudy::ForecastDays); ++row) {
-        const Omori::Forecast &m4 = study.forecast[row * columns];
-        const Omori::Forecast &m5 = study.forecast[row * columns + 1];
+        const Omori::Forecast &m4 = study.forecast.at(row, 0);
+        const Omori::Forecast &m5 = study.forecast.at(row, 1);
         out += "<tr><td>";
         out += horizons[row];
         out += "</td><td>";
