@@ -11,7 +11,9 @@
 #include <QMenu>
 #include <QStatusBar>
 
+#include <algorithm>
 #include <cmath>
+#include <memory>
 #include <numeric>
 
 DeclusterAction::DeclusterAction(QMainWindow *window, ShownResult *shown)
@@ -39,28 +41,31 @@ DeclusterAction::DeclusterAction(QMainWindow *window, ShownResult *shown)
         const Method method = choice.method;
         connect(action, &QAction::triggered, this, [this, method] {
             m_method = method;
-            apply();
-            m_window->statusBar()->showMessage(m_method == None ? tr("Not declustered: every event is shown.") : m_summary, 0);
+            if (method == None)
+                m_window->statusBar()->showMessage(tr("Not declustered: every event is shown."), 0);
+            apply(true);
         });
     }
     // A new result's count is said first; what declustering made of it
-    // follows, once the window has said the count.
-    connect(shown, &ShownResult::resultShown, this, [this] {
-        const QuakeDataManager *search = m_shown->search();
-        apply();
-        if (m_summary.isEmpty())
-            return;
-        QMetaObject::invokeMethod(this, [this, search] {
-            QStatusBar *bar = m_window->statusBar();
-            if (search == m_shown->search() && !m_summary.isEmpty() && !bar->currentMessage().endsWith(m_summary))
-                bar->showMessage(bar->currentMessage() + u' ' + m_summary, 0);
-        }, Qt::QueuedConnection);
-    });
+    // follows.
+    connect(shown, &ShownResult::resultShown, this, [this] { apply(false); });
+    m_worker = std::thread(&DeclusterAction::work, this);
 }
 
-void DeclusterAction::apply()
+DeclusterAction::~DeclusterAction()
+{
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        m_stopping = true;
+    }
+    m_wake.notify_one();
+    m_worker.join();
+}
+
+void DeclusterAction::apply(bool told)
 {
     m_summary.clear();
+    ++m_serial;
     if (m_method == None || m_shown->count() == 0) {
         if (m_shown->isDeclustered())
             m_shown->setClusters({}, {}, QString());
@@ -69,7 +74,11 @@ void DeclusterAction::apply()
     // The events with a magnitude, a position and a time, in time order
     // then id; each with its index in the store.
     const std::vector<LocatedEvent> &located = *m_shown->events();
-    std::vector<std::int32_t> order;
+    Job job;
+    job.serial = m_serial;
+    job.method = m_method;
+    job.storeSize = located.size();
+    std::vector<std::int32_t> &order = job.order;
     for (std::size_t i = 0; i < located.size(); ++i) {
         const LocatedEvent &e = located[i];
         if (std::isfinite(e.location.magnitude) && std::isfinite(e.location.latitude) && std::isfinite(e.location.longitude)
@@ -80,15 +89,48 @@ void DeclusterAction::apply()
         const LocatedEvent &x = located[std::size_t(a)], &y = located[std::size_t(b)];
         return x.utcSeconds != y.utcSeconds ? x.utcSeconds < y.utcSeconds : x.reference() < y.reference();
     });
-    std::vector<QuakePoint> events;
-    events.reserve(order.size());
+    job.events.reserve(order.size());
     for (const std::int32_t i : order) {
         const LocatedEvent &e = located[std::size_t(i)];
-        events.push_back({ e.utcSeconds, e.location.latitude, e.location.longitude, e.location.magnitude, std::string(e.reference()) });
+        job.events.push_back({ e.utcSeconds, e.location.latitude, e.location.longitude, e.location.magnitude, std::string(e.reference()) });
     }
-    const std::vector<Decluster::Membership> memberships = m_method == GardnerKnopoff
-        ? Decluster::gardnerKnopoff(events) : Decluster::nearestNeighbours(events).memberships;
-    std::vector<std::int32_t> cluster(located.size(), 0), mainshock(located.size(), -1);
+    {
+        const std::lock_guard<std::mutex> lock(m_mutex);
+        m_waiting = std::make_pair(std::move(job), told);
+    }
+    m_wake.notify_one();
+}
+
+void DeclusterAction::work()
+{
+    for (;;) {
+        std::pair<Job, bool> next;
+        {
+            std::unique_lock<std::mutex> lock(m_mutex);
+            m_wake.wait(lock, [this] { return m_stopping || m_waiting; });
+            if (m_stopping)
+                return;
+            next = std::move(*m_waiting);
+            m_waiting.reset();
+        }
+        const Job &job = next.first;
+        auto memberships = std::make_shared<std::vector<Decluster::Membership>>(
+            job.method == GardnerKnopoff ? Decluster::gardnerKnopoff(job.events)
+                                         : Decluster::nearestNeighbours(job.events).memberships);
+        auto done = std::make_shared<std::pair<Job, bool>>(std::move(next));
+        // Back on the window's thread; a job overtaken by a later one goes.
+        QMetaObject::invokeMethod(this, [this, done, memberships] {
+            if (done->first.serial == m_serial)
+                finish(done->first, *memberships, done->second);
+        }, Qt::QueuedConnection);
+    }
+}
+
+void DeclusterAction::finish(const Job &job, const std::vector<Decluster::Membership> &memberships, bool told)
+{
+    const std::vector<QuakePoint> &events = job.events;
+    const std::vector<std::int32_t> &order = job.order;
+    std::vector<std::int32_t> cluster(job.storeSize, 0), mainshock(job.storeSize, -1);
     std::vector<int> sizes(events.size() + 1, 0);
     qlonglong members = 0;
     for (std::size_t k = 0; k < events.size(); ++k) {
@@ -108,8 +150,15 @@ void DeclusterAction::apply()
         return n == 1 ? one : many.arg(c.toString(n));
     };
     m_summary = tr("Declustered %1: %2 of %3; %4 of two or more events.")
-                    .arg(m_method == GardnerKnopoff ? tr("by Gardner and Knopoff's window") : tr("by nearest neighbours"),
+                    .arg(job.method == GardnerKnopoff ? tr("by Gardner and Knopoff's window") : tr("by nearest neighbours"),
                          counted(mainshocks, tr("1 mainshock"), tr("%1 mainshocks")),
                          counted(qlonglong(events.size()), tr("1 event"), tr("%1 events")),
                          counted(clusters, tr("1 cluster"), tr("%1 clusters")));
+    // Chosen from the menu, the summary alone; after a new result's count,
+    // beside it.
+    QStatusBar *bar = m_window->statusBar();
+    if (told)
+        bar->showMessage(m_summary, 0);
+    else if (!bar->currentMessage().endsWith(m_summary))
+        bar->showMessage(bar->currentMessage() + u' ' + m_summary, 0);
 }
