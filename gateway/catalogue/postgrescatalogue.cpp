@@ -178,22 +178,18 @@ std::unique_ptr<Catalogue::Cursor> PostgresCatalogue::stream(const QString &sql,
     return std::make_unique<PgCursor>(*this, connection, QString());
 }
 
-std::unique_ptr<Catalogue::Cursor> PostgresCatalogue::search(const EventFilter &filter) const
+void PostgresCatalogue::narrow(SqlSelection &selection, const Place &place) const
 {
-    QString where = filter.whereClause();
-    QVariantList values = filter.bindings();
     // A circle through the places' GiST index: great-circle on PostGIS's
     // sphere, a little wider than ours, which decides.
-    if (const std::optional<SearchRegion::Circle> &circle = filter.region.circle) {
-        where += QStringLiteral(" AND ST_DWithin(place, ST_SetSRID(ST_MakePoint(?, ?), 4326)::geography, ?, false)");
-        values << circle->centre.longitude << circle->centre.latitude << circle->radiusKm * 1000 * 1.001 + 100;
+    if (place.circle) {
+        selection.add(QStringLiteral("ST_DWithin(place, ST_SetSRID(ST_MakePoint(?, ?), 4326)::geography, ?, false)"),
+                      { place.circle->centre.longitude, place.circle->centre.latitude,
+                        place.circle->radiusKm * 1000 * 1.001 + 100 });
     }
-    return keepInside(filter, stream(QStringLiteral("SELECT %1 FROM event WHERE %2%3")
-                                         .arg(SharedSql::eventColumns, where, SharedSql::searchOrder),
-                                     values));
 }
 
-std::unique_ptr<Catalogue::Cursor> PostgresCatalogue::select(const EventQuery &query) const
+EventQuery PostgresCatalogue::answerable(const EventQuery &query) const
 {
     EventQuery asked = query;
     if (m_standby) {
@@ -208,8 +204,7 @@ std::unique_ptr<Catalogue::Cursor> PostgresCatalogue::select(const EventQuery &q
             asked.updatedAfterUs = std::min(*asked.updatedAfterUs, visibleHorizonAt(*asked.updatedAfterUs - spare) - spare);
         }
     }
-    return stream(QStringLiteral("SELECT %1 FROM event%2%3").arg(SharedSql::eventColumns, asked.whereClause(), asked.orderClause()),
-                  asked.bindings());
+    return asked;
 }
 
 std::unique_ptr<Catalogue::Writer> PostgresCatalogue::writer(const QString &source) const

@@ -51,8 +51,6 @@ public:
     // The URI without its password, for messages.
     QString name() const override;
 
-    std::unique_ptr<Cursor> search(const EventFilter &filter) const override;
-    std::unique_ptr<Cursor> select(const EventQuery &query) const override;
     std::unique_ptr<Writer> writer(const QString &source) const override;
     // pg_try_advisory_lock on a connection of its own, held with the lock.
     std::unique_ptr<SyncLock> lockForSync() const override;
@@ -164,7 +162,9 @@ private:
     std::int64_t visibleHorizonAt(std::int64_t gatewayUs) const;
     void sampleHorizon() const;
 
-    std::unique_ptr<Cursor> stream(const QString &sql, const QVariantList &values) const;
+    std::unique_ptr<Cursor> stream(const QString &sql, const QVariantList &values) const override;
+    void narrow(SqlSelection &selection, const Place &place) const override;
+    EventQuery answerable(const EventQuery &query) const override;
     // Connections lent to readers from the primary while the standby is away.
     mutable std::mutex m_lentMutex;
     mutable std::unordered_set<pg_conn *> m_lentFromPrimary;

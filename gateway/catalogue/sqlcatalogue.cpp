@@ -1,5 +1,6 @@
 #include "catalogue/sqlcatalogue.h"
 
+#include "catalogue/eventquery.h"
 #include "catalogue/sharedsql.h"
 #include "catalogue/windows.h"
 
@@ -96,4 +97,46 @@ bool SqlCatalogue::isFetched(const QString &upstream, const UpstreamWindow &wind
     SqlRows rows;
     const std::optional<QVariantList> row = firstRow(read(statement.sql, statement.values, &rows), rows);
     return row && row->at(0).toLongLong() > 0;
+}
+
+QString SqlSelection::sql() const
+{
+    return QStringLiteral("SELECT %1 FROM %2%3%4")
+        .arg(SharedSql::eventColumns, from,
+             terms.isEmpty() ? QString() : QStringLiteral(" WHERE ") + terms.join(QStringLiteral(" AND ")), order);
+}
+
+std::unique_ptr<Catalogue::Cursor> SqlCatalogue::search(const EventFilter &filter) const
+{
+    SqlSelection selection;
+    selection.add(filter.whereClause(), filter.bindings());
+    selection.order = SharedSql::searchOrder;
+    // The region's smallest envelope, and its circle.
+    Place place { std::nullopt, filter.region.circle, filter.startUs, filter.endUs };
+    for (const SearchRegion::Box &box : filter.region.envelopes()) {
+        if (!place.box || box.width() * (box.north - box.south) < place.box->width() * (place.box->north - place.box->south))
+            place.box = box;
+    }
+    narrow(selection, place);
+    return keepInside(filter, stream(selection.sql(), selection.values));
+}
+
+std::unique_ptr<Catalogue::Cursor> SqlCatalogue::select(const EventQuery &query) const
+{
+    const EventQuery asked = answerable(query);
+    SqlSelection selection;
+    if (const QString terms = asked.terms(); !terms.isEmpty())
+        selection.add(terms, asked.bindings());
+    selection.order = asked.orderClause();
+    Place place { std::nullopt, std::nullopt, asked.startUs, asked.endUs };
+    if (asked.minLatitude || asked.maxLatitude || asked.minLongitude || asked.maxLongitude)
+        place.box = SearchRegion::Box { asked.minLongitude.value_or(-180), asked.minLatitude.value_or(-90),
+                                        asked.maxLongitude.value_or(180), asked.maxLatitude.value_or(90) };
+    narrow(selection, place);
+    return stream(selection.sql(), selection.values);
+}
+
+EventQuery SqlCatalogue::answerable(const EventQuery &query) const
+{
+    return query;
 }

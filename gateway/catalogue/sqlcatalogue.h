@@ -1,15 +1,40 @@
 #pragma once
 
 // What both databases answer alike: the catalogue's small reads, each
-// written once over a read that either database runs, and an event's
-// columns (SharedSql::eventColumns) made a row in one place, whatever holds
-// the fields.
+// written once over a read that either database runs; searches and
+// selections, each made once as a SqlSelection that the database narrows
+// by place in its own dialect and streams row by row; and an event's
+// columns (catalogue/eventcolumns.h) made a row in one place, whatever
+// holds the fields.
 
 #include "catalogue/catalogue.h"
 #include "catalogue/eventcolumns.h"
 #include "catalogue/sqldriver.h"
+#include "geo/searchregion.h"
 
+#include <QStringList>
 #include <QVariant>
+
+#include <optional>
+
+// A read of events as SQL: the table read (with whatever hint the database
+// takes), the terms all must meet with their values in order, and the
+// order.
+struct SqlSelection
+{
+    QString from = QStringLiteral("event");
+    QStringList terms;
+    QVariantList values;
+    QString order;
+
+    void add(const QString &term, const QVariantList &termValues)
+    {
+        terms << term;
+        values << termValues;
+    }
+    // "SELECT <the event's columns> FROM ... WHERE ... ORDER BY ...".
+    QString sql() const;
+};
 
 class SqlCatalogue : public Catalogue
 {
@@ -22,6 +47,8 @@ public:
     Read<std::vector<GeoPoint>> outline() const override;
     bool isFetched(const QString &upstream, const UpstreamWindow &window, std::int64_t sinceUs) const override;
     std::optional<std::int64_t> lastFetched(const QString &upstream) const override;
+    std::unique_ptr<Cursor> search(const EventFilter &filter) const override;
+    std::unique_ptr<Cursor> select(const EventQuery &query) const override;
 
     // An event's row from its fields: Fields gives field i as text, as a
     // whole number, or as a number (nothing for NULL), each read once.
@@ -35,6 +62,20 @@ protected:
     // Each degree of longitude that holds events (its western edge plus
     // 180, a whole number) with their least and greatest latitude.
     virtual QString outlineStatement() const = 0;
+    // A read of events streamed row by row; its failure is the cursor's.
+    virtual std::unique_ptr<Cursor> stream(const QString &sql, const QVariantList &values) const = 0;
+    // The database's own terms for where a read looks: the box that holds
+    // what is asked (a search's smallest envelope, a selection's bounds),
+    // the circle of a search, and the times.
+    struct Place
+    {
+        std::optional<SearchRegion::Box> box;
+        std::optional<SearchRegion::Circle> circle;
+        std::optional<std::int64_t> startUs, endUs;
+    };
+    virtual void narrow(SqlSelection &selection, const Place &place) const = 0;
+    // A selection as this database can answer it; as asked, unless told.
+    virtual EventQuery answerable(const EventQuery &query) const;
 };
 
 // Values, null for NULL: a row of a read, or the row a query stands on.

@@ -193,56 +193,25 @@ std::optional<SqliteCatalogue::CellTerm> SqliteCatalogue::fewInCells(const Searc
     return term;
 }
 
-std::unique_ptr<Catalogue::Cursor> SqliteCatalogue::search(const EventFilter &search) const
+void SqliteCatalogue::narrow(SqlSelection &selection, const Place &place) const
 {
-    // The cells of the region's smallest envelope, if they hold few events;
-    // the order is the time index's either way.
-    std::optional<CellTerm> place;
-    std::optional<SearchRegion::Box> smallest;
-    for (const SearchRegion::Box &box : search.region.envelopes()) {
-        if (!smallest || box.width() * (box.north - box.south) < smallest->width() * (smallest->north - smallest->south))
-            smallest = box;
+    // The box's cells, if they hold few events; the order is the time
+    // index's either way.
+    if (!place.box)
+        return;
+    if (const std::optional<CellTerm> cells = fewInCells(*place.box, place.startUs, place.endUs)) {
+        selection.from += QStringLiteral(" INDEXED BY event_by_cell");
+        selection.add(cells->sql, cells->values);
     }
-    if (smallest)
-        place = fewInCells(*smallest, search.startUs, search.endUs);
-    QSqlQuery query(connection());
-    query.setForwardOnly(true);
-    query.prepare(QStringLiteral("SELECT %1 FROM event%2 WHERE %3%4%5")
-                      .arg(SharedSql::eventColumns, place ? QStringLiteral(" INDEXED BY event_by_cell") : QString(),
-                           search.whereClause(), place ? QStringLiteral(" AND ") + place->sql : QString(),
-                           SharedSql::searchOrder));
-    for (const QVariant &value : search.bindings())
-        query.addBindValue(value);
-    if (place) {
-        for (const QVariant &value : place->values)
-            query.addBindValue(value);
-    }
-    query.exec();
-    return keepInside(search, std::make_unique<SqlCursor>(std::move(query)));
 }
 
-std::unique_ptr<Catalogue::Cursor> SqliteCatalogue::select(const EventQuery &selection) const
+std::unique_ptr<Catalogue::Cursor> SqliteCatalogue::stream(const QString &sql, const QVariantList &values) const
 {
-    std::optional<CellTerm> place;
-    if (selection.minLatitude || selection.maxLatitude || selection.minLongitude || selection.maxLongitude) {
-        place = fewInCells({ selection.minLongitude.value_or(-180), selection.minLatitude.value_or(-90),
-                             selection.maxLongitude.value_or(180), selection.maxLatitude.value_or(90) },
-                           selection.startUs, selection.endUs);
-    }
-    const QString where = selection.whereClause();
     QSqlQuery query(connection());
     query.setForwardOnly(true);
-    query.prepare(QStringLiteral("SELECT %1 FROM event%2%3%4%5")
-                      .arg(SharedSql::eventColumns, place ? QStringLiteral(" INDEXED BY event_by_cell") : QString(), where,
-                           place ? (where.isEmpty() ? QStringLiteral(" WHERE ") : QStringLiteral(" AND ")) + place->sql
-                                 : QString(),
-                           selection.orderClause()));
-    for (const QVariant &value : selection.bindings())
+    query.prepare(sql);
+    for (const QVariant &value : values)
         query.addBindValue(value);
-    if (place) {
-        for (const QVariant &value : place->values)
-            query.addBindValue(value);
-    }
     query.exec();
     return std::make_unique<SqlCursor>(std::move(query));
 }

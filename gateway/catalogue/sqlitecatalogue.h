@@ -52,8 +52,6 @@ public:
     QSqlDatabase connection() const;
 
     QString name() const override { return m_path; }
-    std::unique_ptr<Cursor> search(const EventFilter &filter) const override;
-    std::unique_ptr<Cursor> select(const EventQuery &query) const override;
     std::unique_ptr<Writer> writer(const QString &source) const override;
     bool readTable(const Table &table, const std::function<bool(const QVariantList &)> &row, QString *error) const override;
 
@@ -66,6 +64,8 @@ public:
 protected:
     bool read(const QString &sql, const QVariantList &values, SqlRows *rows) const override;
     QString outlineStatement() const override;
+    std::unique_ptr<Cursor> stream(const QString &sql, const QVariantList &values) const override;
+    void narrow(SqlSelection &selection, const Place &place) const override;
 
 private:
     // The file checked before it is opened: a catalogue, an empty file or
