@@ -2,6 +2,7 @@
 
 #include "app/desktopnotifier.h"
 #include "app/livechanges.h"
+#include "app/searchrunner.h"
 #include "app/shownresult.h"
 #include "app/resultitems.h"
 #include "app/resulttree.h"
@@ -80,16 +81,18 @@ struct LiveFollower::Withdrawn
     std::optional<GeoPoint> at;
 };
 
-LiveFollower::LiveFollower(QMainWindow *window, QTreeWidget *tree, ShownResult *shown)
+LiveFollower::LiveFollower(QMainWindow *window, QTreeWidget *tree, ShownResult *shown, SearchRunner *searches)
     : QObject(window)
     , m_window(window)
     , m_tree(tree)
     , m_shown(shown)
+    , m_searches(searches)
     , m_timer(new QTimer(window))
     , m_notifier(new DesktopNotifier(window->statusBar(), this))
     , m_baseTitle(window->windowTitle())
 {
     m_timer->setObjectName(QStringLiteral("liveTimer"));
+    connect(this, &LiveFollower::runDue, this, &LiveFollower::run);
     connect(m_timer, &QTimer::timeout, this, [this] {
         if (m_held)
             m_missed = true;
@@ -134,6 +137,24 @@ void LiveFollower::setHeld(bool held)
 void LiveFollower::setMarks(const std::vector<int> &added)
 {
     m_shown->setMarks(added, m_revisedEvents);
+}
+
+void LiveFollower::setFollowing(bool on)
+{
+    if (!on && m_running)
+        m_searches->cancel(m_running);
+    on ? start() : stop(m_searches->shown());
+}
+
+void LiveFollower::run()
+{
+    if (m_running)
+        return;
+    const SearchRequest asked = m_searches->asked();
+    if (asked.serviceUrl.isEmpty())
+        m_window->statusBar()->showMessage(tr("Following live: there is no URL of the web service to search."), 0);
+    else
+        m_running = m_searches->start(asked, true);
 }
 
 void LiveFollower::start()

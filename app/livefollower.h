@@ -29,6 +29,7 @@ class QTimer;
 class QTreeWidget;
 class QTreeWidgetItem;
 class QuakeDataManager;
+class SearchRunner;
 class ShownResult;
 
 class LiveFollower : public QObject
@@ -37,8 +38,9 @@ class LiveFollower : public QObject
 
 public:
     // Marks the window's tree, and the shown result for the views; counts
-    // the unseen events in the window's title.
-    LiveFollower(QMainWindow *window, QTreeWidget *tree, ShownResult *shown);
+    // the unseen events in the window's title. Its runs are the runner's
+    // quiet searches of what the window's controls ask.
+    LiveFollower(QMainWindow *window, QTreeWidget *tree, ShownResult *shown, SearchRunner *searches);
     ~LiveFollower() override;
 
     // Whether following was on when the program last ran.
@@ -48,6 +50,8 @@ public:
     // marks; the run in flight is the caller's to cancel.
     void start();
     void stop(const QuakeDataManager *shown);
+    // Starts or stops following, the run in flight cancelled unseen.
+    void setFollowing(bool on);
 
     // The run in flight, if any: runs never overlap.
     QuakeDataManager *running() const { return m_running; }
@@ -83,6 +87,9 @@ signals:
     void eventWanted(const QString &reference);
 
 private:
+    // A run of the search when none is in flight; a search that cannot run
+    // says so once, in the status bar.
+    void run();
     void setMarks(const std::vector<int> &added);
     struct Withdrawn;
     void updateTitle();
@@ -100,6 +107,7 @@ private:
     QMainWindow *m_window;
     QTreeWidget *m_tree;
     ShownResult *m_shown;
+    SearchRunner *m_searches;
     QTimer *m_timer;
     DesktopNotifier *m_notifier;
     QString m_baseTitle;

@@ -63,7 +63,7 @@ MainAppWindow::MainAppWindow(QWidget *parent)
         return searchAsked();
     });
     new LastYearOffer(this, m_searches, m_shown);
-    m_live = new LiveFollower(this, tree, m_shown);
+    m_live = new LiveFollower(this, tree, m_shown, m_searches);
     m_sequence = new SequenceAction(this, tree, m_searches, m_shown);
     m_panes->addSequence(m_sequence);
     connect(m_panes->list(), &EventList::pageWanted, this, &MainAppWindow::openEventPage);
@@ -79,13 +79,18 @@ MainAppWindow::MainAppWindow(QWidget *parent)
     connect(m_region, &RegionBar::searchRequested, this, &MainAppWindow::on_searchCtrl_clicked);
     m_region->announce();
 
-    connect(m_live, &LiveFollower::runDue, this, &MainAppWindow::runLive);
+    // Each search's region is outlined on the map as it starts.
+    connect(m_searches, &SearchRunner::started, this, [this](const QuakeDataManager *search) {
+        m_panes->map()->setRegion(m_searches->requestOf(search)->region);
+    });
     connect(tree, &QTreeWidget::currentItemChanged, this,
             [this](QTreeWidgetItem *current) { m_live->markSeen(current, m_searches->shown()); });
     connect(m_live, &LiveFollower::eventWanted, this, [this](const QString &reference) {
         m_panes->links()->showInTree(LiveFollower::indexOfReference(m_searches->shown(), reference));
     });
-    findChild<QAction *>(QStringLiteral("actionFollowLive"))->setChecked(LiveFollower::wasFollowing());
+    QAction *follow = findChild<QAction *>(QStringLiteral("actionFollowLive"));
+    connect(follow, &QAction::toggled, m_live, &LiveFollower::setFollowing);
+    follow->setChecked(LiveFollower::wasFollowing());
 
     connect(tree, SIGNAL(itemClicked(QTreeWidgetItem*,int)), this, SLOT(treeViewItemClicked(QTreeWidgetItem*,int)));
     // A default button works only in dialogs: Enter in the URL field presses
@@ -156,16 +161,11 @@ QuakeDataManager *MainAppWindow::searchAsked()
     return startSearch(false);
 }
 
-void MainAppWindow::startQuery()
-{
-    startSearch(false);
-}
+void MainAppWindow::startQuery() { startSearch(false); }
 
 QuakeDataManager *MainAppWindow::startSearch(bool quiet)
 {
-    const SearchRequest asked = request();
-    m_panes->map()->setRegion(asked.region);
-    return m_searches->start(asked, quiet);
+    return m_searches->start(request(), quiet);
 }
 
 void MainAppWindow::displayDownloadProgress(qint64 bytesReceived, qint64 /*bytesTotal*/)
@@ -280,34 +280,9 @@ void MainAppWindow::showQueryString()
                           QLineEdit::Normal, queryString());
 }
 
-void MainAppWindow::treeViewExpandAll()
-{
-    findChild<QTreeWidget *>(QStringLiteral("treeWidget"))->expandAll();
-}
+void MainAppWindow::treeViewExpandAll() { findChild<QTreeWidget *>(QStringLiteral("treeWidget"))->expandAll(); }
 
-void MainAppWindow::treeViewCollapseAll()
-{
-    findChild<QTreeWidget *>(QStringLiteral("treeWidget"))->collapseAll();
-}
-
-void MainAppWindow::setFollowLive(bool on)
-{
-    // The run in flight goes, unseen.
-    if (!on && m_live->running())
-        m_searches->cancel(m_live->running());
-    on ? m_live->start() : m_live->stop(m_searches->shown());
-}
-
-void MainAppWindow::runLive()
-{
-    // A search that cannot run says so once, in the status bar.
-    if (m_live->running())
-        return;
-    if (findChild<QLineEdit *>(QStringLiteral("searchUrlCtrl"))->text().isEmpty())
-        statusBar()->showMessage(tr("Following live: there is no URL of the web service to search."), 0);
-    else
-        m_live->setRunning(startSearch(true));
-}
+void MainAppWindow::treeViewCollapseAll() { findChild<QTreeWidget *>(QStringLiteral("treeWidget"))->collapseAll(); }
 
 bool MainAppWindow::exportEvents(const QString &path, QString *error)
 {

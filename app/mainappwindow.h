@@ -78,9 +78,6 @@ public slots:
     void treeViewCollapseAll();
     void quakeDataFailed(QuakeDataManager *inQDMgr);
     void exportEventsAs();
-    // Runs the search now and then every live/intervalSeconds, each result
-    // shown in place with what changed marked; remembered.
-    void setFollowLive(bool on);
 
 private:
     // What the controls ask for.
@@ -91,7 +88,6 @@ private:
     // The button's search, refused with a message box where the controls
     // cannot make one; null then.
     QuakeDataManager *searchAsked();
-    void runLive();
     void openEventPage(const QString &reference);
 
     Ui_MainAppWindow *ui;

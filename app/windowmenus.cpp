@@ -64,7 +64,6 @@ void addSearchMenu(QMainWindow *window, RegionBar *region, QAction *showSequence
     QAction *follow = action(window, QObject::tr("Follow Live"), "actionFollowLive", QKeySequence(QObject::tr("Ctrl+L")));
     follow->setCheckable(true);
     follow->setToolTip(QObject::tr("Search again every minute and mark what changed"));
-    QObject::connect(follow, SIGNAL(toggled(bool)), window, SLOT(setFollowLive(bool)));
     QAction *watch = action(window, QObject::tr("Watch Places\u2026"), "actionWatchPlaces");
     QObject::connect(watch, &QAction::triggered, window,
                      [window, region] { WatchPlacesDialog::edit(region->placeField()->completer(), QString(), window); });
