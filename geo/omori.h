@@ -1,11 +1,11 @@
 #pragma once
 
-// The decay of an aftershock sequence: the modified Omori law of Utsu, a
+// The decay of an aftershock sequence: the modified Omori law (Utsu 1961), a
 // rate of K (t + c)^-p events a day at t days after the mainshock, fitted
 // by maximum likelihood (Ogata 1983) to the times of the events at or
 // above the completeness magnitude over (0, D]; the uncertainties of K, c
 // and p from the inverse of the observed information at the maximum. And
-// Reasenberg and Jones's forecast from that fit: the expected number of
+// Reasenberg and Jones's (1989) forecast from that fit: the expected number of
 // events of magnitude m or more between t1 and t2,
 // K 10^(-b (m - Mc)) times the integral of (t + c)^-p, and the chance of
 // at least one, 1 - exp(-N).
