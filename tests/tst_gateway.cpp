@@ -26,6 +26,9 @@
 #include <QTcpSocket>
 #include <QTreeWidget>
 #include <QXmlStreamReader>
+#include <QSqlDatabase>
+#include <QSqlError>
+#include <QSqlQuery>
 #include <QtTest>
 
 #include <algorithm>
@@ -1049,6 +1052,18 @@ void TestGateway::sequenceAndDeclusterOfASequence()
         own.url(QStringLiteral("/decluster?method=nearest-neighbour&minmagnitude=5")));
     QCOMPARE(alone.status, 200);
     QVERIFY2(alone.body.startsWith("#threshold=none: too few events to fit one, so none is linked\n"), alone.body.constData());
+    // A catalogue that cannot be read is no answer: the study and the
+    // event's page say 503, not that there is no such event.
+    {
+        QSqlDatabase broken = QSqlDatabase::addDatabase(QStringLiteral("QSQLITE"), QStringLiteral("breaker"));
+        broken.setDatabaseName(own.catalogue());
+        QVERIFY(broken.open());
+        QSqlQuery drop(broken);
+        QVERIFY2(drop.exec(QStringLiteral("ALTER TABLE event RENAME TO event_gone")), qPrintable(drop.lastError().text()));
+    }
+    QSqlDatabase::removeDatabase(QStringLiteral("breaker"));
+    for (const QString &path : { QStringLiteral("/sequence?eventid=main"), QStringLiteral("/services/quake/quakeml/1.0.1/ref/main") })
+        QCOMPARE(GatewayProcess::get(own.url(path)).status, 503);
 }
 
 void TestGateway::expectedReadsAsAPoissonRange_data()
