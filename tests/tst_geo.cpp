@@ -2,7 +2,9 @@
 #include "geo/eventscales.h"
 #include "geo/hitgrid.h"
 #include "geo/landatlas.h"
+#include "geo/mechanism.h"
 #include "geo/places.h"
+#include "geo/plateboundaries.h"
 #include "geo/projection.h"
 #include "geo/searchregion.h"
 #include "geo/statistics.h"
@@ -24,6 +26,10 @@ class TestGeo : public QObject
 
 private slots:
     void initTestCase();
+    void principalAxesOfGeoNetsTensors();
+    void tensorInQuakeMLsAxes();
+    void plateBoundariesAndTheirOverridingPlates_data();
+    void plateBoundariesAndTheirOverridingPlates();
     void centres_data();
     void centres();
     void projection_data();
@@ -653,4 +659,145 @@ void TestGeo::crossSectionPlacesEvents()
 }
 
 QTEST_APPLESS_MAIN(TestGeo)
+namespace {
+
+// The eigenvalues of a symmetric 3x3 matrix in closed form (Smith 1961),
+// largest first.
+std::array<double, 3> eigenvalues(const Mechanism::NorthEastDown &m)
+{
+    const double p1 = m.xy * m.xy + m.xz * m.xz + m.yz * m.yz;
+    const double q = (m.xx + m.yy + m.zz) / 3;
+    const double p2 = (m.xx - q) * (m.xx - q) + (m.yy - q) * (m.yy - q) + (m.zz - q) * (m.zz - q) + 2 * p1;
+    const double p = std::sqrt(p2 / 6);
+    if (p == 0)
+        return { q, q, q };
+    const double b[3][3] = { { (m.xx - q) / p, m.xy / p, m.xz / p }, { m.xy / p, (m.yy - q) / p, m.yz / p },
+                             { m.xz / p, m.yz / p, (m.zz - q) / p } };
+    const double r = (b[0][0] * (b[1][1] * b[2][2] - b[1][2] * b[2][1]) - b[0][1] * (b[1][0] * b[2][2] - b[1][2] * b[2][0])
+                      + b[0][2] * (b[1][0] * b[2][1] - b[1][1] * b[2][0])) / 2;
+    const double phi = std::acos(std::clamp(r, -1.0, 1.0)) / 3;
+    const double first = q + 2 * p * std::cos(phi), third = q + 2 * p * std::cos(phi + 2 * M_PI / 3);
+    return { first, 3 * q - first - third, third };
+}
+
+// An axis's direction as a unit vector (north, east, down).
+std::array<double, 3> directionOf(double plunge, double azimuth)
+{
+    const double d = M_PI / 180;
+    return { std::cos(plunge * d) * std::cos(azimuth * d), std::cos(plunge * d) * std::sin(azimuth * d), std::sin(plunge * d) };
+}
+
+// The angle between two axes, either way along them, in degrees.
+double angleBetween(const std::array<double, 3> &a, const std::array<double, 3> &b)
+{
+    return std::acos(std::min(1.0, std::fabs(a[0] * b[0] + a[1] * b[1] + a[2] * b[2]))) * 180 / M_PI;
+}
+
+} // namespace
+
+// Every solution of GeoNet's file: the axes' values are the tensor's
+// eigenvalues (worked out here in closed form), T the largest and P the
+// smallest, and their directions those the file gives to within its
+// rounding. The file's values of T and P are swapped in some Method 1 rows
+// (their directions are right): the axes come from the tensor.
+void TestGeo::principalAxesOfGeoNetsTensors()
+{
+    QFile file(QStringLiteral(HARVIX_SHIPPED_DATA_DIR "/geonet/GeoNet_CMT_solutions.csv"));
+    QVERIFY(file.open(QIODevice::ReadOnly));
+    const QList<QByteArray> header = file.readLine().trimmed().split(',');
+    const auto column = [&header](const char *name) { return int(header.indexOf(QByteArray(name))); };
+    int rows = 0, swapped = 0;
+    while (!file.atEnd()) {
+        const QList<QByteArray> f = file.readLine().trimmed().split(',');
+        if (f.size() != header.size())
+            continue;
+        const auto value = [&](const char *name) { return f.at(column(name)).toDouble(); };
+        const Mechanism::NorthEastDown m { value("Mxx"), value("Mxy"), value("Mxz"), value("Myy"), value("Myz"), value("Mzz") };
+        const Mechanism::PrincipalAxes axes = Mechanism::principalAxes(m);
+        const std::array<double, 3> expected = eigenvalues(m);
+        const double scale = std::max({ std::fabs(expected[0]), std::fabs(expected[2]), 1e-9 });
+        QVERIFY2(std::fabs(axes.t.value - expected[0]) < 1e-9 * scale && std::fabs(axes.n.value - expected[1]) < 1e-9 * scale
+                     && std::fabs(axes.p.value - expected[2]) < 1e-9 * scale,
+                 f.at(0).constData());
+        QVERIFY(axes.t.plunge >= 0 && axes.t.plunge <= 90 && axes.p.azimuth >= 0 && axes.p.azimuth < 360);
+        // Directions: within the file's rounding, a little more where two
+        // eigenvalues are close and the axes between them ill-defined.
+        const bool distinct = (expected[0] - expected[1]) > 0.05 * scale && (expected[1] - expected[2]) > 0.05 * scale;
+        if (distinct) {
+            QVERIFY2(angleBetween(directionOf(axes.t.plunge, axes.t.azimuth), directionOf(value("Tpl"), value("Taz"))) < 3,
+                     f.at(0).constData());
+            QVERIFY2(angleBetween(directionOf(axes.p.plunge, axes.p.azimuth), directionOf(value("Ppl"), value("Paz"))) < 3,
+                     f.at(0).constData());
+        }
+        swapped += value("Tva") < value("Pva") ? 1 : 0;
+        ++rows;
+    }
+    QCOMPARE(rows, 3691);
+    QCOMPARE(swapped, 447);
+}
+
+// QuakeML's up-south-east tensor from GeoNet's north-east-down one, in
+// N·m, and the scalar moment and Mw of Kaikoura's solution.
+void TestGeo::tensorInQuakeMLsAxes()
+{
+    const Mechanism::NorthEastDown m { 1, 2, 3, 4, 5, 6 };
+    const Mechanism::UpSouthEast use = Mechanism::toUpSouthEast(m);
+    QCOMPARE(use.rr, 6.0);
+    QCOMPARE(use.tt, 1.0);
+    QCOMPARE(use.pp, 4.0);
+    QCOMPARE(use.rt, 3.0);
+    QCOMPARE(use.rp, -5.0);
+    QCOMPARE(use.tp, -2.0);
+    // A pure double couple of moment M0 has eigenvalues M0, 0, -M0.
+    const Mechanism::NorthEastDown couple { 0, 2.5, 0, 0, 0, 0 };
+    QCOMPARE(Mechanism::scalarMoment(couple), 2.5);
+    QVERIFY(std::fabs(Mechanism::momentMagnitude(std::pow(10.0, 1.5 * 7.8 + 9.05)) - 7.8) < 1e-12);
+    QCOMPARE(Mechanism::GeoNetTensorUnit, 1e13);
+}
+
+// Bird's boundaries as published (229 segments, 6,048 points), and the
+// plate that overrides where one subducts, as the tectonics of these
+// margins has it: the Pacific under Tonga and, at Hikurangi, under Bird's
+// Kermadec plate; the Australian under the Pacific at Puysegur; none at
+// the Alpine Fault, a transform.
+void TestGeo::plateBoundariesAndTheirOverridingPlates_data()
+{
+    QTest::addColumn<double>("latitude");
+    QTest::addColumn<double>("longitude");
+    QTest::addColumn<QString>("overriding");
+    QTest::newRow("Tonga") << -20.0 << -173.5 << "TO";
+    QTest::newRow("Hikurangi") << -39.5 << 178.6 << "KE";
+    QTest::newRow("Puysegur") << -47.5 << 165.5 << "PA";
+    QTest::newRow("the Alpine Fault") << -43.0 << 171.0 << "";
+}
+
+void TestGeo::plateBoundariesAndTheirOverridingPlates()
+{
+    QFETCH(double, latitude);
+    QFETCH(double, longitude);
+    QFETCH(QString, overriding);
+    PlateBoundaries boundaries;
+    QString error;
+    QVERIFY2(boundaries.load(QStringLiteral(HARVIX_SHIPPED_DATA_DIR "/tectonics/PB2002_boundaries.dig.txt"), &error),
+             qPrintable(error));
+    QCOMPARE(boundaries.segments().size(), std::size_t(229));
+    QCOMPARE(boundaries.pointCount(), std::size_t(6048));
+    // The segment nearest the point.
+    const PlateBoundaries::Segment *nearest = nullptr;
+    double least = HUGE_VAL;
+    for (const PlateBoundaries::Segment &segment : boundaries.segments()) {
+        for (const GeoPoint &point : segment.points) {
+            const double distance = Geo::distanceKm(point, { latitude, longitude });
+            if (distance < least) {
+                least = distance;
+                nearest = &segment;
+            }
+        }
+    }
+    QVERIFY(nearest && least < 150);
+    const QString found = nearest->overriding == PlateBoundaries::Side::Left ? nearest->left
+                        : nearest->overriding == PlateBoundaries::Side::Right ? nearest->right : QString();
+    QCOMPARE(found, overriding);
+}
+
 #include "tst_geo.moc"
