@@ -1,6 +1,7 @@
 // The plots alone, offscreen: where their notes go, the frequency-magnitude
 // plot's figures, the cumulative count's steps and the section's axes.
 
+#include "app/beachball.h"
 #include "app/depthplot.h"
 #include "app/eventlist.h"
 #include "app/eventlistmodel.h"
@@ -32,6 +33,8 @@ private slots:
     void sectionMarksDepthsTheAgencyFixed();
     void everyViewReadsOneResult_data();
     void everyViewReadsOneResult();
+    void beachballsFillTheCompressionalQuadrants_data();
+    void beachballsFillTheCompressionalQuadrants();
 };
 
 namespace {
@@ -261,6 +264,79 @@ void TestPlots::everyViewReadsOneResult()
     shown.setEvents(&events);
     QCOMPARE(depths.shownCount(), untilDays == HUGE_VAL ? 5 : 4);
     QCOMPARE(list.model()->columnCount(), int(EventListModel::ColumnCount));
+}
+
+// A double couple from strike, dip and rake (Aki and Richards 2002, box
+// 4.4): its beachball, 101 px across, is filled exactly where the ray's
+// first motion is compressional, sign((γ·n)(γ·s)) with n the fault's normal
+// and s its slip, away from the nodal planes; a thrust's centre is filled
+// and its east and west white, a normal fault's the opposite.
+void TestPlots::beachballsFillTheCompressionalQuadrants_data()
+{
+    QTest::addColumn<double>("strike");
+    QTest::addColumn<double>("dip");
+    QTest::addColumn<double>("rake");
+    QTest::addColumn<int>("centre");   // 1 filled, 0 white, -1 on a nodal plane
+    QTest::addColumn<int>("eastWest");
+    QTest::addColumn<int>("northEast");   // and south-west
+    QTest::newRow("thrust, striking north") << 0.0 << 45.0 << 90.0 << 1 << 0 << -1;
+    QTest::newRow("normal, striking north") << 0.0 << 45.0 << -90.0 << 0 << 1 << -1;
+    QTest::newRow("left-lateral, striking north") << 0.0 << 90.0 << 0.0 << -1 << -1 << 1;
+    QTest::newRow("right-lateral, striking north") << 0.0 << 90.0 << 180.0 << -1 << -1 << 0;
+    QTest::newRow("Kaikoura's oblique thrust") << 226.0 << 33.0 << 144.0 << -1 << -1 << -1;
+}
+
+void TestPlots::beachballsFillTheCompressionalQuadrants()
+{
+    QFETCH(double, strike);
+    QFETCH(double, dip);
+    QFETCH(double, rake);
+    QFETCH(int, centre);
+    QFETCH(int, eastWest);
+    QFETCH(int, northEast);
+    const double d = M_PI / 180, phi = strike * d, delta = dip * d, lambda = rake * d;
+    const double n[3] = { -std::sin(delta) * std::sin(phi), std::sin(delta) * std::cos(phi), -std::cos(delta) };
+    const double s[3] = { std::cos(lambda) * std::cos(phi) + std::cos(delta) * std::sin(lambda) * std::sin(phi),
+                          std::cos(lambda) * std::sin(phi) - std::cos(delta) * std::sin(lambda) * std::cos(phi),
+                          -std::sin(lambda) * std::sin(delta) };
+    const Mechanism::NorthEastDown m { 2 * n[0] * s[0], n[0] * s[1] + n[1] * s[0], n[0] * s[2] + n[2] * s[0],
+                                       2 * n[1] * s[1], n[1] * s[2] + n[2] * s[1], 2 * n[2] * s[2] };
+    const int size = 101;
+    const QColor fill(200, 30, 30);
+    const QImage ball = Beachball::draw(m, size, fill);
+    const double radius = size / 2.0 - 1;
+    int compared = 0;
+    for (int row = 0; row < size; row += 3) {
+        for (int column = 0; column < size; column += 3) {
+            const double x = (column + 0.5 - size / 2.0) / radius, y = (size / 2.0 - row - 0.5) / radius, r = std::hypot(x, y);
+            if (r > 0.95)
+                continue;
+            // The ray of the pixel: equal-area, lower hemisphere.
+            const double fromDown = 2 * std::asin(r / std::sqrt(2.0));
+            const double g[3] = { r > 0 ? std::sin(fromDown) * y / r : 0, r > 0 ? std::sin(fromDown) * x / r : 0, std::cos(fromDown) };
+            const double gn = g[0] * n[0] + g[1] * n[1] + g[2] * n[2], gs = g[0] * s[0] + g[1] * s[1] + g[2] * s[2];
+            if (std::fabs(gn) < 0.08 || std::fabs(gs) < 0.08)
+                continue;
+            const bool filled = QColor(ball.pixel(column, row)) == fill;
+            QVERIFY2(filled == (gn * gs > 0), qPrintable(QStringLiteral("pixel %1, %2").arg(column).arg(row)));
+            ++compared;
+        }
+    }
+    QVERIFY(compared > 500);
+    const auto at = [&](double x, double y) { return QColor(ball.pixel(int(size / 2.0 + x * radius), int(size / 2.0 - y * radius))) == fill; };
+    if (centre >= 0)
+        QCOMPARE(at(0, 0), centre == 1);
+    if (eastWest >= 0) {
+        QCOMPARE(at(0.9, 0), eastWest == 1);
+        QCOMPARE(at(-0.9, 0), eastWest == 1);
+    }
+    if (northEast >= 0) {
+        QCOMPARE(at(0.6, 0.6), northEast == 1);
+        QCOMPARE(at(-0.6, -0.6), northEast == 1);
+        QCOMPARE(at(-0.6, 0.6), northEast == 0);
+    }
+    // Outside the ball, nothing.
+    QCOMPARE(qAlpha(ball.pixel(0, 0)), 0);
 }
 
 #include "tst_plots.moc"
