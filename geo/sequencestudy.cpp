@@ -15,6 +15,23 @@ void sortByTime(std::vector<QuakePoint> &events)
     });
 }
 
+namespace {
+
+// The days after the window's start of its events at or above Mc (binned),
+// which the fit and the rates take.
+std::vector<double> daysAtOrAboveMc(const Study &study)
+{
+    const int mcBin = Statistics::binOf(*study.mc);
+    std::vector<double> days;
+    for (const QuakePoint &event : study.events) {
+        if (std::isfinite(event.magnitude) && Statistics::binOf(event.magnitude) >= mcBin)
+            days.push_back((event.time - study.start) / SecondsPerDay);
+    }
+    return days;
+}
+
+} // namespace
+
 Study study(const QuakePoint &mainshock, const std::vector<QuakePoint> &catalogue, std::optional<double> days,
             std::optional<double> at, double latest)
 {
@@ -46,13 +63,7 @@ Study study(const QuakePoint &mainshock, const std::vector<QuakePoint> &catalogu
         return result;
     if (gr.b)
         result.b = Statistics::BValue { *gr.b, gr.bUncertainty, gr.a, gr.aboveMc };
-    const int mcBin = Statistics::binOf(*result.mc);
-
-    std::vector<double> times;
-    for (const QuakePoint &event : result.events) {
-        if (std::isfinite(event.magnitude) && Statistics::binOf(event.magnitude) >= mcBin)
-            times.push_back((event.time - result.start) / SecondsPerDay);
-    }
+    const std::vector<double> times = daysAtOrAboveMc(result);
     const double windowDays = (result.end - result.start) / SecondsPerDay;
     result.omori = Omori::fit(times, windowDays);
     result.forecastFrom = at.value_or(result.end);
@@ -85,12 +96,7 @@ std::vector<RatePoint> rates(const Study &study)
     std::vector<RatePoint> points;
     if (!study.mc)
         return points;
-    const int mcBin = Statistics::binOf(*study.mc);
-    std::vector<double> days;
-    for (const QuakePoint &event : study.events) {
-        if (std::isfinite(event.magnitude) && Statistics::binOf(event.magnitude) >= mcBin)
-            days.push_back((event.time - study.start) / SecondsPerDay);
-    }
+    const std::vector<double> days = daysAtOrAboveMc(study);
     const double end = (study.end - study.start) / SecondsPerDay;
     if (days.empty() || !(end > 0))
         return points;
